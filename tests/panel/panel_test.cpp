@@ -1,0 +1,292 @@
+// What the status panel and the satellite chart draw, watched through a recording surface that
+// still paints, so the same run can look at pixels too.
+#include "ui/MemDCEx.h"
+#include "ui/StatusPanel.h"
+
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace
+{
+struct TextCall
+{
+    int x, y;
+    std::string text;
+    QColor colour;
+    int pixelSize;
+};
+
+class RecordingDC : public CMemDCEx
+{
+public:
+    RecordingDC() : CMemDCEx(QRect(0, 0, 400, 700)) {}
+
+    void TextOut(int x, int y, const QString& text) override
+    {
+        texts.push_back({x, y, text.toStdString(), GetTextColor(), GetFont().pixelSize()});
+        CMemDCEx::TextOut(x, y, text);
+    }
+    void DrawText(const QString& text, const QRect& box) override
+    {
+        texts.push_back({box.left(), box.top(), text.toStdString(), GetTextColor(), GetFont().pixelSize()});
+        CMemDCEx::DrawText(text, box);
+    }
+    void FillRect(const QRect& rc, const QColor& colour) override
+    {
+        fills.push_back({rc, colour});
+        CMemDCEx::FillRect(rc, colour);
+    }
+    void LineTo(int x, int y) override
+    {
+        lines.push_back(QPoint(x, y));
+        CMemDCEx::LineTo(x, y);
+    }
+    void TransparentBlt(int x, int y, const QImage& image, const QColor& key) override
+    {
+        markers.push_back(QPoint(x, y));
+        CMemDCEx::TransparentBlt(x, y, image, key);
+    }
+
+    const TextCall* TextAt(int x, int y) const
+    {
+        for (const auto& t : texts)
+            if (t.x == x && t.y == y)
+                return &t;
+        return nullptr;
+    }
+    std::string TextAtOr(int x, int y) const
+    {
+        const TextCall* t = TextAt(x, y);
+        return t ? t->text : std::string("<nothing>");
+    }
+
+    std::vector<TextCall> texts;
+    std::vector<std::pair<QRect, QColor>> fills;
+    std::vector<QPoint> lines;
+    std::vector<QPoint> markers;
+};
+
+class PanelTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        static int argc = 1;
+        static char arg0[] = "panel_test";
+        static char* argv[] = {arg0, nullptr};
+        if (!QGuiApplication::instance())
+            new QGuiApplication(argc, argv);
+        setenv("TZ", "UTC0", 1);
+        tzset();
+    }
+    PanelResources res = PanelResources::Load();
+};
+
+TEST_F(PanelTest, AllZeroRecordShowsTheStateBeforeAnyData)
+{
+    RecordingDC dc;
+    DrawStatusPanel(dc, GpsData{}, res);
+    EXPECT_EQ(dc.TextAtOr(42, 62), "00:00:00");
+    EXPECT_EQ(dc.TextAtOr(240, 62), "2000-Jan-01");
+    EXPECT_EQ(dc.TextAtOr(30, 132), "Invalid");
+    EXPECT_EQ(dc.TextAtOr(130, 132), "Invalid");
+    EXPECT_EQ(dc.TextAtOr(250, 132), "0.0");
+    EXPECT_EQ(dc.TextAtOr(350, 132), "0.0");
+    EXPECT_EQ(dc.TextAtOr(70, 194), "N 0\xC2\xB0" "0'0.00");
+    EXPECT_EQ(dc.TextAtOr(70, 220), "E 0\xC2\xB0" "0'0.00");
+    EXPECT_EQ(dc.TextAtOr(290, 194), "0.0");
+    EXPECT_EQ(dc.TextAtOr(290, 220), "0.0");
+    EXPECT_EQ(dc.TextAtOr(290, 248), "0.0");
+    EXPECT_TRUE(dc.markers.empty());
+    EXPECT_TRUE(dc.fills.empty());
+    EXPECT_TRUE(dc.lines.empty());
+    for (const auto& t : dc.texts)
+        EXPECT_EQ(t.colour, QColor(0, 200, 200)) << t.text;
+    EXPECT_EQ(dc.TextAt(42, 62)->pixelSize, res.fontLarge.pixelSize());
+}
+
+struct TextRow
+{
+    const char* name;
+    GpsData gps;
+    int x, y;
+    const char* expected;
+};
+
+GpsData With(void (*set)(GpsData&))
+{
+    GpsData g{};
+    set(g);
+    return g;
+}
+
+TEST_F(PanelTest, TextsForTheRecordsValues)
+{
+    const TextRow rows[] = {
+        {"fix 1", With([](GpsData& g) { g.fixMode = 1; }), 30, 132, "No Fixed"},
+        {"fix 1 mode", With([](GpsData& g) { g.fixMode = 1; }), 130, 132, "Invalid"},
+        {"fix 2", With([](GpsData& g) { g.fixMode = 2; }), 30, 132, "Fixed"},
+        {"fix 2 mode", With([](GpsData& g) { g.fixMode = 2; }), 130, 132, "2D"},
+        {"fix 3 mode", With([](GpsData& g) { g.fixMode = 3; }), 130, 132, "3D"},
+        {"fix 4", With([](GpsData& g) { g.fixMode = 4; }), 30, 132, "Invalid"},
+        {"speed 10 kn", With([](GpsData& g) { g.speed = 10.0f; }), 290, 194, "18.5"},
+        {"speed 12.5 kn", With([](GpsData& g) { g.speed = 12.5f; }), 290, 194, "23.2"},
+        {"heading", With([](GpsData& g) { g.course = 359.94f; }), 290, 220, "359.9"},
+        {"altitude cut to 7", With([](GpsData& g) { g.altitude = 123456.78f; }), 290, 248, "123456."},
+        {"hdop", With([](GpsData& g) { g.hdop = 1.25f; }), 250, 132, "1.2"},
+        {"pdop cut to 7", With([](GpsData& g) { g.pdop = 12345678.0f; }), 350, 132, "1234567"},
+        {"latitude north", With([](GpsData& g) { g.latitude = 24.123456f; }), 70, 194, "N 24\xC2\xB0" "7'24.44"},
+        {"latitude south", With([](GpsData& g) { g.latitude = -33.51f; }), 70, 194, "S 33\xC2\xB0" "30'35.99"},
+        {"seconds not carried", With([](GpsData& g) { g.longitude = 25.0333333f; }), 70, 220, "E 25\xC2\xB0" "1'60.00"},
+        {"longitude west", With([](GpsData& g) { g.longitude = -11.516667f; }), 70, 220, "W 11\xC2\xB0" "31'0.00"},
+        {"invalid date", With([](GpsData& g) { g.year = 2010; g.month = 13; g.day = 5; g.hour = 7; }), 240, 62, "2000-Jan-01"},
+        {"invalid date time", With([](GpsData& g) { g.year = 2010; g.month = 2; g.day = 30; g.hour = 7; }), 42, 62, "00:00:00"},
+        {"day 0", With([](GpsData& g) { g.year = 2010; g.month = 1; g.day = 0; g.hour = 7; }), 42, 62, "00:00:00"},
+        {"time without date", With([](GpsData& g) { g.hour = 12; g.minute = 35; }), 42, 62, "00:00:00"},
+        {"valid date", With([](GpsData& g) { g.year = 2010; g.month = 1; g.day = 5; g.hour = 7; g.minute = 5; g.second = 9; }), 240, 62, "2010-Jan-05"},
+        {"valid time", With([](GpsData& g) { g.year = 2010; g.month = 1; g.day = 5; g.hour = 7; g.minute = 5; g.second = 9; }), 42, 62, "07:05:09"},
+    };
+    for (const auto& row : rows)
+    {
+        RecordingDC dc;
+        DrawStatusPanel(dc, row.gps, res);
+        EXPECT_EQ(dc.TextAtOr(row.x, row.y), row.expected) << row.name;
+    }
+}
+
+TEST_F(PanelTest, UtcBeforeMidnightShowsTheNextLocalDateEastOfUtc)
+{
+    setenv("TZ", "JST-9", 1);
+    tzset();
+    GpsData g{};
+    g.year = 2009, g.month = 12, g.day = 31, g.hour = 23, g.minute = 30;
+    RecordingDC dc;
+    DrawStatusPanel(dc, g, res);
+    EXPECT_EQ(dc.TextAtOr(42, 62), "08:30:00");
+    EXPECT_EQ(dc.TextAtOr(240, 62), "2010-Jan-01");
+    setenv("TZ", "UTC0", 1);
+    tzset();
+}
+
+SatelliteInfo Sat(std::uint16_t prn, std::uint16_t el, std::uint16_t az, std::uint16_t snr, bool used)
+{
+    return SatelliteInfo{used, prn, el, az, snr};
+}
+
+TEST_F(PanelTest, BarsCloseUpOverEmptySlots)
+{
+    GpsData g{};
+    g.satellites[0] = Sat(7, 45, 0, 45, true);
+    g.satellites[2] = Sat(12, 30, 90, 50, true);
+    RecordingDC dc;
+    DrawSatelliteChart(dc, g, res);
+    ASSERT_EQ(dc.fills.size(), 2u);
+    EXPECT_EQ(dc.fills[0].first, QRect(QPoint(205, 328), QPoint(216, 443)));
+    EXPECT_EQ(dc.fills[1].first, QRect(QPoint(221, 316), QPoint(232, 443)));
+    EXPECT_EQ(dc.fills[0].second, QColor(0, 255, 0));
+    EXPECT_EQ(dc.TextAtOr(205, 448), "07");
+    EXPECT_EQ(dc.TextAtOr(221, 448), "12");
+    EXPECT_EQ(dc.TextAtOr(205, 328 - 14), "45");
+    EXPECT_EQ(dc.TextAtOr(221, 316 - 14), "50");
+    EXPECT_EQ(dc.TextAt(205, 448)->colour, QColor(255, 255, 255));
+    // The sky-plot number sits inside its marker, in black.
+    ASSERT_EQ(dc.markers.size(), 2u);
+    const QPoint m = dc.markers[0];
+    ASSERT_NE(dc.TextAt(m.x() + 4, m.y() + 4), nullptr);
+    EXPECT_EQ(dc.TextAt(m.x() + 4, m.y() + 4)->text, "07");
+    EXPECT_EQ(dc.TextAt(m.x() + 4, m.y() + 4)->colour, QColor(0, 0, 0));
+    EXPECT_EQ(dc.TextAt(m.x() + 4, m.y() + 4)->pixelSize, res.fontSmall.pixelSize());
+}
+
+TEST_F(PanelTest, BarOfSnrZero)
+{
+    GpsData used{};
+    used.satellites[0] = Sat(3, 10, 10, 0, true);
+    RecordingDC dcUsed;
+    DrawSatelliteChart(dcUsed, used, res);
+    ASSERT_EQ(dcUsed.fills.size(), 1u);
+    EXPECT_TRUE(dcUsed.fills[0].first.isEmpty());
+    EXPECT_EQ(dcUsed.TextAtOr(205, 430), "00");
+
+    GpsData unused{};
+    unused.satellites[0] = Sat(3, 10, 10, 0, false);
+    RecordingDC dc;
+    DrawSatelliteChart(dc, unused, res);
+    EXPECT_TRUE(dc.fills.empty());
+    const QImage img = dc.Finish().toImage();
+    EXPECT_EQ(img.pixelColor(205, 444), QColor(255, 0, 0));
+    EXPECT_EQ(img.pixelColor(216, 444), QColor(255, 0, 0));
+    EXPECT_NE(img.pixelColor(210, 443), QColor(255, 0, 0));
+}
+
+TEST_F(PanelTest, UnusedBarIsARedOutline)
+{
+    GpsData g{};
+    g.satellites[5] = Sat(21, 60, 180, 45, false);
+    RecordingDC dc;
+    DrawSatelliteChart(dc, g, res);
+    const QImage img = dc.Finish().toImage();
+    EXPECT_EQ(img.pixelColor(205, 400), QColor(255, 0, 0)) << "left edge";
+    EXPECT_EQ(img.pixelColor(217, 400), QColor(255, 0, 0)) << "right edge";
+    EXPECT_EQ(img.pixelColor(210, 328), QColor(255, 0, 0)) << "top edge";
+    EXPECT_EQ(img.pixelColor(210, 444), QColor(255, 0, 0)) << "baseline";
+    EXPECT_NE(img.pixelColor(210, 400), QColor(255, 0, 0)) << "inside stays open";
+}
+
+TEST_F(PanelTest, SkyPlotMarkersFollowTheCompass)
+{
+    struct Row
+    {
+        std::uint16_t el, az;
+        QPoint topLeft;
+    } rows[] = {
+        {90, 0, {92, 392}},  {90, 217, {92, 392}}, // zenith: the centre, whatever the azimuth
+        {0, 0, {92, 342}},                          // horizon north: 50 pixels up
+        {0, 90, {142, 392}},                        // east: right
+        {0, 180, {92, 442}},                        // south: down
+        {0, 270, {42, 392}},                        // west: left
+        {45, 90, {117, 392}},
+    };
+    for (const auto& row : rows)
+    {
+        GpsData g{};
+        g.satellites[0] = Sat(9, row.el, row.az, 30, true);
+        RecordingDC dc;
+        DrawSatelliteChart(dc, g, res);
+        ASSERT_EQ(dc.markers.size(), 1u);
+        EXPECT_NEAR(dc.markers[0].x(), row.topLeft.x(), 1) << row.el << "/" << row.az;
+        EXPECT_NEAR(dc.markers[0].y(), row.topLeft.y(), 1) << row.el << "/" << row.az;
+    }
+}
+
+TEST_F(PanelTest, MarkerKeyColourIsTransparent)
+{
+    ASSERT_FALSE(res.bmpSatelliteMarker.isNull());
+    GpsData g{};
+    g.satellites[0] = Sat(9, 90, 0, 30, true);
+    RecordingDC dc;
+    DrawStatusPanel(dc, g, res);
+    const QImage img = dc.Finish().toImage();
+    for (int y = 392; y < 392 + 18; ++y)
+        for (int x = 92; x < 92 + 18; ++x)
+            ASSERT_NE(img.pixelColor(x, y), QColor(0, 255, 0)) << x << "," << y;
+}
+
+TEST_F(PanelTest, BackgroundImagesAreInPlace)
+{
+    ASSERT_EQ(res.bmpStatusPanel.size(), QSize(400, 278));
+    ASSERT_EQ(res.bmpSatellitePanel.size(), QSize(400, 201));
+    RecordingDC dc;
+    DrawStatusPanel(dc, GpsData{}, res);
+    const QImage img = dc.Finish().toImage();
+    EXPECT_EQ(img.pixelColor(10, 10), res.bmpStatusPanel.pixelColor(10, 10));
+    EXPECT_EQ(img.pixelColor(300, 276 + 150), res.bmpSatellitePanel.pixelColor(300, 150));
+    EXPECT_EQ(img.pixelColor(200, 650), QColor(192, 192, 192));
+}
+} // namespace

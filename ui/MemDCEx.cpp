@@ -1,0 +1,129 @@
+#include "ui/MemDCEx.h"
+
+#include <QFontMetrics>
+#include <QImage>
+
+#include <algorithm>
+#include <utility>
+
+CMemDCEx::CMemDCEx(const QRect& clipBox)
+    : m_rcClip(clipBox),
+      m_bitmap(std::max(1, clipBox.right() + 1), std::max(1, clipBox.bottom() + 1))
+{
+    m_bitmap.fill(Qt::transparent);
+    m_painter.begin(&m_bitmap);
+    m_font = m_painter.font();
+}
+
+CMemDCEx::~CMemDCEx()
+{
+    if (m_painter.isActive())
+        m_painter.end();
+}
+
+const QPixmap& CMemDCEx::Finish()
+{
+    if (m_painter.isActive())
+        m_painter.end();
+    return m_bitmap;
+}
+
+void CMemDCEx::FillSolidRect(const QRect& rc, const QColor& color)
+{
+    m_painter.fillRect(rc, color);
+}
+
+void CMemDCEx::BitBlt(int x, int y, const QImage& image)
+{
+    m_painter.drawImage(QPoint(x, y), image);
+}
+
+void CMemDCEx::TransparentBlt(int x, int y, const QImage& image, const QColor& key)
+{
+    QImage keyed = image.convertToFormat(QImage::Format_ARGB32);
+    const QRgb keyRgb = key.rgb() & 0x00FFFFFF;
+    for (int row = 0; row < keyed.height(); ++row)
+    {
+        auto* line = reinterpret_cast<QRgb*>(keyed.scanLine(row));
+        for (int col = 0; col < keyed.width(); ++col)
+        {
+            if ((line[col] & 0x00FFFFFF) == keyRgb)
+                line[col] = 0;
+        }
+    }
+    m_painter.drawImage(QPoint(x, y), keyed);
+}
+
+void CMemDCEx::TextOut(int x, int y, const QString& text)
+{
+    const QFontMetrics fm(m_font);
+    m_painter.setFont(m_font);
+    m_painter.setPen(m_crText);
+    m_painter.drawText(QPoint(x, y + fm.ascent()), text);
+}
+
+void CMemDCEx::DrawText(const QString& text, const QRect& box)
+{
+    m_painter.save();
+    m_painter.setClipRect(box);
+    m_painter.setFont(m_font);
+    m_painter.setPen(m_crText);
+    m_painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+    m_painter.restore();
+}
+
+void CMemDCEx::FillRect(const QRect& rc, const QColor& color)
+{
+    m_painter.fillRect(rc, color);
+}
+
+void CMemDCEx::MoveTo(int x, int y)
+{
+    m_ptCurrent = QPoint(x, y);
+}
+
+void CMemDCEx::LineTo(int x, int y)
+{
+    // A GDI line leaves out its last pixel.
+    const QPoint to(x, y);
+    if (to != m_ptCurrent)
+    {
+        m_painter.setPen(m_pen);
+        m_painter.setRenderHint(QPainter::Antialiasing, false);
+        const QPoint d = to - m_ptCurrent;
+        const QPoint step(d.x() > 0 ? 1 : (d.x() < 0 ? -1 : 0), d.y() > 0 ? 1 : (d.y() < 0 ? -1 : 0));
+        m_painter.drawLine(m_ptCurrent, to - step);
+    }
+    m_ptCurrent = to;
+}
+
+QFont CMemDCEx::SelectFont(const QFont& font)
+{
+    return std::exchange(m_font, font);
+}
+
+QColor CMemDCEx::SetTextColor(const QColor& color)
+{
+    return std::exchange(m_crText, color);
+}
+
+QPen CMemDCEx::SelectPen(const QPen& pen)
+{
+    return std::exchange(m_pen, pen);
+}
+
+QFont MakeCellHeightFont(const QString& face, int cellHeight, bool bold)
+{
+    QFont font(face);
+    font.setBold(bold);
+    font.setStyleStrategy(QFont::PreferAntialias);
+    int size = std::max(1, cellHeight);
+    for (; size > 1; --size)
+    {
+        font.setPixelSize(size);
+        if (QFontMetrics(font).height() <= cellHeight)
+            break;
+    }
+    font.setPixelSize(size);
+    return font;
+}
