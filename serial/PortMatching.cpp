@@ -1,0 +1,76 @@
+#include "serial/PortDiscovery.h"
+
+#include <algorithm>
+
+bool IsComPortName(std::wstring_view deviceName)
+{
+    return deviceName.starts_with(L"COM");
+}
+
+void ReportComPortNames(std::wstring_view nameList, const PortNameSink& sink)
+{
+    std::size_t pos = 0;
+    while (pos < nameList.size())
+    {
+        std::size_t end = nameList.find(L'\0', pos);
+        if (end == std::wstring_view::npos)
+            end = nameList.size();
+        const std::wstring_view name = nameList.substr(pos, end - pos);
+        if (name.empty())
+            break;
+        if (IsComPortName(name) && sink)
+            sink(std::wstring(name));
+        pos = end + 1;
+    }
+}
+
+bool IsReceiverFriendlyName(std::wstring_view friendlyName)
+{
+    return friendlyName.find(kReceiverFriendlyName) != std::wstring_view::npos;
+}
+
+bool ComPortFromFriendlyName(std::wstring_view friendlyName, std::wstring& port)
+{
+    const std::size_t open = friendlyName.find(L"(COM");
+    if (open == std::wstring_view::npos)
+        return false;
+    // The closing mark is looked for after "(COM": a ")" earlier in the name ("(rev. B)")
+    // would otherwise give a negative span.
+    const std::size_t first = open + 1;
+    const std::size_t close = friendlyName.find(L')', first);
+    if (close == std::wstring_view::npos)
+        return false;
+    port.assign(friendlyName.substr(first, std::min(close - first, kMaxComNameLength)));
+    return true;
+}
+
+bool IsPresentPort(const TtyDeviceInfo& tty)
+{
+    if (!tty.hasDevice)
+        return false;
+    if (tty.uartType == 0)
+        return false;
+    // Without the type attribute a serial8250 slot cannot be told from a real UART; such slots
+    // are nearly always the unused placeholders.
+    if (tty.serial8250 && tty.uartType < 0)
+        return false;
+    return true;
+}
+
+bool IsReceiverBridge(const TtyDeviceInfo& tty)
+{
+    if (tty.usbVendor == "067b" && tty.usbProduct == "2303")
+        return true;
+    return tty.driver == "pl2303";
+}
+
+std::wstring FriendlyNameOf(const TtyDeviceInfo& tty)
+{
+    if (!IsReceiverBridge(tty))
+        return {};
+    std::wstring name(kReceiverFriendlyName);
+    name += L" (";
+    name += tty.name;
+    name += L')';
+    return name;
+}

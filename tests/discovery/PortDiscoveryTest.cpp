@@ -1,0 +1,520 @@
+#include "serial/PortDiscovery.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::string_view_literals;
+
+namespace
+{
+
+std::vector<std::wstring> Collect(const std::function<void(const PortNameSink&)>& run)
+{
+    std::vector<std::wstring> names;
+    run([&](const std::wstring& name) { names.push_back(name); });
+    return names;
+}
+
+// ---- Matching rules ------------------------------------------------------------------------
+
+struct ComNameRow
+{
+    const wchar_t* name;
+    bool isCom;
+};
+
+TEST(ComPortName, OnlyTheCaseSensitiveComPrefixCounts)
+{
+    const ComNameRow rows[] = {
+        {L"COM1", true},  {L"COM64", true}, {L"COMPORTX", true}, {L"COM", true},
+        {L"com1", false}, {L"Com1", false}, {L"CO", false},      {L"", false},
+        {L"LPT1", false}, {L"XCOM1", false}, {L" COM1", false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(IsComPortName(row.name), row.isCom) << std::wstring(row.name).size();
+}
+
+TEST(ComPortNameList, WalksInOrderAndStopsAtTheEmptyName)
+{
+    const auto list = L"COM1\0LPT1\0COMPORTX\0com2\0COM3\0\0COM9\0"sv;
+    const auto names = Collect([&](const PortNameSink& sink) { ReportComPortNames(list, sink); });
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"COM1", L"COMPORTX", L"COM3"}));
+}
+
+TEST(ComPortNameList, EdgeForms)
+{
+    EXPECT_TRUE(Collect([](const PortNameSink& s) { ReportComPortNames(L""sv, s); }).empty());
+    EXPECT_TRUE(Collect([](const PortNameSink& s) { ReportComPortNames(L"\0COM1\0"sv, s); }).empty());
+    // No terminator at all: the end of the buffer ends the walk.
+    EXPECT_EQ(Collect([](const PortNameSink& s) { ReportComPortNames(L"COM1\0COM2"sv, s); }),
+              (std::vector<std::wstring>{L"COM1", L"COM2"}));
+    EXPECT_NO_THROW(ReportComPortNames(L"COM1\0\0"sv, PortNameSink()));
+}
+
+TEST(ReceiverFriendlyName, CaseSensitiveSubstring)
+{
+    const std::pair<const wchar_t*, bool> rows[] = {
+        {L"Prolific USB-to-Serial Comm Port (COM5)", true},
+        {L"Prolific USB-to-Serial Comm Port", true},
+        {L"USB: Prolific USB-to-Serial Comm Port #2 (COM9)", true},
+        {L"prolific usb-to-serial comm port (COM5)", false},
+        {L"Prolific USB to Serial Comm Port (COM5)", false},
+        {L"USB Serial Port (COM4)", false},
+        {L"", false},
+    };
+    for (const auto& [name, match] : rows)
+        EXPECT_EQ(IsReceiverFriendlyName(name), match) << std::wstring(name).size();
+}
+
+struct FriendlyRow
+{
+    const wchar_t* friendly;
+    bool found;
+    const wchar_t* port;
+};
+
+TEST(ComPortFromFriendlyName, TextBetweenComAndParenthesis)
+{
+    const FriendlyRow rows[] = {
+        {L"Prolific USB-to-Serial Comm Port (COM5)", true, L"COM5"},
+        {L"Prolific USB-to-Serial Comm Port (COM12)", true, L"COM12"},
+        {L"Prolific USB-to-Serial Comm Port (COM1234)", true, L"COM1234"},
+        {L"Prolific USB-to-Serial Comm Port (COM12345678)", true, L"COM1234"},
+        {L"Prolific USB-to-Serial Comm Port (COM)", true, L"COM"},
+        {L"Prolific USB-to-Serial Comm Port (rev. B) (COM7)", true, L"COM7"},
+        {L"Prolific USB-to-Serial Comm Port (COM5) (COM6)", true, L"COM5"},
+        {L"Prolific USB-to-Serial Comm Port (COM5", false, L""},
+        {L"Prolific USB-to-Serial Comm Port (com5)", false, L""},
+        {L"Prolific USB-to-Serial Comm Port", false, L""},
+        {L"Prolific USB-to-Serial Comm Port (ttyUSB0)", false, L""},
+    };
+    for (const auto& row : rows)
+    {
+        std::wstring port = L"unchanged";
+        EXPECT_EQ(ComPortFromFriendlyName(row.friendly, port), row.found) << row.port;
+        EXPECT_EQ(port, row.found ? std::wstring(row.port) : L"unchanged");
+        if (row.found)
+        {
+            EXPECT_LE(port.size(), kMaxComNameLength);
+        }
+    }
+}
+
+TtyDeviceInfo Tty(const wchar_t* name, bool device, int type, bool serial8250, const char* driver,
+                  const char* vendor = "", const char* product = "")
+{
+    TtyDeviceInfo info;
+    info.name = name;
+    info.hasDevice = device;
+    info.uartType = type;
+    info.serial8250 = serial8250;
+    info.driver = driver;
+    info.usbVendor = vendor;
+    info.usbProduct = product;
+    return info;
+}
+
+TEST(PresentPort, RealHardwareOnly)
+{
+    const std::pair<TtyDeviceInfo, bool> rows[] = {
+        {Tty(L"tty1", false, -1, false, ""), false},
+        {Tty(L"ttyUSB0", true, -1, false, "pl2303", "067b", "2303"), true},
+        {Tty(L"ttyACM0", true, -1, false, "cdc_acm", "1546", "01a7"), true},
+        {Tty(L"ttyS0", true, 4, false, "port"), true},          // PNP UART, newer kernel
+        {Tty(L"ttyS0", true, 4, true, "serial8250"), true},     // legacy ISA UART, found
+        {Tty(L"ttyS3", true, 0, true, "serial8250"), false},    // placeholder slot
+        {Tty(L"ttyS3", true, 0, false, "port"), false},         // unknown UART anywhere
+        {Tty(L"ttyS3", true, -1, true, "serial8250"), false},   // cannot tell: placeholder
+        {Tty(L"rfcomm0", true, -1, false, ""), true},
+    };
+    for (const auto& [tty, present] : rows)
+        EXPECT_EQ(IsPresentPort(tty), present) << tty.uartType << ' ' << tty.driver;
+}
+
+TEST(ReceiverBridge, Pl2303ByUsbIdOrDriver)
+{
+    const std::pair<TtyDeviceInfo, bool> rows[] = {
+        {Tty(L"ttyUSB0", true, -1, false, "pl2303", "067b", "2303"), true},
+        {Tty(L"ttyUSB0", true, -1, false, "", "067b", "2303"), true},
+        {Tty(L"ttyUSB0", true, -1, false, "pl2303", "0557", "2008"), true}, // ATEN, same chip
+        {Tty(L"ttyUSB0", true, -1, false, "pl2303", "067b", "23a3"), true}, // PL2303GC
+        {Tty(L"ttyUSB0", true, -1, false, "ftdi_sio", "0403", "6001"), false},
+        {Tty(L"ttyUSB0", true, -1, false, "cp210x", "10c4", "ea60"), false},
+        {Tty(L"ttyUSB0", true, -1, false, "", "067b", "23a3"), false},
+        {Tty(L"ttyS0", true, 4, false, "port"), false},
+    };
+    for (const auto& [tty, receiver] : rows)
+    {
+        EXPECT_EQ(IsReceiverBridge(tty), receiver) << tty.driver << ' ' << tty.usbVendor;
+        EXPECT_EQ(IsReceiverFriendlyName(FriendlyNameOf(tty)), receiver);
+    }
+}
+
+TEST(ReceiverBridge, FriendlyNameCarriesTheWholeKernelName)
+{
+    EXPECT_EQ(FriendlyNameOf(Tty(L"ttyUSB10", true, -1, false, "pl2303", "067b", "2303")),
+              L"Prolific USB-to-Serial Comm Port (ttyUSB10)");
+    EXPECT_EQ(FriendlyNameOf(Tty(L"ttyUSB0", true, -1, false, "ftdi_sio", "0403", "6001")), L"");
+}
+
+// ---- The Linux source over a fake sysfs tree ------------------------------------------------
+
+class TempFolder
+{
+public:
+    TempFolder()
+    {
+        std::string pattern = (fs::temp_directory_path() / "orvane-disc-XXXXXX").string();
+        if (::mkdtemp(pattern.data()))
+            m_path = pattern;
+    }
+    ~TempFolder()
+    {
+        std::error_code ec;
+        if (!m_path.empty())
+            fs::remove_all(m_path, ec);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const fs::path& Path() const { return m_path; }
+
+private:
+    fs::path m_path;
+};
+
+void WriteFile(const fs::path& file, const std::string& text)
+{
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << text;
+}
+
+void Link(const fs::path& at, const fs::path& target)
+{
+    fs::create_directories(at.parent_path());
+    fs::create_directory_symlink(target, at);
+}
+
+// Lays out /sys the way the kernel does: class/tty/<name> links to the tty's own folder, whose
+// "device" link leads to the hardware, whose "driver" link names the driver.
+class FakeSysfs
+{
+public:
+    FakeSysfs()
+        : m_sys(m_temp.Path() / "sys"), m_dev(m_temp.Path() / "dev")
+    {
+        fs::create_directories(m_sys / "class" / "tty");
+        fs::create_directories(m_dev);
+    }
+
+    std::string Sys() const { return m_sys.string(); }
+    std::string Dev() const { return m_dev.string(); }
+    const fs::path& SysPath() const { return m_sys; }
+    const fs::path& DevPath() const { return m_dev; }
+
+    fs::path Driver(const std::string& bus, const std::string& name)
+    {
+        const fs::path driver = m_sys / "bus" / bus / "drivers" / name;
+        fs::create_directories(driver);
+        return driver;
+    }
+
+    // A USB bridge driven by usb-serial: usb device / interface / port / tty.
+    void AddUsbSerial(const std::string& name, const std::string& vid, const std::string& pid,
+                      const std::string& driver, const std::string& usbPath)
+    {
+        const fs::path usb = m_sys / "devices/pci0000:00/0000:00:14.0/usb1" / usbPath;
+        WriteFile(usb / "idVendor", vid + "\n");
+        WriteFile(usb / "idProduct", pid + "\n");
+        const fs::path iface = usb / (usbPath + ":1.0");
+        WriteFile(iface / "bInterfaceNumber", "00\n");
+        const fs::path port = iface / name;
+        fs::create_directories(port);
+        if (!driver.empty())
+            Link(port / "driver", Driver("usb-serial", driver));
+        AddTty(name, port, port / "tty" / name);
+    }
+
+    // A CDC ACM modem: the tty's device is the USB interface itself.
+    void AddAcm(const std::string& name, const std::string& vid, const std::string& pid,
+                const std::string& usbPath)
+    {
+        const fs::path usb = m_sys / "devices/pci0000:00/0000:00:14.0/usb1" / usbPath;
+        WriteFile(usb / "idVendor", vid + "\n");
+        WriteFile(usb / "idProduct", pid + "\n");
+        const fs::path iface = usb / (usbPath + ":1.0");
+        fs::create_directories(iface);
+        Link(iface / "driver", Driver("usb", "cdc_acm"));
+        AddTty(name, iface, iface / "tty" / name);
+    }
+
+    // A UART on a PNP node, as newer kernels show it (serial-base devices in between).
+    void AddPnpUart(const std::string& name, int type)
+    {
+        const fs::path pnp = m_sys / "devices/pnp0/00:04";
+        fs::create_directories(pnp);
+        if (!fs::exists(pnp / "driver"))
+            Link(pnp / "driver", Driver("pnp", "serial"));
+        const fs::path port = pnp / "00:04:0" / ("00:04:0." + name.substr(4));
+        fs::create_directories(port);
+        Link(port / "driver", Driver("serial-base", "port"));
+        const fs::path tty = port / "tty" / name;
+        AddTty(name, port, tty);
+        WriteFile(tty / "type", std::to_string(type) + "\n");
+    }
+
+    // A serial8250 slot; the older layout binds the platform device itself to the tty.
+    void Add8250(const std::string& name, int type, bool newerKernel, bool withType = true)
+    {
+        const fs::path platform = m_sys / "devices/platform/serial8250";
+        fs::create_directories(platform);
+        if (!fs::exists(platform / "driver"))
+            Link(platform / "driver", Driver("platform", "serial8250"));
+        fs::path device = platform;
+        if (newerKernel)
+        {
+            device = platform / "serial8250:0" / ("serial8250:0." + name.substr(4));
+            fs::create_directories(device);
+            Link(device / "driver", Driver("serial-base", "port"));
+        }
+        const fs::path tty = device / "tty" / name;
+        AddTty(name, device, tty);
+        if (withType)
+            WriteFile(tty / "type", std::to_string(type) + "\n");
+    }
+
+    // Virtual consoles and the like: no device link.
+    void AddVirtual(const std::string& name)
+    {
+        const fs::path tty = m_sys / "devices/virtual/tty" / name;
+        fs::create_directories(tty);
+        WriteFile(tty / "dev", "4:1\n");
+        Link(m_sys / "class/tty" / name, tty);
+    }
+
+    // A device link that leads nowhere (hardware gone while the entry lingers).
+    void AddDangling(const std::string& name)
+    {
+        const fs::path tty = m_sys / "devices/virtual/tty" / name;
+        fs::create_directories(tty);
+        fs::create_directory_symlink(m_sys / "devices/gone", tty / "device");
+        Link(m_sys / "class/tty" / name, tty);
+    }
+
+    void AddDevNode(const std::string& name) { WriteFile(m_dev / name, ""); }
+
+private:
+    void AddTty(const std::string& name, const fs::path& device, const fs::path& tty)
+    {
+        fs::create_directories(tty);
+        WriteFile(tty / "dev", "188:0\n");
+        Link(tty / "device", device);
+        Link(m_sys / "class/tty" / name, tty);
+    }
+
+    TempFolder m_temp;
+    fs::path m_sys;
+    fs::path m_dev;
+};
+
+std::vector<std::wstring> Enumerate(const FakeSysfs& tree)
+{
+    return Collect([&](const PortNameSink& sink) { EnumerateComPortsAt(tree.Sys(), tree.Dev(), sink); });
+}
+
+TEST(LinuxEnumerate, ListsRealPortsInNaturalOrder)
+{
+    FakeSysfs tree;
+    tree.AddVirtual("tty0");
+    tree.AddVirtual("tty1");
+    tree.AddVirtual("console");
+    tree.AddVirtual("ptmx");
+    tree.AddUsbSerial("ttyUSB10", "0403", "6001", "ftdi_sio", "1-4");
+    tree.AddUsbSerial("ttyUSB2", "067b", "2303", "pl2303", "1-2");
+    tree.AddAcm("ttyACM0", "1546", "01a7", "1-3");
+    tree.AddPnpUart("ttyS0", 4);
+    tree.Add8250("ttyS1", 0, true);
+    tree.Add8250("ttyS2", 0, false);
+    tree.Add8250("ttyS3", 0, false, false);
+    tree.Add8250("ttyS4", 4, false);   // a legacy UART that answered the probe
+    tree.AddDangling("ttyUSB7");
+    tree.AddDevNode("ttyS1"); // /dev is not looked at while sysfs answers
+
+    EXPECT_EQ(Enumerate(tree),
+              (std::vector<std::wstring>{L"ttyACM0", L"ttyS0", L"ttyS4", L"ttyUSB2", L"ttyUSB10"}));
+}
+
+TEST(LinuxEnumerate, NoSinkStillRuns)
+{
+    FakeSysfs tree;
+    tree.AddUsbSerial("ttyUSB0", "067b", "2303", "pl2303", "1-1");
+    EXPECT_NO_THROW(EnumerateComPortsAt(tree.Sys(), tree.Dev(), PortNameSink()));
+}
+
+TEST(LinuxEnumerate, ReadableButEmptyListDoesNotProbe)
+{
+    FakeSysfs tree;
+    tree.AddVirtual("tty0");
+    tree.AddDevNode("ttyS0");
+    tree.AddDevNode("ttyUSB0");
+    EXPECT_TRUE(Enumerate(tree).empty());
+}
+
+TEST(LinuxEnumerate, ProbesDevWhenSysfsCannotBeRead)
+{
+    FakeSysfs tree;
+    fs::remove_all(tree.SysPath() / "class" / "tty");
+    tree.AddDevNode("ttyS0");
+    tree.AddDevNode("ttyUSB3");
+    tree.AddDevNode("ttyACM63");
+    tree.AddDevNode("ttyACM64"); // beyond the probed range
+    tree.AddDevNode("ttyXYZ0");
+    tree.AddDevNode("rfcomm0");
+    // An open that fails for another reason (here EISDIR, like EBUSY or EACCES on a real port)
+    // still means the name exists.
+    fs::create_directories(tree.DevPath() / "ttyUSB1");
+    // A socket answers open() with ENXIO: no such device.
+    const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(s, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (tree.DevPath() / "ttyS1").string();
+    ASSERT_LT(socketPath.size(), sizeof(address.sun_path));
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+
+    EXPECT_EQ(Enumerate(tree),
+              (std::vector<std::wstring>{L"ttyS0", L"ttyUSB1", L"ttyUSB3", L"ttyACM63"}));
+    ::close(s);
+}
+
+TEST(LinuxEnumerate, ClassFolderThatIsAFileFallsBackToProbing)
+{
+    FakeSysfs tree;
+    fs::remove_all(tree.SysPath() / "class" / "tty");
+    WriteFile(tree.SysPath() / "class" / "tty", "not a folder\n");
+    tree.AddDevNode("ttyUSB0");
+    EXPECT_EQ(Enumerate(tree), (std::vector<std::wstring>{L"ttyUSB0"}));
+}
+
+TEST(LinuxEnumerate, NothingAnywhere)
+{
+    TempFolder empty;
+    const auto names = Collect([&](const PortNameSink& sink) {
+        EnumerateComPortsAt((empty.Path() / "sys").string(), (empty.Path() / "dev").string(), sink);
+    });
+    EXPECT_TRUE(names.empty());
+}
+
+TEST(LinuxReceiver, FindsThePl2303Bridge)
+{
+    FakeSysfs tree;
+    tree.AddVirtual("tty0");
+    tree.AddAcm("ttyACM0", "1546", "01a7", "1-3");
+    tree.AddUsbSerial("ttyUSB0", "0403", "6001", "ftdi_sio", "1-1");
+    tree.AddUsbSerial("ttyUSB1", "067b", "2303", "pl2303", "1-2");
+    std::wstring port = L"old";
+    EXPECT_TRUE(FindReceiverPortAt(tree.Sys(), port));
+    EXPECT_EQ(port, L"ttyUSB1");
+}
+
+TEST(LinuxReceiver, FirstOfTwoBridgesInNaturalOrderWins)
+{
+    FakeSysfs tree;
+    tree.AddUsbSerial("ttyUSB10", "067b", "2303", "pl2303", "1-1");
+    tree.AddUsbSerial("ttyUSB2", "067b", "2303", "pl2303", "1-2");
+    std::wstring port;
+    EXPECT_TRUE(FindReceiverPortAt(tree.Sys(), port));
+    EXPECT_EQ(port, L"ttyUSB2");
+}
+
+TEST(LinuxReceiver, LongKernelNameIsKeptWhole)
+{
+    FakeSysfs tree;
+    tree.AddUsbSerial("ttyUSB10", "067b", "2303", "pl2303", "1-1");
+    std::wstring port;
+    EXPECT_TRUE(FindReceiverPortAt(tree.Sys(), port));
+    EXPECT_EQ(port, L"ttyUSB10");
+}
+
+TEST(LinuxReceiver, ByUsbIdAloneAndByDriverAlone)
+{
+    {
+        FakeSysfs tree;
+        tree.AddUsbSerial("ttyUSB0", "067B", "2303", "", "1-1"); // no driver bound
+        std::wstring port;
+        EXPECT_TRUE(FindReceiverPortAt(tree.Sys(), port));
+        EXPECT_EQ(port, L"ttyUSB0");
+    }
+    {
+        FakeSysfs tree;
+        tree.AddUsbSerial("ttyUSB3", "0557", "2008", "pl2303", "1-1");
+        std::wstring port;
+        EXPECT_TRUE(FindReceiverPortAt(tree.Sys(), port));
+        EXPECT_EQ(port, L"ttyUSB3");
+    }
+}
+
+TEST(LinuxReceiver, FtdiBridgeIsNoReceiver)
+{
+    FakeSysfs tree;
+    tree.AddUsbSerial("ttyUSB0", "0403", "6001", "ftdi_sio", "1-1");
+    tree.AddPnpUart("ttyS0", 4);
+    std::wstring port = L"old";
+    EXPECT_TRUE(FindReceiverPortAt(tree.Sys(), port));
+    EXPECT_EQ(port, L"");
+}
+
+TEST(LinuxReceiver, BridgeWithoutDeviceIsSkipped)
+{
+    FakeSysfs tree;
+    tree.AddDangling("ttyUSB0");
+    tree.AddUsbSerial("ttyUSB1", "067b", "2303", "pl2303", "1-1");
+    std::wstring port;
+    EXPECT_TRUE(FindReceiverPortAt(tree.Sys(), port));
+    EXPECT_EQ(port, L"ttyUSB1");
+}
+
+TEST(LinuxReceiver, UnreadableListLeavesOutputUntouched)
+{
+    FakeSysfs tree;
+    tree.AddUsbSerial("ttyUSB0", "067b", "2303", "pl2303", "1-1");
+    fs::remove_all(tree.SysPath() / "class");
+    tree.AddDevNode("ttyUSB0");
+    std::wstring port = L"keep";
+    EXPECT_FALSE(FindReceiverPortAt(tree.Sys(), port));
+    EXPECT_EQ(port, L"keep");
+
+    WriteFile(tree.SysPath() / "class" / "tty", "a file\n");
+    EXPECT_FALSE(FindReceiverPortAt(tree.Sys(), port));
+    EXPECT_EQ(port, L"keep");
+}
+
+// This machine's own sysfs: every name reported has a device behind it in /sys/class/tty.
+TEST(LinuxHost, ReportsOnlyEntriesWithDevices)
+{
+    const auto names = Collect([](const PortNameSink& sink) { EnumerateComPorts(sink); });
+    for (const auto& name : names)
+    {
+        ASSERT_FALSE(name.empty());
+        const fs::path entry = fs::path("/sys/class/tty") / std::string(name.begin(), name.end());
+        EXPECT_TRUE(fs::exists(entry / "device")) << entry;
+    }
+    std::wstring port = L"untouched";
+    if (fs::is_directory("/sys/class/tty"))
+    {
+        EXPECT_TRUE(FindReceiverPort(port));
+        EXPECT_NE(port, L"untouched");
+    }
+}
+
+} // namespace
