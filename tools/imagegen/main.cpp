@@ -62,17 +62,27 @@ QFont Sans(int pixels, bool bold = false)
     return font;
 }
 
-// The program draws its numbers with these; the preview uses them to show what a user will see.
-QFont ProgramDefaultFont()
-{
-    return QGuiApplication::font();
-}
-
-QFont ProgramFont(int pixels)
+// The program's own fonts, which the preview uses to show what a user will see: Arial sized by
+// its cell height (the line height), as the program asks for them; the surface's default font
+// is the 16-pixel bold face.
+QFont ProgramFont(int cellHeight, bool bold = false)
 {
     QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(pixels);
+    font.setBold(bold);
+    int size = cellHeight;
+    for (; size > 1; --size) {
+        font.setPixelSize(size);
+        if (QFontMetrics(font).height() <= cellHeight) {
+            break;
+        }
+    }
+    font.setPixelSize(size);
     return font;
+}
+
+QFont ProgramDefaultFont()
+{
+    return ProgramFont(16, true);
 }
 
 void Prepare(QPainter& p)
@@ -180,8 +190,16 @@ QImage TitleBand()
 // Status panel (310), 400 x 278.
 
 // Value positions of the program (top-left of the text cell), and where the labels go.
-constexpr int kLargeAscent = 24;   // Arial 26 px
-constexpr int kDefaultAscent = 11; // the default 12 px face
+// Ascents of the program's fonts: the 26-pixel cell of time and date, the default 16-pixel cell.
+int LargeAscent()
+{
+    return QFontMetrics(ProgramFont(26)).ascent();
+}
+
+int DefaultAscent()
+{
+    return QFontMetrics(ProgramDefaultFont()).ascent();
+}
 
 QImage StatusPanel()
 {
@@ -202,12 +220,12 @@ QImage StatusPanel()
     // Right edge of the panel, against the map view.
     p.fillRect(QRect(399, 31, 1, 247), pal::dividerDark);
 
-    const QFont labelFont = Sans(11, true);
+    const QFont labelFont = Sans(10, true);
 
     // Time and Date: values in the 26 px face at y 62.
     SectionHeading(p, 8, 47, QStringLiteral("Time and Date"));
     {
-        const int baseline = 62 + kLargeAscent;
+        const int baseline = 62 + LargeAscent();
         Well(p, QRect(39, 59, 124, 32));
         Well(p, QRect(237, 59, 158, 32));
         TextAtBaseline(p, 8, baseline, QStringLiteral("Time:"), labelFont, pal::label);
@@ -220,13 +238,13 @@ QImage StatusPanel()
     SectionHeading(p, 206, 113, QStringLiteral("DOP"));
     VDivider(p, 191, 97, 159);
     {
-        const int baseline = 132 + kDefaultAscent;
-        Well(p, QRect(28, 128, 60, 21));
-        Well(p, QRect(127, 128, 58, 21));
-        Well(p, QRect(247, 128, 52, 21));
-        Well(p, QRect(346, 128, 49, 21));
-        TextRightAtBaseline(p, 26, baseline, QStringLiteral("Fix:"), labelFont, pal::label);
-        TextAtBaseline(p, 93, baseline, QStringLiteral("Mode:"), labelFont, pal::label);
+        const int baseline = 132 + DefaultAscent();
+        Well(p, QRect(27, 129, 65, 21));
+        Well(p, QRect(126, 129, 61, 21));
+        Well(p, QRect(247, 129, 53, 21));
+        Well(p, QRect(346, 129, 49, 21));
+        TextRightAtBaseline(p, 24, baseline, QStringLiteral("Fix:"), labelFont, pal::label);
+        TextRightAtBaseline(p, 123, baseline, QStringLiteral("Mode:"), labelFont, pal::label);
         TextAtBaseline(p, 206, baseline, QStringLiteral("HDOP:"), labelFont, pal::label);
         TextAtBaseline(p, 305, baseline, QStringLiteral("PDOP:"), labelFont, pal::label);
     }
@@ -236,16 +254,16 @@ QImage StatusPanel()
     SectionHeading(p, 8, 178, QStringLiteral("Position"));
     {
         const int rows[] = {194, 220, 248};
-        Well(p, QRect(67, rows[0] - 4, 124, 21));
-        Well(p, QRect(67, rows[1] - 4, 124, 21));
-        TextRightAtBaseline(p, 64, rows[0] + kDefaultAscent, QStringLiteral("Latitude:"), labelFont, pal::label);
-        TextRightAtBaseline(p, 64, rows[1] + kDefaultAscent, QStringLiteral("Longitude:"), labelFont, pal::label);
+        Well(p, QRect(67, rows[0] - 2, 124, 21));
+        Well(p, QRect(67, rows[1] - 2, 124, 21));
+        TextRightAtBaseline(p, 64, rows[0] + DefaultAscent(), QStringLiteral("Latitude:"), labelFont, pal::label);
+        TextRightAtBaseline(p, 64, rows[1] + DefaultAscent(), QStringLiteral("Longitude:"), labelFont, pal::label);
         for (int y : rows) {
-            Well(p, QRect(286, y - 4, 57, 21));
+            Well(p, QRect(286, y - 2, 57, 21));
         }
-        TextRightAtBaseline(p, 283, rows[0] + kDefaultAscent, QStringLiteral("Velocity(km/h):"), labelFont, pal::label);
-        TextRightAtBaseline(p, 283, rows[1] + kDefaultAscent, QStringLiteral("Heading(deg):"), labelFont, pal::label);
-        TextRightAtBaseline(p, 283, rows[2] + kDefaultAscent, QStringLiteral("Altitude(m):"), labelFont, pal::label);
+        TextRightAtBaseline(p, 283, rows[0] + DefaultAscent(), QStringLiteral("Velocity(km/h):"), labelFont, pal::label);
+        TextRightAtBaseline(p, 283, rows[1] + DefaultAscent(), QStringLiteral("Heading(deg):"), labelFont, pal::label);
+        TextRightAtBaseline(p, 283, rows[2] + DefaultAscent(), QStringLiteral("Altitude(m):"), labelFont, pal::label);
     }
     return image;
 }
