@@ -1,0 +1,84 @@
+#include "ui/MapPage.h"
+
+#include <charconv>
+#include <cmath>
+#include <string_view>
+
+namespace
+{
+constexpr double kDegToRad = 0.017453292519943295;
+constexpr double kEarthRadiusMetres = 6372797.560856;
+constexpr std::string_view kCentringCall = "map.setView(";
+constexpr std::string_view kTileConstant = "var tileUrl = '";
+
+// "%f" without the locale: QApplication sets LC_NUMERIC from the user's environment, and a
+// decimal comma would turn the coordinates into a different JavaScript call.
+std::string Fixed6(double value)
+{
+    char buffer[128];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6);
+    if (ec != std::errc())
+        return "0.000000";
+    return std::string(buffer, end);
+}
+
+// The tabs and spaces that open the line holding position pos.
+std::string_view LineIndent(std::string_view text, std::size_t pos)
+{
+    std::size_t start = text.rfind('\n', pos);
+    start = start == std::string_view::npos ? 0 : start + 1;
+    std::size_t end = start;
+    while (end < pos && (text[end] == '\t' || text[end] == ' '))
+        ++end;
+    return text.substr(start, end - start);
+}
+}
+
+double DistanceMetres(double lat1, double lon1, double lat2, double lon2)
+{
+    const double sinLat = std::sin((lat1 - lat2) * kDegToRad * 0.5);
+    const double sinLon = std::sin((lon1 - lon2) * kDegToRad * 0.5);
+    const double a = sinLat * sinLat + std::cos(lat1 * kDegToRad) * std::cos(lat2 * kDegToRad) * sinLon * sinLon;
+    return 2.0 * std::asin(std::sqrt(a)) * kEarthRadiusMetres;
+}
+
+bool CentreMapPage(const std::string& page, float latitude, float longitude, std::string& out)
+{
+    const std::size_t call = page.find(kCentringCall);
+    if (call == std::string::npos)
+        return false;
+    const std::size_t end = page.find(';', call);
+    if (end == std::string::npos)
+        return false;
+
+    const double lat = latitude;
+    const double lon = longitude;
+    const std::string_view indent = LineIndent(page, call);
+
+    std::string result;
+    result.reserve(page.size() + 128);
+    result.append(page, 0, call);
+    // The view sits a little south-west of the fix, as it always has; the longitude's offset is
+    // the single-precision 0.0005.
+    result += "map.setView([" + Fixed6(lat - 0.0005) + ", " + Fixed6(lon - 0.0005f) + "], 17);\n";
+    result += indent;
+    result += "var marker = L.marker([" + Fixed6(lat) + ", " + Fixed6(lon) + "]).addTo(map);";
+    result.append(page, end + 1, std::string::npos);
+    out = std::move(result);
+    return true;
+}
+
+bool SetPageTileUrl(std::string& page, const std::string& urlTemplate)
+{
+    if (urlTemplate.find_first_of("'\\\r\n<>") != std::string::npos)
+        return false;
+    const std::size_t constant = page.find(kTileConstant);
+    if (constant == std::string::npos)
+        return false;
+    const std::size_t start = constant + kTileConstant.size();
+    const std::size_t end = page.find('\'', start);
+    if (end == std::string::npos)
+        return false;
+    page.replace(start, end - start, urlTemplate);
+    return true;
+}
