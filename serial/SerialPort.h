@@ -1,0 +1,67 @@
+#pragma once
+
+#include "serial/PortError.h"
+#include "serial/PosixSerialDevice.h"
+#include "serial/RingBuffer.h"
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+// One serial port and its reader thread, which does all of the port's input and output: it
+// sends what Write queued, 8 bytes a turn, and appends what it reads, up to 64 bytes a turn, to
+// the receive ring before calling OnDataReceived.
+class SerialPort
+{
+public:
+    static constexpr std::size_t kSendChunk = 8;
+    static constexpr std::size_t kReceiveChunk = 64;
+    static constexpr int kWaitMs = 2000;
+
+    SerialPort() = default;
+    virtual ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // Opens and configures the device (a path such as /dev/ttyUSB0), creates the rings and starts
+    // the reader thread. Only while closed. On false, LastOpenError says why.
+    bool Open(const std::wstring& devicePath, int baudRate);
+    // Stops and joins the reader thread and releases everything Open made. Safe when closed. Not
+    // from the reader thread, nor while holding a lock that OnDataReceived takes.
+    void Close();
+    // Queues bytes for the reader thread to send. False, and nothing queued, when the port is
+    // closed, its reader has stopped, or the transmit ring lacks room for all of them.
+    bool Write(const void* bytes, std::size_t length);
+
+    bool IsOpen() const;
+    // True once the reader thread has ended because the device went away (until the next Open).
+    bool HasStoppedOnItsOwn() const { return m_bStoppedOnItsOwn.load(); }
+    PortError LastOpenError() const { return m_nLastOpenError; }
+    int LastOpenSystemError() const { return m_nLastOpenSystemError; }
+
+protected:
+    // Reader thread, no lock held, after every read: `count` bytes already in the receive ring;
+    // 0 when a wait ended without input.
+    virtual void OnDataReceived(const char* bytes, std::size_t count);
+    // Reader thread, once, when it ends because the device went away; never on Close.
+    virtual void OnReaderStopped();
+
+    // Derived classes take received bytes from here, holding m_portLock around every use.
+    std::unique_ptr<RingBuffer> m_pReceiveRing;
+    std::mutex m_portLock;
+
+private:
+    void ReaderLoop();
+    void Deliver(const char* bytes, std::size_t count);
+
+    PosixSerialDevice m_device;
+    std::atomic<bool> m_bRunning{false};
+    std::atomic<bool> m_bStoppedOnItsOwn{false};
+    std::thread m_thread;
+    std::unique_ptr<RingBuffer> m_pTransmitRing;
+    PortError m_nLastOpenError = PortError::None;
+    int m_nLastOpenSystemError = 0;
+};
