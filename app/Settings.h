@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+// The three user settings kept between runs.
+struct AppSettings
+{
+    std::wstring port;
+    std::wstring baudRate = L"4800";
+    std::wstring saveFolder;
+};
+
+inline constexpr wchar_t kSettingsFileName[] = L"Orvane.xml";
+
+// A settings file is a few hundred bytes; anything past this is not one and is not read.
+inline constexpr std::size_t kMaxSettingsFileSize = 1024 * 1024;
+
+// Reads the file into settings. Fields whose element is missing keep their values; a file that
+// is missing, unreadable, too large or not well-formed changes nothing and gives false.
+bool LoadSettings(const std::wstring& path, AppSettings& settings);
+
+// Writes settings to path, replacing the file in one step (a new file renamed over the old
+// one, so a failed write never leaves half a file). False when the file could not be written.
+bool SaveSettings(const AppSettings& settings, const std::wstring& path);
+
+// ---- Where the file lives -----------------------------------------------------------------
+
+// What the location rule looks at, so that tests can supply their own.
+struct ConfigEnvironment
+{
+    std::wstring xdgConfigHome; // $XDG_CONFIG_HOME; only an absolute path counts
+    std::wstring home;          // $HOME, else the password database's home folder
+    // Whether a file can be created in the folder (an empty folder means "/").
+    std::function<bool(const std::wstring& folder)> canCreateIn;
+};
+
+// The environment of this process, with IsWritableFolder as the check.
+ConfigEnvironment CurrentConfigEnvironment();
+
+// Next to the executable when the file can be kept there (a portable install: the file is
+// there and writable, or the folder is writable); otherwise Orvane/Orvane.xml in the user's
+// configuration folder ($XDG_CONFIG_HOME, else ~/.config), which is created when missing.
+std::wstring ComputeConfigPath(const std::wstring& exePath, const ConfigEnvironment& env);
+std::wstring ComputeConfigPath(const std::wstring& exePath);
+
+// The running executable's full path, empty when it cannot be had.
+std::wstring CurrentExecutablePath();
+
+// Really tries: creates and removes a file in the folder (permission bits alone say nothing
+// for root, nor for read-only mounts).
+bool IsWritableFolder(const std::wstring& folder);

@@ -1,0 +1,277 @@
+#include "app/Settings.h"
+
+#include "util/WideText.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <pugixml.hpp>
+#include <string>
+
+namespace
+{
+
+class UniqueFd
+{
+public:
+    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
+    ~UniqueFd() { Reset(); }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int Get() const { return m_fd; }
+    bool Valid() const { return m_fd >= 0; }
+    // Closes now and says whether the kernel accepted the last writes.
+    bool Close()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+    void Reset()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+};
+
+// Only a regular file of sane size: a FIFO or device named like the file would block or
+// never end.
+bool ReadSettingsBytes(const std::string& path, std::string& bytes)
+{
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.Valid())
+        return false;
+    struct stat info{};
+    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    if (static_cast<std::size_t>(info.st_size) > kMaxSettingsFileSize)
+        return false;
+    bytes.clear();
+    char buffer[8192];
+    for (;;)
+    {
+        const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+        // The file may have grown since fstat.
+        if (bytes.size() > kMaxSettingsFileSize)
+            return false;
+    }
+}
+
+bool WriteAll(int fd, const std::string& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size())
+    {
+        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+bool WriteInPlace(const std::string& path, const std::string& bytes)
+{
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!fd.Valid())
+        return false;
+    const bool written = WriteAll(fd.Get(), bytes);
+    return fd.Close() && written;
+}
+
+// A new file beside the old one, renamed over it once complete: a crash or a full disk
+// mid-write leaves the previous settings intact.
+bool WriteReplacing(const std::string& path, const std::string& bytes)
+{
+    struct stat existing{};
+    const bool exists = ::lstat(path.c_str(), &existing) == 0;
+    // A link or a device is written through, not replaced.
+    if (exists && !S_ISREG(existing.st_mode))
+        return WriteInPlace(path, bytes);
+
+    std::string temp = path + ".XXXXXX";
+    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd.Valid())
+    {
+        // The folder refuses new files while the file itself may still be writable.
+        return WriteInPlace(path, bytes);
+    }
+    const mode_t mode = exists ? (existing.st_mode & 07777) : 0644;
+    bool ok = WriteAll(fd.Get(), bytes) && ::fchmod(fd.Get(), mode) == 0 && ::fsync(fd.Get()) == 0;
+    ok = fd.Close() && ok;
+    if (ok && ::rename(temp.c_str(), path.c_str()) == 0)
+        return true;
+    ::unlink(temp.c_str());
+    return false;
+}
+
+// The text content as a DOM gives it: every text and CDATA piece under the element, in
+// document order. Iterative, so that a deeply nested file cannot exhaust the stack.
+std::string TextOf(const pugi::xml_node& element)
+{
+    std::string text;
+    pugi::xml_node node = element.first_child();
+    while (node)
+    {
+        if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
+            text += node.value();
+        if (node.first_child())
+        {
+            node = node.first_child();
+            continue;
+        }
+        while (node && node != element && !node.next_sibling())
+            node = node.parent();
+        if (!node || node == element)
+            break;
+        node = node.next_sibling();
+    }
+    return text;
+}
+
+void TakeField(const pugi::xml_node& root, const char* name, std::wstring& field)
+{
+    if (const pugi::xml_node element = root.child(name))
+        field = FromUtf8(TextOf(element));
+}
+
+bool IsXmlSpace(const char* text)
+{
+    for (; *text; ++text)
+    {
+        if (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r')
+            return false;
+    }
+    return true;
+}
+
+// Parsed as a fragment so that nothing outside the root goes unseen; a settings file must be
+// one document: one root element and no text beside it.
+pugi::xml_node SingleRoot(const pugi::xml_document& doc)
+{
+    pugi::xml_node root;
+    for (const pugi::xml_node node : doc.children())
+    {
+        if (node.type() == pugi::node_cdata ||
+            (node.type() == pugi::node_pcdata && !IsXmlSpace(node.value())))
+            return {};
+        if (node.type() == pugi::node_element)
+        {
+            if (root)
+                return {};
+            root = node;
+        }
+    }
+    return root;
+}
+
+class StringWriter : public pugi::xml_writer
+{
+public:
+    explicit StringWriter(std::string& out) : m_out(out) {}
+    void write(const void* data, std::size_t size) override
+    {
+        m_out.append(static_cast<const char*>(data), size);
+    }
+
+private:
+    std::string& m_out;
+};
+
+void AppendElement(pugi::xml_node& root, const char* name, const std::wstring& value)
+{
+    pugi::xml_node element = root.append_child(name);
+    if (element)
+        element.text().set(ToUtf8(value).c_str());
+}
+
+void AppendText(pugi::xml_node& root, const char* text)
+{
+    root.append_child(pugi::node_pcdata).set_value(text);
+}
+
+} // namespace
+
+bool LoadSettings(const std::wstring& path, AppSettings& settings)
+{
+    try
+    {
+        std::string bytes;
+        if (!ReadSettingsBytes(ToUtf8(path), bytes))
+            return false;
+        pugi::xml_document doc;
+        const unsigned options = pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_fragment;
+        if (!doc.load_buffer(bytes.data(), bytes.size(), options, pugi::encoding_auto))
+            return false;
+        const pugi::xml_node root = SingleRoot(doc);
+        if (!root)
+            return false;
+        // Whatever the root is called, its children are read.
+        AppSettings loaded = settings;
+        TakeField(root, "Port", loaded.port);
+        TakeField(root, "BaudRate", loaded.baudRate);
+        TakeField(root, "SaveFileName", loaded.saveFolder);
+        settings = std::move(loaded);
+        return true;
+    }
+    catch (...)
+    {
+        return false;
+    }
+}
+
+bool SaveSettings(const AppSettings& settings, const std::wstring& path)
+{
+    try
+    {
+        pugi::xml_document doc;
+        pugi::xml_node declaration = doc.append_child(pugi::node_pi);
+        declaration.set_name("xml");
+        declaration.set_value("version='1.0'");
+        pugi::xml_node stylesheet = doc.append_child(pugi::node_pi);
+        stylesheet.set_name("xml-stylesheet");
+        stylesheet.set_value("type='text/xml'");
+        pugi::xml_node root = doc.append_child("Configuration");
+        if (root)
+        {
+            AppendText(root, "\n\t");
+            AppendElement(root, "Port", settings.port);
+            AppendText(root, "\n\t");
+            AppendElement(root, "BaudRate", settings.baudRate);
+            AppendText(root, "\n\t");
+            AppendElement(root, "SaveFileName", settings.saveFolder);
+            AppendText(root, "\n");
+        }
+
+        // Raw output keeps the root's own line breaks; each top-level node gets one line.
+        std::string text;
+        StringWriter writer(text);
+        for (const pugi::xml_node node : doc.children())
+        {
+            node.print(writer, "", pugi::format_raw, pugi::encoding_utf8);
+            text += '\n';
+        }
+        return WriteReplacing(ToUtf8(path), text);
+    }
+    catch (...)
+    {
+        return false;
+    }
+}

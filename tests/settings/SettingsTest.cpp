@@ -1,0 +1,464 @@
+#include "app/Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+class TempFolder
+{
+public:
+    TempFolder()
+    {
+        std::string pattern = (fs::temp_directory_path() / "orvane-set-XXXXXX").string();
+        if (::mkdtemp(pattern.data()))
+            m_path = pattern;
+    }
+    ~TempFolder()
+    {
+        std::error_code ec;
+        if (!m_path.empty())
+            fs::remove_all(m_path, ec);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const fs::path& Path() const { return m_path; }
+    std::wstring File(const std::string& name) const { return (m_path / name).wstring(); }
+
+private:
+    fs::path m_path;
+};
+
+void WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    std::ofstream out(fs::path(path), std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadBytes(const std::wstring& path)
+{
+    std::ifstream in(fs::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+AppSettings Make(const wchar_t* port, const wchar_t* baud, const wchar_t* folder)
+{
+    AppSettings s;
+    s.port = port;
+    s.baudRate = baud;
+    s.saveFolder = folder;
+    return s;
+}
+
+void ExpectSame(const AppSettings& actual, const AppSettings& expected)
+{
+    EXPECT_EQ(actual.port, expected.port);
+    EXPECT_EQ(actual.baudRate, expected.baudRate);
+    EXPECT_EQ(actual.saveFolder, expected.saveFolder);
+}
+
+// ---- Writing ------------------------------------------------------------------------------
+
+TEST(SaveSettings, ExactBytesOfTheExample)
+{
+    TempFolder dir;
+    const std::wstring path = dir.File("Orvane.xml");
+    ASSERT_TRUE(SaveSettings(Make(L"COM3", L"4800", L"D:\\Tracks"), path));
+    EXPECT_EQ(ReadBytes(path), "<?xml version='1.0'?>\n"
+                               "<?xml-stylesheet type='text/xml'?>\n"
+                               "<Configuration>\n"
+                               "\t<Port>COM3</Port>\n"
+                               "\t<BaudRate>4800</BaudRate>\n"
+                               "\t<SaveFileName>D:\\Tracks</SaveFileName>\n"
+                               "</Configuration>\n");
+
+    ASSERT_TRUE(SaveSettings(Make(L"ttyUSB0", L"4800", L"/home/u/Tracks"), path));
+    EXPECT_EQ(ReadBytes(path), "<?xml version='1.0'?>\n"
+                               "<?xml-stylesheet type='text/xml'?>\n"
+                               "<Configuration>\n"
+                               "\t<Port>ttyUSB0</Port>\n"
+                               "\t<BaudRate>4800</BaudRate>\n"
+                               "\t<SaveFileName>/home/u/Tracks</SaveFileName>\n"
+                               "</Configuration>\n");
+}
+
+TEST(SaveSettings, FirstRunWritesTheDefaults)
+{
+    TempFolder dir;
+    const std::wstring path = dir.File("Orvane.xml");
+    AppSettings settings;
+    EXPECT_FALSE(LoadSettings(path, settings));
+    ExpectSame(settings, Make(L"", L"4800", L""));
+    ASSERT_TRUE(SaveSettings(settings, path));
+    EXPECT_EQ(ReadBytes(path), "<?xml version='1.0'?>\n"
+                               "<?xml-stylesheet type='text/xml'?>\n"
+                               "<Configuration>\n"
+                               "\t<Port></Port>\n"
+                               "\t<BaudRate>4800</BaudRate>\n"
+                               "\t<SaveFileName></SaveFileName>\n"
+                               "</Configuration>\n");
+}
+
+TEST(SaveSettings, EscapesMarkupCharacters)
+{
+    TempFolder dir;
+    const std::wstring path = dir.File("Orvane.xml");
+    ASSERT_TRUE(SaveSettings(Make(L"COM3", L"4800", L"/data/A&B <old> \"x\" 'y'"), path));
+    EXPECT_NE(ReadBytes(path).find("<SaveFileName>/data/A&amp;B &lt;old&gt; \"x\" 'y'</SaveFileName>"),
+              std::string::npos)
+        << ReadBytes(path);
+}
+
+TEST(SaveSettings, RoundTripKeepsEveryValue)
+{
+    const AppSettings rows[] = {
+        Make(L"COM3", L"4800", L"D:\\Tracks"),
+        Make(L"ttyUSB10", L"115200", L"/home/u/Tracks & Logs/<2024>"),
+        Make(L"", L"", L""),
+        Make(L"a]]>b", L"9600", L"/tmp/ü/Spåren/東京/\U0001F30D"),
+        Make(L"  padded  ", L"\t4800", L"/x;&amp;/'\"/"),
+        Make(L"&lt;", L"<&>", L"<Configuration></Configuration>"),
+    };
+    TempFolder dir;
+    const std::wstring path = dir.File("Orvane.xml");
+    for (const AppSettings& row : rows)
+    {
+        ASSERT_TRUE(SaveSettings(row, path));
+        AppSettings loaded = Make(L"x", L"y", L"z");
+        ASSERT_TRUE(LoadSettings(path, loaded)) << ReadBytes(path);
+        ExpectSame(loaded, row);
+    }
+}
+
+TEST(SaveSettings, ReplacesTheWholeFileAndLeavesNothingBehind)
+{
+    TempFolder dir;
+    const std::wstring path = dir.File("Orvane.xml");
+    WriteBytes(path, std::string(10000, 'x'));
+    ::chmod(fs::path(path).c_str(), 0600);
+    ASSERT_TRUE(SaveSettings(Make(L"COM1", L"4800", L""), path));
+    EXPECT_EQ(ReadBytes(path).rfind("</Configuration>\n"), ReadBytes(path).size() - 17);
+    struct stat info{};
+    ASSERT_EQ(::stat(fs::path(path).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.Path()))
+        ++files;
+    EXPECT_EQ(files, 1);
+}
+
+TEST(SaveSettings, WritesThroughASymbolicLink)
+{
+    TempFolder dir;
+    const std::wstring target = dir.File("real.xml");
+    const std::wstring link = dir.File("Orvane.xml");
+    WriteBytes(target, "old");
+    fs::create_symlink(fs::path(target), fs::path(link));
+    ASSERT_TRUE(SaveSettings(Make(L"COM2", L"4800", L""), link));
+    EXPECT_TRUE(fs::is_symlink(fs::path(link)));
+    AppSettings loaded;
+    ASSERT_TRUE(LoadSettings(target, loaded));
+    EXPECT_EQ(loaded.port, L"COM2");
+}
+
+TEST(SaveSettings, ReportsFilesThatCannotBeWritten)
+{
+    TempFolder dir;
+    const AppSettings settings = Make(L"COM3", L"4800", L"");
+    EXPECT_FALSE(SaveSettings(settings, dir.File("missing/Orvane.xml")));
+    fs::create_directory(dir.Path() / "folder.xml");
+    EXPECT_FALSE(SaveSettings(settings, dir.File("folder.xml")));
+    EXPECT_TRUE(fs::is_directory(dir.Path() / "folder.xml"));
+    // Disk full: the device is written in place and refuses every byte.
+    if (fs::exists("/dev/full"))
+    {
+        EXPECT_FALSE(SaveSettings(settings, L"/dev/full"));
+        EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    }
+    EXPECT_FALSE(SaveSettings(settings, L"/proc/Orvane.xml"));
+}
+
+// ---- Reading ------------------------------------------------------------------------------
+
+struct ReadRow
+{
+    const char* what;
+    std::string bytes;
+    AppSettings expected;
+};
+
+TEST(LoadSettings, AcceptsEveryWriterVariant)
+{
+    static constexpr char kUtf16[] = "\xFF\xFE<\0C\0>\0<\0P\0o\0r\0t\0>\0X\0<\0/\0P\0o\0r\0t\0>\0<\0/\0C\0>\0";
+    const AppSettings start = Make(L"start", L"1200", L"/start");
+    const std::string body = "<Configuration>\n\t<Port>COM3</Port>\n\t<BaudRate>4800</BaudRate>\n"
+                             "\t<SaveFileName>/home/u/Tracks</SaveFileName>\n</Configuration>\n";
+    const AppSettings full = Make(L"COM3", L"4800", L"/home/u/Tracks");
+    const ReadRow rows[] = {
+        {"single quotes", "<?xml version='1.0'?>\n<?xml-stylesheet type='text/xml'?>\n" + body, full},
+        {"double quotes", "<?xml version=\"1.0\"?>\n<?xml-stylesheet type=\"text/xml\"?>\n" + body, full},
+        {"encoding named", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + body, full},
+        {"byte-order mark", "\xEF\xBB\xBF<?xml version='1.0'?>\n" + body, full},
+        {"one line", "<?xml version='1.0'?><?xml-stylesheet type='text/xml'?><Configuration><Port>COM3"
+                     "</Port><BaudRate>4800</BaudRate><SaveFileName>/home/u/Tracks</SaveFileName>"
+                     "</Configuration>",
+         full},
+        {"CR LF", "<?xml version='1.0'?>\r\n<?xml-stylesheet type='text/xml'?>\r\n<Configuration>\r\n\t"
+                  "<Port>COM3</Port>\r\n\t<BaudRate>4800</BaudRate>\r\n\t<SaveFileName>/home/u/Tracks"
+                  "</SaveFileName>\r\n</Configuration>\r\n",
+         full},
+        {"no prolog", body, full},
+        {"other root name", "<Settings><Port>COM3</Port><BaudRate>4800</BaudRate>"
+                            "<SaveFileName>/home/u/Tracks</SaveFileName></Settings>",
+         full},
+        {"attributes and namespace", "<c:Configuration xmlns:c='urn:x' a='1'><Port id='2'>COM3</Port>"
+                                     "<BaudRate>4800</BaudRate><SaveFileName>/home/u/Tracks</SaveFileName>"
+                                     "</c:Configuration>",
+         full},
+        {"only BaudRate", "<Configuration><BaudRate>9600</BaudRate></Configuration>",
+         Make(L"start", L"9600", L"/start")},
+        {"first of each name wins", "<Configuration><Port>COM3</Port><Port>COM4</Port><BaudRate>4800"
+                                    "</BaudRate><SaveFileName>/a</SaveFileName><SaveFileName>/b"
+                                    "</SaveFileName></Configuration>",
+         Make(L"COM3", L"4800", L"/a")},
+        {"deeper and other elements ignored", "<Configuration><Group><Port>COM9</Port></Group><port>x"
+                                              "</port><Port>COM5</Port><Other/></Configuration>",
+         Make(L"COM5", L"1200", L"/start")},
+        {"only deeper elements", "<Configuration><Group><Port>COM9</Port></Group></Configuration>", start},
+        {"empty elements", "<Configuration><Port/><BaudRate></BaudRate><SaveFileName /></Configuration>",
+         Make(L"", L"", L"")},
+        {"entities", "<Configuration><Port>&lt;&amp;&gt;&quot;&apos;&#x41;&#66;</Port></Configuration>",
+         Make(L"<&>\"'AB", L"1200", L"/start")},
+        {"CDATA and comment", "<Configuration><Port>CO<!-- c -->M<![CDATA[3<]]></Port></Configuration>",
+         Make(L"COM3<", L"1200", L"/start")},
+        {"white space kept", "<Configuration><Port> COM3 </Port><BaudRate>\n4800\n</BaudRate>"
+                             "</Configuration>",
+         Make(L" COM3 ", L"\n4800\n", L"/start")},
+        {"UTF-8 text", "<Configuration><SaveFileName>/home/\xC3\xBC/Sp\xC3\xA5ren/\xE6\x9D\xB1"
+                       "</SaveFileName></Configuration>",
+         Make(L"start", L"1200", L"/home/\u00FC/Sp\u00E5ren/\u6771")},
+        {"Latin-1 declared", "<?xml version='1.0' encoding='ISO-8859-1'?><Configuration><SaveFileName>"
+                             "/home/\xFC</SaveFileName></Configuration>",
+         Make(L"start", L"1200", L"/home/\u00FC")},
+        {"UTF-16 with mark", std::string(kUtf16, sizeof kUtf16 - 1),
+         Make(L"X", L"1200", L"/start")},
+    };
+    TempFolder dir;
+    const std::wstring path = dir.File("Orvane.xml");
+    for (const ReadRow& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        WriteBytes(path, row.bytes);
+        AppSettings settings = start;
+        EXPECT_TRUE(LoadSettings(path, settings));
+        ExpectSame(settings, row.expected);
+    }
+}
+
+TEST(LoadSettings, RejectsBrokenFilesWhole)
+{
+    const std::string good = "<?xml version='1.0'?>\n<?xml-stylesheet type='text/xml'?>\n<Configuration>\n"
+                             "\t<Port>COM3</Port>\n\t<BaudRate>9600</BaudRate>\n"
+                             "\t<SaveFileName>/t</SaveFileName>\n</Configuration>\n";
+    std::mt19937 random(20240607);
+    std::string binary(4096, '\0');
+    for (char& c : binary)
+        c = static_cast<char>(random() & 0xFF);
+
+    const ReadRow rows[] = {
+        {"empty", "", {}},
+        {"white space only", " \n\t\r\n", {}},
+        {"prolog only", "<?xml version='1.0'?>\n<?xml-stylesheet type='text/xml'?>\n", {}},
+        {"cut inside an element", good.substr(0, good.find("</BaudRate>") + 6), {}},
+        {"cut inside a tag", good.substr(0, good.find("<BaudRate>") + 4), {}},
+        {"cut before the root closes", good.substr(0, good.find("</Configuration>")), {}},
+        {"cut in the prolog", good.substr(0, 30), {}},
+        {"mismatched tags", "<Configuration><Port>COM3</BaudRate></Configuration>", {}},
+        {"two roots", "<Configuration><Port>COM3</Port></Configuration><Configuration/>", {}},
+        {"text after the root", "<Configuration><Port>COM3</Port></Configuration>trailing", {}},
+        {"unquoted attribute", "<Configuration a=1><Port>COM3</Port></Configuration>", {}},
+        {"bare ampersand in a tag", "<Config&uration><Port>COM3</Port></Config&uration>", {}},
+        {"not XML", "Port=COM3\nBaudRate=9600\n", {}},
+        {"binary", binary, {}},
+        {"binary after a good start", good.substr(0, 60) + binary, {}},
+        {"five megabytes of valid XML",
+         "<Configuration><Port>COM3</Port><!--" + std::string(5 * 1024 * 1024, 'x') + "--></Configuration>",
+         {}},
+        {"five megabytes of binary", [&] {
+             std::string big;
+             while (big.size() < 5 * 1024 * 1024)
+                 big += binary;
+             return big;
+         }(), {}},
+    };
+    TempFolder dir;
+    const std::wstring path = dir.File("Orvane.xml");
+    const AppSettings start = Make(L"start", L"1200", L"/start");
+    for (const ReadRow& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        WriteBytes(path, row.bytes);
+        AppSettings settings = start;
+        EXPECT_FALSE(LoadSettings(path, settings));
+        ExpectSame(settings, start);
+    }
+}
+
+TEST(LoadSettings, DeepNestingDoesNotExhaustTheStack)
+{
+    std::string deep = "<Configuration><Port>";
+    for (int i = 0; i < 100000; ++i)
+        deep += "<a>";
+    deep += "COM3";
+    for (int i = 0; i < 100000; ++i)
+        deep += "</a>";
+    deep += "</Port></Configuration>";
+    ASSERT_LT(deep.size(), kMaxSettingsFileSize);
+    TempFolder dir;
+    const std::wstring path = dir.File("Orvane.xml");
+    WriteBytes(path, deep);
+    AppSettings settings;
+    EXPECT_TRUE(LoadSettings(path, settings));
+    EXPECT_EQ(settings.port, L"COM3");
+}
+
+TEST(LoadSettings, WhatIsNoFileKeepsTheRecord)
+{
+    TempFolder dir;
+    const AppSettings start = Make(L"start", L"1200", L"/start");
+    AppSettings settings = start;
+    EXPECT_FALSE(LoadSettings(dir.File("missing.xml"), settings));
+    EXPECT_FALSE(LoadSettings(dir.Path().wstring(), settings));
+    EXPECT_FALSE(LoadSettings(L"", settings));
+    // A FIFO would block a reader that does not look first.
+    const std::wstring fifo = dir.File("fifo.xml");
+    ASSERT_EQ(::mkfifo(fs::path(fifo).c_str(), 0600), 0);
+    EXPECT_FALSE(LoadSettings(fifo, settings));
+    EXPECT_FALSE(LoadSettings(L"/dev/zero", settings));
+    ExpectSame(settings, start);
+}
+
+// ---- Location -----------------------------------------------------------------------------
+
+ConfigEnvironment Env(const TempFolder& dir, bool exeFolderWritable)
+{
+    ConfigEnvironment env;
+    env.xdgConfigHome = dir.File("xdg");
+    env.home = dir.File("home");
+    env.canCreateIn = [exeFolderWritable](const std::wstring&) { return exeFolderWritable; };
+    return env;
+}
+
+TEST(ConfigPath, BesideAWritableExecutable)
+{
+    TempFolder dir;
+    fs::create_directories(dir.Path() / "bin");
+    ConfigEnvironment env = Env(dir, true);
+    env.canCreateIn = IsWritableFolder;
+    EXPECT_EQ(ComputeConfigPath(dir.File("bin/orvane"), env), dir.File("bin/Orvane.xml"));
+    EXPECT_FALSE(fs::exists(dir.Path() / "xdg"));
+}
+
+TEST(ConfigPath, ReadOnlyInstallFallsBackToTheUserFolder)
+{
+    TempFolder dir;
+    ConfigEnvironment env = Env(dir, false);
+    env.canCreateIn = IsWritableFolder;
+    // Nobody, root included, creates files in /proc.
+    EXPECT_EQ(ComputeConfigPath(L"/proc/orvane", env), dir.File("xdg/Orvane/Orvane.xml"));
+    EXPECT_TRUE(fs::is_directory(dir.Path() / "xdg" / "Orvane"));
+
+    // A file standing where the folder should be.
+    WriteBytes(dir.File("notafolder"), "x");
+    EXPECT_EQ(ComputeConfigPath(dir.File("notafolder/orvane"), env), dir.File("xdg/Orvane/Orvane.xml"));
+
+    // The whole round: saved where it can be, read back from there.
+    const std::wstring path = ComputeConfigPath(L"/proc/orvane", env);
+    ASSERT_TRUE(SaveSettings(Make(L"ttyUSB0", L"9600", L"/t"), path));
+    AppSettings loaded;
+    ASSERT_TRUE(LoadSettings(path, loaded));
+    ExpectSame(loaded, Make(L"ttyUSB0", L"9600", L"/t"));
+}
+
+TEST(ConfigPath, UserFolderRules)
+{
+    TempFolder dir;
+    ConfigEnvironment env = Env(dir, false);
+    EXPECT_EQ(ComputeConfigPath(L"/usr/bin/orvane", env), dir.File("xdg/Orvane/Orvane.xml"));
+
+    env.xdgConfigHome.clear();
+    EXPECT_EQ(ComputeConfigPath(L"/usr/bin/orvane", env), dir.File("home/.config/Orvane/Orvane.xml"));
+    EXPECT_TRUE(fs::is_directory(dir.Path() / "home" / ".config" / "Orvane"));
+
+    env.xdgConfigHome = L"relative/config"; // ignored, as the XDG rules say
+    EXPECT_EQ(ComputeConfigPath(L"/usr/bin/orvane", env), dir.File("home/.config/Orvane/Orvane.xml"));
+
+    env.xdgConfigHome.clear();
+    env.home.clear();
+    EXPECT_EQ(ComputeConfigPath(L"/usr/bin/orvane", env), L"/Orvane.xml");
+}
+
+TEST(ConfigPath, ExistingWritableFileBesideTheExecutableIsKept)
+{
+    TempFolder dir;
+    fs::create_directories(dir.Path() / "bin");
+    WriteBytes(dir.File("bin/Orvane.xml"), "<Configuration/>");
+    EXPECT_EQ(ComputeConfigPath(dir.File("bin/orvane"), Env(dir, false)), dir.File("bin/Orvane.xml"));
+}
+
+TEST(ConfigPath, NoExecutableFolder)
+{
+    TempFolder dir;
+    // Writable or not, a path without a folder says nothing about where the program lives.
+    EXPECT_EQ(ComputeConfigPath(L"", Env(dir, true)), dir.File("xdg/Orvane/Orvane.xml"));
+    EXPECT_EQ(ComputeConfigPath(L"orvane", Env(dir, true)), dir.File("xdg/Orvane/Orvane.xml"));
+    ConfigEnvironment none;
+    EXPECT_EQ(ComputeConfigPath(L"", none), L"/Orvane.xml");
+    // An executable in the root folder is an ordinary case of the rule.
+    EXPECT_EQ(ComputeConfigPath(L"/orvane", Env(dir, true)), L"/Orvane.xml");
+}
+
+TEST(ConfigPath, WritabilityReallyTries)
+{
+    TempFolder dir;
+    EXPECT_TRUE(IsWritableFolder(dir.Path().wstring()));
+    EXPECT_FALSE(IsWritableFolder(L"/proc"));
+    EXPECT_FALSE(IsWritableFolder(dir.File("missing")));
+    WriteBytes(dir.File("file"), "x");
+    EXPECT_FALSE(IsWritableFolder(dir.File("file")));
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.Path()))
+        ++files;
+    EXPECT_EQ(files, 1);
+}
+
+TEST(ConfigPath, ThisProcess)
+{
+    const std::wstring exe = CurrentExecutablePath();
+    ASSERT_FALSE(exe.empty());
+    EXPECT_EQ(fs::path(exe).filename(), "settings_test");
+
+    TempFolder dir;
+    const char* old = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = old ? old : "";
+    ::setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
+    EXPECT_EQ(ComputeConfigPath(L"/proc/self/orvane"), dir.File("Orvane/Orvane.xml"));
+    if (old)
+        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+}
+
+} // namespace
