@@ -7,21 +7,24 @@
 
 using NmeaField = std::string;
 
-// XOR of every byte before the first '*', skipping every '$'.
+// XOR of every byte before the first '*', skipping every '$'. Bytes before the first '$' count.
 std::uint8_t ComputeChecksum(std::string_view line);
 
 // True only if the text after the first '*' is exactly the two uppercase hex digits of the
 // checksum followed by CR LF.
 bool IsChecksumValid(std::string_view line);
 
-// Cuts at every comma; empty fields are kept.
+// Cuts at every comma; empty fields are kept, nothing is trimmed.
 std::vector<NmeaField> SplitFields(std::string_view text);
 
-// Field conversions: the whole text must be the number. They throw ConversionError on failure;
-// the decoders catch it at DecodeSentence.
+// Field conversions: the whole text must be the number (no spaces, nothing left over, not
+// empty). On failure they throw ConversionError, which the decoders let through and each
+// public decoder entry point catches, so that the rest of that sentence is abandoned.
 struct ConversionError
 {
 };
 std::int32_t FieldToInt(std::string_view field);
+// A leading '-' is refused: the conversion would wrap around instead of failing.
 std::uint16_t FieldToUShort(std::string_view field);
+// NaN and infinity are refused: they are not decimal numbers and would poison every user.
 float FieldToFloat(std::string_view field);

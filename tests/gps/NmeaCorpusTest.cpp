@@ -1,0 +1,405 @@
+// Whole streams from real receivers: decoded values against gpsd's reports for the same
+// capture, and robustness over every line of every capture.
+#include "gps/NmeaDecoders.h"
+#include "gps/NmeaFraming.h"
+
+#include "gps/NmeaTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace
+{
+
+using nmea_test::CorpusPath;
+using nmea_test::CutLines;
+using nmea_test::ReadFile;
+using nmea_test::SameBits;
+
+// ---------------------------------------------------------------------------------------------
+// Reading gpsd's .chk: every accepted sentence echoed (no CR), then its JSON reports.
+
+std::vector<std::string> ReadChkLines(const std::string& capture)
+{
+    std::vector<std::string> lines;
+    for (std::string line : CutLines(ReadFile(CorpusPath(capture + ".chk"))))
+    {
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The raw text of a JSON member: a number, true/false, or a string without its quotes.
+std::optional<std::string> JsonMember(std::string_view object, std::string_view key)
+{
+    const std::string needle = "\"" + std::string(key) + "\":";
+    const std::size_t at = object.find(needle);
+    if (at == std::string_view::npos)
+        return std::nullopt;
+    std::size_t begin = at + needle.size();
+    if (begin < object.size() && object[begin] == '"')
+    {
+        const std::size_t close = object.find('"', begin + 1);
+        return std::string(object.substr(begin + 1, close - begin - 1));
+    }
+    std::size_t end = begin;
+    while (end < object.size() && object[end] != ',' && object[end] != '}' && object[end] != ']')
+        ++end;
+    return std::string(object.substr(begin, end - begin));
+}
+
+std::optional<double> JsonNumber(std::string_view object, std::string_view key)
+{
+    const auto text = JsonMember(object, key);
+    if (!text)
+        return std::nullopt;
+    return std::strtod(text->c_str(), nullptr);
+}
+
+// gpsd's reports that follow the given occurrence of a sentence, up to the next sentence.
+std::vector<std::string> ReportsAfter(const std::vector<std::string>& chk, const std::string& anchor,
+                                      int occurrence)
+{
+    int seen = 0;
+    for (std::size_t i = 0; i < chk.size(); ++i)
+    {
+        if (chk[i] != anchor || ++seen != occurrence)
+            continue;
+        std::vector<std::string> reports;
+        for (std::size_t j = i + 1; j < chk.size() && !chk[j].empty() && chk[j][0] == '{'; ++j)
+            reports.push_back(chk[j]);
+        return reports;
+    }
+    return {};
+}
+
+// The last report of the class that carries the key: gpsd's latest statement of that value.
+std::optional<std::string> LastReportWith(const std::vector<std::string>& reports,
+                                          std::string_view cls, std::string_view key)
+{
+    for (auto it = reports.rbegin(); it != reports.rend(); ++it)
+    {
+        if (JsonMember(*it, "class") == std::string(cls) && JsonMember(*it, key))
+            return *it;
+    }
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Oracle rows
+
+enum Check : unsigned
+{
+    kTime = 1u << 0,
+    kDate = 1u << 1,
+    kPosition = 1u << 2,
+    kAltitude = 1u << 3,
+    kFixMode = 1u << 4,
+    kDops = 1u << 5,
+    kSatellite = 1u << 6,
+    kCourse = 1u << 7,
+};
+
+struct OracleRow
+{
+    const char* name;
+    const char* capture;
+    const char* anchor;  // the sentence as captured, without CR LF
+    int occurrence;      // 1 for its first appearance
+    unsigned checks;
+    int prn;             // the satellite compared under kSatellite
+};
+
+void PrintTo(const OracleRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+class CorpusOracleTest : public testing::TestWithParam<OracleRow>
+{
+};
+
+TEST_P(CorpusOracleTest, DecodedRecordAgreesWithGpsd)
+{
+    const OracleRow& row = GetParam();
+    const std::string wanted = std::string(row.anchor) + "\r\n";
+
+    GpsData gps;
+    int seen = 0;
+    bool reached = false;
+    for (const std::string& line : CutLines(ReadFile(CorpusPath(std::string(row.capture) + ".nmea"))))
+    {
+        DecodeSentence(line, gps);
+        if (line == wanted && ++seen == row.occurrence)
+        {
+            reached = true;
+            break;
+        }
+    }
+    ASSERT_TRUE(reached) << "anchor not in capture";
+
+    const auto reports = ReportsAfter(ReadChkLines(row.capture), row.anchor, row.occurrence);
+    ASSERT_FALSE(reports.empty()) << "gpsd reported nothing after the anchor";
+
+    auto need = [&](std::string_view cls, std::string_view key) {
+        const auto report = LastReportWith(reports, cls, key);
+        if (!report)
+            ADD_FAILURE() << "no " << cls << " report with \"" << key << "\" after the anchor";
+        return report;
+    };
+
+    if (row.checks & (kTime | kDate))
+    {
+        if (const auto tpv = need("TPV", "time"))
+        {
+            // "2010-08-21T08:37:23.000Z"
+            const std::string time = *JsonMember(*tpv, "time");
+            ASSERT_GE(time.size(), 19u);
+            if (row.checks & kDate)
+            {
+                EXPECT_EQ(gps.year, std::stoi(time.substr(0, 4)));
+                EXPECT_EQ(gps.month, std::stoi(time.substr(5, 2)));
+                EXPECT_EQ(gps.day, std::stoi(time.substr(8, 2)));
+            }
+            if (row.checks & kTime)
+            {
+                EXPECT_EQ(gps.hour, std::stoi(time.substr(11, 2)));
+                EXPECT_EQ(gps.minute, std::stoi(time.substr(14, 2)));
+                EXPECT_EQ(gps.second, std::stoi(time.substr(17, 2)));
+            }
+        }
+    }
+    // A float holds about seven significant digits: 2e-5 degrees is about 2 m.
+    if (row.checks & kPosition)
+    {
+        if (const auto tpv = need("TPV", "lat"))
+        {
+            EXPECT_NEAR(gps.latitude, *JsonNumber(*tpv, "lat"), 2e-5);
+            EXPECT_NEAR(gps.longitude, *JsonNumber(*tpv, "lon"), 2e-5);
+        }
+    }
+    if (row.checks & kAltitude)
+    {
+        if (const auto tpv = need("TPV", "altMSL"))
+        {
+            EXPECT_NEAR(gps.altitude, *JsonNumber(*tpv, "altMSL"), 1e-3);
+        }
+    }
+    if (row.checks & kCourse)
+    {
+        if (const auto tpv = need("TPV", "track"))
+        {
+            EXPECT_NEAR(gps.course, *JsonNumber(*tpv, "track"), 1e-3);
+        }
+    }
+    if (row.checks & kFixMode)
+    {
+        if (const auto tpv = need("TPV", "mode"))
+        {
+            EXPECT_EQ(gps.fixMode, static_cast<int>(*JsonNumber(*tpv, "mode")));
+        }
+    }
+    if (row.checks & kDops)
+    {
+        if (const auto sky = need("SKY", "pdop"))
+        {
+            EXPECT_NEAR(gps.pdop, *JsonNumber(*sky, "pdop"), 1e-5);
+            EXPECT_NEAR(gps.hdop, *JsonNumber(*sky, "hdop"), 1e-5);
+        }
+    }
+    if (row.checks & kSatellite)
+    {
+        if (const auto sky = need("SKY", "satellites"))
+        {
+            const std::string key = "{\"PRN\":" + std::to_string(row.prn) + ",";
+            const std::size_t at = sky->find(key);
+            ASSERT_NE(at, std::string::npos) << "PRN " << row.prn << " not in gpsd's sky";
+            const std::string sat = sky->substr(at, sky->find('}', at) - at + 1);
+            ASSERT_TRUE(JsonMember(sat, "ss")) << "pick a satellite that gpsd reports a signal for";
+
+            const SatelliteInfo* slot = nullptr;
+            for (const SatelliteInfo& s : gps.satellites)
+            {
+                if (s.prn == row.prn)
+                {
+                    slot = &s;
+                    break;
+                }
+            }
+            ASSERT_NE(slot, nullptr) << "PRN " << row.prn << " in no slot";
+            EXPECT_EQ(slot->elevation, static_cast<int>(*JsonNumber(sat, "el")));
+            EXPECT_EQ(slot->azimuth, static_cast<int>(*JsonNumber(sat, "az")));
+            EXPECT_EQ(slot->snr, static_cast<int>(*JsonNumber(sat, "ss")));
+            EXPECT_EQ(slot->used, *JsonMember(sat, "used") == "true");
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Captures, CorpusOracleTest,
+    testing::Values(
+        OracleRow{"UbloxFirstCycleDops", "ublox-lea-5h",
+                  "$GPGSA,A,3,27,15,09,28,18,08,,,,,,,3.33,2.51,2.20*04", 1,
+                  kTime | kDate | kPosition | kAltitude | kFixMode | kDops, 0},
+        // The capture's first GSA precedes its first GSV, when no slot holds a PRN yet, so the
+        // used flags first agree with gpsd in the second cycle.
+        OracleRow{"UbloxUsedSatelliteSecondCycle", "ublox-lea-5h",
+                  "$GPGSV,3,3,12,24,04,342,,26,55,139,24,27,62,276,36,28,39,055,26*77", 2,
+                  kSatellite, 27},
+        OracleRow{"UbloxUnusedSatellite", "ublox-lea-5h",
+                  "$GPGSV,3,3,12,24,04,342,,26,55,139,24,27,62,276,36,28,39,055,26*77", 1,
+                  kSatellite, 26},
+        OracleRow{"HaicomFirst2dFix", "haicom-305N",
+                  "$GPGSA,A,2,05,12,30,,,,,,,,,,17.0,17.0,0.0*36", 1,
+                  kPosition | kAltitude | kFixMode | kDops, 0},
+        OracleRow{"HaicomUsedSatelliteAfterFix", "haicom-305N",
+                  "$GPGSV,3,3,12,24,58,220,,26,17,053,,29,20,063,,30,60,311,45*7E", 1, kSatellite, 12},
+        OracleRow{"Gp320BeforeRestart", "gp-320fw-2019-04-07-coldboot",
+                  "$GPGSA,A,3,20,,,,13,31,,04,,,,,02.7,01.4,02.3*05", 1,
+                  kPosition | kAltitude | kFixMode | kDops, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// Robustness over whole captures
+
+class CaptureStreamTest : public testing::TestWithParam<const char*>
+{
+};
+
+bool IsDecodedIdentifier(std::string_view line)
+{
+    const std::size_t comma = line.find(',');
+    if (comma == std::string_view::npos)
+        return false;
+    const std::string_view id = line.substr(0, comma);
+    return id == "$GPGGA" || id == "$GPRMC" || id == "$GPGSA" || id == "$GPGSV";
+}
+
+// Every line of the capture, as the device would hand it on: lines that are not trusted
+// sentences of the four kinds leave the record exactly as it was.
+TEST_P(CaptureStreamTest, UntrustedOrForeignLinesChangeNothing)
+{
+    const auto lines = CutLines(ReadFile(CorpusPath(std::string(GetParam()) + ".nmea")));
+    ASSERT_FALSE(lines.empty());
+
+    GpsData gps;
+    int decoded = 0;
+    for (const std::string& line : lines)
+    {
+        const GpsData before = gps;
+        DecodeSentence(line, gps);
+        if (IsChecksumValid(line) && IsDecodedIdentifier(line))
+            ++decoded;
+        else
+            EXPECT_TRUE(SameBits(gps, before)) << line;
+    }
+    EXPECT_GT(decoded, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Captures, CaptureStreamTest,
+                         testing::Values("gp-320fw-2019-04-07-coldboot", "gpslim236", "haicom-305N",
+                                         "holux-gm-210", "mtk-3301", "neo-m8n", "nl402u",
+                                         "sirfstarv-nmea", "ublox-lea-5h"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             return name;
+                         });
+
+// The worst capture: bad and missing checksums, NULs and merged sentences. Every line the
+// device would queue must be one that gpsd also took as a sentence.
+TEST(CaptureStreamDamaged, TrustedLinesAreSentencesGpsdAccepted)
+{
+    const std::string capture = "gp-320fw-2019-04-07-coldboot";
+    const auto chk = ReadChkLines(capture);
+    int trusted = 0;
+    int rejected = 0;
+    for (const std::string& line : CutLines(ReadFile(CorpusPath(capture + ".nmea"))))
+    {
+        if (line.empty() || line[0] == '#')
+            continue;
+        if (!IsChecksumValid(line))
+        {
+            ++rejected;
+            continue;
+        }
+        ++trusted;
+        const std::string sentence = line.substr(0, line.size() - 2);
+        EXPECT_NE(std::find(chk.begin(), chk.end(), sentence), chk.end()) << sentence;
+    }
+    EXPECT_GT(trusted, 0);
+    // The capture's notes count 33 bad and 8 missing checksums among other damage.
+    EXPECT_GE(rejected, 33 + 8);
+}
+
+// minmea's test sentences, with and without the CR LF that our framing requires: decoding
+// must never crash, and a line without a valid checksum must change nothing.
+std::string Unescape(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i)
+    {
+        if (text[i] != '\\' || i + 1 >= text.size())
+        {
+            out.push_back(text[i]);
+            continue;
+        }
+        const char next = text[++i];
+        if (next == 'r')
+            out.push_back('\r');
+        else if (next == 'n')
+            out.push_back('\n');
+        else if (next == 'x' && i + 2 < text.size())
+        {
+            out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
+            i += 2;
+        }
+        else
+            out.push_back(next);
+    }
+    return out;
+}
+
+TEST(MinmeaSentences, NeverCrashAndOnlyValidLinesDecode)
+{
+    const auto lines = CutLines(ReadFile(CorpusPath("minmea-sentences.txt")));
+    GpsData gps;
+    int fed = 0;
+    int valid = 0;
+    for (std::string line : lines)
+    {
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        if (line.empty() || line[0] == '#')
+            continue;
+        const std::string raw = Unescape(line);
+        for (const std::string& candidate : {raw, raw + "\r\n"})
+        {
+            ++fed;
+            const GpsData before = gps;
+            DecodeSentence(candidate, gps);
+            if (IsChecksumValid(candidate))
+                ++valid;
+            else
+                EXPECT_TRUE(SameBits(gps, before)) << candidate;
+        }
+    }
+    EXPECT_GT(fed, 100);
+    // Only the sentences minmea checks with a correct checksum become valid once CR LF is there.
+    EXPECT_GT(valid, 20);
+}
+
+} // namespace

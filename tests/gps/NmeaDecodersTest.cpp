@@ -1,0 +1,564 @@
+// Sentence decoders: each row decodes some lines to reach a starting record, then one more
+// line, and states what that line changes in the record as it stood.
+#include "gps/NmeaDecoders.h"
+
+#include "gps/NmeaTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+using nmea_test::ExpectSameRecord;
+using nmea_test::SameBits;
+using nmea_test::WithChecksum;
+
+using Change = std::function<void(GpsData&)>;
+
+struct DecodeRow
+{
+    const char* name;
+    std::vector<std::string> before;
+    std::string line;
+    Change change;
+};
+
+void PrintTo(const DecodeRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+void RunRow(const DecodeRow& row)
+{
+    GpsData gps;
+    for (const std::string& line : row.before)
+        DecodeSentence(line, gps);
+    GpsData expected = gps;
+    if (row.change)
+        row.change(expected);
+
+    DecodeSentence(row.line, gps);
+
+    SCOPED_TRACE(row.line);
+    ExpectSameRecord(gps, expected);
+}
+
+std::string RowName(const testing::TestParamInfo<DecodeRow>& info)
+{
+    return info.param.name;
+}
+
+void SetSlot(GpsData& g, int slot, std::uint16_t prn, std::uint16_t el, std::uint16_t az,
+             std::uint16_t snr)
+{
+    g.satellites[slot].prn = prn;
+    g.satellites[slot].elevation = el;
+    g.satellites[slot].azimuth = az;
+    g.satellites[slot].snr = snr;
+}
+
+void ClearSlot(GpsData& g, int slot)
+{
+    SetSlot(g, slot, 0, 0, 0, 0);
+}
+
+const Change kNothing = [](GpsData&) {};
+
+// The textbook sentences: 12:35:19 UTC, 48 07.038' N, 11 31.000' E.
+const std::string kGga = WithChecksum("$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,");
+const std::string kRmc =
+    WithChecksum("$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W");
+const float kLat = 48.117302f;
+const float kLon = 11.516667f;
+
+// One u-blox LEA-5H cycle, as captured.
+const std::string kUbloxGsv1 = "$GPGSV,3,1,12,05,04,187,,08,11,078,29,09,43,270,37,12,03,212,*75\r\n";
+const std::string kUbloxGsv2 = "$GPGSV,3,2,12,15,78,214,34,17,25,106,18,18,32,294,39,22,13,324,20*77\r\n";
+const std::string kUbloxGsv3 = "$GPGSV,3,3,12,24,04,342,,26,55,139,24,27,62,276,36,28,39,055,26*77\r\n";
+const std::string kUbloxGsa = "$GPGSA,A,3,27,15,09,28,18,08,,,,,,,3.33,2.51,2.20*04\r\n";
+const std::vector<std::string> kUbloxSky = {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kUbloxGsa};
+
+// ---------------------------------------------------------------------------------------------
+// The record before any sentence
+
+TEST(GpsDataRecord, StartsAllZero)
+{
+    const GpsData gps;
+    EXPECT_EQ(gps.fixMode, 0);
+    EXPECT_EQ(gps.hour, 0);
+    EXPECT_EQ(gps.minute, 0);
+    EXPECT_EQ(gps.second, 0);
+    EXPECT_EQ(gps.year, 0);
+    EXPECT_EQ(gps.month, 0);
+    EXPECT_EQ(gps.day, 0);
+    EXPECT_EQ(gps.latitude, 0.0f);
+    EXPECT_EQ(gps.longitude, 0.0f);
+    EXPECT_EQ(gps.altitude, 0.0f);
+    EXPECT_EQ(gps.speed, 0.0f);
+    EXPECT_EQ(gps.course, 0.0f);
+    EXPECT_EQ(gps.hdop, 0.0f);
+    EXPECT_EQ(gps.pdop, 0.0f);
+    for (const SatelliteInfo& s : gps.satellites)
+    {
+        EXPECT_FALSE(s.used);
+        EXPECT_EQ(s.prn, 0);
+        EXPECT_EQ(s.elevation, 0);
+        EXPECT_EQ(s.azimuth, 0);
+        EXPECT_EQ(s.snr, 0);
+    }
+}
+
+TEST(GpsDataRecord, FieldsInDocumentedOrder)
+{
+    EXPECT_LT(offsetof(GpsData, fixMode), offsetof(GpsData, hour));
+    EXPECT_LT(offsetof(GpsData, hour), offsetof(GpsData, minute));
+    EXPECT_LT(offsetof(GpsData, minute), offsetof(GpsData, second));
+    EXPECT_LT(offsetof(GpsData, second), offsetof(GpsData, year));
+    EXPECT_LT(offsetof(GpsData, year), offsetof(GpsData, month));
+    EXPECT_LT(offsetof(GpsData, month), offsetof(GpsData, day));
+    EXPECT_LT(offsetof(GpsData, day), offsetof(GpsData, latitude));
+    EXPECT_LT(offsetof(GpsData, latitude), offsetof(GpsData, longitude));
+    EXPECT_LT(offsetof(GpsData, longitude), offsetof(GpsData, altitude));
+    EXPECT_LT(offsetof(GpsData, altitude), offsetof(GpsData, speed));
+    EXPECT_LT(offsetof(GpsData, speed), offsetof(GpsData, course));
+    EXPECT_LT(offsetof(GpsData, course), offsetof(GpsData, hdop));
+    EXPECT_LT(offsetof(GpsData, hdop), offsetof(GpsData, pdop));
+    EXPECT_LT(offsetof(GpsData, pdop), offsetof(GpsData, satellites));
+    EXPECT_LT(offsetof(SatelliteInfo, used), offsetof(SatelliteInfo, prn));
+    EXPECT_LT(offsetof(SatelliteInfo, prn), offsetof(SatelliteInfo, elevation));
+    EXPECT_LT(offsetof(SatelliteInfo, elevation), offsetof(SatelliteInfo, azimuth));
+    EXPECT_LT(offsetof(SatelliteInfo, azimuth), offsetof(SatelliteInfo, snr));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Coordinate conversion
+
+struct DegreesRow
+{
+    const char* name;
+    float value;
+    float expected;
+};
+
+class CoordinateToDegreesTest : public testing::TestWithParam<DegreesRow>
+{
+};
+
+TEST_P(CoordinateToDegreesTest, MinutesBecomeFractionOfDegree)
+{
+    EXPECT_FLOAT_EQ(NmeaCoordinateToDegrees(GetParam().value), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CoordinateToDegreesTest,
+    testing::Values(DegreesRow{"North", 48.07038f, 48.117302f},
+                    DegreesRow{"South", -48.07038f, -48.117302f},
+                    DegreesRow{"East", 11.31f, 11.516667f},
+                    DegreesRow{"WestTruncatesTowardZero", -11.31f, -11.516667f},
+                    DegreesRow{"ThreeDigitDegrees", 153.031201f, 153.052002f},
+                    DegreesRow{"MinutesOnly", -0.3f, -0.5f}, DegreesRow{"Zero", 0.0f, 0.0f},
+                    DegreesRow{"SixtyMinutesReachTheNextDegree", 89.60f, 90.0f}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// Dispatch: lines that change nothing at all
+
+class IgnoredLineTest : public testing::TestWithParam<DecodeRow>
+{
+};
+
+TEST_P(IgnoredLineTest, RecordUntouched)
+{
+    RunRow(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, IgnoredLineTest,
+    testing::Values(
+        DecodeRow{"LowercaseChecksumHex", {},
+                  "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6a\r\n", kNothing},
+        DecodeRow{"WrongChecksum", {kGga}, "$GPGGA,235959,0000.000,N,00000.000,E,1,08,0.9,1.0,M,46.9,M,,*47\r\n", kNothing},
+        DecodeRow{"BareLineFeed", {}, "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\n", kNothing},
+        DecodeRow{"StrayByteBeforeDollar", {}, "x" + kGga, kNothing},
+        DecodeRow{"NoComma", {kGga}, WithChecksum("$GPGGA"), kNothing},
+        DecodeRow{"OtherTalkerGN", {kGga}, WithChecksum("$GNGGA,000000,0000.000,S,00000.000,W,1,08,0.9,1.0,M,46.9,M,,"), kNothing},
+        DecodeRow{"OtherTalkerGL", {kGga}, WithChecksum("$GLGGA,000000,0000.000,S,00000.000,W,1,08,0.9,1.0,M,46.9,M,,"), kNothing},
+        DecodeRow{"GnRmc", {kRmc}, WithChecksum("$GNRMC,000000,A,0000.000,S,00000.000,W,1.0,1.0,010100,,"), kNothing},
+        DecodeRow{"GnGsa", kUbloxSky, WithChecksum("$GNGSA,A,1,,,,,,,,,,,,,9.9,9.9,9.9"), kNothing},
+        DecodeRow{"GlGsv", kUbloxSky, WithChecksum("$GLGSV,1,1,00"), kNothing},
+        DecodeRow{"Vtg", {kRmc}, "$GPVTG,0.00,T,,,0.00,N,0.00,K,A*70\r\n", kNothing},
+        DecodeRow{"ProprietarySirf", {kGga}, WithChecksum("$PSRF101,0,0,0,000,0,0,12,4"), kNothing},
+        DecodeRow{"IdentifierWithoutDollar", {}, WithChecksum("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"), kNothing},
+        DecodeRow{"IdentifierWithSuffix", {}, WithChecksum("$GPGGAX,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"), kNothing},
+        DecodeRow{"IdentifierAfterSpace", {}, WithChecksum(" $GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"), kNothing},
+        DecodeRow{"ChecksumOnly", {kGga}, "*00\r\n", kNothing},
+        DecodeRow{"EmptyLine", {kGga}, "", kNothing}),
+    RowName);
+
+// ---------------------------------------------------------------------------------------------
+// GGA
+
+class GgaTest : public testing::TestWithParam<DecodeRow>
+{
+};
+
+TEST_P(GgaTest, WritesTimePositionAltitude)
+{
+    RunRow(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, GgaTest,
+    testing::Values(
+        DecodeRow{"NorthEast", {}, kGga,
+                  [](GpsData& g) { g.hour = 12; g.minute = 35; g.second = 19; g.latitude = kLat;
+                                   g.longitude = kLon; g.altitude = 545.4f; }},
+        DecodeRow{"SouthWest", {}, WithChecksum("$GPGGA,123519,4807.038,S,01131.000,W,1,08,0.9,545.4,M,46.9,M,,"),
+                  [](GpsData& g) { g.hour = 12; g.minute = 35; g.second = 19; g.latitude = -kLat;
+                                   g.longitude = -kLon; g.altitude = 545.4f; }},
+        DecodeRow{"UbloxNegativeAltitude", {},
+                  "$GPGGA,083723.00,5155.55442,N,00434.65873,E,1,06,2.51,-4.0,M,46.0,M,,*70\r\n",
+                  [](GpsData& g) { g.hour = 8; g.minute = 37; g.second = 23; g.latitude = 51.925907f;
+                                   g.longitude = 4.5776455f; g.altitude = -4.0f; }},
+        DecodeRow{"FractionOfSecondDropped", {}, WithChecksum("$GPGGA,095304.802,2712.6520,S,15303.1397,E,1,00,17.0,3.0,M,42.2,M,,"),
+                  [](GpsData& g) { g.hour = 9; g.minute = 53; g.second = 4; g.latitude = -27.210867f;
+                                   g.longitude = 153.052328f; g.altitude = 3.0f; }},
+        DecodeRow{"EmptyPositionAfterFixGoesToZero", {kGga, kRmc},
+                  WithChecksum("$GPGGA,123520,,,,,0,00,,,M,,M,,"),
+                  [](GpsData& g) { g.second = 20; g.latitude = 0.0f; g.longitude = 0.0f; }},
+        DecodeRow{"OneEmptyHemisphereZeroesBoth", {kGga},
+                  WithChecksum("$GPGGA,123520,4807.038,N,01131.000,,1,08,0.9,545.4,M,46.9,M,,"),
+                  [](GpsData& g) { g.second = 20; g.latitude = 0.0f; g.longitude = 0.0f; }},
+        DecodeRow{"EmptyTimeKeepsTime", {kGga},
+                  WithChecksum("$GPGGA,,4807.038,S,01131.000,W,1,08,0.9,600.0,M,46.9,M,,"),
+                  [](GpsData& g) { g.latitude = -kLat; g.longitude = -kLon; g.altitude = 600.0f; }},
+        DecodeRow{"EmptyAltitudeKeepsAltitude", {kGga},
+                  WithChecksum("$GPGGA,123521,4807.038,N,01131.000,E,1,08,0.9,,M,46.9,M,,"),
+                  [](GpsData& g) { g.second = 21; }},
+        DecodeRow{"LatitudeWithoutPointKeepsOnlyLatitude", {kGga},
+                  WithChecksum("$GPGGA,123522,4807,S,01131.000,W,1,08,0.9,600.0,M,46.9,M,,"),
+                  [](GpsData& g) { g.second = 22; g.longitude = -kLon; g.altitude = 600.0f; }},
+        DecodeRow{"LongitudeWithoutPointKeepsOnlyLongitude", {kGga},
+                  WithChecksum("$GPGGA,123522,4807.038,S,01131,W,1,08,0.9,600.0,M,46.9,M,,"),
+                  [](GpsData& g) { g.second = 22; g.latitude = -kLat; g.altitude = 600.0f; }},
+        DecodeRow{"PointTooNearStartAbandonsRest", {kGga},
+                  WithChecksum("$GPGGA,123523,4.5,S,01131.000,W,1,08,0.9,600.0,M,46.9,M,,"),
+                  [](GpsData& g) { g.second = 23; }},
+        DecodeRow{"PointTwoFromStartIsMinutesOnly", {},
+                  WithChecksum("$GPGGA,123523,30.0,S,00030.0,W,1,08,0.9,600.0,M,46.9,M,,"),
+                  [](GpsData& g) { g.hour = 12; g.minute = 35; g.second = 23; g.latitude = -0.5f;
+                                   g.longitude = -0.5f; g.altitude = 600.0f; }},
+        DecodeRow{"UnknownHemisphereAbandonsRest", {kGga},
+                  WithChecksum("$GPGGA,123524,4807.038,X,01131.000,W,1,08,0.9,600.0,M,46.9,M,,"),
+                  [](GpsData& g) { g.second = 24; }},
+        DecodeRow{"LowercaseHemisphereAbandonsRest", {kGga},
+                  WithChecksum("$GPGGA,123524,4807.038,S,01131.000,w,1,08,0.9,600.0,M,46.9,M,,"),
+                  [](GpsData& g) { g.second = 24; g.latitude = -kLat; }},
+        DecodeRow{"LatitudeLetterForLongitudeAbandonsRest", {kGga},
+                  WithChecksum("$GPGGA,123524,4807.038,S,01131.000,N,1,08,0.9,600.0,M,46.9,M,,"),
+                  [](GpsData& g) { g.second = 24; g.latitude = -kLat; }},
+        DecodeRow{"ShortTimeAbandonsWholeSentence", {kGga},
+                  WithChecksum("$GPGGA,12352,4807.038,S,01131.000,W,1,08,0.9,600.0,M,46.9,M,,"), kNothing},
+        DecodeRow{"BadMinuteKeepsHour", {kGga},
+                  WithChecksum("$GPGGA,13x525,4807.038,S,01131.000,W,1,08,0.9,600.0,M,46.9,M,,"),
+                  [](GpsData& g) { g.hour = 13; }},
+        DecodeRow{"AltitudeWithSpaceNotStored", {kGga},
+                  WithChecksum("$GPGGA,123525,4807.038,S,01131.000,W,1,08,0.9,600.0 ,M,46.9,M,,"),
+                  [](GpsData& g) { g.second = 25; g.latitude = -kLat; g.longitude = -kLon; }},
+        DecodeRow{"CoordinateWithExponentStillConverts", {},
+                  WithChecksum("$GPGGA,123519,4807.038e0,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"),
+                  [](GpsData& g) { g.hour = 12; g.minute = 35; g.second = 19; g.latitude = kLat;
+                                   g.longitude = kLon; g.altitude = 545.4f; }},
+        DecodeRow{"EndsAfterLatitudeKeepsPosition", {kGga},
+                  WithChecksum("$GPGGA,123526,4807.038,S"),
+                  [](GpsData& g) { g.second = 26; }},
+        DecodeRow{"EndsAfterTimeStillTakesTime", {kGga}, WithChecksum("$GPGGA,123527"),
+                  [](GpsData& g) { g.second = 27; }},
+        DecodeRow{"EndsBeforeAltitudeKeepsAltitude", {kGga},
+                  WithChecksum("$GPGGA,123528,4807.038,S,01131.000,W,1,08,0.9"),
+                  [](GpsData& g) { g.second = 28; g.latitude = -kLat; g.longitude = -kLon; }},
+        DecodeRow{"AltitudeAsLastFieldCarriesChecksum", {kGga},
+                  WithChecksum("$GPGGA,123529,4807.038,S,01131.000,W,1,08,0.9,600.0"),
+                  [](GpsData& g) { g.second = 29; g.latitude = -kLat; g.longitude = -kLon; }},
+        DecodeRow{"QualityZeroStillStoresEverything", {},
+                  "$GPGGA,095257.809,2712.6404,S,15303.1201,E,0,00,00.0,4.0,M,42.2,M,,*7B\r\n",
+                  [](GpsData& g) { g.hour = 9; g.minute = 52; g.second = 57; g.latitude = -27.210673f;
+                                   g.longitude = 153.052002f; g.altitude = 4.0f; }}),
+    RowName);
+
+// ---------------------------------------------------------------------------------------------
+// RMC
+
+class RmcTest : public testing::TestWithParam<DecodeRow>
+{
+};
+
+TEST_P(RmcTest, WritesTimeDatePositionSpeedCourse)
+{
+    RunRow(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RmcTest,
+    testing::Values(
+        DecodeRow{"TwoDigitYearPlus2000", {}, kRmc,
+                  [](GpsData& g) { g.hour = 12; g.minute = 35; g.second = 19; g.day = 23;
+                                   g.month = 3; g.year = 2094; g.latitude = kLat; g.longitude = kLon;
+                                   g.speed = 22.4f; g.course = 84.4f; }},
+        DecodeRow{"StatusVoidStillStoresPosition", {},
+                  "$GPRMC,095255.810,V,2712.6404,S,15303.1201,E,0.00,0.00,080407,,,A*6E\r\n",
+                  [](GpsData& g) { g.hour = 9; g.minute = 52; g.second = 55; g.day = 8;
+                                   g.month = 4; g.year = 2007; g.latitude = -27.210673f;
+                                   g.longitude = 153.052002f; g.speed = 0.0f; g.course = 0.0f; }},
+        DecodeRow{"EmptyDateWritesNeitherTimeNorDate", {kRmc},
+                  WithChecksum("$GPRMC,140000,A,4807.038,S,01131.000,W,1.5,90.0,,003.1,W"),
+                  [](GpsData& g) { g.latitude = -kLat; g.longitude = -kLon; g.speed = 1.5f;
+                                   g.course = 90.0f; }},
+        DecodeRow{"EmptyTimeWritesNeitherTimeNorDate", {kRmc},
+                  WithChecksum("$GPRMC,,A,4807.038,S,01131.000,W,1.5,90.0,010100,003.1,W"),
+                  [](GpsData& g) { g.latitude = -kLat; g.longitude = -kLon; g.speed = 1.5f;
+                                   g.course = 90.0f; }},
+        DecodeRow{"EmptyPositionKeepsPosition", {kGga},
+                  WithChecksum("$GPRMC,235948.00,V,,,,,,,161206,,,N"),
+                  [](GpsData& g) { g.hour = 23; g.minute = 59; g.second = 48; g.day = 16;
+                                   g.month = 12; g.year = 2006; }},
+        DecodeRow{"OneEmptyHemisphereKeepsPosition", {kGga},
+                  WithChecksum("$GPRMC,235948.00,A,0000.000,N,00000.000,,1.0,2.0,161206,,,N"),
+                  [](GpsData& g) { g.hour = 23; g.minute = 59; g.second = 48; g.day = 16;
+                                   g.month = 12; g.year = 2006; g.speed = 1.0f; g.course = 2.0f; }},
+        DecodeRow{"EmptySpeedKeepsSpeedCourseStored", {kRmc},
+                  WithChecksum("$GPRMC,123520,A,4807.038,N,01131.000,E,,271.5,230394,003.1,W"),
+                  [](GpsData& g) { g.second = 20; g.course = 271.5f; }},
+        DecodeRow{"EmptyCourseKeepsCourse", {kRmc},
+                  "$GPRMC,083723.00,A,5155.55442,N,00434.65873,E,0.211,,210810,,,A*7F\r\n",
+                  [](GpsData& g) { g.hour = 8; g.minute = 37; g.second = 23; g.day = 21;
+                                   g.month = 8; g.year = 2010; g.latitude = 51.925907f;
+                                   g.longitude = 4.5776455f; g.speed = 0.211f; }},
+        DecodeRow{"ShortDateKeepsTimeAbandonsRest", {kRmc},
+                  WithChecksum("$GPRMC,140000,A,4807.038,S,01131.000,W,1.5,90.0,0101,003.1,W"),
+                  [](GpsData& g) { g.hour = 14; g.minute = 0; g.second = 0; }},
+        DecodeRow{"BadMonthKeepsDay", {kRmc},
+                  WithChecksum("$GPRMC,140000,A,4807.038,S,01131.000,W,1.5,90.0,01a100,003.1,W"),
+                  [](GpsData& g) { g.hour = 14; g.minute = 0; g.second = 0; g.day = 1; }},
+        DecodeRow{"BadSpeedAbandonsCourse", {kRmc},
+                  WithChecksum("$GPRMC,140000,A,4807.038,S,01131.000,W,1.5kn,90.0,010100,003.1,W"),
+                  [](GpsData& g) { g.hour = 14; g.minute = 0; g.second = 0; g.day = 1; g.month = 1;
+                                   g.year = 2000; g.latitude = -kLat; g.longitude = -kLon; }},
+        DecodeRow{"UnknownHemisphereAbandonsSpeed", {kRmc},
+                  WithChecksum("$GPRMC,140000,A,4807.038,S,01131.000,?,1.5,90.0,010100,003.1,W"),
+                  [](GpsData& g) { g.hour = 14; g.minute = 0; g.second = 0; g.day = 1; g.month = 1;
+                                   g.year = 2000; g.latitude = -kLat; }},
+        DecodeRow{"EndsBeforeDateSkipsTimeAndDate", {kRmc},
+                  WithChecksum("$GPRMC,140000,A,4807.038,S,01131.000,W,1.5,90.0"),
+                  [](GpsData& g) { g.latitude = -kLat; g.longitude = -kLon; g.speed = 1.5f; }},
+        DecodeRow{"EndsAfterLongitudeKeepsPosition", {kRmc},
+                  WithChecksum("$GPRMC,140000,A,4807.038,S,01131.000"), kNothing},
+        DecodeRow{"MtkPowerUpDate1980Becomes2080", {},
+                  "$GPRMC,235946.005,V,8960.000000,N,00000.000000,E,0.000,0.00,050180,,,N*47\r\n",
+                  [](GpsData& g) { g.hour = 23; g.minute = 59; g.second = 46; g.day = 5;
+                                   g.month = 1; g.year = 2080; g.latitude = 90.0f;
+                                   g.longitude = 0.0f; g.speed = 0.0f; g.course = 0.0f; }}),
+    RowName);
+
+// ---------------------------------------------------------------------------------------------
+// GSA
+
+class GsaTest : public testing::TestWithParam<DecodeRow>
+{
+};
+
+TEST_P(GsaTest, WritesFixModeUsedFlagsDops)
+{
+    RunRow(GetParam());
+}
+
+// Slots 0-3 hold PRNs 4, 9, 7, 12; slots 4-6 hold 7, 30, 4 (duplicates on purpose).
+const std::vector<std::string> kSkyWithDuplicates = {
+    WithChecksum("$GPGSV,2,1,07,04,10,100,30,09,20,200,31,07,30,300,32,12,40,040,33"),
+    WithChecksum("$GPGSV,2,2,07,07,50,050,34,30,60,060,35,04,70,070,36")};
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, GsaTest,
+    testing::Values(
+        DecodeRow{"MarksExactlyTheListedSlots", kSkyWithDuplicates,
+                  WithChecksum("$GPGSA,A,3,04,07,12,,,,,,,,,,2.5,1.3,2.1"),
+                  [](GpsData& g) { g.fixMode = 3; g.satellites[0].used = true;
+                                   g.satellites[2].used = true; g.satellites[3].used = true;
+                                   g.pdop = 2.5f; g.hdop = 1.3f; }},
+        DecodeRow{"UbloxCycleHdopAndPdopNotSwapped", {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3}, kUbloxGsa,
+                  [](GpsData& g) { g.fixMode = 3;
+                                   for (int slot : {1, 2, 4, 6, 10, 11}) g.satellites[slot].used = true;
+                                   g.pdop = 3.33f; g.hdop = 2.51f; }},
+        DecodeRow{"FollowingGsaWithoutPrnsClearsAllUsed",
+                  {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kUbloxGsa},
+                  "$GPGSA,A,1,,,,,,,,,,,,,0.0,0.0,0.0*30\r\n",
+                  [](GpsData& g) { g.fixMode = 1; for (auto& s : g.satellites) s.used = false;
+                                   g.pdop = 0.0f; g.hdop = 0.0f; }},
+        DecodeRow{"NoSatellitesNoDopsKeepsDops", kUbloxSky, "$GPGSA,A,1,,,,,,,,,,,,,,,*1E\r\n",
+                  [](GpsData& g) { g.fixMode = 1; for (auto& s : g.satellites) s.used = false; }},
+        DecodeRow{"ListedPrnInNoSlotMarksNothing", kSkyWithDuplicates,
+                  WithChecksum("$GPGSA,A,2,31,32,,,,,,,,,,,4.0,3.0,2.0"),
+                  [](GpsData& g) { g.fixMode = 2; g.pdop = 4.0f; g.hdop = 3.0f; }},
+        DecodeRow{"DuplicatePrnMarksOnlyLowerSlot", kSkyWithDuplicates,
+                  WithChecksum("$GPGSA,A,3,30,07,,,,,,,,,,,4.0,3.0,2.0"),
+                  [](GpsData& g) { g.fixMode = 3; g.satellites[2].used = true;
+                                   g.satellites[5].used = true; g.pdop = 4.0f; g.hdop = 3.0f; }},
+        DecodeRow{"PrnZeroMarksNoEmptySlot", {kSkyWithDuplicates[0]},
+                  WithChecksum("$GPGSA,A,3,00,09,,,,,,,,,,,4.0,3.0,2.0"),
+                  [](GpsData& g) { g.fixMode = 3; g.satellites[1].used = true; g.pdop = 4.0f;
+                                   g.hdop = 3.0f; }},
+        DecodeRow{"EmptyModeKeepsModeStillRecomputesUsed", kUbloxSky,
+                  WithChecksum("$GPGSA,A,,09,,,,,,,,,,,,3.0,2.0,1.0"),
+                  [](GpsData& g) { for (auto& s : g.satellites) s.used = false;
+                                   g.satellites[2].used = true; g.pdop = 3.0f; g.hdop = 2.0f; }},
+        DecodeRow{"EmptyPdopKeepsPdop", kUbloxSky,
+                  WithChecksum("$GPGSA,A,3,27,15,09,28,18,08,,,,,,,,1.9,2.20"),
+                  [](GpsData& g) { g.hdop = 1.9f; }},
+        DecodeRow{"EmptyHdopKeepsHdop", kUbloxSky,
+                  WithChecksum("$GPGSA,A,3,27,15,09,28,18,08,,,,,,,4.1,,2.20"),
+                  [](GpsData& g) { g.pdop = 4.1f; }},
+        DecodeRow{"WithoutVdopHdopCarriesChecksum", kUbloxSky,
+                  WithChecksum("$GPGSA,A,3,27,15,09,28,18,08,,,,,,,4.1,1.9"),
+                  [](GpsData& g) { g.pdop = 4.1f; }},
+        DecodeRow{"BadPrnAbandonsAfterClearing", kUbloxSky,
+                  WithChecksum("$GPGSA,A,2,27,1S,09,,,,,,,,,,4.1,1.9,2.20"),
+                  [](GpsData& g) { g.fixMode = 2; for (auto& s : g.satellites) s.used = false;
+                                   g.satellites[10].used = true; }},
+        DecodeRow{"BadModeAbandonsWholeSentence", kUbloxSky,
+                  WithChecksum("$GPGSA,A,3D,,,,,,,,,,,,,4.1,1.9,2.20"), kNothing},
+        DecodeRow{"EndsAfterModeStillClearsUsed", kUbloxSky, WithChecksum("$GPGSA,A,2,"),
+                  [](GpsData& g) { g.fixMode = 2; for (auto& s : g.satellites) s.used = false; }},
+        DecodeRow{"ModeAsLastFieldCarriesChecksum", kUbloxSky, WithChecksum("$GPGSA,A,2"), kNothing}),
+    RowName);
+
+// ---------------------------------------------------------------------------------------------
+// GSV
+
+class GsvTest : public testing::TestWithParam<DecodeRow>
+{
+};
+
+TEST_P(GsvTest, WritesTheMessagesFourSlots)
+{
+    RunRow(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, GsvTest,
+    testing::Values(
+        DecodeRow{"Message1FillsSlots0To3EmptySnrKeepsZero", {}, kUbloxGsv1,
+                  [](GpsData& g) { SetSlot(g, 0, 5, 4, 187, 0); SetSlot(g, 1, 8, 11, 78, 29);
+                                   SetSlot(g, 2, 9, 43, 270, 37); SetSlot(g, 3, 12, 3, 212, 0); }},
+        DecodeRow{"Message2Of3FillsSlots4To7Only", {kUbloxGsv1, kUbloxGsv3}, kUbloxGsv2,
+                  [](GpsData& g) { SetSlot(g, 4, 15, 78, 214, 34); SetSlot(g, 5, 17, 25, 106, 18);
+                                   SetSlot(g, 6, 18, 32, 294, 39); SetSlot(g, 7, 22, 13, 324, 20); }},
+        DecodeRow{"Message3FillsSlots8To11", {}, kUbloxGsv3,
+                  [](GpsData& g) { SetSlot(g, 8, 24, 4, 342, 0); SetSlot(g, 9, 26, 55, 139, 24);
+                                   SetSlot(g, 10, 27, 62, 276, 36); SetSlot(g, 11, 28, 39, 55, 26); }},
+        DecodeRow{"ThreeSatellitesClearFourthSlot", kUbloxSky,
+                  WithChecksum("$GPGSV,3,2,11,15,78,214,34,17,25,106,18,18,32,294,39"),
+                  [](GpsData& g) { ClearSlot(g, 7); }},
+        DecodeRow{"MissingLastSnrLeavesThreeGroups", kUbloxSky,
+                  WithChecksum("$GPGSV,3,2,12,11,10,100,40,13,20,200,41,14,30,300,42,16,40,040"),
+                  [](GpsData& g) { SetSlot(g, 4, 11, 10, 100, 40); SetSlot(g, 5, 13, 20, 200, 41);
+                                   SetSlot(g, 6, 14, 30, 300, 42); ClearSlot(g, 7); }},
+        DecodeRow{"EmptyLastSnrKeepsPreviousSnr", kUbloxSky,
+                  WithChecksum("$GPGSV,3,2,12,11,10,100,40,13,20,200,41,14,30,300,42,16,40,040,"),
+                  [](GpsData& g) { SetSlot(g, 4, 11, 10, 100, 40); SetSlot(g, 5, 13, 20, 200, 41);
+                                   SetSlot(g, 6, 14, 30, 300, 42); SetSlot(g, 7, 16, 40, 40, 20); }},
+        DecodeRow{"EmptySnrKeepsPreviousSnr", kUbloxSky,
+                  WithChecksum("$GPGSV,3,1,12,05,04,187,,08,12,079,,09,43,270,37,12,03,212,"),
+                  [](GpsData& g) { SetSlot(g, 1, 8, 12, 79, 29); }},
+        DecodeRow{"EmptyElevationLeavesSlotUntouched", kUbloxSky,
+                  WithChecksum("$GPGSV,3,1,12,31,,187,45,08,12,079,30,09,43,270,37,12,03,212,"),
+                  [](GpsData& g) { SetSlot(g, 1, 8, 12, 79, 30); }},
+        DecodeRow{"EmptyPrnLeavesSlotUntouched", kUbloxSky,
+                  WithChecksum("$GPGSV,3,1,12,,04,187,45,08,12,079,30,09,43,270,37,12,03,212,"),
+                  [](GpsData& g) { SetSlot(g, 1, 8, 12, 79, 30); }},
+        DecodeRow{"MtkUntrackedPositionLeavesSlotsUntouched", kUbloxSky,
+                  "$GPGSV,2,1,06,21,,,40,28,,,47,25,,,43,07,,,40*71\r\n", kNothing},
+        DecodeRow{"NoSatellitesMessageClearsAllButUsed", kUbloxSky,
+                  WithChecksum("$GPGSV,1,1,00"),
+                  [](GpsData& g) { for (int i = 0; i < kSatelliteSlots; ++i) ClearSlot(g, i); }},
+        DecodeRow{"SingleZeroInViewClearsOnlyMessageOneSlots", kUbloxSky,
+                  WithChecksum("$GPGSV,1,1,0"),
+                  [](GpsData& g) { for (int i = 0; i < 4; ++i) ClearSlot(g, i); }},
+        DecodeRow{"ThreeSatellitesInViewOneMessage", kUbloxSky,
+                  WithChecksum("$GPGSV,1,1,03,02,15,123,,05,45,347,45,06,58,198,"),
+                  [](GpsData& g) { SetSlot(g, 0, 2, 15, 123, 0); SetSlot(g, 1, 5, 45, 347, 45);
+                                   SetSlot(g, 2, 6, 58, 198, 37); ClearSlot(g, 3); }},
+        DecodeRow{"NewSatelliteKeepsSlotsUsedFlag", kUbloxSky,
+                  WithChecksum("$GPGSV,3,1,12,05,04,187,,31,11,078,29,09,43,270,37,12,03,212,"),
+                  [](GpsData& g) { g.satellites[1].prn = 31; }},
+        DecodeRow{"Message4WritesNothing", kUbloxSky, "$GPGSV,4,4,13,32,76,331,31*48\r\n" , kNothing},
+        DecodeRow{"Message4WithFourSatellitesWritesNothing", kUbloxSky,
+                  WithChecksum("$GPGSV,4,4,16,32,76,331,31,33,10,100,20,34,10,100,20,35,10,100,20"), kNothing},
+        DecodeRow{"Message0WritesNothing", kUbloxSky,
+                  WithChecksum("$GPGSV,3,0,12,32,76,331,31,33,10,100,20,34,10,100,20,35,10,100,20"), kNothing},
+        DecodeRow{"NegativeMessageWritesNothing", kUbloxSky,
+                  WithChecksum("$GPGSV,3,-2147483648,12,32,76,331,31"), kNothing},
+        DecodeRow{"EmptyMessageNumberWritesNothing", kUbloxSky,
+                  WithChecksum("$GPGSV,3,,12,32,76,331,31,33,10,100,20,34,10,100,20,35,10,100,20"), kNothing},
+        DecodeRow{"EndsAfterMessageNumberClearsMessageSlots", kUbloxSky, WithChecksum("$GPGSV,3,1"),
+                  [](GpsData& g) { for (int i = 0; i < 4; ++i) ClearSlot(g, i); }},
+        DecodeRow{"EndsAfterInViewClearsMessageSlots", kUbloxSky, WithChecksum("$GPGSV,3,2,12"),
+                  [](GpsData& g) { for (int i = 4; i < 8; ++i) ClearSlot(g, i); }},
+        DecodeRow{"NegativeElevationKeepsPrnAbandonsRest", kUbloxSky,
+                  WithChecksum("$GPGSV,3,1,12,31,-4,187,45,08,12,079,30,09,43,270,37,12,03,212,"),
+                  [](GpsData& g) { g.satellites[0].prn = 31; }},
+        DecodeRow{"PrnTooLargeAbandonsRest", kUbloxSky,
+                  WithChecksum("$GPGSV,3,1,12,65536,04,187,45,08,12,079,30,09,43,270,37,12,03,212,"),
+                  kNothing},
+        DecodeRow{"DecimalSnrAbandonsRest", kUbloxSky,
+                  "$GPGSV,3,1,11,09,57,333,29.0,07,54,227,,04,49,043,24.5,03,43,129,,1*67\r\n",
+                  [](GpsData& g) { SetSlot(g, 0, 9, 57, 333, 0); }},
+        DecodeRow{"ChecksumNeverSticksToLastSnr", kUbloxSky,
+                  WithChecksum("$GPGSV,3,3,12,24,04,342,,26,55,139,24,27,62,276,36,28,39,055,44"),
+                  [](GpsData& g) { g.satellites[11].snr = 44; }}),
+    RowName);
+
+// Neither the decoder nor DecodeSentence lets a malformed GSV touch anything past slot 11.
+TEST(GsvBounds, HighMessageNumbersStayInsideRecord)
+{
+    for (const char* number : {"4", "5", "9", "99", "65535", "2147483647"})
+    {
+        GpsData gps;
+        for (const auto& line : kUbloxSky)
+            DecodeSentence(line, gps);
+        const GpsData before = gps;
+        DecodeSentence(WithChecksum(std::string("$GPGSV,9,") + number +
+                                    ",36,01,01,001,01,02,02,002,02,03,03,003,03,04,04,004,04"),
+                       gps);
+        EXPECT_TRUE(SameBits(gps, before)) << "message " << number;
+    }
+}
+
+// The per-sentence decoders are public too: they make no checksum test and throw nothing.
+TEST(DirectDecoders, AcceptSentenceWithoutChecksumAndNeverThrow)
+{
+    GpsData gps;
+    DecodeGGA("$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", gps);
+    EXPECT_EQ(gps.second, 19);
+    EXPECT_FLOAT_EQ(gps.longitude, kLon);
+
+    EXPECT_NO_THROW(DecodeRMC("$GPRMC,1", gps));
+    EXPECT_NO_THROW(DecodeGSA("$GPGSA,A,x", gps));
+    EXPECT_NO_THROW(DecodeGGA("", gps));
+    EXPECT_EQ(gps.second, 19);
+
+    // GSV without an asterisk has nothing to cut off, so it is ignored.
+    const GpsData before = gps;
+    DecodeGSV("$GPGSV,1,1,01,05,04,187,30", gps);
+    EXPECT_TRUE(SameBits(gps, before));
+    DecodeGSV("$GPGSV,1,1,01,05,04,187,30*", gps);
+    EXPECT_EQ(gps.satellites[0].prn, 5);
+    EXPECT_EQ(gps.satellites[0].snr, 30);
+}
+
+} // namespace

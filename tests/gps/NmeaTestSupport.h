@@ -1,0 +1,123 @@
+#pragma once
+
+#include "gps/GpsData.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace nmea_test
+{
+
+// Appends "*HH\r\n" with the XOR of the body's bytes (leading '$' excluded). Written here
+// from the NMEA definition rather than with the code under test.
+inline std::string WithChecksum(const std::string& body)
+{
+    unsigned sum = 0;
+    for (std::size_t i = (!body.empty() && body[0] == '$') ? 1 : 0; i < body.size(); ++i)
+        sum ^= static_cast<unsigned char>(body[i]);
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+    return body + tail;
+}
+
+inline std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Cuts a byte stream the way the device hands it on: every line up to and including its LF;
+// an unterminated tail is kept as a last line of its own.
+inline std::vector<std::string> CutLines(const std::string& bytes)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < bytes.size())
+    {
+        const std::size_t lf = bytes.find('\n', start);
+        const std::size_t end = (lf == std::string::npos) ? bytes.size() : lf + 1;
+        lines.push_back(bytes.substr(start, end - start));
+        start = end;
+    }
+    return lines;
+}
+
+inline std::string CorpusPath(const std::string& name)
+{
+    return std::string(ORVANE_CORPUS_DIR) + "/" + name;
+}
+
+// Field-by-field comparison; floats within 4 ULP, since the expectations are decimal texts.
+inline void ExpectSameRecord(const GpsData& actual, const GpsData& expected)
+{
+    EXPECT_EQ(actual.fixMode, expected.fixMode);
+    EXPECT_EQ(actual.hour, expected.hour);
+    EXPECT_EQ(actual.minute, expected.minute);
+    EXPECT_EQ(actual.second, expected.second);
+    EXPECT_EQ(actual.year, expected.year);
+    EXPECT_EQ(actual.month, expected.month);
+    EXPECT_EQ(actual.day, expected.day);
+    EXPECT_FLOAT_EQ(actual.latitude, expected.latitude);
+    EXPECT_FLOAT_EQ(actual.longitude, expected.longitude);
+    EXPECT_FLOAT_EQ(actual.altitude, expected.altitude);
+    EXPECT_FLOAT_EQ(actual.speed, expected.speed);
+    EXPECT_FLOAT_EQ(actual.course, expected.course);
+    EXPECT_FLOAT_EQ(actual.hdop, expected.hdop);
+    EXPECT_FLOAT_EQ(actual.pdop, expected.pdop);
+    for (int i = 0; i < kSatelliteSlots; ++i)
+    {
+        SCOPED_TRACE("slot " + std::to_string(i));
+        const SatelliteInfo& a = actual.satellites[i];
+        const SatelliteInfo& e = expected.satellites[i];
+        EXPECT_EQ(a.used, e.used);
+        EXPECT_EQ(a.prn, e.prn);
+        EXPECT_EQ(a.elevation, e.elevation);
+        EXPECT_EQ(a.azimuth, e.azimuth);
+        EXPECT_EQ(a.snr, e.snr);
+    }
+}
+
+// Exact equality, for "this line changed nothing".
+inline bool SameBits(const GpsData& a, const GpsData& b)
+{
+    if (a.fixMode != b.fixMode || a.hour != b.hour || a.minute != b.minute ||
+        a.second != b.second || a.year != b.year || a.month != b.month || a.day != b.day)
+        return false;
+    const float af[] = {a.latitude, a.longitude, a.altitude, a.speed, a.course, a.hdop, a.pdop};
+    const float bf[] = {b.latitude, b.longitude, b.altitude, b.speed, b.course, b.hdop, b.pdop};
+    for (std::size_t i = 0; i < std::size(af); ++i)
+    {
+        if (std::memcmp(&af[i], &bf[i], sizeof(float)) != 0)
+            return false;
+    }
+    for (int i = 0; i < kSatelliteSlots; ++i)
+    {
+        const SatelliteInfo& x = a.satellites[i];
+        const SatelliteInfo& y = b.satellites[i];
+        if (x.used != y.used || x.prn != y.prn || x.elevation != y.elevation ||
+            x.azimuth != y.azimuth || x.snr != y.snr)
+            return false;
+    }
+    return true;
+}
+
+} // namespace nmea_test
+
+inline void PrintTo(const GpsData& g, std::ostream* os)
+{
+    *os << "{fix " << g.fixMode << ", " << g.hour << ':' << g.minute << ':' << g.second << ' '
+        << g.day << '/' << g.month << '/' << g.year << ", " << g.latitude << ' ' << g.longitude
+        << ", alt " << g.altitude << ", spd " << g.speed << ", crs " << g.course << ", hdop "
+        << g.hdop << ", pdop " << g.pdop << ", sats";
+    for (const SatelliteInfo& s : g.satellites)
+        *os << " [" << s.used << ' ' << s.prn << ' ' << s.elevation << ' ' << s.azimuth << ' '
+            << s.snr << ']';
+    *os << '}';
+}
