@@ -1,0 +1,182 @@
+#include "ui/LogCtrl.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include <algorithm>
+
+namespace
+{
+
+constexpr int kLeftMargin = 4;
+
+// Arial whose line box is at most `cellHeight` pixels, as a font asked for by cell height.
+QFont CellHeightFont(const QString& face, int cellHeight)
+{
+    QFont font(face);
+    font.setStyleStrategy(QFont::PreferAntialias);
+    int size = std::max(1, cellHeight);
+    for (; size > 1; --size)
+    {
+        font.setPixelSize(size);
+        if (QFontMetrics(font).height() <= cellHeight)
+            break;
+    }
+    font.setPixelSize(size);
+    return font;
+}
+
+// Length of the text without its line end: CR and LF are kept in the store but have no glyph,
+// and the text engine would draw them as boxes.
+std::size_t VisibleLength(const std::wstring& text)
+{
+    std::size_t n = text.size();
+    while (n > 0 && (text[n - 1] == L'\n' || text[n - 1] == L'\r'))
+        --n;
+    return n;
+}
+
+} // namespace
+
+CLogCtrl::CLogCtrl(QWidget* parent)
+    : QAbstractScrollArea(parent)
+    , m_crBackground(255, 255, 255)
+{
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setFrameShape(QFrame::NoFrame);
+    setFocusPolicy(Qt::NoFocus);
+    // Paint fills its exposed rectangle itself, so no erase pass, and scrolling can move pixels.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setAttribute(Qt::WA_NoSystemBackground);
+    verticalScrollBar()->setSingleStep(1);
+    verticalScrollBar()->installEventFilter(this);
+    SetLineHeight(QFontMetrics(QApplication::font()).height());
+}
+
+CLogCtrl::~CLogCtrl() = default;
+
+bool CLogCtrl::Create(const std::wstring& windowName, bool visible, const QRect& rect, QWidget* parent, int id)
+{
+    SetLineHeight(QFontMetrics(QApplication::font()).height());
+    setObjectName(QString::fromStdWString(windowName));
+    m_nId = id;
+    if (parent != parentWidget())
+        setParent(parent);
+    setGeometry(rect);
+    setVisible(visible);
+    UpdateScrollRange();
+    return true;
+}
+
+void CLogCtrl::AddLine(const std::wstring& text)
+{
+    if (m_lines.size() >= kMaxLines)
+        m_lines.erase(m_lines.begin());
+    m_lines.push_back(LogLine{text, QColor(0, 0, 0)});
+
+    UpdateScrollRange();
+    // The whole pane is repainted below; moving pixels on the way there would be wasted work.
+    m_bRepaintAll = true;
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    m_bRepaintAll = false;
+    viewport()->update();
+}
+
+int CLogCtrl::GetTopLine() const
+{
+    return verticalScrollBar()->value();
+}
+
+int CLogCtrl::GetPageLines() const
+{
+    return m_nLineHeight > 0 ? viewport()->height() / m_nLineHeight : 0;
+}
+
+void CLogCtrl::SetLineHeight(int pixels)
+{
+    m_nLineHeight = std::max(1, pixels);
+    m_font = CellHeightFont(QStringLiteral("Arial"), m_nLineHeight);
+    QFontMetrics metrics(m_font);
+    // Centre the text's line box in the pitch when the font came out shorter than asked.
+    m_nAscent = metrics.ascent() + std::max(0, (m_nLineHeight - metrics.height()) / 2);
+    UpdateScrollRange();
+    viewport()->update();
+}
+
+// The scroll bar's value is the top line. Its maximum is the last top line that still fills
+// the page, which is where a scroll to the end lands.
+void CLogCtrl::UpdateScrollRange()
+{
+    const int count = static_cast<int>(m_lines.size());
+    const int page = std::max(1, GetPageLines());
+    QScrollBar* bar = verticalScrollBar();
+    bar->setPageStep(page);
+    bar->setRange(0, std::max(0, count - page));
+}
+
+void CLogCtrl::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(viewport());
+    const QRect clip = event->rect();
+    painter.fillRect(clip, m_crBackground);
+    if (m_lines.empty() || clip.isEmpty())
+        return;
+
+    painter.setFont(m_font);
+    const int top = GetTopLine();
+    const int first = top + clip.top() / m_nLineHeight;
+    const int last = std::min(static_cast<int>(m_lines.size()) - 1, top + clip.bottom() / m_nLineHeight);
+    for (int i = first; i <= last; ++i)
+        DrawLine(painter, i, (i - top) * m_nLineHeight);
+}
+
+void CLogCtrl::DrawLine(QPainter& painter, int index, int top)
+{
+    const LogLine& line = m_lines[static_cast<std::size_t>(index)];
+    const std::size_t length = VisibleLength(line.text);
+    if (length == 0)
+        return;
+    painter.setPen(line.color);
+    painter.drawText(QPoint(kLeftMargin, top + m_nAscent),
+                     QString::fromWCharArray(line.text.data(), static_cast<qsizetype>(length)));
+}
+
+void CLogCtrl::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    UpdateScrollRange();
+}
+
+void CLogCtrl::scrollContentsBy(int /*dx*/, int dy)
+{
+    if (dy == 0 || m_bRepaintAll)
+        return;
+    // Moves the pixels already drawn and invalidates only the uncovered strip.
+    viewport()->scroll(0, dy * m_nLineHeight);
+}
+
+void CLogCtrl::wheelEvent(QWheelEvent* event)
+{
+    event->ignore();
+}
+
+void CLogCtrl::keyPressEvent(QKeyEvent* event)
+{
+    event->ignore();
+}
+
+bool CLogCtrl::eventFilter(QObject* watched, QEvent* event)
+{
+    // The wheel over the scroll bar does not scroll either: only the bar's own buttons, track
+    // and thumb do.
+    if (watched == verticalScrollBar() && (event->type() == QEvent::Wheel || event->type() == QEvent::KeyPress))
+        return true;
+    return QAbstractScrollArea::eventFilter(watched, event);
+}
