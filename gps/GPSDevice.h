@@ -1,0 +1,64 @@
+#pragma once
+
+#include "gps/GpsData.h"
+#include "serial/SerialPort.h"
+
+#include <boost/signals2/connection.hpp>
+#include <boost/signals2/signal.hpp>
+
+#include <deque>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+// The serial port specialised for the NMEA receiver. On the reader thread it cuts received
+// bytes into lines, decodes them into the live record, publishes a snapshot, queues the lines
+// whose checksum is valid and fires the notification once per line. The user-interface thread
+// takes the lines with PopLine and the snapshot with CopySnapshot.
+class CGPSDevice : public SerialPort
+{
+public:
+    using NotificationSignal = boost::signals2::signal<void(int)>;
+    using StoppedSignal = boost::signals2::signal<void()>;
+
+    // SiRF input message 101, reset configuration 1, 2 and 4; sent as they stand, 41 bytes each.
+    static constexpr std::string_view kHotStartCommand = "$PSRF101,0,0,0,96000,497260,921,12,1*2E\r\n";
+    static constexpr std::string_view kWarmStartCommand = "$PSRF101,0,0,0,96000,497260,921,12,2*2D\r\n";
+    static constexpr std::string_view kColdStartCommand = "$PSRF101,0,0,0,96000,497260,921,12,4*2B\r\n";
+    static constexpr std::size_t kRestartCommandLength = 41;
+
+    CGPSDevice() = default;
+    ~CGPSDevice() override;
+
+    // Opens "/dev/" + portName (ttyUSB0 becomes /dev/ttyUSB0). Only while closed.
+    bool OpenPort(const std::wstring& portName, int baudRate);
+
+    // The slot runs on the reader thread, once per received line, with 0. It may be
+    // disconnected from any thread, also while the signal fires; it must not wait for the
+    // thread that calls Close.
+    boost::signals2::connection ConnectNotification(const NotificationSignal::slot_type& slot);
+    // The slot runs on the reader thread, once, when the port stopped because the device went
+    // away (unplugged, hung up); not on Close.
+    boost::signals2::connection ConnectStoppedNotification(const StoppedSignal::slot_type& slot);
+
+    // Moves the oldest queued line (line end included) into `line`; false, leaving it
+    // unchanged, when none is queued.
+    bool PopLine(std::string& line);
+    void CopySnapshot(GpsData& gps);
+
+protected:
+    void OnDataReceived(const char* bytes, std::size_t count) override;
+    void OnReaderStopped() override;
+
+private:
+    std::mutex m_deviceLock;
+    NotificationSignal m_sigNotify;
+    StoppedSignal m_sigStopped;
+    std::deque<std::string> m_lines;
+    GpsData m_gpsLive{};
+    GpsData m_gpsSnapshot{};
+};
+
+static_assert(CGPSDevice::kHotStartCommand.size() == CGPSDevice::kRestartCommandLength);
+static_assert(CGPSDevice::kWarmStartCommand.size() == CGPSDevice::kRestartCommandLength);
+static_assert(CGPSDevice::kColdStartCommand.size() == CGPSDevice::kRestartCommandLength);

@@ -1,0 +1,291 @@
+// Every receiver capture streamed through the device over a pseudo-terminal, as the receiver
+// would send it, with the queue and the snapshot checked against the capture itself and
+// against gpsd's reading of it.
+#include "gps/GPSDevice.h"
+#include "gps/NmeaFraming.h"
+
+#include "device/DeviceTestSupport.h"
+#include "serial/PseudoTerminal.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace
+{
+
+const std::filesystem::path kCorpus = ORVANE_CORPUS_DIR;
+
+std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct Expectation
+{
+    int lines = 0;                   // lines the device hands on: LF-terminated, at most 1023 bytes
+    std::vector<std::string> queued; // those of them with a valid checksum, cut at a NUL
+    int overLong = 0;
+    int withNul = 0;
+};
+
+// Cut at LF independently of the device: what a receiver's stream should come out as.
+Expectation Expect(const std::string& capture)
+{
+    Expectation out;
+    std::size_t start = 0;
+    for (std::size_t lf; (lf = capture.find('\n', start)) != std::string::npos; start = lf + 1)
+    {
+        std::string line = capture.substr(start, lf + 1 - start);
+        if (line.size() > 1023)
+        {
+            ++out.overLong;
+            continue;
+        }
+        ++out.lines;
+        if (const std::size_t nul = line.find('\0'); nul != std::string::npos)
+        {
+            ++out.withNul;
+            line.resize(nul);
+        }
+        if (IsChecksumValid(line))
+            out.queued.push_back(line);
+    }
+    return out;
+}
+
+struct StreamResult
+{
+    std::vector<std::string> queued;
+    int notifications = 0;
+    GpsData snapshot{};
+};
+
+// Writes the bytes to the receiver side in pieces of changing size while the test thread
+// drains the queue, as the status view does.
+StreamResult Stream(const std::string& bytes, int expectedLines)
+{
+    StreamResult result;
+    PseudoTerminal pty;
+    EXPECT_TRUE(pty.IsValid());
+    Counter notifications;
+    CGPSDevice device;
+    boost::signals2::scoped_connection connection =
+        device.ConnectNotification([&](int) { notifications.Raise(); });
+    if (!device.OpenPort(pty.SlavePortName(), 115200))
+    {
+        ADD_FAILURE() << "cannot open " << pty.SlavePath();
+        return result;
+    }
+
+    bool written = true;
+    std::thread receiver([&] {
+        std::size_t piece = 1;
+        for (std::size_t at = 0; at < bytes.size(); at += piece)
+        {
+            piece = 1 + (at * 7 + 13) % 400;
+            written = written && pty.Write(std::string_view(bytes).substr(at, piece));
+        }
+    });
+    std::string line;
+    while (!notifications.WaitFor(expectedLines, std::chrono::milliseconds(5)))
+    {
+        while (device.PopLine(line))
+            result.queued.push_back(line);
+        if (!written)
+            break;
+    }
+    receiver.join();
+    EXPECT_TRUE(written);
+    EXPECT_TRUE(notifications.WaitFor(expectedLines));
+    device.Close();
+    while (device.PopLine(line))
+        result.queued.push_back(line);
+    result.notifications = notifications.Value();
+    device.CopySnapshot(result.snapshot);
+    return result;
+}
+
+std::vector<std::filesystem::path> Captures()
+{
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(kCorpus))
+    {
+        if (entry.path().extension() == ".nmea")
+            files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TEST(CorpusStream, EveryCaptureQueuesExactlyItsChecksumValidLines)
+{
+    const std::vector<std::filesystem::path> captures = Captures();
+    ASSERT_GE(captures.size(), 9u) << kCorpus;
+    int totalWithNul = 0;
+    for (const std::filesystem::path& path : captures)
+    {
+        SCOPED_TRACE(path.filename().string());
+        const std::string capture = ReadFile(path);
+        ASSERT_FALSE(capture.empty());
+        const Expectation expected = Expect(capture);
+        ASSERT_GT(expected.queued.size(), 0u);
+        totalWithNul += expected.withNul;
+
+        const StreamResult result = Stream(capture, expected.lines);
+        EXPECT_EQ(result.notifications, expected.lines);
+        EXPECT_EQ(result.queued.size(), expected.queued.size());
+        EXPECT_TRUE(result.queued == expected.queued);
+    }
+    // The simulator capture carries NUL bytes inside an RMC; that line must not be queued.
+    EXPECT_GE(totalWithNul, 1);
+}
+
+// ---- Decoded values against gpsd's reports ------------------------------------------------
+
+std::optional<double> Number(const std::string& json, const std::string& key)
+{
+    const std::regex pattern("\"" + key + "\":(-?[0-9.]+)");
+    std::smatch match;
+    if (!std::regex_search(json, match, pattern))
+        return std::nullopt;
+    return std::stod(match[1]);
+}
+
+struct OracleSatellite
+{
+    int prn = 0;
+    double elevation = 0, azimuth = 0, snr = -1;
+    bool used = false;
+};
+
+std::optional<OracleSatellite> Satellite(const std::string& sky, int prn)
+{
+    const std::regex pattern("\\{\"PRN\":" + std::to_string(prn) + ",[^}]*\\}");
+    std::smatch match;
+    if (!std::regex_search(sky, match, pattern))
+        return std::nullopt;
+    const std::string entry = match[0];
+    OracleSatellite satellite;
+    satellite.prn = prn;
+    satellite.elevation = Number(entry, "el").value_or(-1);
+    satellite.azimuth = Number(entry, "az").value_or(-1);
+    satellite.snr = Number(entry, "ss").value_or(-1);
+    satellite.used = entry.find("\"used\":true") != std::string::npos;
+    return satellite;
+}
+
+struct Oracle
+{
+    std::string tpv;       // the first TPV report after the chosen sentence
+    std::string dopSky;    // the latest SKY report with a PDOP, up to that TPV
+    std::string satSky;    // the latest SKY report with a satellite list, up to that TPV
+};
+
+Oracle ReadOracle(const std::filesystem::path& chk, const std::string& sentence)
+{
+    Oracle oracle;
+    std::istringstream in(ReadFile(chk));
+    const std::string wanted = sentence.substr(0, sentence.find('\r'));
+    bool reached = false;
+    for (std::string line; std::getline(in, line);)
+    {
+        if (line.find("\"class\":\"SKY\"") != std::string::npos)
+        {
+            if (line.find("\"pdop\"") != std::string::npos)
+                oracle.dopSky = line;
+            if (line.find("\"satellites\"") != std::string::npos)
+                oracle.satSky = line;
+        }
+        if (line == wanted)
+            reached = true;
+        else if (reached && line.find("\"class\":\"TPV\"") != std::string::npos)
+        {
+            oracle.tpv = line;
+            break;
+        }
+    }
+    return oracle;
+}
+
+struct OracleCase
+{
+    const char* capture;
+    const char* sentence; // stream the capture up to and including this line
+    int prn;              // a satellite to compare
+};
+
+class CorpusOracle : public testing::TestWithParam<OracleCase>
+{
+};
+
+TEST_P(CorpusOracle, SnapshotAfterTheSentenceMatchesGpsd)
+{
+    const OracleCase& row = GetParam();
+    const std::string capture = ReadFile(kCorpus / (std::string(row.capture) + ".nmea"));
+    const std::size_t at = capture.find(row.sentence);
+    ASSERT_NE(at, std::string::npos);
+    const std::string head = capture.substr(0, at + std::string(row.sentence).size());
+    const Oracle oracle = ReadOracle(kCorpus / (std::string(row.capture) + ".chk"), row.sentence);
+    ASSERT_FALSE(oracle.tpv.empty());
+    ASSERT_FALSE(oracle.dopSky.empty());
+    ASSERT_FALSE(oracle.satSky.empty());
+
+    const StreamResult result = Stream(head, Expect(head).lines);
+    const GpsData& gps = result.snapshot;
+
+    std::smatch time;
+    ASSERT_TRUE(std::regex_search(oracle.tpv, time,
+                                  std::regex("\"time\":\"([0-9]{4})-([0-9]{2})-([0-9]{2})T"
+                                             "([0-9]{2}):([0-9]{2}):([0-9]{2})")));
+    EXPECT_EQ(gps.year, std::stoi(time[1]));
+    EXPECT_EQ(gps.month, std::stoi(time[2]));
+    EXPECT_EQ(gps.day, std::stoi(time[3]));
+    EXPECT_EQ(gps.hour, std::stoi(time[4]));
+    EXPECT_EQ(gps.minute, std::stoi(time[5]));
+    EXPECT_EQ(gps.second, std::stoi(time[6]));
+
+    // Single precision keeps about 1e-5 degrees at 153 degrees (a metre or two).
+    EXPECT_NEAR(gps.latitude, *Number(oracle.tpv, "lat"), 3e-5);
+    EXPECT_NEAR(gps.longitude, *Number(oracle.tpv, "lon"), 3e-5);
+    EXPECT_NEAR(gps.altitude, *Number(oracle.tpv, "altMSL"), 1e-3);
+    EXPECT_NEAR(gps.course, *Number(oracle.tpv, "track"), 1e-3);
+    EXPECT_NEAR(gps.speed * 1852.0 / 3600.0, *Number(oracle.tpv, "speed"), 1e-3);
+    EXPECT_EQ(gps.fixMode, static_cast<int>(*Number(oracle.tpv, "mode")));
+    EXPECT_NEAR(gps.hdop, *Number(oracle.dopSky, "hdop"), 1e-4);
+    EXPECT_NEAR(gps.pdop, *Number(oracle.dopSky, "pdop"), 1e-4);
+
+    const std::optional<OracleSatellite> expected = Satellite(oracle.satSky, row.prn);
+    ASSERT_TRUE(expected.has_value());
+    const SatelliteInfo* slot = std::find_if(std::begin(gps.satellites), std::end(gps.satellites),
+                                             [&](const SatelliteInfo& s) { return s.prn == row.prn; });
+    ASSERT_NE(slot, std::end(gps.satellites));
+    EXPECT_EQ(slot->elevation, expected->elevation);
+    EXPECT_EQ(slot->azimuth, expected->azimuth);
+    EXPECT_EQ(slot->snr, expected->snr);
+    EXPECT_EQ(slot->used, expected->used);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Captures, CorpusOracle,
+    testing::Values(
+        OracleCase{"gpslim236",
+                   "$GPRMC,185249.000,A,4854.2572,N,00219.9810,E,0.00,296.61,210706,,,A*60\r\n", 14},
+        OracleCase{"haicom-305N",
+                   "$GPRMC,095355.791,A,2712.6493,S,15303.1137,E,2.13,16.78,080407,,,A*4E\r\n", 12}),
+    [](const testing::TestParamInfo<OracleCase>& info) {
+        return std::regex_replace(info.param.capture, std::regex("[^A-Za-z0-9]"), "_");
+    });
+
+} // namespace
