@@ -64,6 +64,7 @@ QAction* CFrameWnd::AddCommand(QMenu* pMenu, unsigned id, const QString& text)
 {
     QAction* action = pMenu->addAction(text);
     action->setProperty(kCommandIdProperty, id);
+    m_commands.emplace_back(action);
     connect(action, &QAction::triggered, this, [this, id] { RouteCommand(id); });
     if (!pMenu->property(kCommandMenuProperty).toBool())
     {
@@ -75,10 +76,10 @@ QAction* CFrameWnd::AddCommand(QMenu* pMenu, unsigned id, const QString& text)
 
 QAction* CFrameWnd::FindCommand(unsigned id) const
 {
-    for (QAction* action : findChildren<QAction*>())
+    for (const QPointer<QAction>& action : m_commands)
     {
         unsigned actionId = 0;
-        if (CommandIdOf(action, actionId) && actionId == id)
+        if (action && CommandIdOf(action, actionId) && actionId == id)
             return action;
     }
     return nullptr;
@@ -139,8 +140,8 @@ void CFrameWnd::UpdateMenu(QMenu* pMenu)
 
 void CFrameWnd::UpdateCommandUI()
 {
-    // Menus are children of the frame (through its menu bar), so their items are found here.
-    for (QAction* action : findChildren<QAction*>())
+    std::erase_if(m_commands, [](const QPointer<QAction>& action) { return action.isNull(); });
+    for (const QPointer<QAction>& action : m_commands)
         UpdateAction(action);
 }
 

@@ -3,9 +3,11 @@
 #include "framework/core/Document.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
+#include <vector>
 
 class QAction;
 class QCloseEvent;
@@ -76,4 +78,6 @@ private:
     void UpdateAction(QAction* pAction);
 
     CDocument* m_pActiveDocument = nullptr;
+    // Menus need not be children of the frame, so the items are kept here.
+    std::vector<QPointer<QAction>> m_commands;
 };

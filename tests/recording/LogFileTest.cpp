@@ -1,0 +1,174 @@
+#include "recording/LogFile.h"
+
+#include "recording/RecordingFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace
+{
+const std::string kGga = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
+const std::string kRmc = "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n";
+
+std::wstring Wide(const std::filesystem::path& path)
+{
+    return path.wstring();
+}
+
+// True when another open file description can take the exclusive lock right now.
+bool CanLock(const std::filesystem::path& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return locked;
+}
+
+// Writes through to the real file until `budget` bytes have gone out, then reports a full disk,
+// splitting the write that crosses the limit as the kernel does.
+struct FillingDisk
+{
+    std::size_t budget;
+
+    ssize_t operator()(int fd, const void* data, size_t size)
+    {
+        if (budget == 0)
+        {
+            errno = ENOSPC;
+            return -1;
+        }
+        const size_t n = std::min(size, budget);
+        const ssize_t written = ::write(fd, data, n);
+        if (written > 0)
+            budget -= static_cast<size_t>(written);
+        return written;
+    }
+};
+} // namespace
+
+TEST(LogFile, WritesEachLineAsGivenAndCreatesOrEmptiesTheFile)
+{
+    TempDir dir;
+    const auto path = dir.Path() / "log.txt";
+    {
+        std::ofstream(path) << "old content that must go";
+    }
+    LogFile log;
+    ASSERT_TRUE(log.Open(Wide(path)));
+    EXPECT_TRUE(log.IsOpen());
+    EXPECT_EQ(ReadBytes(path), "");
+    EXPECT_TRUE(log.Write(kGga));
+    // Unbuffered: the line is in the file before anything is closed.
+    EXPECT_EQ(ReadBytes(path), kGga);
+    EXPECT_TRUE(log.Write(kRmc));
+    EXPECT_TRUE(log.Close());
+    EXPECT_FALSE(log.IsOpen());
+    EXPECT_EQ(ReadBytes(path), kGga + kRmc);
+}
+
+TEST(LogFile, HoldsTheFileExclusivelyWhileOpen)
+{
+    TempDir dir;
+    const auto path = dir.Path() / "log.txt";
+    LogFile log;
+    ASSERT_TRUE(log.Open(Wide(path)));
+    EXPECT_FALSE(CanLock(path));
+
+    LogFile second;
+    EXPECT_FALSE(second.Open(Wide(path)));
+    EXPECT_EQ(second.GetLastError(), EWOULDBLOCK);
+
+    ASSERT_TRUE(log.Close());
+    EXPECT_TRUE(CanLock(path));
+}
+
+TEST(LogFile, FileHeldByAnotherProgramIsNeitherOpenedNorEmptied)
+{
+    TempDir dir;
+    const auto path = dir.Path() / "log.txt";
+    {
+        std::ofstream(path) << kGga;
+    }
+    const int holder = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+
+    LogFile log;
+    EXPECT_FALSE(log.Open(Wide(path)));
+    EXPECT_FALSE(log.IsOpen());
+    ::close(holder);
+    EXPECT_EQ(ReadBytes(path), kGga);
+}
+
+TEST(LogFile, OpenFailsWhereNoFileCanBeMade)
+{
+    TempDir dir;
+    struct Row
+    {
+        const char* what;
+        std::filesystem::path path;
+        int error;
+    };
+    const Row rows[] = {
+        {"missing folder", dir.Path() / "missing" / "log.txt", ENOENT},
+        {"a folder in the way", dir.Path(), EISDIR},
+        {"name too long for the file system", dir.Path() / std::string(300, 'x'), ENAMETOOLONG},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        LogFile log;
+        EXPECT_FALSE(log.Open(Wide(row.path)));
+        EXPECT_EQ(log.GetLastError(), row.error);
+        EXPECT_FALSE(log.Write(kGga));
+        EXPECT_TRUE(log.Close());
+    }
+    EXPECT_TRUE(dir.Entries().empty());
+}
+
+TEST(LogFile, FullDeviceReportsTheSystemsReason)
+{
+    LogFile log;
+    ASSERT_TRUE(log.Open(L"/dev/full"));
+    EXPECT_FALSE(log.Write(kGga));
+    EXPECT_EQ(log.GetLastError(), ENOSPC);
+}
+
+TEST(LogFile, ShortAndInterruptedWritesStillDeliverEveryByte)
+{
+    TempDir dir;
+    const auto path = dir.Path() / "log.txt";
+    int calls = 0;
+    LogFile log([&calls](int fd, const void* data, size_t size) -> ssize_t {
+        if (++calls % 3 == 0)
+        {
+            errno = EINTR;
+            return -1;
+        }
+        return ::write(fd, data, std::min<size_t>(size, 7));
+    });
+    ASSERT_TRUE(log.Open(Wide(path)));
+    ASSERT_TRUE(log.Write(kGga));
+    ASSERT_TRUE(log.Write(kRmc));
+    ASSERT_TRUE(log.Close());
+    EXPECT_EQ(ReadBytes(path), kGga + kRmc);
+}
+
+TEST(LogFile, DiskFullInTheMiddleOfALineKeepsOnlyTheWholeLinesBeforeIt)
+{
+    TempDir dir;
+    const auto path = dir.Path() / "log.txt";
+    LogFile log(FillingDisk{kGga.size() + 10});
+    ASSERT_TRUE(log.Open(Wide(path)));
+    ASSERT_TRUE(log.Write(kGga));
+    EXPECT_FALSE(log.Write(kRmc));
+    EXPECT_EQ(log.GetLastError(), ENOSPC);
+    EXPECT_TRUE(log.Close());
+    EXPECT_EQ(ReadBytes(path), kGga);
+}

@@ -1,0 +1,514 @@
+#include "recording/OrvaneDoc.h"
+
+#include "framework/core/MessageBox.h"
+#include "gps/NmeaFraming.h"
+#include "recording/RecordingFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace
+{
+// 7 March 2010, 09:05:03 UTC.
+constexpr std::time_t kMarch2010 = 1267952703;
+
+const std::string kGga = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
+const std::string kRmc = "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n";
+
+struct Box
+{
+    std::wstring text;
+    std::wstring caption;
+    MbIcon icon;
+};
+
+struct Hint
+{
+    long hint;
+    int recording;
+
+    bool operator==(const Hint&) const = default;
+};
+
+// A view that notes each hint with the recording flag the document showed at that moment.
+class HintView : public CView
+{
+public:
+    void OnUpdate(CView*, long lHint, void*) override
+    {
+        const auto* doc = static_cast<const COrvaneDoc*>(GetDocument());
+        m_hints.push_back({lHint, doc->m_bRecording});
+    }
+    std::vector<Hint> m_hints;
+};
+
+class TestDoc : public COrvaneDoc
+{
+public:
+    std::time_t m_now = kMarch2010;
+    LogFile::WriteFunction m_write;
+
+protected:
+    std::time_t Now() const override { return m_now; }
+    std::unique_ptr<LogFile> CreateLogFile() const override
+    {
+        return m_write ? std::make_unique<LogFile>(m_write) : COrvaneDoc::CreateLogFile();
+    }
+};
+
+// Writes through to the real file until the budget is spent, then reports a full disk.
+struct FillingDisk
+{
+    std::size_t budget;
+
+    ssize_t operator()(int fd, const void* data, size_t size)
+    {
+        if (budget == 0)
+        {
+            errno = ENOSPC;
+            return -1;
+        }
+        const ssize_t written = ::write(fd, data, std::min(size, budget));
+        if (written > 0)
+            budget -= static_cast<size_t>(written);
+        return written;
+    }
+};
+
+std::wstring Wide(const std::filesystem::path& path)
+{
+    return path.wstring();
+}
+
+CCmdUI UpdateOf(COrvaneDoc& doc, unsigned id)
+{
+    CCmdUI ui(id);
+    EXPECT_TRUE(doc.OnUpdateCommand(ui));
+    return ui;
+}
+
+std::string Kml(const std::vector<std::string>& points)
+{
+    std::string text = "<kml>\n"
+                       "  <Document>\n"
+                       "    <Folder>\n"
+                       "      <Placemark>\n"
+                       "        <name>test</name>\n"
+                       "        <Style>\n"
+                       "          <LineStyle>\n"
+                       "            <color>ffff0000</color>\n"
+                       "            <width>4</width>\n"
+                       "          </LineStyle>\n"
+                       "        </Style>\n"
+                       "        <LineString>\n";
+    if (points.empty())
+        text += "          <coordinates/>\n";
+    else
+    {
+        text += "          <coordinates>\n";
+        for (const std::string& point : points)
+            text += "            " + point + "\n";
+        text += "          </coordinates>\n";
+    }
+    text += "        </LineString>\n"
+            "      </Placemark>\n"
+            "    </Folder>\n"
+            "  </Document>\n"
+            "</kml>\n";
+    return text;
+}
+
+GpsData Fix(int mode, float longitude, float latitude, float altitude)
+{
+    GpsData gps;
+    gps.fixMode = mode;
+    gps.longitude = longitude;
+    gps.latitude = latitude;
+    gps.altitude = altitude;
+    return gps;
+}
+} // namespace
+
+class Recording : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_previousBox = SetMessageBoxHandler([this](const std::wstring& text, const std::wstring& caption, MbIcon icon) {
+            m_boxes.push_back({text, caption, icon});
+        });
+        const char* tz = std::getenv("TZ");
+        m_previousTz = tz ? std::optional<std::string>(tz) : std::nullopt;
+        SetTimeZone("UTC0");
+        m_doc = std::make_unique<TestDoc>();
+        m_doc->m_strSaveFolder = Wide(m_dir.Path());
+        m_doc->AddView(&m_view);
+    }
+
+    void TearDown() override
+    {
+        m_doc.reset();
+        SetMessageBoxHandler(std::move(m_previousBox));
+        if (m_previousTz)
+            ::setenv("TZ", m_previousTz->c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+
+    static void SetTimeZone(const char* tz)
+    {
+        ::setenv("TZ", tz, 1);
+        ::tzset();
+    }
+
+    std::filesystem::path NmeaPath() const { return m_dir.Path() / "20100307-090503.txt"; }
+    std::filesystem::path KmlPath() const { return m_dir.Path() / "20100307-090503.kml"; }
+
+    TempDir m_dir;
+    HintView m_view;
+    std::unique_ptr<TestDoc> m_doc;
+    std::vector<Box> m_boxes;
+    MessageBoxHandler m_previousBox;
+    std::optional<std::string> m_previousTz;
+};
+
+TEST_F(Recording, FileNamesComeFromTheLocalStartTime)
+{
+    struct Row
+    {
+        const char* what;
+        const char* tz;
+        std::time_t when;
+        const wchar_t* extension;
+        const wchar_t* expected;
+    };
+    const Row rows[] = {
+        {"NMEA log", "UTC0", kMarch2010, L".txt", L"/20100307-090503.txt"},
+        {"KML track", "UTC0", kMarch2010, L".kml", L"/20100307-090503.kml"},
+        {"local time, not UTC", "CET-1", kMarch2010, L".txt", L"/20100307-100503.txt"},
+        {"local time crosses midnight back", "EST5", 1267401600, L".txt", L"/20100228-190000.txt"},
+        {"hour past noon, all fields two digits", "UTC0", 1293839999, L".kml", L"/20101231-235959.kml"},
+        {"a five-digit year keeps all its digits", "UTC0", 253402300800, L".txt", L"/100000101-000000.txt"},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        SetTimeZone(row.tz);
+        EXPECT_EQ(m_doc->MakeFileName(row.when, row.extension), m_doc->m_strSaveFolder + row.expected);
+    }
+}
+
+TEST_F(Recording, OverlongNameIsCutAfterItsCharacter259)
+{
+    m_doc->m_strSaveFolder = L"/" + std::wstring(250, L'd');
+    const std::wstring full = m_doc->m_strSaveFolder + L"/20100307-090503.txt";
+    const std::wstring name = m_doc->MakeFileName(kMarch2010, L".txt");
+    EXPECT_EQ(name.size(), 259u);
+    EXPECT_EQ(name, full.substr(0, 259));
+
+    m_doc->m_strSaveFolder = L"/" + std::wstring(238, L'd');
+    EXPECT_EQ(m_doc->MakeFileName(kMarch2010, L".kml").size(), 259u);
+    EXPECT_EQ(m_doc->MakeFileName(kMarch2010, L".kml").substr(239), L"/20100307-090503.kml");
+}
+
+TEST_F(Recording, NmeaLogHoldsExactlyTheLinesHandedToIt)
+{
+    // Real receiver lines, and the odd ones a receiver can send: a bare LF, bytes above 127,
+    // the longest line the device keeps.
+    std::vector<std::string> lines = CaptureLines("haicom-305N.nmea");
+    ASSERT_GT(lines.size(), 100u);
+    lines.push_back("$GPTXT,01,01,02,ANTSTATUS=OK*3B\n");
+    lines.push_back("$GPTXT,01,01,02,\xb0\xff\x80*00\r\n");
+    lines.push_back("$GPTXT," + std::string(1012, 'A') + "\r\n");
+
+    m_doc->SetRecording(true);
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    std::string expected;
+    for (const std::string& line : lines)
+    {
+        m_doc->RecordSentence(line);
+        expected += line;
+        // Each line is in the file at once, not when the recording ends.
+        ASSERT_EQ(std::filesystem::file_size(NmeaPath()), expected.size());
+    }
+    m_doc->SetRecording(false);
+
+    EXPECT_EQ(m_doc->m_bRecording, 0);
+    EXPECT_EQ(m_doc->m_pLogFile, nullptr);
+    EXPECT_EQ(ReadBytes(NmeaPath()), expected);
+    EXPECT_EQ(m_dir.Entries().size(), 1u);
+    EXPECT_EQ(m_view.m_hints, (std::vector<Hint>{{HINT_RECORDING_CHANGED, 1}, {HINT_RECORDING_CHANGED, 0}}));
+    EXPECT_TRUE(m_boxes.empty());
+}
+
+// The device queues only checksum-valid lines and the status view hands over what it takes
+// from that queue; the same test is applied here to a stream with damaged sentences.
+TEST_F(Recording, SentenceWithAWrongChecksumNeverReachesTheLog)
+{
+    const std::vector<std::string> received = {
+        kGga,
+        "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*48\r\n", // checksum off by one
+        kRmc,
+        "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W\r\n", // no checksum
+        "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6a\r\n", // lowercase hex
+    };
+    m_doc->SetRecording(true);
+    for (const std::string& line : received)
+    {
+        if (IsChecksumValid(line))
+            m_doc->RecordSentence(line);
+    }
+    m_doc->SetRecording(false);
+    EXPECT_EQ(ReadBytes(NmeaPath()), kGga + kRmc);
+}
+
+TEST_F(Recording, MissingFolderShowsTheErrorAndLeavesTheDocumentIdle)
+{
+    for (int kind : {RecordNmea, RecordKml})
+    {
+        SCOPED_TRACE(kind == RecordNmea ? "NMEA" : "KML");
+        m_boxes.clear();
+        m_doc->m_nRecordKind = kind;
+        m_doc->m_strSaveFolder = Wide(m_dir.Path() / "missing");
+        m_doc->SetRecording(true);
+
+        EXPECT_EQ(m_doc->m_bRecording, 0);
+        ASSERT_EQ(m_boxes.size(), 1u);
+        EXPECT_EQ(m_boxes[0].text, L"Please check path or file name.");
+        EXPECT_EQ(m_boxes[0].caption, L"Error");
+        EXPECT_EQ(m_boxes[0].icon, MbIcon::Error);
+        EXPECT_TRUE(m_view.m_hints.empty());
+        EXPECT_TRUE(m_dir.Entries().empty());
+        for (unsigned id : {ID_SAVE_NMEA, ID_SAVE_KML})
+            EXPECT_TRUE(UpdateOf(*m_doc, id).m_bEnabled);
+        // A line handed over now goes nowhere.
+        m_doc->m_gps = Fix(3, 121.5654f, 25.033f, 100.5f);
+        m_doc->RecordSentence(kGga);
+    }
+    m_doc.reset();
+    EXPECT_TRUE(m_dir.Entries().empty());
+    EXPECT_EQ(m_boxes.size(), 1u);
+}
+
+TEST_F(Recording, EmptyFolderIsRefusedRatherThanWritingIntoTheRoot)
+{
+    for (int kind : {RecordNmea, RecordKml})
+    {
+        m_boxes.clear();
+        m_doc->m_nRecordKind = kind;
+        m_doc->m_strSaveFolder.clear();
+        m_doc->SetRecording(true);
+        EXPECT_EQ(m_doc->m_bRecording, 0);
+        ASSERT_EQ(m_boxes.size(), 1u);
+        EXPECT_EQ(m_boxes[0].text, L"Please check path or file name.");
+    }
+    EXPECT_FALSE(std::filesystem::exists("/20100307-090503.txt"));
+    EXPECT_FALSE(std::filesystem::exists("/20100307-090503.kml"));
+}
+
+TEST_F(Recording, SaveEntriesAreDisabledWhileRecordingAndShowTheRunningKind)
+{
+    struct Row
+    {
+        unsigned choose;
+        bool nmeaChecked, kmlChecked;
+    };
+    for (const Row& row : {Row{ID_SAVE_NMEA, true, false}, Row{ID_SAVE_KML, false, true}})
+    {
+        SCOPED_TRACE(row.choose);
+        EXPECT_TRUE(m_doc->OnCommand(row.choose));
+        EXPECT_EQ(UpdateOf(*m_doc, ID_SAVE_NMEA).m_bChecked, row.nmeaChecked);
+        EXPECT_EQ(UpdateOf(*m_doc, ID_SAVE_KML).m_bChecked, row.kmlChecked);
+        EXPECT_TRUE(UpdateOf(*m_doc, ID_SAVE_NMEA).m_bEnabled);
+
+        m_doc->SetRecording(true);
+        ASSERT_EQ(m_doc->m_bRecording, 1);
+        for (unsigned id : {ID_SAVE_NMEA, ID_SAVE_KML})
+            EXPECT_FALSE(UpdateOf(*m_doc, id).m_bEnabled);
+        EXPECT_EQ(UpdateOf(*m_doc, ID_SAVE_NMEA).m_bChecked, row.nmeaChecked);
+        EXPECT_EQ(UpdateOf(*m_doc, ID_SAVE_KML).m_bChecked, row.kmlChecked);
+
+        // Even sent directly, a Save command cannot switch the kind under a running recording.
+        m_doc->OnCommand(row.choose == ID_SAVE_NMEA ? ID_SAVE_KML : ID_SAVE_NMEA);
+        EXPECT_EQ(UpdateOf(*m_doc, ID_SAVE_NMEA).m_bChecked, row.nmeaChecked);
+
+        m_doc->SetRecording(false);
+        EXPECT_TRUE(UpdateOf(*m_doc, ID_SAVE_KML).m_bEnabled);
+        ++m_doc->m_now;
+    }
+    EXPECT_TRUE(m_boxes.empty());
+}
+
+TEST_F(Recording, RestartEntriesFollowTheConnection)
+{
+    for (int connected : {0, 1})
+    {
+        m_doc->m_bConnected = connected;
+        for (unsigned id : {ID_HOT_START, ID_WARM_START, ID_COLD_START})
+        {
+            const CCmdUI ui = UpdateOf(*m_doc, id);
+            EXPECT_EQ(ui.m_bEnabled, connected == 1);
+            EXPECT_FALSE(ui.m_bChecked);
+            // The frame carries them out.
+            EXPECT_FALSE(m_doc->OnCommand(id));
+        }
+    }
+    CCmdUI other(57664);
+    EXPECT_FALSE(m_doc->OnUpdateCommand(other));
+}
+
+TEST_F(Recording, KmlTrackTakesOnePointPerSentenceWhileThereIsAFix)
+{
+    m_doc->OnCommand(ID_SAVE_KML);
+    m_doc->SetRecording(true);
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    // The file exists, empty, until the recording stops.
+    EXPECT_EQ(ReadBytes(KmlPath()), "");
+
+    m_doc->m_gps = Fix(3, 121.5654f, 25.033f, 100.5f);
+    m_doc->RecordSentence(kGga);
+    m_doc->RecordSentence(kRmc);
+    m_doc->m_gps = Fix(1, 1.0f, 2.0f, 3.0f); // fix lost: nothing added
+    m_doc->RecordSentence(kGga);
+    m_doc->m_gps = Fix(2, -58.5f, -34.25f, 12.0f);
+    m_doc->RecordSentence(kGga);
+    m_doc->SetRecording(false);
+
+    EXPECT_EQ(ReadBytes(KmlPath()), Kml({"121.565399169922,25.0330009460449,100.5",
+                                         "121.565399169922,25.0330009460449,100.5", "-58.5,-34.25,12"}));
+    EXPECT_EQ(m_doc->m_pKmlTrack, nullptr);
+    EXPECT_EQ(m_view.m_hints, (std::vector<Hint>{{HINT_RECORDING_CHANGED, 1}, {HINT_RECORDING_CHANGED, 0}}));
+    EXPECT_TRUE(m_boxes.empty());
+}
+
+TEST_F(Recording, KmlRecordingWithoutAFixGivesAnEmptyCoordinatesElement)
+{
+    m_doc->OnCommand(ID_SAVE_KML);
+    m_doc->SetRecording(true);
+    m_doc->m_gps = Fix(1, 121.5654f, 25.033f, 100.5f);
+    for (const std::string& line : CaptureLines("holux-gm-210.nmea"))
+        m_doc->RecordSentence(line);
+    m_doc->SetRecording(false);
+    EXPECT_EQ(ReadBytes(KmlPath()), Kml({}));
+}
+
+TEST_F(Recording, DestroyingTheDocumentCompletesARunningNmeaRecording)
+{
+    m_doc->SetRecording(true);
+    m_doc->RecordSentence(kGga);
+    m_doc->RecordSentence(kRmc);
+    m_doc.reset();
+
+    EXPECT_EQ(ReadBytes(NmeaPath()), kGga + kRmc);
+    // Closed: another program can take the file now.
+    const int fd = ::open(NmeaPath().c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    ::close(fd);
+    EXPECT_TRUE(m_boxes.empty());
+}
+
+TEST_F(Recording, DestroyingTheDocumentWritesOutARunningKmlTrack)
+{
+    m_doc->OnCommand(ID_SAVE_KML);
+    m_doc->SetRecording(true);
+    m_doc->m_gps = Fix(3, 121.5654f, 25.033f, 100.5f);
+    m_doc->RecordSentence(kGga);
+    m_doc.reset();
+    EXPECT_EQ(ReadBytes(KmlPath()), Kml({"121.565399169922,25.0330009460449,100.5"}));
+    EXPECT_TRUE(m_boxes.empty());
+}
+
+TEST_F(Recording, StartingTwiceInOneSecondReplacesTheFirstFile)
+{
+    m_doc->SetRecording(true);
+    m_doc->RecordSentence(kGga);
+    m_doc->SetRecording(false);
+    m_doc->SetRecording(true);
+    m_doc->RecordSentence(kRmc);
+    m_doc->SetRecording(false);
+    EXPECT_EQ(ReadBytes(NmeaPath()), kRmc);
+    EXPECT_EQ(m_dir.Entries().size(), 1u);
+}
+
+TEST_F(Recording, SecondStartWhileRecordingKeepsTheRunningTrack)
+{
+    m_doc->OnCommand(ID_SAVE_KML);
+    m_doc->SetRecording(true);
+    m_doc->m_gps = Fix(3, 10.0f, 20.0f, 30.0f);
+    m_doc->RecordSentence(kGga);
+    m_doc->m_now += 1;
+    m_doc->SetRecording(true);
+    EXPECT_EQ(m_doc->m_bRecording, 1);
+    EXPECT_EQ(ReadBytes(KmlPath()), Kml({"10,20,30"}));
+    m_doc->SetRecording(false);
+    EXPECT_EQ(ReadBytes(m_dir.Path() / "20100307-090504.kml"), Kml({}));
+}
+
+TEST_F(Recording, DiskFullingUpStopsTheRecordingAndKeepsTheEarlierLines)
+{
+    // Room for two lines and part of a third.
+    m_doc->m_write = FillingDisk{kGga.size() + kRmc.size() + 20};
+    m_doc->SetRecording(true);
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    m_doc->RecordSentence(kGga);
+    m_doc->RecordSentence(kRmc);
+    EXPECT_TRUE(m_boxes.empty());
+    m_doc->RecordSentence(kGga);
+
+    EXPECT_EQ(m_doc->m_bRecording, 0);
+    EXPECT_EQ(m_doc->m_pLogFile, nullptr);
+    EXPECT_EQ(m_view.m_hints, (std::vector<Hint>{{HINT_RECORDING_CHANGED, 1}, {HINT_RECORDING_CHANGED, 0}}));
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].caption, L"Error");
+    EXPECT_EQ(m_boxes[0].icon, MbIcon::Error);
+    EXPECT_NE(m_boxes[0].text.find(Wide(NmeaPath())), std::wstring::npos);
+    EXPECT_NE(m_boxes[0].text.find(L"No space left on device"), std::wstring::npos);
+
+    // Later lines go nowhere, and the file holds the whole lines written before the failure.
+    m_doc->RecordSentence(kRmc);
+    EXPECT_EQ(ReadBytes(NmeaPath()), kGga + kRmc);
+    EXPECT_EQ(m_boxes.size(), 1u);
+    for (unsigned id : {ID_SAVE_NMEA, ID_SAVE_KML})
+        EXPECT_TRUE(UpdateOf(*m_doc, id).m_bEnabled);
+
+    // The user can start again once there is room.
+    m_doc->m_write = nullptr;
+    m_doc->m_now += 60;
+    m_doc->SetRecording(true);
+    EXPECT_EQ(m_doc->m_bRecording, 1);
+}
+
+TEST_F(Recording, FullDeviceAtTheFilesPlaceIsReportedByTheSystemsReason)
+{
+    std::filesystem::create_symlink("/dev/full", NmeaPath());
+    m_doc->SetRecording(true);
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    m_doc->RecordSentence(kGga);
+    EXPECT_EQ(m_doc->m_bRecording, 0);
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_NE(m_boxes[0].text.find(L"No space left on device"), std::wstring::npos);
+}
+
+TEST_F(Recording, KmlTrackThatCannotBeWrittenIsReported)
+{
+    std::filesystem::create_symlink("/dev/full", KmlPath());
+    m_doc->OnCommand(ID_SAVE_KML);
+    m_doc->SetRecording(true);
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    m_doc->m_gps = Fix(3, 121.5654f, 25.033f, 100.5f);
+    m_doc->RecordSentence(kGga);
+    m_doc->SetRecording(false);
+
+    EXPECT_EQ(m_doc->m_bRecording, 0);
+    EXPECT_EQ(m_view.m_hints.back(), (Hint{HINT_RECORDING_CHANGED, 0}));
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].caption, L"Error");
+    EXPECT_NE(m_boxes[0].text.find(Wide(KmlPath())), std::wstring::npos);
+}
