@@ -1,0 +1,532 @@
+#include "tools/gpssim/ReceiverSimulator.h"
+
+#include "gps/NmeaFraming.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+namespace
+{
+
+constexpr double kEarthRadius = 6371000.0;
+constexpr double kKnotsPerMetrePerSecond = 3600.0 / 1852.0;
+constexpr double kDegrees = 180.0 / std::numbers::pi;
+constexpr double kMaxDop = 50.0;
+constexpr int kMinSatellites = 8;
+constexpr int kMaxSatellites = 12;
+constexpr double kTrackingElevation = 5.0;
+
+double WrapDegrees(double angle)
+{
+    angle = std::fmod(angle, 360.0);
+    return angle < 0.0 ? angle + 360.0 : angle;
+}
+
+double RoundTenth(double value)
+{
+    return std::round(value * 10.0) / 10.0;
+}
+
+// ddmm.mmmm (latitude) or dddmm.mmmm (longitude) and the hemisphere letter, rounded once in
+// ten-thousandths of a minute so that 59.99995 minutes carries into the degrees.
+std::string FormatCoordinate(double degrees, int degreeDigits, char positive, char negative)
+{
+    const auto units = static_cast<long long>(std::llround(std::fabs(degrees) * 600000.0));
+    const long long whole = units / 600000;
+    const long long minutes = (units % 600000) / 10000;
+    const long long fraction = units % 10000;
+    char text[32];
+    std::snprintf(text, sizeof text, "%0*lld%02lld.%04lld,%c", degreeDigits, whole, minutes,
+                  fraction, degrees < 0.0 ? negative : positive);
+    return text;
+}
+
+std::string FormatTime(std::chrono::system_clock::time_point utc)
+{
+    using namespace std::chrono;
+    const auto day = floor<days>(utc);
+    const hh_mm_ss clock{floor<milliseconds>(utc - day)};
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d%02d%02d.%03d", static_cast<int>(clock.hours().count()),
+                  static_cast<int>(clock.minutes().count()),
+                  static_cast<int>(clock.seconds().count()),
+                  static_cast<int>(clock.subseconds().count()));
+    return text;
+}
+
+std::string FormatDate(std::chrono::system_clock::time_point utc)
+{
+    using namespace std::chrono;
+    const year_month_day date{floor<days>(utc)};
+    char text[16];
+    std::snprintf(text, sizeof text, "%02u%02u%02d", static_cast<unsigned>(date.day()),
+                  static_cast<unsigned>(date.month()), static_cast<int>(date.year()) % 100);
+    return text;
+}
+
+// The sentence type, with the message number for GSV, so that a slow line can share its
+// capacity between kinds of sentence.
+std::string SentenceKey(const std::string& sentence)
+{
+    std::string key = sentence.substr(3, 3);
+    if (key == "GSV")
+    {
+        const auto second = sentence.find(',', sentence.find(',') + 1);
+        key += sentence.substr(second + 1, sentence.find(',', second + 1) - second - 1);
+    }
+    return key;
+}
+
+// Inverts a symmetric n x n matrix (n <= 4) by Gauss-Jordan; false when it is singular.
+template <std::size_t N> bool Invert(std::array<std::array<double, N>, N>& m)
+{
+    std::array<std::array<double, N>, N> inverse{};
+    for (std::size_t i = 0; i < N; ++i)
+        inverse[i][i] = 1.0;
+    for (std::size_t col = 0; col < N; ++col)
+    {
+        std::size_t pivot = col;
+        for (std::size_t row = col + 1; row < N; ++row)
+            if (std::fabs(m[row][col]) > std::fabs(m[pivot][col]))
+                pivot = row;
+        if (std::fabs(m[pivot][col]) < 1e-9)
+            return false;
+        std::swap(m[col], m[pivot]);
+        std::swap(inverse[col], inverse[pivot]);
+        const double scale = m[col][col];
+        for (std::size_t k = 0; k < N; ++k)
+        {
+            m[col][k] /= scale;
+            inverse[col][k] /= scale;
+        }
+        for (std::size_t row = 0; row < N; ++row)
+        {
+            if (row == col)
+                continue;
+            const double factor = m[row][col];
+            for (std::size_t k = 0; k < N; ++k)
+            {
+                m[row][k] -= factor * m[col][k];
+                inverse[row][k] -= factor * inverse[col][k];
+            }
+        }
+    }
+    m = inverse;
+    return true;
+}
+
+} // namespace
+
+std::string FinishSentence(const std::string& body)
+{
+    std::string sentence = "$" + body + "*";
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "%02X\r\n", ComputeChecksum(sentence));
+    return sentence + tail;
+}
+
+std::size_t ReceiverSimulator::LineBudget(int baud)
+{
+    return static_cast<std::size_t>(baud / 10.0 * kLineShare);
+}
+
+ReceiverSimulator::ReceiverSimulator(const SimConfig& config)
+    : m_random(config.seed), m_nBudget(LineBudget(config.baud)),
+      m_latitude(config.startLatitude), m_longitude(config.startLongitude)
+{
+    m_geoidSeparation = RoundTenth(m_random.Uniform(-30.0, 50.0));
+    m_altitude = m_random.Uniform(80.0, 600.0);
+    m_course = m_random.Uniform(0.0, 360.0);
+    m_targetCourse = m_course;
+    m_targetSpeed = m_random.Uniform(8.0, 20.0);
+    m_nLegLeft = m_random.UniformInt(20, 60);
+
+    const int count = m_random.UniformInt(9, 11);
+    while (static_cast<int>(m_sky.size()) < count)
+    {
+        const double rate = m_random.Uniform(0.002, 0.008) * (m_random.Chance(0.5) ? 1.0 : -1.0);
+        Satellite satellite = MakeSatellite(m_random.Uniform(8.0, 85.0), rate);
+        satellite.lockIn = 0;
+        m_sky.push_back(satellite);
+    }
+    m_nUntilOutage = m_random.UniformInt(60, 180);
+}
+
+ReceiverSimulator::Satellite ReceiverSimulator::MakeSatellite(double elevation, double elevationRate)
+{
+    Satellite satellite;
+    do
+    {
+        satellite.prn = static_cast<std::uint16_t>(m_random.UniformInt(1, 32));
+    } while (std::any_of(m_sky.begin(), m_sky.end(),
+                         [&](const Satellite& s) { return s.prn == satellite.prn; }));
+    satellite.elevation = elevation;
+    satellite.azimuth = m_random.Uniform(0.0, 360.0);
+    satellite.elevationRate = elevationRate;
+    satellite.azimuthRate = m_random.Uniform(-0.01, 0.01);
+    satellite.snrOffset = m_random.Uniform(-5.0, 5.0);
+    satellite.snr = 30.0 + 18.0 * std::sin(elevation / kDegrees) + satellite.snrOffset;
+    satellite.lockIn = m_random.UniformInt(2, 5);
+    return satellite;
+}
+
+void ReceiverSimulator::AddRisingSatellite()
+{
+    Satellite satellite = MakeSatellite(m_random.Uniform(2.5, 5.0), m_random.Uniform(0.004, 0.01));
+    satellite.lockIn = std::max(satellite.lockIn, m_nListHidden);
+    m_sky.push_back(satellite);
+}
+
+void ReceiverSimulator::Move()
+{
+    if (--m_nLegLeft <= 0)
+    {
+        if (m_random.Chance(0.12))
+        {
+            m_targetSpeed = 0.0;
+            m_nLegLeft = m_random.UniformInt(5, 20);
+        }
+        else
+        {
+            m_targetSpeed = m_random.Uniform(4.0, 28.0);
+            m_nLegLeft = m_random.UniformInt(20, 90);
+        }
+        m_targetCourse = WrapDegrees(m_course + m_random.Uniform(-100.0, 100.0));
+        m_climbRate = m_random.Uniform(-0.6, 0.6);
+    }
+
+    m_speed += std::clamp(m_targetSpeed - m_speed, -2.5, 1.5);
+    if (m_speed > 0.5)
+    {
+        m_speed = std::max(0.0, m_speed + m_random.Uniform(-0.2, 0.2));
+        double turn = WrapDegrees(m_targetCourse - m_course);
+        if (turn > 180.0)
+            turn -= 360.0;
+        m_course = WrapDegrees(m_course + std::clamp(turn, -4.0, 4.0) + m_random.Uniform(-0.3, 0.3));
+    }
+    else if (m_targetSpeed == 0.0)
+    {
+        m_speed = 0.0;
+    }
+
+    m_altitude += m_climbRate * std::min(1.0, m_speed / 10.0) + m_random.Uniform(-0.1, 0.1);
+    if (m_altitude < -20.0 || m_altitude > 3000.0)
+    {
+        m_altitude = std::clamp(m_altitude, -20.0, 3000.0);
+        m_climbRate = -m_climbRate;
+    }
+
+    m_latitude += m_speed * std::cos(m_course / kDegrees) / kEarthRadius * kDegrees;
+    m_longitude += m_speed * std::sin(m_course / kDegrees) /
+                   (kEarthRadius * std::cos(m_latitude / kDegrees)) * kDegrees;
+    if (std::fabs(m_latitude) > 85.0)
+    {
+        m_latitude = std::clamp(m_latitude, -85.0, 85.0);
+        m_course = m_targetCourse = WrapDegrees(180.0 - m_course);
+    }
+    if (m_longitude >= 180.0)
+        m_longitude -= 360.0;
+    else if (m_longitude < -180.0)
+        m_longitude += 360.0;
+}
+
+void ReceiverSimulator::MoveSky()
+{
+    for (Satellite& satellite : m_sky)
+    {
+        satellite.elevation += satellite.elevationRate;
+        if (satellite.elevation >= 89.0)
+        {
+            satellite.elevation = 89.0;
+            satellite.elevationRate = -std::fabs(satellite.elevationRate);
+        }
+        satellite.azimuth = WrapDegrees(satellite.azimuth + satellite.azimuthRate);
+        const double target =
+            30.0 + 18.0 * std::sin(satellite.elevation / kDegrees) + satellite.snrOffset;
+        satellite.snr += 0.3 * (target - satellite.snr) + m_random.Uniform(-1.2, 1.2);
+    }
+    std::erase_if(m_sky, [](const Satellite& s) { return s.elevation < 2.0; });
+    while (static_cast<int>(m_sky.size()) < kMinSatellites)
+        AddRisingSatellite();
+    if (static_cast<int>(m_sky.size()) < kMaxSatellites && m_random.Chance(1.0 / 150.0))
+        AddRisingSatellite();
+}
+
+void ReceiverSimulator::Acquire()
+{
+    if (m_nListHidden > 0)
+        --m_nListHidden;
+    bool bAllLocked = m_nListHidden == 0;
+    for (Satellite& satellite : m_sky)
+    {
+        if (satellite.lockIn > 0)
+            --satellite.lockIn;
+        bAllLocked = bAllLocked && satellite.lockIn == 0;
+    }
+    // Lost fixes (a tunnel, an urban canyon) come only while everything is tracked.
+    if (bAllLocked && --m_nUntilOutage <= 0)
+    {
+        const int length = m_random.UniformInt(3, 10);
+        for (Satellite& satellite : m_sky)
+            satellite.lockIn = length + m_random.UniformInt(0, 2);
+        m_nUntilOutage = m_random.UniformInt(60, 180);
+    }
+}
+
+void ReceiverSimulator::Restart(RestartKind kind)
+{
+    switch (kind)
+    {
+    case RestartKind::Hot:
+        m_nSilent = m_random.UniformInt(1, 2);
+        break;
+    case RestartKind::Warm:
+        // Ephemeris cleared: the sky is known but every satellite must be locked again.
+        m_nSilent = 1;
+        for (Satellite& satellite : m_sky)
+            satellite.lockIn = m_random.UniformInt(4, 7);
+        break;
+    case RestartKind::Cold:
+        // Everything cleared: no satellite list until the receiver has searched the sky.
+        m_nSilent = 2;
+        m_nListHidden = m_random.UniformInt(8, 12);
+        for (Satellite& satellite : m_sky)
+            satellite.lockIn = m_nListHidden + m_random.UniformInt(4, 14);
+        m_nUntilOutage = m_random.UniformInt(60, 180);
+        break;
+    }
+}
+
+void ReceiverSimulator::ComputeDop(const std::vector<const Satellite*>& used, SimState& state) const
+{
+    // Rows of the geometry matrix: line of sight east, north, (up,) and the clock.
+    state.pdop = state.hdop = state.vdop = kMaxDop;
+    if (used.size() >= 4)
+    {
+        std::array<std::array<double, 4>, 4> normal{};
+        for (const Satellite* s : used)
+        {
+            const double el = s->elevation / kDegrees;
+            const double az = s->azimuth / kDegrees;
+            const std::array<double, 4> row{std::cos(el) * std::sin(az),
+                                            std::cos(el) * std::cos(az), std::sin(el), 1.0};
+            for (std::size_t i = 0; i < 4; ++i)
+                for (std::size_t j = 0; j < 4; ++j)
+                    normal[i][j] += row[i] * row[j];
+        }
+        if (Invert(normal))
+        {
+            state.hdop = std::sqrt(std::max(0.0, normal[0][0] + normal[1][1]));
+            state.vdop = std::sqrt(std::max(0.0, normal[2][2]));
+            state.pdop = std::sqrt(std::max(0.0, normal[0][0] + normal[1][1] + normal[2][2]));
+        }
+    }
+    else if (used.size() == 3)
+    {
+        // 2D: the altitude is held, so only east, north and the clock are solved for.
+        std::array<std::array<double, 3>, 3> normal{};
+        for (const Satellite* s : used)
+        {
+            const double el = s->elevation / kDegrees;
+            const double az = s->azimuth / kDegrees;
+            const std::array<double, 3> row{std::cos(el) * std::sin(az),
+                                            std::cos(el) * std::cos(az), 1.0};
+            for (std::size_t i = 0; i < 3; ++i)
+                for (std::size_t j = 0; j < 3; ++j)
+                    normal[i][j] += row[i] * row[j];
+        }
+        if (Invert(normal))
+        {
+            state.hdop = state.pdop = std::sqrt(std::max(0.0, normal[0][0] + normal[1][1]));
+        }
+    }
+    state.pdop = std::clamp(RoundTenth(state.pdop), 0.5, kMaxDop);
+    state.hdop = std::clamp(RoundTenth(state.hdop), 0.5, kMaxDop);
+    state.vdop = std::clamp(RoundTenth(state.vdop), 0.5, kMaxDop);
+}
+
+SimCycle ReceiverSimulator::Step(std::chrono::system_clock::time_point utc)
+{
+    Move();
+    MoveSky();
+
+    SimCycle cycle;
+    SimState& state = cycle.state;
+    state.utc = utc;
+    state.latitude = m_latitude;
+    state.longitude = m_longitude;
+    state.altitude = RoundTenth(m_altitude);
+    state.speedKnots = m_speed * kKnotsPerMetrePerSecond;
+    state.course = m_course;
+
+    if (m_nSilent > 0)
+    {
+        --m_nSilent;
+        state.silent = true;
+        for (auto& [key, age] : m_ages)
+            ++age;
+        return cycle;
+    }
+
+    Acquire();
+
+    std::vector<const Satellite*> used;
+    if (m_nListHidden == 0)
+    {
+        for (const Satellite& satellite : m_sky)
+        {
+            SimSatellite listed;
+            listed.prn = satellite.prn;
+            listed.elevation = static_cast<std::uint16_t>(std::lround(satellite.elevation));
+            listed.azimuth = static_cast<std::uint16_t>(std::lround(satellite.azimuth) % 360);
+            const bool bTracked = satellite.lockIn == 0 && satellite.elevation >= kTrackingElevation;
+            if (bTracked)
+                listed.snr = static_cast<std::uint16_t>(std::clamp(std::lround(satellite.snr), 1L, 99L));
+            state.satellites.push_back(listed);
+            if (bTracked && listed.snr >= 20 && used.size() < kMaxSatellites)
+                used.push_back(&satellite);
+        }
+    }
+    state.fixMode = used.size() >= 4 ? 3 : used.size() == 3 ? 2 : 1;
+    if (state.fixMode > 1)
+    {
+        ComputeDop(used, state);
+        for (std::size_t i = 0; i < state.satellites.size(); ++i)
+            state.satellites[i].used =
+                std::find(used.begin(), used.end(), &m_sky[i]) != used.end();
+    }
+
+    const std::vector<std::string> all = Format(state);
+    cycle.sentences = FitToLine(all);
+    cycle.droppedSentences = all.size() - cycle.sentences.size();
+    return cycle;
+}
+
+std::vector<std::string> ReceiverSimulator::Format(const SimState& state) const
+{
+    std::vector<std::string> sentences;
+    const std::string time = FormatTime(state.utc);
+    const bool bFix = state.fixMode > 1;
+    const int usedCount = static_cast<int>(std::count_if(
+        state.satellites.begin(), state.satellites.end(), [](const SimSatellite& s) { return s.used; }));
+    char text[160];
+
+    // $GPGGA,123519.000,4807.0380,N,01131.0000,E,1,08,1.0,545.4,M,47.0,M,,0000*hh
+    if (bFix)
+        std::snprintf(text, sizeof text, "GPGGA,%s,%s,%s,1,%02d,%.1f,%.1f,M,%.1f,M,,0000",
+                      time.c_str(), FormatCoordinate(state.latitude, 2, 'N', 'S').c_str(),
+                      FormatCoordinate(state.longitude, 3, 'E', 'W').c_str(), usedCount,
+                      state.hdop, state.altitude, m_geoidSeparation);
+    else
+        std::snprintf(text, sizeof text, "GPGGA,%s,,,,,0,00,,,M,,M,,0000", time.c_str());
+    sentences.push_back(FinishSentence(text));
+
+    // $GPGSA,A,3,07,02,26,27,09,04,15,,,,,,1.8,1.0,1.5*hh
+    std::string gsa = "GPGSA,A," + std::to_string(state.fixMode);
+    int listed = 0;
+    for (const SimSatellite& satellite : state.satellites)
+    {
+        if (satellite.used)
+        {
+            std::snprintf(text, sizeof text, ",%02u", satellite.prn);
+            gsa += text;
+            ++listed;
+        }
+    }
+    for (; listed < kMaxSatellites; ++listed)
+        gsa += ',';
+    if (bFix)
+    {
+        std::snprintf(text, sizeof text, ",%.1f,%.1f,%.1f", state.pdop, state.hdop, state.vdop);
+        gsa += text;
+    }
+    else
+    {
+        gsa += ",,,";
+    }
+    sentences.push_back(FinishSentence(gsa));
+
+    // $GPGSV,3,1,11,30,79,308,20,05,54,079,16,06,43,204,29,14,39,247,41*hh
+    if (state.satellites.empty())
+    {
+        sentences.push_back(FinishSentence("GPGSV,1,1,00"));
+    }
+    else
+    {
+        const std::size_t count = state.satellites.size();
+        const std::size_t messages = (count + 3) / 4;
+        for (std::size_t message = 0; message < messages; ++message)
+        {
+            std::snprintf(text, sizeof text, "GPGSV,%zu,%zu,%02zu", messages, message + 1, count);
+            std::string gsv = text;
+            for (std::size_t i = message * 4; i < std::min(count, message * 4 + 4); ++i)
+            {
+                const SimSatellite& s = state.satellites[i];
+                std::snprintf(text, sizeof text, ",%02u,%02u,%03u,", s.prn, s.elevation, s.azimuth);
+                gsv += text;
+                if (s.snr > 0)
+                    gsv += (s.snr < 10 ? "0" : "") + std::to_string(s.snr);
+            }
+            sentences.push_back(FinishSentence(gsv));
+        }
+    }
+
+    // $GPRMC,123519.000,A,4807.0380,N,01131.0000,E,0.13,309.62,120598,,,A*hh
+    const std::string date = FormatDate(state.utc);
+    if (bFix)
+        std::snprintf(text, sizeof text, "GPRMC,%s,A,%s,%s,%.2f,%.2f,%s,,,A", time.c_str(),
+                      FormatCoordinate(state.latitude, 2, 'N', 'S').c_str(),
+                      FormatCoordinate(state.longitude, 3, 'E', 'W').c_str(), state.speedKnots,
+                      state.course, date.c_str());
+    else
+        std::snprintf(text, sizeof text, "GPRMC,%s,V,,,,,,,%s,,,N", time.c_str(), date.c_str());
+    sentences.push_back(FinishSentence(text));
+    return sentences;
+}
+
+std::vector<std::string> ReceiverSimulator::FitToLine(const std::vector<std::string>& sentences)
+{
+    // The kinds waiting longest go first; what does not fit this second waits for the next.
+    std::vector<std::size_t> order(sentences.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::vector<std::string> keys;
+    for (const std::string& sentence : sentences)
+        keys.push_back(SentenceKey(sentence));
+    const auto age = [&](std::size_t i) {
+        const auto it = m_ages.find(keys[i]);
+        return it == m_ages.end() ? 1 << 20 : it->second;
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return age(a) > age(b); });
+
+    std::vector<bool> chosen(sentences.size(), false);
+    std::size_t budget = m_nBudget;
+    for (const std::size_t i : order)
+    {
+        if (sentences[i].size() <= budget)
+        {
+            chosen[i] = true;
+            budget -= sentences[i].size();
+        }
+    }
+    for (auto& [key, value] : m_ages)
+        ++value;
+    std::vector<std::string> fitted;
+    for (std::size_t i = 0; i < sentences.size(); ++i)
+    {
+        if (chosen[i])
+        {
+            fitted.push_back(sentences[i]);
+            m_ages[keys[i]] = 0;
+        }
+        else
+        {
+            m_ages.try_emplace(keys[i], 1 << 20);
+        }
+    }
+    return fitted;
+}

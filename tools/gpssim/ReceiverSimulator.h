@@ -1,0 +1,126 @@
+#pragma once
+
+#include "tools/gpssim/SimRandom.h"
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+enum class RestartKind
+{
+    Hot,
+    Warm,
+    Cold,
+};
+
+// One satellite as the receiver lists it in GSV, values as sent.
+struct SimSatellite
+{
+    std::uint16_t prn = 0;
+    std::uint16_t elevation = 0;
+    std::uint16_t azimuth = 0;
+    std::uint16_t snr = 0; // 0: not tracked, sent as an empty field
+    bool used = false;     // listed in GSA
+};
+
+// What the receiver means to report for one second.
+struct SimState
+{
+    bool silent = false; // rebooting after a restart command: nothing is sent
+    std::chrono::system_clock::time_point utc;
+    int fixMode = 1; // as in GSA: 1 none, 2 2D, 3 3D
+    double latitude = 0.0;
+    double longitude = 0.0;
+    double altitude = 0.0;   // metres above sea level
+    double speedKnots = 0.0; // over ground
+    double course = 0.0;     // degrees true
+    double pdop = 0.0;       // rounded to 0.1 as sent
+    double hdop = 0.0;
+    double vdop = 0.0;
+    std::vector<SimSatellite> satellites; // empty when the receiver has lost its satellite list
+};
+
+struct SimCycle
+{
+    SimState state;
+    std::vector<std::string> sentences; // what goes on the line this second, in order, CR LF ended
+    std::size_t droppedSentences = 0;   // generated but left out to fit the line's capacity
+};
+
+struct SimConfig
+{
+    std::uint32_t seed = 1;
+    double startLatitude = 48.1173;
+    double startLongitude = 11.5167;
+    int baud = 4800;
+};
+
+// A SiRF-class receiver in motion: each call to Step is one second of its life. It owns no
+// clock; the caller passes the UTC second that the cycle stamps.
+class ReceiverSimulator
+{
+public:
+    // Share of the line's capacity (baud / 10 bytes a second) that one second's sentences may
+    // take; the rest leaves room for the scheduling of the writes.
+    static constexpr double kLineShare = 0.92;
+
+    explicit ReceiverSimulator(const SimConfig& config);
+
+    SimCycle Step(std::chrono::system_clock::time_point utc);
+    // Takes effect from the next Step.
+    void Restart(RestartKind kind);
+
+    // Seconds of normal operation before the next lost fix; for tests that want one now.
+    void ScheduleOutage(int secondsFromNow) { m_nUntilOutage = secondsFromNow; }
+
+    static std::size_t LineBudget(int baud);
+
+private:
+    struct Satellite
+    {
+        std::uint16_t prn = 0;
+        double elevation = 0.0;
+        double azimuth = 0.0;
+        double elevationRate = 0.0; // degrees per second
+        double azimuthRate = 0.0;
+        double snrOffset = 0.0;
+        double snr = 0.0;
+        int lockIn = 0; // seconds until tracked
+    };
+
+    void Move();
+    void MoveSky();
+    void AddRisingSatellite();
+    Satellite MakeSatellite(double elevation, double elevationRate);
+    void Acquire();
+    void ComputeDop(const std::vector<const Satellite*>& used, SimState& state) const;
+    std::vector<std::string> Format(const SimState& state) const;
+    std::vector<std::string> FitToLine(const std::vector<std::string>& sentences);
+
+    SimRandom m_random;
+    std::size_t m_nBudget;
+    double m_geoidSeparation;
+
+    double m_latitude;
+    double m_longitude;
+    double m_altitude;
+    double m_speed = 0.0; // metres per second
+    double m_course = 0.0;
+    double m_targetSpeed = 0.0;
+    double m_targetCourse = 0.0;
+    double m_climbRate = 0.0;
+    int m_nLegLeft = 0;
+
+    std::vector<Satellite> m_sky;
+    int m_nSilent = 0;      // seconds of reboot left
+    int m_nListHidden = 0;  // seconds left without any satellite listed (cold start)
+    int m_nUntilOutage = 0; // seconds of full tracking before the next lost fix
+
+    // Seconds since each kind of sentence last went out, to share a slow line fairly.
+    std::map<std::string, int> m_ages;
+};
+
+// "$" + body + "*hh\r\n".
+std::string FinishSentence(const std::string& body);

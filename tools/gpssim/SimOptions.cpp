@@ -1,0 +1,159 @@
+#include "tools/gpssim/SimOptions.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace
+{
+
+template <typename T> bool ParseNumber(const std::string& text, T& value)
+{
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, value);
+    return !text.empty() && result.ec == std::errc() && result.ptr == end;
+}
+
+bool ParseStart(const std::string& text, double& latitude, double& longitude)
+{
+    const auto comma = text.find(',');
+    return comma != std::string::npos && ParseNumber(text.substr(0, comma), latitude) &&
+           ParseNumber(text.substr(comma + 1), longitude) && std::fabs(latitude) <= 85.0 &&
+           std::fabs(longitude) <= 180.0;
+}
+
+} // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error)
+{
+    options = SimOptions{};
+    for (std::size_t i = 0; i < args.size(); ++i)
+    {
+        std::string name = args[i];
+        std::optional<std::string> inlineValue;
+        if (const auto equals = name.find('='); name.starts_with("--") && equals != std::string::npos)
+        {
+            inlineValue = name.substr(equals + 1);
+            name.resize(equals);
+        }
+        const auto value = [&](std::string& out) {
+            if (inlineValue)
+                out = *inlineValue;
+            else if (i + 1 < args.size())
+                out = args[++i];
+            else
+            {
+                error = name + " needs a value";
+                return false;
+            }
+            return true;
+        };
+        const auto flag = [&]() {
+            if (inlineValue)
+                error = name + " takes no value";
+            return !inlineValue;
+        };
+
+        std::string text;
+        if (name == "--help" || name == "-h")
+        {
+            if (!flag())
+                return false;
+            options.bHelp = true;
+        }
+        else if (name == "--baud")
+        {
+            if (!value(text))
+                return false;
+            if (!ParseNumber(text, options.baud) || options.baud < kMinBaud || options.baud > kMaxBaud)
+            {
+                error = "--baud must be a number from 1200 to 115200, not '" + text + "'";
+                return false;
+            }
+        }
+        else if (name == "--seed")
+        {
+            std::uint32_t seed = 0;
+            if (!value(text))
+                return false;
+            if (!ParseNumber(text, seed))
+            {
+                error = "--seed must be a number from 0 to 4294967295, not '" + text + "'";
+                return false;
+            }
+            options.seed = seed;
+        }
+        else if (name == "--start")
+        {
+            double latitude = 0.0;
+            double longitude = 0.0;
+            if (!value(text))
+                return false;
+            if (!ParseStart(text, latitude, longitude))
+            {
+                error = "--start must be LAT,LON in decimal degrees (latitude within 85), not '" +
+                        text + "'";
+                return false;
+            }
+            options.startLatitude = latitude;
+            options.startLongitude = longitude;
+        }
+        else if (name == "--replay")
+        {
+            if (!value(options.replayPath))
+                return false;
+        }
+        else if (name == "--link")
+        {
+            if (!value(options.linkPath))
+                return false;
+        }
+        else if (name == "--loop")
+        {
+            if (!flag())
+                return false;
+            options.bLoop = true;
+        }
+        else if (name == "--stay")
+        {
+            if (!flag())
+                return false;
+            options.bStay = true;
+        }
+        else
+        {
+            error = "unknown option '" + args[i] + "'";
+            return false;
+        }
+    }
+    if (options.bLoop && options.replayPath.empty())
+    {
+        error = "--loop needs --replay";
+        return false;
+    }
+    if (!options.replayPath.empty() && (options.seed || options.startLatitude))
+    {
+        error = "--seed and --start are for the generated receiver, not with --replay";
+        return false;
+    }
+    return true;
+}
+
+std::string UsageText()
+{
+    return "Usage: orvane-gpssim [options]\n"
+           "A simulated SiRF-class GPS receiver on a pseudo-terminal, for Orvane.\n"
+           "\n"
+           "  --baud N         line speed in bits per second, 1200 to 115200 (default 4800)\n"
+           "  --seed N         seed of the generated receiver: the same seed, the same track\n"
+           "  --start LAT,LON  start position in decimal degrees (default 48.1173,11.5167)\n"
+           "  --replay FILE    send the sentences of an NMEA log at their recorded pace\n"
+           "                   (starts when the port is opened; '#' lines are skipped)\n"
+           "  --loop           with --replay: start again after the last sentence\n"
+           "  --link PATH      make a symbolic link PATH to the device while running\n"
+           "  --stay           keep running when the other side closes the port\n"
+           "  --help           show this text\n"
+           "\n"
+           "It prints the device to open (for example /dev/pts/5; in Orvane type the whole\n"
+           "path, or pts/5 as the port name) and runs until Ctrl+C, SIGTERM, or the other side\n"
+           "closing the port. It obeys the $PSRF101 hot, warm and cold start commands.\n";
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct SimOptions
+{
+    int baud = 4800;
+    std::optional<std::uint32_t> seed; // none: drawn at start and printed
+    std::optional<double> startLatitude;
+    std::optional<double> startLongitude;
+    std::string replayPath;
+    bool bLoop = false;
+    std::string linkPath;
+    bool bStay = false;
+    bool bHelp = false;
+};
+
+inline constexpr int kMinBaud = 1200;
+inline constexpr int kMaxBaud = 115200;
+
+// The command line without the program name; "--name value" and "--name=value" both work.
+bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error);
+std::string UsageText();

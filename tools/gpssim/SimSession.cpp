@@ -1,0 +1,148 @@
+#include "tools/gpssim/SimSession.h"
+
+#include "tools/gpssim/CommandRecogniser.h"
+#include "tools/gpssim/LinePacer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+#include <unistd.h>
+
+using namespace std::chrono;
+
+SimSession::SimSession(int masterFd, CycleSource& source, int baud)
+    : m_fd(masterFd), m_source(source), m_nBaud(baud)
+{
+}
+
+bool SimSession::PeerPresent() const
+{
+    pollfd fd{m_fd, 0, 0};
+    return ::poll(&fd, 1, 0) >= 0 && (fd.revents & POLLHUP) == 0;
+}
+
+SessionEnd SimSession::Run(int stopFd)
+{
+    LinePacer pacer(m_nBaud);
+    CommandRecogniser recogniser;
+    // Writes of about 4 ms of line time: smooth enough for any reader, few wake-ups.
+    const std::size_t chunk = std::max<std::size_t>(1, static_cast<std::size_t>(m_nBaud) / 10 / 250);
+    bool bConnected = false;
+    bool bEverConnected = false;
+
+    const auto hangUp = [&]() {
+        bConnected = false;
+        pacer.Clear();
+        recogniser.Reset();
+        if (m_onConnection)
+            m_onConnection(false);
+    };
+
+    for (;;)
+    {
+        auto now = CycleSource::Clock::now();
+        if (!bConnected && PeerPresent())
+        {
+            bConnected = bEverConnected = true;
+            if (m_onConnection)
+                m_onConnection(true);
+        }
+
+        std::optional<CycleSource::Clock::time_point> due;
+        if (!m_source.WaitsForPeer() || bEverConnected)
+        {
+            while ((due = m_source.NextDue(now)) && *due <= now)
+            {
+                const std::string bytes = m_source.Produce();
+                // Like a receiver with nobody listening, cycles pass unsent while the port is
+                // closed; queued from their due moment, so a late wake-up keeps the pace.
+                if (bConnected)
+                {
+                    pacer.Enqueue(bytes, *due);
+                    if (m_onCycle)
+                        m_onCycle(bytes);
+                }
+            }
+            if (!due && pacer.Empty())
+                return SessionEnd::Finished;
+        }
+
+        const std::size_t dueBytes = pacer.DueCount(now);
+        if (dueBytes > 0)
+        {
+            const ssize_t written = ::write(m_fd, pacer.Pending().data(), dueBytes);
+            if (written < 0 && errno == EIO)
+            {
+                hangUp();
+                if (!m_bStayAfterHangup)
+                    return SessionEnd::PeerClosed;
+                continue;
+            }
+            if (written < 0 && errno != EAGAIN && errno != EINTR)
+                return SessionEnd::Failed;
+            const std::size_t sent = written > 0 ? static_cast<std::size_t>(written) : 0;
+            // A reader that does not keep up loses bytes, as behind a real UART.
+            if (written >= 0 || errno == EAGAIN)
+            {
+                m_nDropped += dueBytes - sent;
+                pacer.Consume(dueBytes);
+            }
+            else
+            {
+                pacer.Consume(sent);
+            }
+        }
+
+        now = CycleSource::Clock::now();
+        auto wake = now + (bConnected ? seconds(1) : milliseconds(kPeerCheckMs));
+        if (due)
+            wake = std::min(wake, *due);
+        if (!pacer.Empty())
+            wake = std::min(wake, pacer.DueTime(std::min(chunk, pacer.Pending().size())));
+        const auto wait = std::max(CycleSource::Clock::duration::zero(), wake - now);
+        const auto waitNs = duration_cast<nanoseconds>(wait).count();
+        const timespec timeout{static_cast<time_t>(waitNs / 1'000'000'000),
+                               static_cast<long>(waitNs % 1'000'000'000)};
+
+        pollfd fds[2] = {{stopFd, POLLIN, 0}, {m_fd, POLLIN, 0}};
+        // An unopened slave makes the master report a hang-up without end; only watch it
+        // while someone has it open.
+        const int count = ::ppoll(fds, bConnected ? 2 : 1, &timeout, nullptr);
+        if (count < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            return SessionEnd::Failed;
+        }
+        if (fds[0].revents != 0)
+            return SessionEnd::Stopped;
+        if (!bConnected)
+            continue;
+
+        bool bHungUp = (fds[1].revents & (POLLHUP | POLLERR)) != 0;
+        if (fds[1].revents & POLLIN)
+        {
+            char buffer[256];
+            const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
+            if (got > 0)
+            {
+                for (const RestartKind kind : recogniser.Feed(std::string_view(buffer, static_cast<std::size_t>(got))))
+                {
+                    m_source.OnRestart(kind);
+                    if (m_onRestart)
+                        m_onRestart(kind);
+                }
+            }
+            else if (got < 0 && errno == EIO)
+            {
+                bHungUp = true;
+            }
+        }
+        if (bHungUp)
+        {
+            hangUp();
+            if (!m_bStayAfterHangup)
+                return SessionEnd::PeerClosed;
+        }
+    }
+}
