@@ -9,13 +9,67 @@
 namespace
 {
 
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Skips a run of digits; returns how many there were.
+std::size_t SkipDigits(std::string_view text, std::size_t& at)
+{
+    const std::size_t start = at;
+    while (at < text.size() && IsDigit(text[at]))
+        ++at;
+    return at - start;
+}
+
+void SkipSign(std::string_view text, std::size_t& at)
+{
+    if (at < text.size() && (text[at] == '+' || text[at] == '-'))
+        ++at;
+}
+
+// [+-]digits
+bool IsDecimalInteger(std::string_view text)
+{
+    std::size_t at = 0;
+    SkipSign(text, at);
+    return SkipDigits(text, at) > 0 && at == text.size();
+}
+
+// [+-](digits[.[digits]] | .digits)[(e|E)[+-]digits]
+bool IsDecimalNumber(std::string_view text)
+{
+    std::size_t at = 0;
+    SkipSign(text, at);
+    std::size_t digits = SkipDigits(text, at);
+    if (at < text.size() && text[at] == '.')
+    {
+        ++at;
+        digits += SkipDigits(text, at);
+    }
+    if (digits == 0)
+        return false;
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E'))
+    {
+        ++at;
+        SkipSign(text, at);
+        if (SkipDigits(text, at) == 0)
+            return false;
+    }
+    return at == text.size();
+}
+
+// The text is checked against the number grammar first: Boost 1.74's unsigned short parser
+// multiplies before it rejects a non-digit, which overflows an int on bytes above 0x7F, and
+// its float parser would take "nan" and "inf". Lexical Cast then does the conversion and the
+// range check.
 template <typename Number>
-Number ConvertField(std::string_view field)
+Number ConvertField(std::string_view field, bool (*wellFormed)(std::string_view))
 {
     Number value{};
-    // The (pointer, count) form converts the view as it stands; it fails on empty text,
-    // white space and leftover characters, which is the "whole text" rule.
-    if (!boost::conversion::try_lexical_convert(field.data(), field.size(), value))
+    if (!wellFormed(field) ||
+        !boost::conversion::try_lexical_convert(field.data(), field.size(), value))
         throw ConversionError{};
     return value;
 }
@@ -56,19 +110,20 @@ std::vector<NmeaField> SplitFields(std::string_view text)
 
 std::int32_t FieldToInt(std::string_view field)
 {
-    return ConvertField<std::int32_t>(field);
+    return ConvertField<std::int32_t>(field, IsDecimalInteger);
 }
 
 std::uint16_t FieldToUShort(std::string_view field)
 {
+    // Lexical Cast would wrap "-1" around to 65535 instead of failing.
     if (!field.empty() && field.front() == '-')
         throw ConversionError{};
-    return ConvertField<std::uint16_t>(field);
+    return ConvertField<std::uint16_t>(field, IsDecimalInteger);
 }
 
 float FieldToFloat(std::string_view field)
 {
-    const float value = ConvertField<float>(field);
+    const float value = ConvertField<float>(field, IsDecimalNumber);
     if (!std::isfinite(value))
         throw ConversionError{};
     return value;

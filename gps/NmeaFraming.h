@@ -18,13 +18,14 @@ bool IsChecksumValid(std::string_view line);
 std::vector<NmeaField> SplitFields(std::string_view text);
 
 // Field conversions: the whole text must be the number (no spaces, nothing left over, not
-// empty). On failure they throw ConversionError, which the decoders let through and each
+// empty). Integers are [+-]digits; floats [+-](digits[.[digits]] | .digits) with an optional
+// exponent. On failure they throw ConversionError, which the decoders let through and each
 // public decoder entry point catches, so that the rest of that sentence is abandoned.
 struct ConversionError
 {
 };
 std::int32_t FieldToInt(std::string_view field);
-// A leading '-' is refused: the conversion would wrap around instead of failing.
+// A leading '-' is refused, even for zero.
 std::uint16_t FieldToUShort(std::string_view field);
-// NaN and infinity are refused: they are not decimal numbers and would poison every user.
+// NaN, infinity and values beyond float's range are refused.
 float FieldToFloat(std::string_view field);

@@ -238,7 +238,8 @@ INSTANTIATE_TEST_SUITE_P(
                     IntRow{"TooLarge", "2147483648", std::nullopt},
                     IntRow{"Hex", "0x10", std::nullopt}, IntRow{"SignOnly", "-", std::nullopt},
                     IntRow{"TrailingChecksum", "3*1E\r\n", std::nullopt},
-                    IntRow{"EmbeddedNul", "1\0"s, std::nullopt}),
+                    IntRow{"EmbeddedNul", "1\0"s, std::nullopt},
+                    IntRow{"HighByteBeforeDigits", "\xcd" "1234567890", std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 using UShortRow = ConversionRow<std::uint16_t>;
@@ -262,7 +263,10 @@ INSTANTIATE_TEST_SUITE_P(
                     UShortRow{"Empty", "", std::nullopt},
                     UShortRow{"LeadingSpace", " 44", std::nullopt},
                     UShortRow{"TrailingSpace", "44 ", std::nullopt},
-                    UShortRow{"DecimalSnr", "29.0", std::nullopt}),
+                    UShortRow{"DecimalSnr", "29.0", std::nullopt},
+                    UShortRow{"HighByteAfterFiveDigitsNoOverflow", "\xcd" "12345", std::nullopt},
+                    UShortRow{"HighByteBetweenDigits", "12\xcd" "345", std::nullopt},
+                    UShortRow{"LongRunOfLeadingZeros", "000000000000000000044", 44}),
     [](const auto& info) { return std::string(info.param.name); });
 
 using FloatRow = ConversionRow<float>;
@@ -301,7 +305,13 @@ INSTANTIATE_TEST_SUITE_P(
                     FloatRow{"Infinity", "inf", std::nullopt},
                     FloatRow{"InfinitySpelledOut", "infinity", std::nullopt},
                     FloatRow{"OutOfRange", "1e40", std::nullopt},
-                    FloatRow{"TrailingChecksum", "2.1*39\r\n", std::nullopt}),
+                    FloatRow{"TrailingChecksum", "2.1*39\r\n", std::nullopt},
+                    FloatRow{"SignOnly", "-", std::nullopt},
+                    FloatRow{"ExponentWithoutDigits", "1e+", std::nullopt},
+                    FloatRow{"ExponentWithoutMantissa", "e5", std::nullopt},
+                    FloatRow{"HexFloat", "0x1p3", std::nullopt},
+                    FloatRow{"HighByteInside", "12\xcd.5", std::nullopt},
+                    FloatRow{"UnderflowIsZero", "1e-50", 0.0f}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
