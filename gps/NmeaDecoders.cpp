@@ -4,9 +4,11 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace
