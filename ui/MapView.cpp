@@ -76,7 +76,7 @@ void CMapView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
         std::string page;
         if (CentreMapPage(m_pszPage, m_fLastLat, m_fLastLon, page))
         {
-            ShowMap(page);
+            ShowMap(std::move(page));
             return;
         }
     }
@@ -84,10 +84,9 @@ void CMapView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
         ShowMap(m_strShownMap);
 }
 
-void CMapView::ShowMap(const std::string& page)
+void CMapView::ShowMap(std::string page)
 {
-    if (&page != &m_strShownMap)
-        m_strShownMap = page;
+    m_strShownMap = std::move(page);
     m_bOfflineShown = false;
     LoadFromText(m_strShownMap);
 }

@@ -31,7 +31,7 @@ protected:
     std::string m_pszPage;
 
 private:
-    void ShowMap(const std::string& page);
+    void ShowMap(std::string page);
     void ShowOfflineNotice();
 
     std::unique_ptr<INetworkStatus> m_pNetwork;
