@@ -1,0 +1,382 @@
+// The simulator's session on real pseudo-terminals, in real time: into the GPS device, to a
+// plain reader, and its ends.
+#include "gps/GPSDevice.h"
+#include "sim/SimTestSupport.h"
+#include "tools/gpssim/CycleSource.h"
+#include "tools/gpssim/LinePacer.h"
+#include "tools/gpssim/PseudoTerminal.h"
+#include "tools/gpssim/SimSession.h"
+#include "util/WideText.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+using namespace std::chrono;
+using Clock = steady_clock;
+
+namespace
+{
+
+// A session on its own thread, stopped and joined on destruction.
+class SessionThread
+{
+public:
+    SessionThread(SimSession& session) : m_stop(::eventfd(0, EFD_CLOEXEC))
+    {
+        m_end = std::async(std::launch::async, [&session, fd = m_stop] { return session.Run(fd); });
+    }
+    ~SessionThread()
+    {
+        Stop();
+        ::close(m_stop);
+    }
+    void Stop()
+    {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t ignored = ::write(m_stop, &one, sizeof one);
+        if (m_end.valid())
+            m_end.wait();
+    }
+    // The way the session ended, if it did within `limit`.
+    std::optional<SessionEnd> EndWithin(milliseconds limit)
+    {
+        if (m_end.wait_for(limit) != std::future_status::ready)
+            return std::nullopt;
+        return m_end.get();
+    }
+
+private:
+    int m_stop;
+    std::future<SessionEnd> m_end;
+};
+
+std::vector<std::string> SplitLines(const std::string& bytes)
+{
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (at < bytes.size())
+    {
+        const auto end = bytes.find('\n', at);
+        const std::size_t next = end == std::string::npos ? bytes.size() : end + 1;
+        lines.push_back(bytes.substr(at, next - at));
+        at = next;
+    }
+    return lines;
+}
+
+// The other side as a plain program would be: the slave opened, lines read with their times.
+class SlaveReader
+{
+public:
+    explicit SlaveReader(const std::string& path) : m_fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
+    ~SlaveReader() { Close(); }
+    bool IsOpen() const { return m_fd >= 0; }
+    void Close()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+    // Reads until `count` lines have arrived in all, or the deadline passes.
+    bool ReadLines(std::size_t count, milliseconds limit)
+    {
+        const auto deadline = Clock::now() + limit;
+        while (lines.size() < count)
+        {
+            const auto left = duration_cast<milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0)
+                return false;
+            pollfd fd{m_fd, POLLIN, 0};
+            if (::poll(&fd, 1, static_cast<int>(left)) <= 0)
+                continue;
+            char buffer[512];
+            const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
+            if (got <= 0)
+                continue;
+            const auto now = Clock::now();
+            for (ssize_t i = 0; i < got; ++i)
+            {
+                m_partial.push_back(buffer[i]);
+                if (buffer[i] == '\n')
+                {
+                    lines.push_back(m_partial);
+                    times.push_back(now);
+                    m_partial.clear();
+                }
+            }
+        }
+        return true;
+    }
+
+    std::vector<std::string> lines;
+    std::vector<Clock::time_point> times;
+
+private:
+    int m_fd;
+    std::string m_partial;
+};
+
+SimConfig Config(std::uint32_t seed, int baud)
+{
+    SimConfig config;
+    config.seed = seed;
+    config.baud = baud;
+    return config;
+}
+
+std::chrono::system_clock::time_point RealUtc()
+{
+    return std::chrono::system_clock::now();
+}
+
+} // namespace
+
+TEST(SimOverPty, GeneratedLinesReachTheGpsDeviceInOrderAtTheBaudRatesPace)
+{
+    const int baud = 9600;
+    PseudoTerminal terminal;
+    std::string error;
+    ASSERT_TRUE(terminal.Open(baud, error)) << error;
+    GeneratedSource source(Config(12, baud), RealUtc);
+    SimSession session(terminal.MasterFd(), source, baud);
+
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::string> queued;
+    std::vector<Clock::time_point> arrivals;
+    session.SetCycleObserver([&](std::string_view bytes) {
+        std::lock_guard guard(lock);
+        queued.emplace_back(bytes);
+    });
+    SessionThread thread(session);
+
+    CGPSDevice device;
+    boost::signals2::scoped_connection connection = device.ConnectNotification([&](int) {
+        std::lock_guard guard(lock);
+        arrivals.push_back(Clock::now());
+        changed.notify_all();
+    });
+    ASSERT_TRUE(device.OpenPort(FromUtf8(PortNameFor(terminal.SlavePath())), baud));
+
+    const std::size_t kCycles = 3;
+    const auto linesOfFirstCycles = [&] {
+        std::size_t count = 0;
+        for (std::size_t i = 0; i < std::min(kCycles, queued.size()); ++i)
+            count += SplitLines(queued[i]).size();
+        return count;
+    };
+    {
+        std::unique_lock guard(lock);
+        ASSERT_TRUE(changed.wait_for(guard, seconds(10), [&] {
+            return queued.size() > kCycles && arrivals.size() >= linesOfFirstCycles();
+        })) << "lines arrived: " << arrivals.size();
+    }
+    connection.disconnect();
+    device.Close();
+    thread.Stop();
+
+    std::vector<std::string> received;
+    for (std::string line; device.PopLine(line);)
+        received.push_back(line);
+    std::vector<std::string> sent;
+    for (const std::string& cycle : queued)
+        for (const std::string& line : SplitLines(cycle))
+            sent.push_back(line);
+    ASSERT_GE(received.size(), linesOfFirstCycles());
+    ASSERT_LE(received.size(), sent.size());
+    EXPECT_TRUE(std::equal(received.begin(), received.end(), sent.begin())) << "exactly the lines sent, in order";
+    ASSERT_GE(arrivals.size(), received.size());
+
+    // Within each cycle, from its first line's arrival to its last: the bytes between them at
+    // 10 bits a byte. Cycles start one second apart.
+    const LinePacer wire(baud);
+    duration<double> measured{0};
+    duration<double> expected{0};
+    std::size_t first = 0;
+    std::vector<Clock::time_point> starts;
+    for (std::size_t c = 0; c < kCycles; ++c)
+    {
+        const std::vector<std::string> lines = SplitLines(queued[c]);
+        std::size_t bytes = 0;
+        for (std::size_t i = 1; i < lines.size(); ++i)
+            bytes += lines[i].size();
+        measured += arrivals[first + lines.size() - 1] - arrivals[first];
+        expected += wire.LineTime(bytes);
+        starts.push_back(arrivals[first]);
+        first += lines.size();
+    }
+    EXPECT_GT(expected.count(), 0.8) << "enough bytes to measure";
+    EXPECT_NEAR(measured.count() / expected.count(), 1.0, 0.10)
+        << "measured " << measured.count() << " s for " << expected.count() << " s of line time";
+    for (std::size_t c = 1; c < starts.size(); ++c)
+        EXPECT_NEAR(duration<double>(starts[c] - starts[c - 1]).count(), 1.0, 0.10) << "cycle " << c;
+}
+
+TEST(SimOverPty, AColdStartSentThroughTheDeviceSilencesTheReceiverAndEmptiesItsSky)
+{
+    const int baud = 115200;
+    PseudoTerminal terminal;
+    std::string error;
+    ASSERT_TRUE(terminal.Open(baud, error)) << error;
+    GeneratedSource source(Config(13, baud), RealUtc);
+    SimSession session(terminal.MasterFd(), source, baud);
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<RestartKind> restarts;
+    session.SetRestartObserver([&](RestartKind kind) {
+        std::lock_guard guard(lock);
+        restarts.push_back(kind);
+    });
+    SessionThread thread(session);
+
+    CGPSDevice device;
+    std::vector<std::pair<Clock::time_point, std::string>> lines;
+    boost::signals2::scoped_connection connection = device.ConnectNotification([&](int) {
+        std::lock_guard guard(lock);
+        for (std::string line; device.PopLine(line);)
+            lines.emplace_back(Clock::now(), line);
+        changed.notify_all();
+    });
+    ASSERT_TRUE(device.OpenPort(FromUtf8(PortNameFor(terminal.SlavePath())), baud));
+    const auto has = [&](std::string_view wanted, std::size_t from) {
+        return std::any_of(lines.begin() + static_cast<std::ptrdiff_t>(std::min(from, lines.size())), lines.end(),
+                           [&](const auto& entry) { return entry.second == wanted; });
+    };
+    std::size_t before = 0;
+    {
+        std::unique_lock guard(lock);
+        ASSERT_TRUE(changed.wait_for(guard, seconds(5), [&] { return lines.size() >= 6; }));
+        ASSERT_FALSE(has("$GPGSV,1,1,00*79\r\n", 0));
+        before = lines.size();
+    }
+    ASSERT_TRUE(device.Write(CGPSDevice::kColdStartCommand.data(), CGPSDevice::kColdStartCommand.size()));
+    {
+        std::unique_lock guard(lock);
+        ASSERT_TRUE(changed.wait_for(guard, seconds(8), [&] { return has("$GPGSV,1,1,00*79\r\n", before); }));
+        EXPECT_EQ(restarts, std::vector<RestartKind>{RestartKind::Cold});
+        // Two silent seconds of reboot: a gap far longer than the one between cycles.
+        duration<double> longestGap{0};
+        for (std::size_t i = before; i < lines.size(); ++i)
+            longestGap = std::max<duration<double>>(longestGap, lines[i].first - lines[i - 1].first);
+        EXPECT_GT(longestGap.count(), 1.5);
+    }
+    connection.disconnect();
+    device.Close();
+}
+
+TEST(SimOverPty, TheSessionEndsWhenTheOtherSideClosesThePort)
+{
+    PseudoTerminal terminal;
+    std::string error;
+    ASSERT_TRUE(terminal.Open(115200, error)) << error;
+    GeneratedSource source(Config(14, 115200), RealUtc);
+    SimSession session(terminal.MasterFd(), source, 115200);
+    SessionThread thread(session);
+    {
+        SlaveReader reader(terminal.SlavePath());
+        ASSERT_TRUE(reader.IsOpen());
+        ASSERT_TRUE(reader.ReadLines(1, seconds(3)));
+        EXPECT_EQ(reader.lines.front().substr(0, 7), "$GPGGA,") << "sending starts with a whole cycle";
+    }
+    EXPECT_EQ(thread.EndWithin(seconds(3)), SessionEnd::PeerClosed);
+}
+
+TEST(SimOverPty, WithStayTheSessionServesTheNextOpenerUntilStopped)
+{
+    PseudoTerminal terminal;
+    std::string error;
+    ASSERT_TRUE(terminal.Open(115200, error)) << error;
+    GeneratedSource source(Config(15, 115200), RealUtc);
+    SimSession session(terminal.MasterFd(), source, 115200);
+    session.SetStayAfterHangup(true);
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<bool> connections;
+    session.SetConnectionObserver([&](bool bOpen) {
+        std::lock_guard guard(lock);
+        connections.push_back(bOpen);
+        changed.notify_all();
+    });
+    SessionThread thread(session);
+    for (int round = 0; round < 2; ++round)
+    {
+        {
+            SlaveReader reader(terminal.SlavePath());
+            ASSERT_TRUE(reader.ReadLines(2, seconds(3))) << "round " << round;
+        }
+        // The next opener comes once the session has seen this one go.
+        std::unique_lock guard(lock);
+        ASSERT_TRUE(changed.wait_for(guard, seconds(2), [&] { return connections.size() == 2u * (round + 1); }));
+    }
+    EXPECT_FALSE(thread.EndWithin(milliseconds(200)));
+    thread.Stop();
+    EXPECT_EQ(thread.EndWithin(seconds(1)), SessionEnd::Stopped);
+    EXPECT_EQ(connections, (std::vector<bool>{true, false, true, false}));
+}
+
+TEST(SimOverPty, StoppingASessionNobodyOpenedEndsItAtOnce)
+{
+    PseudoTerminal terminal;
+    std::string error;
+    ASSERT_TRUE(terminal.Open(4800, error)) << error;
+    GeneratedSource source(Config(16, 4800), RealUtc);
+    SimSession session(terminal.MasterFd(), source, 4800);
+    SessionThread thread(session);
+    thread.Stop();
+    EXPECT_EQ(thread.EndWithin(seconds(1)), SessionEnd::Stopped);
+    EXPECT_EQ(session.DroppedBytes(), 0u);
+}
+
+TEST(SimOverPty, AReplayStartsWhenOpenedAndKeepsTheRecordedPaceInRealTime)
+{
+    // Three seconds of a real SiRF capture behind its comment header.
+    std::ifstream capture(std::string(ORVANE_CORPUS_DIR) + "/gpslim236.nmea", std::ios::binary);
+    std::ostringstream content;
+    content << capture.rdbuf();
+    ReplayLog full;
+    full.Parse(content.str());
+    ASSERT_GE(full.Cycles().size(), 3u);
+    std::string excerpt = "# three seconds of gpslim236\r\n";
+    std::vector<std::string> expected;
+    std::vector<std::size_t> cycleStarts;
+    for (std::size_t c = 0; c < 3; ++c)
+    {
+        cycleStarts.push_back(expected.size());
+        for (const std::string& line : full.Cycles()[c].lines)
+        {
+            excerpt += line;
+            expected.push_back(line);
+        }
+    }
+    const auto path = std::filesystem::temp_directory_path() / ("orvane-replay-" + std::to_string(::getpid()) + ".nmea");
+    std::ofstream(path, std::ios::binary) << excerpt;
+    ReplayLog log;
+    std::string error;
+    ASSERT_TRUE(log.Load(path.string(), error)) << error;
+    std::filesystem::remove(path);
+
+    PseudoTerminal terminal;
+    ASSERT_TRUE(terminal.Open(115200, error)) << error;
+    ReplaySource source(std::move(log), false);
+    SimSession session(terminal.MasterFd(), source, 115200);
+    SessionThread thread(session);
+    SlaveReader reader(terminal.SlavePath());
+    ASSERT_TRUE(reader.ReadLines(expected.size(), seconds(5)));
+    EXPECT_EQ(reader.lines, expected);
+    for (std::size_t c = 1; c < cycleStarts.size(); ++c)
+    {
+        const double gap = duration<double>(reader.times[cycleStarts[c]] - reader.times[cycleStarts[0]]).count();
+        EXPECT_NEAR(gap, static_cast<double>(c), 0.1 * static_cast<double>(c)) << "cycle " << c;
+    }
+    EXPECT_EQ(thread.EndWithin(seconds(2)), SessionEnd::Finished);
+}

@@ -1,0 +1,252 @@
+#include "gps/GPSDevice.h"
+#include "sim/SimTestSupport.h"
+#include "tools/gpssim/CommandRecogniser.h"
+#include "tools/gpssim/CycleSource.h"
+#include "tools/gpssim/ReceiverSimulator.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+using namespace std::chrono;
+using simtest::NewYearsEve;
+
+namespace
+{
+
+constexpr std::string_view kNoSatellites = "$GPGSV,1,1,00*79\r\n";
+
+struct Recognition
+{
+    const char* name;
+    std::string line;
+    std::optional<RestartKind> expected;
+};
+
+std::vector<Recognition> RecognitionRows()
+{
+    return {
+        {"hot start", std::string(CGPSDevice::kHotStartCommand), RestartKind::Hot},
+        {"warm start", std::string(CGPSDevice::kWarmStartCommand), RestartKind::Warm},
+        {"cold start", std::string(CGPSDevice::kColdStartCommand), RestartKind::Cold},
+        {"other seed values, checksum right",
+         FinishSentence("PSRF101,-2686727,-4304282,3851642,75000,86400,1200,12,4"), RestartKind::Cold},
+        {"wrong checksum", "$PSRF101,0,0,0,96000,497260,921,12,1*2F\r\n", std::nullopt},
+        {"lowercase checksum", "$PSRF101,0,0,0,96000,497260,921,12,1*2e\r\n", std::nullopt},
+        {"no checksum", "$PSRF101,0,0,0,96000,497260,921,12,1\r\n", std::nullopt},
+        {"bare LF", "$PSRF101,0,0,0,96000,497260,921,12,1*2E\n", std::nullopt},
+        {"reset configuration 3", FinishSentence("PSRF101,0,0,0,96000,497260,921,12,3"), std::nullopt},
+        {"factory reset 8 is not one of ours", FinishSentence("PSRF101,0,0,0,96000,497260,921,12,8"), std::nullopt},
+        {"empty reset configuration", FinishSentence("PSRF101,0,0,0,96000,497260,921,12,"), std::nullopt},
+        {"a field that is no number", FinishSentence("PSRF101,0,0,x,96000,497260,921,12,1"), std::nullopt},
+        {"an empty field", FinishSentence("PSRF101,0,,0,96000,497260,921,12,1"), std::nullopt},
+        {"a field missing", FinishSentence("PSRF101,0,0,96000,497260,921,12,1"), std::nullopt},
+        {"a field too many", FinishSentence("PSRF101,0,0,0,96000,497260,921,12,1,1"), std::nullopt},
+        {"another message id", FinishSentence("PSRF100,0,0,0,96000,497260,921,12,1"), std::nullopt},
+        {"an NMEA sentence", "$GPGSA,A,1,,,,,,,,,,,,,,,*1E\r\n", std::nullopt},
+    };
+}
+
+// One receiver as another program would see it: fed through the recogniser, stepped by a
+// fake clock.
+struct Receiver
+{
+    explicit Receiver(std::uint32_t seed) : simulator(Config(seed)) {}
+    static SimConfig Config(std::uint32_t seed)
+    {
+        SimConfig config;
+        config.seed = seed;
+        return config;
+    }
+    void Send(std::string_view bytes)
+    {
+        for (const RestartKind kind : recogniser.Feed(bytes))
+            simulator.Restart(kind);
+    }
+    SimCycle Step() { return simulator.Step(NewYearsEve() + seconds(second++)); }
+
+    ReceiverSimulator simulator;
+    CommandRecogniser recogniser;
+    int second = 0;
+};
+
+// What follows a restart: seconds of silence, seconds without fix, seconds without any
+// satellite listed, and whether the fix came back within the minute.
+struct AfterRestart
+{
+    int silent = 0;
+    int withoutFix = 0;
+    int withoutSatellites = 0;
+    int untilFix = -1;
+    bool bSilenceFirst = true;
+};
+
+AfterRestart Observe(Receiver& receiver, int seconds)
+{
+    AfterRestart seen;
+    bool bStillSilent = true;
+    for (int i = 0; i < seconds; ++i)
+    {
+        const SimCycle cycle = receiver.Step();
+        if (cycle.state.silent)
+        {
+            ++seen.silent;
+            seen.bSilenceFirst = seen.bSilenceFirst && bStillSilent;
+            continue;
+        }
+        bStillSilent = false;
+        if (cycle.state.fixMode == 1)
+            ++seen.withoutFix;
+        if (cycle.state.satellites.empty())
+        {
+            ++seen.withoutSatellites;
+            EXPECT_NE(std::find(cycle.sentences.begin(), cycle.sentences.end(), kNoSatellites),
+                      cycle.sentences.end());
+        }
+        if (cycle.state.fixMode == 3 && seen.untilFix < 0)
+            seen.untilFix = i;
+    }
+    return seen;
+}
+
+} // namespace
+
+TEST(CommandRecogniser, RecognisesExactlyTheThreeRestartCommands)
+{
+    for (const Recognition& row : RecognitionRows())
+    {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(CommandRecogniser::Recognise(row.line), row.expected);
+        CommandRecogniser recogniser;
+        const std::vector<RestartKind> fed = recogniser.Feed(row.line);
+        EXPECT_EQ(fed.size(), row.expected ? 1u : 0u);
+    }
+}
+
+TEST(CommandRecogniser, FindsCommandsInPiecesAndAmongOtherBytes)
+{
+    const std::string stream = std::string("garbage without end of line ") +
+                               std::string(CGPSDevice::kWarmStartCommand) +
+                               "$GPGGA,1,2,3*00\r\n" + std::string(200, 'z') + "\r\n" +
+                               std::string(CGPSDevice::kHotStartCommand) +
+                               std::string(CGPSDevice::kColdStartCommand);
+    for (const std::size_t piece : {1u, 8u, 41u, 1000u})
+    {
+        SCOPED_TRACE("pieces of " + std::to_string(piece));
+        CommandRecogniser recogniser;
+        std::vector<RestartKind> kinds;
+        for (std::size_t at = 0; at < stream.size(); at += piece)
+            for (const RestartKind kind : recogniser.Feed(std::string_view(stream).substr(at, piece)))
+                kinds.push_back(kind);
+        EXPECT_EQ(kinds, (std::vector<RestartKind>{RestartKind::Warm, RestartKind::Hot, RestartKind::Cold}));
+    }
+}
+
+TEST(CommandRecogniser, AnOverlongLineIsNoCommandEvenIfItEndsLikeOne)
+{
+    CommandRecogniser recogniser;
+    const std::string padded = std::string(CommandRecogniser::kMaxLine, '0') + "," +
+                               std::string(CGPSDevice::kHotStartCommand).substr(1);
+    EXPECT_TRUE(recogniser.Feed("#" + padded).empty());
+    EXPECT_EQ(recogniser.Feed(CGPSDevice::kHotStartCommand).size(), 1u);
+}
+
+TEST(Restart, HotStartKeepsTheFixAfterAShortGap)
+{
+    Receiver receiver(21);
+    Observe(receiver, 20);
+    receiver.Send(CGPSDevice::kHotStartCommand);
+    const AfterRestart seen = Observe(receiver, 30);
+    EXPECT_GE(seen.silent, 1);
+    EXPECT_LE(seen.silent, 2);
+    EXPECT_TRUE(seen.bSilenceFirst);
+    EXPECT_EQ(seen.withoutFix, 0);
+    EXPECT_EQ(seen.withoutSatellites, 0);
+    EXPECT_EQ(seen.untilFix, seen.silent);
+}
+
+TEST(Restart, WarmStartLosesTheFixForAFewSecondsButKeepsTheSky)
+{
+    Receiver receiver(22);
+    Observe(receiver, 20);
+    receiver.Send(CGPSDevice::kWarmStartCommand);
+    const AfterRestart seen = Observe(receiver, 30);
+    EXPECT_GE(seen.silent, 1);
+    EXPECT_TRUE(seen.bSilenceFirst);
+    EXPECT_GE(seen.withoutFix, 3);
+    EXPECT_LE(seen.withoutFix, 8);
+    EXPECT_EQ(seen.withoutSatellites, 0);
+    EXPECT_GT(seen.untilFix, 0);
+}
+
+TEST(Restart, ColdStartLosesFixAndSatellitesForLongerThenReacquires)
+{
+    Receiver receiver(23);
+    Observe(receiver, 20);
+    receiver.Send(CGPSDevice::kColdStartCommand);
+    const AfterRestart seen = Observe(receiver, 60);
+    EXPECT_GE(seen.silent, 1);
+    EXPECT_TRUE(seen.bSilenceFirst);
+    EXPECT_GE(seen.withoutSatellites, 5);
+    EXPECT_GE(seen.withoutFix, 10);
+    EXPECT_GT(seen.untilFix, 10);
+    EXPECT_LT(seen.untilFix, 45);
+}
+
+TEST(Restart, ColdTakesLongerThanWarmAndWarmLongerThanHotForEverySeed)
+{
+    for (std::uint32_t seed = 1; seed <= 20; ++seed)
+    {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        int untilFix[3] = {};
+        const std::string_view commands[3] = {CGPSDevice::kHotStartCommand, CGPSDevice::kWarmStartCommand,
+                                              CGPSDevice::kColdStartCommand};
+        for (int k = 0; k < 3; ++k)
+        {
+            Receiver receiver(seed);
+            receiver.simulator.ScheduleOutage(1000);
+            Observe(receiver, 5);
+            receiver.Send(commands[k]);
+            untilFix[k] = Observe(receiver, 60).untilFix;
+            EXPECT_GE(untilFix[k], 1);
+        }
+        EXPECT_LT(untilFix[0], untilFix[1]);
+        EXPECT_LT(untilFix[1], untilFix[2]);
+    }
+}
+
+TEST(Restart, AMalformedCommandChangesNothing)
+{
+    for (const Recognition& row : RecognitionRows())
+    {
+        if (row.expected)
+            continue;
+        SCOPED_TRACE(row.name);
+        Receiver told(31);
+        Receiver untold(31);
+        for (int second = 0; second < 40; ++second)
+        {
+            if (second == 10)
+                told.Send(row.line);
+            ASSERT_EQ(told.Step().sentences, untold.Step().sentences) << "second " << second;
+        }
+    }
+}
+
+TEST(Restart, TheSourcePassesCommandsToItsReceiver)
+{
+    SimConfig config;
+    config.seed = 5;
+    auto utc = NewYearsEve();
+    GeneratedSource source(config, [&] { return utc; });
+    auto now = CycleSource::Clock::time_point{} + hours(1);
+    const auto stepOneSecond = [&] {
+        const auto due = source.NextDue(now);
+        now = *due;
+        utc += seconds(1);
+        return source.Produce();
+    };
+    EXPECT_NE(stepOneSecond(), "");
+    source.OnRestart(RestartKind::Cold);
+    EXPECT_EQ(stepOneSecond(), "") << "rebooting";
+}
