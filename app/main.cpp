@@ -2,6 +2,6 @@
 
 int main(int argc, char* argv[])
 {
-    COrvaneApp app(argc, argv);
-    return app.Run();
+    COrvaneApp app;
+    return app.Run(argc, argv);
 }

@@ -1,0 +1,81 @@
+#include "app/OrvaneApp.h"
+
+#include "app/AboutDlg.h"
+#include "framework/core/CommandIds.h"
+#include "recording/OrvaneDoc.h"
+#include "ui/MainFrame.h"
+
+#include <QApplication>
+#include <QIcon>
+
+namespace
+{
+// The names the window state is stored under (the registry key on Windows).
+const char* const kRegistryKey = "Local AppWizard-Generated Applications";
+const char* const kAppName = "Orvane";
+} // namespace
+
+COrvaneApp* GetOrvaneApp()
+{
+    return dynamic_cast<COrvaneApp*>(AfxGetApp());
+}
+
+COrvaneApp::COrvaneApp() = default;
+
+std::wstring COrvaneApp::MakeConfigPath() const
+{
+    return ComputeConfigPath(CurrentExecutablePath());
+}
+
+std::unique_ptr<CMainFrame> COrvaneApp::CreateMainFrame()
+{
+    return std::make_unique<CMainFrame>();
+}
+
+bool COrvaneApp::InitInstance()
+{
+    // Before anything else: the load-state step needs it.
+    m_strConfigPath = MakeConfigPath();
+
+    QApplication::setApplicationName(QString::fromLatin1(kAppName));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/app_icon_128_256.png")));
+    SetRegistryKey(QString::fromLatin1(kRegistryKey));
+
+    // Command-line arguments are not the program's business: it always starts with a new,
+    // empty document and never connects by itself.
+    if (!OpenNewDocument([] { return std::make_unique<COrvaneDoc>(); },
+                         [this]() -> std::unique_ptr<CFrameWnd> { return CreateMainFrame(); }))
+        return false;
+
+    // The application name alone, with no document name.
+    m_pMainWnd->setWindowTitle(QString::fromLatin1(kAppName));
+    m_pMainWnd->show();
+    m_pMainWnd->repaint();
+    return true;
+}
+
+bool COrvaneApp::OnCommand(unsigned id)
+{
+    if (id == ID_APP_ABOUT)
+    {
+        OnAppAbout();
+        return true;
+    }
+    return CWinApp::OnCommand(id);
+}
+
+void COrvaneApp::OnAppAbout()
+{
+    CAboutDlg dialog(m_pMainWnd);
+    dialog.exec();
+}
+
+bool COrvaneApp::LoadCustomState()
+{
+    return LoadSettings(m_strConfigPath, m_settings);
+}
+
+bool COrvaneApp::SaveCustomState()
+{
+    return SaveSettings(m_settings, m_strConfigPath);
+}

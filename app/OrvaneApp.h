@@ -1,0 +1,39 @@
+#pragma once
+
+#include "app/Settings.h"
+#include "framework/WinApp.h"
+
+#include <memory>
+#include <string>
+
+class CMainFrame;
+
+// The application object: owns the settings and the settings file's path for the whole run,
+// creates the document, the main frame and its views, and saves the settings when the main
+// window closes.
+class COrvaneApp : public CWinApp
+{
+public:
+    COrvaneApp();
+
+    // Start-up: the settings path, then the document, the frame and its views; the settings are
+    // loaded before the views' first update. Returns false when the window cannot be made.
+    bool InitInstance() override;
+    bool OnCommand(unsigned id) override;
+
+    void OnAppAbout();
+
+    AppSettings m_settings;
+    std::wstring m_strConfigPath;
+
+protected:
+    bool LoadCustomState() override;
+    bool SaveCustomState() override;
+
+    // Seams for tests: where the settings file lives, and the frame to create.
+    virtual std::wstring MakeConfigPath() const;
+    virtual std::unique_ptr<CMainFrame> CreateMainFrame();
+};
+
+// The application object as the program's own class; null when there is none (or another).
+COrvaneApp* GetOrvaneApp();

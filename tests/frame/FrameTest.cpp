@@ -1,0 +1,698 @@
+#include "frame/FrameTestSupport.h"
+
+#include "app/AboutDlg.h"
+#include "framework/core/CommandIds.h"
+#include "gps/NmeaFraming.h"
+#include "serial/PseudoTerminal.h"
+#include "serial/SerialPort.h"
+
+#include <gtest/gtest.h>
+#include <kml/dom.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+
+#include <atomic>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+using namespace frametest;
+
+namespace
+{
+// One QApplication for the program, with the window state kept in a folder of its own.
+class QtEnvironment : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        ::setenv("XDG_CONFIG_HOME", m_config.Path().c_str(), 1);
+        static int argc = 1;
+        static char name[] = "test_frame";
+        static char* argv[] = {name, nullptr};
+        m_app = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { m_app.reset(); }
+
+private:
+    TempFolder m_config;
+    std::unique_ptr<QApplication> m_app;
+};
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+const char* const kOrganisation = "Local AppWizard-Generated Applications";
+
+std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The sentences of a capture, CR LF kept, without its comment header.
+std::vector<std::string> CaptureLines(const char* name)
+{
+    const std::string text = ReadFile(std::filesystem::path(ORVANE_CORPUS_DIR) / name);
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size())
+    {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line[0] != '#' && line.back() == '\n')
+            lines.push_back(std::move(line));
+        start = end;
+    }
+    return lines;
+}
+
+std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder)
+{
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        files.push_back(entry.path());
+    return files;
+}
+
+// Counts notifications on the reader thread, so a test can wait for lines to be read without
+// letting the user-interface thread handle their messages.
+class NotifyCounter
+{
+public:
+    void Raise()
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_count;
+        m_changed.notify_all();
+    }
+    bool WaitFor(int count)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return m_count >= count; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_count = 0;
+};
+
+class FrameTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(m_folder.Path().empty());
+        QSettings(kOrganisation, "Orvane").clear();
+        m_app = std::make_unique<TestApp>(ConfigPath());
+    }
+
+    void TearDown() override
+    {
+        if (m_app)
+            m_app->DestroyMainWindow();
+        m_app.reset();
+    }
+
+    std::filesystem::path ConfigPath() const { return m_folder.Path() / "Orvane.xml"; }
+
+    void Start()
+    {
+        ASSERT_TRUE(m_app->InitInstance());
+        m_frame = m_app->Frame();
+        m_doc = m_app->Doc();
+        ASSERT_NE(m_frame, nullptr);
+        ASSERT_NE(m_doc, nullptr);
+    }
+
+    // The close box; the same as File, Exit (which the run test takes).
+    void CloseWindow()
+    {
+        m_frame->close();
+        m_app->DestroyMainWindow();
+        m_frame = nullptr;
+        m_doc = nullptr;
+    }
+
+    void Connect(const std::wstring& portName)
+    {
+        m_frame->SetPortName(portName);
+        m_frame->ConnectDevice(true);
+    }
+
+    // Sends the lines and waits until each one's message has been handled.
+    void Feed(PseudoTerminal& pty, const std::vector<std::string>& lines)
+    {
+        const int expected = m_frame->m_nGpsUpdates + static_cast<int>(lines.size());
+        std::string bytes;
+        for (const std::string& line : lines)
+            bytes += line;
+        ASSERT_TRUE(pty.Write(bytes));
+        ASSERT_TRUE(ProcessEventsUntil([&] { return m_frame->m_nGpsUpdates >= expected; }))
+            << m_frame->m_nGpsUpdates << " of " << expected;
+    }
+
+    bool RestartItemsEnabled() const
+    {
+        m_frame->UpdateCommandUI();
+        const bool hot = m_frame->FindCommand(ID_HOT_START)->isEnabled();
+        const bool warm = m_frame->FindCommand(ID_WARM_START)->isEnabled();
+        const bool cold = m_frame->FindCommand(ID_COLD_START)->isEnabled();
+        EXPECT_TRUE(hot == warm && warm == cold);
+        return hot;
+    }
+
+    TempFolder m_folder;
+    std::unique_ptr<TestApp> m_app;
+    TestFrame* m_frame = nullptr;
+    COrvaneDoc* m_doc = nullptr;
+};
+
+// ---- Start-up and shutdown -------------------------------------------------------------------
+
+TEST_F(FrameTest, SettingsFileIsLoadedBeforeTheViewsFirstUpdate)
+{
+    const AppSettings stored{L"ttyUSB3", L"38400", (m_folder.Path() / "tracks").wstring()};
+    ASSERT_TRUE(SaveSettings(stored, ConfigPath().wstring()));
+
+    Start();
+    const Seen& seen = m_app->m_seen;
+    EXPECT_EQ(m_app->m_strConfigPath, ConfigPath().wstring());
+    ASSERT_TRUE(seen.initialUpdate);
+    EXPECT_TRUE(seen.mainWindowAtInitialUpdate);
+    EXPECT_EQ(seen.settingsAtInitialUpdate.port, L"ttyUSB3");
+    EXPECT_EQ(seen.settingsAtInitialUpdate.baudRate, L"38400");
+    EXPECT_EQ(seen.settingsAtInitialUpdate.saveFolder, stored.saveFolder);
+    // The program never connects by itself.
+    EXPECT_EQ(m_doc->m_bConnected, 0);
+    EXPECT_FALSE(m_frame->GetDevice().IsOpen());
+}
+
+TEST_F(FrameTest, NoSettingsFileGivesTheDefaultsAndClosingWritesTheRecord)
+{
+    Start();
+    const Seen& seen = m_app->m_seen;
+    ASSERT_TRUE(seen.initialUpdate);
+    EXPECT_EQ(seen.settingsAtInitialUpdate.port, L"");
+    EXPECT_EQ(seen.settingsAtInitialUpdate.baudRate, L"4800");
+    EXPECT_EQ(seen.settingsAtInitialUpdate.saveFolder, L"");
+    EXPECT_FALSE(std::filesystem::exists(ConfigPath()));
+
+    // What the setup view would have stored during the run.
+    m_app->m_settings = AppSettings{L"ttyACM1", L"115200", L"/srv/tracks"};
+    CloseWindow();
+
+    // Written before the views went away, and there afterwards.
+    EXPECT_TRUE(m_app->m_seen.destroyed);
+    ASSERT_TRUE(m_app->m_seen.settingsFileReadAtDestruction);
+    EXPECT_EQ(m_app->m_seen.settingsFileAtDestruction.port, L"ttyACM1");
+    AppSettings reread;
+    ASSERT_TRUE(LoadSettings(ConfigPath().wstring(), reread));
+    EXPECT_EQ(reread.port, L"ttyACM1");
+    EXPECT_EQ(reread.baudRate, L"115200");
+    EXPECT_EQ(reread.saveFolder, L"/srv/tracks");
+}
+
+TEST_F(FrameTest, UnwritableSettingsFolderStillStartsAndCloses)
+{
+    m_app.reset();
+    m_app = std::make_unique<TestApp>(m_folder.Path() / "no-such-folder" / "Orvane.xml");
+    Start();
+    EXPECT_TRUE(m_frame->isVisible());
+    CloseWindow();
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path() / "no-such-folder"));
+}
+
+TEST_F(FrameTest, WindowStateIsKeptUnderTheApplicationsKey)
+{
+    Start();
+    CloseWindow();
+    const QSettings stored(kOrganisation, "Orvane");
+    EXPECT_FALSE(stored.allKeys().isEmpty());
+}
+
+// ---- The window --------------------------------------------------------------------------------
+
+TEST_F(FrameTest, WindowIsFixedAtTheOriginWithoutMaximiseButton)
+{
+    Start();
+    EXPECT_TRUE(m_frame->isVisible());
+    EXPECT_EQ(m_frame->windowTitle(), "Orvane");
+    EXPECT_EQ(m_frame->pos(), QPoint(0, 0));
+    EXPECT_EQ(m_frame->size(), QSize(1280, 768));
+    EXPECT_EQ(m_frame->minimumSize(), QSize(1280, 768));
+    EXPECT_EQ(m_frame->maximumSize(), QSize(1280, 768));
+    const Qt::WindowFlags flags = m_frame->windowFlags();
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(m_frame->windowIcon().isNull());
+    // No tool bar and no status bar, and the main view fills the client area.
+    EXPECT_TRUE(m_frame->findChildren<QToolBar*>().isEmpty());
+    EXPECT_EQ(m_frame->findChild<QStatusBar*>(), nullptr);
+    ASSERT_NE(m_frame->centralWidget(), nullptr);
+    EXPECT_EQ(m_doc->GetViews().front(), dynamic_cast<CView*>(m_frame->centralWidget()));
+
+    if (const char* folder = std::getenv("ORVANE_SCREENSHOT_DIR"))
+    {
+        m_frame->grab().save(QString::fromLocal8Bit(folder) + "/frame.png");
+        QMenu* tools = m_frame->menuBar()->actions().at(1)->menu();
+        tools->popup(QPoint(40, 20));
+        ProcessEventsUntil([&] { return tools->isVisible(); });
+        tools->grab().save(QString::fromLocal8Bit(folder) + "/tools-menu.png");
+        tools->hide();
+    }
+}
+
+TEST_F(FrameTest, MenuBarHoldsTheMenusWithTheirTexts)
+{
+    Start();
+    struct Item
+    {
+        const char* text;
+        unsigned id; // 0: a separator
+    };
+    struct Menu
+    {
+        const char* title;
+        std::vector<Item> items;
+    };
+    const std::vector<Menu> expected = {
+        {"&File", {{"E&xit", ID_APP_EXIT}}},
+        {"Tools",
+         {{"Hot Start GPS", ID_HOT_START},
+          {"Warm Start GPS", ID_WARM_START},
+          {"Cold Start GPS", ID_COLD_START},
+          {"", 0},
+          {"Save NMEA File", ID_SAVE_NMEA},
+          {"Save KML File", ID_SAVE_KML}}},
+        {"&Help", {{"&About Orvane...", ID_APP_ABOUT}}},
+    };
+
+    const QList<QAction*> menus = m_frame->menuBar()->actions();
+    ASSERT_EQ(menus.size(), static_cast<qsizetype>(expected.size()));
+    for (std::size_t m = 0; m < expected.size(); ++m)
+    {
+        SCOPED_TRACE(expected[m].title);
+        EXPECT_EQ(menus[m]->text(), expected[m].title);
+        ASSERT_NE(menus[m]->menu(), nullptr);
+        const QList<QAction*> items = menus[m]->menu()->actions();
+        ASSERT_EQ(items.size(), static_cast<qsizetype>(expected[m].items.size()));
+        for (qsizetype i = 0; i < items.size(); ++i)
+        {
+            const Item& want = expected[m].items[static_cast<std::size_t>(i)];
+            if (want.id == 0)
+            {
+                EXPECT_TRUE(items[i]->isSeparator());
+                continue;
+            }
+            EXPECT_EQ(items[i]->text(), want.text);
+            EXPECT_EQ(m_frame->FindCommand(want.id), items[i]);
+        }
+    }
+    // The recording kind is a checked choice, NMEA at first.
+    m_frame->UpdateCommandUI();
+    EXPECT_TRUE(m_frame->FindCommand(ID_SAVE_NMEA)->isChecked());
+    EXPECT_FALSE(m_frame->FindCommand(ID_SAVE_KML)->isChecked());
+}
+
+TEST_F(FrameTest, AboutShowsAModalBoxThatClosesOnOk)
+{
+    Start();
+    QString caption;
+    QString text;
+    bool modal = false;
+    bool hasIcon = false;
+    bool clicked = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = dynamic_cast<CAboutDlg*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        modal = box->isModal();
+        caption = box->windowTitle();
+        for (const QLabel* label : box->findChildren<QLabel*>())
+        {
+            if (!label->text().isEmpty())
+                text = label->text();
+            if (!label->pixmap().isNull())
+                hasIcon = true;
+        }
+        if (const char* folder = std::getenv("ORVANE_SCREENSHOT_DIR"))
+            box->grab().save(QString::fromLocal8Bit(folder) + "/about.png");
+        auto* buttons = box->findChild<QDialogButtonBox*>();
+        if (QPushButton* ok = buttons ? buttons->button(QDialogButtonBox::Ok) : nullptr)
+        {
+            clicked = true;
+            ok->click();
+        }
+    });
+    // Returns when the box has closed.
+    m_frame->FindCommand(ID_APP_ABOUT)->trigger();
+    EXPECT_TRUE(modal);
+    EXPECT_EQ(caption, "About Orvane");
+    EXPECT_EQ(text, "Orvane, Version 1.0.0.1018");
+    EXPECT_TRUE(hasIcon);
+    EXPECT_TRUE(clicked);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// ---- Port names and failure texts ------------------------------------------------------------
+
+TEST(DevicePath, KernelNamesGoUnderDevAndPathsStayAsTheyAre)
+{
+    const struct
+    {
+        const wchar_t* name;
+        const wchar_t* path;
+    } rows[] = {
+        {L"ttyUSB0", L"/dev/ttyUSB0"},
+        {L"ttyACM1", L"/dev/ttyACM1"},
+        {L"rfcomm0", L"/dev/rfcomm0"},
+        {L"pts/4", L"/dev/pts/4"},
+        {L"/dev/pts/4", L"/dev/pts/4"},
+        {L"/dev/serial/by-id/usb-Prolific-port0", L"/dev/serial/by-id/usb-Prolific-port0"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(CMainFrame::DevicePathOf(row.name), row.path);
+}
+
+TEST(OpenFailureText, NamesThePortAndAReasonThePersonCanActOn)
+{
+    const struct
+    {
+        PortError error;
+        int systemError;
+        const wchar_t* phrase;
+    } rows[] = {
+        {PortError::NotFound, ENOENT, L"does not exist"},
+        {PortError::Busy, EBUSY, L"in use by another program"},
+        {PortError::PermissionDenied, EACCES, L"\"dialout\" group"},
+        {PortError::NotSerialPort, ENOTTY, L"not a serial port"},
+        {PortError::Unsupported, EINVAL, L"does not accept 14400 baud"},
+        {PortError::Gone, EIO, L"stopped answering"},
+        {PortError::Other, ENOMEM, L"Cannot allocate memory"},
+    };
+    for (const auto& row : rows)
+    {
+        const std::wstring text =
+            CMainFrame::DescribeOpenFailure(L"/dev/ttyUSB0", row.error, row.systemError, 14400);
+        EXPECT_NE(text.find(L"/dev/ttyUSB0"), std::wstring::npos) << std::string(text.begin(), text.end());
+        EXPECT_NE(text.find(row.phrase), std::wstring::npos) << std::string(text.begin(), text.end());
+    }
+}
+
+// ---- Connecting -------------------------------------------------------------------------------
+
+TEST_F(FrameTest, ConnectDisconnectConnectKeepsOneSubscriptionAndOneMessagePerLine)
+{
+    Start();
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    const std::vector<std::string> lines = CaptureLines("haicom-305N.nmea");
+    ASSERT_GE(lines.size(), 30u);
+    const std::vector<std::string> first(lines.begin(), lines.begin() + 10);
+    const std::vector<std::string> second(lines.begin() + 10, lines.begin() + 30);
+
+    EXPECT_EQ(m_frame->GetBaudRate(), 9600);
+    m_frame->SetBaudRate(4800);
+    Connect(pty.SlaveWidePath());
+    ASSERT_EQ(m_doc->m_bConnected, 1);
+    EXPECT_TRUE(m_app->m_messages.empty());
+    EXPECT_EQ(m_app->m_seen.Count(HINT_CONNECTION_CHANGED), 1);
+    Feed(pty, first);
+
+    m_frame->ConnectDevice(false);
+    EXPECT_EQ(m_doc->m_bConnected, 0);
+    EXPECT_FALSE(m_frame->GetDevice().IsOpen());
+    EXPECT_EQ(m_app->m_seen.Count(HINT_CONNECTION_CHANGED), 2);
+
+    Connect(pty.SlaveWidePath());
+    ASSERT_EQ(m_doc->m_bConnected, 1);
+    Feed(pty, second);
+    m_frame->ConnectDevice(false);
+
+    // The reader thread is joined: whatever it posted is queued now, and nothing more comes.
+    DeliverPostedEvents();
+    EXPECT_EQ(m_frame->m_nGpsUpdates, 30);
+    EXPECT_EQ(m_app->m_seen.Count(HINT_GPS_DATA), 30);
+    EXPECT_EQ(m_app->m_seen.Count(HINT_CONNECTION_CHANGED), 4);
+    // The main view took the decoded state into the document: the capture is at 27°S 153°E.
+    EXPECT_NEAR(m_doc->m_gps.latitude, -27.21, 0.01);
+    EXPECT_NEAR(m_doc->m_gps.longitude, 153.05, 0.01);
+}
+
+TEST_F(FrameTest, NoDataUpdateAfterDisconnectButThoseAlreadyPosted)
+{
+    Start();
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    const std::vector<std::string> lines = CaptureLines("haicom-305N.nmea");
+    std::vector<std::string> valid;
+    for (std::size_t i = 0; i < 12; ++i)
+        if (IsChecksumValid(lines[i]))
+            valid.push_back(lines[i]);
+    ASSERT_GE(valid.size(), 10u);
+
+    Connect(pty.SlaveWidePath());
+    ASSERT_EQ(m_doc->m_bConnected, 1);
+    NotifyCounter read;
+    boost::signals2::scoped_connection watch = m_frame->GetDevice().ConnectNotification([&](int) { read.Raise(); });
+
+    // Read and posted, but not handled, when the user disconnects.
+    std::string bytes;
+    for (const std::string& line : valid)
+        bytes += line;
+    ASSERT_TRUE(pty.Write(bytes));
+    ASSERT_TRUE(read.WaitFor(static_cast<int>(valid.size())));
+    m_frame->ConnectDevice(false);
+    watch.disconnect();
+    const int hintsAtDisconnect = m_app->m_seen.Count(HINT_GPS_DATA);
+    EXPECT_EQ(hintsAtDisconnect, 0);
+
+    DeliverPostedEvents();
+    EXPECT_EQ(m_frame->m_nGpsUpdates, static_cast<int>(valid.size()));
+    EXPECT_EQ(m_app->m_seen.Count(HINT_GPS_DATA), static_cast<int>(valid.size()));
+    // A disconnected main view leaves the lines where they are.
+    std::string line;
+    int queued = 0;
+    while (m_frame->GetDevice().PopLine(line))
+        ++queued;
+    EXPECT_EQ(queued, static_cast<int>(valid.size()));
+}
+
+TEST_F(FrameTest, RestartCommandsReachTheReceiverAndNeedAConnection)
+{
+    Start();
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    QMenu* tools = m_frame->menuBar()->actions().at(1)->menu();
+    ASSERT_NE(tools, nullptr);
+
+    emit tools->aboutToShow();
+    EXPECT_FALSE(m_frame->FindCommand(ID_HOT_START)->isEnabled());
+    EXPECT_FALSE(m_frame->FindCommand(ID_WARM_START)->isEnabled());
+    EXPECT_FALSE(m_frame->FindCommand(ID_COLD_START)->isEnabled());
+    // A disabled item sends nothing.
+    m_frame->FindCommand(ID_COLD_START)->trigger();
+
+    // The kernel name form: "pts/N" under /dev.
+    Connect(pty.SlavePortName());
+    ASSERT_EQ(m_doc->m_bConnected, 1);
+    emit tools->aboutToShow();
+    EXPECT_TRUE(m_frame->FindCommand(ID_HOT_START)->isEnabled());
+
+    const struct
+    {
+        unsigned id;
+        std::string_view bytes;
+    } rows[] = {
+        {ID_HOT_START, "$PSRF101,0,0,0,96000,497260,921,12,1*2E\r\n"},
+        {ID_WARM_START, "$PSRF101,0,0,0,96000,497260,921,12,2*2D\r\n"},
+        {ID_COLD_START, "$PSRF101,0,0,0,96000,497260,921,12,4*2B\r\n"},
+    };
+    for (const auto& row : rows)
+    {
+        m_frame->FindCommand(row.id)->trigger();
+        const std::string sent = pty.Read(41);
+        EXPECT_EQ(sent, row.bytes);
+        EXPECT_EQ(sent.size(), 41u);
+    }
+
+    m_frame->ConnectDevice(false);
+    EXPECT_FALSE(RestartItemsEnabled());
+    m_frame->FindCommand(ID_HOT_START)->trigger();
+    EXPECT_EQ(pty.ReadAvailable(), "");
+}
+
+TEST_F(FrameTest, PortThatCannotBeOpenedStaysDisconnectedAndSaysWhy)
+{
+    Start();
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    SerialPort otherProgram;
+    ASSERT_TRUE(otherProgram.Open(pty.SlaveWidePath(), 9600));
+
+    const struct
+    {
+        std::wstring portName;
+        std::wstring path;
+        const wchar_t* reason;
+    } rows[] = {
+        {L"/dev/ttyOrvaneNoSuchPort7", L"/dev/ttyOrvaneNoSuchPort7", L"does not exist"},
+        {L"ttyOrvaneNoSuchPort7", L"/dev/ttyOrvaneNoSuchPort7", L"does not exist"},
+        {pty.SlaveWidePath(), pty.SlaveWidePath(), L"in use by another program"},
+        {L"", L"", L"No serial port is chosen"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(std::string(row.portName.begin(), row.portName.end()));
+        m_app->m_messages.clear();
+        Connect(row.portName);
+        EXPECT_EQ(m_doc->m_bConnected, 0);
+        EXPECT_FALSE(m_frame->GetDevice().IsOpen());
+        EXPECT_FALSE(RestartItemsEnabled());
+        ASSERT_EQ(m_app->m_messages.size(), 1u);
+        const ShownMessage& shown = m_app->m_messages.front();
+        EXPECT_NE(shown.text.find(row.path), std::wstring::npos);
+        EXPECT_NE(shown.text.find(row.reason), std::wstring::npos);
+        EXPECT_EQ(shown.icon, MbIcon::Error);
+    }
+    EXPECT_EQ(m_app->m_seen.Count(HINT_CONNECTION_CHANGED), 0);
+
+    // Once the other program lets go, the same port opens.
+    otherProgram.Close();
+    m_app->m_messages.clear();
+    Connect(pty.SlaveWidePath());
+    EXPECT_EQ(m_doc->m_bConnected, 1);
+    EXPECT_TRUE(m_app->m_messages.empty());
+}
+
+TEST_F(FrameTest, UnpluggedReceiverDisconnectsTellsTheUserAndCanBeConnectedAgain)
+{
+    Start();
+    TempFolder records;
+    m_doc->m_strSaveFolder = records.Path().wstring();
+    const std::vector<std::string> lines = CaptureLines("haicom-305N.nmea");
+
+    auto unplugged = std::make_unique<PseudoTerminal>();
+    ASSERT_TRUE(unplugged->IsValid());
+    const std::wstring firstPath = unplugged->SlaveWidePath();
+    Connect(firstPath);
+    ASSERT_EQ(m_doc->m_bConnected, 1);
+    m_doc->SetRecording(true);
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    Feed(*unplugged, {lines[0], lines[1], lines[2]});
+
+    const int connectionHints = m_app->m_seen.Count(HINT_CONNECTION_CHANGED);
+    unplugged->CloseMaster();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return m_doc->m_bConnected == 0; }));
+    EXPECT_FALSE(m_frame->GetDevice().IsOpen());
+    EXPECT_EQ(m_app->m_seen.Count(HINT_CONNECTION_CHANGED), connectionHints + 1);
+    EXPECT_FALSE(RestartItemsEnabled());
+    ASSERT_EQ(m_app->m_messages.size(), 1u);
+    EXPECT_NE(m_app->m_messages[0].text.find(firstPath), std::wstring::npos);
+    EXPECT_NE(m_app->m_messages[0].text.find(L"disconnected"), std::wstring::npos);
+    // The recording goes on.
+    EXPECT_EQ(m_doc->m_bRecording, 1);
+
+    // The receiver comes back (as a new device).
+    unplugged.reset();
+    PseudoTerminal pluggedIn;
+    ASSERT_TRUE(pluggedIn.IsValid());
+    Connect(pluggedIn.SlaveWidePath());
+    ASSERT_EQ(m_doc->m_bConnected, 1);
+    EXPECT_EQ(m_app->m_messages.size(), 1u);
+    Feed(pluggedIn, {lines[3], lines[4]});
+    EXPECT_EQ(m_frame->m_nDeviceLost, 1);
+
+    CloseWindow();
+    const std::vector<std::filesystem::path> files = FilesIn(records.Path());
+    ASSERT_EQ(files.size(), 1u);
+    std::string expected;
+    for (std::size_t i = 0; i < 5; ++i)
+        if (IsChecksumValid(lines[i]))
+            expected += lines[i];
+    EXPECT_EQ(ReadFile(files[0]), expected);
+}
+
+// ---- Closing while recording --------------------------------------------------------------------
+
+TEST_F(FrameTest, ClosingDuringAnNmeaRecordingLeavesACompleteLog)
+{
+    Start();
+    TempFolder records;
+    m_doc->m_strSaveFolder = records.Path().wstring();
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    const std::vector<std::string> lines = CaptureLines("gp-320fw-2019-04-07-coldboot.nmea");
+
+    Connect(pty.SlaveWidePath());
+    ASSERT_EQ(m_doc->m_bConnected, 1);
+    m_frame->FindCommand(ID_SAVE_NMEA)->trigger();
+    m_doc->SetRecording(true);
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    Feed(pty, lines);
+
+    // Still recording and connected when the window closes.
+    CloseWindow();
+    const std::vector<std::filesystem::path> files = FilesIn(records.Path());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].extension(), ".txt");
+    std::string expected;
+    int kept = 0;
+    for (const std::string& line : lines)
+        if (IsChecksumValid(line))
+        {
+            expected += line;
+            ++kept;
+        }
+    EXPECT_GT(kept, 50);
+    EXPECT_EQ(ReadFile(files[0]), expected);
+}
+
+TEST_F(FrameTest, ClosingDuringAKmlRecordingLeavesACompleteDocument)
+{
+    Start();
+    TempFolder records;
+    m_doc->m_strSaveFolder = records.Path().wstring();
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    const std::vector<std::string> lines = CaptureLines("haicom-305N.nmea");
+
+    Connect(pty.SlaveWidePath());
+    m_frame->FindCommand(ID_SAVE_KML)->trigger();
+    m_doc->SetRecording(true);
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    Feed(pty, lines);
+    CloseWindow();
+
+    const std::vector<std::filesystem::path> files = FilesIn(records.Path());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].extension(), ".kml");
+    const std::string text = ReadFile(files[0]);
+    const kmldom::ElementPtr root = kmldom::ParseKml(text);
+    ASSERT_TRUE(root) << text;
+    const kmldom::KmlPtr kml = kmldom::AsKml(root);
+    ASSERT_TRUE(kml);
+    const kmldom::DocumentPtr document = kmldom::AsDocument(kml->get_feature());
+    ASSERT_TRUE(document);
+    // The track went through the recorded fixes.
+    EXPECT_NE(text.find("<name>test</name>"), std::string::npos);
+    EXPECT_NE(text.find("153.05"), std::string::npos);
+    EXPECT_NE(text.find("-27.21"), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,190 @@
+#pragma once
+
+// The real application, frame and document, with a probe view that records what the views are
+// told, a settings file in a temporary folder and a message box that only takes notes.
+
+#include "app/OrvaneApp.h"
+#include "app/Settings.h"
+#include "framework/core/MessageBox.h"
+#include "recording/OrvaneDoc.h"
+#include "ui/MainFrame.h"
+
+#include <QCoreApplication>
+#include <QWidget>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace frametest
+{
+
+inline std::filesystem::path MakeTempFolder()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "orvane-frame-XXXXXX").string();
+    const char* made = ::mkdtemp(pattern.data());
+    return made ? std::filesystem::path(made) : std::filesystem::path();
+}
+
+// A folder that is gone with the test.
+class TempFolder
+{
+public:
+    TempFolder() : m_path(MakeTempFolder()) {}
+    ~TempFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::filesystem::path& Path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Processes events until the condition holds; the deadline only keeps a broken build from
+// hanging the suite.
+template <class Condition>
+bool ProcessEventsUntil(Condition done, std::chrono::seconds deadline = std::chrono::seconds(30))
+{
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (!done() && std::chrono::steady_clock::now() < end)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// Delivers every event already posted, and nothing that comes later.
+inline void DeliverPostedEvents()
+{
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+}
+
+struct Seen
+{
+    bool initialUpdate = false;
+    bool mainWindowAtInitialUpdate = false;
+    AppSettings settingsAtInitialUpdate;
+    std::vector<long> hints;
+    // What the settings file held when the views were being destroyed; false if unreadable.
+    bool settingsFileReadAtDestruction = false;
+    AppSettings settingsFileAtDestruction;
+    bool destroyed = false;
+
+    int Count(long hint) const
+    {
+        int n = 0;
+        for (long h : hints)
+            n += h == hint;
+        return n;
+    }
+};
+
+// A view after the main view: sees every hint the main view sees, after it.
+class ProbeView : public QWidget, public CView
+{
+public:
+    ProbeView(QWidget* parent, Seen& seen) : QWidget(parent), m_seen(seen) { hide(); }
+    ~ProbeView() override
+    {
+        if (const COrvaneApp* app = GetOrvaneApp())
+        {
+            m_seen.settingsFileAtDestruction = AppSettings{L"(unread)", L"(unread)", L"(unread)"};
+            m_seen.settingsFileReadAtDestruction =
+                LoadSettings(app->m_strConfigPath, m_seen.settingsFileAtDestruction);
+        }
+        m_seen.destroyed = true;
+    }
+
+    void OnInitialUpdate() override
+    {
+        m_seen.initialUpdate = true;
+        m_seen.mainWindowAtInitialUpdate = AfxGetApp() && AfxGetApp()->m_pMainWnd;
+        if (const COrvaneApp* app = GetOrvaneApp())
+            m_seen.settingsAtInitialUpdate = app->m_settings;
+    }
+    void OnUpdate(CView*, long lHint, void*) override { m_seen.hints.push_back(lHint); }
+
+private:
+    Seen& m_seen;
+};
+
+class TestFrame : public CMainFrame
+{
+public:
+    explicit TestFrame(Seen& seen) : m_seen(seen) {}
+
+    int m_nGpsUpdates = 0;
+    int m_nDeviceLost = 0;
+
+protected:
+    bool OnCreateClient(CDocument* pDoc) override
+    {
+        if (!CMainFrame::OnCreateClient(pDoc))
+            return false;
+        pDoc->AddView(new ProbeView(this, m_seen));
+        return true;
+    }
+
+    void OnMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) override
+    {
+        if (msg == WM_GPS_UPDATE)
+            ++m_nGpsUpdates;
+        else if (msg == WM_GPS_DEVICE_LOST)
+            ++m_nDeviceLost;
+        CMainFrame::OnMessage(msg, wParam, lParam);
+    }
+
+private:
+    Seen& m_seen;
+};
+
+struct ShownMessage
+{
+    std::wstring text;
+    std::wstring caption;
+    MbIcon icon;
+};
+
+class TestApp : public COrvaneApp
+{
+public:
+    explicit TestApp(std::filesystem::path configPath) : m_configPath(std::move(configPath))
+    {
+        SetMessageBoxHandler([this](const std::wstring& text, const std::wstring& caption, MbIcon icon) {
+            m_messages.push_back({text, caption, icon});
+        });
+    }
+
+    bool InitInstance() override
+    {
+        m_bStarted = COrvaneApp::InitInstance();
+        if (m_bStarted && m_afterStart)
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [this] { m_afterStart(*this); },
+                                      Qt::QueuedConnection);
+        return m_bStarted;
+    }
+
+    TestFrame* Frame() const { return dynamic_cast<TestFrame*>(m_pMainWnd); }
+    COrvaneDoc* Doc() const { return dynamic_cast<COrvaneDoc*>(GetDocument()); }
+
+    Seen m_seen;
+    std::vector<ShownMessage> m_messages;
+    // Runs inside the event loop of Run, after start-up.
+    std::function<void(TestApp&)> m_afterStart;
+    bool m_bStarted = false;
+
+protected:
+    std::wstring MakeConfigPath() const override { return m_configPath.wstring(); }
+    std::unique_ptr<CMainFrame> CreateMainFrame() override { return std::make_unique<TestFrame>(m_seen); }
+
+private:
+    std::filesystem::path m_configPath;
+};
+
+} // namespace frametest

@@ -1,0 +1,374 @@
+#include "ui/MainFrame.h"
+
+#include "framework/WinApp.h"
+#include "framework/core/CommandIds.h"
+#include "framework/core/MessageBox.h"
+#include "recording/OrvaneDoc.h"
+
+#include <QColor>
+#include <QFont>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPalette>
+#include <QVBoxLayout>
+
+#include <cstring>
+
+namespace
+{
+const wchar_t* const kErrorCaption = L"Error";
+const wchar_t* const kAppCaption = L"Orvane";
+
+COrvaneDoc* OrvaneDocOf(CDocument* pDoc)
+{
+    return dynamic_cast<COrvaneDoc*>(pDoc);
+}
+
+// Stands in the client area until the status view exists. It consumes the device's output the
+// way the status view does, so connecting and recording work end to end.
+class CPlaceholderView : public QWidget, public CView
+{
+public:
+    CPlaceholderView(CMainFrame* pFrame, CDocument* pDoc) : QWidget(pFrame), m_pFrame(pFrame)
+    {
+        setAutoFillBackground(true);
+        QPalette colours = palette();
+        colours.setColor(QPalette::Window, QColor(192, 192, 192));
+        setPalette(colours);
+
+        m_pState = new QLabel(this);
+        QFont large = m_pState->font();
+        large.setPointSize(14);
+        large.setBold(true);
+        m_pState->setFont(large);
+        m_pLastLine = new QLabel(this);
+        m_pLastLine->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        m_pLastLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+        auto* layout = new QVBoxLayout(this);
+        layout->addStretch();
+        layout->addWidget(m_pState, 0, Qt::AlignHCenter);
+        layout->addWidget(m_pLastLine, 0, Qt::AlignHCenter);
+        layout->addStretch();
+
+        pDoc->AddView(this);
+        Refresh();
+    }
+
+    void OnInitialUpdate() override { Refresh(); }
+
+    void OnUpdate(CView*, long lHint, void*) override
+    {
+        COrvaneDoc* doc = OrvaneDocOf(GetDocument());
+        if (!doc)
+            return;
+        if (lHint == HINT_GPS_DATA)
+        {
+            // Not connected: the lines stay queued in the device.
+            if (!doc->m_bConnected)
+                return;
+            CGPSDevice& device = m_pFrame->GetDevice();
+            std::string line;
+            while (device.PopLine(line))
+            {
+                ++m_nLines;
+                if (doc->m_bRecording)
+                    doc->RecordSentence(line);
+                m_strLastLine = std::move(line);
+            }
+            device.CopySnapshot(m_gps);
+            doc->m_gps = m_gps;
+        }
+        Refresh();
+    }
+
+private:
+    void Refresh()
+    {
+        const COrvaneDoc* doc = OrvaneDocOf(GetDocument());
+        const bool connected = doc && doc->m_bConnected;
+        m_pState->setText(connected ? QStringLiteral("Connected to %1 at %2 baud, %3 sentences")
+                                          .arg(QString::fromStdWString(m_pFrame->GetPortName()))
+                                          .arg(m_pFrame->GetBaudRate())
+                                          .arg(m_nLines)
+                                    : QStringLiteral("Not connected"));
+        m_pLastLine->setText(QString::fromLatin1(m_strLastLine).trimmed());
+    }
+
+    CMainFrame* m_pFrame;
+    QLabel* m_pState = nullptr;
+    QLabel* m_pLastLine = nullptr;
+    GpsData m_gps{};
+    std::string m_strLastLine;
+    long long m_nLines = 0;
+};
+
+std::wstring SystemErrorText(int systemError)
+{
+    if (systemError == 0)
+        return {};
+    const char* text = std::strerror(systemError);
+    return std::wstring(text, text + std::strlen(text));
+}
+} // namespace
+
+QWidget* CreateMainView(CMainFrame* pFrame, CDocument* pDoc)
+{
+    return new CPlaceholderView(pFrame, pDoc);
+}
+
+CMainFrame::CMainFrame()
+{
+    // Fixed size, no maximise button: the views are laid out in fixed pixel coordinates.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    move(0, 0);
+    setFixedSize(kWidth, kHeight);
+}
+
+CMainFrame::~CMainFrame()
+{
+    // The reader thread posts to this object: it must be gone before the window is.
+    CloseDevice();
+}
+
+void CMainFrame::SetPortName(const std::wstring& portName)
+{
+    m_strPortName = portName;
+}
+
+void CMainFrame::SetBaudRate(int baudRate)
+{
+    m_nBaudRate = baudRate;
+}
+
+std::wstring CMainFrame::DevicePathOf(const std::wstring& portName)
+{
+    if (!portName.empty() && portName.front() == L'/')
+        return portName;
+    return L"/dev/" + portName;
+}
+
+std::wstring CMainFrame::DescribeOpenFailure(const std::wstring& devicePath, PortError error,
+                                             int systemError, int baudRate)
+{
+    std::wstring text = L"The serial port " + devicePath + L" could not be opened.\n\n";
+    switch (error)
+    {
+    case PortError::NotFound:
+        text += L"The port does not exist (any more). Check that the receiver is plugged in, "
+                L"or choose another port.";
+        break;
+    case PortError::Busy:
+        text += L"The port is in use by another program. Close that program, then connect "
+                L"again.";
+        break;
+    case PortError::PermissionDenied:
+        text += L"Permission to use the port is denied. On Linux, your user must be in the "
+                L"\"dialout\" group: run \"sudo usermod -aG dialout $USER\", then log out and "
+                L"in again.";
+        break;
+    case PortError::NotSerialPort:
+        text += L"It is not a serial port. Choose the receiver's port.";
+        break;
+    case PortError::Unsupported:
+        text += L"The port does not accept " + std::to_wstring(baudRate) +
+                L" baud. Choose another baud rate.";
+        break;
+    case PortError::Gone:
+        text += L"The device stopped answering. Unplug the receiver, plug it in again, then "
+                L"connect.";
+        break;
+    case PortError::None:
+    case PortError::Other:
+        text += L"The system reported an error";
+        if (const std::wstring reason = SystemErrorText(systemError); !reason.empty())
+            text += L": " + reason;
+        text += L".";
+        break;
+    }
+    return text;
+}
+
+bool CMainFrame::OnCreate()
+{
+    setWindowIcon(QIcon(QStringLiteral(":/images/app_icon_128_256.png")));
+    BuildMenuBar();
+    return true;
+}
+
+void CMainFrame::BuildMenuBar()
+{
+    QMenuBar* bar = menuBar();
+
+    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    AddCommand(file, ID_APP_EXIT, QStringLiteral("E&xit"));
+
+    QMenu* tools = bar->addMenu(QStringLiteral("Tools"));
+    AddCommand(tools, ID_HOT_START, QStringLiteral("Hot Start GPS"));
+    AddCommand(tools, ID_WARM_START, QStringLiteral("Warm Start GPS"));
+    AddCommand(tools, ID_COLD_START, QStringLiteral("Cold Start GPS"));
+    tools->addSeparator();
+    AddCommand(tools, ID_SAVE_NMEA, QStringLiteral("Save NMEA File"));
+    AddCommand(tools, ID_SAVE_KML, QStringLiteral("Save KML File"));
+
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    AddCommand(help, ID_APP_ABOUT, QStringLiteral("&About Orvane..."));
+}
+
+bool CMainFrame::OnCreateClient(CDocument* pDoc)
+{
+    QWidget* view = CreateMainView(this, pDoc);
+    if (!view)
+        return false;
+    setCentralWidget(view);
+    return true;
+}
+
+bool CMainFrame::OnCommand(unsigned id)
+{
+    switch (id)
+    {
+    case ID_HOT_START:
+        OnHotStart();
+        return true;
+    case ID_WARM_START:
+        OnWarmStart();
+        return true;
+    case ID_COLD_START:
+        OnColdStart();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CMainFrame::OnMessage(unsigned msg, std::uintptr_t, std::intptr_t)
+{
+    if (msg == WM_GPS_UPDATE)
+        OnGpsUpdate();
+    else if (msg == WM_GPS_DEVICE_LOST)
+        OnDeviceLost();
+}
+
+bool CMainFrame::OpenDevice()
+{
+    // A port left open by a receiver that went away (its message not handled yet) is
+    // replaced, with its subscriptions.
+    CloseDevice();
+
+    m_connNotify = m_device.ConnectNotification([this](int code) { OnDeviceNotify(code); });
+    m_connStopped = m_device.ConnectStoppedNotification([this] { OnDeviceStopped(); });
+
+    // OpenPort always puts /dev/ in front; a full path is opened as it is.
+    const std::wstring path = DevicePathOf(m_strPortName);
+    if (m_device.Open(path, m_nBaudRate))
+    {
+        m_strOpenPath = path;
+        return true;
+    }
+
+    m_connNotify.disconnect();
+    m_connStopped.disconnect();
+    if (m_strPortName.empty())
+    {
+        ShowMessageBox(L"No serial port is chosen. Choose the receiver's port in the setup, "
+                       L"then connect.",
+                       kErrorCaption, MbIcon::Error);
+    }
+    else
+    {
+        ShowMessageBox(DescribeOpenFailure(path, m_device.LastOpenError(),
+                                           m_device.LastOpenSystemError(), m_nBaudRate),
+                       kErrorCaption, MbIcon::Error);
+    }
+    return false;
+}
+
+void CMainFrame::CloseDevice()
+{
+    m_connNotify.disconnect();
+    m_connStopped.disconnect();
+    m_device.Close();
+}
+
+void CMainFrame::SetConnected(bool bConnected, bool bTellViews)
+{
+    COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument());
+    if (!doc)
+        return;
+    doc->m_bConnected = bConnected ? 1 : 0;
+    if (bTellViews)
+        doc->UpdateAllViews(nullptr, HINT_CONNECTION_CHANGED);
+}
+
+void CMainFrame::ConnectDevice(bool bConnect)
+{
+    if (!bConnect)
+    {
+        CloseDevice();
+        SetConnected(false, true);
+        return;
+    }
+
+    const COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument());
+    const bool bWasConnected = doc && doc->m_bConnected;
+    const bool bOpened = OpenDevice();
+    // A failed open changes nothing the views show unless a connection was replaced.
+    SetConnected(bOpened, bOpened || bWasConnected);
+}
+
+void CMainFrame::OnDeviceNotify(int)
+{
+    PostMessage(WM_GPS_UPDATE);
+}
+
+void CMainFrame::OnDeviceStopped()
+{
+    // Close joins the reader thread, which is the one running here.
+    PostMessage(WM_GPS_DEVICE_LOST);
+}
+
+void CMainFrame::OnDeviceLost()
+{
+    // A message from a port the user has closed or reopened since is stale.
+    if (!m_device.IsOpen() || !m_device.HasStoppedOnItsOwn())
+        return;
+
+    CloseDevice();
+    // A running recording goes on: the user may plug the receiver in again and reconnect.
+    SetConnected(false, true);
+    ShowMessageBox(L"The GPS receiver on " + m_strOpenPath +
+                       L" was disconnected. Plug it in again, then connect.",
+                   kAppCaption, MbIcon::Warning);
+}
+
+void CMainFrame::OnGpsUpdate()
+{
+    if (COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
+        doc->UpdateAllViews(nullptr, HINT_GPS_DATA);
+}
+
+void CMainFrame::SendRestartCommand(std::string_view command)
+{
+    // Not sent when the port is closed or its transmit ring is full; the user is not told.
+    m_device.Write(command.data(), command.size());
+}
+
+void CMainFrame::OnHotStart()
+{
+    SendRestartCommand(CGPSDevice::kHotStartCommand);
+}
+
+void CMainFrame::OnWarmStart()
+{
+    SendRestartCommand(CGPSDevice::kWarmStartCommand);
+}
+
+void CMainFrame::OnColdStart()
+{
+    SendRestartCommand(CGPSDevice::kColdStartCommand);
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "framework/FrameWnd.h"
+#include "framework/core/CommandIds.h"
+#include "gps/GPSDevice.h"
+#include "serial/PortError.h"
+
+#include <boost/signals2/connection.hpp>
+
+#include <cstdint>
+#include <string>
+
+class QWidget;
+
+// Posted from the reader thread when the port stopped because the receiver went away.
+inline constexpr unsigned WM_GPS_DEVICE_LOST = WM_USER + 0x21;
+
+// The program's one top-level window and the hub between the receiver and the views: it keeps
+// the port and baud rate the setup view chose, opens and closes the device, turns the device's
+// notifications (reader thread) into view updates (user-interface thread) and sends the
+// receiver's restart commands.
+class CMainFrame : public CFrameWnd
+{
+public:
+    static constexpr int kWidth = 1280;
+    static constexpr int kHeight = 768;
+
+    CMainFrame();
+    ~CMainFrame() override;
+
+    // Used at the next connect; an open port keeps what it was opened with.
+    void SetPortName(const std::wstring& portName);
+    void SetBaudRate(int baudRate);
+    const std::wstring& GetPortName() const { return m_strPortName; }
+    int GetBaudRate() const { return m_nBaudRate; }
+
+    CGPSDevice& GetDevice() { return m_device; }
+
+    // Connects (true) or disconnects (false), sets the document's m_bConnected and tells the
+    // views with HINT_CONNECTION_CHANGED. A port that cannot be opened leaves the document
+    // disconnected and the user is told why.
+    void ConnectDevice(bool bConnect);
+
+    // Reader thread: posts WM_GPS_UPDATE and touches nothing else.
+    void OnDeviceNotify(int);
+    // User-interface thread, once per posted WM_GPS_UPDATE: HINT_GPS_DATA to all views.
+    void OnGpsUpdate();
+
+    void OnHotStart();
+    void OnWarmStart();
+    void OnColdStart();
+
+    bool OnCommand(unsigned id) override;
+
+    // The device path a port name stands for: a name that starts with '/' is a path already
+    // (pseudo-terminals, rfcomm binds, symbolic links); otherwise the kernel name under /dev.
+    static std::wstring DevicePathOf(const std::wstring& portName);
+    // What the user is told when the port at `devicePath` could not be opened.
+    static std::wstring DescribeOpenFailure(const std::wstring& devicePath, PortError error,
+                                            int systemError, int baudRate);
+
+protected:
+    bool OnCreate() override;
+    bool OnCreateClient(CDocument* pDoc) override;
+    void OnMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) override;
+
+private:
+    void BuildMenuBar();
+    // Reader thread, once, when the port stopped on its own.
+    void OnDeviceStopped();
+    // User-interface thread: the receiver went away while connected.
+    void OnDeviceLost();
+    bool OpenDevice();
+    void CloseDevice();
+    void SetConnected(bool bConnected, bool bTellViews);
+    void SendRestartCommand(std::string_view command);
+
+    std::wstring m_strPortName;
+    int m_nBaudRate = 9600;
+    CGPSDevice m_device;
+    // The path the open port was opened with, for the message when it goes away.
+    std::wstring m_strOpenPath;
+    // Dropped before the device closes; scoped so that a frame going away drops them too.
+    boost::signals2::scoped_connection m_connNotify;
+    boost::signals2::scoped_connection m_connStopped;
+};
+
+// The view that fills the client area; the one place that decides which view that is.
+QWidget* CreateMainView(CMainFrame* pFrame, CDocument* pDoc);
