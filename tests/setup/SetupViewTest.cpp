@@ -1,0 +1,763 @@
+// The setup form on real widgets, offscreen: the real application object, document and main
+// frame, the form inside a tab control of the status view's size, ports from a fake source and
+// a folder picker that answers without a dialog.
+
+#include "app/OrvaneApp.h"
+#include "recording/OrvaneDoc.h"
+#include "ui/ImageButton.h"
+#include "ui/MainFrame.h"
+#include "ui/SetupView.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace
+{
+// The status view's tab control: 400 pixels wide, from y 478 to the bottom of a 1280 x 768
+// window under its menu bar, tabs along the bottom.
+constexpr int kTabWidth = 400;
+constexpr int kTabHeight = 268;
+
+AppSettings Settings(const std::wstring& port, const std::wstring& baud, const std::wstring& folder)
+{
+    AppSettings settings;
+    settings.port = port;
+    settings.baudRate = baud;
+    settings.saveFolder = folder;
+    return settings;
+}
+
+// Restores an environment variable when the test ends.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char* name, const QByteArray& value)
+        : m_name(name), m_bHad(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+    {
+        qputenv(name, value);
+    }
+    ~ScopedEnv()
+    {
+        if (m_bHad)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    bool m_bHad;
+    QByteArray m_old;
+};
+
+QStringList FilesUnder(const QString& root)
+{
+    QStringList files;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    files.sort();
+    return files;
+}
+} // namespace
+
+class SetupViewTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_home.isValid());
+        // The documents folder comes from the home folder when no user-dirs file says otherwise.
+        m_envHome = std::make_unique<ScopedEnv>("HOME", QFile::encodeName(m_home.path()));
+        m_envConfig = std::make_unique<ScopedEnv>("XDG_CONFIG_HOME", QFile::encodeName(m_home.path() + "/config"));
+        m_app.m_strConfigPath = (m_home.path() + "/Orvane.xml").toStdWString();
+        Build();
+    }
+
+    void TearDown() override { Destroy(); }
+
+    // A fresh document, frame and form, for tables that start the program once per row.
+    void Build()
+    {
+        m_pDoc = std::make_unique<COrvaneDoc>();
+        m_pFrame = std::make_unique<CMainFrame>();
+        m_app.m_pMainWnd = m_pFrame.get();
+        m_pFrame->SetPortName(L"(untouched)");
+
+        m_pTabs = std::make_unique<QTabWidget>();
+        m_pTabs->setTabPosition(QTabWidget::South);
+        m_pTabs->setFixedSize(kTabWidth, kTabHeight);
+        m_pView = new CSetupView(m_pTabs.get());
+        m_pTabs->addTab(m_pView, QStringLiteral("Setup"));
+        m_pTabs->addTab(new QWidget, QStringLiteral("Terminal"));
+
+        m_pView->SetPortSource({[this](const PortNameSink& sink) {
+                                    for (const std::wstring& name : m_ports)
+                                        sink(name);
+                                },
+                                [this](std::wstring& out) {
+                                    if (!m_receiver)
+                                        return false;
+                                    out = *m_receiver;
+                                    return true;
+                                }});
+        m_pView->SetFolderPicker([this](QWidget* pOwner) {
+            m_pPickerOwner = pOwner;
+            ++m_nPickerCalls;
+            return m_picked;
+        });
+        m_pDoc->AddView(m_pView);
+    }
+
+    void Destroy()
+    {
+        m_pTabs.reset();
+        m_app.m_pMainWnd = nullptr;
+        m_pFrame.reset();
+        m_pDoc.reset();
+    }
+
+    void Rebuild()
+    {
+        Destroy();
+        Build();
+    }
+
+    // Start-up as the application runs it: settings loaded, then the views' first update.
+    void Start(const AppSettings& settings)
+    {
+        m_app.m_settings = settings;
+        m_pDoc->SendInitialUpdate();
+    }
+
+    void ShowActive()
+    {
+        m_pTabs->show();
+        m_pTabs->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(m_pTabs.get()));
+    }
+
+    QStringList PortEntries() const
+    {
+        QStringList entries;
+        for (int i = 0; i < m_pView->m_cbPort->count(); ++i)
+            entries << m_pView->m_cbPort->itemText(i);
+        return entries;
+    }
+
+    QString SelectedPort() const { return m_pView->SelectedPortName(); }
+    QString FolderField() const { return m_pView->m_editFolder->text(); }
+    QLineEdit* PortField() const { return m_pView->m_cbPort->lineEdit(); }
+
+    QTemporaryDir m_home;
+    std::unique_ptr<ScopedEnv> m_envHome;
+    std::unique_ptr<ScopedEnv> m_envConfig;
+
+    COrvaneApp m_app;
+    std::unique_ptr<COrvaneDoc> m_pDoc;
+    std::unique_ptr<CMainFrame> m_pFrame;
+    std::unique_ptr<QTabWidget> m_pTabs;
+    CSetupView* m_pView = nullptr;
+
+    std::vector<std::wstring> m_ports;
+    // Nothing: the device list cannot be read at all.
+    std::optional<std::wstring> m_receiver = std::wstring();
+    std::optional<QString> m_picked;
+    QWidget* m_pPickerOwner = nullptr;
+    int m_nPickerCalls = 0;
+};
+
+// ---- Start-up --------------------------------------------------------------------------------
+
+TEST_F(SetupViewTest, FirstRunShowsTheDocumentsFolderAndTheDefaultRate)
+{
+    m_ports = {L"ttyUSB0", L"ttyS0"};
+    Start(AppSettings{});
+
+    const QString documents = QDir::toNativeSeparators(m_home.path() + "/Documents");
+    EXPECT_EQ(FolderField(), documents);
+    EXPECT_EQ(m_pView->m_strFolder, documents.toStdWString());
+    EXPECT_EQ(m_pDoc->m_strSaveFolder, documents.toStdWString());
+    EXPECT_EQ(m_pView->m_cbBaud->currentText(), "4800");
+    EXPECT_EQ(m_pView->m_nBaudIndex, 2);
+    EXPECT_EQ(m_pFrame->GetBaudRate(), 4800);
+    // No receiver and an empty settings port: the first entry is shown and handed on.
+    EXPECT_EQ(SelectedPort(), "ttyS0");
+    EXPECT_EQ(m_pFrame->GetPortName(), L"ttyS0");
+    // Start-up only reads the settings.
+    EXPECT_EQ(m_app.m_settings.port, L"");
+    EXPECT_EQ(m_app.m_settings.saveFolder, L"");
+}
+
+TEST_F(SetupViewTest, ConstructionStateBeforeTheFirstShowing)
+{
+    EXPECT_EQ(m_pView->m_nBaudIndex, 3);
+    EXPECT_TRUE(m_pView->m_strFolder.empty());
+    const QStringList expected = {"1200", "2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200"};
+    QStringList rates;
+    for (int i = 0; i < m_pView->m_cbBaud->count(); ++i)
+        rates << m_pView->m_cbBaud->itemText(i);
+    EXPECT_EQ(rates, expected);
+    EXPECT_EQ(m_pView->m_lblPort->text(), "ComPort:");
+}
+
+TEST_F(SetupViewTest, SettingsFolderWinsOverTheDocumentsFolder)
+{
+    m_ports = {L"ttyUSB0"};
+    Start(Settings(L"ttyUSB0", L"9600", L"/srv/tracks & logs"));
+    EXPECT_EQ(FolderField(), "/srv/tracks & logs");
+    EXPECT_EQ(m_pDoc->m_strSaveFolder, L"/srv/tracks & logs");
+    // The start of a long path shows, not its end.
+    EXPECT_EQ(m_pView->m_editFolder->cursorPosition(), 0);
+}
+
+TEST_F(SetupViewTest, PortListIsSortedAlphabetically)
+{
+    m_ports = {L"COM2", L"ttyS2", L"COM10", L"ttyS10", L"ttyACM0", L"COM1", L"rfcomm0"};
+    Start(AppSettings{});
+    EXPECT_EQ(PortEntries(), QStringList({"COM1", "COM10", "COM2", "rfcomm0", "ttyACM0", "ttyS10", "ttyS2"}));
+}
+
+struct PortPrefixRow
+{
+    const char* what;
+    std::wstring settingsPort;
+    std::vector<std::wstring> ports;
+    std::wstring receiver;
+    QString selected;
+};
+
+TEST_F(SetupViewTest, SettingsPortSelectsTheFirstEntryItPrefixes)
+{
+    const PortPrefixRow rows[] = {
+        {"COM1 prefixes COM10 before COM2", L"COM1", {L"COM2", L"COM10"}, L"", "COM10"},
+        {"the platform's names the same way", L"ttyUSB1", {L"ttyUSB2", L"ttyUSB10"}, L"", "ttyUSB10"},
+        {"letter case ignored", L"com2", {L"COM10", L"COM2"}, L"", "COM2"},
+        {"whole name", L"ttyACM0", {L"ttyUSB0", L"ttyACM0", L"ttyS0"}, L"", "ttyACM0"},
+        {"settings win over the receiver", L"ttyS0", {L"ttyUSB0", L"ttyS0"}, L"ttyUSB0", "ttyS0"},
+        {"no match keeps the first entry", L"ttyACM3", {L"ttyUSB0", L"ttyS0"}, L"", "ttyS0"},
+        {"no match keeps the receiver", L"ttyACM3", {L"ttyUSB0", L"ttyS0"}, L"ttyUSB0", "ttyUSB0"},
+        {"empty port keeps the receiver", L"", {L"ttyUSB0", L"ttyS0"}, L"ttyUSB0", "ttyUSB0"},
+        {"longer than every entry", L"ttyUSB00", {L"ttyUSB0"}, L"", "ttyUSB0"},
+    };
+    for (const PortPrefixRow& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        Rebuild();
+        m_ports = row.ports;
+        m_receiver = row.receiver;
+        Start(Settings(row.settingsPort, L"4800", L""));
+        EXPECT_EQ(SelectedPort(), row.selected);
+        // Applied whether or not the settings matched.
+        EXPECT_EQ(QString::fromStdWString(m_pFrame->GetPortName()), row.selected);
+    }
+}
+
+struct BaudRow
+{
+    std::wstring settingsRate;
+    QString selected;
+    int rate;
+};
+
+TEST_F(SetupViewTest, SettingsRateSelectsTheFirstEntryItPrefixes)
+{
+    const BaudRow rows[] = {
+        {L"1234", "9600", 9600},   {L"", "9600", 9600},         {L"abc", "9600", 9600},
+        {L"1200", "1200", 1200},   {L"4800", "4800", 4800},     {L"14400", "14400", 14400},
+        {L"115200", "115200", 115200}, {L"1", "1200", 1200},    {L"57", "57600", 57600},
+        {L"96000", "9600", 9600},
+    };
+    for (const BaudRow& row : rows)
+    {
+        SCOPED_TRACE(QString::fromStdWString(row.settingsRate).toStdString());
+        Rebuild();
+        m_pFrame->SetBaudRate(0);
+        Start(Settings(L"", row.settingsRate, L""));
+        EXPECT_EQ(m_pView->m_cbBaud->currentText(), row.selected);
+        EXPECT_EQ(m_pFrame->GetBaudRate(), row.rate);
+    }
+}
+
+// ---- Rescanning ------------------------------------------------------------------------------
+
+TEST_F(SetupViewTest, RescanSelectsAndAppliesTheReceiversPort)
+{
+    m_ports = {L"ttyS0"};
+    Start(AppSettings{});
+    m_pFrame->SetPortName(L"(before)");
+
+    m_ports = {L"ttyUSB1", L"ttyS0", L"ttyUSB0"};
+    m_receiver = L"TTYUSB1";
+    QTest::mouseClick(m_pView->m_btnScan, Qt::LeftButton);
+
+    EXPECT_EQ(PortEntries(), QStringList({"ttyS0", "ttyUSB0", "ttyUSB1"}));
+    EXPECT_EQ(SelectedPort(), "ttyUSB1");
+    EXPECT_EQ(m_pFrame->GetPortName(), L"ttyUSB1");
+}
+
+TEST_F(SetupViewTest, RescanWithoutTheReceiverSelectsTheFirstEntryAndAppliesNothing)
+{
+    struct Row
+    {
+        const char* what;
+        std::optional<std::wstring> receiver;
+    };
+    const Row rows[] = {
+        {"no receiver", std::wstring()},
+        {"receiver's port not listed", std::wstring(L"ttyUSB7")},
+        {"prefix is not enough", std::wstring(L"ttyUSB")},
+        {"device list unreadable", std::nullopt},
+    };
+    m_ports = {L"ttyUSB3"};
+    Start(AppSettings{});
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        m_pFrame->SetPortName(L"(before)");
+        m_ports = {L"ttyUSB0", L"ttyACM0"};
+        m_receiver = row.receiver;
+        m_pView->RescanPorts();
+        EXPECT_EQ(PortEntries(), QStringList({"ttyACM0", "ttyUSB0"}));
+        EXPECT_EQ(SelectedPort(), "ttyACM0");
+        EXPECT_EQ(m_pFrame->GetPortName(), L"(before)");
+    }
+}
+
+TEST_F(SetupViewTest, ReceiverFoundAtStartUpIsPreselectedAndApplied)
+{
+    m_ports = {L"ttyS0", L"ttyUSB0", L"ttyUSB1"};
+    m_receiver = L"ttyUSB1";
+    Start(Settings(L"", L"4800", L""));
+    EXPECT_EQ(SelectedPort(), "ttyUSB1");
+    EXPECT_EQ(m_pFrame->GetPortName(), L"ttyUSB1");
+}
+
+TEST_F(SetupViewTest, PickingAPortHandsItToTheFrame)
+{
+    m_ports = {L"ttyS0", L"ttyUSB0", L"ttyUSB1"};
+    Start(AppSettings{});
+    m_pView->m_cbPort->setCurrentIndex(2);
+    emit m_pView->m_cbPort->activated(2);
+    EXPECT_EQ(m_pFrame->GetPortName(), L"ttyUSB1");
+}
+
+TEST_F(SetupViewTest, PickingARateByKeyboardHandsItToTheFrame)
+{
+    Start(Settings(L"", L"4800", L""));
+    QTest::keyClick(m_pView->m_cbBaud, Qt::Key_Down);
+    EXPECT_EQ(m_pView->m_cbBaud->currentText(), "9600");
+    EXPECT_EQ(m_pView->m_nBaudIndex, 3);
+    EXPECT_EQ(m_pFrame->GetBaudRate(), 9600);
+    QTest::keyClick(m_pView->m_cbBaud, Qt::Key_End);
+    EXPECT_EQ(m_pFrame->GetBaudRate(), 115200);
+}
+
+// ---- No ports --------------------------------------------------------------------------------
+
+TEST_F(SetupViewTest, NoPortsPassesAndSavesAnEmptyName)
+{
+    m_ports = {};
+    Start(Settings(L"ttyUSB0", L"4800", L"/data"));
+    EXPECT_EQ(m_pView->m_cbPort->count(), 0);
+    EXPECT_EQ(m_pFrame->GetPortName(), L"");
+
+    m_pFrame->SetPortName(L"(before)");
+    QTest::mouseClick(m_pView->m_btnScan, Qt::LeftButton);
+    EXPECT_EQ(m_pFrame->GetPortName(), L"(before)");
+
+    QTest::mouseClick(m_pView->m_btnSave, Qt::LeftButton);
+    EXPECT_EQ(m_app.m_settings.port, L"");
+    EXPECT_EQ(m_app.m_settings.baudRate, L"4800");
+    EXPECT_EQ(m_app.m_settings.saveFolder, L"/data");
+}
+
+// ---- Locking ---------------------------------------------------------------------------------
+
+TEST_F(SetupViewTest, PortAndRateAreLockedWhileConnected)
+{
+    m_ports = {L"ttyUSB0"};
+    Start(AppSettings{});
+
+    m_pDoc->m_bConnected = 1;
+    m_pDoc->UpdateAllViews(nullptr, HINT_CONNECTION_CHANGED);
+    EXPECT_FALSE(m_pView->m_cbPort->isEnabled());
+    EXPECT_FALSE(m_pView->m_cbBaud->isEnabled());
+    EXPECT_FALSE(m_pView->m_btnScan->isEnabled());
+    EXPECT_TRUE(m_pView->m_btnSave->isEnabled());
+    EXPECT_TRUE(m_pView->m_btnChoose->isEnabled());
+    EXPECT_TRUE(m_pView->m_editFolder->isEnabled());
+
+    // A locked rescan button does nothing.
+    m_ports = {L"ttyACM0"};
+    QTest::mouseClick(m_pView->m_btnScan, Qt::LeftButton);
+    EXPECT_EQ(PortEntries(), QStringList({"ttyUSB0"}));
+
+    m_pDoc->m_bConnected = 0;
+    m_pDoc->UpdateAllViews(nullptr, HINT_CONNECTION_CHANGED);
+    EXPECT_TRUE(m_pView->m_cbPort->isEnabled());
+    EXPECT_TRUE(m_pView->m_cbBaud->isEnabled());
+    EXPECT_TRUE(m_pView->m_btnScan->isEnabled());
+}
+
+TEST_F(SetupViewTest, ChooseIsLockedWhileRecordingButTheFolderFieldIsNot)
+{
+    Start(AppSettings{});
+    m_picked = QStringLiteral("/somewhere/else");
+
+    m_pDoc->m_bRecording = 1;
+    m_pDoc->UpdateAllViews(nullptr, HINT_RECORDING_CHANGED);
+    EXPECT_FALSE(m_pView->m_btnChoose->isEnabled());
+    EXPECT_TRUE(m_pView->m_cbPort->isEnabled());
+    EXPECT_TRUE(m_pView->m_btnScan->isEnabled());
+    QTest::mouseClick(m_pView->m_btnChoose, Qt::LeftButton);
+    EXPECT_EQ(m_nPickerCalls, 0);
+
+    // Typing in the field still reaches the document at once, for the next recording.
+    m_pView->m_editFolder->clear();
+    QTest::keyClicks(m_pView->m_editFolder, "/next");
+    EXPECT_EQ(m_pDoc->m_strSaveFolder, L"/next");
+
+    m_pDoc->m_bRecording = 0;
+    m_pDoc->UpdateAllViews(nullptr, HINT_RECORDING_CHANGED);
+    EXPECT_TRUE(m_pView->m_btnChoose->isEnabled());
+}
+
+TEST_F(SetupViewTest, OtherHintsChangeNothing)
+{
+    Start(AppSettings{});
+    m_pDoc->m_bConnected = 1;
+    m_pDoc->m_bRecording = 1;
+    m_pDoc->UpdateAllViews(nullptr, HINT_GPS_DATA);
+    m_pDoc->UpdateAllViews(nullptr, 0);
+    EXPECT_TRUE(m_pView->m_cbPort->isEnabled());
+    EXPECT_TRUE(m_pView->m_btnChoose->isEnabled());
+}
+
+TEST_F(SetupViewTest, HintsFromADocumentOfAnotherKindAreIgnored)
+{
+    Start(AppSettings{});
+    CDocument other;
+    other.AddView(m_pView);
+    other.UpdateAllViews(nullptr, HINT_CONNECTION_CHANGED);
+    EXPECT_TRUE(m_pView->m_cbPort->isEnabled());
+    // Folder choices are not passed on either.
+    m_pDoc->m_strSaveFolder = L"/kept";
+    m_pView->m_editFolder->setText(QStringLiteral("/typed"));
+    EXPECT_EQ(m_pDoc->m_strSaveFolder, L"/kept");
+    other.RemoveView(m_pView);
+}
+
+// ---- Folder and Save -------------------------------------------------------------------------
+
+TEST_F(SetupViewTest, ChoosingAFolderWithoutSaveChangesTheDocumentOnly)
+{
+    Start(Settings(L"", L"4800", L"/old"));
+    m_picked = QStringLiteral("/media/card/tracks");
+    QTest::mouseClick(m_pView->m_btnChoose, Qt::LeftButton);
+
+    EXPECT_EQ(m_nPickerCalls, 1);
+    EXPECT_EQ(m_pPickerOwner, m_pFrame.get());
+    EXPECT_EQ(FolderField(), "/media/card/tracks");
+    EXPECT_EQ(m_pView->m_strFolder, L"/media/card/tracks");
+    EXPECT_EQ(m_pDoc->m_strSaveFolder, L"/media/card/tracks");
+    EXPECT_EQ(m_app.m_settings.saveFolder, L"/old");
+}
+
+TEST_F(SetupViewTest, CancellingTheFolderPickerChangesNothing)
+{
+    Start(Settings(L"", L"4800", L"/old"));
+    m_picked = std::nullopt;
+    QTest::mouseClick(m_pView->m_btnChoose, Qt::LeftButton);
+    EXPECT_EQ(m_nPickerCalls, 1);
+    EXPECT_EQ(FolderField(), "/old");
+    EXPECT_EQ(m_pDoc->m_strSaveFolder, L"/old");
+}
+
+TEST_F(SetupViewTest, SaveStoresWhatTheControlsShowAndWritesNothing)
+{
+    m_ports = {L"ttyUSB0", L"ttyS0"};
+    Start(Settings(L"ttyUSB0", L"4800", L"/old"));
+    const QStringList filesBefore = FilesUnder(m_home.path());
+
+    QTest::keyClick(m_pView->m_cbBaud, Qt::Key_Down);
+    m_picked = QStringLiteral("/new/folder");
+    QTest::mouseClick(m_pView->m_btnChoose, Qt::LeftButton);
+    QTest::mouseClick(m_pView->m_btnSave, Qt::LeftButton);
+
+    EXPECT_EQ(m_app.m_settings.port, L"ttyUSB0");
+    EXPECT_EQ(m_app.m_settings.baudRate, L"9600");
+    EXPECT_EQ(m_app.m_settings.saveFolder, L"/new/folder");
+    EXPECT_EQ(FilesUnder(m_home.path()), filesBefore);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdWString(m_app.m_strConfigPath)));
+}
+
+TEST_F(SetupViewTest, SaveAfterAFruitlessRescanStoresTheShownPortNotTheFramesPort)
+{
+    m_ports = {L"ttyUSB0", L"ttyS0"};
+    m_receiver = L"ttyUSB0";
+    Start(AppSettings{});
+    ASSERT_EQ(m_pFrame->GetPortName(), L"ttyUSB0");
+
+    m_receiver = L"";
+    QTest::mouseClick(m_pView->m_btnScan, Qt::LeftButton);
+    QTest::mouseClick(m_pView->m_btnSave, Qt::LeftButton);
+
+    EXPECT_EQ(m_pFrame->GetPortName(), L"ttyUSB0");
+    EXPECT_EQ(m_app.m_settings.port, L"ttyS0");
+    EXPECT_EQ(m_app.m_settings.baudRate, L"4800");
+}
+
+// ---- Device paths ----------------------------------------------------------------------------
+
+TEST_F(SetupViewTest, TypedDevicePathIsPassedOnWithEnterAndSaved)
+{
+    m_ports = {L"ttyUSB0", L"ttyS0"};
+    Start(AppSettings{});
+    ASSERT_TRUE(m_pView->m_cbPort->isEditable());
+
+    PortField()->selectAll();
+    QTest::keyClicks(PortField(), "/dev/pts/3");
+    QTest::keyClick(PortField(), Qt::Key_Return);
+
+    EXPECT_EQ(m_pFrame->GetPortName(), L"/dev/pts/3");
+    EXPECT_EQ(SelectedPort(), "/dev/pts/3");
+    EXPECT_EQ(PortEntries(), QStringList({"/dev/pts/3", "ttyS0", "ttyUSB0"}));
+
+    QTest::mouseClick(m_pView->m_btnSave, Qt::LeftButton);
+    EXPECT_EQ(m_app.m_settings.port, L"/dev/pts/3");
+}
+
+TEST_F(SetupViewTest, TypedDevicePathIsTakenWhenTheFieldIsLeft)
+{
+    m_ports = {L"ttyUSB0"};
+    Start(AppSettings{});
+    ShowActive();
+
+    PortField()->setFocus(Qt::MouseFocusReason);
+    PortField()->selectAll();
+    QTest::keyClicks(PortField(), "/tmp/gps");
+    // Clicking Save takes the focus from the field first.
+    QTest::mouseClick(m_pView->m_btnSave, Qt::LeftButton);
+
+    EXPECT_EQ(m_pFrame->GetPortName(), L"/tmp/gps");
+    EXPECT_EQ(m_app.m_settings.port, L"/tmp/gps");
+}
+
+TEST_F(SetupViewTest, TypedEntryNameSelectsThatEntryAndAnythingElseIsDropped)
+{
+    m_ports = {L"ttyUSB0", L"ttyS0"};
+    Start(AppSettings{});
+
+    PortField()->selectAll();
+    QTest::keyClicks(PortField(), "ttyusb0");
+    QTest::keyClick(PortField(), Qt::Key_Return);
+    EXPECT_EQ(SelectedPort(), "ttyUSB0");
+    EXPECT_EQ(m_pFrame->GetPortName(), L"ttyUSB0");
+
+    PortField()->selectAll();
+    QTest::keyClicks(PortField(), "nonsense");
+    QTest::keyClick(PortField(), Qt::Key_Return);
+    EXPECT_EQ(PortField()->text(), "ttyUSB0");
+    EXPECT_EQ(m_pFrame->GetPortName(), L"ttyUSB0");
+    EXPECT_EQ(PortEntries(), QStringList({"ttyS0", "ttyUSB0"}));
+}
+
+TEST_F(SetupViewTest, SettingsPortThatIsAPathIsShownAtStartUp)
+{
+    struct Row
+    {
+        const char* what;
+        std::vector<std::wstring> ports;
+        QStringList entries;
+    };
+    const Row rows[] = {
+        {"added to the list", {L"ttyUSB0", L"ttyS0"}, {"/dev/rfcomm0", "ttyS0", "ttyUSB0"}},
+        {"added to an empty list", {}, {"/dev/rfcomm0"}},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        Rebuild();
+        m_ports = row.ports;
+        m_receiver = L"ttyUSB0";
+        Start(Settings(L"/dev/rfcomm0", L"4800", L""));
+        EXPECT_EQ(PortEntries(), row.entries);
+        EXPECT_EQ(SelectedPort(), "/dev/rfcomm0");
+        EXPECT_EQ(PortField()->text(), "/dev/rfcomm0");
+        EXPECT_EQ(m_pFrame->GetPortName(), L"/dev/rfcomm0");
+    }
+}
+
+// ---- Without a main window or application ----------------------------------------------------
+
+TEST_F(SetupViewTest, WithoutAMainWindowNothingIsPassedOnButTheFolderIs)
+{
+    m_app.m_pMainWnd = nullptr;
+    m_ports = {L"ttyUSB0"};
+    m_receiver = L"ttyUSB0";
+    Start(Settings(L"ttyUSB0", L"115200", L"/data"));
+    EXPECT_EQ(m_pFrame->GetPortName(), L"(untouched)");
+    EXPECT_EQ(m_pFrame->GetBaudRate(), 9600);
+    EXPECT_EQ(m_pDoc->m_strSaveFolder, L"/data");
+    EXPECT_EQ(m_pView->m_cbBaud->currentText(), "115200");
+}
+
+TEST(SetupViewAlone, WorksWithoutAnApplicationObject)
+{
+    ASSERT_EQ(AfxGetApp(), nullptr);
+    COrvaneDoc doc;
+    CSetupView view;
+    view.SetPortSource({[](const PortNameSink& sink) { sink(L"ttyUSB0"); }, [](std::wstring&) { return false; }});
+    doc.AddView(&view);
+    view.OnInitialUpdate();
+    EXPECT_EQ(view.SelectedPortName(), "ttyUSB0");
+    EXPECT_EQ(view.m_cbBaud->currentText(), "4800");
+    view.OnSave();
+    view.m_cbBaud->setCurrentIndex(5);
+    view.ApplyBaudSelection();
+    EXPECT_EQ(view.m_nBaudIndex, 5);
+}
+
+// ---- The form on screen ----------------------------------------------------------------------
+
+TEST_F(SetupViewTest, FormFitsTheTabPageWithImageButtonsOfTheirPixelSizes)
+{
+    m_ports = {L"ttyUSB0"};
+    Start(AppSettings{});
+    ShowActive();
+
+    const QRect page = m_pView->rect();
+    ASSERT_GE(page.width(), 390);
+    ASSERT_GE(page.height(), 200);
+    EXPECT_EQ(m_pView->m_btnScan->size(), QSize(141, 28));
+    EXPECT_EQ(m_pView->m_btnChoose->size(), QSize(96, 28));
+    EXPECT_EQ(m_pView->m_btnSave->size(), QSize(96, 28));
+    for (CImageButton* button : {m_pView->m_btnScan, m_pView->m_btnChoose, m_pView->m_btnSave})
+    {
+        EXPECT_TRUE(button->text().isEmpty());
+        EXPECT_FALSE(button->NormalImage().isNull());
+        EXPECT_FALSE(button->HotImage().isNull());
+    }
+    EXPECT_EQ(m_pView->m_btnScan->accessibleName(), "Scan Com Port");
+
+    // Nothing cut off, nothing overlapping.
+    const QList<QWidget*> children = m_pView->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(children.size(), 9);
+    for (QWidget* child : children)
+    {
+        SCOPED_TRACE(child->objectName().toStdString() + " " + child->property("text").toString().toStdString());
+        EXPECT_TRUE(page.contains(child->geometry()));
+        for (QWidget* other : children)
+        {
+            if (other != child)
+            {
+                EXPECT_FALSE(child->geometry().intersects(other->geometry()));
+            }
+        }
+    }
+
+    // Each row shares one centre line: label, field and the button's image.
+    auto centre = [](const QWidget* w) { return w->geometry().center().y(); };
+    EXPECT_EQ(centre(m_pView->m_lblPort), centre(m_pView->m_cbPort));
+    EXPECT_EQ(centre(m_pView->m_cbPort), centre(m_pView->m_btnScan));
+    EXPECT_EQ(centre(m_pView->m_cbBaud), centre(m_pView->m_btnSave));
+    EXPECT_EQ(centre(m_pView->m_editFolder), centre(m_pView->m_btnChoose));
+    // Columns: fields start together, Scan and Save start together, Choose ends with Scan.
+    EXPECT_EQ(m_pView->m_cbPort->x(), m_pView->m_cbBaud->x());
+    EXPECT_EQ(m_pView->m_cbPort->x(), m_pView->m_editFolder->x());
+    EXPECT_EQ(m_pView->m_btnScan->x(), m_pView->m_btnSave->x());
+    EXPECT_EQ(m_pView->m_btnScan->geometry().right(), m_pView->m_btnChoose->geometry().right());
+}
+
+TEST_F(SetupViewTest, PaintsWhiteWithBlackRightAlignedLabelsAndTheButtonImages)
+{
+    m_ports = {L"ttyUSB0", L"ttyS0"};
+    Start(Settings(L"ttyUSB0", L"4800", L"/home/user/Documents"));
+    ShowActive();
+
+    const QImage shot = m_pView->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QString dir = qEnvironmentVariable("ORVANE_SCREENSHOT_DIR");
+    if (!dir.isEmpty())
+        m_pTabs->grab().save(dir + "/setup_view.png");
+
+    EXPECT_EQ(shot.pixelColor(0, 0), QColor(Qt::white));
+    EXPECT_EQ(shot.pixelColor(shot.width() - 1, shot.height() - 1), QColor(Qt::white));
+    EXPECT_EQ(shot.pixelColor(shot.width() / 2, shot.height() - 20), QColor(Qt::white));
+
+    // The labels' text ends at the same column, against the fields.
+    std::vector<int> textRight;
+    for (const QLabel* label : m_pView->findChildren<QLabel*>())
+    {
+        SCOPED_TRACE(label->text().toStdString());
+        const QRect r = label->geometry();
+        int left = shot.width();
+        int right = -1;
+        int darkest = 255;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+            {
+                const int grey = qGray(shot.pixel(x, y));
+                darkest = std::min(darkest, grey);
+                if (grey < 128)
+                {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+            }
+        EXPECT_LT(darkest, 60);
+        EXPECT_EQ(shot.pixelColor(r.topLeft()), QColor(Qt::white));
+        EXPECT_GE(right, r.right() - 3);
+        // Not clipped on the left: whole text inside the label, a margin before it.
+        EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), r.width() - 4);
+        EXPECT_GE(left, r.left() + 4);
+        textRight.push_back(right);
+    }
+    ASSERT_EQ(textRight.size(), 3u);
+    EXPECT_LE(std::abs(textRight[0] - textRight[1]), 1);
+    EXPECT_LE(std::abs(textRight[0] - textRight[2]), 1);
+
+    // The buttons' normal images, unscaled, centred in their 28-pixel height.
+    for (CImageButton* button : {m_pView->m_btnScan, m_pView->m_btnChoose, m_pView->m_btnSave})
+    {
+        const QImage image = button->NormalImage().toImage().convertToFormat(QImage::Format_RGB32);
+        EXPECT_EQ(shot.copy(QRect(button->pos() + QPoint(0, 2), image.size())), image);
+    }
+}
+
+TEST_F(SetupViewTest, PointerOverAButtonShowsItsHighlightedImage)
+{
+    Start(AppSettings{});
+    ShowActive();
+
+    for (CImageButton* button : {m_pView->m_btnScan, m_pView->m_btnChoose, m_pView->m_btnSave})
+    {
+        QTest::mouseMove(button, QPoint(button->width() / 2, button->height() / 2));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return button->IsHighlighted(); }, 2000));
+        const QImage hot = button->HotImage().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage shot = m_pView->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        EXPECT_EQ(shot.copy(QRect(button->pos() + QPoint(0, 2), hot.size())), hot);
+        const QString dir = qEnvironmentVariable("ORVANE_SCREENSHOT_DIR");
+        if (!dir.isEmpty() && button == m_pView->m_btnScan)
+            m_pTabs->grab().save(dir + "/setup_view_hover.png");
+    }
+    QTest::mouseMove(m_pView, QPoint(5, 200));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !m_pView->m_btnSave->IsHighlighted(); }, 2000));
+}

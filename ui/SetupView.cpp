@@ -1,0 +1,405 @@
+#include "ui/SetupView.h"
+
+#include "app/OrvaneApp.h"
+#include "framework/WinApp.h"
+#include "recording/OrvaneDoc.h"
+#include "ui/ImageButton.h"
+#include "ui/MainFrame.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
+#include <QStandardPaths>
+
+namespace
+{
+// The form is laid out in pixels from its dialog template (247 x 94 units of an 8-point dialog
+// font), fitted to the 396-pixel page of the 400-pixel tab control: the image buttons keep
+// their pixel sizes, so the columns move in rather than scale, with 8 pixels of margin either
+// side. Each row is centred on one line; fields and the buttons' images are 24 pixels high,
+// the buttons 28. The font has a pixel size for the same reason the layout has: a desktop
+// with larger fonts must not push the labels out of their column.
+constexpr int kFontPixels = 12;
+constexpr int kLabelRight = 96;
+constexpr int kFieldLeft = 102;
+constexpr int kComboWidth = 137;
+constexpr int kButtonLeft = 247;
+constexpr int kRowPort = 24;
+constexpr int kRowBaud = 60;
+constexpr int kRowFolder = 107;
+constexpr int kFieldHeight = 24;
+constexpr int kButtonHeight = 28;
+constexpr int kScanWidth = 141;
+constexpr int kSmallButtonWidth = 96;
+// Choose ends where Scan Com Port ends; the folder field fills the room before it.
+constexpr int kChooseLeft = kButtonLeft + kScanWidth - kSmallButtonWidth;
+constexpr int kFolderWidth = kChooseLeft - 8 - kFieldLeft;
+
+// Before the first showing the buttons stand at the template's own size, 60 x 15 and
+// 44 x 15 units.
+constexpr int kTemplateScanWidth = 105;
+constexpr int kTemplateSmallWidth = 77;
+constexpr int kTemplateButtonHeight = 24;
+
+constexpr const char* kBaudTexts[] = {"1200", "2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200"};
+static_assert(std::size(kBaudTexts) == std::size(CSetupView::kBaudRates));
+
+QRect RowRect(int left, int width, int row, int height)
+{
+    return QRect(left, row - height / 2, width, height);
+}
+
+QLabel* MakeLabel(QWidget* pParent, const QString& text, int row)
+{
+    auto* pLabel = new QLabel(text, pParent);
+    pLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Black on the form's white whatever the desktop's colours; no fill of its own.
+    QPalette palette = pLabel->palette();
+    palette.setColor(QPalette::WindowText, Qt::black);
+    pLabel->setPalette(palette);
+    pLabel->setAutoFillBackground(false);
+    pLabel->setGeometry(RowRect(0, kLabelRight, row, kFieldHeight));
+    return pLabel;
+}
+
+CImageButton* MakeButton(QWidget* pParent, const QString& caption, const QRect& rect)
+{
+    auto* pButton = new CImageButton(pParent);
+    pButton->setText(caption);
+    pButton->setAccessibleName(caption);
+    pButton->setGeometry(rect);
+    return pButton;
+}
+
+std::optional<QString> PickFolderWithDialog(QWidget* pOwner)
+{
+    const QString folder = QFileDialog::getExistingDirectory(pOwner);
+    if (folder.isEmpty())
+        return std::nullopt;
+    return folder;
+}
+
+CMainFrame* MainFrame()
+{
+    CWinApp* pApp = AfxGetApp();
+    return pApp ? dynamic_cast<CMainFrame*>(pApp->m_pMainWnd) : nullptr;
+}
+
+AppSettings* ApplicationSettings()
+{
+    COrvaneApp* pApp = GetOrvaneApp();
+    return pApp ? &pApp->m_settings : nullptr;
+}
+
+bool IsDevicePath(const QString& name)
+{
+    return name.startsWith(QLatin1Char('/'));
+}
+} // namespace
+
+CSetupView::CSetupView(QWidget* pParent) : QWidget(pParent), m_pickFolder(PickFolderWithDialog)
+{
+    // paintEvent covers every pixel, so nothing is erased first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAutoFillBackground(false);
+    QFont formFont = font();
+    formFont.setPixelSize(kFontPixels);
+    setFont(formFont);
+
+    m_lblPort = MakeLabel(this, QStringLiteral("ComPort:"), kRowPort);
+    MakeLabel(this, QStringLiteral("Baud Rate:"), kRowBaud);
+    MakeLabel(this, QStringLiteral("Save Files to:"), kRowFolder);
+
+    m_cbPort = new QComboBox(this);
+    m_cbPort->setObjectName(QStringLiteral("cbPort"));
+    m_cbPort->setGeometry(RowRect(kFieldLeft, kComboWidth, kRowPort, kFieldHeight));
+    m_cbPort->setMaxVisibleItems(8);
+#ifndef Q_OS_WIN
+    // Pseudo-terminals, rfcomm binds and links made by other tools are missing from sysfs, so
+    // the port can also be typed as a device path.
+    m_cbPort->setEditable(true);
+    m_cbPort->setInsertPolicy(QComboBox::NoInsert);
+    m_cbPort->setCompleter(nullptr);
+    connect(m_cbPort->lineEdit(), &QLineEdit::editingFinished, this, [this] { CommitTypedPort(); });
+#endif
+    connect(m_cbPort, &QComboBox::activated, this, [this] { ApplyPortSelection(); });
+
+    m_cbBaud = new QComboBox(this);
+    m_cbBaud->setObjectName(QStringLiteral("cbBaud"));
+    m_cbBaud->setGeometry(RowRect(kFieldLeft, kComboWidth, kRowBaud, kFieldHeight));
+    m_cbBaud->setMaxVisibleItems(kBaudRateCount);
+    for (const char* text : kBaudTexts)
+        m_cbBaud->addItem(QString::fromLatin1(text));
+    connect(m_cbBaud, &QComboBox::activated, this, [this] { ApplyBaudSelection(); });
+
+    m_editFolder = new QLineEdit(this);
+    m_editFolder->setObjectName(QStringLiteral("editFolder"));
+    m_editFolder->setGeometry(RowRect(kFieldLeft, kFolderWidth, kRowFolder, kFieldHeight));
+    connect(m_editFolder, &QLineEdit::textChanged, this, [this] { OnFolderChanged(); });
+
+    m_btnScan = MakeButton(this, QStringLiteral("Scan Com Port"),
+                           RowRect(kButtonLeft, kTemplateScanWidth, kRowPort, kTemplateButtonHeight));
+    m_btnScan->setObjectName(QStringLiteral("btnScan"));
+    m_btnSave = MakeButton(this, QStringLiteral("Save"),
+                           RowRect(kButtonLeft, kTemplateSmallWidth, kRowBaud, kTemplateButtonHeight));
+    m_btnSave->setObjectName(QStringLiteral("btnSave"));
+    m_btnChoose = MakeButton(this, QStringLiteral("Choose..."),
+                             RowRect(kChooseLeft, kTemplateSmallWidth, kRowFolder, kTemplateButtonHeight));
+    m_btnChoose->setObjectName(QStringLiteral("btnChoose"));
+    connect(m_btnScan, &QAbstractButton::clicked, this, [this] { RescanPorts(); });
+    connect(m_btnSave, &QAbstractButton::clicked, this, [this] { OnSave(); });
+    connect(m_btnChoose, &QAbstractButton::clicked, this, [this] { OnChooseFolder(); });
+
+    // Tab order of the template: port, baud, scan, save, folder, choose.
+    setTabOrder(m_cbPort, m_cbBaud);
+    setTabOrder(m_cbBaud, m_btnScan);
+    setTabOrder(m_btnScan, m_btnSave);
+    setTabOrder(m_btnSave, m_editFolder);
+    setTabOrder(m_editFolder, m_btnChoose);
+}
+
+CSetupView::~CSetupView() = default;
+
+void CSetupView::SetPortSource(PortSource source)
+{
+    m_portSource = std::move(source);
+}
+
+void CSetupView::SetFolderPicker(FolderPicker picker)
+{
+    m_pickFolder = std::move(picker);
+}
+
+void CSetupView::UpdateData(bool bSaveAndValidate)
+{
+    if (bSaveAndValidate)
+    {
+        m_nBaudIndex = m_cbBaud->currentIndex();
+        m_strFolder = m_editFolder->text().toStdWString();
+        return;
+    }
+    m_cbBaud->setCurrentIndex(m_nBaudIndex);
+    const QString folder = QString::fromStdWString(m_strFolder);
+    if (m_editFolder->text() != folder)
+    {
+        m_editFolder->setText(folder);
+        // The start of the path shows, as in a Windows edit field, not its end.
+        m_editFolder->setCursorPosition(0);
+    }
+}
+
+void CSetupView::MakeImageButtons()
+{
+    struct Images
+    {
+        CImageButton* pButton;
+        const char* normal;
+        const char* hot;
+        int width;
+    };
+    const Images buttons[] = {
+        {m_btnScan, ":/images/btn_scan_332.png", ":/images/btn_scan_hot_333.png", kScanWidth},
+        {m_btnChoose, ":/images/btn_choose_330.png", ":/images/btn_choose_hot_331.png", kSmallButtonWidth},
+        {m_btnSave, ":/images/btn_save_334.png", ":/images/btn_save_hot_335.png", kSmallButtonWidth},
+    };
+    for (const Images& b : buttons)
+    {
+        b.pButton->setText(QString());
+        b.pButton->LoadImages(QString::fromLatin1(b.normal), QString::fromLatin1(b.hot));
+        // Resized in place, centred on the row like the fields beside it.
+        const QRect old = b.pButton->geometry();
+        const int row = old.top() + old.height() / 2;
+        b.pButton->setGeometry(RowRect(old.left(), b.width, row, kButtonHeight));
+    }
+}
+
+void CSetupView::OnInitialUpdate()
+{
+    UpdateData(false);
+    MakeImageButtons();
+    RescanPorts();
+
+    AppSettings settings;
+    if (const AppSettings* pSettings = ApplicationSettings())
+        settings = *pSettings;
+
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty())
+        m_strFolder = QDir::toNativeSeparators(documents).toStdWString();
+    if (!settings.saveFolder.empty())
+        m_strFolder = settings.saveFolder;
+
+    UpdateData(false);
+
+    if (auto* pDoc = dynamic_cast<COrvaneDoc*>(GetDocument()))
+        pDoc->m_strSaveFolder = m_strFolder;
+
+    const QString port = QString::fromStdWString(settings.port);
+#ifndef Q_OS_WIN
+    if (IsDevicePath(port))
+    {
+        int index = m_cbPort->findText(port, Qt::MatchFixedString | Qt::MatchCaseSensitive);
+        if (index < 0)
+            index = AddPortName(port);
+        m_cbPort->setCurrentIndex(index);
+    }
+    else
+#endif
+    {
+        const int index = FindPrefix(m_cbPort, port);
+        if (index >= 0)
+            m_cbPort->setCurrentIndex(index);
+    }
+    ApplyPortSelection();
+
+    const int baudIndex = FindPrefix(m_cbBaud, QString::fromStdWString(settings.baudRate));
+    if (baudIndex >= 0)
+        m_cbBaud->setCurrentIndex(baudIndex);
+    ApplyBaudSelection();
+}
+
+void CSetupView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
+{
+    const auto* pDoc = dynamic_cast<const COrvaneDoc*>(GetDocument());
+    if (!pDoc)
+        return;
+    if (lHint == HINT_CONNECTION_CHANGED)
+    {
+        const bool bUnlocked = !pDoc->m_bConnected;
+        m_cbPort->setEnabled(bUnlocked);
+        m_cbBaud->setEnabled(bUnlocked);
+        m_btnScan->setEnabled(bUnlocked);
+    }
+    else if (lHint == HINT_RECORDING_CHANGED)
+    {
+        m_btnChoose->setEnabled(!pDoc->m_bRecording);
+    }
+}
+
+void CSetupView::RescanPorts()
+{
+    m_cbPort->clear();
+    if (m_portSource.enumerate)
+        m_portSource.enumerate([this](const std::wstring& name) { AddPortName(QString::fromStdWString(name)); });
+
+    int match = -1;
+    std::wstring receiver;
+    if (m_portSource.findReceiver && m_portSource.findReceiver(receiver) && !receiver.empty())
+        match = m_cbPort->findText(QString::fromStdWString(receiver), Qt::MatchFixedString);
+
+    if (match >= 0)
+    {
+        m_cbPort->setCurrentIndex(match);
+        ApplyPortSelection();
+    }
+    else
+    {
+        m_cbPort->setCurrentIndex(m_cbPort->count() > 0 ? 0 : -1);
+    }
+}
+
+QString CSetupView::SelectedPortName() const
+{
+    const int index = m_cbPort->currentIndex();
+    return index >= 0 ? m_cbPort->itemText(index) : QString();
+}
+
+void CSetupView::ApplyPortSelection()
+{
+    if (CMainFrame* pFrame = MainFrame())
+        pFrame->SetPortName(SelectedPortName().toStdWString());
+}
+
+void CSetupView::ApplyBaudSelection()
+{
+    UpdateData(true);
+    CMainFrame* pFrame = MainFrame();
+    if (pFrame && m_nBaudIndex >= 0 && m_nBaudIndex < kBaudRateCount)
+        pFrame->SetBaudRate(kBaudRates[m_nBaudIndex]);
+}
+
+void CSetupView::OnFolderChanged()
+{
+    UpdateData(true);
+    if (auto* pDoc = dynamic_cast<COrvaneDoc*>(GetDocument()))
+        pDoc->m_strSaveFolder = m_strFolder;
+}
+
+void CSetupView::OnChooseFolder()
+{
+    if (!m_pickFolder)
+        return;
+    CWinApp* pApp = AfxGetApp();
+    const std::optional<QString> folder = m_pickFolder(pApp ? pApp->m_pMainWnd : nullptr);
+    if (!folder || folder->isEmpty())
+        return;
+    m_strFolder = QDir::toNativeSeparators(*folder).toStdWString();
+    UpdateData(false);
+    if (auto* pDoc = dynamic_cast<COrvaneDoc*>(GetDocument()))
+        pDoc->m_strSaveFolder = m_strFolder;
+}
+
+void CSetupView::OnSave()
+{
+    // A path still being typed counts as chosen once Save is pressed.
+    CommitTypedPort();
+    AppSettings* pSettings = ApplicationSettings();
+    if (!pSettings)
+        return;
+    pSettings->port = SelectedPortName().toStdWString();
+    pSettings->baudRate = m_cbBaud->currentText().toStdWString();
+    pSettings->saveFolder = m_strFolder;
+}
+
+int CSetupView::AddPortName(const QString& name)
+{
+    int index = 0;
+    while (index < m_cbPort->count() && QString::compare(m_cbPort->itemText(index), name, Qt::CaseInsensitive) <= 0)
+        ++index;
+    m_cbPort->insertItem(index, name);
+    return index;
+}
+
+int CSetupView::FindPrefix(const QComboBox* pCombo, const QString& prefix)
+{
+    if (prefix.isEmpty())
+        return -1;
+    for (int i = 0; i < pCombo->count(); ++i)
+        if (pCombo->itemText(i).startsWith(prefix, Qt::CaseInsensitive))
+            return i;
+    return -1;
+}
+
+void CSetupView::CommitTypedPort()
+{
+    if (!m_cbPort->isEditable())
+        return;
+    const QString typed = m_cbPort->lineEdit()->text().trimmed();
+    if (typed == SelectedPortName())
+        return;
+
+    int index = m_cbPort->findText(typed, Qt::MatchFixedString);
+    if (index < 0 && IsDevicePath(typed))
+        index = AddPortName(typed);
+    if (index < 0)
+    {
+        // Not a port: the field shows the selected entry again.
+        m_cbPort->lineEdit()->setText(SelectedPortName());
+        return;
+    }
+    m_cbPort->setCurrentIndex(index);
+    ApplyPortSelection();
+}
+
+void CSetupView::paintEvent(QPaintEvent* /*e*/)
+{
+    QPixmap surface(size() * devicePixelRatioF());
+    surface.setDevicePixelRatio(devicePixelRatioF());
+    surface.fill(Qt::white);
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, surface);
+}
