@@ -22,9 +22,12 @@ public:
     using StoppedSignal = boost::signals2::signal<void()>;
 
     // SiRF input message 101, reset configuration 1, 2 and 4; sent as they stand, 41 bytes each.
-    static constexpr std::string_view kHotStartCommand = "$PSRF101,0,0,0,96000,497260,921,12,1*2E\r\n";
-    static constexpr std::string_view kWarmStartCommand = "$PSRF101,0,0,0,96000,497260,921,12,2*2D\r\n";
-    static constexpr std::string_view kColdStartCommand = "$PSRF101,0,0,0,96000,497260,921,12,4*2B\r\n";
+    static constexpr std::string_view kHotStartCommand =
+        "$PSRF101,0,0,0,96000,497260,921,12,1*2E\r\n";
+    static constexpr std::string_view kWarmStartCommand =
+        "$PSRF101,0,0,0,96000,497260,921,12,2*2D\r\n";
+    static constexpr std::string_view kColdStartCommand =
+        "$PSRF101,0,0,0,96000,497260,921,12,4*2B\r\n";
     static constexpr std::size_t kRestartCommandLength = 41;
 
     CGPSDevice() = default;

@@ -58,7 +58,8 @@ std::optional<std::uint32_t> RingBuffer::FindLineEnd() const
     const std::uint32_t first = std::min(m_nCount, m_nCapacity - m_nReadPos);
     const std::uint8_t* base = m_pData.get();
     if (const void* hit = std::memchr(base + m_nReadPos, '\n', first))
-        return static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(hit) - (base + m_nReadPos));
+        return static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(hit) -
+                                          (base + m_nReadPos));
     if (const void* hit = std::memchr(base, '\n', m_nCount - first))
         return first + static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(hit) - base);
     return std::nullopt;

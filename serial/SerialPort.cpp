@@ -65,32 +65,27 @@ void SerialPort::Close()
         m_device.Wake();
         m_thread.join();
     }
-    m_device.Close();
     std::lock_guard lock(m_portLock);
+    m_device.Close();
     m_pReceiveRing.reset();
     m_pTransmitRing.reset();
 }
 
 bool SerialPort::Write(const void* bytes, std::size_t length)
 {
-    {
-        std::lock_guard lock(m_portLock);
-        if (!m_pTransmitRing || !m_bRunning || length > m_pTransmitRing->Free())
-            return false;
-        m_pTransmitRing->Write(bytes, static_cast<std::uint32_t>(length));
-    }
-    // Sending starts now rather than after a silent receiver's read wait.
+    std::lock_guard lock(m_portLock);
+    if (!m_pTransmitRing || !m_bRunning || length > m_pTransmitRing->Free())
+        return false;
+    m_pTransmitRing->Write(bytes, static_cast<std::uint32_t>(length));
+    // Sending starts now rather than after a silent receiver's read wait. Under the lock, so
+    // that Close cannot release the device from under a Write on another thread.
     m_device.Wake();
     return true;
 }
 
-void SerialPort::OnDataReceived(const char*, std::size_t)
-{
-}
+void SerialPort::OnDataReceived(const char*, std::size_t) {}
 
-void SerialPort::OnReaderStopped()
-{
-}
+void SerialPort::OnReaderStopped() {}
 
 void SerialPort::Deliver(const char* bytes, std::size_t count)
 {
@@ -102,6 +97,24 @@ void SerialPort::Deliver(const char* bytes, std::size_t count)
     catch (...)
     {
     }
+}
+
+void SerialPort::Receive(const char* bytes, std::size_t count)
+{
+    {
+        // A chunk that does not fit whole is dropped; the handler still hears of it.
+        std::lock_guard lock(m_portLock);
+        m_pReceiveRing->Write(bytes, static_cast<std::uint32_t>(count));
+    }
+    Deliver(bytes, count);
+}
+
+void SerialPort::StopOnItsOwn()
+{
+    // Close may have cleared the flag first: then the stop is Close's, not the device's.
+    bool running = true;
+    if (m_bRunning.compare_exchange_strong(running, false))
+        m_bStoppedOnItsOwn = true;
 }
 
 void SerialPort::ReaderLoop()
@@ -124,33 +137,26 @@ void SerialPort::ReaderLoop()
             const PosixSerialDevice::Result written = m_device.Write(send, pending, kWaitMs);
             std::lock_guard lock(m_portLock);
             if (written.status == PosixSerialDevice::Status::Done)
+            {
                 m_pTransmitRing->Discard(static_cast<std::uint32_t>(written.count));
-            moreToSend = m_pTransmitRing->Count() > 0;
+                moreToSend = m_pTransmitRing->Count() > 0;
+            }
         }
 
-        // While bytes wait to be sent, a read takes only what has come, so that a silent
+        // While sending makes progress, a read takes only what has come, so that a silent
         // receiver does not hold each 8-byte piece back for a whole wait.
         const PosixSerialDevice::Result read =
             m_device.Read(receive, sizeof receive, moreToSend ? 0 : kWaitMs);
         switch (read.status)
         {
         case PosixSerialDevice::Status::Done:
-            {
-                // A chunk that does not fit whole is dropped; the handler still hears of it.
-                std::lock_guard lock(m_portLock);
-                m_pReceiveRing->Write(receive, static_cast<std::uint32_t>(read.count));
-            }
-            Deliver(receive, read.count);
+            Receive(receive, read.count);
             break;
         case PosixSerialDevice::Status::TimedOut:
             Deliver(receive, 0);
             break;
         case PosixSerialDevice::Status::Gone:
-            {
-                bool running = true;
-                if (m_bRunning.compare_exchange_strong(running, false))
-                    m_bStoppedOnItsOwn = true;
-            }
+            StopOnItsOwn();
             break;
         case PosixSerialDevice::Status::Woken:
         case PosixSerialDevice::Status::Failed:

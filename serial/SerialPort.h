@@ -55,7 +55,9 @@ protected:
 
 private:
     void ReaderLoop();
+    void Receive(const char* bytes, std::size_t count);
     void Deliver(const char* bytes, std::size_t count);
+    void StopOnItsOwn();
 
     PosixSerialDevice m_device;
     std::atomic<bool> m_bRunning{false};

@@ -35,7 +35,8 @@ struct Stream
 
 const Stream& CorpusStream()
 {
-    static const Stream stream = [] {
+    static const Stream stream = []
+    {
         Stream s;
         std::string once;
         for (const auto& entry : std::filesystem::directory_iterator(ORVANE_CORPUS_DIR))
@@ -157,14 +158,21 @@ void BM_PseudoTerminalToLineQueue(benchmark::State& state)
     }
     state.SetItemsProcessed(popped);
     state.SetBytesProcessed(static_cast<long long>(stream.bytes.size()) * state.iterations());
-    state.counters["lines_per_s"] = benchmark::Counter(static_cast<double>(popped), benchmark::Counter::kIsRate);
+    state.counters["lines_per_s"] =
+        benchmark::Counter(static_cast<double>(popped), benchmark::Counter::kIsRate);
     state.counters["lost_lines"] = static_cast<double>(lost);
     state.counters["reader_cpu_ns_per_line"] =
         cpuNs / static_cast<double>(stream.lines * state.iterations());
-    state.counters["x_115200_baud"] = benchmark::Counter(static_cast<double>(popped) / 160.0, benchmark::Counter::kIsRate);
+    state.counters["x_115200_baud"] =
+        benchmark::Counter(static_cast<double>(popped) / 160.0, benchmark::Counter::kIsRate);
 }
 // Pieces the size of a UART's FIFO burst and of a large write.
-BENCHMARK(BM_PseudoTerminalToLineQueue)->Arg(64)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_PseudoTerminalToLineQueue)
+    ->Arg(64)
+    ->Arg(4096)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 void BM_RingReadLine(benchmark::State& state)
 {

@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::string stream;
     std::vector<std::string> lines;
-    auto take = [&](bool all) {
+    auto take = [&](bool all)
+    {
         std::string line;
         while (ring.ReadLine(line))
         {

@@ -17,7 +17,8 @@ namespace
 {
 
 const std::string kGga = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
-const std::string kRmc = "$GPRMC,185244.000,A,4854.2575,N,00219.9816,E,0.00,296.61,210706,,,A*6C\r\n";
+const std::string kRmc =
+    "$GPRMC,185244.000,A,4854.2575,N,00219.9816,E,0.00,296.61,210706,,,A*6C\r\n";
 const std::string kGsa = "$GPGSA,A,3,14,01,30,06,09,,,,,,,,2.8,1.7,2.2*36\r\n";
 const std::string kVtg = "$GPVTG,296.61,T,,M,0.00,N,0.0,K,A*07\r\n";
 
@@ -46,10 +47,12 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(pty.IsValid());
-        connection = device.ConnectNotification([this](int argument) {
-            if (argument == 0)
-                notifications.Raise();
-        });
+        connection = device.ConnectNotification(
+            [this](int argument)
+            {
+                if (argument == 0)
+                    notifications.Raise();
+            });
         ASSERT_TRUE(device.OpenPort(pty.SlavePortName(), 4800));
     }
 
@@ -94,9 +97,9 @@ TEST(GPSDeviceOpen, FreshDeviceHasAZeroSnapshotAndNoLines)
 
 TEST(GPSDeviceCommands, EachIsFortyOneBytesEndingInCrLfWithAValidChecksum)
 {
-    for (const std::string_view command : {CGPSDevice::kHotStartCommand,
-                                           CGPSDevice::kWarmStartCommand,
-                                           CGPSDevice::kColdStartCommand})
+    for (const std::string_view command :
+         {CGPSDevice::kHotStartCommand, CGPSDevice::kWarmStartCommand,
+          CGPSDevice::kColdStartCommand})
     {
         EXPECT_EQ(command.size(), 41u);
         EXPECT_TRUE(command.starts_with("$PSRF101,0,0,0,96000,497260,921,12,"));
@@ -110,9 +113,9 @@ TEST(GPSDeviceCommands, EachIsFortyOneBytesEndingInCrLfWithAValidChecksum)
 
 TEST_F(GPSDeviceTest, RestartCommandsReachTheReceiverAsExactlyTheirBytes)
 {
-    for (const std::string_view command : {CGPSDevice::kHotStartCommand,
-                                           CGPSDevice::kWarmStartCommand,
-                                           CGPSDevice::kColdStartCommand})
+    for (const std::string_view command :
+         {CGPSDevice::kHotStartCommand, CGPSDevice::kWarmStartCommand,
+          CGPSDevice::kColdStartCommand})
     {
         ASSERT_TRUE(device.Write(command.data(), command.size()));
         EXPECT_EQ(pty.Read(command.size()), command);
@@ -122,7 +125,8 @@ TEST_F(GPSDeviceTest, RestartCommandsReachTheReceiverAsExactlyTheirBytes)
 
 TEST_F(GPSDeviceTest, LinesComeOutInOrderWithOneNotificationPerLine)
 {
-    const std::string badChecksum = "$GPGGA,123520,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*48\r\n";
+    const std::string badChecksum =
+        "$GPGGA,123520,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*48\r\n";
     const std::string bareLf = "$GPVTG,296.61,T,,M,0.00,N,0.0,K,A*07\n";
     ASSERT_TRUE(pty.Write(kGga + badChecksum + kRmc + bareLf + kGsa));
     ASSERT_TRUE(notifications.WaitFor(5));
@@ -204,7 +208,8 @@ TEST_F(GPSDeviceTest, GarbageWithoutLineEndsDoesNotBlockLaterSentences)
         garbage += "$GPGSV,3,1,11,30,79,308,20*75\r"[i % 30];
     ASSERT_TRUE(pty.Write(garbage + "\n" + kRmc + kGsa));
     ASSERT_TRUE(notifications.WaitFor(2));
-    ASSERT_TRUE(device.bytesSeen.WaitFor(static_cast<int>(garbage.size() + 1 + kRmc.size() + kGsa.size())));
+    ASSERT_TRUE(
+        device.bytesSeen.WaitFor(static_cast<int>(garbage.size() + 1 + kRmc.size() + kGsa.size())));
     EXPECT_EQ(Drain(device), (std::vector<std::string>{kRmc, kGsa}));
     EXPECT_EQ(notifications.Value(), 2);
 }
@@ -265,27 +270,33 @@ TEST_F(GPSDeviceTest, SlotDisconnectedFromAnotherThreadWhileFiringIsSafe)
     std::atomic<int> first{0};
     Counter second;
     std::vector<int> slotState(64, 1);
-    boost::signals2::connection dropped = device.ConnectNotification([&](int) {
-        const int calls = ++first;
-        slotState[static_cast<std::size_t>(calls) % slotState.size()] += 1;
-    });
+    boost::signals2::connection dropped = device.ConnectNotification(
+        [&](int)
+        {
+            const int calls = ++first;
+            slotState[static_cast<std::size_t>(calls) % slotState.size()] += 1;
+        });
     boost::signals2::scoped_connection kept =
         device.ConnectNotification([&](int) { second.Raise(); });
 
     int secondWhenDropped = -1;
-    std::thread userInterface([&] {
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
-        while (first < 20 && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::yield();
-        dropped.disconnect();
-        secondWhenDropped = second.Value();
-    });
+    std::thread userInterface(
+        [&]
+        {
+            const auto deadline = std::chrono::steady_clock::now() + 20s;
+            while (first < 20 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
+            dropped.disconnect();
+            secondWhenDropped = second.Value();
+        });
 
     const int lines = 300;
-    std::thread receiver([&] {
-        for (int i = 0; i < lines; ++i)
-            pty.Write(i % 2 ? kGga : kRmc);
-    });
+    std::thread receiver(
+        [&]
+        {
+            for (int i = 0; i < lines; ++i)
+                pty.Write(i % 2 ? kGga : kRmc);
+        });
     receiver.join();
     userInterface.join();
     ASSERT_TRUE(second.WaitFor(lines));
@@ -304,10 +315,12 @@ TEST(GPSDeviceLifetime, CloseAndDestructionWhileDataFlowsNeverHang)
     PseudoTerminal pty;
     ASSERT_TRUE(pty.IsValid());
     std::atomic<bool> pumping{true};
-    std::thread receiver([&] {
-        while (pumping)
-            pty.Write(kGga + kRmc + kGsa, 50ms);
-    });
+    std::thread receiver(
+        [&]
+        {
+            while (pumping)
+                pty.Write(kGga + kRmc + kGsa, 50ms);
+        });
     for (int round = 0; round < 10; ++round)
     {
         Counter seen;

@@ -1,6 +1,6 @@
+#include "serial/SerialPort.h"
 #include "serial/PosixSerialDevice.h"
 #include "serial/PseudoTerminal.h"
-#include "serial/SerialPort.h"
 
 #include <gtest/gtest.h>
 
@@ -110,8 +110,8 @@ TEST(SerialPortOpen, MissingPathFailsWithNotFound)
 
 TEST(SerialPortOpen, RegularFileIsNotASerialPort)
 {
-    const std::filesystem::path file =
-        std::filesystem::temp_directory_path() / ("orvane-not-a-port-" + std::to_string(::getpid()));
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("orvane-not-a-port-" + std::to_string(::getpid()));
     std::ofstream(file) << "$GPGGA\r\n";
     SerialPort port;
     EXPECT_FALSE(port.Open(file.wstring(), 4800));
@@ -246,7 +246,8 @@ TEST(SerialPortReader, BytesFromTheReceiverArriveInOrderThroughTheRing)
     for (std::size_t at = 0; at < bytes.size(); at += 1000)
         ASSERT_TRUE(pty.Write(std::string_view(bytes).substr(at, 1000)));
 
-    ASSERT_TRUE(port.WaitUntil([&](RecordingPort& p) { return p.received.size() >= bytes.size(); }));
+    ASSERT_TRUE(
+        port.WaitUntil([&](RecordingPort& p) { return p.received.size() >= bytes.size(); }));
     port.Close();
     EXPECT_EQ(port.received, bytes);
     EXPECT_EQ(port.takenFromRing, bytes);
@@ -291,11 +292,14 @@ TEST(SerialPortReader, CloseWhileDataFlowsReturnsAndIsNotAStop)
     PseudoTerminal pty;
     ASSERT_TRUE(pty.IsValid());
     std::atomic<bool> pumping{true};
-    std::thread receiver([&] {
-        const std::string sentence = "$GPGSV,3,1,11,30,79,308,20,05,54,079,16,06,43,204,29*75\r\n";
-        while (pumping)
-            pty.Write(sentence, 50ms);
-    });
+    std::thread receiver(
+        [&]
+        {
+            const std::string sentence =
+                "$GPGSV,3,1,11,30,79,308,20,05,54,079,16,06,43,204,29*75\r\n";
+            while (pumping)
+                pty.Write(sentence, 50ms);
+        });
     for (int round = 0; round < 10; ++round)
     {
         RecordingPort port;
