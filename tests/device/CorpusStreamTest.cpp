@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -90,7 +91,7 @@ StreamResult Stream(const std::string& bytes, int expectedLines)
         return result;
     }
 
-    bool written = true;
+    std::atomic<bool> written{true};
     std::thread receiver(
         [&]
         {
@@ -98,7 +99,7 @@ StreamResult Stream(const std::string& bytes, int expectedLines)
             for (std::size_t at = 0; at < bytes.size(); at += piece)
             {
                 piece = 1 + (at * 7 + 13) % 400;
-                written = written && pty.Write(std::string_view(bytes).substr(at, piece));
+                written = written.load() && pty.Write(std::string_view(bytes).substr(at, piece));
             }
         });
     std::string line;
