@@ -7,12 +7,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -245,9 +247,41 @@ bool FindReceiverPortAt(const std::string& sysRoot, std::wstring& out)
     }
 }
 
+std::string PublishedPortsFolder()
+{
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && runtime[0] == '/')
+        return std::string(runtime) + "/orvane/ports";
+    return "/tmp/orvane-" + std::to_string(::getuid()) + "/ports";
+}
+
+void EnumeratePublishedPortsAt(const std::string& folder, const PortNameSink& sink)
+{
+    try
+    {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(folder, ec))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end(), NaturalLess);
+        for (const std::string& name : names)
+        {
+            const std::string path = folder + "/" + name;
+            struct stat st{};
+            if (::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && sink)
+                sink(FromUtf8(path));
+        }
+    }
+    catch (...)
+    {
+        // A folder that vanishes while it is read offers what was found.
+    }
+}
+
 void EnumerateComPorts(const PortNameSink& sink)
 {
     EnumerateComPortsAt("/sys", "/dev", sink);
+    EnumeratePublishedPortsAt(PublishedPortsFolder(), sink);
 }
 
 bool FindReceiverPort(std::wstring& out)

@@ -518,3 +518,42 @@ TEST(LinuxHost, ReportsOnlyEntriesWithDevices)
 }
 
 } // namespace
+
+// Links to pseudo-terminals and other character devices that other programs publish are
+// offered by their full path; anything else in the folder is not a port.
+TEST(PublishedPorts, OffersLinksToCharacterDevicesInNaturalOrder)
+{
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("orvane-published-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    std::filesystem::create_symlink("/dev/null", dir / "gps10");
+    std::filesystem::create_symlink("/dev/zero", dir / "gps2");
+    std::filesystem::create_symlink(dir / "missing", dir / "dangling");
+    std::ofstream(dir / "notes.txt") << "not a port";
+    std::filesystem::create_directory(dir / "folder");
+
+    std::vector<std::wstring> seen;
+    EnumeratePublishedPortsAt(dir.string(), [&](const std::wstring& name) { seen.push_back(name); });
+    const std::vector<std::wstring> expected = {(dir / "gps2").wstring(), (dir / "gps10").wstring()};
+    EXPECT_EQ(seen, expected);
+
+    seen.clear();
+    EnumeratePublishedPortsAt((dir / "absent").string(), [&](const std::wstring& name) { seen.push_back(name); });
+    EXPECT_TRUE(seen.empty());
+    std::filesystem::remove_all(dir);
+}
+
+TEST(PublishedPorts, FolderFollowsTheRuntimeDirectory)
+{
+    const char* old = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = old ? old : "";
+    setenv("XDG_RUNTIME_DIR", "/run/user/1234", 1);
+    EXPECT_EQ(PublishedPortsFolder(), "/run/user/1234/orvane/ports");
+    setenv("XDG_RUNTIME_DIR", "relative", 1);
+    EXPECT_EQ(PublishedPortsFolder(), "/tmp/orvane-" + std::to_string(::getuid()) + "/ports");
+    if (old)
+        setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        unsetenv("XDG_RUNTIME_DIR");
+}
