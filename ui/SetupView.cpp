@@ -39,8 +39,8 @@ constexpr int kSmallButtonWidth = 96;
 constexpr int kChooseLeft = kButtonLeft + kScanWidth - kSmallButtonWidth;
 constexpr int kFolderWidth = kChooseLeft - 8 - kFieldLeft;
 
-// Before the first showing the buttons stand at the template's own size, 60 x 15 and
-// 44 x 15 units.
+// Before the first showing the buttons have the template's own size, 60 x 15 and 44 x 15
+// units, with their top where the image button's will be: they grow without moving.
 constexpr int kTemplateScanWidth = 105;
 constexpr int kTemplateSmallWidth = 77;
 constexpr int kTemplateButtonHeight = 24;
@@ -51,6 +51,11 @@ static_assert(std::size(kBaudTexts) == std::size(CSetupView::kBaudRates));
 QRect RowRect(int left, int width, int row, int height)
 {
     return QRect(left, row - height / 2, width, height);
+}
+
+QRect TemplateButtonRect(int left, int width, int row)
+{
+    return QRect(left, row - kButtonHeight / 2, width, kTemplateButtonHeight);
 }
 
 QLabel* MakeLabel(QWidget* pParent, const QString& text, int row)
@@ -142,13 +147,13 @@ CSetupView::CSetupView(QWidget* pParent) : QWidget(pParent), m_pickFolder(PickFo
     connect(m_editFolder, &QLineEdit::textChanged, this, [this] { OnFolderChanged(); });
 
     m_btnScan = MakeButton(this, QStringLiteral("Scan Com Port"),
-                           RowRect(kButtonLeft, kTemplateScanWidth, kRowPort, kTemplateButtonHeight));
+                           TemplateButtonRect(kButtonLeft, kTemplateScanWidth, kRowPort));
     m_btnScan->setObjectName(QStringLiteral("btnScan"));
     m_btnSave = MakeButton(this, QStringLiteral("Save"),
-                           RowRect(kButtonLeft, kTemplateSmallWidth, kRowBaud, kTemplateButtonHeight));
+                           TemplateButtonRect(kButtonLeft, kTemplateSmallWidth, kRowBaud));
     m_btnSave->setObjectName(QStringLiteral("btnSave"));
     m_btnChoose = MakeButton(this, QStringLiteral("Choose..."),
-                             RowRect(kChooseLeft, kTemplateSmallWidth, kRowFolder, kTemplateButtonHeight));
+                             TemplateButtonRect(kChooseLeft, kTemplateSmallWidth, kRowFolder));
     m_btnChoose->setObjectName(QStringLiteral("btnChoose"));
     connect(m_btnScan, &QAbstractButton::clicked, this, [this] { RescanPorts(); });
     connect(m_btnSave, &QAbstractButton::clicked, this, [this] { OnSave(); });
@@ -210,10 +215,7 @@ void CSetupView::MakeImageButtons()
     {
         b.pButton->setText(QString());
         b.pButton->LoadImages(QString::fromLatin1(b.normal), QString::fromLatin1(b.hot));
-        // Resized in place, centred on the row like the fields beside it.
-        const QRect old = b.pButton->geometry();
-        const int row = old.top() + old.height() / 2;
-        b.pButton->setGeometry(RowRect(old.left(), b.width, row, kButtonHeight));
+        b.pButton->resize(b.width, kButtonHeight);
     }
 }
 

@@ -216,6 +216,17 @@ TEST_F(SetupViewTest, ConstructionStateBeforeTheFirstShowing)
         rates << m_pView->m_cbBaud->itemText(i);
     EXPECT_EQ(rates, expected);
     EXPECT_EQ(m_pView->m_lblPort->text(), "ComPort:");
+
+    // The first showing turns the buttons into image buttons where they stand.
+    const QPoint scan = m_pView->m_btnScan->pos();
+    const QPoint save = m_pView->m_btnSave->pos();
+    const QPoint choose = m_pView->m_btnChoose->pos();
+    EXPECT_EQ(m_pView->m_btnScan->text(), "Scan Com Port");
+    Start(AppSettings{});
+    EXPECT_EQ(m_pView->m_btnScan->pos(), scan);
+    EXPECT_EQ(m_pView->m_btnSave->pos(), save);
+    EXPECT_EQ(m_pView->m_btnChoose->pos(), choose);
+    EXPECT_EQ(m_pView->m_btnScan->size(), QSize(141, 28));
 }
 
 TEST_F(SetupViewTest, SettingsFolderWinsOverTheDocumentsFolder)
