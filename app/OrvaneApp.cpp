@@ -13,6 +13,15 @@ namespace
 // The names the window state is stored under (the registry key on Windows).
 const char* const kRegistryKey = "Local AppWizard-Generated Applications";
 const char* const kAppName = "Orvane";
+
+// Every size drawn, so that title bars, task bars and switchers each pick a sharp one.
+QIcon AppIcon()
+{
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/images/app_icon_128_%1.png").arg(size), QSize(size, size));
+    return icon;
+}
 } // namespace
 
 COrvaneApp* GetOrvaneApp()
@@ -38,7 +47,7 @@ bool COrvaneApp::InitInstance()
     m_strConfigPath = MakeConfigPath();
 
     QApplication::setApplicationName(QString::fromLatin1(kAppName));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/app_icon_128_256.png")));
+    QApplication::setWindowIcon(AppIcon());
     SetRegistryKey(QString::fromLatin1(kRegistryKey));
 
     // Command-line arguments are not the program's business: it always starts with a new,

@@ -195,7 +195,6 @@ std::wstring CMainFrame::DescribeOpenFailure(const std::wstring& devicePath, Por
 
 bool CMainFrame::OnCreate()
 {
-    setWindowIcon(QIcon(QStringLiteral(":/images/app_icon_128_256.png")));
     BuildMenuBar();
     return true;
 }

@@ -439,8 +439,11 @@ TEST_F(FrameTest, ConnectDisconnectConnectKeepsOneSubscriptionAndOneMessagePerLi
     EXPECT_FALSE(m_frame->GetDevice().IsOpen());
     EXPECT_EQ(m_app->m_seen.Count(HINT_CONNECTION_CHANGED), 2);
 
+    // A second connect replaces the connection rather than adding one.
+    Connect(pty.SlaveWidePath());
     Connect(pty.SlaveWidePath());
     ASSERT_EQ(m_doc->m_bConnected, 1);
+    EXPECT_TRUE(m_app->m_messages.empty());
     Feed(pty, second);
     m_frame->ConnectDevice(false);
 
@@ -448,7 +451,7 @@ TEST_F(FrameTest, ConnectDisconnectConnectKeepsOneSubscriptionAndOneMessagePerLi
     DeliverPostedEvents();
     EXPECT_EQ(m_frame->m_nGpsUpdates, 30);
     EXPECT_EQ(m_app->m_seen.Count(HINT_GPS_DATA), 30);
-    EXPECT_EQ(m_app->m_seen.Count(HINT_CONNECTION_CHANGED), 4);
+    EXPECT_EQ(m_app->m_seen.Count(HINT_CONNECTION_CHANGED), 5);
     // The main view took the decoded state into the document: the capture is at 27°S 153°E.
     EXPECT_NEAR(m_doc->m_gps.latitude, -27.21, 0.01);
     EXPECT_NEAR(m_doc->m_gps.longitude, 153.05, 0.01);
