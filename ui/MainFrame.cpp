@@ -4,15 +4,10 @@
 #include "framework/core/CommandIds.h"
 #include "framework/core/MessageBox.h"
 #include "recording/OrvaneDoc.h"
+#include "ui/OrvaneView.h"
 
-#include <QColor>
-#include <QFont>
-#include <QFontDatabase>
-#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPalette>
-#include <QVBoxLayout>
 
 #include <cstring>
 
@@ -26,85 +21,6 @@ COrvaneDoc* OrvaneDocOf(CDocument* pDoc)
     return dynamic_cast<COrvaneDoc*>(pDoc);
 }
 
-// Stands in the client area until the status view exists. It consumes the device's output the
-// way the status view does, so connecting and recording work end to end.
-class CPlaceholderView : public QWidget, public CView
-{
-public:
-    CPlaceholderView(CMainFrame* pFrame, CDocument* pDoc) : QWidget(pFrame), m_pFrame(pFrame)
-    {
-        setAutoFillBackground(true);
-        QPalette colours = palette();
-        colours.setColor(QPalette::Window, QColor(192, 192, 192));
-        setPalette(colours);
-
-        m_pState = new QLabel(this);
-        QFont large = m_pState->font();
-        large.setPointSize(14);
-        large.setBold(true);
-        m_pState->setFont(large);
-        m_pLastLine = new QLabel(this);
-        m_pLastLine->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-        m_pLastLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
-
-        auto* layout = new QVBoxLayout(this);
-        layout->addStretch();
-        layout->addWidget(m_pState, 0, Qt::AlignHCenter);
-        layout->addWidget(m_pLastLine, 0, Qt::AlignHCenter);
-        layout->addStretch();
-
-        pDoc->AddView(this);
-        Refresh();
-    }
-
-    void OnInitialUpdate() override { Refresh(); }
-
-    void OnUpdate(CView*, long lHint, void*) override
-    {
-        COrvaneDoc* doc = OrvaneDocOf(GetDocument());
-        if (!doc)
-            return;
-        if (lHint == HINT_GPS_DATA)
-        {
-            // Not connected: the lines stay queued in the device.
-            if (!doc->m_bConnected)
-                return;
-            CGPSDevice& device = m_pFrame->GetDevice();
-            std::string line;
-            while (device.PopLine(line))
-            {
-                ++m_nLines;
-                if (doc->m_bRecording)
-                    doc->RecordSentence(line);
-                m_strLastLine = std::move(line);
-            }
-            device.CopySnapshot(m_gps);
-            doc->m_gps = m_gps;
-        }
-        Refresh();
-    }
-
-private:
-    void Refresh()
-    {
-        const COrvaneDoc* doc = OrvaneDocOf(GetDocument());
-        const bool connected = doc && doc->m_bConnected;
-        m_pState->setText(connected ? QStringLiteral("Connected to %1 at %2 baud, %3 sentences")
-                                          .arg(QString::fromStdWString(m_pFrame->GetPortName()))
-                                          .arg(m_pFrame->GetBaudRate())
-                                          .arg(m_nLines)
-                                    : QStringLiteral("Not connected"));
-        m_pLastLine->setText(QString::fromLatin1(m_strLastLine).trimmed());
-    }
-
-    CMainFrame* m_pFrame;
-    QLabel* m_pState = nullptr;
-    QLabel* m_pLastLine = nullptr;
-    GpsData m_gps{};
-    std::string m_strLastLine;
-    long long m_nLines = 0;
-};
-
 std::wstring SystemErrorText(int systemError)
 {
     if (systemError == 0)
@@ -116,7 +32,13 @@ std::wstring SystemErrorText(int systemError)
 
 QWidget* CreateMainView(CMainFrame* pFrame, CDocument* pDoc)
 {
-    return new CPlaceholderView(pFrame, pDoc);
+    auto* view = new COrvaneView(pFrame);
+    if (!view->Create(pDoc))
+    {
+        delete view;
+        return nullptr;
+    }
+    return view;
 }
 
 CMainFrame::CMainFrame()

@@ -426,8 +426,9 @@ TEST_F(FrameTest, ConnectDisconnectConnectKeepsOneSubscriptionAndOneMessagePerLi
     const std::vector<std::string> first(lines.begin(), lines.begin() + 10);
     const std::vector<std::string> second(lines.begin() + 10, lines.begin() + 30);
 
-    EXPECT_EQ(m_frame->GetBaudRate(), 9600);
-    m_frame->SetBaudRate(4800);
+    // The setup form hands the settings' rate to the frame at its first showing.
+    EXPECT_EQ(m_frame->GetBaudRate(), 4800);
+    m_frame->SetBaudRate(9600);
     Connect(pty.SlaveWidePath());
     ASSERT_EQ(m_doc->m_bConnected, 1);
     EXPECT_TRUE(m_app->m_messages.empty());

@@ -1,0 +1,201 @@
+#include "ui/OrvaneView.h"
+
+#include "framework/WinApp.h"
+#include "recording/OrvaneDoc.h"
+#include "ui/MainFrame.h"
+#include "ui/MapView.h"
+#include "ui/MemDCEx.h"
+#include "ui/NetworkStatus.h"
+#include "ui/SetupView.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QTabBar>
+#include <QTabWidget>
+
+#include <string>
+
+namespace
+{
+constexpr int kPanelWidth = 400;
+constexpr int kTabsTop = 478;
+constexpr int kMapLeft = 402;
+const QRect kConnectRect(QPoint(191, 2), QPoint(289, 25));
+const QRect kRecordRect(QPoint(296, 2), QPoint(394, 25));
+} // namespace
+
+COrvaneView::COrvaneView(QWidget* pParent)
+    : QWidget(pParent), m_res(PanelResources::Load())
+{
+    // Everything is painted from the off-screen surface: no background erase, no flicker.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+}
+
+COrvaneView::~COrvaneView() = default;
+
+bool COrvaneView::Create(CDocument* pDoc, std::unique_ptr<INetworkStatus> pNetwork)
+{
+    if (pDoc)
+        pDoc->AddView(this);
+
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("Tabs"));
+    m_tabs->setProperty("id", kTabsId);
+    m_tabs->setTabPosition(QTabWidget::South);
+    m_tabs->setTabsClosable(false);
+    m_tabs->setDocumentMode(false);
+    m_tabs->setGeometry(QRect(QPoint(1, kTabsTop), QPoint(399, 699)));
+
+    m_pSetupView = new CSetupView(m_tabs);
+    m_pSetupView->setProperty("id", 1);
+    if (pDoc)
+        pDoc->AddView(m_pSetupView);
+    m_tabs->addTab(m_pSetupView, QStringLiteral("Setup"));
+
+    m_pMapView = new CMapView(this, std::move(pNetwork));
+    m_pMapView->setProperty("id", 1002);
+    m_pMapView->setGeometry(QRect(QPoint(kMapLeft, 0), QPoint(1277, 699)));
+    if (pDoc)
+        pDoc->AddView(m_pMapView);
+
+    m_logCtrl.Create(L"LogCtrl", true, QRect(0, 0, width(), std::max(0, height() - 60)), m_tabs, 100);
+    m_tabs->addTab(&m_logCtrl, QStringLiteral("Terminal"));
+
+    m_btnConnect.setParent(this);
+    m_btnConnect.setObjectName(QStringLiteral("Connect"));
+    m_btnConnect.setProperty("id", kConnectId);
+    m_btnConnect.setGeometry(kConnectRect);
+    m_btnConnect.setToolTip(QStringLiteral("Connect to the receiver on the chosen port"));
+    m_btnRecord.setParent(this);
+    m_btnRecord.setObjectName(QStringLiteral("Record"));
+    m_btnRecord.setProperty("id", kRecordId);
+    m_btnRecord.setGeometry(kRecordRect);
+    m_btnRecord.setToolTip(QStringLiteral("Start or stop a recording of the kind chosen in Tools"));
+    QObject::connect(&m_btnConnect, &QAbstractButton::clicked, this, [this] { OnConnect(); });
+    QObject::connect(&m_btnRecord, &QAbstractButton::clicked, this, [this] { OnRecord(); });
+    ShowConnectImages(false);
+    ShowRecordImages(false);
+    m_btnConnect.show();
+    m_btnRecord.show();
+
+    if (const COrvaneDoc* doc = GetOrvaneDoc())
+        m_btnRecord.setEnabled(doc->m_bConnected != 0);
+    return true;
+}
+
+COrvaneDoc* COrvaneView::GetOrvaneDoc() const
+{
+    return dynamic_cast<COrvaneDoc*>(GetDocument());
+}
+
+CMainFrame* COrvaneView::GetMainFrame() const
+{
+    CWinApp* app = AfxGetApp();
+    return app ? dynamic_cast<CMainFrame*>(app->m_pMainWnd) : nullptr;
+}
+
+void COrvaneView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    const int w = width();
+    const int h = height();
+    if (m_pMapView)
+        m_pMapView->resize(std::max(0, w - kMapLeft), h);
+    if (m_tabs)
+        m_tabs->resize(kPanelWidth, std::max(0, h - kTabsTop));
+}
+
+void COrvaneView::paintEvent(QPaintEvent* event)
+{
+    if (!GetDocument())
+        return;
+    CMemDCEx dc(event->rect());
+    DrawStatusPanel(dc, m_gps, m_res);
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, dc.Finish());
+}
+
+void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
+{
+    COrvaneDoc* doc = GetOrvaneDoc();
+    if (!doc)
+        return;
+    switch (lHint)
+    {
+    case HINT_GPS_DATA:
+        OnGpsData();
+        break;
+    case HINT_CONNECTION_CHANGED:
+        ShowConnectImages(doc->m_bConnected != 0);
+        // The connection can also close without a click (receiver unplugged).
+        m_btnRecord.setEnabled(doc->m_bConnected != 0);
+        break;
+    case HINT_RECORDING_CHANGED:
+        // A recording can also stop without a click (a write failed).
+        ShowRecordImages(doc->m_bRecording != 0);
+        break;
+    default:
+        break;
+    }
+}
+
+void COrvaneView::OnGpsData()
+{
+    COrvaneDoc* doc = GetOrvaneDoc();
+    CMainFrame* frame = GetMainFrame();
+    if (!doc || !frame || !doc->m_bConnected)
+        return;
+    CGPSDevice& device = frame->GetDevice();
+    std::string line;
+    while (device.PopLine(line))
+    {
+        m_logCtrl.AddLine(QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size())).toStdWString());
+        if (doc->m_bRecording)
+            doc->RecordSentence(line);
+    }
+    device.CopySnapshot(m_gps);
+    doc->m_gps = m_gps;
+    update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
+}
+
+void COrvaneView::OnConnect()
+{
+    COrvaneDoc* doc = GetOrvaneDoc();
+    CMainFrame* frame = GetMainFrame();
+    if (!doc || !frame)
+        return;
+    frame->ConnectDevice(!doc->m_bConnected);
+    m_btnRecord.setEnabled(doc->m_bConnected != 0);
+}
+
+void COrvaneView::OnRecord()
+{
+    COrvaneDoc* doc = GetOrvaneDoc();
+    if (!doc)
+        return;
+    doc->SetRecording(!doc->m_bRecording);
+    ShowRecordImages(doc->m_bRecording != 0);
+}
+
+void COrvaneView::ShowConnectImages(bool bConnected)
+{
+    if (bConnected)
+        m_btnConnect.LoadImages(QStringLiteral(":/images/btn_disconnect_319.png"),
+                                QStringLiteral(":/images/btn_disconnect_hot_320.png"));
+    else
+        m_btnConnect.LoadImages(QStringLiteral(":/images/btn_connect_313.png"),
+                                QStringLiteral(":/images/btn_connect_hot_318.png"));
+    m_btnConnect.setAccessibleName(bConnected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
+}
+
+void COrvaneView::ShowRecordImages(bool bRecording)
+{
+    if (bRecording)
+        m_btnRecord.LoadImages(QStringLiteral(":/images/btn_rec_active_315.png"),
+                               QStringLiteral(":/images/btn_rec_active_hot_321.png"));
+    else
+        m_btnRecord.LoadImages(QStringLiteral(":/images/btn_rec_idle_314.png"),
+                               QStringLiteral(":/images/btn_rec_idle_hot_322.png"));
+    m_btnRecord.setAccessibleName(bRecording ? QStringLiteral("Stop recording") : QStringLiteral("Record"));
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "framework/core/Document.h"
+#include "gps/GpsData.h"
+#include "ui/ImageButton.h"
+#include "ui/LogCtrl.h"
+#include "ui/NetworkStatus.h"
+#include "ui/StatusPanel.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class CMainFrame;
+class CMapView;
+class COrvaneDoc;
+class CSetupView;
+class QTabWidget;
+
+// The main view: the status panel drawn on the left, the connect and record buttons on it, the
+// setup form and the terminal in tabs under it, and the map to its right.
+class COrvaneView : public QWidget, public CView
+{
+public:
+    static constexpr int kTabsId = 2001;
+    static constexpr int kConnectId = 2002;
+    static constexpr int kRecordId = 2003;
+
+    explicit COrvaneView(QWidget* pParent = nullptr);
+    ~COrvaneView() override;
+
+    // Joins the document first, then builds the child windows, whose views join after it.
+    // A network status for the map may be given (tests); by default the platform's is used.
+    bool Create(CDocument* pDoc, std::unique_ptr<INetworkStatus> pNetwork = nullptr);
+
+    void OnUpdate(CView* pSender, long lHint, void* pHint) override;
+
+    void OnConnect();
+    void OnRecord();
+
+    COrvaneDoc* GetOrvaneDoc() const;
+    const GpsData& GetGps() const { return m_gps; }
+    QTabWidget* GetTabs() const { return m_tabs; }
+    CSetupView* GetSetupView() const { return m_pSetupView; }
+    CMapView* GetMapView() const { return m_pMapView; }
+    CLogCtrl& GetLogCtrl() { return m_logCtrl; }
+    CImageButton& GetConnectButton() { return m_btnConnect; }
+    CImageButton& GetRecordButton() { return m_btnRecord; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    CMainFrame* GetMainFrame() const;
+    void OnGpsData();
+    void ShowConnectImages(bool bConnected);
+    void ShowRecordImages(bool bRecording);
+
+    QTabWidget* m_tabs = nullptr;
+    CSetupView* m_pSetupView = nullptr;
+    CMapView* m_pMapView = nullptr;
+    CLogCtrl m_logCtrl;
+    CImageButton m_btnConnect;
+    CImageButton m_btnRecord;
+    GpsData m_gps{};
+    PanelResources m_res;
+};
