@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <map>
-#include <regex>
 #include <set>
 
 using namespace std::chrono;
@@ -35,6 +35,56 @@ double Distance(double lat1, double lon1, double lat2, double lon2)
 std::string Kind(const std::string& sentence)
 {
     return sentence.substr(3, 3);
+}
+
+// One field against a shape: '9' a digit, '+' one or more digits, '~' an optional minus,
+// anything else itself; alternatives separated by '|'.
+bool MatchesShape(std::string_view field, std::string_view shapes)
+{
+    for (;;)
+    {
+        const std::string_view shape = shapes.substr(0, shapes.find('|'));
+        std::size_t at = 0;
+        bool bMatch = true;
+        for (const char c : shape)
+        {
+            const auto digit = [&] { return at < field.size() && std::isdigit(static_cast<unsigned char>(field[at])); };
+            if (c == '9' || c == '+')
+            {
+                bMatch = bMatch && digit();
+                ++at;
+                while (c == '+' && digit())
+                    ++at;
+            }
+            else if (c == '~')
+            {
+                at += at < field.size() && field[at] == '-' ? 1 : 0;
+            }
+            else
+            {
+                bMatch = bMatch && at < field.size() && field[at] == c;
+                ++at;
+            }
+        }
+        if (bMatch && at == field.size())
+            return true;
+        if (shape.size() == shapes.size())
+            return false;
+        shapes.remove_prefix(shape.size() + 1);
+    }
+}
+
+// The text before the checksum, field by field, against a layout of shapes.
+bool MatchesLayout(const std::string& sentence, const std::string& layout)
+{
+    const std::vector<NmeaField> fields = SplitFields(sentence.substr(0, sentence.find('*')));
+    const std::vector<NmeaField> shapes = SplitFields(layout);
+    if (fields.size() != shapes.size())
+        return false;
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        if (!MatchesShape(fields[i], shapes[i]))
+            return false;
+    return true;
 }
 
 // Compares the record after a whole cycle has been decoded with what the receiver meant.
@@ -159,17 +209,34 @@ TEST(ReceiverSimulator, EverySentenceDecodesIntoTheStateMeantOverMinutesWithLost
 
 TEST(ReceiverSimulator, SentencesHaveTheFieldLayoutsOfRealReceivers)
 {
-    const std::map<std::string, std::regex> withFix = {
-        {"GGA", std::regex(R"(\$GPGGA,\d{6}\.\d{3},\d{4}\.\d{4},[NS],\d{5}\.\d{4},[EW],1,\d{2},\d+\.\d,-?\d+\.\d,M,-?\d+\.\d,M,,0000\*[0-9A-F]{2}\r\n)")},
-        {"GSA", std::regex(R"(\$GPGSA,A,[23](,(\d{2})?){12},\d+\.\d,\d+\.\d,\d+\.\d\*[0-9A-F]{2}\r\n)")},
-        {"GSV", std::regex(R"(\$GPGSV,[1-3],[1-3],\d{2}(,\d{2},\d{2},\d{3},(\d{2})?){1,4}\*[0-9A-F]{2}\r\n)")},
-        {"RMC", std::regex(R"(\$GPRMC,\d{6}\.\d{3},A,\d{4}\.\d{4},[NS],\d{5}\.\d{4},[EW],\d+\.\d{2},\d+\.\d{2},\d{6},,,A\*[0-9A-F]{2}\r\n)")},
+    std::string gsaWithFix = "$GPGSA,A,2|3";
+    for (int i = 0; i < 12; ++i)
+        gsaWithFix += ",99|";
+    gsaWithFix += ",+.9,+.9,+.9";
+    std::vector<std::string> gsv;
+    for (std::string layout = "$GPGSV,1|2|3,1|2|3,99"; gsv.size() < 4;)
+        gsv.push_back(layout += ",99,99,999,99|");
+    std::vector<std::string> gsvWithoutFix = gsv;
+    gsvWithoutFix.push_back("$GPGSV,1,1,00");
+
+    const std::map<std::string, std::vector<std::string>> withFix = {
+        {"GGA", {"$GPGGA,999999.999,9999.9999,N|S,99999.9999,E|W,1,99,+.9,~+.9,M,~+.9,M,,0000"}},
+        {"GSA", {gsaWithFix}},
+        {"GSV", gsv},
+        {"RMC", {"$GPRMC,999999.999,A,9999.9999,N|S,99999.9999,E|W,+.99,+.99,999999,,,A"}},
     };
-    const std::map<std::string, std::regex> withoutFix = {
-        {"GGA", std::regex(R"(\$GPGGA,\d{6}\.\d{3},,,,,0,00,,,M,,M,,0000\*[0-9A-F]{2}\r\n)")},
-        {"GSA", std::regex(R"(\$GPGSA,A,1,{15}\*1E\r\n)")},
-        {"GSV", std::regex(R"(\$GPGSV,([1-3],[1-3],\d{2}(,\d{2},\d{2},\d{3},(\d{2})?){1,4}|1,1,00)\*[0-9A-F]{2}\r\n)")},
-        {"RMC", std::regex(R"(\$GPRMC,\d{6}\.\d{3},V,,,,,,,\d{6},,,N\*[0-9A-F]{2}\r\n)")},
+    // The layouts tell real sentences from near misses.
+    const std::string gga = withFix.at("GGA").front();
+    EXPECT_TRUE(MatchesLayout("$GPGGA,123519.000,4807.0380,N,01131.0000,E,1,08,1.0,-5.4,M,47.0,M,,0000*00\r\n", gga));
+    EXPECT_FALSE(MatchesLayout("$GPGGA,12351.000,4807.0380,N,01131.0000,E,1,08,1.0,545.4,M,47.0,M,,0000*00\r\n", gga));
+    EXPECT_FALSE(MatchesLayout("$GPGGA,123519.000,4807.0380,X,01131.0000,E,1,08,1.0,545.4,M,47.0,M,,0000*00\r\n", gga));
+    EXPECT_FALSE(MatchesLayout("$GPGGA,123519.000,4807.0380,N,01131.0000,E,1,08,1.0,545.4,M,47.0,M,0000*00\r\n", gga));
+
+    const std::map<std::string, std::vector<std::string>> withoutFix = {
+        {"GGA", {"$GPGGA,999999.999,,,,,0,00,,,M,,M,,0000"}},
+        {"GSA", {"$GPGSA,A,1,,,,,,,,,,,,,,,"}},
+        {"GSV", gsvWithoutFix},
+        {"RMC", {"$GPRMC,999999.999,V,,,,,,,999999,,,N"}},
     };
 
     SimConfig config;
@@ -187,7 +254,11 @@ TEST(ReceiverSimulator, SentencesHaveTheFieldLayoutsOfRealReceivers)
         {
             const std::string kind = Kind(sentence);
             ASSERT_TRUE(layouts.count(kind)) << sentence;
-            EXPECT_TRUE(std::regex_match(sentence, layouts.at(kind))) << sentence;
+            EXPECT_TRUE(IsChecksumValid(sentence)) << sentence;
+            const auto& candidates = layouts.at(kind);
+            EXPECT_TRUE(std::any_of(candidates.begin(), candidates.end(),
+                                    [&](const std::string& layout) { return MatchesLayout(sentence, layout); }))
+                << sentence;
             seen.insert(kind + (cycle.state.fixMode > 1 ? "+fix" : "-fix"));
         }
         if (!cycle.state.silent)

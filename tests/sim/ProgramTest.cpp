@@ -9,7 +9,6 @@
 #include <fstream>
 #include <optional>
 #include <poll.h>
-#include <regex>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -129,8 +128,11 @@ protected:
 
     static std::string DevicePath(const std::string& output)
     {
-        std::smatch match;
-        return std::regex_search(output, match, std::regex("Device: (/dev/pts/[0-9]+)\n")) ? match[1].str() : "";
+        const auto at = output.find("Device: /dev/pts/");
+        if (at == std::string::npos)
+            return "";
+        const auto end = output.find('\n', at);
+        return end == std::string::npos ? "" : output.substr(at + 8, end - at - 8);
     }
     static bool LinkGone(const fs::path& link) { return !fs::exists(fs::symlink_status(link)); }
 
