@@ -25,6 +25,10 @@ public:
     // The notice shown instead of the map while the computer is offline.
     static std::string OfflineNoticePage();
 
+    // Where the map was last centred (its marker).
+    float GetLastLatitude() const { return m_fLastLat; }
+    float GetLastLongitude() const { return m_fLastLon; }
+
 protected:
     float m_fLastLat = 0.0f;
     float m_fLastLon = 0.0f;

@@ -1,0 +1,345 @@
+// The program as a person uses it: the simulated receiver on a pseudo-terminal, the port typed
+// into the setup form, the connect and record buttons clicked, offscreen.
+#include "app/OrvaneApp.h"
+#include "framework/core/CommandIds.h"
+#include "framework/core/MessageBox.h"
+#include "recording/OrvaneDoc.h"
+#include "ui/MainFrame.h"
+#include "ui/MapView.h"
+#include "ui/MemDCEx.h"
+#include "ui/OrvaneView.h"
+#include "ui/SetupView.h"
+#include "ui/StatusPanel.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTest>
+
+#include <kml/dom.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+constexpr double kStartLat = 35.6812;
+constexpr double kStartLon = 139.7671;
+
+class TempFolder
+{
+public:
+    TempFolder()
+    {
+        char pattern[] = "/tmp/orvane-e2e-XXXXXX";
+        if (const char* made = ::mkdtemp(pattern))
+            m_path = made;
+    }
+    ~TempFolder()
+    {
+        std::error_code ec;
+        fs::remove_all(m_path, ec);
+    }
+    const fs::path& Path() const { return m_path; }
+
+private:
+    fs::path m_path;
+};
+
+// The project's simulated receiver, started as its own process with a link to its terminal.
+class Simulator
+{
+public:
+    bool Start(const fs::path& link)
+    {
+        Stop();
+        fs::remove(link);
+        m_pid = ::fork();
+        if (m_pid == 0)
+        {
+            const std::string linkText = link.string();
+            ::execl(ORVANE_GPSSIM, ORVANE_GPSSIM, "--baud", "115200", "--seed", "11", "--start",
+                    "35.6812,139.7671", "--link", linkText.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline)
+        {
+            std::error_code ec;
+            if (fs::is_symlink(link, ec) && fs::exists(link, ec))
+                return true;
+            QTest::qWait(20);
+        }
+        return false;
+    }
+    void Stop()
+    {
+        if (m_pid > 0)
+        {
+            ::kill(m_pid, SIGTERM);
+            int status = 0;
+            ::waitpid(m_pid, &status, 0);
+            m_pid = -1;
+        }
+    }
+    ~Simulator() { Stop(); }
+
+private:
+    pid_t m_pid = -1;
+};
+
+class TestApp : public COrvaneApp
+{
+public:
+    explicit TestApp(fs::path config) : m_config(std::move(config)) {}
+    CMainFrame* Frame() const { return dynamic_cast<CMainFrame*>(m_pMainWnd); }
+    COrvaneDoc* Doc() const { return dynamic_cast<COrvaneDoc*>(GetDocument()); }
+
+protected:
+    std::wstring MakeConfigPath() const override { return m_config.wstring(); }
+
+private:
+    fs::path m_config;
+};
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class EndToEndTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Orvane")).clear();
+        m_previousBox = SetMessageBoxHandler([this](const std::wstring& text, const std::wstring&, MbIcon) {
+            m_messages.push_back(text);
+        });
+        m_app = std::make_unique<TestApp>(m_folder.Path() / "Orvane.xml");
+        ASSERT_TRUE(m_app->InitInstance());
+        m_frame = m_app->Frame();
+        m_doc = m_app->Doc();
+        ASSERT_NE(m_frame, nullptr);
+        m_view = dynamic_cast<COrvaneView*>(m_frame->centralWidget());
+        ASSERT_NE(m_view, nullptr);
+        m_link = m_folder.Path() / "gps";
+        ASSERT_TRUE(m_sim.Start(m_link));
+        m_doc->m_strSaveFolder = m_folder.Path().wstring();
+    }
+
+    void TearDown() override
+    {
+        if (m_app)
+            m_app->DestroyMainWindow();
+        m_app.reset();
+        m_sim.Stop();
+        SetMessageBoxHandler(m_previousBox);
+    }
+
+    // Types the link's path into the port list as a person would, and presses Enter.
+    void ChoosePort()
+    {
+        QComboBox* ports = m_view->GetSetupView()->m_cbPort;
+        ASSERT_TRUE(ports->isEditable());
+        ports->lineEdit()->selectAll();
+        QTest::keyClicks(ports->lineEdit(), QString::fromStdString(m_link.string()));
+        QTest::keyClick(ports->lineEdit(), Qt::Key_Return);
+        ASSERT_EQ(m_frame->GetPortName(), m_link.wstring());
+    }
+
+    void Click(CImageButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }
+
+    std::size_t TerminalLines() { return m_view->GetLogCtrl().GetLines().size(); }
+
+    bool WaitForLines(std::size_t count, int seconds = 20)
+    {
+        return QTest::qWaitFor([&] { return TerminalLines() >= count; }, seconds * 1000);
+    }
+
+    std::string TerminalText(std::size_t from, std::size_t to)
+    {
+        std::string text;
+        const auto& lines = m_view->GetLogCtrl().GetLines();
+        for (std::size_t i = from; i < to; ++i)
+            text += QString::fromStdWString(lines[i].text).toStdString();
+        return text;
+    }
+
+    TempFolder m_folder;
+    Simulator m_sim;
+    fs::path m_link;
+    MessageBoxHandler m_previousBox;
+    std::vector<std::wstring> m_messages;
+    std::unique_ptr<TestApp> m_app;
+    CMainFrame* m_frame = nullptr;
+    COrvaneDoc* m_doc = nullptr;
+    COrvaneView* m_view = nullptr;
+};
+
+TEST_F(EndToEndTest, LiveDataReachesTheTerminalThePanelAndTheMap)
+{
+    ChoosePort();
+    EXPECT_FALSE(m_view->GetRecordButton().isEnabled());
+    Click(m_view->GetConnectButton());
+    ASSERT_EQ(m_doc->m_bConnected, 1) << (m_messages.empty() ? "" : QString::fromStdWString(m_messages.back()).toStdString());
+    EXPECT_TRUE(m_view->GetRecordButton().isEnabled());
+    EXPECT_FALSE(m_view->GetSetupView()->m_cbPort->isEnabled());
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_doc->m_gps.fixMode >= 2 && TerminalLines() >= 12; }, 20000));
+
+    // The terminal shows checksum-valid sentences, line ends kept.
+    for (const auto& line : m_view->GetLogCtrl().GetLines())
+    {
+        const std::string text = QString::fromStdWString(line.text).toStdString();
+        ASSERT_TRUE(text.starts_with("$GP")) << text;
+        ASSERT_TRUE(text.ends_with("\r\n")) << text;
+    }
+
+    // The panel shows the decoded state: near the simulator's start, with satellites.
+    const GpsData gps = m_view->GetGps();
+    EXPECT_NEAR(gps.latitude, kStartLat, 0.05);
+    EXPECT_NEAR(gps.longitude, kStartLon, 0.05);
+    EXPECT_GE(gps.year, 2024);
+    int satellites = 0;
+    for (const auto& sat : gps.satellites)
+        satellites += sat.prn != 0;
+    EXPECT_GE(satellites, 8);
+
+    // What the view paints is its copy of the record, not the empty state (below the buttons).
+    m_view->repaint();
+    const QRect below(0, 30, 400, 447);
+    const QImage shown = m_view->grab(below).toImage();
+    const PanelResources res = PanelResources::Load();
+    auto render = [&](const GpsData& g) {
+        CMemDCEx dc(QRect(0, 0, 400, 477));
+        DrawStatusPanel(dc, g, res);
+        return dc.Finish().toImage().copy(below).convertToFormat(shown.format());
+    };
+    EXPECT_EQ(shown, render(m_view->GetGps()));
+    EXPECT_NE(shown, render(GpsData{}));
+
+    // The map was moved to the fix.
+    EXPECT_NEAR(m_view->GetMapView()->GetLastLatitude(), m_doc->m_gps.latitude, 0.01);
+    EXPECT_NEAR(m_view->GetMapView()->GetLastLongitude(), m_doc->m_gps.longitude, 0.01);
+    EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(EndToEndTest, NmeaRecordingHoldsExactlyTheLinesReceived)
+{
+    ChoosePort();
+    Click(m_view->GetConnectButton());
+    ASSERT_TRUE(WaitForLines(3));
+    const std::size_t from = TerminalLines();
+    Click(m_view->GetRecordButton());
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    ASSERT_TRUE(WaitForLines(from + 20));
+    Click(m_view->GetRecordButton());
+    ASSERT_EQ(m_doc->m_bRecording, 0);
+    const std::size_t to = TerminalLines();
+
+    std::vector<fs::path> logs;
+    for (const auto& entry : fs::directory_iterator(m_folder.Path()))
+        if (entry.path().extension() == ".txt")
+            logs.push_back(entry.path());
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(ReadFile(logs[0]), TerminalText(from, to));
+}
+
+TEST_F(EndToEndTest, KmlRecordingHoldsTheTrack)
+{
+    ChoosePort();
+    QAction* kml = m_frame->FindCommand(ID_SAVE_KML);
+    ASSERT_NE(kml, nullptr);
+    m_frame->UpdateCommandUI();
+    kml->trigger();
+    ASSERT_EQ(m_doc->m_nRecordKind, RecordKml);
+    Click(m_view->GetConnectButton());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_doc->m_gps.fixMode >= 2; }, 20000));
+    Click(m_view->GetRecordButton());
+    const std::size_t from = TerminalLines();
+    ASSERT_TRUE(WaitForLines(from + 20));
+    Click(m_view->GetRecordButton());
+
+    std::vector<fs::path> tracks;
+    for (const auto& entry : fs::directory_iterator(m_folder.Path()))
+        if (entry.path().extension() == ".kml")
+            tracks.push_back(entry.path());
+    ASSERT_EQ(tracks.size(), 1u);
+    std::string errors;
+    kmldom::ElementPtr root = kmldom::Parse(ReadFile(tracks[0]), &errors);
+    ASSERT_TRUE(root) << errors;
+    const std::string text = ReadFile(tracks[0]);
+    const auto start = text.find("<coordinates>");
+    ASSERT_NE(start, std::string::npos) << text;
+    std::istringstream points(text.substr(start + 13, text.find("</coordinates>") - start - 13));
+    double lon = 0, lat = 0, alt = 0;
+    char comma = 0;
+    int count = 0;
+    while (points >> lon >> comma >> lat >> comma >> alt)
+    {
+        EXPECT_NEAR(lat, kStartLat, 0.05);
+        EXPECT_NEAR(lon, kStartLon, 0.05);
+        ++count;
+    }
+    EXPECT_GE(count, 10);
+}
+
+TEST_F(EndToEndTest, DisconnectAndReconnect)
+{
+    ChoosePort();
+    Click(m_view->GetConnectButton());
+    ASSERT_TRUE(WaitForLines(5));
+    Click(m_view->GetConnectButton());
+    ASSERT_EQ(m_doc->m_bConnected, 0);
+    EXPECT_FALSE(m_view->GetRecordButton().isEnabled());
+    EXPECT_TRUE(m_view->GetSetupView()->m_cbPort->isEnabled());
+    const std::size_t afterDisconnect = TerminalLines();
+    QTest::qWait(300);
+    EXPECT_EQ(TerminalLines(), afterDisconnect);
+
+    // The simulator leaves when its reader goes away, as a log player does: start it again.
+    ASSERT_TRUE(m_sim.Start(m_link));
+    Click(m_view->GetConnectButton());
+    ASSERT_EQ(m_doc->m_bConnected, 1);
+    EXPECT_TRUE(WaitForLines(afterDisconnect + 5));
+}
+
+TEST_F(EndToEndTest, ClosingTheWindowMidRecordingLeavesACompleteLog)
+{
+    ChoosePort();
+    Click(m_view->GetConnectButton());
+    ASSERT_TRUE(WaitForLines(3));
+    const std::size_t from = TerminalLines();
+    Click(m_view->GetRecordButton());
+    ASSERT_TRUE(WaitForLines(from + 15));
+    const std::string shown = TerminalText(from, TerminalLines());
+    m_frame->close();
+    m_app->DestroyMainWindow();
+
+    std::vector<fs::path> logs;
+    for (const auto& entry : fs::directory_iterator(m_folder.Path()))
+        if (entry.path().extension() == ".txt")
+            logs.push_back(entry.path());
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(ReadFile(logs[0]), shown);
+    EXPECT_TRUE(fs::exists(m_folder.Path() / "Orvane.xml"));
+}
+} // namespace
