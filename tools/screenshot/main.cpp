@@ -1,0 +1,112 @@
+// Starts the simulated receiver, opens Orvane's window with a throw-away settings file, types
+// the receiver's port, connects, records a little, waits for live data and saves the window as
+// a PNG: orvane-screenshot OUTPUT.png [SECONDS]
+#include "app/OrvaneApp.h"
+#include "recording/OrvaneDoc.h"
+#include "ui/MainFrame.h"
+#include "ui/OrvaneView.h"
+#include "ui/SetupView.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTabWidget>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace
+{
+class ShotApp : public COrvaneApp
+{
+public:
+    explicit ShotApp(std::filesystem::path config) : m_config(std::move(config)) {}
+
+protected:
+    std::wstring MakeConfigPath() const override { return m_config.wstring(); }
+
+private:
+    std::filesystem::path m_config;
+};
+
+void Pump(int milliseconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+    {
+        std::fprintf(stderr, "usage: orvane-screenshot OUTPUT.png [SECONDS]\n");
+        return 2;
+    }
+    const std::string output = argv[1];
+    const int seconds = argc > 2 ? std::max(2, std::atoi(argv[2])) : 8;
+
+    char pattern[] = "/tmp/orvane-shot-XXXXXX";
+    const char* made = ::mkdtemp(pattern);
+    if (!made)
+        return 1;
+    const std::filesystem::path folder = made;
+    const std::filesystem::path link = folder / "gps";
+
+    const pid_t sim = ::fork();
+    if (sim == 0)
+    {
+        const std::string linkText = link.string();
+        ::execl(ORVANE_GPSSIM, ORVANE_GPSSIM, "--baud", "38400", "--seed", "3", "--start", "48.8584,2.2945",
+                "--link", linkText.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication qtApp(argc, argv);
+    int status = 1;
+    {
+        ShotApp app(folder / "Orvane.xml");
+        if (app.InitInstance())
+        {
+            auto* frame = dynamic_cast<CMainFrame*>(app.m_pMainWnd);
+            auto* view = frame ? dynamic_cast<COrvaneView*>(frame->centralWidget()) : nullptr;
+            auto* doc = dynamic_cast<COrvaneDoc*>(app.GetDocument());
+            for (int i = 0; i < 100 && !std::filesystem::exists(link); ++i)
+                Pump(50);
+            if (view && doc)
+            {
+                doc->m_strSaveFolder = folder.wstring();
+                QComboBox* ports = view->GetSetupView()->m_cbPort;
+                ports->lineEdit()->setText(QString::fromStdString(link.string()));
+                emit ports->lineEdit()->editingFinished();
+                view->GetConnectButton().click();
+                Pump(1500);
+                view->GetRecordButton().click();
+                view->GetTabs()->setCurrentIndex(1);
+                Pump(seconds * 1000);
+                frame->grab().save(QString::fromStdString(output));
+                status = doc->m_bConnected ? 0 : 1;
+                view->GetRecordButton().click();
+            }
+            frame->close();
+        }
+        app.DestroyMainWindow();
+    }
+    ::kill(sim, SIGTERM);
+    ::waitpid(sim, nullptr, 0);
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+    if (status != 0)
+        std::fprintf(stderr, "orvane-screenshot: the window did not connect to the simulated receiver\n");
+    return status;
+}
