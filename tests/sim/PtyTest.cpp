@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <condition_variable>
 #include <fcntl.h>
 #include <filesystem>
@@ -215,6 +216,7 @@ TEST(SimOverPty, GeneratedLinesReachTheGpsDeviceInOrderAtTheBaudRatesPace)
         starts.push_back(arrivals[first]);
         first += lines.size();
     }
+    ::testing::Test::RecordProperty("measured_to_line_time_percent", static_cast<int>(std::lround(100.0 * measured.count() / expected.count())));
     EXPECT_GT(expected.count(), 0.8) << "enough bytes to measure";
     EXPECT_NEAR(measured.count() / expected.count(), 1.0, 0.10)
         << "measured " << measured.count() << " s for " << expected.count() << " s of line time";

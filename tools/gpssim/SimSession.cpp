@@ -49,7 +49,8 @@ SessionEnd SimSession::Run(int stopFd)
         }
 
         std::optional<CycleSource::Clock::time_point> due;
-        if (!m_source.WaitsForPeer() || bEverConnected)
+        const bool bScheduling = !m_source.WaitsForPeer() || bEverConnected;
+        if (bScheduling)
         {
             while ((due = m_source.NextDue(now)) && *due <= now)
             {
@@ -63,8 +64,6 @@ SessionEnd SimSession::Run(int stopFd)
                         m_onCycle(bytes);
                 }
             }
-            if (!due && pacer.Empty())
-                return SessionEnd::Finished;
         }
 
         const std::size_t dueBytes = pacer.DueCount(now);
@@ -92,6 +91,9 @@ SessionEnd SimSession::Run(int stopFd)
                 pacer.Consume(sent);
             }
         }
+
+        if (bScheduling && !due && pacer.Empty())
+            return SessionEnd::Finished;
 
         now = CycleSource::Clock::now();
         auto wake = now + (bConnected ? seconds(1) : milliseconds(kPeerCheckMs));
