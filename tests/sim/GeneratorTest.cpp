@@ -48,7 +48,8 @@ bool MatchesShape(std::string_view field, std::string_view shapes)
         bool bMatch = true;
         for (const char c : shape)
         {
-            const auto digit = [&] { return at < field.size() && std::isdigit(static_cast<unsigned char>(field[at])); };
+            const auto digit = [&]
+            { return at < field.size() && std::isdigit(static_cast<unsigned char>(field[at])); };
             if (c == '9' || c == '+')
             {
                 bMatch = bMatch && digit();
@@ -90,7 +91,8 @@ bool MatchesLayout(const std::string& sentence, const std::string& layout)
 // Compares the record after a whole cycle has been decoded with what the receiver meant.
 // `before` is the record before the cycle: receivers send GSA ahead of GSV, so the used flags
 // land on the slots as the previous cycle's GSV left them.
-void ExpectDecodedState(const GpsData& gps, const GpsData& before, const SimState& state, int second)
+void ExpectDecodedState(const GpsData& gps, const GpsData& before, const SimState& state,
+                        int second)
 {
     SCOPED_TRACE("simulated second " + std::to_string(second));
     const auto day = floor<days>(state.utc);
@@ -141,7 +143,8 @@ void ExpectDecodedState(const GpsData& gps, const GpsData& before, const SimStat
     {
         const SatelliteInfo& slot = gps.satellites[i];
         const std::uint16_t prnBefore = before.satellites[i].prn;
-        const bool bMarked = prnBefore != 0 && usedPrns.count(prnBefore) && marked.insert(prnBefore).second;
+        const bool bMarked =
+            prnBefore != 0 && usedPrns.count(prnBefore) && marked.insert(prnBefore).second;
         EXPECT_EQ(slot.used, bMarked) << "slot " << i;
         if (i >= state.satellites.size())
             continue;
@@ -227,10 +230,14 @@ TEST(ReceiverSimulator, SentencesHaveTheFieldLayoutsOfRealReceivers)
     };
     // The layouts tell real sentences from near misses.
     const std::string gga = withFix.at("GGA").front();
-    EXPECT_TRUE(MatchesLayout("$GPGGA,123519.000,4807.0380,N,01131.0000,E,1,08,1.0,-5.4,M,47.0,M,,0000*00\r\n", gga));
-    EXPECT_FALSE(MatchesLayout("$GPGGA,12351.000,4807.0380,N,01131.0000,E,1,08,1.0,545.4,M,47.0,M,,0000*00\r\n", gga));
-    EXPECT_FALSE(MatchesLayout("$GPGGA,123519.000,4807.0380,X,01131.0000,E,1,08,1.0,545.4,M,47.0,M,,0000*00\r\n", gga));
-    EXPECT_FALSE(MatchesLayout("$GPGGA,123519.000,4807.0380,N,01131.0000,E,1,08,1.0,545.4,M,47.0,M,0000*00\r\n", gga));
+    EXPECT_TRUE(MatchesLayout(
+        "$GPGGA,123519.000,4807.0380,N,01131.0000,E,1,08,1.0,-5.4,M,47.0,M,,0000*00\r\n", gga));
+    EXPECT_FALSE(MatchesLayout(
+        "$GPGGA,12351.000,4807.0380,N,01131.0000,E,1,08,1.0,545.4,M,47.0,M,,0000*00\r\n", gga));
+    EXPECT_FALSE(MatchesLayout(
+        "$GPGGA,123519.000,4807.0380,X,01131.0000,E,1,08,1.0,545.4,M,47.0,M,,0000*00\r\n", gga));
+    EXPECT_FALSE(MatchesLayout(
+        "$GPGGA,123519.000,4807.0380,N,01131.0000,E,1,08,1.0,545.4,M,47.0,M,0000*00\r\n", gga));
 
     const std::map<std::string, std::vector<std::string>> withoutFix = {
         {"GGA", {"$GPGGA,999999.999,,,,,0,00,,,M,,M,,0000"}},
@@ -257,7 +264,8 @@ TEST(ReceiverSimulator, SentencesHaveTheFieldLayoutsOfRealReceivers)
             EXPECT_TRUE(IsChecksumValid(sentence)) << sentence;
             const auto& candidates = layouts.at(kind);
             EXPECT_TRUE(std::any_of(candidates.begin(), candidates.end(),
-                                    [&](const std::string& layout) { return MatchesLayout(sentence, layout); }))
+                                    [&](const std::string& layout)
+                                    { return MatchesLayout(sentence, layout); }))
                 << sentence;
             seen.insert(kind + (cycle.state.fixMode > 1 ? "+fix" : "-fix"));
         }
@@ -304,10 +312,8 @@ TEST(ReceiverSimulator, StartsAtTheChosenPositionInEveryQuarterOfTheWorld)
         double longitude;
         std::string hemispheres;
     } rows[] = {
-        {"north east", 48.1173, 11.5167, "NE"},
-        {"south east", -27.2107, 153.052, "SE"},
-        {"north west", 44.0689, -121.3143, "NW"},
-        {"south west", -34.6037, -58.3816, "SW"},
+        {"north east", 48.1173, 11.5167, "NE"},       {"south east", -27.2107, 153.052, "SE"},
+        {"north west", 44.0689, -121.3143, "NW"},     {"south west", -34.6037, -58.3816, "SW"},
         {"near the date line", 10.0, 179.9999, "NE"},
     };
     for (const auto& row : rows)
@@ -318,7 +324,9 @@ TEST(ReceiverSimulator, StartsAtTheChosenPositionInEveryQuarterOfTheWorld)
         config.startLongitude = row.longitude;
         ReceiverSimulator simulator(config);
         const SimCycle cycle = simulator.Step(NewYearsEve());
-        EXPECT_LT(Distance(cycle.state.latitude, cycle.state.longitude, row.latitude, row.longitude), 50.0);
+        EXPECT_LT(
+            Distance(cycle.state.latitude, cycle.state.longitude, row.latitude, row.longitude),
+            50.0);
         GpsData gps{};
         for (const std::string& sentence : cycle.sentences)
             DecodeSentence(sentence, gps);
@@ -344,7 +352,8 @@ TEST(ReceiverSimulator, MovesAlongARouteAtRealisticSpeedWithCourseAndAltitudeCha
     {
         const SimState& before = cycles[i - 1].state;
         const SimState& now = cycles[i].state;
-        const double step = Distance(before.latitude, before.longitude, now.latitude, now.longitude);
+        const double step =
+            Distance(before.latitude, before.longitude, now.latitude, now.longitude);
         travelled += step;
         // One second at the reported speed, within what one second of acceleration changes.
         EXPECT_NEAR(step, now.speedKnots * 1852.0 / 3600.0, 3.0) << "second " << i;
@@ -376,7 +385,8 @@ TEST(ReceiverSimulator, SatellitesChangeSlowlyAndEightToTwelveAreInView)
         ASSERT_GE(now.size(), 8u);
         ASSERT_LE(now.size(), 12u);
         counts.insert(static_cast<int>(now.size()));
-        const int used = static_cast<int>(std::count_if(now.begin(), now.end(), [](const SimSatellite& s) { return s.used; }));
+        const int used = static_cast<int>(
+            std::count_if(now.begin(), now.end(), [](const SimSatellite& s) { return s.used; }));
         if (cycles[i].state.fixMode == 3)
         {
             EXPECT_GE(used, 4);
@@ -386,8 +396,9 @@ TEST(ReceiverSimulator, SatellitesChangeSlowlyAndEightToTwelveAreInView)
             EXPECT_LE(satellite.elevation, 90);
             EXPECT_LT(satellite.azimuth, 360);
             EXPECT_LE(satellite.snr, 99);
-            const auto previous = std::find_if(before.begin(), before.end(),
-                                               [&](const SimSatellite& s) { return s.prn == satellite.prn; });
+            const auto previous =
+                std::find_if(before.begin(), before.end(),
+                             [&](const SimSatellite& s) { return s.prn == satellite.prn; });
             if (previous == before.end())
                 continue;
             EXPECT_LE(std::abs(satellite.elevation - previous->elevation), 1);
@@ -397,7 +408,8 @@ TEST(ReceiverSimulator, SatellitesChangeSlowlyAndEightToTwelveAreInView)
                 EXPECT_LE(std::abs(satellite.snr - previous->snr), 8);
                 bSignalChanged = bSignalChanged || satellite.snr != previous->snr;
             }
-            bPositionInSkyChanged = bPositionInSkyChanged || satellite.elevation != previous->elevation ||
+            bPositionInSkyChanged = bPositionInSkyChanged ||
+                                    satellite.elevation != previous->elevation ||
                                     satellite.azimuth != previous->azimuth;
         }
     }
@@ -424,7 +436,8 @@ TEST(ReceiverSimulator, ASlowLineGetsFewerSentencesButEveryKindInTurn)
         {
             const std::string bytes = simtest::Joined(cycle.sentences);
             EXPECT_LE(bytes.size(), ReceiverSimulator::LineBudget(row.baud));
-            EXPECT_LE(bytes.size() * 10, static_cast<std::size_t>(row.baud)) << "fits in the second";
+            EXPECT_LE(bytes.size() * 10, static_cast<std::size_t>(row.baud))
+                << "fits in the second";
             for (const std::string& sentence : cycle.sentences)
                 ++counts[Kind(sentence)];
             dropped += cycle.droppedSentences;

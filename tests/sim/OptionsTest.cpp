@@ -31,7 +31,8 @@ TEST(SimOptions, AcceptsTheDocumentedOptions)
     EXPECT_EQ(options.linkPath, "/tmp/gps");
     EXPECT_TRUE(options.bStay);
 
-    ASSERT_TRUE(ParseOptions({"--replay", "log.txt", "--loop", "--baud=1200"}, options, error)) << error;
+    ASSERT_TRUE(ParseOptions({"--replay", "log.txt", "--loop", "--baud=1200"}, options, error))
+        << error;
     EXPECT_EQ(options.replayPath, "log.txt");
     EXPECT_TRUE(options.bLoop);
     EXPECT_EQ(options.baud, 1200);

@@ -24,8 +24,10 @@ TEST(LinePacer, ABytesTakesTenBitTimesAtEveryRate)
         pacer.Enqueue(std::string(static_cast<std::size_t>(baud), 'x'), kT0);
         EXPECT_EQ(pacer.DueCount(kT0), 0u) << "nothing has left yet";
         EXPECT_EQ(pacer.DueCount(kT0 + seconds(1)), static_cast<std::size_t>(baud / 10));
-        EXPECT_EQ(pacer.DueCount(kT0 + seconds(1) - nanoseconds(1)), static_cast<std::size_t>(baud / 10) - 1);
-        EXPECT_EQ(pacer.DueCount(kT0 + seconds(10)), static_cast<std::size_t>(baud)) << "all, not more";
+        EXPECT_EQ(pacer.DueCount(kT0 + seconds(1) - nanoseconds(1)),
+                  static_cast<std::size_t>(baud / 10) - 1);
+        EXPECT_EQ(pacer.DueCount(kT0 + seconds(10)), static_cast<std::size_t>(baud))
+            << "all, not more";
         EXPECT_EQ(pacer.DueTime(static_cast<std::size_t>(baud)), kT0 + seconds(10));
     }
 }

@@ -238,13 +238,14 @@ TEST_F(ProgramTest, RefusesToReplaceSomethingThatIsNotALink)
 TEST_F(ProgramTest, ReplaysALogFromItsFirstSentence)
 {
     const fs::path link = m_folder / "gps";
-    Program program({"--replay", std::string(ORVANE_CORPUS_DIR) + "/gpslim236.nmea", "--baud", "115200",
-                     "--link", link.string()});
+    Program program({"--replay", std::string(ORVANE_CORPUS_DIR) + "/gpslim236.nmea", "--baud",
+                     "115200", "--link", link.string()});
     ASSERT_TRUE(program.ReadUntil("Ctrl+C stops.")) << program.output;
     EXPECT_NE(program.output.find("replaying"), std::string::npos);
     const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
-    EXPECT_EQ(FirstLine(fd), "$GPGGA,185244.000,4854.2575,N,00219.9816,E,1,05,1.7,124.4,M,47.3,M,,0000*56\r\n");
+    EXPECT_EQ(FirstLine(fd),
+              "$GPGGA,185244.000,4854.2575,N,00219.9816,E,1,05,1.7,124.4,M,47.3,M,,0000*56\r\n");
     program.Signal(SIGTERM);
     EXPECT_TRUE(ExitedWith(program.Wait(), 0)) << program.output;
     ::close(fd);

@@ -16,9 +16,9 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <sstream>
 #include <mutex>
 #include <poll.h>
+#include <sstream>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -79,7 +79,10 @@ std::vector<std::string> SplitLines(const std::string& bytes)
 class SlaveReader
 {
 public:
-    explicit SlaveReader(const std::string& path) : m_fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
+    explicit SlaveReader(const std::string& path)
+        : m_fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK))
+    {
+    }
     ~SlaveReader() { Close(); }
     bool IsOpen() const { return m_fd >= 0; }
     void Close()
@@ -155,22 +158,27 @@ TEST(SimOverPty, GeneratedLinesReachTheGpsDeviceInOrderAtTheBaudRatesPace)
     std::condition_variable changed;
     std::vector<std::string> queued;
     std::vector<Clock::time_point> arrivals;
-    session.SetCycleObserver([&](std::string_view bytes) {
-        std::lock_guard guard(lock);
-        queued.emplace_back(bytes);
-    });
+    session.SetCycleObserver(
+        [&](std::string_view bytes)
+        {
+            std::lock_guard guard(lock);
+            queued.emplace_back(bytes);
+        });
     SessionThread thread(session);
 
     CGPSDevice device;
-    boost::signals2::scoped_connection connection = device.ConnectNotification([&](int) {
-        std::lock_guard guard(lock);
-        arrivals.push_back(Clock::now());
-        changed.notify_all();
-    });
+    boost::signals2::scoped_connection connection = device.ConnectNotification(
+        [&](int)
+        {
+            std::lock_guard guard(lock);
+            arrivals.push_back(Clock::now());
+            changed.notify_all();
+        });
     ASSERT_TRUE(device.OpenPort(FromUtf8(PortNameFor(terminal.SlavePath())), baud));
 
     const std::size_t kCycles = 3;
-    const auto linesOfFirstCycles = [&] {
+    const auto linesOfFirstCycles = [&]
+    {
         std::size_t count = 0;
         for (std::size_t i = 0; i < std::min(kCycles, queued.size()); ++i)
             count += SplitLines(queued[i]).size();
@@ -178,9 +186,10 @@ TEST(SimOverPty, GeneratedLinesReachTheGpsDeviceInOrderAtTheBaudRatesPace)
     };
     {
         std::unique_lock guard(lock);
-        ASSERT_TRUE(changed.wait_for(guard, seconds(10), [&] {
-            return queued.size() > kCycles && arrivals.size() >= linesOfFirstCycles();
-        })) << "lines arrived: " << arrivals.size();
+        ASSERT_TRUE(changed.wait_for(
+            guard, seconds(10),
+            [&] { return queued.size() > kCycles && arrivals.size() >= linesOfFirstCycles(); }))
+            << "lines arrived: " << arrivals.size();
     }
     connection.disconnect();
     device.Close();
@@ -195,7 +204,8 @@ TEST(SimOverPty, GeneratedLinesReachTheGpsDeviceInOrderAtTheBaudRatesPace)
             sent.push_back(line);
     ASSERT_GE(received.size(), linesOfFirstCycles());
     ASSERT_LE(received.size(), sent.size());
-    EXPECT_TRUE(std::equal(received.begin(), received.end(), sent.begin())) << "exactly the lines sent, in order";
+    EXPECT_TRUE(std::equal(received.begin(), received.end(), sent.begin()))
+        << "exactly the lines sent, in order";
     ASSERT_GE(arrivals.size(), received.size());
 
     // Within each cycle, from its first line's arrival to its last: the bytes between them at
@@ -216,12 +226,15 @@ TEST(SimOverPty, GeneratedLinesReachTheGpsDeviceInOrderAtTheBaudRatesPace)
         starts.push_back(arrivals[first]);
         first += lines.size();
     }
-    ::testing::Test::RecordProperty("measured_to_line_time_percent", static_cast<int>(std::lround(100.0 * measured.count() / expected.count())));
+    ::testing::Test::RecordProperty(
+        "measured_to_line_time_percent",
+        static_cast<int>(std::lround(100.0 * measured.count() / expected.count())));
     EXPECT_GT(expected.count(), 0.8) << "enough bytes to measure";
     EXPECT_NEAR(measured.count() / expected.count(), 1.0, 0.10)
         << "measured " << measured.count() << " s for " << expected.count() << " s of line time";
     for (std::size_t c = 1; c < starts.size(); ++c)
-        EXPECT_NEAR(duration<double>(starts[c] - starts[c - 1]).count(), 1.0, 0.10) << "cycle " << c;
+        EXPECT_NEAR(duration<double>(starts[c] - starts[c - 1]).count(), 1.0, 0.10)
+            << "cycle " << c;
 }
 
 TEST(SimOverPty, AColdStartSentThroughTheDeviceSilencesTheReceiverAndEmptiesItsSky)
@@ -235,24 +248,30 @@ TEST(SimOverPty, AColdStartSentThroughTheDeviceSilencesTheReceiverAndEmptiesItsS
     std::mutex lock;
     std::condition_variable changed;
     std::vector<RestartKind> restarts;
-    session.SetRestartObserver([&](RestartKind kind) {
-        std::lock_guard guard(lock);
-        restarts.push_back(kind);
-    });
+    session.SetRestartObserver(
+        [&](RestartKind kind)
+        {
+            std::lock_guard guard(lock);
+            restarts.push_back(kind);
+        });
     SessionThread thread(session);
 
     CGPSDevice device;
     std::vector<std::pair<Clock::time_point, std::string>> lines;
-    boost::signals2::scoped_connection connection = device.ConnectNotification([&](int) {
-        std::lock_guard guard(lock);
-        for (std::string line; device.PopLine(line);)
-            lines.emplace_back(Clock::now(), line);
-        changed.notify_all();
-    });
+    boost::signals2::scoped_connection connection = device.ConnectNotification(
+        [&](int)
+        {
+            std::lock_guard guard(lock);
+            for (std::string line; device.PopLine(line);)
+                lines.emplace_back(Clock::now(), line);
+            changed.notify_all();
+        });
     ASSERT_TRUE(device.OpenPort(FromUtf8(PortNameFor(terminal.SlavePath())), baud));
-    const auto has = [&](std::string_view wanted, std::size_t from) {
-        return std::any_of(lines.begin() + static_cast<std::ptrdiff_t>(std::min(from, lines.size())), lines.end(),
-                           [&](const auto& entry) { return entry.second == wanted; });
+    const auto has = [&](std::string_view wanted, std::size_t from)
+    {
+        return std::any_of(lines.begin() +
+                               static_cast<std::ptrdiff_t>(std::min(from, lines.size())),
+                           lines.end(), [&](const auto& entry) { return entry.second == wanted; });
     };
     std::size_t before = 0;
     {
@@ -261,15 +280,18 @@ TEST(SimOverPty, AColdStartSentThroughTheDeviceSilencesTheReceiverAndEmptiesItsS
         ASSERT_FALSE(has("$GPGSV,1,1,00*79\r\n", 0));
         before = lines.size();
     }
-    ASSERT_TRUE(device.Write(CGPSDevice::kColdStartCommand.data(), CGPSDevice::kColdStartCommand.size()));
+    ASSERT_TRUE(
+        device.Write(CGPSDevice::kColdStartCommand.data(), CGPSDevice::kColdStartCommand.size()));
     {
         std::unique_lock guard(lock);
-        ASSERT_TRUE(changed.wait_for(guard, seconds(8), [&] { return has("$GPGSV,1,1,00*79\r\n", before); }));
+        ASSERT_TRUE(changed.wait_for(guard, seconds(8),
+                                     [&] { return has("$GPGSV,1,1,00*79\r\n", before); }));
         EXPECT_EQ(restarts, std::vector<RestartKind>{RestartKind::Cold});
         // Two silent seconds of reboot: a gap far longer than the one between cycles.
         duration<double> longestGap{0};
         for (std::size_t i = before; i < lines.size(); ++i)
-            longestGap = std::max<duration<double>>(longestGap, lines[i].first - lines[i - 1].first);
+            longestGap =
+                std::max<duration<double>>(longestGap, lines[i].first - lines[i - 1].first);
         EXPECT_GT(longestGap.count(), 1.5);
     }
     connection.disconnect();
@@ -288,7 +310,8 @@ TEST(SimOverPty, TheSessionEndsWhenTheOtherSideClosesThePort)
         SlaveReader reader(terminal.SlavePath());
         ASSERT_TRUE(reader.IsOpen());
         ASSERT_TRUE(reader.ReadLines(1, seconds(3)));
-        EXPECT_EQ(reader.lines.front().substr(0, 7), "$GPGGA,") << "sending starts with a whole cycle";
+        EXPECT_EQ(reader.lines.front().substr(0, 7), "$GPGGA,")
+            << "sending starts with a whole cycle";
     }
     EXPECT_EQ(thread.EndWithin(seconds(3)), SessionEnd::PeerClosed);
 }
@@ -304,11 +327,13 @@ TEST(SimOverPty, WithStayTheSessionServesTheNextOpenerUntilStopped)
     std::mutex lock;
     std::condition_variable changed;
     std::vector<bool> connections;
-    session.SetConnectionObserver([&](bool bOpen) {
-        std::lock_guard guard(lock);
-        connections.push_back(bOpen);
-        changed.notify_all();
-    });
+    session.SetConnectionObserver(
+        [&](bool bOpen)
+        {
+            std::lock_guard guard(lock);
+            connections.push_back(bOpen);
+            changed.notify_all();
+        });
     SessionThread thread(session);
     for (int round = 0; round < 2; ++round)
     {
@@ -318,7 +343,8 @@ TEST(SimOverPty, WithStayTheSessionServesTheNextOpenerUntilStopped)
         }
         // The next opener comes once the session has seen this one go.
         std::unique_lock guard(lock);
-        ASSERT_TRUE(changed.wait_for(guard, seconds(2), [&] { return connections.size() == 2u * (round + 1); }));
+        ASSERT_TRUE(changed.wait_for(guard, seconds(2),
+                                     [&] { return connections.size() == 2u * (round + 1); }));
     }
     EXPECT_FALSE(thread.EndWithin(milliseconds(200)));
     thread.Stop();
@@ -360,7 +386,8 @@ TEST(SimOverPty, AReplayStartsWhenOpenedAndKeepsTheRecordedPaceInRealTime)
             expected.push_back(line);
         }
     }
-    const auto path = std::filesystem::temp_directory_path() / ("orvane-replay-" + std::to_string(::getpid()) + ".nmea");
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("orvane-replay-" + std::to_string(::getpid()) + ".nmea");
     std::ofstream(path, std::ios::binary) << excerpt;
     ReplayLog log;
     std::string error;
@@ -377,7 +404,8 @@ TEST(SimOverPty, AReplayStartsWhenOpenedAndKeepsTheRecordedPaceInRealTime)
     EXPECT_EQ(reader.lines, expected);
     for (std::size_t c = 1; c < cycleStarts.size(); ++c)
     {
-        const double gap = duration<double>(reader.times[cycleStarts[c]] - reader.times[cycleStarts[0]]).count();
+        const double gap =
+            duration<double>(reader.times[cycleStarts[c]] - reader.times[cycleStarts[0]]).count();
         EXPECT_NEAR(gap, static_cast<double>(c), 0.1 * static_cast<double>(c)) << "cycle " << c;
     }
     EXPECT_EQ(thread.EndWithin(seconds(2)), SessionEnd::Finished);

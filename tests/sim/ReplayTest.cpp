@@ -17,9 +17,15 @@ namespace
 {
 
 const char* const kCaptures[] = {
-    "gp-320fw-2019-04-07-coldboot.nmea", "gpslim236.nmea", "haicom-305N.nmea",
-    "holux-gm-210.nmea", "mtk-3301.nmea", "neo-m8n.nmea", "nl402u.nmea",
-    "sirfstarv-nmea.nmea", "ublox-lea-5h.nmea",
+    "gp-320fw-2019-04-07-coldboot.nmea",
+    "gpslim236.nmea",
+    "haicom-305N.nmea",
+    "holux-gm-210.nmea",
+    "mtk-3301.nmea",
+    "neo-m8n.nmea",
+    "nl402u.nmea",
+    "sirfstarv-nmea.nmea",
+    "ublox-lea-5h.nmea",
 };
 
 std::string ReadCapture(const std::string& name)
@@ -99,14 +105,21 @@ TEST(SentenceTime, ReadsTheTimeOfEveryTalkerAndTimedSentence)
         const char* line;
         std::optional<double> seconds;
     } rows[] = {
-        {"$GPGGA,185244.000,4854.2575,N,00219.9816,E,1,05,1.7,124.4,M,47.3,M,,0000*56\r\n", 18 * 3600 + 52 * 60 + 44.0},
-        {"$GPRMC,095255.810,V,2712.6404,S,15303.1201,E,0.00,0.00,080407,,,A*6E\r\n", 9 * 3600 + 52 * 60 + 55.81},
-        {"$GNRMC,020935.000,A,4404.1351,N,12118.8556,W,0.04,359.11,050219,,,A*6C\r\n", 2 * 3600 + 9 * 60 + 35.0},
-        {"$GLGGA,020935.000,4404.1351,N,12118.8556,W,1,02,0.9,1123.9,M,-19.6,M,,0000*48\r\n", 2 * 3600 + 9 * 60 + 35.0},
+        {"$GPGGA,185244.000,4854.2575,N,00219.9816,E,1,05,1.7,124.4,M,47.3,M,,0000*56\r\n",
+         18 * 3600 + 52 * 60 + 44.0},
+        {"$GPRMC,095255.810,V,2712.6404,S,15303.1201,E,0.00,0.00,080407,,,A*6E\r\n",
+         9 * 3600 + 52 * 60 + 55.81},
+        {"$GNRMC,020935.000,A,4404.1351,N,12118.8556,W,0.04,359.11,050219,,,A*6C\r\n",
+         2 * 3600 + 9 * 60 + 35.0},
+        {"$GLGGA,020935.000,4404.1351,N,12118.8556,W,1,02,0.9,1123.9,M,-19.6,M,,0000*48\r\n",
+         2 * 3600 + 9 * 60 + 35.0},
         {"$GPGLL,4808.9993,N,01135.0798,E,000343.03,A,A*60\r\n", 3 * 60 + 43.03},
-        {"$GPGGA,000343.03,4808.9993,N,01135.0798,E,1,04,01.4,00460.0,M,0046.2,M,,*56\r\n", 3 * 60 + 43.03},
-        {"text before $GPGGA,185244.000,4854.2575,N,00219.9816,E,1,05,1.7,124.4,M,47.3,M,,0000*56", std::nullopt},
-        {"$GPGGA,185244.000,4854.2575,N,00219.9816,E,1,05,1.7,124.4,M,47.3,M,,0000*57\r\n", std::nullopt},
+        {"$GPGGA,000343.03,4808.9993,N,01135.0798,E,1,04,01.4,00460.0,M,0046.2,M,,*56\r\n",
+         3 * 60 + 43.03},
+        {"text before $GPGGA,185244.000,4854.2575,N,00219.9816,E,1,05,1.7,124.4,M,47.3,M,,0000*56",
+         std::nullopt},
+        {"$GPGGA,185244.000,4854.2575,N,00219.9816,E,1,05,1.7,124.4,M,47.3,M,,0000*57\r\n",
+         std::nullopt},
         {"$GPGGA,,,,,,0,00,,,M,,M,,0000*66\r\n", std::nullopt},
         {"$GPVTG,296.61,T,,M,0.00,N,0.0,K,A*07\r\n", std::nullopt},
         {"$GPGSA,A,3,14,01,30,06,09,,,,,,,,2.8,1.7,2.2*36\r\n", std::nullopt},
@@ -172,7 +185,8 @@ TEST(ReplayLog, CyclesFollowTheRecordedTimes)
 
 TEST(ReplayLog, TimesMissingOrOddFallBackToOneCyclePerSecond)
 {
-    const auto line = [](std::string body) {
+    const auto line = [](std::string body)
+    {
         unsigned char sum = 0;
         for (const char c : body.substr(1))
             sum ^= static_cast<unsigned char>(c);
@@ -188,22 +202,41 @@ TEST(ReplayLog, TimesMissingOrOddFallBackToOneCyclePerSecond)
         std::vector<std::size_t> sizes;
     } rows[] = {
         {"untimed: a cycle ends where its first sentence comes again",
-         line("$GPGSA,A,1,,,,,,,,,,,,,,") + line("$GPGSV,1,1,00") + line("$GPGSA,A,1,,,,,,,,,,,,,,") +
-             line("$GPGSV,1,1,00") + line("$GPGSA,A,1,,,,,,,,,,,,,,"),
-         {0.0, 1.0, 2.0}, {2, 2, 1}},
-        {"past midnight", line("$GPGGA,235959.000,,,,,0,00,,,M,,M,,0000") + line("$GPGGA,000000.000,,,,,0,00,,,M,,M,,0000"),
-         {0.0, 1.0}, {1, 1}},
-        {"half-second receiver", line("$GPRMC,120000.000,A,,,,,,,010120,,,A") + line("$GPRMC,120000.500,A,,,,,,,010120,,,A"),
-         {0.0, 0.5}, {1, 1}},
-        {"time going backwards", line("$GPGGA,120010.000,,,,,0,00,,,M,,M,,0000") + line("$GPGGA,120000.000,,,,,0,00,,,M,,M,,0000"),
-         {0.0, 1.0}, {1, 1}},
-        {"a gap of an hour", line("$GPGGA,120000.000,,,,,0,00,,,M,,M,,0000") + line("$GPGGA,130000.000,,,,,0,00,,,M,,M,,0000"),
-         {0.0, 1.0}, {1, 1}},
-        {"a gap of five seconds kept", line("$GPGGA,120000.000,,,,,0,00,,,M,,M,,0000") + line("$GPGGA,120005.000,,,,,0,00,,,M,,M,,0000"),
-         {0.0, 5.0}, {1, 1}},
+         line("$GPGSA,A,1,,,,,,,,,,,,,,") + line("$GPGSV,1,1,00") +
+             line("$GPGSA,A,1,,,,,,,,,,,,,,") + line("$GPGSV,1,1,00") +
+             line("$GPGSA,A,1,,,,,,,,,,,,,,"),
+         {0.0, 1.0, 2.0},
+         {2, 2, 1}},
+        {"past midnight",
+         line("$GPGGA,235959.000,,,,,0,00,,,M,,M,,0000") +
+             line("$GPGGA,000000.000,,,,,0,00,,,M,,M,,0000"),
+         {0.0, 1.0},
+         {1, 1}},
+        {"half-second receiver",
+         line("$GPRMC,120000.000,A,,,,,,,010120,,,A") +
+             line("$GPRMC,120000.500,A,,,,,,,010120,,,A"),
+         {0.0, 0.5},
+         {1, 1}},
+        {"time going backwards",
+         line("$GPGGA,120010.000,,,,,0,00,,,M,,M,,0000") +
+             line("$GPGGA,120000.000,,,,,0,00,,,M,,M,,0000"),
+         {0.0, 1.0},
+         {1, 1}},
+        {"a gap of an hour",
+         line("$GPGGA,120000.000,,,,,0,00,,,M,,M,,0000") +
+             line("$GPGGA,130000.000,,,,,0,00,,,M,,M,,0000"),
+         {0.0, 1.0},
+         {1, 1}},
+        {"a gap of five seconds kept",
+         line("$GPGGA,120000.000,,,,,0,00,,,M,,M,,0000") +
+             line("$GPGGA,120005.000,,,,,0,00,,,M,,M,,0000"),
+         {0.0, 5.0},
+         {1, 1}},
         {"comments and a last line without LF",
-         "# header\r\n" + line("$GPGGA,120000.000,,,,,0,00,,,M,,M,,0000") + "# between\n" + line("$GPGGA,120001.000,,,,,0,00,,,M,,M,,0000") + "$GPGGA,1200",
-         {0.0, 1.0}, {1, 2}},
+         "# header\r\n" + line("$GPGGA,120000.000,,,,,0,00,,,M,,M,,0000") + "# between\n" +
+             line("$GPGGA,120001.000,,,,,0,00,,,M,,M,,0000") + "$GPGGA,1200",
+         {0.0, 1.0},
+         {1, 2}},
     };
     for (const auto& row : rows)
     {
@@ -223,7 +256,8 @@ TEST(ReplayLog, TimesMissingOrOddFallBackToOneCyclePerSecond)
 
 TEST(ReplayLog, LoadReportsMissingAndEmptyFiles)
 {
-    const auto folder = std::filesystem::temp_directory_path() / ("orvane-replay-" + std::to_string(::getpid()));
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("orvane-replay-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     std::string error;
     ReplayLog log;
@@ -257,7 +291,8 @@ TEST(ReplaySource, CorpusLinesArriveInOrderAtTheRecordedPace)
     std::size_t index = 0;
     for (const ReplayCycle& cycle : copy.Cycles())
     {
-        const auto expected = start + duration_cast<Clock::duration>(duration<double>(cycle.offset)) +
+        const auto expected = start +
+                              duration_cast<Clock::duration>(duration<double>(cycle.offset)) +
                               wire.LineTime(cycle.lines.front().size());
         ASSERT_LT(index, arrivals.size());
         EXPECT_GE(arrivals[index].at, expected);
@@ -275,8 +310,8 @@ TEST(ReplaySource, LoopsFromTheTopOnePeriodLater)
     const double period = log.Period();
     ReplaySource source(std::move(log), true);
     const Clock::time_point start = Clock::time_point{} + hours(5);
-    const std::vector<Arrival> arrivals =
-        ReplayOnFakeClock(source, 115200, start, duration_cast<milliseconds>(duration<double>(2 * period + 0.5)));
+    const std::vector<Arrival> arrivals = ReplayOnFakeClock(
+        source, 115200, start, duration_cast<milliseconds>(duration<double>(2 * period + 0.5)));
     ASSERT_GE(arrivals.size(), 2 * lines + 1);
     EXPECT_EQ(arrivals[lines].line, arrivals[0].line);
     EXPECT_EQ(arrivals[2 * lines].line, arrivals[0].line);

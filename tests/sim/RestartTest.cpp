@@ -30,15 +30,20 @@ std::vector<Recognition> RecognitionRows()
         {"warm start", std::string(CGPSDevice::kWarmStartCommand), RestartKind::Warm},
         {"cold start", std::string(CGPSDevice::kColdStartCommand), RestartKind::Cold},
         {"other seed values, checksum right",
-         FinishSentence("PSRF101,-2686727,-4304282,3851642,75000,86400,1200,12,4"), RestartKind::Cold},
+         FinishSentence("PSRF101,-2686727,-4304282,3851642,75000,86400,1200,12,4"),
+         RestartKind::Cold},
         {"wrong checksum", "$PSRF101,0,0,0,96000,497260,921,12,1*2F\r\n", std::nullopt},
         {"lowercase checksum", "$PSRF101,0,0,0,96000,497260,921,12,1*2e\r\n", std::nullopt},
         {"no checksum", "$PSRF101,0,0,0,96000,497260,921,12,1\r\n", std::nullopt},
         {"bare LF", "$PSRF101,0,0,0,96000,497260,921,12,1*2E\n", std::nullopt},
-        {"reset configuration 3", FinishSentence("PSRF101,0,0,0,96000,497260,921,12,3"), std::nullopt},
-        {"factory reset 8 is not one of ours", FinishSentence("PSRF101,0,0,0,96000,497260,921,12,8"), std::nullopt},
-        {"empty reset configuration", FinishSentence("PSRF101,0,0,0,96000,497260,921,12,"), std::nullopt},
-        {"a field that is no number", FinishSentence("PSRF101,0,0,x,96000,497260,921,12,1"), std::nullopt},
+        {"reset configuration 3", FinishSentence("PSRF101,0,0,0,96000,497260,921,12,3"),
+         std::nullopt},
+        {"factory reset 8 is not one of ours",
+         FinishSentence("PSRF101,0,0,0,96000,497260,921,12,8"), std::nullopt},
+        {"empty reset configuration", FinishSentence("PSRF101,0,0,0,96000,497260,921,12,"),
+         std::nullopt},
+        {"a field that is no number", FinishSentence("PSRF101,0,0,x,96000,497260,921,12,1"),
+         std::nullopt},
         {"an empty field", FinishSentence("PSRF101,0,,0,96000,497260,921,12,1"), std::nullopt},
         {"a field missing", FinishSentence("PSRF101,0,0,96000,497260,921,12,1"), std::nullopt},
         {"a field too many", FinishSentence("PSRF101,0,0,0,96000,497260,921,12,1,1"), std::nullopt},
@@ -125,20 +130,21 @@ TEST(CommandRecogniser, RecognisesExactlyTheThreeRestartCommands)
 
 TEST(CommandRecogniser, FindsCommandsInPiecesAndAmongOtherBytes)
 {
-    const std::string stream = std::string("garbage without end of line ") +
-                               std::string(CGPSDevice::kWarmStartCommand) +
-                               "$GPGGA,1,2,3*00\r\n" + std::string(200, 'z') + "\r\n" +
-                               std::string(CGPSDevice::kHotStartCommand) +
-                               std::string(CGPSDevice::kColdStartCommand);
+    const std::string stream =
+        std::string("garbage without end of line ") + std::string(CGPSDevice::kWarmStartCommand) +
+        "$GPGGA,1,2,3*00\r\n" + std::string(200, 'z') + "\r\n" +
+        std::string(CGPSDevice::kHotStartCommand) + std::string(CGPSDevice::kColdStartCommand);
     for (const std::size_t piece : {1u, 8u, 41u, 1000u})
     {
         SCOPED_TRACE("pieces of " + std::to_string(piece));
         CommandRecogniser recogniser;
         std::vector<RestartKind> kinds;
         for (std::size_t at = 0; at < stream.size(); at += piece)
-            for (const RestartKind kind : recogniser.Feed(std::string_view(stream).substr(at, piece)))
+            for (const RestartKind kind :
+                 recogniser.Feed(std::string_view(stream).substr(at, piece)))
                 kinds.push_back(kind);
-        EXPECT_EQ(kinds, (std::vector<RestartKind>{RestartKind::Warm, RestartKind::Hot, RestartKind::Cold}));
+        EXPECT_EQ(kinds, (std::vector<RestartKind>{RestartKind::Warm, RestartKind::Hot,
+                                                   RestartKind::Cold}));
     }
 }
 
@@ -199,7 +205,8 @@ TEST(Restart, ColdTakesLongerThanWarmAndWarmLongerThanHotForEverySeed)
     {
         SCOPED_TRACE("seed " + std::to_string(seed));
         int untilFix[3] = {};
-        const std::string_view commands[3] = {CGPSDevice::kHotStartCommand, CGPSDevice::kWarmStartCommand,
+        const std::string_view commands[3] = {CGPSDevice::kHotStartCommand,
+                                              CGPSDevice::kWarmStartCommand,
                                               CGPSDevice::kColdStartCommand};
         for (int k = 0; k < 3; ++k)
         {
@@ -240,7 +247,8 @@ TEST(Restart, TheSourcePassesCommandsToItsReceiver)
     auto utc = NewYearsEve();
     GeneratedSource source(config, [&] { return utc; });
     auto now = CycleSource::Clock::time_point{} + hours(1);
-    const auto stepOneSecond = [&] {
+    const auto stepOneSecond = [&]
+    {
         const auto due = source.NextDue(now);
         now = *due;
         utc += seconds(1);

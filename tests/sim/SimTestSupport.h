@@ -17,8 +17,8 @@ inline std::chrono::system_clock::time_point NewYearsEve()
 }
 
 // Runs the simulator on a fake clock, one cycle per simulated second.
-inline std::vector<SimCycle> Run(ReceiverSimulator& simulator, std::chrono::system_clock::time_point start,
-                                 int seconds)
+inline std::vector<SimCycle> Run(ReceiverSimulator& simulator,
+                                 std::chrono::system_clock::time_point start, int seconds)
 {
     std::vector<SimCycle> cycles;
     for (int i = 0; i < seconds; ++i)

@@ -13,7 +13,8 @@ bool IsInteger(std::string_view field)
     if (!field.empty() && field.front() == '-')
         field.remove_prefix(1);
     return !field.empty() &&
-           std::all_of(field.begin(), field.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+           std::all_of(field.begin(), field.end(),
+                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
 }
 
 } // namespace

@@ -16,15 +16,24 @@ speed_t SpeedCode(int baud)
 {
     switch (baud)
     {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B0;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return B0;
     }
 }
 
@@ -88,7 +97,9 @@ void PseudoTerminal::Close()
 bool DeviceLink::Create(const std::string& linkPath, const std::string& target, std::string& error)
 {
     Remove();
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (::lstat(linkPath.c_str(), &info) == 0)
     {
         if (!S_ISLNK(info.st_mode))

@@ -134,8 +134,8 @@ std::size_t ReceiverSimulator::LineBudget(int baud)
 }
 
 ReceiverSimulator::ReceiverSimulator(const SimConfig& config)
-    : m_random(config.seed), m_nBudget(LineBudget(config.baud)),
-      m_latitude(config.startLatitude), m_longitude(config.startLongitude)
+    : m_random(config.seed), m_nBudget(LineBudget(config.baud)), m_latitude(config.startLatitude),
+      m_longitude(config.startLongitude)
 {
     m_geoidSeparation = RoundTenth(m_random.Uniform(-30.0, 50.0));
     m_altitude = m_random.Uniform(80.0, 600.0);
@@ -155,7 +155,8 @@ ReceiverSimulator::ReceiverSimulator(const SimConfig& config)
     m_nUntilOutage = m_random.UniformInt(60, 180);
 }
 
-ReceiverSimulator::Satellite ReceiverSimulator::MakeSatellite(double elevation, double elevationRate)
+ReceiverSimulator::Satellite ReceiverSimulator::MakeSatellite(double elevation,
+                                                              double elevationRate)
 {
     Satellite satellite;
     do
@@ -205,7 +206,8 @@ void ReceiverSimulator::Move()
         double turn = WrapDegrees(m_targetCourse - m_course);
         if (turn > 180.0)
             turn -= 360.0;
-        m_course = WrapDegrees(m_course + std::clamp(turn, -4.0, 4.0) + m_random.Uniform(-0.3, 0.3));
+        m_course =
+            WrapDegrees(m_course + std::clamp(turn, -4.0, 4.0) + m_random.Uniform(-0.3, 0.3));
     }
     else if (m_targetSpeed == 0.0)
     {
@@ -382,9 +384,11 @@ SimCycle ReceiverSimulator::Step(std::chrono::system_clock::time_point utc)
             listed.prn = satellite.prn;
             listed.elevation = static_cast<std::uint16_t>(std::lround(satellite.elevation));
             listed.azimuth = static_cast<std::uint16_t>(std::lround(satellite.azimuth) % 360);
-            const bool bTracked = satellite.lockIn == 0 && satellite.elevation >= kTrackingElevation;
+            const bool bTracked =
+                satellite.lockIn == 0 && satellite.elevation >= kTrackingElevation;
             if (bTracked)
-                listed.snr = static_cast<std::uint16_t>(std::clamp(std::lround(satellite.snr), 1L, 99L));
+                listed.snr =
+                    static_cast<std::uint16_t>(std::clamp(std::lround(satellite.snr), 1L, 99L));
             state.satellites.push_back(listed);
             if (bTracked && listed.snr >= 20 && used.size() < kMaxSatellites)
                 used.push_back(&satellite);
@@ -395,8 +399,7 @@ SimCycle ReceiverSimulator::Step(std::chrono::system_clock::time_point utc)
     {
         ComputeDop(used, state);
         for (std::size_t i = 0; i < state.satellites.size(); ++i)
-            state.satellites[i].used =
-                std::find(used.begin(), used.end(), &m_sky[i]) != used.end();
+            state.satellites[i].used = std::find(used.begin(), used.end(), &m_sky[i]) != used.end();
     }
 
     const std::vector<std::string> all = Format(state);
@@ -410,16 +413,17 @@ std::vector<std::string> ReceiverSimulator::Format(const SimState& state) const
     std::vector<std::string> sentences;
     const std::string time = FormatTime(state.utc);
     const bool bFix = state.fixMode > 1;
-    const int usedCount = static_cast<int>(std::count_if(
-        state.satellites.begin(), state.satellites.end(), [](const SimSatellite& s) { return s.used; }));
+    const int usedCount =
+        static_cast<int>(std::count_if(state.satellites.begin(), state.satellites.end(),
+                                       [](const SimSatellite& s) { return s.used; }));
     char text[160];
 
     // $GPGGA,123519.000,4807.0380,N,01131.0000,E,1,08,1.0,545.4,M,47.0,M,,0000*hh
     if (bFix)
         std::snprintf(text, sizeof text, "GPGGA,%s,%s,%s,1,%02d,%.1f,%.1f,M,%.1f,M,,0000",
                       time.c_str(), FormatCoordinate(state.latitude, 2, 'N', 'S').c_str(),
-                      FormatCoordinate(state.longitude, 3, 'E', 'W').c_str(), usedCount,
-                      state.hdop, state.altitude, m_geoidSeparation);
+                      FormatCoordinate(state.longitude, 3, 'E', 'W').c_str(), usedCount, state.hdop,
+                      state.altitude, m_geoidSeparation);
     else
         std::snprintf(text, sizeof text, "GPGGA,%s,,,,,0,00,,,M,,M,,0000", time.c_str());
     sentences.push_back(FinishSentence(text));
@@ -496,7 +500,8 @@ std::vector<std::string> ReceiverSimulator::FitToLine(const std::vector<std::str
     std::vector<std::string> keys;
     for (const std::string& sentence : sentences)
         keys.push_back(SentenceKey(sentence));
-    const auto age = [&](std::size_t i) {
+    const auto age = [&](std::size_t i)
+    {
         const auto it = m_ages.find(keys[i]);
         return it == m_ages.end() ? 1 << 20 : it->second;
     };

@@ -30,12 +30,14 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std
     {
         std::string name = args[i];
         std::optional<std::string> inlineValue;
-        if (const auto equals = name.find('='); name.starts_with("--") && equals != std::string::npos)
+        if (const auto equals = name.find('=');
+            name.starts_with("--") && equals != std::string::npos)
         {
             inlineValue = name.substr(equals + 1);
             name.resize(equals);
         }
-        const auto value = [&](std::string& out) {
+        const auto value = [&](std::string& out)
+        {
             if (inlineValue)
                 out = *inlineValue;
             else if (i + 1 < args.size())
@@ -47,7 +49,8 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std
             }
             return true;
         };
-        const auto flag = [&]() {
+        const auto flag = [&]()
+        {
             if (inlineValue)
                 error = name + " takes no value";
             return !inlineValue;
@@ -64,7 +67,8 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std
         {
             if (!value(text))
                 return false;
-            if (!ParseNumber(text, options.baud) || options.baud < kMinBaud || options.baud > kMaxBaud)
+            if (!ParseNumber(text, options.baud) || options.baud < kMinBaud ||
+                options.baud > kMaxBaud)
             {
                 error = "--baud must be a number from 1200 to 115200, not '" + text + "'";
                 return false;

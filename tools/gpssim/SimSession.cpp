@@ -26,11 +26,13 @@ SessionEnd SimSession::Run(int stopFd)
     LinePacer pacer(m_nBaud);
     CommandRecogniser recogniser;
     // Writes of about 4 ms of line time: smooth enough for any reader, few wake-ups.
-    const std::size_t chunk = std::max<std::size_t>(1, static_cast<std::size_t>(m_nBaud) / 10 / 250);
+    const std::size_t chunk =
+        std::max<std::size_t>(1, static_cast<std::size_t>(m_nBaud) / 10 / 250);
     bool bConnected = false;
     bool bEverConnected = false;
 
-    const auto hangUp = [&]() {
+    const auto hangUp = [&]()
+    {
         bConnected = false;
         pacer.Clear();
         recogniser.Reset();
@@ -128,7 +130,8 @@ SessionEnd SimSession::Run(int stopFd)
             const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
             if (got > 0)
             {
-                for (const RestartKind kind : recogniser.Feed(std::string_view(buffer, static_cast<std::size_t>(got))))
+                for (const RestartKind kind :
+                     recogniser.Feed(std::string_view(buffer, static_cast<std::size_t>(got))))
                 {
                     m_source.OnRestart(kind);
                     if (m_onRestart)

@@ -29,9 +29,18 @@ public:
     // Go on waiting for the next opener instead of ending when the other side closes.
     void SetStayAfterHangup(bool bStay) { m_bStayAfterHangup = bStay; }
     // Each cycle's bytes, as they are queued for the other side.
-    void SetCycleObserver(std::function<void(std::string_view)> observer) { m_onCycle = std::move(observer); }
-    void SetRestartObserver(std::function<void(RestartKind)> observer) { m_onRestart = std::move(observer); }
-    void SetConnectionObserver(std::function<void(bool)> observer) { m_onConnection = std::move(observer); }
+    void SetCycleObserver(std::function<void(std::string_view)> observer)
+    {
+        m_onCycle = std::move(observer);
+    }
+    void SetRestartObserver(std::function<void(RestartKind)> observer)
+    {
+        m_onRestart = std::move(observer);
+    }
+    void SetConnectionObserver(std::function<void(bool)> observer)
+    {
+        m_onConnection = std::move(observer);
+    }
 
     // Runs until stopFd (a pipe or eventfd; -1 for none) is readable, the other side goes
     // away, a replay ends or the terminal fails.

@@ -4,9 +4,9 @@
 #include "tools/gpssim/SimOptions.h"
 #include "tools/gpssim/SimSession.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -51,7 +51,9 @@ bool InstallSignals()
 {
     if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
@@ -70,9 +72,12 @@ const char* RestartName(RestartKind kind)
 {
     switch (kind)
     {
-    case RestartKind::Hot: return "hot";
-    case RestartKind::Warm: return "warm";
-    case RestartKind::Cold: return "cold";
+    case RestartKind::Hot:
+        return "hot";
+    case RestartKind::Warm:
+        return "warm";
+    case RestartKind::Cold:
+        return "cold";
     }
     return "?";
 }
@@ -96,7 +101,8 @@ int main(int argc, char** argv)
     }
     if (!InstallSignals())
     {
-        std::fprintf(stderr, "orvane-gpssim: cannot install signal handlers: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "orvane-gpssim: cannot install signal handlers: %s\n",
+                     std::strerror(errno));
         return 1;
     }
 
@@ -148,7 +154,8 @@ int main(int argc, char** argv)
         config.baud = options.baud;
         std::printf("orvane-gpssim: simulated receiver at %d baud, seed %u, start %.5f,%.5f\n",
                     config.baud, config.seed, config.startLatitude, config.startLongitude);
-        source = std::make_unique<GeneratedSource>(config, [] { return std::chrono::system_clock::now(); });
+        source = std::make_unique<GeneratedSource>(config,
+                                                   [] { return std::chrono::system_clock::now(); });
     }
     std::printf("Device: %s\n", terminal.SlavePath().c_str());
     if (!link.Path().empty())
@@ -158,21 +165,31 @@ int main(int argc, char** argv)
 
     SimSession session(terminal.MasterFd(), *source, options.baud);
     session.SetStayAfterHangup(options.bStay);
-    session.SetConnectionObserver([](bool bOpen) {
-        std::printf(bOpen ? "Port opened by the other side.\n" : "Port closed by the other side.\n");
-    });
-    session.SetRestartObserver([](RestartKind kind) { std::printf("%s start command received.\n", RestartName(kind)); });
+    session.SetConnectionObserver(
+        [](bool bOpen) {
+            std::printf(bOpen ? "Port opened by the other side.\n"
+                              : "Port closed by the other side.\n");
+        });
+    session.SetRestartObserver([](RestartKind kind)
+                               { std::printf("%s start command received.\n", RestartName(kind)); });
 
     const SessionEnd end = session.Run(g_stopPipe[0]);
     link.Remove();
     g_linkPath[0] = '\0';
     switch (end)
     {
-    case SessionEnd::Stopped: std::printf("Stopped.\n"); break;
-    case SessionEnd::PeerClosed: std::printf("The other side went away; stopping.\n"); break;
-    case SessionEnd::Finished: std::printf("Replay finished.\n"); break;
+    case SessionEnd::Stopped:
+        std::printf("Stopped.\n");
+        break;
+    case SessionEnd::PeerClosed:
+        std::printf("The other side went away; stopping.\n");
+        break;
+    case SessionEnd::Finished:
+        std::printf("Replay finished.\n");
+        break;
     case SessionEnd::Failed:
-        std::fprintf(stderr, "orvane-gpssim: the pseudo-terminal failed: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "orvane-gpssim: the pseudo-terminal failed: %s\n",
+                     std::strerror(errno));
         return 1;
     }
     return 0;
