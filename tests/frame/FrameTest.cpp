@@ -680,7 +680,10 @@ TEST_F(FrameTest, ClosingDuringAKmlRecordingLeavesACompleteDocument)
     m_frame->FindCommand(ID_SAVE_KML)->trigger();
     m_doc->SetRecording(true);
     ASSERT_EQ(m_doc->m_bRecording, 1);
-    Feed(pty, lines);
+    // Track points take the position of the previous batch: feed a few lines at a time so the
+    // fixes reach the document however the lines are batched.
+    for (std::size_t i = 0; i < lines.size(); i += 5)
+        Feed(pty, std::vector<std::string>(lines.begin() + i, lines.begin() + std::min(lines.size(), i + 5)));
     CloseWindow();
 
     const std::vector<std::filesystem::path> files = FilesIn(records.Path());
