@@ -1,6 +1,6 @@
 // Starts the simulated receiver, opens Orvane's window with a throw-away settings file, types
 // the receiver's port, connects, records a little, waits for live data and saves the window as
-// a PNG: orvane-screenshot OUTPUT.png [SECONDS]
+// a PNG: orvane-screenshot OUTPUT.png [SECONDS] [setup|terminal]
 #include "app/OrvaneApp.h"
 #include "recording/OrvaneDoc.h"
 #include "ui/MainFrame.h"
@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -49,11 +50,12 @@ int main(int argc, char** argv)
 {
     if (argc < 2)
     {
-        std::fprintf(stderr, "usage: orvane-screenshot OUTPUT.png [SECONDS]\n");
+        std::fprintf(stderr, "usage: orvane-screenshot OUTPUT.png [SECONDS] [setup|terminal]\n");
         return 2;
     }
     const std::string output = argv[1];
     const int seconds = argc > 2 ? std::max(2, std::atoi(argv[2])) : 8;
+    const bool showSetup = argc > 3 && std::string(argv[3]) == "setup";
 
     char pattern[] = "/tmp/orvane-shot-XXXXXX";
     const char* made = ::mkdtemp(pattern);
@@ -92,7 +94,7 @@ int main(int argc, char** argv)
                 view->GetConnectButton().click();
                 Pump(1500);
                 view->GetRecordButton().click();
-                view->GetTabs()->setCurrentIndex(1);
+                view->GetTabs()->setCurrentIndex(showSetup ? 0 : 1);
                 Pump(seconds * 1000);
                 frame->grab().save(QString::fromStdString(output));
                 status = doc->m_bConnected ? 0 : 1;
