@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <system_error>
+#include <thread>
 
 SerialPort::~SerialPort()
 {
@@ -159,7 +161,10 @@ void SerialPort::ReaderLoop()
             StopOnItsOwn();
             break;
         case PosixSerialDevice::Status::Woken:
+            break;
         case PosixSerialDevice::Status::Failed:
+            // A device that keeps failing the same way would otherwise spin a core until Close.
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
             break;
         }
     }
