@@ -1,0 +1,711 @@
+// bench_app: the whole program (real window, real device, real web map) measured offscreen while
+// the bench itself plays the receiver on a pseudo-terminal, at a pace it controls. It prints
+// figures and asserts nothing.
+//
+// Build:  cmake --build build/<dir> --target bench_app -j2   (a Release or RelWithDebInfo build,
+//         no sanitizers; needs ORVANE_GUI)
+// Run:    export QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1
+//         export QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
+//         build/<dir>/bench/app/bench_app cpu [BAUD=115200] [WINDOW_S=20] [WARMUP_S=5] [setup|terminal]
+//             CPU use of this process (the web engine's in-process threads included) and of the
+//             web engine's helper processes, first idle while connected, then with sentences
+//             streamed continuously at BAUD/10 bytes per second, with the setup tab (a first
+//             run's) or the terminal tab shown under the panel.
+//         build/<dir>/bench/app/bench_app latency [COUNT=1000] [SPACING_MS=20]
+//             Time from a sentence's LF written to the pseudo-terminal to the end of the first
+//             paint of the status view after the terminal holds that line.
+//         build/<dir>/bench/app/bench_app memory [LINES=36000]
+//             Resident memory after start-up, after the map's page loaded, and after LINES
+//             sentences (an hour at 10 a second, compressed: sent as fast as the window keeps up),
+//             with a check that the terminal received every one.
+//         Each run takes well under two minutes. Sentences are those of a real capture
+//         (ORVANE_CORPUS_DIR/haicom-305N.nmea, or the file in ORVANE_BENCH_NMEA), repeated.
+//         Settings, window state and the web engine's storage go to a throw-away folder, so
+//         every run is a first run.
+#include "app/OrvaneApp.h"
+#include "framework/core/MessageBox.h"
+#include "recording/OrvaneDoc.h"
+#include "ui/LogCtrl.h"
+#include "ui/MainFrame.h"
+#include "ui/MapView.h"
+#include "ui/OrvaneView.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <pty.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace
+{
+// ---- sentences ------------------------------------------------------------------------------
+
+bool ChecksumValid(const std::string& line)
+{
+    // "$...*HH\r\n"
+    if (line.size() < 6 || line[0] != '$')
+        return false;
+    const auto star = line.rfind('*');
+    if (star == std::string::npos || star + 5 != line.size())
+        return false;
+    unsigned sum = 0;
+    for (std::size_t i = 1; i < star; ++i)
+        sum ^= static_cast<unsigned char>(line[i]);
+    return std::strtoul(line.substr(star + 1, 2).c_str(), nullptr, 16) == sum;
+}
+
+// The capture's sentences with a valid checksum, CR LF ended; comment lines skipped.
+std::vector<std::string> LoadSentences()
+{
+    const char* chosen = std::getenv("ORVANE_BENCH_NMEA");
+    const fs::path path = chosen ? fs::path(chosen) : fs::path(ORVANE_CORPUS_DIR) / "haicom-305N.nmea";
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::string> sentences;
+    std::string line;
+    while (std::getline(in, line))
+    {
+        if (line.empty() || line[0] == '#')
+            continue;
+        if (line.back() != '\r')
+            line += '\r';
+        line += '\n';
+        if (ChecksumValid(line))
+            sentences.push_back(line);
+    }
+    return sentences;
+}
+
+// ---- process figures ------------------------------------------------------------------------
+
+double ProcessCpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double ThreadCpuSeconds()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+
+std::string ReadText(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A "Key:   1234 kB" field of a /proc status-like file, in kB; -1 when absent.
+long KbField(const std::string& text, const std::string& key)
+{
+    const auto at = text.find(key + ":");
+    if (at == std::string::npos)
+        return -1;
+    return std::strtol(text.c_str() + at + key.size() + 1, nullptr, 10);
+}
+
+struct ProcInfo
+{
+    int pid = 0;
+    int ppid = 0;
+    double cpuSeconds = 0; // user + system
+    std::string kind;      // the web engine's --type=, or the command name
+};
+
+bool ReadProc(int pid, ProcInfo& info)
+{
+    const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos)
+        return false;
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    std::vector<std::string> values;
+    while (fields >> field)
+        values.push_back(field);
+    // After the name: state(3) ppid(4) ... utime(14) stime(15).
+    if (values.size() < 13)
+        return false;
+    static const double ticks = static_cast<double>(::sysconf(_SC_CLK_TCK));
+    info.pid = pid;
+    info.ppid = std::atoi(values[1].c_str());
+    info.cpuSeconds = (std::atof(values[11].c_str()) + std::atof(values[12].c_str())) / ticks;
+    std::string cmdline = ReadText("/proc/" + std::to_string(pid) + "/cmdline");
+    std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
+    const auto type = cmdline.find("--type=");
+    if (type != std::string::npos)
+        info.kind = cmdline.substr(type + 7, cmdline.find(' ', type) - type - 7);
+    else
+        info.kind = stat.substr(stat.find('(') + 1, close - stat.find('(') - 1);
+    return true;
+}
+
+// Every process below this one (the web engine's zygote, renderer, utility processes...).
+std::map<int, ProcInfo> Descendants()
+{
+    std::map<int, ProcInfo> all;
+    for (const auto& entry : fs::directory_iterator("/proc"))
+    {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit))
+            continue;
+        ProcInfo info;
+        if (ReadProc(std::atoi(name.c_str()), info))
+            all[info.pid] = info;
+    }
+    std::map<int, ProcInfo> below;
+    std::vector<int> parents{::getpid()};
+    while (!parents.empty())
+    {
+        const int parent = parents.back();
+        parents.pop_back();
+        for (const auto& [pid, info] : all)
+            if (info.ppid == parent && !below.count(pid))
+            {
+                below[pid] = info;
+                parents.push_back(pid);
+            }
+    }
+    // Chromium's zygote forks the renderers, which keep the zygote's command line.
+    for (auto& [pid, info] : below)
+        if (auto parent = below.find(info.ppid); parent != below.end() && parent->second.kind == "zygote" &&
+                                                 info.kind == "zygote")
+            info.kind = "renderer";
+    return below;
+}
+
+double ChildrenCpuSeconds(const std::map<int, ProcInfo>& children)
+{
+    double total = 0;
+    for (const auto& [pid, info] : children)
+        total += info.cpuSeconds;
+    return total;
+}
+
+void PrintMemory(const char* when)
+{
+    const std::string self = ReadText("/proc/self/status");
+    const long selfPss = KbField(ReadText("/proc/self/smaps_rollup"), "Pss");
+    std::printf("%-34s orvane: VmRSS %6.1f MiB (PSS %6.1f, VmHWM %6.1f)\n", when, KbField(self, "VmRSS") / 1024.0,
+                selfPss / 1024.0, KbField(self, "VmHWM") / 1024.0);
+    long rss = 0, pss = 0;
+    for (const auto& [pid, info] : Descendants())
+    {
+        const std::string dir = "/proc/" + std::to_string(pid);
+        const long r = KbField(ReadText(dir + "/status"), "VmRSS");
+        const long p = KbField(ReadText(dir + "/smaps_rollup"), "Pss");
+        std::printf("%-34s   pid %-7d (parent %-7d) %-16s VmRSS %6.1f MiB (PSS %6.1f)\n", "", pid, info.ppid, info.kind.c_str(), r / 1024.0,
+                    p / 1024.0);
+        rss += std::max(0L, r);
+        pss += std::max(0L, p);
+    }
+    std::printf("%-34s   helper processes together: VmRSS %6.1f MiB (PSS %6.1f; RSS counts shared pages "
+                "in each)\n",
+                "", rss / 1024.0, pss / 1024.0);
+    std::fflush(stdout);
+}
+
+double LoadAverage()
+{
+    double one = 0;
+    std::istringstream(ReadText("/proc/loadavg")) >> one;
+    return one;
+}
+
+// ---- the receiver's side ------------------------------------------------------------------
+
+class Pty
+{
+public:
+    bool Open()
+    {
+        if (::openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0)
+            return false;
+        // Raw until the program configures it: no echo filling the master's input unread.
+        termios tio{};
+        ::tcgetattr(m_slave, &tio);
+        ::cfmakeraw(&tio);
+        ::tcsetattr(m_slave, TCSANOW, &tio);
+        char name[128] = {};
+        if (::ttyname_r(m_slave, name, sizeof name) != 0)
+            return false;
+        m_path = name;
+        return true;
+    }
+    // Whole sentence, blocking: the pseudo-terminal's buffer holds back a writer that is ahead.
+    bool Write(const std::string& bytes)
+    {
+        std::size_t done = 0;
+        while (done < bytes.size())
+        {
+            const ssize_t n = ::write(m_master, bytes.data() + done, bytes.size() - done);
+            if (n < 0)
+            {
+                if (errno == EINTR)
+                    continue;
+                return false;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+    const std::string& Path() const { return m_path; }
+    ~Pty()
+    {
+        // The slave stays open until here so the program's port never sees a hang-up.
+        if (m_master >= 0)
+            ::close(m_master);
+        if (m_slave >= 0)
+            ::close(m_slave);
+    }
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    std::string m_path;
+};
+
+// ---- the program's side -------------------------------------------------------------------
+
+class BenchApp : public COrvaneApp
+{
+public:
+    explicit BenchApp(fs::path config) : m_config(std::move(config)) {}
+
+protected:
+    std::wstring MakeConfigPath() const override { return m_config.wstring(); }
+
+private:
+    fs::path m_config;
+};
+
+// Runs the real event loop (no busy polling, which would show as CPU use) for `ms`.
+void RunFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Runs the event loop until `done` holds (checked every `pollMs`) or `ms` have passed.
+bool RunUntil(const std::function<bool()>& done, int ms, int pollMs = 10)
+{
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (done())
+            loop.quit();
+    });
+    poll.start(pollMs);
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    if (!done())
+        loop.exec();
+    return done();
+}
+
+// Calls `hook(kind, event)` around the delivery of events to a watched object.
+class EventHook : public QObject
+{
+public:
+    std::function<bool(QObject*, QEvent*)> filter;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override { return filter && filter(watched, event); }
+};
+
+struct Session
+{
+    CMainFrame* frame = nullptr;
+    COrvaneView* view = nullptr;
+    COrvaneDoc* doc = nullptr;
+};
+
+std::size_t TerminalLines(const Session& s)
+{
+    return s.view->GetLogCtrl().GetLines().size();
+}
+
+bool Connect(const Session& s, const Pty& pty, int baud)
+{
+    s.frame->SetPortName(QString::fromStdString(pty.Path()).toStdWString());
+    s.frame->SetBaudRate(baud);
+    s.view->GetConnectButton().click();
+    RunFor(200);
+    return s.doc->m_bConnected != 0;
+}
+
+// Paces sentences for a given byte rate: each one's LF goes out when a wire at that rate would
+// have delivered it.
+void Stream(Pty& pty, const std::vector<std::string>& sentences, int bytesPerSecond, Clock::time_point until,
+            std::atomic<double>& writerCpu)
+{
+    const Clock::time_point start = Clock::now();
+    double bytes = 0;
+    for (std::size_t i = 0; Clock::now() < until; ++i)
+    {
+        const std::string& s = sentences[i % sentences.size()];
+        bytes += static_cast<double>(s.size());
+        std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(
+                                                  std::chrono::duration<double>(bytes / bytesPerSecond)));
+        if (!pty.Write(s))
+            break;
+        writerCpu = ThreadCpuSeconds();
+    }
+}
+
+// ---- the figures ---------------------------------------------------------------------------
+
+struct CpuSample
+{
+    Clock::time_point wall;
+    double self = 0;
+    double writer = 0;
+    std::map<int, ProcInfo> children;
+};
+
+CpuSample SampleCpu(const std::atomic<double>& writerCpu)
+{
+    return {Clock::now(), ProcessCpuSeconds(), writerCpu.load(), Descendants()};
+}
+
+void PrintCpu(const char* what, const CpuSample& a, const CpuSample& b)
+{
+    const double wall = std::chrono::duration<double>(b.wall - a.wall).count();
+    const double self = b.self - a.self;
+    const double writer = b.writer - a.writer;
+    // Helpers that came or went during the window count with what they used inside it.
+    double children = ChildrenCpuSeconds(b.children);
+    for (const auto& [pid, info] : b.children)
+        if (auto before = a.children.find(pid); before != a.children.end())
+            children -= before->second.cpuSeconds;
+    std::printf("%-26s over %5.1f s wall: orvane %5.1f %% of a core (bench writer thread %4.2f %% of that "
+                "excluded; %5.1f %% with it), web engine helper processes %5.1f %%\n",
+                what, wall, 100 * (self - writer) / wall, 100 * writer / wall, 100 * self / wall,
+                100 * children / wall);
+    for (const auto& [pid, info] : b.children)
+    {
+        const auto before = a.children.find(pid);
+        const double used = info.cpuSeconds - (before != a.children.end() ? before->second.cpuSeconds : 0);
+        std::printf("%-26s   pid %-7d (parent %-7d) %-16s %5.1f %%\n", "", pid, info.ppid, info.kind.c_str(),
+                    100 * used / wall);
+    }
+    std::fflush(stdout);
+}
+
+int RunCpu(const Session& s, Pty& pty, const std::vector<std::string>& sentences, int baud, int windowS, int warmupS,
+           bool terminalTab)
+{
+    // A first run shows the setup tab; the terminal tab also paints every line.
+    if (terminalTab)
+        s.view->GetTabs()->setCurrentIndex(1);
+    std::printf("tab shown under the panel: %s\n", terminalTab ? "Terminal" : "Setup");
+    int mapLoads = 0;
+    QObject::connect(s.view->GetMapView(), &QWebEngineView::loadStarted, [&] { ++mapLoads; });
+    if (!Connect(s, pty, baud))
+        return 1;
+    std::atomic<double> writerCpu{0};
+    RunFor(2000);
+    CpuSample idle0 = SampleCpu(writerCpu);
+    RunFor(windowS * 500);
+    PrintCpu("connected, no data", idle0, SampleCpu(writerCpu));
+
+    const auto end = Clock::now() + std::chrono::seconds(warmupS + windowS) + std::chrono::milliseconds(300);
+    std::thread writer([&] { Stream(pty, sentences, baud / 10, end, writerCpu); });
+    RunFor(warmupS * 1000);
+    const std::size_t lines0 = TerminalLines(s);
+    const CpuSample a = SampleCpu(writerCpu);
+    const int loads0 = mapLoads;
+    RunFor(windowS * 1000);
+    const int loads = mapLoads - loads0;
+    const CpuSample b = SampleCpu(writerCpu);
+    const std::size_t lines1 = TerminalLines(s);
+    writer.join();
+    char what[64];
+    std::snprintf(what, sizeof what, "streaming at %d baud", baud);
+    PrintCpu(what, a, b);
+    std::printf("%-26s   %.1f sentences/s reached the terminal (%zu lines shown at the end)\n", "",
+                (lines1 - std::min(lines1, lines0)) / std::chrono::duration<double>(b.wall - a.wall).count(), lines1);
+    std::printf("%-26s   the map reloaded its page %d times in the window (%d since connecting)\n", "", loads,
+                mapLoads);
+    return 0;
+}
+
+double Percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t at = std::min(values.size() - 1, static_cast<std::size_t>(p * (values.size() - 1) + 0.5));
+    return values[at];
+}
+
+int RunLatency(const Session& s, Pty& pty, const std::vector<std::string>& sentences, int count, int spacingMs)
+{
+    if (!Connect(s, pty, 115200))
+        return 1;
+    // Warm-up: a few seconds' sentences, the map's first centring included.
+    const int warmup = 150;
+    for (int i = 0; i < warmup; ++i)
+    {
+        pty.Write(sentences[i % sentences.size()]);
+        RunFor(spacingMs);
+    }
+    if (!RunUntil([&] { return TerminalLines(s) >= static_cast<std::size_t>(warmup); }, 10000))
+    {
+        std::fprintf(stderr, "bench_app: the warm-up sentences did not reach the terminal\n");
+        return 1;
+    }
+    RunFor(1000);
+    const std::size_t base = TerminalLines(s);
+    if (base + count > CLogCtrl::kMaxLines)
+        count = static_cast<int>(CLogCtrl::kMaxLines - base);
+
+    std::vector<Clock::time_point> written(count), paintStart(count), paintEnd(count);
+    std::vector<bool> shown(count, false);
+    std::size_t nextUnshown = 0;
+    std::vector<double> paintMs;
+    EventHook hook;
+    hook.filter = [&](QObject* watched, QEvent* event) {
+        if (event->type() != QEvent::Paint)
+            return false;
+        const Clock::time_point start = Clock::now();
+        const std::size_t lines = TerminalLines(s);
+        // Deliver it here, so that the paint's end can be timed too.
+        watched->event(event);
+        const Clock::time_point end = Clock::now();
+        paintMs.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+        while (nextUnshown < static_cast<std::size_t>(count) && base + nextUnshown + 1 <= lines)
+        {
+            paintStart[nextUnshown] = start;
+            paintEnd[nextUnshown] = end;
+            shown[nextUnshown++] = true;
+        }
+        return true;
+    };
+    s.view->installEventFilter(&hook);
+
+    std::thread writer([&] {
+        auto next = Clock::now();
+        for (int i = 0; i < count; ++i)
+        {
+            std::this_thread::sleep_until(next);
+            written[i] = Clock::now();
+            if (!pty.Write(sentences[(warmup + i) % sentences.size()]))
+                break;
+            next += std::chrono::milliseconds(spacingMs);
+        }
+    });
+    const bool all = RunUntil([&] { return nextUnshown >= static_cast<std::size_t>(count); },
+                              count * spacingMs + 15000);
+    writer.join();
+    s.view->removeEventFilter(&hook);
+
+    std::vector<double> toEnd, toStart;
+    for (int i = 0; i < count; ++i)
+        if (shown[i])
+        {
+            toEnd.push_back(std::chrono::duration<double, std::milli>(paintEnd[i] - written[i]).count());
+            toStart.push_back(std::chrono::duration<double, std::milli>(paintStart[i] - written[i]).count());
+        }
+    std::printf("latency, LF written -> panel painted, %zu of %d sentences %d ms apart%s:\n", toEnd.size(), count,
+                spacingMs, all ? "" : " (some never shown!)");
+    std::printf("  to the end of the paint:   median %6.2f ms, 99th percentile %6.2f ms, max %6.2f ms\n",
+                Percentile(toEnd, 0.5), Percentile(toEnd, 0.99), Percentile(toEnd, 1.0));
+    std::printf("  to the start of the paint: median %6.2f ms, 99th percentile %6.2f ms\n", Percentile(toStart, 0.5),
+                Percentile(toStart, 0.99));
+    std::printf("  the paint itself (%zu paints): median %6.2f ms, 99th percentile %6.2f ms\n", paintMs.size(),
+                Percentile(paintMs, 0.5), Percentile(paintMs, 0.99));
+    std::fflush(stdout);
+    return all ? 0 : 1;
+}
+
+int RunMemory(const Session& s, Pty& pty, const std::vector<std::string>& sentences, int total)
+{
+    int mapLoads = 0;
+    QObject::connect(s.view->GetMapView(), &QWebEngineView::loadStarted, [&] { ++mapLoads; });
+    if (!Connect(s, pty, 115200))
+        return 1;
+    // Each line the reader queues posts one message to the frame; once the window has handled
+    // message k it has drained at least k lines. The writer stays a bounded distance ahead.
+    std::atomic<long> handled{0};
+    EventHook hook;
+    hook.filter = [&](QObject*, QEvent* event) {
+        if (event->type() >= QEvent::User)
+            ++handled;
+        return false;
+    };
+    s.frame->installEventFilter(&hook);
+    std::atomic<long> queued{0};
+    boost::signals2::scoped_connection counting = s.frame->GetDevice().ConnectNotification([&](int) { ++queued; });
+
+    const long ahead = 500;
+    const auto start = Clock::now();
+    std::thread writer([&] {
+        for (long i = 0; i < total; ++i)
+        {
+            while (i - handled.load() > ahead)
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            if (!pty.Write(sentences[i % sentences.size()]))
+                break;
+        }
+    });
+    const std::string last = sentences[(total - 1) % sentences.size()];
+    auto lastShown = [&] {
+        const auto& lines = s.view->GetLogCtrl().GetLines();
+        return queued.load() >= total && handled.load() >= total && !lines.empty() &&
+               lines.back().text == QString::fromStdString(last).toStdWString();
+    };
+    const bool done = RunUntil(lastShown, 110000, 20);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    writer.join();
+    s.frame->removeEventFilter(&hook);
+
+    // Every line accounted for: the reader queued all of them, and the terminal holds exactly the
+    // newest ones in order.
+    const auto& lines = s.view->GetLogCtrl().GetLines();
+    bool exact = done && lines.size() == std::min<std::size_t>(CLogCtrl::kMaxLines, total);
+    for (std::size_t k = 0; exact && k < lines.size(); ++k)
+    {
+        const std::size_t sent = total - lines.size() + k;
+        exact = lines[k].text == QString::fromStdString(sentences[sent % sentences.size()]).toStdWString();
+    }
+    std::printf("%d sentences (an hour at 10 a second, compressed) sent in %.1f s (%.0f a second); reader queued "
+                "%ld; terminal holds %zu lines, %s\n",
+                total, seconds, total / seconds, queued.load(), lines.size(),
+                exact ? "exactly the newest ones sent, in order: none lost" : "NOT the newest ones sent: LOSS");
+    std::printf("the map reloaded its page %d times meanwhile (the capture replayed in a loop jumps back to its "
+                "start)\n",
+                mapLoads);
+    RunFor(3000);
+    PrintMemory("after the hour (terminal full):");
+    return exact ? 0 : 1;
+}
+
+void Usage()
+{
+    std::fprintf(stderr, "usage: bench_app cpu [BAUD [WINDOW_S [WARMUP_S [setup|terminal]]]] | latency [COUNT [SPACING_MS]] | "
+                         "memory [LINES]\n");
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+    {
+        Usage();
+        return 2;
+    }
+    const std::string mode = argv[1];
+    auto arg = [&](int i, int fallback) { return argc > i ? std::atoi(argv[i]) : fallback; };
+    if (mode != "cpu" && mode != "latency" && mode != "memory")
+    {
+        Usage();
+        return 2;
+    }
+    const std::vector<std::string> sentences = LoadSentences();
+    if (sentences.empty())
+    {
+        std::fprintf(stderr, "bench_app: no sentences in the capture\n");
+        return 1;
+    }
+
+    char pattern[] = "/tmp/orvane-bench-XXXXXX";
+    const char* made = ::mkdtemp(pattern);
+    if (!made)
+        return 1;
+    const fs::path folder = made;
+    // A newcomer's first run: no settings file, no stored window state, no web cache.
+    for (const char* var : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
+        ::setenv(var, folder.c_str(), 1);
+
+    Pty pty;
+    if (!pty.Open())
+    {
+        std::fprintf(stderr, "bench_app: no pseudo-terminal\n");
+        return 1;
+    }
+    std::printf("bench_app %s: load average %.2f at start, %ld cores online, %zu distinct sentences from the "
+                "capture\n",
+                mode.c_str(), LoadAverage(), ::sysconf(_SC_NPROCESSORS_ONLN), sentences.size());
+
+    const auto processStart = Clock::now();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication qtApp(argc, argv);
+    const auto previousBox = SetMessageBoxHandler([](const std::wstring& text, const std::wstring&, MbIcon) {
+        std::fprintf(stderr, "message box: %s\n", QString::fromStdWString(text).toUtf8().constData());
+    });
+    int status = 1;
+    {
+        BenchApp app(folder / "Orvane.xml");
+        if (app.InitInstance())
+        {
+            Session s;
+            s.frame = dynamic_cast<CMainFrame*>(app.m_pMainWnd);
+            s.view = s.frame ? dynamic_cast<COrvaneView*>(s.frame->centralWidget()) : nullptr;
+            s.doc = dynamic_cast<COrvaneDoc*>(app.GetDocument());
+            if (s.frame && s.view && s.doc)
+            {
+                bool mapLoaded = false;
+                QObject::connect(s.view->GetMapView(), &QWebEngineView::loadFinished, [&](bool) {
+                    mapLoaded = s.view->GetMapView()->url() != QUrl(QStringLiteral("about:blank"));
+                });
+                // Start-up is over once the first events have been handled.
+                RunFor(1);
+                std::printf("window up %.2f s after QApplication\n",
+                            std::chrono::duration<double>(Clock::now() - processStart).count());
+                PrintMemory("after start-up:");
+
+                const bool loaded = RunUntil([&] { return mapLoaded; }, 30000, 20);
+                std::printf("map page %s %.2f s after QApplication (title \"%s\")\n", loaded ? "loaded" : "NOT loaded",
+                            std::chrono::duration<double>(Clock::now() - processStart).count(),
+                            s.view->GetMapView()->title().toUtf8().constData());
+                RunFor(1000);
+                PrintMemory("after the map's page loaded:");
+
+                if (mode == "cpu")
+                    status = RunCpu(s, pty, sentences, arg(2, 115200), arg(3, 20), arg(4, 5),
+                                    argc > 5 && std::string(argv[5]) == "terminal");
+                else if (mode == "latency")
+                    status = RunLatency(s, pty, sentences, arg(2, 1000), arg(3, 20));
+                else
+                    status = RunMemory(s, pty, sentences, arg(2, 36000));
+                s.view->GetConnectButton().click();
+            }
+            app.m_pMainWnd->close();
+        }
+        app.DestroyMainWindow();
+    }
+    SetMessageBoxHandler(previousBox);
+    std::printf("load average %.2f at the end\n", LoadAverage());
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    return status;
+}
