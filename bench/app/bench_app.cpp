@@ -331,7 +331,7 @@ bool RunUntil(const std::function<bool()>& done, int ms, int pollMs = 10)
     return done();
 }
 
-// Calls `hook(kind, event)` around the delivery of events to a watched object.
+// Passes every event of the watched object to `filter` first; true means it was handled there.
 class EventHook : public QObject
 {
 public:
