@@ -6,6 +6,7 @@
 
 #include "device/DeviceTestSupport.h"
 #include "serial/PseudoTerminal.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -27,12 +28,6 @@ namespace
 {
 
 const std::filesystem::path kCorpus = ORVANE_CORPUS_DIR;
-
-std::string ReadFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 struct Expectation
 {

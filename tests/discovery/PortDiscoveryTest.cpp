@@ -1,5 +1,7 @@
 #include "serial/PortDiscovery.h"
 
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -168,29 +170,6 @@ TEST(ReceiverBridge, FriendlyNameCarriesTheWholeKernelName)
 }
 
 // ---- The Linux source over a fake sysfs tree ------------------------------------------------
-
-class TempFolder
-{
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "orvane-disc-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            m_path = pattern;
-    }
-    ~TempFolder()
-    {
-        std::error_code ec;
-        if (!m_path.empty())
-            fs::remove_all(m_path, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const fs::path& Path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
 
 void WriteFile(const fs::path& file, const std::string& text)
 {
@@ -523,10 +502,9 @@ TEST(LinuxHost, ReportsOnlyEntriesWithDevices)
 // offered by their full path; anything else in the folder is not a port.
 TEST(PublishedPorts, OffersLinksToCharacterDevicesInNaturalOrder)
 {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                      ("orvane-published-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
+    const TempFolder folder;
+    ASSERT_FALSE(folder.Path().empty());
+    const std::filesystem::path& dir = folder.Path();
     std::filesystem::create_symlink("/dev/null", dir / "gps10");
     std::filesystem::create_symlink("/dev/zero", dir / "gps2");
     std::filesystem::create_symlink(dir / "missing", dir / "dangling");
@@ -541,7 +519,6 @@ TEST(PublishedPorts, OffersLinksToCharacterDevicesInNaturalOrder)
     seen.clear();
     EnumeratePublishedPortsAt((dir / "absent").string(), [&](const std::wstring& name) { seen.push_back(name); });
     EXPECT_TRUE(seen.empty());
-    std::filesystem::remove_all(dir);
 }
 
 TEST(PublishedPorts, FolderFollowsTheRuntimeDirectory)

@@ -11,6 +11,9 @@
 #include "ui/SetupView.h"
 #include "ui/StatusPanel.h"
 
+#include "support/Files.h"
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -39,26 +42,6 @@ namespace
 {
 constexpr double kStartLat = 35.6812;
 constexpr double kStartLon = 139.7671;
-
-class TempFolder
-{
-public:
-    TempFolder()
-    {
-        char pattern[] = "/tmp/orvane-e2e-XXXXXX";
-        if (const char* made = ::mkdtemp(pattern))
-            m_path = made;
-    }
-    ~TempFolder()
-    {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    const fs::path& Path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
 
 // The project's simulated receiver, started as its own process with a link to its terminal.
 class Simulator
@@ -115,14 +98,6 @@ protected:
 private:
     fs::path m_config;
 };
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class EndToEndTest : public ::testing::Test
 {

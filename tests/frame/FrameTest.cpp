@@ -5,6 +5,7 @@
 #include "gps/NmeaFraming.h"
 #include "serial/PseudoTerminal.h"
 #include "serial/SerialPort.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 #include <kml/dom.h>
@@ -52,32 +53,6 @@ private:
 const auto* const g_env = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 const char* const kOrganisation = "Local AppWizard-Generated Applications";
-
-std::string ReadFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// The sentences of a capture, CR LF kept, without its comment header.
-std::vector<std::string> CaptureLines(const char* name)
-{
-    const std::string text = ReadFile(std::filesystem::path(ORVANE_CORPUS_DIR) / name);
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size())
-    {
-        std::size_t end = text.find('\n', start);
-        end = end == std::string::npos ? text.size() : end + 1;
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line[0] != '#' && line.back() == '\n')
-            lines.push_back(std::move(line));
-        start = end;
-    }
-    return lines;
-}
 
 std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder)
 {

@@ -7,6 +7,7 @@
 #include "app/Settings.h"
 #include "framework/core/MessageBox.h"
 #include "recording/OrvaneDoc.h"
+#include "support/TempFolder.h"
 #include "ui/MainFrame.h"
 
 #include <QCoreApplication>
@@ -21,31 +22,6 @@
 
 namespace frametest
 {
-
-inline std::filesystem::path MakeTempFolder()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvane-frame-XXXXXX").string();
-    const char* made = ::mkdtemp(pattern.data());
-    return made ? std::filesystem::path(made) : std::filesystem::path();
-}
-
-// A folder that is gone with the test.
-class TempFolder
-{
-public:
-    TempFolder() : m_path(MakeTempFolder()) {}
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
 
 // Processes events until the condition holds; the deadline only keeps a broken build from
 // hanging the suite.

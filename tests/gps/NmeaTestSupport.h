@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gps/GpsData.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -27,11 +28,7 @@ inline std::string WithChecksum(const std::string& body)
     return body + tail;
 }
 
-inline std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using ::ReadFile;
 
 // Cuts a byte stream the way the device hands it on: every line up to and including its LF;
 // an unterminated tail is kept as a last line of its own.

@@ -1,5 +1,9 @@
 #include "recording/KmlTrackWriter.h"
 
+#include "support/Files.h"
+#include "support/KmlText.h"
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <kml/dom.h>
@@ -19,36 +23,6 @@ namespace fs = std::filesystem;
 namespace
 {
 
-class TempFolder
-{
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "orvane-kml-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            m_path = pattern;
-    }
-    ~TempFolder()
-    {
-        std::error_code ec;
-        if (!m_path.empty())
-            fs::remove_all(m_path, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const fs::path& Path() const { return m_path; }
-    std::wstring File(const std::string& name) const { return (m_path / name).wstring(); }
-
-private:
-    fs::path m_path;
-};
-
-std::string ReadBytes(const std::wstring& path)
-{
-    std::ifstream in(fs::path(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 GpsData Fix(float longitude, float latitude, float altitude)
 {
     GpsData gps;
@@ -57,38 +31,6 @@ GpsData Fix(float longitude, float latitude, float altitude)
     gps.latitude = latitude;
     gps.altitude = altitude;
     return gps;
-}
-
-// The track's layout, written out independently of libkml: each line with its indentation.
-std::string ExpectedDocument(const std::vector<std::string>& points)
-{
-    std::string text = "<kml>\n"
-                       "  <Document>\n"
-                       "    <Folder>\n"
-                       "      <Placemark>\n"
-                       "        <name>test</name>\n"
-                       "        <Style>\n"
-                       "          <LineStyle>\n"
-                       "            <color>ffff0000</color>\n"
-                       "            <width>4</width>\n"
-                       "          </LineStyle>\n"
-                       "        </Style>\n"
-                       "        <LineString>\n";
-    if (points.empty())
-        text += "          <coordinates/>\n";
-    else
-    {
-        text += "          <coordinates>\n";
-        for (const std::string& point : points)
-            text += "            " + point + "\n";
-        text += "          </coordinates>\n";
-    }
-    text += "        </LineString>\n"
-            "      </Placemark>\n"
-            "    </Folder>\n"
-            "  </Document>\n"
-            "</kml>\n";
-    return text;
 }
 
 // The g conversion with 15 significant digits, of the single-precision value widened.
@@ -107,7 +49,7 @@ TEST(KmlTrackWriter, NoPointsGiveAnEmptyCoordinatesElement)
     KmlTrackWriter writer;
     ASSERT_TRUE(writer.Open(path));
     ASSERT_TRUE(writer.Finish());
-    EXPECT_EQ(ReadBytes(path), ExpectedDocument({}));
+    EXPECT_EQ(ReadFile(path), ExpectedKml({}));
 }
 
 TEST(KmlTrackWriter, ThreeIdenticalPointsOfTheExample)
@@ -120,7 +62,7 @@ TEST(KmlTrackWriter, ThreeIdenticalPointsOfTheExample)
         writer.AddPoint(Fix(121.5654f, 25.033f, 100.5f));
     ASSERT_TRUE(writer.Finish());
     const std::string line = "121.565399169922,25.0330009460449,100.5";
-    EXPECT_EQ(ReadBytes(path), ExpectedDocument({line, line, line}));
+    EXPECT_EQ(ReadFile(path), ExpectedKml({line, line, line}));
 }
 
 TEST(KmlTrackWriter, NumberForms)
@@ -157,8 +99,8 @@ TEST(KmlTrackWriter, NumberForms)
         lines.push_back(PointText(p[0], p[1], p[2]));
     }
     ASSERT_TRUE(writer.Finish());
-    EXPECT_EQ(ReadBytes(path), ExpectedDocument(lines));
-    EXPECT_NE(ReadBytes(path).find("            -122.419403076172,37.7748985290527,"), std::string::npos);
+    EXPECT_EQ(ReadFile(path), ExpectedKml(lines));
+    EXPECT_NE(ReadFile(path).find("            -122.419403076172,37.7748985290527,"), std::string::npos);
 }
 
 TEST(KmlTrackWriter, LibkmlReadsBackTheSamePoints)
@@ -174,7 +116,7 @@ TEST(KmlTrackWriter, LibkmlReadsBackTheSamePoints)
         writer.AddPoint(gps);
     ASSERT_TRUE(writer.Finish());
 
-    const std::string text = ReadBytes(path);
+    const std::string text = ReadFile(path);
     std::string errors;
     EXPECT_TRUE(kmldom::Parse(text, &errors)) << errors;
     EXPECT_EQ(errors, "");
@@ -224,10 +166,10 @@ TEST(KmlTrackWriter, FileIsEmptyUntilFinish)
     writer.AddPoint(Fix(1.0f, 2.0f, 3.0f));
     EXPECT_EQ(fs::file_size(fs::path(path)), 0u);
     ASSERT_TRUE(writer.Finish());
-    EXPECT_EQ(ReadBytes(path), ExpectedDocument({"1,2,3"}));
+    EXPECT_EQ(ReadFile(path), ExpectedKml({"1,2,3"}));
     // Finished once: a second call writes nothing more.
     EXPECT_FALSE(writer.Finish());
-    EXPECT_EQ(ReadBytes(path), ExpectedDocument({"1,2,3"}));
+    EXPECT_EQ(ReadFile(path), ExpectedKml({"1,2,3"}));
 }
 
 TEST(KmlTrackWriter, DestroyedWithoutFinishLeavesTheFileEmpty)
@@ -279,7 +221,7 @@ TEST(KmlTrackWriter, SecondWriterOnTheSameFileIsRefused)
         EXPECT_FALSE(second.Finish());
     }
     ASSERT_TRUE(first.Finish());
-    EXPECT_EQ(ReadBytes(path), ExpectedDocument({"5,6,7"}));
+    EXPECT_EQ(ReadFile(path), ExpectedKml({"5,6,7"}));
 
     // Stopped and started again under the same name: the new track replaces the old.
     KmlTrackWriter again;
@@ -287,7 +229,7 @@ TEST(KmlTrackWriter, SecondWriterOnTheSameFileIsRefused)
     EXPECT_EQ(fs::file_size(fs::path(path)), 0u);
     again.AddPoint(Fix(-1.0f, -2.0f, 3.5f));
     ASSERT_TRUE(again.Finish());
-    EXPECT_EQ(ReadBytes(path), ExpectedDocument({"-1,-2,3.5"}));
+    EXPECT_EQ(ReadFile(path), ExpectedKml({"-1,-2,3.5"}));
 }
 
 TEST(KmlTrackWriter, ReopeningStartsAFreshTrack)
@@ -300,7 +242,7 @@ TEST(KmlTrackWriter, ReopeningStartsAFreshTrack)
     writer.AddPoint(Fix(2.0f, 2.0f, 2.0f));
     ASSERT_TRUE(writer.Finish());
     EXPECT_EQ(fs::file_size(dir.Path() / "a.kml"), 0u);
-    EXPECT_EQ(ReadBytes(dir.File("b.kml")), ExpectedDocument({"2,2,2"}));
+    EXPECT_EQ(ReadFile(dir.File("b.kml")), ExpectedKml({"2,2,2"}));
 }
 
 TEST(KmlTrackWriter, DiskFullIsReported)

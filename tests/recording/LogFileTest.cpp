@@ -14,11 +14,6 @@ namespace
 const std::string kGga = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
 const std::string kRmc = "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n";
 
-std::wstring Wide(const std::filesystem::path& path)
-{
-    return path.wstring();
-}
-
 // True when another open file description can take the exclusive lock right now.
 bool CanLock(const std::filesystem::path& path)
 {
@@ -30,31 +25,11 @@ bool CanLock(const std::filesystem::path& path)
     return locked;
 }
 
-// Writes through to the real file until `budget` bytes have gone out, then reports a full disk,
-// splitting the write that crosses the limit as the kernel does.
-struct FillingDisk
-{
-    std::size_t budget;
-
-    ssize_t operator()(int fd, const void* data, size_t size)
-    {
-        if (budget == 0)
-        {
-            errno = ENOSPC;
-            return -1;
-        }
-        const size_t n = std::min(size, budget);
-        const ssize_t written = ::write(fd, data, n);
-        if (written > 0)
-            budget -= static_cast<size_t>(written);
-        return written;
-    }
-};
 } // namespace
 
 TEST(LogFile, WritesEachLineAsGivenAndCreatesOrEmptiesTheFile)
 {
-    TempDir dir;
+    TempFolder dir;
     const auto path = dir.Path() / "log.txt";
     {
         std::ofstream(path) << "old content that must go";
@@ -62,19 +37,19 @@ TEST(LogFile, WritesEachLineAsGivenAndCreatesOrEmptiesTheFile)
     LogFile log;
     ASSERT_TRUE(log.Open(Wide(path)));
     EXPECT_TRUE(log.IsOpen());
-    EXPECT_EQ(ReadBytes(path), "");
+    EXPECT_EQ(ReadFile(path), "");
     EXPECT_TRUE(log.Write(kGga));
     // Unbuffered: the line is in the file before anything is closed.
-    EXPECT_EQ(ReadBytes(path), kGga);
+    EXPECT_EQ(ReadFile(path), kGga);
     EXPECT_TRUE(log.Write(kRmc));
     EXPECT_TRUE(log.Close());
     EXPECT_FALSE(log.IsOpen());
-    EXPECT_EQ(ReadBytes(path), kGga + kRmc);
+    EXPECT_EQ(ReadFile(path), kGga + kRmc);
 }
 
 TEST(LogFile, HoldsTheFileExclusivelyWhileOpen)
 {
-    TempDir dir;
+    TempFolder dir;
     const auto path = dir.Path() / "log.txt";
     LogFile log;
     ASSERT_TRUE(log.Open(Wide(path)));
@@ -90,7 +65,7 @@ TEST(LogFile, HoldsTheFileExclusivelyWhileOpen)
 
 TEST(LogFile, FileHeldByAnotherProgramIsNeitherOpenedNorEmptied)
 {
-    TempDir dir;
+    TempFolder dir;
     const auto path = dir.Path() / "log.txt";
     {
         std::ofstream(path) << kGga;
@@ -103,12 +78,12 @@ TEST(LogFile, FileHeldByAnotherProgramIsNeitherOpenedNorEmptied)
     EXPECT_FALSE(log.Open(Wide(path)));
     EXPECT_FALSE(log.IsOpen());
     ::close(holder);
-    EXPECT_EQ(ReadBytes(path), kGga);
+    EXPECT_EQ(ReadFile(path), kGga);
 }
 
 TEST(LogFile, OpenFailsWhereNoFileCanBeMade)
 {
-    TempDir dir;
+    TempFolder dir;
     struct Row
     {
         const char* what;
@@ -142,7 +117,7 @@ TEST(LogFile, FullDeviceReportsTheSystemsReason)
 
 TEST(LogFile, ShortAndInterruptedWritesStillDeliverEveryByte)
 {
-    TempDir dir;
+    TempFolder dir;
     const auto path = dir.Path() / "log.txt";
     int calls = 0;
     LogFile log([&calls](int fd, const void* data, size_t size) -> ssize_t {
@@ -157,12 +132,12 @@ TEST(LogFile, ShortAndInterruptedWritesStillDeliverEveryByte)
     ASSERT_TRUE(log.Write(kGga));
     ASSERT_TRUE(log.Write(kRmc));
     ASSERT_TRUE(log.Close());
-    EXPECT_EQ(ReadBytes(path), kGga + kRmc);
+    EXPECT_EQ(ReadFile(path), kGga + kRmc);
 }
 
 TEST(LogFile, DiskFullInTheMiddleOfALineKeepsOnlyTheWholeLinesBeforeIt)
 {
-    TempDir dir;
+    TempFolder dir;
     const auto path = dir.Path() / "log.txt";
     LogFile log(FillingDisk{kGga.size() + 10});
     ASSERT_TRUE(log.Open(Wide(path)));
@@ -170,5 +145,5 @@ TEST(LogFile, DiskFullInTheMiddleOfALineKeepsOnlyTheWholeLinesBeforeIt)
     EXPECT_FALSE(log.Write(kRmc));
     EXPECT_EQ(log.GetLastError(), ENOSPC);
     EXPECT_TRUE(log.Close());
-    EXPECT_EQ(ReadBytes(path), kGga);
+    EXPECT_EQ(ReadFile(path), kGga);
 }

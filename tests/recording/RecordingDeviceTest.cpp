@@ -7,6 +7,7 @@
 #include "gps/NmeaFraming.h"
 #include "recording/RecordingFixtures.h"
 #include "serial/PseudoTerminal.h"
+#include "support/Counter.h"
 
 #include <gtest/gtest.h>
 
@@ -16,27 +17,6 @@
 
 namespace
 {
-class Counter
-{
-public:
-    void Raise()
-    {
-        std::lock_guard lock(m_mutex);
-        ++m_count;
-        m_changed.notify_all();
-    }
-    bool WaitFor(int atLeast, std::chrono::milliseconds deadline)
-    {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, deadline, [&] { return m_count >= atLeast; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_count = 0;
-};
-
 // What the status view does on each update: every queued line to the recorder while
 // recording, then the snapshot into the document.
 void DrainIntoDocument(CGPSDevice& device, COrvaneDoc& doc)
@@ -71,7 +51,7 @@ struct Streamed
 Streamed StreamCapture(const char* capture, int kind)
 {
     Streamed result;
-    TempDir dir;
+    TempFolder dir;
     std::vector<std::wstring> boxes;
     MessageBoxHandler previous = SetMessageBoxHandler([&](const std::wstring& text, const std::wstring&, MbIcon) {
         boxes.push_back(text);
@@ -129,7 +109,7 @@ Streamed StreamCapture(const char* capture, int kind)
     const std::vector<std::filesystem::path> files = dir.Entries();
     EXPECT_EQ(files.size(), 1u);
     if (!files.empty())
-        result.file = ReadBytes(files[0]);
+        result.file = ReadFile(files[0]);
     EXPECT_TRUE(boxes.empty());
     SetMessageBoxHandler(std::move(previous));
     return result;

@@ -1,64 +1,39 @@
 #pragma once
 
-#include <cstdlib>
+#include "support/Files.h"
+#include "support/TempFolder.h"
+
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <vector>
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempDir
+inline std::wstring Wide(const std::filesystem::path& path)
 {
-public:
-    TempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "orvane-rec-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            m_path = pattern;
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir()
-    {
-        std::error_code ignored;
-        if (!m_path.empty())
-            std::filesystem::remove_all(m_path, ignored);
-    }
+    return path.wstring();
+}
 
-    const std::filesystem::path& Path() const { return m_path; }
-    std::vector<std::filesystem::path> Entries() const
-    {
-        std::vector<std::filesystem::path> entries;
-        for (const auto& entry : std::filesystem::directory_iterator(m_path))
-            entries.push_back(entry.path());
-        return entries;
-    }
+// Writes through to the real file until `budget` bytes have gone out, then reports a full disk,
+// splitting the write that crosses the limit as the kernel does.
+struct FillingDisk
+{
+    std::size_t budget;
 
-private:
-    std::filesystem::path m_path;
+    ssize_t operator()(int fd, const void* data, size_t size)
+    {
+        if (budget == 0)
+        {
+            errno = ENOSPC;
+            return -1;
+        }
+        const size_t n = std::min(size, budget);
+        const ssize_t written = ::write(fd, data, n);
+        if (written > 0)
+            budget -= static_cast<size_t>(written);
+        return written;
+    }
 };
-
-inline std::string ReadBytes(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The sentences of a capture as the port hands them over: each up to and including its LF,
-// header comments left out.
-inline std::vector<std::string> CaptureLines(const std::string& name)
-{
-    const std::string bytes = ReadBytes(std::filesystem::path(ORVANE_CORPUS_DIR) / name);
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < bytes.size())
-    {
-        std::size_t end = bytes.find('\n', start);
-        end = end == std::string::npos ? bytes.size() : end + 1;
-        if (bytes[start] != '#')
-            lines.push_back(bytes.substr(start, end - start));
-        start = end;
-    }
-    return lines;
-}

@@ -3,6 +3,7 @@
 #include "framework/core/MessageBox.h"
 #include "gps/NmeaFraming.h"
 #include "recording/RecordingFixtures.h"
+#include "support/KmlText.h"
 
 #include <gtest/gtest.h>
 
@@ -61,66 +62,11 @@ protected:
     }
 };
 
-// Writes through to the real file until the budget is spent, then reports a full disk.
-struct FillingDisk
-{
-    std::size_t budget;
-
-    ssize_t operator()(int fd, const void* data, size_t size)
-    {
-        if (budget == 0)
-        {
-            errno = ENOSPC;
-            return -1;
-        }
-        const ssize_t written = ::write(fd, data, std::min(size, budget));
-        if (written > 0)
-            budget -= static_cast<size_t>(written);
-        return written;
-    }
-};
-
-std::wstring Wide(const std::filesystem::path& path)
-{
-    return path.wstring();
-}
-
 CCmdUI UpdateOf(COrvaneDoc& doc, unsigned id)
 {
     CCmdUI ui(id);
     EXPECT_TRUE(doc.OnUpdateCommand(ui));
     return ui;
-}
-
-std::string Kml(const std::vector<std::string>& points)
-{
-    std::string text = "<kml>\n"
-                       "  <Document>\n"
-                       "    <Folder>\n"
-                       "      <Placemark>\n"
-                       "        <name>test</name>\n"
-                       "        <Style>\n"
-                       "          <LineStyle>\n"
-                       "            <color>ffff0000</color>\n"
-                       "            <width>4</width>\n"
-                       "          </LineStyle>\n"
-                       "        </Style>\n"
-                       "        <LineString>\n";
-    if (points.empty())
-        text += "          <coordinates/>\n";
-    else
-    {
-        text += "          <coordinates>\n";
-        for (const std::string& point : points)
-            text += "            " + point + "\n";
-        text += "          </coordinates>\n";
-    }
-    text += "        </LineString>\n"
-            "      </Placemark>\n"
-            "    </Folder>\n"
-            "  </Document>\n"
-            "</kml>\n";
-    return text;
 }
 
 GpsData Fix(int mode, float longitude, float latitude, float altitude)
@@ -170,7 +116,7 @@ protected:
     std::filesystem::path NmeaPath() const { return m_dir.Path() / "20100307-090503.txt"; }
     std::filesystem::path KmlPath() const { return m_dir.Path() / "20100307-090503.kml"; }
 
-    TempDir m_dir;
+    TempFolder m_dir;
     HintView m_view;
     std::unique_ptr<TestDoc> m_doc;
     std::vector<Box> m_boxes;
@@ -241,7 +187,7 @@ TEST_F(Recording, NmeaLogHoldsExactlyTheLinesHandedToIt)
 
     EXPECT_EQ(m_doc->m_bRecording, 0);
     EXPECT_EQ(m_doc->m_pLogFile, nullptr);
-    EXPECT_EQ(ReadBytes(NmeaPath()), expected);
+    EXPECT_EQ(ReadFile(NmeaPath()), expected);
     EXPECT_EQ(m_dir.Entries().size(), 1u);
     EXPECT_EQ(m_view.m_hints, (std::vector<Hint>{{HINT_RECORDING_CHANGED, 1}, {HINT_RECORDING_CHANGED, 0}}));
     EXPECT_TRUE(m_boxes.empty());
@@ -265,7 +211,7 @@ TEST_F(Recording, SentenceWithAWrongChecksumNeverReachesTheLog)
             m_doc->RecordSentence(line);
     }
     m_doc->SetRecording(false);
-    EXPECT_EQ(ReadBytes(NmeaPath()), kGga + kRmc);
+    EXPECT_EQ(ReadFile(NmeaPath()), kGga + kRmc);
 }
 
 TEST_F(Recording, MissingFolderShowsTheErrorAndLeavesTheDocumentIdle)
@@ -369,7 +315,7 @@ TEST_F(Recording, KmlTrackTakesOnePointPerSentenceWhileThereIsAFix)
     m_doc->SetRecording(true);
     ASSERT_EQ(m_doc->m_bRecording, 1);
     // The file exists, empty, until the recording stops.
-    EXPECT_EQ(ReadBytes(KmlPath()), "");
+    EXPECT_EQ(ReadFile(KmlPath()), "");
 
     m_doc->m_gps = Fix(3, 121.5654f, 25.033f, 100.5f);
     m_doc->RecordSentence(kGga);
@@ -380,7 +326,7 @@ TEST_F(Recording, KmlTrackTakesOnePointPerSentenceWhileThereIsAFix)
     m_doc->RecordSentence(kGga);
     m_doc->SetRecording(false);
 
-    EXPECT_EQ(ReadBytes(KmlPath()), Kml({"121.565399169922,25.0330009460449,100.5",
+    EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({"121.565399169922,25.0330009460449,100.5",
                                          "121.565399169922,25.0330009460449,100.5", "-58.5,-34.25,12"}));
     EXPECT_EQ(m_doc->m_pKmlTrack, nullptr);
     EXPECT_EQ(m_view.m_hints, (std::vector<Hint>{{HINT_RECORDING_CHANGED, 1}, {HINT_RECORDING_CHANGED, 0}}));
@@ -395,7 +341,7 @@ TEST_F(Recording, KmlRecordingWithoutAFixGivesAnEmptyCoordinatesElement)
     for (const std::string& line : CaptureLines("holux-gm-210.nmea"))
         m_doc->RecordSentence(line);
     m_doc->SetRecording(false);
-    EXPECT_EQ(ReadBytes(KmlPath()), Kml({}));
+    EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({}));
 }
 
 TEST_F(Recording, DestroyingTheDocumentCompletesARunningNmeaRecording)
@@ -405,7 +351,7 @@ TEST_F(Recording, DestroyingTheDocumentCompletesARunningNmeaRecording)
     m_doc->RecordSentence(kRmc);
     m_doc.reset();
 
-    EXPECT_EQ(ReadBytes(NmeaPath()), kGga + kRmc);
+    EXPECT_EQ(ReadFile(NmeaPath()), kGga + kRmc);
     // Closed: another program can take the file now.
     const int fd = ::open(NmeaPath().c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
@@ -421,7 +367,7 @@ TEST_F(Recording, DestroyingTheDocumentWritesOutARunningKmlTrack)
     m_doc->m_gps = Fix(3, 121.5654f, 25.033f, 100.5f);
     m_doc->RecordSentence(kGga);
     m_doc.reset();
-    EXPECT_EQ(ReadBytes(KmlPath()), Kml({"121.565399169922,25.0330009460449,100.5"}));
+    EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({"121.565399169922,25.0330009460449,100.5"}));
     EXPECT_TRUE(m_boxes.empty());
 }
 
@@ -433,7 +379,7 @@ TEST_F(Recording, StartingTwiceInOneSecondReplacesTheFirstFile)
     m_doc->SetRecording(true);
     m_doc->RecordSentence(kRmc);
     m_doc->SetRecording(false);
-    EXPECT_EQ(ReadBytes(NmeaPath()), kRmc);
+    EXPECT_EQ(ReadFile(NmeaPath()), kRmc);
     EXPECT_EQ(m_dir.Entries().size(), 1u);
 }
 
@@ -446,9 +392,9 @@ TEST_F(Recording, SecondStartWhileRecordingKeepsTheRunningTrack)
     m_doc->m_now += 1;
     m_doc->SetRecording(true);
     EXPECT_EQ(m_doc->m_bRecording, 1);
-    EXPECT_EQ(ReadBytes(KmlPath()), Kml({"10,20,30"}));
+    EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({"10,20,30"}));
     m_doc->SetRecording(false);
-    EXPECT_EQ(ReadBytes(m_dir.Path() / "20100307-090504.kml"), Kml({}));
+    EXPECT_EQ(ReadFile(m_dir.Path() / "20100307-090504.kml"), ExpectedKml({}));
 }
 
 TEST_F(Recording, DiskFullingUpStopsTheRecordingAndKeepsTheEarlierLines)
@@ -473,7 +419,7 @@ TEST_F(Recording, DiskFullingUpStopsTheRecordingAndKeepsTheEarlierLines)
 
     // Later lines go nowhere, and the file holds the whole lines written before the failure.
     m_doc->RecordSentence(kRmc);
-    EXPECT_EQ(ReadBytes(NmeaPath()), kGga + kRmc);
+    EXPECT_EQ(ReadFile(NmeaPath()), kGga + kRmc);
     EXPECT_EQ(m_boxes.size(), 1u);
     for (unsigned id : {ID_SAVE_NMEA, ID_SAVE_KML})
         EXPECT_TRUE(UpdateOf(*m_doc, id).m_bEnabled);

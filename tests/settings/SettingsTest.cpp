@@ -1,5 +1,8 @@
 #include "app/Settings.h"
 
+#include "support/Files.h"
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -17,40 +20,10 @@ namespace fs = std::filesystem;
 namespace
 {
 
-class TempFolder
-{
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "orvane-set-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            m_path = pattern;
-    }
-    ~TempFolder()
-    {
-        std::error_code ec;
-        if (!m_path.empty())
-            fs::remove_all(m_path, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const fs::path& Path() const { return m_path; }
-    std::wstring File(const std::string& name) const { return (m_path / name).wstring(); }
-
-private:
-    fs::path m_path;
-};
-
 void WriteBytes(const std::wstring& path, const std::string& bytes)
 {
     std::ofstream out(fs::path(path), std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string ReadBytes(const std::wstring& path)
-{
-    std::ifstream in(fs::path(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 AppSettings Make(const wchar_t* port, const wchar_t* baud, const wchar_t* folder)
@@ -76,7 +49,7 @@ TEST(SaveSettings, ExactBytesOfTheExample)
     TempFolder dir;
     const std::wstring path = dir.File("Orvane.xml");
     ASSERT_TRUE(SaveSettings(Make(L"COM3", L"4800", L"D:\\Tracks"), path));
-    EXPECT_EQ(ReadBytes(path), "<?xml version='1.0'?>\n"
+    EXPECT_EQ(ReadFile(path), "<?xml version='1.0'?>\n"
                                "<?xml-stylesheet type='text/xml'?>\n"
                                "<Configuration>\n"
                                "\t<Port>COM3</Port>\n"
@@ -85,7 +58,7 @@ TEST(SaveSettings, ExactBytesOfTheExample)
                                "</Configuration>\n");
 
     ASSERT_TRUE(SaveSettings(Make(L"ttyUSB0", L"4800", L"/home/u/Tracks"), path));
-    EXPECT_EQ(ReadBytes(path), "<?xml version='1.0'?>\n"
+    EXPECT_EQ(ReadFile(path), "<?xml version='1.0'?>\n"
                                "<?xml-stylesheet type='text/xml'?>\n"
                                "<Configuration>\n"
                                "\t<Port>ttyUSB0</Port>\n"
@@ -102,7 +75,7 @@ TEST(SaveSettings, FirstRunWritesTheDefaults)
     EXPECT_FALSE(LoadSettings(path, settings));
     ExpectSame(settings, Make(L"", L"4800", L""));
     ASSERT_TRUE(SaveSettings(settings, path));
-    EXPECT_EQ(ReadBytes(path), "<?xml version='1.0'?>\n"
+    EXPECT_EQ(ReadFile(path), "<?xml version='1.0'?>\n"
                                "<?xml-stylesheet type='text/xml'?>\n"
                                "<Configuration>\n"
                                "\t<Port></Port>\n"
@@ -116,9 +89,9 @@ TEST(SaveSettings, EscapesMarkupCharacters)
     TempFolder dir;
     const std::wstring path = dir.File("Orvane.xml");
     ASSERT_TRUE(SaveSettings(Make(L"COM3", L"4800", L"/data/A&B <old> \"x\" 'y'"), path));
-    EXPECT_NE(ReadBytes(path).find("<SaveFileName>/data/A&amp;B &lt;old&gt; \"x\" 'y'</SaveFileName>"),
+    EXPECT_NE(ReadFile(path).find("<SaveFileName>/data/A&amp;B &lt;old&gt; \"x\" 'y'</SaveFileName>"),
               std::string::npos)
-        << ReadBytes(path);
+        << ReadFile(path);
 }
 
 TEST(SaveSettings, RoundTripKeepsEveryValue)
@@ -137,7 +110,7 @@ TEST(SaveSettings, RoundTripKeepsEveryValue)
     {
         ASSERT_TRUE(SaveSettings(row, path));
         AppSettings loaded = Make(L"x", L"y", L"z");
-        ASSERT_TRUE(LoadSettings(path, loaded)) << ReadBytes(path);
+        ASSERT_TRUE(LoadSettings(path, loaded)) << ReadFile(path);
         ExpectSame(loaded, row);
     }
 }
@@ -149,7 +122,7 @@ TEST(SaveSettings, ReplacesTheWholeFileAndLeavesNothingBehind)
     WriteBytes(path, std::string(10000, 'x'));
     ::chmod(fs::path(path).c_str(), 0600);
     ASSERT_TRUE(SaveSettings(Make(L"COM1", L"4800", L""), path));
-    EXPECT_EQ(ReadBytes(path).rfind("</Configuration>\n"), ReadBytes(path).size() - 17);
+    EXPECT_EQ(ReadFile(path).rfind("</Configuration>\n"), ReadFile(path).size() - 17);
     struct stat info{};
     ASSERT_EQ(::stat(fs::path(path).c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);

@@ -1,5 +1,6 @@
 #include "tools/gpssim/PseudoTerminal.h"
 #include "tools/gpssim/SimOptions.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -87,11 +88,10 @@ class DeviceLinkTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_folder = fs::temp_directory_path() / ("orvane-link-" + std::to_string(::getpid()));
-        fs::remove_all(m_folder);
-        fs::create_directories(m_folder);
+        m_folder = m_temp.Path();
+        ASSERT_FALSE(m_folder.empty());
     }
-    void TearDown() override { fs::remove_all(m_folder); }
+    TempFolder m_temp;
     fs::path m_folder;
 };
 

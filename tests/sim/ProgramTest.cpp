@@ -1,4 +1,6 @@
 // orvane-gpssim as a user runs it: its output, its link, its ways of ending.
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -117,14 +119,12 @@ class ProgramTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_folder = fs::temp_directory_path() / ("orvane-gpssim-" + std::to_string(::getpid()));
-        fs::remove_all(m_folder);
-        fs::create_directories(m_folder);
+        m_folder = m_temp.Path();
+        ASSERT_FALSE(m_folder.empty());
         // The crash test must not leave a core file behind.
         const rlimit none{0, 0};
         ::setrlimit(RLIMIT_CORE, &none);
     }
-    void TearDown() override { fs::remove_all(m_folder); }
 
     static std::string DevicePath(const std::string& output)
     {
@@ -154,6 +154,7 @@ protected:
         return line;
     }
 
+    TempFolder m_temp;
     fs::path m_folder;
 };
 

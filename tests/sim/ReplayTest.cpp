@@ -1,5 +1,7 @@
 #include "tools/gpssim/CycleSource.h"
 #include "tools/gpssim/LinePacer.h"
+#include "support/Files.h"
+#include "support/TempFolder.h"
 #include "tools/gpssim/ReplayLog.h"
 
 #include <gtest/gtest.h>
@@ -30,26 +32,7 @@ const char* const kCaptures[] = {
 
 std::string ReadCapture(const std::string& name)
 {
-    std::ifstream file(std::string(ORVANE_CORPUS_DIR) + "/" + name, std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-// The file's lines as sent: everything but the comment lines, line ends kept.
-std::vector<std::string> DataLines(const std::string& content)
-{
-    std::vector<std::string> lines;
-    std::size_t at = 0;
-    while (at < content.size())
-    {
-        const auto end = content.find('\n', at);
-        const std::size_t next = end == std::string::npos ? content.size() : end + 1;
-        if (content[at] != '#')
-            lines.push_back(content.substr(at, next - at));
-        at = next;
-    }
-    return lines;
+    return ReadFile(std::filesystem::path(ORVANE_CORPUS_DIR) / name);
 }
 
 std::vector<std::string> ReplayedLines(const ReplayLog& log)
@@ -256,9 +239,9 @@ TEST(ReplayLog, TimesMissingOrOddFallBackToOneCyclePerSecond)
 
 TEST(ReplayLog, LoadReportsMissingAndEmptyFiles)
 {
-    const auto folder =
-        std::filesystem::temp_directory_path() / ("orvane-replay-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
+    const TempFolder temp;
+    ASSERT_FALSE(temp.Path().empty());
+    const std::filesystem::path& folder = temp.Path();
     std::string error;
     ReplayLog log;
     EXPECT_FALSE(log.Load((folder / "absent.nmea").string(), error));
@@ -266,7 +249,6 @@ TEST(ReplayLog, LoadReportsMissingAndEmptyFiles)
     std::ofstream(folder / "comments.nmea") << "# only a header\n# and more\n";
     EXPECT_FALSE(log.Load((folder / "comments.nmea").string(), error));
     EXPECT_TRUE(log.Load(std::string(ORVANE_CORPUS_DIR) + "/nl402u.nmea", error)) << error;
-    std::filesystem::remove_all(folder);
 }
 
 TEST(ReplaySource, CorpusLinesArriveInOrderAtTheRecordedPace)

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+// The whole file as bytes; empty if it cannot be read.
+inline std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The lines of a capture as the port hands them over: each up to and including its LF, the
+// comment lines of its header left out.
+inline std::vector<std::string> DataLines(const std::string& bytes)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < bytes.size())
+    {
+        std::size_t end = bytes.find('\n', start);
+        end = end == std::string::npos ? bytes.size() : end + 1;
+        if (bytes[start] != '#')
+            lines.push_back(bytes.substr(start, end - start));
+        start = end;
+    }
+    return lines;
+}
+
+// DataLines of a receiver capture from the corpus.
+inline std::vector<std::string> CaptureLines(const std::string& name)
+{
+    return DataLines(ReadFile(std::filesystem::path(ORVANE_CORPUS_DIR) / name));
+}
