@@ -1,5 +1,6 @@
 #include "app/Settings.h"
 
+#include "util/FileIo.h"
 #include "util/WideText.h"
 
 #include <fcntl.h>
@@ -70,21 +71,6 @@ bool ReadSettingsBytes(const std::string& path, std::string& bytes)
         if (bytes.size() > kMaxSettingsFileSize)
             return false;
     }
-}
-
-bool WriteAll(int fd, const std::string& bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size())
-    {
-        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
 }
 
 bool WriteInPlace(const std::string& path, const std::string& bytes)

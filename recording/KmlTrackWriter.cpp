@@ -1,5 +1,6 @@
 #include "recording/KmlTrackWriter.h"
 
+#include "util/FileIo.h"
 #include "util/WideText.h"
 
 #include <fcntl.h>
@@ -9,26 +10,6 @@
 
 #include <cerrno>
 #include <kml/dom.h>
-
-namespace
-{
-
-bool WriteAll(int fd, const std::string& bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size())
-    {
-        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
-} // namespace
 
 KmlTrackWriter::KmlTrackWriter()
     : m_pFactory(kmldom::KmlFactory::GetFactory())

@@ -1,5 +1,6 @@
 #include "recording/LogFile.h"
 
+#include "util/FileIo.h"
 #include "util/WideText.h"
 
 #include <cerrno>
@@ -63,23 +64,14 @@ bool LogFile::Write(std::string_view bytes)
 {
     if (m_fd < 0)
         return Fail(EBADF);
-    const char* data = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0)
+    size_t done = 0;
+    int error = 0;
+    if (!WriteAllWith(m_write, m_fd, bytes.data(), bytes.size(), done, error))
     {
-        const ssize_t n = m_write(m_fd, data, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-        {
-            const int error = n < 0 ? errno : EIO;
-            // The lines before this one stay; a torn half line would not be a sentence.
-            if (m_bRegular && data != bytes.data())
-                static_cast<void>(::ftruncate(m_fd, m_nWritten));
-            return Fail(error);
-        }
-        data += n;
-        left -= static_cast<size_t>(n);
+        // The lines before this one stay; a torn half line would not be a sentence.
+        if (m_bRegular && done > 0)
+            static_cast<void>(::ftruncate(m_fd, m_nWritten));
+        return Fail(error);
     }
     m_nWritten += static_cast<off_t>(bytes.size());
     return true;
