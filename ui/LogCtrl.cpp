@@ -1,5 +1,7 @@
 #include "ui/LogCtrl.h"
 
+#include "ui/MemDCEx.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QFontMetrics>
@@ -15,22 +17,6 @@ namespace
 {
 
 constexpr int kLeftMargin = 4;
-
-// Arial whose line box is at most `cellHeight` pixels, as a font asked for by cell height.
-QFont CellHeightFont(const QString& face, int cellHeight)
-{
-    QFont font(face);
-    font.setStyleStrategy(QFont::PreferAntialias);
-    int size = std::max(1, cellHeight);
-    for (; size > 1; --size)
-    {
-        font.setPixelSize(size);
-        if (QFontMetrics(font).height() <= cellHeight)
-            break;
-    }
-    font.setPixelSize(size);
-    return font;
-}
 
 // Length of the text without its line end: CR and LF are kept in the store but have no glyph,
 // and the text engine would draw them as boxes.
@@ -102,7 +88,7 @@ int CLogCtrl::GetPageLines() const
 void CLogCtrl::SetLineHeight(int pixels)
 {
     m_nLineHeight = std::max(1, pixels);
-    m_font = CellHeightFont(QStringLiteral("Arial"), m_nLineHeight);
+    m_font = MakeCellHeightFont(QStringLiteral("Arial"), m_nLineHeight);
     QFontMetrics metrics(m_font);
     // Centre the text's line box in the pitch when the font came out shorter than asked.
     m_nAscent = metrics.ascent() + std::max(0, (m_nLineHeight - metrics.height()) / 2);
