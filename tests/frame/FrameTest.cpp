@@ -5,6 +5,7 @@
 #include "gps/NmeaFraming.h"
 #include "serial/PseudoTerminal.h"
 #include "serial/SerialPort.h"
+#include "support/Counter.h"
 #include "support/Files.h"
 
 #include <gtest/gtest.h>
@@ -53,37 +54,6 @@ private:
 const auto* const g_env = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 const char* const kOrganisation = "Local AppWizard-Generated Applications";
-
-std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder)
-{
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        files.push_back(entry.path());
-    return files;
-}
-
-// Counts notifications on the reader thread, so a test can wait for lines to be read without
-// letting the user-interface thread handle their messages.
-class NotifyCounter
-{
-public:
-    void Raise()
-    {
-        std::lock_guard lock(m_mutex);
-        ++m_count;
-        m_changed.notify_all();
-    }
-    bool WaitFor(int count)
-    {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return m_count >= count; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_count = 0;
-};
 
 class FrameTest : public ::testing::Test
 {
@@ -447,7 +417,9 @@ TEST_F(FrameTest, NoDataUpdateAfterDisconnectButThoseAlreadyPosted)
 
     Connect(pty.SlaveWidePath());
     ASSERT_EQ(m_doc->m_bConnected, 1);
-    NotifyCounter read;
+    // Counts notifications on the reader thread, so the test can wait for lines to be read
+    // without letting the user-interface thread handle their messages.
+    Counter read;
     boost::signals2::scoped_connection watch = m_frame->GetDevice().ConnectNotification([&](int) { read.Raise(); });
 
     // Read and posted, but not handled, when the user disconnects.
@@ -598,7 +570,7 @@ TEST_F(FrameTest, UnpluggedReceiverDisconnectsTellsTheUserAndCanBeConnectedAgain
     EXPECT_EQ(m_frame->m_nDeviceLost, 1);
 
     CloseWindow();
-    const std::vector<std::filesystem::path> files = FilesIn(records.Path());
+    const std::vector<std::filesystem::path> files = records.Entries();
     ASSERT_EQ(files.size(), 1u);
     std::string expected;
     for (std::size_t i = 0; i < 5; ++i)
@@ -627,7 +599,7 @@ TEST_F(FrameTest, ClosingDuringAnNmeaRecordingLeavesACompleteLog)
 
     // Still recording and connected when the window closes.
     CloseWindow();
-    const std::vector<std::filesystem::path> files = FilesIn(records.Path());
+    const std::vector<std::filesystem::path> files = records.Entries();
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].extension(), ".txt");
     std::string expected;
@@ -661,7 +633,7 @@ TEST_F(FrameTest, ClosingDuringAKmlRecordingLeavesACompleteDocument)
         Feed(pty, std::vector<std::string>(lines.begin() + i, lines.begin() + std::min(lines.size(), i + 5)));
     CloseWindow();
 
-    const std::vector<std::filesystem::path> files = FilesIn(records.Path());
+    const std::vector<std::filesystem::path> files = records.Entries();
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].extension(), ".kml");
     const std::string text = ReadFile(files[0]);
