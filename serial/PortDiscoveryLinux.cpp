@@ -1,8 +1,11 @@
 // Port discovery from sysfs: /sys/class/tty lists every tty the kernel made, and the links
 // under each entry lead to the hardware (and for USB bridges, to the USB ids).
 
-#include "serial/PortDiscovery.h"
-
+#include "serial/NaturalOrder.h"
+#include "serial/PortDiscoveryAt.h"
+#include "serial/PublishedPorts.h"
+#include "serial/ReceiverRecognition.h"
+#include "serial/SysfsTty.h"
 #include "util/WideText.h"
 
 #include <dirent.h>
@@ -17,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <vector>
 
 namespace
@@ -28,36 +32,6 @@ constexpr const char* kProbeFamilies[] = {"ttyS", "ttyUSB", "ttyACM"};
 constexpr int kProbeCount = 64;
 // Deep enough for any USB hub chain; keeps a looping tree from walking forever.
 constexpr int kMaxWalkDepth = 16;
-
-// ttyS2 before ttyS10, so that "first" means the same thing on every machine.
-bool NaturalLess(const std::string& a, const std::string& b)
-{
-    const auto split = [](const std::string& s) {
-        std::size_t digits = s.size();
-        while (digits > 0 && std::isdigit(static_cast<unsigned char>(s[digits - 1])))
-            --digits;
-        return digits;
-    };
-    const std::size_t sa = split(a);
-    const std::size_t sb = split(b);
-    const int prefix = a.compare(0, sa, b, 0, sb);
-    if (prefix != 0)
-        return prefix < 0;
-    const std::string_view na = std::string_view(a).substr(sa);
-    const std::string_view nb = std::string_view(b).substr(sb);
-    const auto trim = [](std::string_view n) {
-        while (n.size() > 1 && n.front() == '0')
-            n.remove_prefix(1);
-        return n;
-    };
-    const std::string_view ta = trim(na);
-    const std::string_view tb = trim(nb);
-    if (ta.size() != tb.size())
-        return ta.size() < tb.size();
-    if (ta != tb)
-        return ta < tb;
-    return a < b;
-}
 
 // The first line of a sysfs attribute, without surrounding blanks; empty when unreadable.
 std::string ReadAttribute(const fs::path& file)
@@ -151,6 +125,7 @@ TtyDeviceInfo Inspect(const fs::path& sysRoot, const std::string& name)
         {
             info.usbVendor = Lower(vendor);
             info.usbProduct = Lower(product);
+            info.usbProductName = ReadAttribute(at / "product");
             break;
         }
         at = at.parent_path();
@@ -194,97 +169,141 @@ void Probe(const std::string& devRoot, const PortNameSink& sink)
     }
 }
 
+// Kernel name -> /dev/serial/by-id/ link that udev made for it. Where a device has several
+// links (one per interface of a composite device), the first in name order stands for it.
+std::map<std::string, std::string> ByIdLinks(const std::string& devRoot)
+{
+    std::map<std::string, std::string> links;
+    const std::string folder = devRoot + "/serial/by-id";
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names)
+    {
+        const fs::path target = fs::read_symlink(fs::path(folder) / name, ec);
+        if (ec || target.filename().empty())
+            continue;
+        links.emplace(target.filename().string(), folder + "/" + name);
+    }
+    return links;
+}
+
 } // namespace
 
-void EnumerateComPortsAt(const std::string& sysRoot, const std::string& devRoot,
-                         const PortNameSink& sink)
+TtyDeviceInfo InspectTty(const std::string& sysRoot, const std::string& name)
 {
     try
     {
-        std::vector<std::string> names;
-        if (!ListTtyNames(sysRoot, names))
-        {
-            Probe(devRoot, sink);
-            return;
-        }
-        for (const std::string& name : names)
-        {
-            const TtyDeviceInfo info = Inspect(sysRoot, name);
-            if (IsPresentPort(info) && sink)
-                sink(info.name);
-        }
+        return Inspect(sysRoot, name);
     }
     catch (...)
     {
-        // The list simply ends where the search broke off.
+        TtyDeviceInfo info;
+        info.name = FromUtf8(name);
+        return info;
     }
 }
 
-bool FindReceiverPortAt(const std::string& sysRoot, std::wstring& out)
+bool IsPresentPort(const TtyDeviceInfo& tty)
 {
+    if (!tty.hasDevice)
+        return false;
+    if (tty.uartType == 0)
+        return false;
+    // Without the type attribute a serial8250 slot cannot be told from a real UART; such slots
+    // are nearly always the unused placeholders.
+    if (tty.serial8250 && tty.uartType < 0)
+        return false;
+    return true;
+}
+
+bool EnumeratePortsAt(const std::string& sysRoot, const std::string& devRoot, const PortInfoSink& sink)
+{
+    const auto report = [&](const PortInfo& info) {
+        if (sink)
+            sink(info);
+    };
     try
     {
         std::vector<std::string> names;
         if (!ListTtyNames(sysRoot, names))
+        {
+            Probe(devRoot, [&](const std::wstring& name) { report({name, name, name, false}); });
             return false;
-        std::wstring found;
+        }
+        const std::map<std::string, std::string> byId =
+            devRoot.empty() ? std::map<std::string, std::string>() : ByIdLinks(devRoot);
         for (const std::string& name : names)
         {
-            const TtyDeviceInfo info = Inspect(sysRoot, name);
-            if (!IsPresentPort(info) || !IsReceiverFriendlyName(FriendlyNameOf(info)))
+            const TtyDeviceInfo tty = Inspect(sysRoot, name);
+            if (!IsPresentPort(tty))
                 continue;
-            // The kernel name is taken whole: cutting ttyUSB10 to seven characters would name
-            // another port.
-            found = info.name;
-            break;
+            PortInfo info;
+            info.kernelName = tty.name;
+            const auto link = byId.find(name);
+            info.name = link != byId.end() ? FromUtf8(link->second) : tty.name;
+            info.label = PortLabelOf(tty);
+            info.receiver = IsReceiver(tty);
+            report(info);
         }
-        out = std::move(found);
         return true;
     }
     catch (...)
     {
+        // The list simply ends where the search broke off.
+        return true;
+    }
+}
+
+void EnumerateComPortsAt(const std::string& sysRoot, const std::string& devRoot,
+                         const PortNameSink& sink)
+{
+    EnumeratePortsAt(sysRoot, devRoot, [&](const PortInfo& info) {
+        if (sink)
+            sink(info.name);
+    });
+}
+
+bool FindReceiverPortAt(const std::string& sysRoot, const std::string& devRoot, std::wstring& out)
+{
+    std::vector<std::string> names;
+    if (!ListTtyNames(sysRoot, names))
         return false;
-    }
+    // The name is taken whole: cutting ttyUSB10 to seven characters would name another port.
+    std::wstring found;
+    EnumeratePortsAt(sysRoot, devRoot, [&](const PortInfo& info) {
+        if (info.receiver && found.empty())
+            found = info.name;
+    });
+    out = std::move(found);
+    return true;
 }
 
-std::string PublishedPortsFolder()
+bool FindReceiverPortAt(const std::string& sysRoot, std::wstring& out)
 {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && runtime[0] == '/')
-        return std::string(runtime) + "/orvane/ports";
-    return "/tmp/orvane-" + std::to_string(::getuid()) + "/ports";
+    return FindReceiverPortAt(sysRoot, std::string(), out);
 }
 
-void EnumeratePublishedPortsAt(const std::string& folder, const PortNameSink& sink)
+void EnumeratePorts(const PortInfoSink& sink)
 {
-    try
-    {
-        std::vector<std::string> names;
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(folder, ec))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end(), NaturalLess);
-        for (const std::string& name : names)
-        {
-            const std::string path = folder + "/" + name;
-            struct stat st{};
-            if (::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && sink)
-                sink(FromUtf8(path));
-        }
-    }
-    catch (...)
-    {
-        // A folder that vanishes while it is read offers what was found.
-    }
+    EnumeratePortsAt("/sys", "/dev", sink);
+    EnumeratePublishedPortsAt(PublishedPortsFolder(), [&](const std::wstring& path) {
+        if (sink)
+            sink({path, std::wstring(), path, false});
+    });
 }
 
 void EnumerateComPorts(const PortNameSink& sink)
 {
-    EnumerateComPortsAt("/sys", "/dev", sink);
-    EnumeratePublishedPortsAt(PublishedPortsFolder(), sink);
+    EnumeratePorts([&](const PortInfo& info) {
+        if (sink)
+            sink(info.name);
+    });
 }
 
 bool FindReceiverPort(std::wstring& out)
 {
-    return FindReceiverPortAt("/sys", out);
+    return FindReceiverPortAt("/sys", "/dev", out);
 }

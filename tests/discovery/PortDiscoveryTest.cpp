@@ -1,4 +1,7 @@
-#include "serial/PortDiscovery.h"
+#include "serial/PortDiscoveryAt.h"
+#include "serial/PublishedPorts.h"
+#include "serial/ReceiverRecognition.h"
+#include "serial/WindowsDeviceNames.h"
 
 #include "support/TempFolder.h"
 
@@ -169,6 +172,110 @@ TEST(ReceiverBridge, FriendlyNameCarriesTheWholeKernelName)
     EXPECT_EQ(FriendlyNameOf(Tty(L"ttyUSB0", true, -1, false, "ftdi_sio", "0403", "6001")), L"");
 }
 
+// ---- Recognising receivers by USB id and product string ------------------------------------
+
+struct UsbIdRow
+{
+    const char* vendor;
+    const char* product;
+    const char* label; // nullptr: not a known receiver
+};
+
+TEST(ReceiverUsbIds, KnownReceiversAndNothingNextToThem)
+{
+    const UsbIdRow rows[] = {
+        {"1546", "01a4", nullptr},
+        {"1546", "01a5", "u-blox 5 GNSS receiver"},
+        {"1546", "01a7", "u-blox 7 GNSS receiver"},
+        {"1546", "01A8", "u-blox 8 GNSS receiver"}, // sysfs writes lower case; a rule must not care
+        {"1546", "01a9", "u-blox 9 GNSS receiver"},
+        {"1546", "01aa", nullptr},
+        {"1547", "01a7", nullptr},
+        {"067b", "aaa0", "SiRF GPS receiver"},
+        {"0e8d", "3329", "MediaTek GPS receiver"},
+        {"0e8d", "2000", nullptr}, // a MediaTek phone in download mode
+        {"067b", "2303", ""},
+        {"10c4", "ea60", nullptr}, // CP210x: a bridge, recognised by its product string only
+        {"1a86", "7523", nullptr}, // CH340
+        {"0403", "6001", nullptr}, // FTDI
+        {"", "", nullptr},
+    };
+    for (const auto& row : rows)
+    {
+        const ReceiverUsbId* found = FindReceiverId(row.vendor, row.product);
+        ASSERT_EQ(found != nullptr, row.label != nullptr) << row.vendor << ':' << row.product;
+        if (found)
+        {
+            EXPECT_EQ(found->label, row.label);
+        }
+    }
+}
+
+TEST(ReceiverProductString, NamesGpsOrGnssAsAWord)
+{
+    const std::pair<const char*, bool> rows[] = {
+        {"u-blox 7 - GPS/GNSS Receiver", true},
+        {"USB GPS", true},
+        {"gnss receiver", true},
+        {"GPS", true},
+        {"BU-353S4 (Gps)", true},
+        {"CP2102 USB to UART Bridge Controller", false},
+        {"USB-Serial Controller", false},
+        {"GPSDO reference", false},
+        {"LoGNSSer", false},
+        {"", false},
+    };
+    for (const auto& [product, names] : rows)
+        EXPECT_EQ(ProductNamesGnss(product), names) << product;
+}
+
+TtyDeviceInfo UsbTty(const wchar_t* name, const char* driver, const char* vendor, const char* product,
+                     const char* productString)
+{
+    TtyDeviceInfo info;
+    info.name = name;
+    info.hasDevice = true;
+    info.driver = driver;
+    info.usbVendor = vendor;
+    info.usbProduct = product;
+    info.usbProductName = productString;
+    return info;
+}
+
+struct RecogniseRow
+{
+    TtyDeviceInfo tty;
+    bool receiver;
+    const wchar_t* label;
+};
+
+TEST(ReceiverRecognition, WhichPortsAreReceiversAndHowTheyAreLabelled)
+{
+    const RecogniseRow rows[] = {
+        {UsbTty(L"ttyACM0", "cdc_acm", "1546", "01a7", "u-blox 7 - GPS/GNSS Receiver"), true,
+         L"u-blox 7 GNSS receiver (ttyACM0)"},
+        {UsbTty(L"ttyACM3", "cdc_acm", "1546", "01a9", ""), true, L"u-blox 9 GNSS receiver (ttyACM3)"},
+        {UsbTty(L"ttyUSB0", "pl2303", "067b", "2303", "USB-Serial Controller"), true,
+         L"Prolific USB-to-Serial Comm Port (ttyUSB0)"},
+        {UsbTty(L"ttyUSB4", "pl2303", "067b", "aaa0", ""), true, L"SiRF GPS receiver (ttyUSB4)"},
+        {UsbTty(L"ttyACM1", "cdc_acm", "0e8d", "3329", "GPS Receiver"), true, L"MediaTek GPS receiver (ttyACM1)"},
+        {UsbTty(L"ttyUSB1", "ch341-uart", "1a86", "7523", "USB GNSS Receiver"), true,
+         L"USB GNSS Receiver (ttyUSB1)"},
+        {UsbTty(L"ttyUSB2", "cp210x", "10c4", "ea60", "CP2102 USB to UART Bridge Controller"), false,
+         L"CP2102 USB to UART Bridge Controller (ttyUSB2)"},
+        {UsbTty(L"ttyUSB3", "ftdi_sio", "0403", "6001", ""), false, L"ttyUSB3"},
+        {UsbTty(L"ttyACM2", "cdc_acm", "1199", "9071", "Sierra Wireless EM7455"), false,
+         L"Sierra Wireless EM7455 (ttyACM2)"},
+        // No USB device above: a product string cannot come from anywhere, and is not trusted.
+        {UsbTty(L"ttyS0", "port", "", "", "GPS"), false, L"ttyS0"},
+    };
+    for (const auto& row : rows)
+    {
+        EXPECT_EQ(IsReceiver(row.tty), row.receiver) << row.tty.usbVendor << ':' << row.tty.usbProduct;
+        EXPECT_EQ(PortLabelOf(row.tty), row.label);
+    }
+}
+
 // ---- The Linux source over a fake sysfs tree ------------------------------------------------
 
 void WriteFile(const fs::path& file, const std::string& text)
@@ -209,11 +316,14 @@ public:
 
     // A USB bridge driven by usb-serial: usb device / interface / port / tty.
     void AddUsbSerial(const std::string& name, const std::string& vid, const std::string& pid,
-                      const std::string& driver, const std::string& usbPath)
+                      const std::string& driver, const std::string& usbPath,
+                      const std::string& productString = "")
     {
         const fs::path usb = m_sys / "devices/pci0000:00/0000:00:14.0/usb1" / usbPath;
         WriteFile(usb / "idVendor", vid + "\n");
         WriteFile(usb / "idProduct", pid + "\n");
+        if (!productString.empty())
+            WriteFile(usb / "product", productString + "\n");
         const fs::path iface = usb / (usbPath + ":1.0");
         WriteFile(iface / "bInterfaceNumber", "00\n");
         const fs::path port = iface / name;
@@ -225,11 +335,13 @@ public:
 
     // A CDC ACM modem: the tty's device is the USB interface itself.
     void AddAcm(const std::string& name, const std::string& vid, const std::string& pid,
-                const std::string& usbPath)
+                const std::string& usbPath, const std::string& productString = "")
     {
         const fs::path usb = m_sys / "devices/pci0000:00/0000:00:14.0/usb1" / usbPath;
         WriteFile(usb / "idVendor", vid + "\n");
         WriteFile(usb / "idProduct", pid + "\n");
+        if (!productString.empty())
+            WriteFile(usb / "product", productString + "\n");
         const fs::path iface = usb / (usbPath + ":1.0");
         fs::create_directories(iface);
         Link(iface / "driver", Driver("usb", "cdc_acm"));
@@ -290,6 +402,15 @@ public:
     }
 
     void AddDevNode(const std::string& name) { WriteFile(m_dev / name, ""); }
+
+    // udev's stable name: /dev/serial/by-id/<link> -> ../../<kernel name>.
+    fs::path AddById(const std::string& link, const std::string& kernelName)
+    {
+        const fs::path at = m_dev / "serial" / "by-id" / link;
+        fs::create_directories(at.parent_path());
+        fs::create_symlink(fs::path("../..") / kernelName, at);
+        return at;
+    }
 
 private:
     void AddTty(const std::string& name, const fs::path& device, const fs::path& tty)
@@ -398,7 +519,8 @@ TEST(LinuxReceiver, FindsThePl2303Bridge)
 {
     FakeSysfs tree;
     tree.AddVirtual("tty0");
-    tree.AddAcm("ttyACM0", "1546", "01a7", "1-3");
+    // A mobile-broadband modem on ttyACM0 (a u-blox there is found first, see below).
+    tree.AddAcm("ttyACM0", "1199", "9071", "1-3");
     tree.AddUsbSerial("ttyUSB0", "0403", "6001", "ftdi_sio", "1-1");
     tree.AddUsbSerial("ttyUSB1", "067b", "2303", "pl2303", "1-2");
     std::wstring port = L"old";
@@ -476,6 +598,96 @@ TEST(LinuxReceiver, UnreadableListLeavesOutputUntouched)
     WriteFile(tree.SysPath() / "class" / "tty", "a file\n");
     EXPECT_FALSE(FindReceiverPortAt(tree.Sys(), port));
     EXPECT_EQ(port, L"keep");
+}
+
+std::vector<PortInfo> Ports(const FakeSysfs& tree)
+{
+    std::vector<PortInfo> ports;
+    EXPECT_TRUE(EnumeratePortsAt(tree.Sys(), tree.Dev(), [&](const PortInfo& info) { ports.push_back(info); }));
+    return ports;
+}
+
+// A fake tree as udev leaves it with a u-blox, a PL2303 puck and an FTDI cable plugged in.
+TEST(LinuxByIdNames, UsbDevicesGoByTheirStableNameWithALabel)
+{
+    FakeSysfs tree;
+    tree.AddAcm("ttyACM0", "1546", "01a7", "1-3", "u-blox 7 - GPS/GNSS Receiver");
+    tree.AddUsbSerial("ttyUSB0", "067b", "2303", "pl2303", "1-1", "USB-Serial Controller");
+    tree.AddUsbSerial("ttyUSB1", "0403", "6001", "ftdi_sio", "1-2", "FT232R USB UART");
+    tree.AddUsbSerial("ttyUSB2", "1a86", "7523", "ch341-uart", "1-4"); // udev has not named it yet
+    tree.AddPnpUart("ttyS0", 4);
+    const fs::path ublox = tree.AddById("usb-u-blox_AG_-_www.u-blox.com_u-blox_7_-_GPS_GNSS_Receiver-if00", "ttyACM0");
+    const fs::path prolific = tree.AddById("usb-Prolific_Technology_Inc._USB-Serial_Controller-if00-port0", "ttyUSB0");
+    const fs::path ftdi = tree.AddById("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB1");
+    tree.AddById("usb-Gone_Device-if00-port0", "ttyUSB9"); // a link udev has not removed yet
+
+    const std::vector<PortInfo> ports = Ports(tree);
+    struct Expected
+    {
+        std::wstring name;
+        const wchar_t* kernel;
+        const wchar_t* label;
+        bool receiver;
+    };
+    const Expected expected[] = {
+        {ublox.wstring(), L"ttyACM0", L"u-blox 7 GNSS receiver (ttyACM0)", true},
+        {L"ttyS0", L"ttyS0", L"ttyS0", false},
+        {prolific.wstring(), L"ttyUSB0", L"Prolific USB-to-Serial Comm Port (ttyUSB0)", true},
+        {ftdi.wstring(), L"ttyUSB1", L"FT232R USB UART (ttyUSB1)", false},
+        {L"ttyUSB2", L"ttyUSB2", L"ttyUSB2", false},
+    };
+    ASSERT_EQ(ports.size(), std::size(expected));
+    for (std::size_t i = 0; i < ports.size(); ++i)
+    {
+        EXPECT_EQ(ports[i].name, expected[i].name) << i;
+        EXPECT_EQ(ports[i].kernelName, expected[i].kernel) << i;
+        EXPECT_EQ(ports[i].label, expected[i].label) << i;
+        EXPECT_EQ(ports[i].receiver, expected[i].receiver) << i;
+    }
+
+    std::wstring receiver;
+    EXPECT_TRUE(FindReceiverPortAt(tree.Sys(), tree.Dev(), receiver));
+    EXPECT_EQ(receiver, ublox.wstring());
+}
+
+// The receiver comes back from a replug under another kernel number: its name does not change.
+TEST(LinuxByIdNames, AReplugKeepsTheName)
+{
+    const std::string link = "usb-u-blox_AG_-_www.u-blox.com_u-blox_7_-_GPS_GNSS_Receiver-if00";
+    std::wstring before;
+    {
+        FakeSysfs tree;
+        tree.AddAcm("ttyACM0", "1546", "01a7", "1-3");
+        tree.AddById(link, "ttyACM0");
+        EXPECT_TRUE(FindReceiverPortAt(tree.Sys(), tree.Dev(), before));
+    }
+    FakeSysfs tree;
+    tree.AddAcm("ttyACM0", "1199", "9071", "1-2"); // a modem took the old number meanwhile
+    tree.AddAcm("ttyACM1", "1546", "01a7", "1-3");
+    tree.AddById("usb-Sierra_Wireless_EM7455-if03", "ttyACM0");
+    tree.AddById(link, "ttyACM1");
+    std::wstring after;
+    EXPECT_TRUE(FindReceiverPortAt(tree.Sys(), tree.Dev(), after));
+    EXPECT_EQ(fs::path(after).filename(), fs::path(before).filename());
+    const std::vector<PortInfo> ports = Ports(tree);
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[1].label, L"u-blox 7 GNSS receiver (ttyACM1)");
+    EXPECT_EQ(ports[1].name, after);
+}
+
+// A composite device makes a link per interface; one entry stands for each tty.
+TEST(LinuxByIdNames, OneEntryPerTtyWhateverTheLinks)
+{
+    FakeSysfs tree;
+    tree.AddUsbSerial("ttyUSB0", "0403", "6010", "ftdi_sio", "1-1");
+    tree.AddUsbSerial("ttyUSB1", "0403", "6010", "ftdi_sio", "1-2");
+    tree.AddById("usb-FTDI_Dual_RS232-if00-port0", "ttyUSB0");
+    tree.AddById("usb-FTDI_Dual_RS232-if01-port0", "ttyUSB1");
+    tree.AddById("usb-FTDI_Dual_RS232-if00-port0-alias", "ttyUSB0");
+    const std::vector<PortInfo> ports = Ports(tree);
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(fs::path(ports[0].name).filename(), "usb-FTDI_Dual_RS232-if00-port0");
+    EXPECT_EQ(fs::path(ports[1].name).filename(), "usb-FTDI_Dual_RS232-if01-port0");
 }
 
 // This machine's own sysfs: every kernel name reported has a device behind it in

@@ -1,4 +1,4 @@
-#include "serial/PortDiscovery.h"
+#include "serial/WindowsDeviceNames.h"
 
 #include <algorithm>
 
@@ -42,35 +42,4 @@ bool ComPortFromFriendlyName(std::wstring_view friendlyName, std::wstring& port)
         return false;
     port.assign(friendlyName.substr(first, std::min(close - first, kMaxComNameLength)));
     return true;
-}
-
-bool IsPresentPort(const TtyDeviceInfo& tty)
-{
-    if (!tty.hasDevice)
-        return false;
-    if (tty.uartType == 0)
-        return false;
-    // Without the type attribute a serial8250 slot cannot be told from a real UART; such slots
-    // are nearly always the unused placeholders.
-    if (tty.serial8250 && tty.uartType < 0)
-        return false;
-    return true;
-}
-
-bool IsReceiverBridge(const TtyDeviceInfo& tty)
-{
-    if (tty.usbVendor == "067b" && tty.usbProduct == "2303")
-        return true;
-    return tty.driver == "pl2303";
-}
-
-std::wstring FriendlyNameOf(const TtyDeviceInfo& tty)
-{
-    if (!IsReceiverBridge(tty))
-        return {};
-    std::wstring name(kReceiverFriendlyName);
-    name += L" (";
-    name += tty.name;
-    name += L')';
-    return name;
 }
