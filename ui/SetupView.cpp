@@ -13,7 +13,9 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
+#include <QSocketNotifier>
 #include <QStandardPaths>
+#include <QTimer>
 
 namespace
 {
@@ -131,7 +133,7 @@ CSetupView::CSetupView(QWidget* pParent) : QWidget(pParent), m_pickFolder(PickFo
     m_cbPort->setCompleter(nullptr);
     connect(m_cbPort->lineEdit(), &QLineEdit::editingFinished, this, [this] { CommitTypedPort(); });
 #endif
-    connect(m_cbPort, &QComboBox::activated, this, [this] { ApplyPortSelection(); });
+    connect(m_cbPort, &QComboBox::activated, this, [this](int index) { ChoosePort(index); });
 
     m_cbBaud = new QComboBox(this);
     m_cbBaud->setObjectName(QStringLiteral("cbBaud"));
@@ -158,6 +160,11 @@ CSetupView::CSetupView(QWidget* pParent) : QWidget(pParent), m_pickFolder(PickFo
     connect(m_btnScan, &QAbstractButton::clicked, this, [this] { RescanPorts(); });
     connect(m_btnSave, &QAbstractButton::clicked, this, [this] { OnSave(); });
     connect(m_btnChoose, &QAbstractButton::clicked, this, [this] { OnChooseFolder(); });
+
+    m_pRefreshTimer = new QTimer(this);
+    m_pRefreshTimer->setSingleShot(true);
+    m_pRefreshTimer->setInterval(kHotPlugSettleMs);
+    connect(m_pRefreshTimer, &QTimer::timeout, this, [this] { RefreshPorts(); });
 
     // Tab order of the template: port, baud, scan, save, folder, choose.
     setTabOrder(m_cbPort, m_cbBaud);
@@ -244,17 +251,25 @@ void CSetupView::OnInitialUpdate()
 #ifndef Q_OS_WIN
     if (IsDevicePath(port))
     {
-        int index = m_cbPort->findText(port, Qt::MatchFixedString | Qt::MatchCaseSensitive);
+        // A receiver saved by its by-id path and not plugged in yet is still the choice.
+        int index = m_cbPort->findData(port, kPortNameRole, Qt::MatchFixedString | Qt::MatchCaseSensitive);
         if (index < 0)
             index = AddPortName(port);
         m_cbPort->setCurrentIndex(index);
+        m_bPortChosen = true;
+        m_strChosenPort = port;
     }
     else
 #endif
     {
-        const int index = FindPrefix(m_cbPort, port);
+        // Older settings hold the kernel name (ttyUSB0); the entry now goes by its by-id path.
+        const int index = FindPortPrefix(port);
         if (index >= 0)
+        {
             m_cbPort->setCurrentIndex(index);
+            m_bPortChosen = true;
+            m_strChosenPort = SelectedPortName();
+        }
     }
     ApplyPortSelection();
 
@@ -262,6 +277,28 @@ void CSetupView::OnInitialUpdate()
     if (baudIndex >= 0)
         m_cbBaud->setCurrentIndex(baudIndex);
     ApplyBaudSelection();
+
+    StartWatching();
+}
+
+void CSetupView::StartWatching()
+{
+    if (m_pWatcher || !m_portSource.watch)
+        return;
+    m_pWatcher = m_portSource.watch();
+    if (!m_pWatcher || m_pWatcher->ReadableFd() < 0)
+    {
+        m_pWatcher.reset();
+        return;
+    }
+    m_pWatchNotifier = new QSocketNotifier(m_pWatcher->ReadableFd(), QSocketNotifier::Read, this);
+    connect(m_pWatchNotifier, &QSocketNotifier::activated, this, [this] { OnPortEvents(); });
+}
+
+void CSetupView::OnPortEvents()
+{
+    if (m_pWatcher && m_pWatcher->TakeChanges())
+        m_pRefreshTimer->start();
 }
 
 void CSetupView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
@@ -282,29 +319,120 @@ void CSetupView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
     }
 }
 
-void CSetupView::RescanPorts()
+void CSetupView::FillPortList()
 {
     m_cbPort->clear();
     if (m_portSource.enumerate)
-        m_portSource.enumerate([this](const std::wstring& name) { AddPortName(QString::fromStdWString(name)); });
+        m_portSource.enumerate([this](const PortInfo& port) { AddPort(port, false); });
+}
 
-    int match = -1;
+int CSetupView::FindReceiverEntry()
+{
     std::wstring receiver;
     if (m_portSource.findReceiver && m_portSource.findReceiver(receiver) && !receiver.empty())
-        match = m_cbPort->findText(QString::fromStdWString(receiver), Qt::MatchFixedString);
+        return FindPort(QString::fromStdWString(receiver));
+    return -1;
+}
 
+void CSetupView::RescanPorts()
+{
+    m_pRefreshTimer->stop();
+    FillPortList();
+    const int match = FindReceiverEntry();
     if (match >= 0)
     {
-        m_cbPort->setCurrentIndex(match);
-        ApplyPortSelection();
+        ChoosePort(match);
     }
     else
     {
         m_cbPort->setCurrentIndex(m_cbPort->count() > 0 ? 0 : -1);
+        m_bPortChosen = false;
     }
 }
 
+void CSetupView::RefreshPorts()
+{
+    const int old = m_cbPort->currentIndex();
+    const QString oldName = SelectedPortName();
+    const QString oldLabel = SelectedPortLabel();
+    const QString oldKernel = old >= 0 ? m_cbPort->itemData(old, kKernelNameRole).toString() : QString();
+    const bool bOldTyped = old >= 0 && m_cbPort->itemData(old, kTypedRole).toBool();
+    QStringList oldNames;
+    for (int i = 0; i < m_cbPort->count(); ++i)
+        oldNames << m_cbPort->itemData(i, kPortNameRole).toString();
+
+    FillPortList();
+
+    int index = -1;
+    bool bApply = false;
+    if (!oldName.isEmpty())
+    {
+        index = m_cbPort->findData(oldName, kPortNameRole, Qt::MatchFixedString);
+        // What the user typed is not in any device list: it stays while it is chosen.
+        if (index < 0 && bOldTyped)
+        {
+            PortInfo typed;
+            typed.name = oldName.toStdWString();
+            typed.label = oldLabel.toStdWString();
+            index = AddPort(typed, true);
+        }
+        // The same device under its new by-id name (udev made the link after the node).
+        if (index < 0 && !oldKernel.isEmpty())
+        {
+            index = m_cbPort->findData(oldKernel, kKernelNameRole, Qt::MatchFixedString);
+            bApply = index >= 0 && m_bPortChosen;
+        }
+    }
+    if (index < 0 || !m_bPortChosen)
+    {
+        // Only a receiver that has just appeared: one that was listed all along was not wanted.
+        const int receiver = FindReceiverEntry();
+        if (receiver >= 0 && !oldNames.contains(m_cbPort->itemData(receiver, kPortNameRole).toString()))
+        {
+            ChoosePort(receiver);
+            return;
+        }
+        // The chosen device came back after a replug, under the name it was chosen by.
+        if (const int back = FindPort(m_strChosenPort); back >= 0)
+        {
+            m_cbPort->setCurrentIndex(back);
+            m_bPortChosen = true;
+            ApplyPortSelection();
+            return;
+        }
+    }
+    if (index < 0)
+    {
+        // Shown, not chosen: the frame keeps the port it has until the user picks one.
+        index = m_cbPort->count() > 0 ? 0 : -1;
+        m_bPortChosen = false;
+    }
+    if (bApply)
+        ChoosePort(index);
+    else
+        m_cbPort->setCurrentIndex(index);
+}
+
+void CSetupView::ChoosePort(int index)
+{
+    if (index < 0 || index >= m_cbPort->count())
+        return;
+    m_cbPort->setCurrentIndex(index);
+    m_bPortChosen = true;
+    m_strChosenPort = SelectedPortName();
+    ApplyPortSelection();
+}
+
 QString CSetupView::SelectedPortName() const
+{
+    const int index = m_cbPort->currentIndex();
+    if (index < 0)
+        return QString();
+    const QVariant name = m_cbPort->itemData(index, kPortNameRole);
+    return name.isValid() ? name.toString() : m_cbPort->itemText(index);
+}
+
+QString CSetupView::SelectedPortLabel() const
 {
     const int index = m_cbPort->currentIndex();
     return index >= 0 ? m_cbPort->itemText(index) : QString();
@@ -357,13 +485,44 @@ void CSetupView::OnSave()
     pSettings->saveFolder = m_strFolder;
 }
 
+int CSetupView::AddPort(const PortInfo& port, bool bTyped)
+{
+    const QString label = QString::fromStdWString(port.label.empty() ? port.name : port.label);
+    int index = 0;
+    while (index < m_cbPort->count() && QString::compare(m_cbPort->itemText(index), label, Qt::CaseInsensitive) <= 0)
+        ++index;
+    m_cbPort->insertItem(index, label);
+    m_cbPort->setItemData(index, QString::fromStdWString(port.name), kPortNameRole);
+    m_cbPort->setItemData(index, QString::fromStdWString(port.kernelName), kKernelNameRole);
+    m_cbPort->setItemData(index, bTyped, kTypedRole);
+    return index;
+}
+
 int CSetupView::AddPortName(const QString& name)
 {
-    int index = 0;
-    while (index < m_cbPort->count() && QString::compare(m_cbPort->itemText(index), name, Qt::CaseInsensitive) <= 0)
-        ++index;
-    m_cbPort->insertItem(index, name);
-    return index;
+    PortInfo port;
+    port.name = name.toStdWString();
+    return AddPort(port, true);
+}
+
+int CSetupView::FindPort(const QString& name) const
+{
+    if (name.isEmpty())
+        return -1;
+    const int index = m_cbPort->findData(name, kPortNameRole, Qt::MatchFixedString);
+    return index >= 0 ? index : m_cbPort->findData(name, kKernelNameRole, Qt::MatchFixedString);
+}
+
+int CSetupView::FindPortPrefix(const QString& prefix) const
+{
+    if (prefix.isEmpty())
+        return -1;
+    for (int i = 0; i < m_cbPort->count(); ++i)
+        for (const QString& text : {m_cbPort->itemText(i), m_cbPort->itemData(i, kPortNameRole).toString(),
+                                    m_cbPort->itemData(i, kKernelNameRole).toString()})
+            if (text.startsWith(prefix, Qt::CaseInsensitive))
+                return i;
+    return -1;
 }
 
 int CSetupView::FindPrefix(const QComboBox* pCombo, const QString& prefix)
@@ -381,20 +540,21 @@ void CSetupView::CommitTypedPort()
     if (!m_cbPort->isEditable())
         return;
     const QString typed = m_cbPort->lineEdit()->text().trimmed();
-    if (typed == SelectedPortName())
+    if (typed == SelectedPortLabel() || typed == SelectedPortName())
         return;
 
     int index = m_cbPort->findText(typed, Qt::MatchFixedString);
+    if (index < 0)
+        index = FindPort(typed);
     if (index < 0 && IsDevicePath(typed))
         index = AddPortName(typed);
     if (index < 0)
     {
         // Not a port: the field shows the selected entry again.
-        m_cbPort->lineEdit()->setText(SelectedPortName());
+        m_cbPort->lineEdit()->setText(SelectedPortLabel());
         return;
     }
-    m_cbPort->setCurrentIndex(index);
-    ApplyPortSelection();
+    ChoosePort(index);
 }
 
 void CSetupView::paintEvent(QPaintEvent* /*e*/)

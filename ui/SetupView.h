@@ -2,12 +2,14 @@
 
 #include "framework/core/Document.h"
 #include "serial/PortDiscovery.h"
+#include "serial/PortWatcher.h"
 
 #include <QString>
 #include <QWidget>
 
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -16,6 +18,8 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPaintEvent;
+class QSocketNotifier;
+class QTimer;
 
 // The "Setup" tab: the receiver's port and baud rate, the folder for recordings, and the Save
 // button that copies the three into the application's settings. Every choice is handed on at
@@ -26,9 +30,18 @@ public:
     // Where the port names and the receiver's port come from; tests supply their own.
     struct PortSource
     {
-        std::function<void(const PortNameSink&)> enumerate = EnumerateComPorts;
+        std::function<void(const PortInfoSink&)> enumerate = EnumeratePorts;
         std::function<bool(std::wstring&)> findReceiver = FindReceiverPort;
+        // What tells the form that devices came or went; null for a list that never updates.
+        std::function<std::unique_ptr<IPortWatcher>()> watch = MakeSystemPortWatcher;
     };
+    // How long the form lets a burst of device events settle before it reads the list again:
+    // udev makes the by-id link a moment after the device node.
+    static constexpr int kHotPlugSettleMs = 150;
+    // Each list entry keeps these beside its label.
+    static constexpr int kPortNameRole = Qt::UserRole;      // what the frame opens and Save stores
+    static constexpr int kKernelNameRole = Qt::UserRole + 1; // ttyACM0, for old settings
+    static constexpr int kTypedRole = Qt::UserRole + 2;      // typed or from the settings
     // Shows the folder picker owned by pOwner (may be null); nothing when the user cancels.
     using FolderPicker = std::function<std::optional<QString>(QWidget* pOwner)>;
 
@@ -49,6 +62,10 @@ public:
     // Refills the port list and selects (and applies) the receiver's port when one is found,
     // else selects the first entry without applying it.
     void RescanPorts();
+    // The list again after devices came or went: the chosen port stays chosen (and is chosen
+    // again when it comes back); a receiver that appears while no port is chosen is selected
+    // and applied. Never connects.
+    void RefreshPorts();
     // Passes the selected port (empty when the list is empty) to the main frame.
     void ApplyPortSelection();
     // Passes the selected rate to the main frame.
@@ -61,8 +78,11 @@ public:
     // true: controls into m_nBaudIndex and m_strFolder; false: the members into the controls.
     void UpdateData(bool bSaveAndValidate);
 
-    // The text of the selected port entry, empty when nothing is selected.
+    // The port name of the selected entry (its by-id path, kernel name or typed path), empty
+    // when nothing is selected.
     QString SelectedPortName() const;
+    // What the selected entry shows.
+    QString SelectedPortLabel() const;
 
     int m_nBaudIndex = 3;
     std::wstring m_strFolder;
@@ -79,8 +99,22 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
-    // Inserts keeping the list in alphabetical order, letter case ignored; returns the index.
+    // Inserts keeping the list in alphabetical order of the labels, letter case ignored;
+    // returns the index.
+    int AddPort(const PortInfo& port, bool bTyped);
     int AddPortName(const QString& name);
+    // Fills the list from the port source.
+    void FillPortList();
+    // The entry whose port name or kernel name is `name`, letter case ignored; -1 for none.
+    int FindPort(const QString& name) const;
+    // The entry the receiver lookup names; -1 for none.
+    int FindReceiverEntry();
+    // The first entry whose port name, kernel name or label begins with prefix.
+    int FindPortPrefix(const QString& prefix) const;
+    void StartWatching();
+    void OnPortEvents();
+    // The user picked an entry, or the settings or the receiver lookup did.
+    void ChoosePort(int index);
     // The first entry from the top that begins with prefix, letter case ignored; -1 for none
     // and for an empty prefix.
     static int FindPrefix(const QComboBox* pCombo, const QString& prefix);
@@ -91,4 +125,12 @@ private:
 
     PortSource m_portSource;
     FolderPicker m_pickFolder;
+    std::unique_ptr<IPortWatcher> m_pWatcher;
+    QSocketNotifier* m_pWatchNotifier = nullptr;
+    QTimer* m_pRefreshTimer = nullptr;
+    // The selected port was chosen (by the user, the settings or the receiver lookup), not just
+    // the list's first entry.
+    bool m_bPortChosen = false;
+    // The port name of the last entry chosen, to choose it again when it comes back.
+    QString m_strChosenPort;
 };

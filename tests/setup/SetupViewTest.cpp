@@ -108,15 +108,20 @@ protected:
         m_pTabs->addTab(m_pView, QStringLiteral("Setup"));
         m_pTabs->addTab(new QWidget, QStringLiteral("Terminal"));
 
-        m_pView->SetPortSource({[this](const PortNameSink& sink) {
+        m_pView->SetPortSource({[this](const PortInfoSink& sink) {
                                     for (const std::wstring& name : m_ports)
-                                        sink(name);
+                                        sink({name, name, name, false});
+                                    for (const PortInfo& port : m_portInfos)
+                                        sink(port);
                                 },
                                 [this](std::wstring& out) {
                                     if (!m_receiver)
                                         return false;
                                     out = *m_receiver;
                                     return true;
+                                },
+                                [this]() -> std::unique_ptr<IPortWatcher> {
+                                    return m_makeWatcher ? m_makeWatcher() : nullptr;
                                 }});
         m_pView->SetFolderPicker([this](QWidget* pOwner) {
             m_pPickerOwner = pOwner;
@@ -177,6 +182,9 @@ protected:
     CSetupView* m_pView = nullptr;
 
     std::vector<std::wstring> m_ports;
+    // Ports with labels, listed after m_ports.
+    std::vector<PortInfo> m_portInfos;
+    std::function<std::unique_ptr<IPortWatcher>()> m_makeWatcher;
     // Nothing: the device list cannot be read at all.
     std::optional<std::wstring> m_receiver = std::wstring();
     std::optional<QString> m_picked;
@@ -636,7 +644,8 @@ TEST(SetupViewAlone, WorksWithoutAnApplicationObject)
     ASSERT_EQ(AfxGetApp(), nullptr);
     COrvaneDoc doc;
     CSetupView view;
-    view.SetPortSource({[](const PortNameSink& sink) { sink(L"ttyUSB0"); }, [](std::wstring&) { return false; }});
+    view.SetPortSource({[](const PortInfoSink& sink) { sink({L"ttyUSB0", L"ttyUSB0", L"ttyUSB0", false}); },
+                        [](std::wstring&) { return false; }, nullptr});
     doc.AddView(&view);
     view.OnInitialUpdate();
     EXPECT_EQ(view.SelectedPortName(), "ttyUSB0");
