@@ -1,4 +1,5 @@
 #include "serial/PortDiscoveryAt.h"
+#include "serial/PortWatcher.h"
 #include "serial/PublishedPorts.h"
 #include "serial/ReceiverRecognition.h"
 #include "serial/WindowsDeviceNames.h"
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -748,4 +750,71 @@ TEST(PublishedPorts, FolderFollowsTheRuntimeDirectory)
         setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
     else
         unsetenv("XDG_RUNTIME_DIR");
+}
+
+// ---- Hot-plug: inotify on real folders ------------------------------------------------------
+
+namespace
+{
+// Whether the watcher's descriptor turns readable within `ms`, and then whether it reports a
+// change.
+bool ChangeSeen(IPortWatcher& watcher, int ms)
+{
+    pollfd fd{watcher.ReadableFd(), POLLIN, 0};
+    if (::poll(&fd, 1, ms) <= 0)
+        return false;
+    return watcher.TakeChanges();
+}
+
+struct WatchRow
+{
+    const char* what;
+    std::function<void(const fs::path& root)> act;
+    bool seen;
+};
+} // namespace
+
+// The watcher is told about /dev and /dev/serial/by-id as the program tells it; here both lie
+// in a temporary folder, by-id not made yet.
+TEST(InotifyPortWatcher, SeesDevicesComeAndGoInTheWatchedFolders)
+{
+    const TempFolder temp;
+    const fs::path dev = temp.Path() / "dev";
+    const fs::path byId = dev / "serial" / "by-id";
+    fs::create_directories(dev / "pts");
+    CInotifyPortWatcher watcher({dev.string(), byId.string()});
+    ASSERT_GE(watcher.ReadableFd(), 0);
+
+    const WatchRow rows[] = {
+        {"a node appears", [](const fs::path& d) { std::ofstream(d / "ttyACM0"); }, true},
+        {"nothing happens", [](const fs::path&) {}, false},
+        {"something under another folder", [](const fs::path& d) { std::ofstream(d / "pts" / "3"); }, false},
+        {"udev makes serial/by-id", [](const fs::path& d) { fs::create_directories(d / "serial" / "by-id"); }, true},
+        {"a by-id link appears",
+         [](const fs::path& d) { fs::create_symlink("../../ttyACM0", d / "serial" / "by-id" / "usb-u-blox-if00"); },
+         true},
+        {"the link is renamed",
+         [](const fs::path& d) {
+             fs::rename(d / "serial" / "by-id" / "usb-u-blox-if00", d / "serial" / "by-id" / "usb-u-blox-if01");
+         },
+         true},
+        {"the link goes", [](const fs::path& d) { fs::remove(d / "serial" / "by-id" / "usb-u-blox-if01"); }, true},
+        {"the node goes", [](const fs::path& d) { fs::remove(d / "ttyACM0"); }, true},
+    };
+    for (const WatchRow& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        row.act(dev);
+        // A change is seen well within seconds; silence is given a fifth of one.
+        EXPECT_EQ(ChangeSeen(watcher, row.seen ? 5000 : 200), row.seen);
+        while (ChangeSeen(watcher, 50))
+        {
+        }
+    }
+}
+
+TEST(InotifyPortWatcher, NoFolderAtAllLeavesNothingToWatch)
+{
+    CInotifyPortWatcher watcher({"relative/never"});
+    EXPECT_FALSE(watcher.TakeChanges());
 }

@@ -6,6 +6,8 @@
 #include "recording/OrvaneDoc.h"
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
+#include "serial/PublishedPorts.h"
+#include "support/TempFolder.h"
 #include "ui/SetupView.h"
 
 #include <QComboBox>
@@ -18,11 +20,18 @@
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -75,6 +84,40 @@ QStringList FilesUnder(const QString& root)
         files << it.next();
     files.sort();
     return files;
+}
+// A watcher the test fires by hand: a byte in a pipe is one burst of device events.
+class FakePortWatcher : public IPortWatcher
+{
+public:
+    FakePortWatcher()
+    {
+        if (::pipe2(m_fds, O_NONBLOCK | O_CLOEXEC) != 0)
+            m_fds[0] = m_fds[1] = -1;
+    }
+    ~FakePortWatcher() override
+    {
+        for (const int fd : m_fds)
+            if (fd >= 0)
+                ::close(fd);
+    }
+    int ReadableFd() const override { return m_fds[0]; }
+    bool TakeChanges() override
+    {
+        char buffer[64];
+        bool bAny = false;
+        while (::read(m_fds[0], buffer, sizeof buffer) > 0)
+            bAny = true;
+        return bAny;
+    }
+    void Fire() { [[maybe_unused]] const ssize_t put = ::write(m_fds[1], "x", 1); }
+
+private:
+    int m_fds[2] = {-1, -1};
+};
+
+PortInfo Port(const wchar_t* name, const wchar_t* kernel, const wchar_t* label, bool receiver = false)
+{
+    return {name, kernel, label, receiver};
 }
 } // namespace
 
@@ -623,6 +666,219 @@ TEST_F(SetupViewTest, SettingsPortThatIsAPathIsShownAtStartUp)
         EXPECT_EQ(PortField()->text(), "/dev/rfcomm0");
         EXPECT_EQ(m_pFrame->GetPortName(), L"/dev/rfcomm0");
     }
+}
+
+// ---- Stable names and hot-plug -----------------------------------------------------------------
+
+namespace
+{
+const wchar_t* const kUbloxById = L"/dev/serial/by-id/usb-u-blox_AG_-_www.u-blox.com_u-blox_7_-_GPS_GNSS_Receiver-if00";
+const wchar_t* const kPl2303ById = L"/dev/serial/by-id/usb-Prolific_Technology_Inc._USB-Serial_Controller-if00-port0";
+} // namespace
+
+TEST_F(SetupViewTest, EntriesShowTheirLabelAndHandOnTheStableName)
+{
+    m_portInfos = {Port(kUbloxById, L"ttyACM0", L"u-blox 7 GNSS receiver (ttyACM0)", true),
+                   Port(kPl2303ById, L"ttyUSB0", L"Prolific USB-to-Serial Comm Port (ttyUSB0)", true),
+                   Port(L"ttyS0", L"ttyS0", L"ttyS0")};
+    m_receiver = kUbloxById;
+    Start(AppSettings{});
+    EXPECT_EQ(PortEntries(), QStringList({"Prolific USB-to-Serial Comm Port (ttyUSB0)", "ttyS0",
+                                          "u-blox 7 GNSS receiver (ttyACM0)"}));
+    EXPECT_EQ(m_pView->SelectedPortLabel(), "u-blox 7 GNSS receiver (ttyACM0)");
+    EXPECT_EQ(PortField()->text(), "u-blox 7 GNSS receiver (ttyACM0)");
+    EXPECT_EQ(m_pFrame->GetPortName(), kUbloxById);
+    // Leaving the field with the label in it is no new choice.
+    m_pFrame->SetPortName(L"(before)");
+    emit PortField()->editingFinished();
+    EXPECT_EQ(m_pFrame->GetPortName(), L"(before)");
+
+    m_pView->OnSave();
+    EXPECT_EQ(m_app.m_settings.port, kUbloxById);
+}
+
+// Settings written before the stable names hold the kernel name; they still find the device,
+// which from then on goes by its stable name.
+TEST_F(SetupViewTest, OldKernelNameSettingsSelectTheirDevice)
+{
+    struct Row
+    {
+        const char* what;
+        std::wstring settingsPort;
+        QString selected;
+        std::wstring applied;
+    };
+    const Row rows[] = {
+        {"kernel name of a labelled device", L"ttyUSB0", "Prolific USB-to-Serial Comm Port (ttyUSB0)", kPl2303ById},
+        {"letter case ignored", L"TTYACM0", "u-blox 7 GNSS receiver (ttyACM0)", kUbloxById},
+        {"a plain port", L"ttyS0", "ttyS0", L"ttyS0"},
+        {"the stable name itself", kPl2303ById, "Prolific USB-to-Serial Comm Port (ttyUSB0)", kPl2303ById},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        Rebuild();
+        m_portInfos = {Port(kUbloxById, L"ttyACM0", L"u-blox 7 GNSS receiver (ttyACM0)", true),
+                       Port(kPl2303ById, L"ttyUSB0", L"Prolific USB-to-Serial Comm Port (ttyUSB0)", true),
+                       Port(L"ttyS0", L"ttyS0", L"ttyS0")};
+        Start(Settings(row.settingsPort, L"4800", L""));
+        EXPECT_EQ(m_pView->SelectedPortLabel(), row.selected);
+        EXPECT_EQ(m_pFrame->GetPortName(), row.applied);
+        m_pView->OnSave();
+        EXPECT_EQ(m_app.m_settings.port, row.applied);
+    }
+}
+
+// One burst of device events after another, each row what the list then holds and shows.
+struct HotPlugStep
+{
+    const char* what;
+    std::vector<PortInfo> ports;
+    std::wstring receiver;
+    QString selectedLabel;
+    std::wstring framePort;
+};
+
+class SetupViewHotPlugTest : public SetupViewTest
+{
+protected:
+    void StartWatched(const AppSettings& settings)
+    {
+        m_makeWatcher = [this] {
+            auto watcher = std::make_unique<FakePortWatcher>();
+            m_pWatcher = watcher.get();
+            return watcher;
+        };
+        Start(settings);
+        ASSERT_NE(m_pWatcher, nullptr);
+    }
+
+    void Run(const std::vector<HotPlugStep>& steps)
+    {
+        for (const HotPlugStep& step : steps)
+        {
+            SCOPED_TRACE(step.what);
+            m_portInfos = step.ports;
+            m_receiver = step.receiver;
+            m_pWatcher->Fire();
+            // The list is refilled once the burst settles; the entries say when.
+            QTRY_VERIFY_WITH_TIMEOUT(Labels() == ExpectedLabels(step.ports), 5000);
+            EXPECT_EQ(m_pView->SelectedPortLabel(), step.selectedLabel);
+            EXPECT_EQ(m_pFrame->GetPortName(), step.framePort);
+        }
+    }
+
+    QStringList Labels() const { return PortEntries(); }
+    static QStringList ExpectedLabels(const std::vector<PortInfo>& ports)
+    {
+        QStringList labels;
+        for (const PortInfo& port : ports)
+            labels << QString::fromStdWString(port.label);
+        labels.sort(Qt::CaseInsensitive);
+        return labels;
+    }
+
+    FakePortWatcher* m_pWatcher = nullptr;
+};
+
+TEST_F(SetupViewHotPlugTest, AReceiverThatAppearsWhileNoneIsChosenIsSelected)
+{
+    StartWatched(AppSettings{});
+    const PortInfo ublox = Port(kUbloxById, L"ttyACM0", L"u-blox 7 GNSS receiver (ttyACM0)", true);
+    const PortInfo ublox1 = Port(kUbloxById, L"ttyACM1", L"u-blox 7 GNSS receiver (ttyACM1)", true);
+    const PortInfo acm0 = Port(L"ttyACM0", L"ttyACM0", L"ttyACM0");
+    const PortInfo serial = Port(L"ttyS0", L"ttyS0", L"ttyS0");
+    Run({
+        // Start-up handed on the empty list's empty name.
+        {"a plain port appears: shown, not chosen", {serial}, L"", "ttyS0", L""},
+        // udev makes the node first and the by-id link a moment later.
+        {"the receiver's node", {acm0, serial}, L"ttyACM0", "ttyACM0", L"ttyACM0"},
+        {"its stable name follows", {ublox, serial}, kUbloxById, "u-blox 7 GNSS receiver (ttyACM0)", kUbloxById},
+        {"unplugged", {serial}, L"", "ttyS0", kUbloxById},
+        {"back under another number", {ublox1, serial}, kUbloxById, "u-blox 7 GNSS receiver (ttyACM1)", kUbloxById},
+    });
+}
+
+TEST_F(SetupViewHotPlugTest, APortTheUserChoseStaysChosen)
+{
+    m_ports = {L"ttyS0", L"ttyUSB3"};
+    StartWatched(AppSettings{});
+    m_pView->m_cbPort->setCurrentIndex(1);
+    emit m_pView->m_cbPort->activated(1);
+    ASSERT_EQ(m_pFrame->GetPortName(), L"ttyUSB3");
+    m_ports.clear();
+    const PortInfo serial = Port(L"ttyS0", L"ttyS0", L"ttyS0");
+    const PortInfo usb3 = Port(L"ttyUSB3", L"ttyUSB3", L"ttyUSB3");
+    const PortInfo ublox = Port(kUbloxById, L"ttyACM0", L"u-blox 7 GNSS receiver (ttyACM0)", true);
+    Run({
+        {"a receiver appears beside it", {serial, usb3, ublox}, kUbloxById, "ttyUSB3", L"ttyUSB3"},
+        {"the chosen port goes", {serial, ublox}, kUbloxById, "ttyS0", L"ttyUSB3"},
+        {"and comes back", {serial, usb3, ublox}, kUbloxById, "ttyUSB3", L"ttyUSB3"},
+    });
+}
+
+TEST_F(SetupViewHotPlugTest, ATypedPathSurvivesOtherDevicesComingAndGoing)
+{
+    m_ports = {L"ttyS0"};
+    StartWatched(AppSettings{});
+    PortField()->selectAll();
+    QTest::keyClicks(PortField(), QStringLiteral("/dev/pts/7"));
+    QTest::keyClick(PortField(), Qt::Key_Return);
+    ASSERT_EQ(m_pFrame->GetPortName(), L"/dev/pts/7");
+    m_ports.clear();
+    const PortInfo serial = Port(L"ttyS0", L"ttyS0", L"ttyS0");
+    const PortInfo usb0 = Port(L"ttyUSB0", L"ttyUSB0", L"ttyUSB0");
+    m_portInfos = {serial, usb0};
+    m_pWatcher->Fire();
+    QTRY_COMPARE_WITH_TIMEOUT(PortEntries(), QStringList({"/dev/pts/7", "ttyS0", "ttyUSB0"}), 5000);
+    EXPECT_EQ(SelectedPort(), "/dev/pts/7");
+    EXPECT_EQ(m_pFrame->GetPortName(), L"/dev/pts/7");
+}
+
+// The real watcher on a real folder: a link to a pseudo-terminal appears in the published-ports
+// folder, as the simulator makes it, and the list shows it by itself.
+TEST_F(SetupViewTest, ALinkAppearingInTheWatchedFolderIsListedByItself)
+{
+    TempFolder folder;
+    ASSERT_FALSE(folder.Path().empty());
+    const std::string ports = (folder.Path() / "orvane" / "ports").string();
+    Destroy();
+    Build();
+    m_pView->SetPortSource({[ports](const PortInfoSink& sink) {
+                                EnumeratePublishedPortsAt(ports, [&](const std::wstring& path) {
+                                    sink({path, L"", path, false});
+                                });
+                            },
+                            [](std::wstring& out) {
+                                out.clear();
+                                return true;
+                            },
+                            [ports]() -> std::unique_ptr<IPortWatcher> {
+                                return std::make_unique<CInotifyPortWatcher>(std::vector<std::string>{ports});
+                            }});
+    Start(AppSettings{});
+    ASSERT_EQ(PortEntries(), QStringList());
+
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    // The folder does not exist yet: its parent is watched until it does.
+    std::filesystem::create_directories(ports);
+    const std::string link = ports + "/simulated-receiver";
+    QElapsedTimer clock;
+    clock.start();
+    std::filesystem::create_symlink(name, link);
+    QTRY_COMPARE_WITH_TIMEOUT(PortEntries(), QStringList({QString::fromStdString(link)}), 10000);
+    const qint64 listedMs = clock.elapsed();
+    std::cout << "[ figure ] link to list: " << listedMs << " ms (settle time " << CSetupView::kHotPlugSettleMs
+              << " ms)" << std::endl;
+    RecordProperty("LinkToListMs", static_cast<int>(listedMs));
+
+    std::filesystem::remove(link);
+    QTRY_COMPARE_WITH_TIMEOUT(PortEntries(), QStringList(), 10000);
+    ::close(slave);
+    ::close(master);
 }
 
 // ---- Without a main window or application ----------------------------------------------------
