@@ -72,6 +72,8 @@ void CGPSDevice::OnDataReceived(const char*, std::size_t)
         {
         }
         const bool valid = IsChecksumValid(line);
+        if (valid)
+            m_nValidLines.fetch_add(1, std::memory_order_relaxed);
 
         {
             std::lock_guard lock(m_deviceLock);

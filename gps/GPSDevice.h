@@ -6,6 +6,8 @@
 #include <boost/signals2/connection.hpp>
 #include <boost/signals2/signal.hpp>
 
+#include <atomic>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -48,6 +50,8 @@ public:
     // unchanged, when none is queued.
     bool PopLine(std::string& line);
     void CopySnapshot(GpsData& gps);
+    // Checksum-valid lines received since construction; any thread.
+    std::uint64_t ValidLineCount() const { return m_nValidLines.load(std::memory_order_relaxed); }
 
 protected:
     void OnDataReceived(const char* bytes, std::size_t count) override;
@@ -60,6 +64,7 @@ private:
     std::deque<std::string> m_lines;
     GpsData m_gpsLive{};
     GpsData m_gpsSnapshot{};
+    std::atomic<std::uint64_t> m_nValidLines{0};
 };
 
 static_assert(CGPSDevice::kHotStartCommand.size() == CGPSDevice::kRestartCommandLength);

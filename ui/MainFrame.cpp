@@ -5,6 +5,8 @@
 #include "framework/core/MessageBox.h"
 #include "recording/OrvaneDoc.h"
 #include "ui/OrvaneView.h"
+#include "ui/SetupView.h"
+#include "util/WideText.h"
 
 #include <QMenu>
 #include <QMenuBar>
@@ -42,6 +44,12 @@ QWidget* CreateMainView(CMainFrame* pFrame, CDocument* pDoc)
 }
 
 CMainFrame::CMainFrame()
+    : m_baudDetection(
+          {[this] { return m_device.ValidLineCount(); }, [this] { CloseDevice(); },
+           [this](int rate, long probe) { PostMessage(WM_BAUD_PROBED, static_cast<std::uintptr_t>(rate), probe); },
+           [this](int rate) { return ReopenAtDetectedRate(rate); },
+           [this](int fromRate, int toRate) { ReportDetectedRate(fromRate, toRate); }},
+          CSetupView::kBaudRates)
 {
     // Fixed size, no maximise button: the views are laid out in fixed pixel coordinates.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -54,6 +62,7 @@ CMainFrame::CMainFrame()
 CMainFrame::~CMainFrame()
 {
     // The reader thread posts to this object: it must be gone before the window is.
+    m_baudDetection.Cancel();
     CloseDevice();
 }
 
@@ -167,12 +176,14 @@ bool CMainFrame::OnCommand(unsigned id)
     }
 }
 
-void CMainFrame::OnMessage(unsigned msg, std::uintptr_t, std::intptr_t)
+void CMainFrame::OnMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam)
 {
     if (msg == WM_GPS_UPDATE)
         OnGpsUpdate();
     else if (msg == WM_GPS_DEVICE_LOST)
         OnDeviceLost();
+    else if (msg == WM_BAUD_PROBED)
+        m_baudDetection.OnProbed(static_cast<int>(wParam), static_cast<long>(lParam));
 }
 
 bool CMainFrame::OpenDevice()
@@ -228,6 +239,7 @@ void CMainFrame::SetConnected(bool bConnected, bool bTellViews)
 
 void CMainFrame::ConnectDevice(bool bConnect)
 {
+    m_baudDetection.Cancel();
     if (!bConnect)
     {
         CloseDevice();
@@ -238,6 +250,8 @@ void CMainFrame::ConnectDevice(bool bConnect)
     const COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument());
     const bool bWasConnected = doc && doc->m_bConnected;
     const bool bOpened = OpenDevice();
+    if (bOpened)
+        m_baudDetection.Arm(ToUtf8(m_strOpenPath), m_nBaudRate);
     // A failed open changes nothing the views show unless a connection was replaced.
     SetConnected(bOpened, bOpened || bWasConnected);
 }
@@ -259,12 +273,30 @@ void CMainFrame::OnDeviceLost()
     if (!m_device.IsOpen() || !m_device.HasStoppedOnItsOwn())
         return;
 
+    m_baudDetection.Cancel();
     CloseDevice();
     // A running recording goes on: the user may plug the receiver in again and reconnect.
     SetConnected(false, true);
     ShowMessageBox(L"The GPS receiver on " + m_strOpenPath +
                        L" was disconnected. Plug it in again, then connect.",
                    kAppCaption, MbIcon::Warning);
+}
+
+bool CMainFrame::ReopenAtDetectedRate(int baudRate)
+{
+    m_nBaudRate = baudRate;
+    if (OpenDevice())
+        return true;
+    // The receiver went away while it was listened to; the user has been told why.
+    SetConnected(false, true);
+    return false;
+}
+
+void CMainFrame::ReportDetectedRate(int fromRate, int toRate)
+{
+    BaudDetectedHint hint{fromRate, toRate};
+    if (COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
+        doc->UpdateAllViews(nullptr, HINT_BAUD_DETECTED, &hint);
 }
 
 void CMainFrame::OnGpsUpdate()

@@ -4,6 +4,7 @@
 #include "framework/core/CommandIds.h"
 #include "gps/GPSDevice.h"
 #include "serial/PortError.h"
+#include "ui/BaudDetection.h"
 
 #include <boost/signals2/connection.hpp>
 
@@ -74,6 +75,9 @@ private:
     void CloseDevice();
     void SetConnected(bool bConnected, bool bTellViews);
     void SendRestartCommand(std::string_view command);
+    // The probe found the receiver's rate (or none): reopen at it and tell the views.
+    bool ReopenAtDetectedRate(int baudRate);
+    void ReportDetectedRate(int fromRate, int toRate);
 
     std::wstring m_strPortName;
     int m_nBaudRate = 9600;
@@ -83,6 +87,8 @@ private:
     // Dropped before the device closes; scoped so that a frame going away drops them too.
     boost::signals2::scoped_connection m_connNotify;
     boost::signals2::scoped_connection m_connStopped;
+    // Last, so that its probe thread, which posts to this window, is joined first.
+    CBaudDetection m_baudDetection;
 };
 
 // The view that fills the client area; the one place that decides which view that is.

@@ -116,7 +116,7 @@ void COrvaneView::paintEvent(QPaintEvent* event)
     painter.drawPixmap(0, 0, dc.Finish());
 }
 
-void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
+void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
 {
     COrvaneDoc* doc = GetOrvaneDoc();
     if (!doc)
@@ -134,6 +134,10 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
     case HINT_RECORDING_CHANGED:
         // A recording can also stop without a click (a write failed).
         ShowRecordImages(doc->m_bRecording != 0);
+        break;
+    case HINT_BAUD_DETECTED:
+        if (pHint)
+            m_logCtrl.AddLine(DescribeDetectedRate(*static_cast<const BaudDetectedHint*>(pHint)));
         break;
     default:
         break;

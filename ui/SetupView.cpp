@@ -3,6 +3,7 @@
 #include "app/OrvaneApp.h"
 #include "framework/WinApp.h"
 #include "recording/OrvaneDoc.h"
+#include "ui/BaudDetection.h"
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
 
@@ -16,6 +17,8 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace
 {
@@ -301,7 +304,7 @@ void CSetupView::OnPortEvents()
         m_pRefreshTimer->start();
 }
 
-void CSetupView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
+void CSetupView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
 {
     const auto* pDoc = dynamic_cast<const COrvaneDoc*>(GetDocument());
     if (!pDoc)
@@ -316,6 +319,17 @@ void CSetupView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
     else if (lHint == HINT_RECORDING_CHANGED)
     {
         m_btnChoose->setEnabled(!pDoc->m_bRecording);
+    }
+    else if (lHint == HINT_BAUD_DETECTED && pHint)
+    {
+        // The form shows the rate the frame now uses; the settings change only on Save.
+        const int rate = static_cast<const BaudDetectedHint*>(pHint)->toRate;
+        const auto* found = std::find(std::begin(kBaudRates), std::end(kBaudRates), rate);
+        if (found != std::end(kBaudRates))
+        {
+            m_cbBaud->setCurrentIndex(static_cast<int>(found - std::begin(kBaudRates)));
+            UpdateData(true);
+        }
     }
 }
 

@@ -18,6 +18,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QSettings>
 #include <QTest>
@@ -32,6 +33,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,21 +44,30 @@ namespace
 {
 constexpr double kStartLat = 35.6812;
 constexpr double kStartLon = 139.7671;
+constexpr int kSimBaud = 115200;
 
 // The project's simulated receiver, started as its own process with a link to its terminal.
 class Simulator
 {
 public:
-    bool Start(const fs::path& link)
+    // With `stay`, it serves one opener after another, as a receiver does.
+    bool Start(const fs::path& link, int baud = kSimBaud, bool stay = false)
     {
         Stop();
         fs::remove(link);
         m_pid = ::fork();
         if (m_pid == 0)
         {
-            const std::string linkText = link.string();
-            ::execl(ORVANE_GPSSIM, ORVANE_GPSSIM, "--baud", "115200", "--seed", "11", "--start",
-                    "35.6812,139.7671", "--link", linkText.c_str(), static_cast<char*>(nullptr));
+            const std::string baudText = std::to_string(baud);
+            std::vector<std::string> args = {ORVANE_GPSSIM, "--baud", baudText, "--seed", "11", "--start",
+                                             "35.6812,139.7671", "--link", link.string()};
+            if (stay)
+                args.emplace_back("--stay");
+            std::vector<char*> argv;
+            for (std::string& arg : args)
+                argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            ::execv(ORVANE_GPSSIM, argv.data());
             ::_exit(127);
         }
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -138,6 +149,11 @@ protected:
         QTest::keyClicks(ports->lineEdit(), QString::fromStdString(m_link.string()));
         QTest::keyClick(ports->lineEdit(), Qt::Key_Return);
         ASSERT_EQ(m_frame->GetPortName(), m_link.wstring());
+        // The simulator's rate, as a user who knows it picks it.
+        QComboBox* rates = m_view->GetSetupView()->m_cbBaud;
+        rates->setCurrentIndex(rates->findText(QString::number(kSimBaud)));
+        m_view->GetSetupView()->ApplyBaudSelection();
+        ASSERT_EQ(m_frame->GetBaudRate(), kSimBaud);
     }
 
     void Click(CImageButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }
@@ -295,6 +311,61 @@ TEST_F(EndToEndTest, DisconnectAndReconnect)
     Click(m_view->GetConnectButton());
     ASSERT_EQ(m_doc->m_bConnected, 1);
     EXPECT_TRUE(WaitForLines(afterDisconnect + 5));
+}
+
+// A receiver at 38400 while the form says 9600: Orvane finds the rate by listening, reconnects
+// at it, shows it in the form and says so in the terminal; the settings change only on Save.
+TEST_F(EndToEndTest, AReceiverAtAnotherRateIsFoundByListening)
+{
+    ASSERT_TRUE(m_sim.Start(m_link, 38400, true));
+    ChoosePort();
+    CSetupView* setup = m_view->GetSetupView();
+    setup->m_cbBaud->setCurrentIndex(setup->m_cbBaud->findText("9600"));
+    setup->ApplyBaudSelection();
+    m_app->m_settings.baudRate = L"4800";
+    const std::wstring expectedLine = L"No NMEA at 9600 baud; receiving at 38400 baud\r\n";
+    const auto lineShown = [&] {
+        for (const auto& line : m_view->GetLogCtrl().GetLines())
+            if (line.text == expectedLine)
+                return true;
+        return false;
+    };
+
+    QElapsedTimer clock;
+    clock.start();
+    Click(m_view->GetConnectButton());
+    ASSERT_EQ(m_doc->m_bConnected, 1);
+    ASSERT_TRUE(QTest::qWaitFor(lineShown, 60000)) << "the terminal holds " << TerminalLines() << " lines";
+    // Nothing but the one line came before the sentences at the right rate.
+    const qint64 detectedMs = clock.elapsed();
+    EXPECT_TRUE(m_view->GetLogCtrl().GetLines().front().text == expectedLine);
+    std::cout << "[ figure ] 9600 -> 38400: " << detectedMs << " ms from connect to the line" << std::endl;
+    RecordProperty("DetectMs", static_cast<int>(detectedMs));
+
+    EXPECT_EQ(m_doc->m_bConnected, 1);
+    EXPECT_EQ(m_frame->GetBaudRate(), 38400);
+    EXPECT_EQ(setup->m_cbBaud->currentText(), "38400");
+    EXPECT_EQ(m_app->m_settings.baudRate, L"4800");
+    const std::size_t from = TerminalLines();
+    ASSERT_TRUE(WaitForLines(from + 5));
+    for (const auto& line : m_view->GetLogCtrl().GetLines())
+        EXPECT_TRUE(line.text == expectedLine || line.text.starts_with(L"$GP"));
+    EXPECT_TRUE(m_messages.empty());
+
+    Click(*setup->m_btnSave);
+    EXPECT_EQ(m_app->m_settings.baudRate, L"38400");
+}
+
+// At the right rate from the start, nothing is probed and nothing is said.
+TEST_F(EndToEndTest, TheRightRateIsLeftAlone)
+{
+    ChoosePort();
+    Click(m_view->GetConnectButton());
+    ASSERT_TRUE(WaitForLines(5));
+    QTest::qWait(CBaudDetection::kQuietMs + 500);
+    EXPECT_EQ(m_frame->GetBaudRate(), kSimBaud);
+    for (const auto& line : m_view->GetLogCtrl().GetLines())
+        ASSERT_TRUE(line.text.starts_with(L"$GP"));
 }
 
 TEST_F(EndToEndTest, ClosingTheWindowMidRecordingLeavesACompleteLog)

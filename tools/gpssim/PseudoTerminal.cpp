@@ -1,6 +1,8 @@
 // openpty and termios: the simulator only exists on POSIX systems.
 #include "tools/gpssim/PseudoTerminal.h"
 
+#include "serial/CustomBaudRate.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -11,31 +13,6 @@
 
 namespace
 {
-
-speed_t SpeedCode(int baud)
-{
-    switch (baud)
-    {
-    case 1200:
-        return B1200;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    default:
-        return B0;
-    }
-}
 
 std::string SystemError(const std::string& what)
 {
@@ -66,9 +43,9 @@ bool PseudoTerminal::Open(int baud, std::string& error)
     {
         ::cfmakeraw(&settings);
         settings.c_cflag |= CLOCAL | CREAD;
-        if (const speed_t code = SpeedCode(baud); code != B0)
-            ::cfsetspeed(&settings, code);
-        bOk = ::tcsetattr(slave, TCSANOW, &settings) == 0;
+        // Every rate, 14400 included: the session compares its own with the one the other side
+        // leaves set, and an opener that sets none leaves this one.
+        bOk = ::tcsetattr(slave, TCSANOW, &settings) == 0 && SetCustomBaudRate(slave, baud);
     }
     const int flags = ::fcntl(master, F_GETFL);
     bOk = bOk && flags >= 0 && ::fcntl(master, F_SETFL, flags | O_NONBLOCK) == 0 &&

@@ -13,7 +13,8 @@ public:
     PseudoTerminal(const PseudoTerminal&) = delete;
     PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
-    // Raw 8N1 at `baud` (the speed is only recorded: a pseudo-terminal has no clock).
+    // Raw 8N1 at `baud`. A pseudo-terminal has no clock: the speed is what the session compares
+    // with the one the other side sets.
     bool Open(int baud, std::string& error);
     void Close();
 

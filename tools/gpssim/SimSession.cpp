@@ -2,6 +2,7 @@
 
 #include "tools/gpssim/CommandRecogniser.h"
 #include "tools/gpssim/LinePacer.h"
+#include "tools/gpssim/LineSpeed.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -71,7 +72,12 @@ SessionEnd SimSession::Run(int stopFd)
         const std::size_t dueBytes = pacer.DueCount(now);
         if (dueBytes > 0)
         {
-            const ssize_t written = ::write(m_fd, pacer.Pending().data(), dueBytes);
+            // Read at another speed than it is sent, the line carries only garbage.
+            const std::string_view bytes(pacer.Pending().data(), dueBytes);
+            const int peerSpeed = PeerSpeed(m_fd);
+            const std::string garbled =
+                peerSpeed > 0 && peerSpeed != m_nBaud ? GarbleForWrongSpeed(bytes) : std::string();
+            const ssize_t written = ::write(m_fd, garbled.empty() ? bytes.data() : garbled.data(), dueBytes);
             if (written < 0 && errno == EIO)
             {
                 hangUp();

@@ -91,6 +91,10 @@ int main(int argc, char** argv)
                 QComboBox* ports = view->GetSetupView()->m_cbPort;
                 ports->lineEdit()->setText(QString::fromStdString(link.string()));
                 emit ports->lineEdit()->editingFinished();
+                // The simulator's rate: the picture shows a receiver that answers at once.
+                QComboBox* rates = view->GetSetupView()->m_cbBaud;
+                rates->setCurrentIndex(rates->findText(QStringLiteral("38400")));
+                view->GetSetupView()->ApplyBaudSelection();
                 view->GetConnectButton().click();
                 Pump(1500);
                 view->GetRecordButton().click();
