@@ -1,5 +1,6 @@
 // The simulator's session on real pseudo-terminals, in real time: into the GPS device, to a
 // plain reader, and its ends.
+#include "gps/BaudProbe.h"
 #include "gps/GPSDevice.h"
 #include "sim/SimTestSupport.h"
 #include "tools/gpssim/CycleSource.h"
@@ -10,15 +11,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iostream>
 #include <mutex>
 #include <poll.h>
 #include <sstream>
+#include <thread>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -409,4 +413,88 @@ TEST(SimOverPty, AReplayStartsWhenOpenedAndKeepsTheRecordedPaceInRealTime)
         EXPECT_NEAR(gap, static_cast<double>(c), 0.1 * static_cast<double>(c)) << "cycle " << c;
     }
     EXPECT_EQ(thread.EndWithin(seconds(2)), SessionEnd::Finished);
+}
+
+// ---- Finding the rate by listening ----------------------------------------------------------
+
+namespace
+{
+const std::vector<int> kFormRates = {1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200};
+
+struct ProbeRow
+{
+    int simBaud;
+    int connectedAt;
+};
+} // namespace
+
+// The simulator at one rate, Orvane connected at another: the probe listens at the others and
+// names the simulator's, through the real device layer on the real pseudo-terminal.
+TEST(BaudProbeOverPty, FindsTheRateTheReceiverSendsAt)
+{
+    const ProbeRow rows[] = {{38400, 9600}, {4800, 38400}};
+    for (const ProbeRow& row : rows)
+    {
+        SCOPED_TRACE(row.simBaud);
+        PseudoTerminal terminal;
+        std::string error;
+        ASSERT_TRUE(terminal.Open(row.simBaud, error)) << error;
+        GeneratedSource source(Config(5, row.simBaud), RealUtc);
+        SimSession session(terminal.MasterFd(), source, row.simBaud);
+        session.SetStayAfterHangup(true);
+        SessionThread thread(session);
+
+        // At the wrong rate first, as Orvane was: lines come, none of them valid.
+        {
+            CGPSDevice device;
+            std::atomic<int> lines{0};
+            boost::signals2::scoped_connection counting = device.ConnectNotification([&](int) { ++lines; });
+            ASSERT_TRUE(device.Open(FromUtf8(terminal.SlavePath()), row.connectedAt));
+            const auto deadline = Clock::now() + seconds(10);
+            while (lines < 8 && Clock::now() < deadline)
+                std::this_thread::sleep_for(milliseconds(20));
+            counting.disconnect();
+            device.Close();
+            EXPECT_GE(lines, 8);
+            EXPECT_EQ(device.ValidLineCount(), 0u);
+        }
+
+        CBaudProbe probe;
+        const auto start = Clock::now();
+        const int found = probe.Run(terminal.SlavePath(), CBaudProbe::OrderToTry(kFormRates, row.connectedAt));
+        const auto took = duration_cast<milliseconds>(Clock::now() - start).count();
+        EXPECT_EQ(found, row.simBaud);
+        std::cout << "[ figure ] probe " << row.connectedAt << " -> " << row.simBaud << ": " << took << " ms"
+                  << std::endl;
+    }
+}
+
+// Listening writes nothing: a receiver at an unknown rate could take bytes for commands.
+TEST(BaudProbeOverPty, WritesNothingAndFindsNothingOnASilentLine)
+{
+    PseudoTerminal terminal;
+    std::string error;
+    ASSERT_TRUE(terminal.Open(9600, error)) << error;
+    CBaudProbe probe;
+    EXPECT_EQ(probe.Run(terminal.SlavePath(), kFormRates, 100), 0);
+    char buffer[64];
+    EXPECT_LE(::read(terminal.MasterFd(), buffer, sizeof buffer), 0) << "the probe wrote to the receiver";
+}
+
+TEST(BaudProbeOverPty, CancelEndsAListeningProbe)
+{
+    PseudoTerminal terminal;
+    std::string error;
+    ASSERT_TRUE(terminal.Open(9600, error)) << error;
+    CBaudProbe probe;
+    std::promise<void> started;
+    auto result = std::async(std::launch::async, [&] {
+        started.set_value();
+        return probe.Run(terminal.SlavePath(), kFormRates, 60000);
+    });
+    started.get_future().wait();
+    probe.Cancel();
+    // Far below the minutes a probe of 9 rates at a minute each would take.
+    ASSERT_EQ(result.wait_for(seconds(20)), std::future_status::ready);
+    EXPECT_EQ(result.get(), 0);
 }
