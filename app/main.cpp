@@ -1,7 +1,12 @@
+#include "app/CommandLine.h"
 #include "app/OrvaneApp.h"
+
+#include <iostream>
 
 int main(int argc, char* argv[])
 {
+    if (const std::optional<int> code = AnswerInfoOptions(argc, argv, std::cout))
+        return *code;
     COrvaneApp app;
     return app.Run(argc, argv);
 }

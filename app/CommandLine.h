@@ -1,0 +1,11 @@
+#pragma once
+
+#include <optional>
+#include <ostream>
+
+inline constexpr const char* kOrvaneVersion = "1.0.0.1018";
+
+// The two options answered on standard output without a window or a display: --version and
+// --help. Returns the exit code when one was given; nothing when the program should start
+// (every other argument is left to the toolkit, which takes its own, such as -platform).
+std::optional<int> AnswerInfoOptions(int argc, const char* const* argv, std::ostream& out);

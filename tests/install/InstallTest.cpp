@@ -1,0 +1,246 @@
+// `cmake --install` into a temporary prefix, as a packager runs it, and what the desktop makes of
+// the result: desktop-file-validate, appstreamcli, the icons' real sizes, the programs' answers.
+#include "serial/ReceiverRecognition.h"
+#include "support/Files.h"
+#include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <fnmatch.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+const std::string kAppId = "org.orvane.Orvane";
+
+struct CommandRun
+{
+    int status = -1;
+    std::string output; // standard output and error together
+};
+
+CommandRun RunCommand(const std::string& command)
+{
+    CommandRun run;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return run;
+    char buffer[4096];
+    while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe))
+        run.output.append(buffer, got);
+    const int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+bool HaveTool(const std::string& tool)
+{
+    return RunCommand("command -v " + tool).status == 0;
+}
+
+std::string Quoted(const fs::path& path)
+{
+    return "'" + path.string() + "'";
+}
+
+// Width and height from a PNG's header chunk.
+bool PngSize(const fs::path& file, int& width, int& height)
+{
+    const std::string bytes = ReadFile(file);
+    if (bytes.size() < 24 || bytes.compare(1, 3, "PNG") != 0 || bytes.compare(12, 4, "IHDR") != 0)
+        return false;
+    const auto word = [&](std::size_t at) {
+        return (static_cast<unsigned char>(bytes[at]) << 24) | (static_cast<unsigned char>(bytes[at + 1]) << 16) |
+               (static_cast<unsigned char>(bytes[at + 2]) << 8) | static_cast<unsigned char>(bytes[at + 3]);
+    };
+    width = static_cast<int>(word(16));
+    height = static_cast<int>(word(20));
+    return true;
+}
+
+// The value of `key=` in a desktop entry.
+std::string DesktopValue(const std::string& entry, const std::string& key)
+{
+    std::istringstream lines(entry);
+    for (std::string line; std::getline(lines, line);)
+        if (line.starts_with(key + "="))
+            return line.substr(key.size() + 1);
+    return {};
+}
+
+class InstallTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_prefix = new TempFolder("orvane-install");
+        s_install = RunCommand(std::string(ORVANE_CMAKE) + " --install " + Quoted(ORVANE_BINARY_DIR) +
+                               " --prefix " + Quoted(s_prefix->Path()));
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_prefix;
+        s_prefix = nullptr;
+    }
+    void SetUp() override { ASSERT_EQ(s_install.status, 0) << s_install.output; }
+
+    static fs::path Prefix() { return s_prefix->Path(); }
+
+    static TempFolder* s_prefix;
+    static CommandRun s_install;
+};
+
+TempFolder* InstallTest::s_prefix = nullptr;
+CommandRun InstallTest::s_install;
+
+TEST_F(InstallTest, PutsEveryPieceWhereTheDesktopLooks)
+{
+    std::vector<std::string> files = {
+        "bin/orvane",
+        "bin/orvane-gpssim",
+        "share/applications/" + kAppId + ".desktop",
+        "share/metainfo/" + kAppId + ".metainfo.xml",
+        "lib/udev/rules.d/70-orvane-receivers.rules",
+    };
+    if (ORVANE_HAS_NMEA_TOOL)
+        files.push_back("bin/orvane-nmea");
+    for (const std::string& file : files)
+        EXPECT_TRUE(fs::is_regular_file(Prefix() / file)) << file;
+    for (const char* program : {"bin/orvane", "bin/orvane-gpssim"})
+        EXPECT_NE(fs::status(Prefix() / program).permissions() & fs::perms::owner_exec, fs::perms::none) << program;
+}
+
+// Each hicolor size folder holds the picture of that size: a 16 in the 256 folder looks blurred
+// in the menu and is what a copy-paste slip in the install rules gives.
+TEST_F(InstallTest, IconsAreInEveryHicolorSizeAtThatSize)
+{
+    for (const int size : {16, 32, 48, 64, 128, 256})
+    {
+        const std::string folder = std::to_string(size) + "x" + std::to_string(size);
+        const fs::path icon = Prefix() / "share/icons/hicolor" / folder / "apps" / (kAppId + ".png");
+        int width = 0;
+        int height = 0;
+        ASSERT_TRUE(PngSize(icon, width, height)) << icon;
+        EXPECT_EQ(width, size) << icon;
+        EXPECT_EQ(height, size) << icon;
+    }
+}
+
+TEST_F(InstallTest, DesktopEntryPassesDesktopFileValidate)
+{
+    if (!HaveTool("desktop-file-validate"))
+        GTEST_SKIP() << "desktop-file-validate is not installed (apt: desktop-file-utils)";
+    const fs::path entry = Prefix() / "share/applications" / (kAppId + ".desktop");
+    const CommandRun run = RunCommand("desktop-file-validate " + Quoted(entry));
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output, "") << "hints and warnings count too";
+
+    // What the entry names is there: the program on the prefix's bin, the icon by its name.
+    const std::string text = ReadFile(entry);
+    EXPECT_TRUE(fs::exists(Prefix() / "bin" / DesktopValue(text, "Exec")));
+    EXPECT_TRUE(fs::exists(Prefix() / "share/icons/hicolor/48x48/apps" / (DesktopValue(text, "Icon") + ".png")));
+}
+
+TEST_F(InstallTest, MetainfoPassesAppstreamValidation)
+{
+    if (!HaveTool("appstreamcli"))
+        GTEST_SKIP() << "appstreamcli is not installed (apt: appstream)";
+    const fs::path metainfo = Prefix() / "share/metainfo" / (kAppId + ".metainfo.xml");
+    const CommandRun run = RunCommand("appstreamcli validate --no-net --pedantic " + Quoted(metainfo));
+    EXPECT_EQ(run.status, 0) << run.output;
+    const std::string text = ReadFile(metainfo);
+    EXPECT_NE(text.find("<launchable type=\"desktop-id\">" + kAppId + ".desktop</launchable>"), std::string::npos);
+    // The README's picture.
+    EXPECT_NE(text.find("/docs/screenshot.png</image>"), std::string::npos);
+    EXPECT_TRUE(fs::exists(fs::path(ORVANE_SOURCE_DIR) / "docs/screenshot.png"));
+}
+
+// Answered on standard output with no display at all: a window would fail to open here.
+TEST_F(InstallTest, VersionAndHelpAnswerWithoutAWindow)
+{
+    struct Row
+    {
+        const char* args;
+        std::string starts;
+    };
+    const Row rows[] = {
+        {"--version", std::string("Orvane ") + ORVANE_VERSION + "\n"},
+        {"--help", "Usage: orvane [--version] [--help]\n"},
+        {"-platform offscreen --version", std::string("Orvane ") + ORVANE_VERSION + "\n"},
+    };
+    for (const fs::path& program : {Prefix() / "bin/orvane", fs::path(ORVANE_BUILT_ORVANE)})
+        for (const Row& row : rows)
+        {
+            SCOPED_TRACE(program.string() + " " + row.args);
+            const CommandRun run = RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + Quoted(program) +
+                                       " " + row.args);
+            EXPECT_EQ(run.status, 0) << run.output;
+            EXPECT_TRUE(run.output.starts_with(row.starts)) << run.output;
+        }
+}
+
+// The rule that keeps ModemManager away covers every receiver the port list recognises.
+TEST_F(InstallTest, UdevRuleCoversTheRecognisedReceivers)
+{
+    const std::string rules = ReadFile(Prefix() / "lib/udev/rules.d/70-orvane-receivers.rules");
+    for (const ReceiverUsbId& row : KnownReceiverIds())
+    {
+        const std::string match = "ATTRS{idVendor}==\"" + std::string(row.vendor) + "\", ATTRS{idProduct}==\"" +
+                                  std::string(row.product) + "\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"";
+        EXPECT_NE(rules.find(match), std::string::npos) << row.vendor << ':' << row.product;
+    }
+    std::vector<std::string> productGlobs;
+    const std::regex productRule("ATTRS\\{product\\}==\"([^\"]+)\", ENV\\{ID_MM_DEVICE_IGNORE\\}=\"1\"");
+    for (auto it = std::sregex_iterator(rules.begin(), rules.end(), productRule); it != std::sregex_iterator(); ++it)
+        productGlobs.push_back((*it)[1]);
+    ASSERT_FALSE(productGlobs.empty());
+    for (const char* product : {"u-blox 7 - GPS/GNSS Receiver", "USB GPS", "gnss receiver", "BU-353S4 (Gps)"})
+    {
+        ASSERT_TRUE(ProductNamesGnss(product));
+        bool covered = false;
+        for (const std::string& glob : productGlobs)
+            covered = covered || ::fnmatch(glob.c_str(), product, 0) == 0;
+        EXPECT_TRUE(covered) << product;
+    }
+    EXPECT_NE(rules.find("LABEL=\"orvane_end\""), std::string::npos);
+}
+
+// The .deb that CPack makes: the same files, and the run-time packages as its dependencies.
+TEST(DebPackage, HoldsTheProgramAndDependsOnItsRunTimePackages)
+{
+    if (!HaveTool("dpkg-deb") || !HaveTool("dpkg-shlibdeps"))
+        GTEST_SKIP() << "dpkg-deb and dpkg-shlibdeps are needed (apt: dpkg-dev)";
+    const TempFolder out("orvane-deb");
+    const CommandRun pack = RunCommand("cd " + Quoted(out.Path()) + " && " + ORVANE_CPACK + " -G DEB --config " +
+                                Quoted(fs::path(ORVANE_BINARY_DIR) / "CPackConfig.cmake"));
+    ASSERT_EQ(pack.status, 0) << pack.output;
+    fs::path deb;
+    for (const auto& entry : fs::directory_iterator(out.Path()))
+        if (entry.path().extension() == ".deb")
+            deb = entry.path();
+    ASSERT_FALSE(deb.empty()) << pack.output;
+
+    const CommandRun depends = RunCommand("dpkg-deb -f " + Quoted(deb) + " Depends");
+    ASSERT_EQ(depends.status, 0) << depends.output;
+    for (const char* package : {"libqt6widgets6", "libqt6webenginewidgets6", "libqt6network6", "libpugixml1v5",
+                                "libkmldom1", "libstdc++6", "qt6-qpa-plugins", "fonts-liberation2"})
+        EXPECT_NE(depends.output.find(package), std::string::npos) << package << " in " << depends.output;
+
+    const CommandRun contents = RunCommand("dpkg-deb -c " + Quoted(deb));
+    const std::vector<std::string> files = {"./usr/bin/orvane", "./usr/bin/orvane-gpssim",
+                                            "./usr/share/applications/" + kAppId + ".desktop",
+                                            "./usr/lib/udev/rules.d/70-orvane-receivers.rules"};
+    for (const std::string& file : files)
+        EXPECT_NE(contents.output.find(file), std::string::npos) << file;
+}
+} // namespace
