@@ -212,6 +212,7 @@ TEST_F(InstallTest, UdevRuleCoversTheRecognisedReceivers)
             covered = covered || ::fnmatch(glob.c_str(), product, 0) == 0;
         EXPECT_TRUE(covered) << product;
     }
+    EXPECT_NE(rules.find("DRIVERS==\"pl2303\", ENV{ID_MM_DEVICE_IGNORE}=\"1\""), std::string::npos);
     EXPECT_NE(rules.find("LABEL=\"orvane_end\""), std::string::npos);
 }
 
