@@ -7,6 +7,7 @@
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
@@ -32,6 +33,8 @@ constexpr int kFontPixels = 12;
 constexpr int kLabelRight = 96;
 constexpr int kFieldLeft = 102;
 constexpr int kComboWidth = 137;
+// Room for the list's frame, item margins and scroll bar beside the widest label.
+constexpr int kPopupPadding = 40;
 constexpr int kButtonLeft = 247;
 constexpr int kRowPort = 24;
 constexpr int kRowBaud = 60;
@@ -137,6 +140,15 @@ CSetupView::CSetupView(QWidget* pParent) : QWidget(pParent), m_pickFolder(PickFo
     connect(m_cbPort->lineEdit(), &QLineEdit::editingFinished, this, [this] { CommitTypedPort(); });
 #endif
     connect(m_cbPort, &QComboBox::activated, this, [this](int index) { ChoosePort(index); });
+    // The whole label and the port name behind it, when the field is too narrow for them.
+    connect(m_cbPort, &QComboBox::currentIndexChanged, this, [this] {
+        const QString name = SelectedPortName();
+        const QString label = SelectedPortLabel();
+        m_cbPort->setToolTip(name == label ? label : label + QLatin1Char('\n') + name);
+        // The start of a long label shows, the product, as the folder field shows its start.
+        if (m_cbPort->lineEdit())
+            m_cbPort->lineEdit()->setCursorPosition(0);
+    });
 
     m_cbBaud = new QComboBox(this);
     m_cbBaud->setObjectName(QStringLiteral("cbBaud"));
@@ -338,6 +350,12 @@ void CSetupView::FillPortList()
     m_cbPort->clear();
     if (m_portSource.enumerate)
         m_portSource.enumerate([this](const PortInfo& port) { AddPort(port, false); });
+    // Labels such as "u-blox 7 GNSS receiver (ttyACM0)" are wider than the field: the open
+    // list is as wide as its longest, the field keeps its place in the form.
+    int widest = 0;
+    for (int i = 0; i < m_cbPort->count(); ++i)
+        widest = std::max(widest, m_cbPort->fontMetrics().horizontalAdvance(m_cbPort->itemText(i)));
+    m_cbPort->view()->setMinimumWidth(std::max(kComboWidth, widest + kPopupPadding));
 }
 
 int CSetupView::FindReceiverEntry()
