@@ -60,6 +60,8 @@ public:
     void OnProbed(int rate, long probe);
 
     bool IsProbing() const { return m_bProbing; }
+    // Armed, and the quiet time not over yet.
+    bool IsWaiting() const { return m_timer.isActive(); }
 
 private:
     void OnQuiet();

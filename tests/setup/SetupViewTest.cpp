@@ -881,6 +881,31 @@ TEST_F(SetupViewTest, ALinkAppearingInTheWatchedFolderIsListedByItself)
     ::close(master);
 }
 
+// The frame found the receiver at another rate: the form shows it, the settings wait for Save.
+TEST_F(SetupViewTest, ADetectedRateIsShownAndSavedOnlyOnSave)
+{
+    struct Row
+    {
+        int toRate;
+        QString shown;
+    };
+    const Row rows[] = {{38400, "38400"}, {14400, "14400"}, {1200, "1200"}, {0, "9600"}, {31250, "9600"}};
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.toRate);
+        Rebuild();
+        m_ports = {L"ttyUSB0"};
+        Start(Settings(L"ttyUSB0", L"9600", L""));
+        BaudDetectedHint hint{9600, row.toRate};
+        m_pDoc->UpdateAllViews(nullptr, HINT_BAUD_DETECTED, &hint);
+        EXPECT_EQ(m_pView->m_cbBaud->currentText(), row.shown);
+        EXPECT_EQ(m_pView->m_nBaudIndex, m_pView->m_cbBaud->currentIndex());
+        EXPECT_EQ(m_app.m_settings.baudRate, L"9600");
+        m_pView->OnSave();
+        EXPECT_EQ(m_app.m_settings.baudRate, row.shown.toStdWString());
+    }
+}
+
 // ---- Without a main window or application ----------------------------------------------------
 
 TEST_F(SetupViewTest, WithoutAMainWindowNothingIsPassedOnButTheFolderIs)
