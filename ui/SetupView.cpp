@@ -415,7 +415,10 @@ void CSetupView::RefreshPorts()
             bApply = index >= 0 && m_bPortChosen;
         }
     }
-    if (index < 0 || !m_bPortChosen)
+    // While connected the port in use is the choice, whatever the list's selection says.
+    const auto* pDoc = dynamic_cast<const COrvaneDoc*>(GetDocument());
+    const bool bConnected = pDoc && pDoc->m_bConnected;
+    if (!bConnected && (index < 0 || !m_bPortChosen))
     {
         // Only a receiver that has just appeared: one that was listed all along was not wanted.
         const int receiver = FindReceiverEntry();

@@ -817,6 +817,24 @@ TEST_F(SetupViewHotPlugTest, APortTheUserChoseStaysChosen)
     });
 }
 
+TEST_F(SetupViewHotPlugTest, WhileConnectedAnAppearingReceiverIsNotSelected)
+{
+    m_ports = {L"ttyS0"};
+    StartWatched(AppSettings{});
+    ASSERT_EQ(m_pFrame->GetPortName(), L"ttyS0");
+    m_pDoc->m_bConnected = 1;
+    m_pDoc->UpdateAllViews(nullptr, HINT_CONNECTION_CHANGED);
+    m_ports.clear();
+    const PortInfo serial = Port(L"ttyS0", L"ttyS0", L"ttyS0");
+    const PortInfo ublox = Port(kUbloxById, L"ttyACM0", L"u-blox 7 GNSS receiver (ttyACM0)", true);
+    Run({{"a receiver appears", {serial, ublox}, kUbloxById, "ttyS0", L"ttyS0"}});
+    m_pDoc->m_bConnected = 0;
+    m_pDoc->UpdateAllViews(nullptr, HINT_CONNECTION_CHANGED);
+    Run({{"another one after the disconnect",
+          {serial, ublox, Port(kPl2303ById, L"ttyUSB0", L"Prolific USB-to-Serial Comm Port (ttyUSB0)", true)},
+          kPl2303ById, "Prolific USB-to-Serial Comm Port (ttyUSB0)", kPl2303ById}});
+}
+
 TEST_F(SetupViewHotPlugTest, ATypedPathSurvivesOtherDevicesComingAndGoing)
 {
     m_ports = {L"ttyS0"};
