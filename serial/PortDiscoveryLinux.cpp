@@ -230,7 +230,8 @@ bool EnumeratePortsAt(const std::string& sysRoot, const std::string& devRoot, co
         std::vector<std::string> names;
         if (!ListTtyNames(sysRoot, names))
         {
-            Probe(devRoot, [&](const std::wstring& name) { report({name, name, name, false}); });
+            if (!devRoot.empty())
+                Probe(devRoot, [&](const std::wstring& name) { report({name, name, name, false}); });
             return false;
         }
         const std::map<std::string, std::string> byId =
@@ -268,15 +269,14 @@ void EnumerateComPortsAt(const std::string& sysRoot, const std::string& devRoot,
 
 bool FindReceiverPortAt(const std::string& sysRoot, const std::string& devRoot, std::wstring& out)
 {
-    std::vector<std::string> names;
-    if (!ListTtyNames(sysRoot, names))
-        return false;
     // The name is taken whole: cutting ttyUSB10 to seven characters would name another port.
     std::wstring found;
-    EnumeratePortsAt(sysRoot, devRoot, [&](const PortInfo& info) {
+    const bool bReadable = EnumeratePortsAt(sysRoot, devRoot, [&](const PortInfo& info) {
         if (info.receiver && found.empty())
             found = info.name;
     });
+    if (!bReadable)
+        return false;
     out = std::move(found);
     return true;
 }

@@ -189,7 +189,11 @@ CSetupView::CSetupView(QWidget* pParent) : QWidget(pParent), m_pickFolder(PickFo
     setTabOrder(m_editFolder, m_btnChoose);
 }
 
-CSetupView::~CSetupView() = default;
+CSetupView::~CSetupView()
+{
+    // The notifier watches the watcher's descriptor: it goes first.
+    delete m_pWatchNotifier;
+}
 
 void CSetupView::SetPortSource(PortSource source)
 {
