@@ -307,7 +307,14 @@ bool IsDecodedIdentifier(std::string_view line)
     if (comma == std::string_view::npos)
         return false;
     const std::string_view id = line.substr(0, comma);
-    return id == "$GPGGA" || id == "$GPRMC" || id == "$GPGSA" || id == "$GPGSV";
+    if (id.size() != 6 || id[0] != '$')
+        return false;
+    const std::string_view talker = id.substr(1, 2);
+    const std::string_view type = id.substr(3);
+    const bool knownTalker = talker == "GP" || talker == "GN" || talker == "GL" || talker == "GA" ||
+                             talker == "GB" || talker == "BD" || talker == "GQ" || talker == "QZ" ||
+                             talker == "GI";
+    return knownTalker && (type == "GGA" || type == "RMC" || type == "GSA" || type == "GSV");
 }
 
 // Every line of the capture, as the device would hand it on: lines that are not trusted
@@ -334,7 +341,8 @@ TEST_P(CaptureStreamTest, UntrustedOrForeignLinesChangeNothing)
 INSTANTIATE_TEST_SUITE_P(Captures, CaptureStreamTest,
                          testing::Values("gp-320fw-2019-04-07-coldboot", "gpslim236", "haicom-305N",
                                          "holux-gm-210", "mtk-3301", "neo-m8n", "nl402u",
-                                         "sirfstarv-nmea", "ublox-lea-5h"),
+                                         "sirfstarv-nmea", "ublox-lea-5h", "ublox-f9p-hpnmea",
+                                         "quectelLC79D", "beidou-bd"),
                          [](const auto& info) {
                              std::string name = info.param;
                              for (char& c : name)

@@ -61,6 +61,7 @@ void SetSlot(GpsData& g, int slot, std::uint16_t prn, std::uint16_t el, std::uin
     g.satellites[slot].elevation = el;
     g.satellites[slot].azimuth = az;
     g.satellites[slot].snr = snr;
+    g.satellites[slot].talker = prn != 0 ? Talker::GP : Talker::None;
 }
 
 void ClearSlot(GpsData& g, int slot)
@@ -187,10 +188,6 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeRow{"BareLineFeed", {}, "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\n", kNothing},
         DecodeRow{"StrayByteBeforeDollar", {}, "x" + kGga, kNothing},
         DecodeRow{"NoComma", {kGga}, WithChecksum("$GPGGA"), kNothing},
-        DecodeRow{"OtherTalkerGN", {kGga}, WithChecksum("$GNGGA,000000,0000.000,S,00000.000,W,1,08,0.9,1.0,M,46.9,M,,"), kNothing},
-        DecodeRow{"OtherTalkerGL", {kGga}, WithChecksum("$GLGGA,000000,0000.000,S,00000.000,W,1,08,0.9,1.0,M,46.9,M,,"), kNothing},
-        DecodeRow{"GnRmc", {kRmc}, WithChecksum("$GNRMC,000000,A,0000.000,S,00000.000,W,1.0,1.0,010100,,"), kNothing},
-        DecodeRow{"GnGsa", kUbloxSky, WithChecksum("$GNGSA,A,1,,,,,,,,,,,,,9.9,9.9,9.9"), kNothing},
         DecodeRow{"GlGsv", kUbloxSky, WithChecksum("$GLGSV,1,1,00"), kNothing},
         DecodeRow{"Vtg", {kRmc}, "$GPVTG,0.00,T,,,0.00,N,0.00,K,A*70\r\n", kNothing},
         DecodeRow{"ProprietarySirf", {kGga}, WithChecksum("$PSRF101,0,0,0,000,0,0,12,4"), kNothing},
@@ -468,13 +465,19 @@ INSTANTIATE_TEST_SUITE_P(
                   WithChecksum("$GPGSV,3,2,12,11,10,100,40,13,20,200,41,14,30,300,42,16,40,040"),
                   [](GpsData& g) { SetSlot(g, 4, 11, 10, 100, 40); SetSlot(g, 5, 13, 20, 200, 41);
                                    SetSlot(g, 6, 14, 30, 300, 42); ClearSlot(g, 7); }},
-        DecodeRow{"EmptyLastSnrKeepsPreviousSnr", kUbloxSky,
+        DecodeRow{"EmptyLastSnrIsNotTracked", kUbloxSky,
                   WithChecksum("$GPGSV,3,2,12,11,10,100,40,13,20,200,41,14,30,300,42,16,40,040,"),
                   [](GpsData& g) { SetSlot(g, 4, 11, 10, 100, 40); SetSlot(g, 5, 13, 20, 200, 41);
-                                   SetSlot(g, 6, 14, 30, 300, 42); SetSlot(g, 7, 16, 40, 40, 20); }},
-        DecodeRow{"EmptySnrKeepsPreviousSnr", kUbloxSky,
+                                   SetSlot(g, 6, 14, 30, 300, 42); SetSlot(g, 7, 16, 40, 40, 0); }},
+        // ublox-lea-5h line 128: PRN 11 untracked where PRN 9 had 36 dB-Hz.
+        DecodeRow{"EmptySnrIsNotTracked", kUbloxSky,
                   WithChecksum("$GPGSV,3,1,12,05,04,187,,08,12,079,,09,43,270,37,12,03,212,"),
-                  [](GpsData& g) { SetSlot(g, 1, 8, 12, 79, 29); }},
+                  [](GpsData& g) { SetSlot(g, 1, 8, 12, 79, 0); }},
+        DecodeRow{"UbloxSnrOfPreviousSatelliteNotInherited",
+                  {"$GPGSV,3,1,12,05,04,187,,08,11,078,26,09,43,270,36,12,03,212,*7B\r\n"},
+                  "$GPGSV,4,1,13,08,04,082,17,09,51,276,42,11,01,043,,12,11,214,29*7F\r\n",
+                  [](GpsData& g) { SetSlot(g, 0, 8, 4, 82, 17); SetSlot(g, 1, 9, 51, 276, 42);
+                                   SetSlot(g, 2, 11, 1, 43, 0); SetSlot(g, 3, 12, 11, 214, 29); }},
         DecodeRow{"EmptyElevationLeavesSlotUntouched", kUbloxSky,
                   WithChecksum("$GPGSV,3,1,12,31,,187,45,08,12,079,30,09,43,270,37,12,03,212,"),
                   [](GpsData& g) { SetSlot(g, 1, 8, 12, 79, 30); }},
@@ -486,19 +489,39 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeRow{"NoSatellitesMessageClearsAllButUsed", kUbloxSky,
                   WithChecksum("$GPGSV,1,1,00"),
                   [](GpsData& g) { for (int i = 0; i < kSatelliteSlots; ++i) ClearSlot(g, i); }},
-        DecodeRow{"SingleZeroInViewClearsOnlyMessageOneSlots", kUbloxSky,
+        // A one-message cycle: the satellites of the old messages 2 and 3 are gone.
+        DecodeRow{"SingleZeroInViewEndsTheCycle", kUbloxSky,
                   WithChecksum("$GPGSV,1,1,0"),
-                  [](GpsData& g) { for (int i = 0; i < 4; ++i) ClearSlot(g, i); }},
+                  [](GpsData& g) { for (int i = 0; i < 4; ++i) ClearSlot(g, i);
+                                   for (int i = 4; i < 12; ++i) g.satellites[i] = {}; }},
         DecodeRow{"ThreeSatellitesInViewOneMessage", kUbloxSky,
                   WithChecksum("$GPGSV,1,1,03,02,15,123,,05,45,347,45,06,58,198,"),
                   [](GpsData& g) { SetSlot(g, 0, 2, 15, 123, 0); SetSlot(g, 1, 5, 45, 347, 45);
-                                   SetSlot(g, 2, 6, 58, 198, 37); ClearSlot(g, 3); }},
+                                   SetSlot(g, 2, 6, 58, 198, 0); ClearSlot(g, 3);
+                                   for (int i = 4; i < 12; ++i) g.satellites[i] = {}; }},
+        DecodeRow{"ShorterCycleRemovesGhosts",
+                  {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kUbloxGsa,
+                   WithChecksum("$GPGSV,2,1,08,05,04,187,,08,11,078,29,09,43,270,37,12,03,212,")},
+                  WithChecksum("$GPGSV,2,2,08,15,78,214,34,17,25,106,18,18,32,294,39,22,13,324,20"),
+                  [](GpsData& g) { for (int i = 8; i < 12; ++i) g.satellites[i] = {}; }},
+        DecodeRow{"LostMiddleMessageClearedAtCycleEnd",
+                  {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kUbloxGsa, kUbloxGsv1}, kUbloxGsv3,
+                  [](GpsData& g) { for (int i = 4; i < 8; ++i) ClearSlot(g, i); }},
+        DecodeRow{"LostFirstMessageRemovesNothing",
+                  {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kUbloxGsa, kUbloxGsv2},
+                  WithChecksum("$GPGSV,2,2,08,24,04,342,,26,55,139,24,27,62,276,36,28,39,055,26"),
+                  [](GpsData& g) { SetSlot(g, 4, 24, 4, 342, 0); SetSlot(g, 5, 26, 55, 139, 24);
+                                   SetSlot(g, 6, 27, 62, 276, 36); SetSlot(g, 7, 28, 39, 55, 26); }},
         DecodeRow{"NewSatelliteKeepsSlotsUsedFlag", kUbloxSky,
                   WithChecksum("$GPGSV,3,1,12,05,04,187,,31,11,078,29,09,43,270,37,12,03,212,"),
                   [](GpsData& g) { g.satellites[1].prn = 31; }},
-        DecodeRow{"Message4WritesNothing", kUbloxSky, "$GPGSV,4,4,13,32,76,331,31*48\r\n" , kNothing},
-        DecodeRow{"Message4WithFourSatellitesWritesNothing", kUbloxSky,
-                  WithChecksum("$GPGSV,4,4,16,32,76,331,31,33,10,100,20,34,10,100,20,35,10,100,20"), kNothing},
+        // The 13th satellite of neo-m8n's GPS sky.
+        DecodeRow{"Message4FillsSlots12To15", kUbloxSky, "$GPGSV,4,4,13,32,76,331,31*48\r\n",
+                  [](GpsData& g) { SetSlot(g, 12, 32, 76, 331, 31); }},
+        DecodeRow{"Message4WithFourSatellites", kUbloxSky,
+                  WithChecksum("$GPGSV,4,4,16,32,76,331,31,33,10,100,20,34,10,100,20,35,10,100,20"),
+                  [](GpsData& g) { SetSlot(g, 12, 32, 76, 331, 31); SetSlot(g, 13, 33, 10, 100, 20);
+                                   SetSlot(g, 14, 34, 10, 100, 20); SetSlot(g, 15, 35, 10, 100, 20); }},
         DecodeRow{"Message0WritesNothing", kUbloxSky,
                   WithChecksum("$GPGSV,3,0,12,32,76,331,31,33,10,100,20,34,10,100,20,35,10,100,20"), kNothing},
         DecodeRow{"NegativeMessageWritesNothing", kUbloxSky,
@@ -523,10 +546,10 @@ INSTANTIATE_TEST_SUITE_P(
                   [](GpsData& g) { g.satellites[11].snr = 44; }}),
     RowName);
 
-// Neither the decoder nor DecodeSentence lets a malformed GSV touch anything past slot 11.
+// No message number lets a GSV write past the record's last slot.
 TEST(GsvBounds, HighMessageNumbersStayInsideRecord)
 {
-    for (const char* number : {"4", "5", "9", "99", "65535", "2147483647"})
+    for (const char* number : {"17", "18", "99", "65535", "2147483647"})
     {
         GpsData gps;
         for (const auto& line : kUbloxSky)

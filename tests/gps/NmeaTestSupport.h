@@ -78,6 +78,7 @@ inline void ExpectSameRecord(const GpsData& actual, const GpsData& expected)
         EXPECT_EQ(a.elevation, e.elevation);
         EXPECT_EQ(a.azimuth, e.azimuth);
         EXPECT_EQ(a.snr, e.snr);
+        EXPECT_EQ(a.talker, e.talker);
     }
 }
 
@@ -99,7 +100,7 @@ inline bool SameBits(const GpsData& a, const GpsData& b)
         const SatelliteInfo& x = a.satellites[i];
         const SatelliteInfo& y = b.satellites[i];
         if (x.used != y.used || x.prn != y.prn || x.elevation != y.elevation ||
-            x.azimuth != y.azimuth || x.snr != y.snr)
+            x.azimuth != y.azimuth || x.snr != y.snr || x.talker != y.talker)
             return false;
     }
     return true;
@@ -114,7 +115,10 @@ inline void PrintTo(const GpsData& g, std::ostream* os)
         << ", alt " << g.altitude << ", spd " << g.speed << ", crs " << g.course << ", hdop "
         << g.hdop << ", pdop " << g.pdop << ", sats";
     for (const SatelliteInfo& s : g.satellites)
-        *os << " [" << s.used << ' ' << s.prn << ' ' << s.elevation << ' ' << s.azimuth << ' '
-            << s.snr << ']';
+    {
+        if (s.prn != 0 || s.used)
+            *os << " [" << TalkerName(s.talker) << ' ' << s.used << ' ' << s.prn << ' '
+                << s.elevation << ' ' << s.azimuth << ' ' << s.snr << ']';
+    }
     *os << '}';
 }
