@@ -494,7 +494,7 @@ void CompleteCycle(GpsData& gps, SkyGroup group, std::int32_t total)
         return; // its first message was lost: no telling what the cycle held
     const int start = GroupStart(gps, group);
     const int have = gps.decode.groupSlots[g];
-    for (std::int32_t message = 1; message < total; ++message)
+    for (std::int32_t message = 1; message <= total; ++message)
     {
         if (seen & (1u << message))
             continue;
