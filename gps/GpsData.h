@@ -74,7 +74,16 @@ struct GpsDecodeState
     Talker altitudeTalker = Talker::None;
     std::int32_t positionTime = -1; // second of the day of its last write, -1 unknown
     std::int32_t altitudeTime = -1;
+    std::uint8_t known = 0;         // kKnown... bits: values some sentence has written
 };
+
+// Bits of GpsDecodeState::known, for users that must tell "0" from "not sent yet".
+inline constexpr std::uint8_t kKnownPosition = 1u << 0;
+inline constexpr std::uint8_t kKnownAltitude = 1u << 1;
+inline constexpr std::uint8_t kKnownSpeed = 1u << 2;
+inline constexpr std::uint8_t kKnownCourse = 1u << 3;
+inline constexpr std::uint8_t kKnownHdop = 1u << 4;
+inline constexpr std::uint8_t kKnownPdop = 1u << 5;
 
 // The receiver's latest known state. A plain record: copied only whole, zero when created.
 struct GpsData

@@ -310,11 +310,13 @@ void ParseGGA(std::string_view line, Talker talker, GpsData& gps)
         {
             StoreCoordinate(f[2], f[3], 'N', 'S', gps.latitude);
             StoreCoordinate(f[4], f[5], 'E', 'W', gps.longitude);
+            d.known |= kKnownPosition;
         }
         else
         {
             gps.latitude = 0.0f;
             gps.longitude = 0.0f;
+            d.known &= static_cast<std::uint8_t>(~kKnownPosition);
         }
     }
 
@@ -322,6 +324,7 @@ void ParseGGA(std::string_view line, Talker talker, GpsData& gps)
     {
         TakeOver(d.altitudeTalker, d.altitudeTime, talker, time);
         gps.altitude = FieldToFloat(f[9]);
+        d.known |= kKnownAltitude;
     }
 }
 
@@ -350,12 +353,19 @@ void ParseRMC(std::string_view line, Talker talker, GpsData& gps)
         TakeOver(d.positionTalker, d.positionTime, talker, time);
         StoreCoordinate(f[3], f[4], 'N', 'S', gps.latitude);
         StoreCoordinate(f[5], f[6], 'E', 'W', gps.longitude);
+        d.known |= kKnownPosition;
     }
 
     if (Has(f, {7}) && !f[7].empty())
+    {
         gps.speed = FieldToFloat(f[7]);
+        d.known |= kKnownSpeed;
+    }
     if (Has(f, {8}) && !f[8].empty())
+    {
         gps.course = FieldToFloat(f[8]);
+        d.known |= kKnownCourse;
+    }
 }
 
 // Which constellation a GSA speaks for; false when it cannot tell.
@@ -430,9 +440,15 @@ void ParseGSA(std::string_view line, Talker talker, GpsData& gps)
     }
 
     if (Has(f, {15}) && !f[15].empty())
+    {
         gps.pdop = FieldToFloat(f[15]);
+        gps.decode.known |= kKnownPdop;
+    }
     if (Has(f, {16}) && !f[16].empty())
+    {
         gps.hdop = FieldToFloat(f[16]);
+        gps.decode.known |= kKnownHdop;
+    }
 }
 
 // A listing of another signal that no longer sees the lead for this many cycles takes over.
