@@ -24,49 +24,10 @@ namespace
 using nmea_test::CorpusPath;
 using nmea_test::CutLines;
 using nmea_test::ReadFile;
+using nmea_test::JsonMember;
+using nmea_test::JsonNumber;
+using nmea_test::ReadChkLines;
 using nmea_test::SameBits;
-
-// ---------------------------------------------------------------------------------------------
-// Reading gpsd's .chk: every accepted sentence echoed (no CR), then its JSON reports.
-
-std::vector<std::string> ReadChkLines(const std::string& capture)
-{
-    std::vector<std::string> lines;
-    for (std::string line : CutLines(ReadFile(CorpusPath(capture + ".chk"))))
-    {
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-            line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-// The raw text of a JSON member: a number, true/false, or a string without its quotes.
-std::optional<std::string> JsonMember(std::string_view object, std::string_view key)
-{
-    const std::string needle = "\"" + std::string(key) + "\":";
-    const std::size_t at = object.find(needle);
-    if (at == std::string_view::npos)
-        return std::nullopt;
-    std::size_t begin = at + needle.size();
-    if (begin < object.size() && object[begin] == '"')
-    {
-        const std::size_t close = object.find('"', begin + 1);
-        return std::string(object.substr(begin + 1, close - begin - 1));
-    }
-    std::size_t end = begin;
-    while (end < object.size() && object[end] != ',' && object[end] != '}' && object[end] != ']')
-        ++end;
-    return std::string(object.substr(begin, end - begin));
-}
-
-std::optional<double> JsonNumber(std::string_view object, std::string_view key)
-{
-    const auto text = JsonMember(object, key);
-    if (!text)
-        return std::nullopt;
-    return std::strtod(text->c_str(), nullptr);
-}
 
 // gpsd's reports that follow the given occurrence of a sentence, up to the next sentence.
 std::vector<std::string> ReportsAfter(const std::vector<std::string>& chk, const std::string& anchor,

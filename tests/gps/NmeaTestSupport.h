@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string_view>
 #include <fstream>
 #include <iterator>
 #include <ostream>
@@ -104,6 +107,48 @@ inline bool SameBits(const GpsData& a, const GpsData& b)
             return false;
     }
     return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading gpsd's .chk: every accepted sentence echoed (no CR), then its JSON reports.
+
+inline std::vector<std::string> ReadChkLines(const std::string& capture)
+{
+    std::vector<std::string> lines;
+    for (std::string line : CutLines(ReadFile(CorpusPath(capture + ".chk"))))
+    {
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The raw text of a JSON member: a number, true/false, or a string without its quotes.
+inline std::optional<std::string> JsonMember(std::string_view object, std::string_view key)
+{
+    const std::string needle = "\"" + std::string(key) + "\":";
+    const std::size_t at = object.find(needle);
+    if (at == std::string_view::npos)
+        return std::nullopt;
+    std::size_t begin = at + needle.size();
+    if (begin < object.size() && object[begin] == '"')
+    {
+        const std::size_t close = object.find('"', begin + 1);
+        return std::string(object.substr(begin + 1, close - begin - 1));
+    }
+    std::size_t end = begin;
+    while (end < object.size() && object[end] != ',' && object[end] != '}' && object[end] != ']')
+        ++end;
+    return std::string(object.substr(begin, end - begin));
+}
+
+inline std::optional<double> JsonNumber(std::string_view object, std::string_view key)
+{
+    const auto text = JsonMember(object, key);
+    if (!text)
+        return std::nullopt;
+    return std::strtod(text->c_str(), nullptr);
 }
 
 } // namespace nmea_test
