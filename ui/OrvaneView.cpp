@@ -30,6 +30,9 @@ COrvaneView::COrvaneView(QWidget* pParent)
     // Everything is painted from the off-screen surface: no background erase, no flicker.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
+    // Repaints the panel dimmed once the receiver has been silent for kStaleMs.
+    m_staleTimer.setSingleShot(true);
+    connect(&m_staleTimer, &QTimer::timeout, this, [this] { update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight)); });
 }
 
 COrvaneView::~COrvaneView() = default;
@@ -111,7 +114,7 @@ void COrvaneView::paintEvent(QPaintEvent* event)
     if (!GetDocument())
         return;
     CMemDCEx dc(event->rect());
-    DrawStatusPanel(dc, m_gps, m_res);
+    DrawStatusPanel(dc, m_gps, m_res, IsLive());
     QPainter painter(this);
     painter.drawPixmap(0, 0, dc.Finish());
 }
@@ -128,6 +131,7 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
         break;
     case HINT_CONNECTION_CHANGED:
         ShowConnectImages(doc->m_bConnected != 0);
+        update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
         // The connection can also close without a click (receiver unplugged).
         m_btnRecord.setEnabled(doc->m_bConnected != 0);
         break;
@@ -148,15 +152,32 @@ void COrvaneView::OnGpsData()
         return;
     CGPSDevice& device = frame->GetDevice();
     std::string line;
+    bool bValid = false;
     while (device.PopLine(line))
     {
+        bValid = true;
         m_logCtrl.AddLine(QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size())).toStdWString());
         if (doc->m_bRecording)
             doc->RecordSentence(line);
     }
     device.CopySnapshot(m_gps);
     doc->m_gps = m_gps;
+    if (bValid)
+    {
+        m_bHadData = true;
+        m_lastSentence.restart();
+        m_staleTimer.start(kStaleMs);
+    }
     update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
+}
+
+bool COrvaneView::IsLive() const
+{
+    // Before the first sentence there is nothing old to pass off.
+    if (!m_bHadData)
+        return true;
+    const COrvaneDoc* doc = GetOrvaneDoc();
+    return doc && doc->m_bConnected && m_lastSentence.isValid() && m_lastSentence.elapsed() < kStaleMs;
 }
 
 void COrvaneView::OnConnect()

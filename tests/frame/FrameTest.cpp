@@ -7,6 +7,7 @@
 #include "serial/SerialPort.h"
 #include "support/Counter.h"
 #include "support/Files.h"
+#include "ui/OrvaneView.h"
 
 #include <gtest/gtest.h>
 #include <kml/dom.h>
@@ -401,6 +402,37 @@ TEST_F(FrameTest, ConnectDisconnectConnectKeepsOneSubscriptionAndOneMessagePerLi
     // The main view took the decoded state into the document: the capture is at 27°S 153°E.
     EXPECT_NEAR(m_doc->m_gps.latitude, -27.21, 0.01);
     EXPECT_NEAR(m_doc->m_gps.longitude, 153.05, 0.01);
+}
+
+// The panel does not pass old values off as live: silent for 3 s, or disconnected, it says
+// "No data" until sentences come again.
+TEST_F(FrameTest, PanelGoesStaleWhenTheReceiverFallsSilentOrIsDisconnected)
+{
+    Start();
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    auto* view = dynamic_cast<COrvaneView*>(m_frame->centralWidget());
+    ASSERT_NE(view, nullptr);
+    const std::vector<std::string> lines = CaptureLines("haicom-305N.nmea");
+    const std::vector<std::string> some(lines.begin(), lines.begin() + 10);
+
+    EXPECT_TRUE(view->IsLive()) << "nothing old to show before the first sentence";
+    Connect(pty.SlaveWidePath());
+    Feed(pty, some);
+    EXPECT_TRUE(view->IsLive());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !view->IsLive(); }, std::chrono::seconds(20)));
+
+    Feed(pty, some);
+    EXPECT_TRUE(view->IsLive()) << "live again with the next sentence";
+    m_frame->ConnectDevice(false);
+    EXPECT_FALSE(view->IsLive());
+    // What the user sees: the fix box of the painted panel reads differently once stale.
+    const QImage stale = view->grab(QRect(0, 0, 400, 478)).toImage();
+    Connect(pty.SlaveWidePath());
+    Feed(pty, some);
+    const QImage live = view->grab(QRect(0, 0, 400, 478)).toImage();
+    EXPECT_NE(stale.copy(28, 130, 62, 20), live.copy(28, 130, 62, 20));
+    m_frame->ConnectDevice(false);
 }
 
 TEST_F(FrameTest, NoDataUpdateAfterDisconnectButThoseAlreadyPosted)
