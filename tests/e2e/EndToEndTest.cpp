@@ -32,6 +32,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -47,7 +48,8 @@ constexpr double kStartLon = 139.7671;
 class Simulator
 {
 public:
-    bool Start(const fs::path& link)
+    // gnss: the multi-constellation receiver of --gnss.
+    bool Start(const fs::path& link, bool gnss = false)
     {
         Stop();
         fs::remove(link);
@@ -56,7 +58,8 @@ public:
         {
             const std::string linkText = link.string();
             ::execl(ORVANE_GPSSIM, ORVANE_GPSSIM, "--baud", "115200", "--seed", "11", "--start",
-                    "35.6812,139.7671", "--link", linkText.c_str(), static_cast<char*>(nullptr));
+                    "35.6812,139.7671", "--link", linkText.c_str(), gnss ? "--gnss" : static_cast<char*>(nullptr),
+                    static_cast<char*>(nullptr));
             ::_exit(127);
         }
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -214,6 +217,48 @@ TEST_F(EndToEndTest, LiveDataReachesTheTerminalThePanelAndTheMap)
     // The map was moved to the fix.
     EXPECT_NEAR(m_view->GetMapView()->GetLastLatitude(), m_doc->m_gps.latitude, 0.01);
     EXPECT_NEAR(m_view->GetMapView()->GetLastLongitude(), m_doc->m_gps.longitude, 0.01);
+    EXPECT_TRUE(m_messages.empty());
+}
+
+// A current multi-constellation receiver: GN fixes and four skies reach the panel, which
+// draws every satellite in view.
+TEST_F(EndToEndTest, GnssReceiverShowsEveryConstellation)
+{
+    ASSERT_TRUE(m_sim.Start(m_link, true));
+    ChoosePort();
+    Click(m_view->GetConnectButton());
+    ASSERT_EQ(m_doc->m_bConnected, 1);
+
+    auto talkers = [&] {
+        std::set<Talker> seen;
+        for (const auto& sat : m_view->GetGps().satellites)
+            if (sat.prn != 0)
+                seen.insert(sat.talker);
+        return seen;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_doc->m_gps.fixMode >= 2 && talkers().size() == 4; }, 30000))
+        << "fix " << m_doc->m_gps.fixMode << ", " << talkers().size() << " skies";
+    EXPECT_EQ(talkers(), (std::set<Talker>{Talker::GP, Talker::GL, Talker::GA, Talker::GB}));
+
+    const GpsData gps = m_view->GetGps();
+    EXPECT_NEAR(gps.latitude, kStartLat, 0.05);
+    EXPECT_NEAR(gps.longitude, kStartLon, 0.05);
+    EXPECT_GE(SatellitesInView(gps), 20);
+    EXPECT_LE(SatellitesInView(gps), 40);
+    EXPECT_GE(SatellitesUsed(gps), 4);
+    for (const auto& line : m_view->GetLogCtrl().GetLines())
+    {
+        const std::string text = QString::fromStdWString(line.text).toStdString();
+        ASSERT_TRUE(text.starts_with("$GN") || text.substr(3, 3) == "GSV") << text;
+    }
+
+    m_view->repaint();
+    const QRect chart(0, 276, 400, 201);
+    const QImage shown = m_view->grab(chart).toImage();
+    const PanelResources res = PanelResources::Load();
+    CMemDCEx dc(QRect(0, 0, 400, 477));
+    DrawStatusPanel(dc, m_view->GetGps(), res);
+    EXPECT_EQ(shown, dc.Finish().toImage().copy(chart).convertToFormat(shown.format()));
     EXPECT_TRUE(m_messages.empty());
 }
 
