@@ -3,6 +3,7 @@
 #include "app/OrvaneApp.h"
 #include "framework/WinApp.h"
 #include "recording/OrvaneDoc.h"
+#include "serial/SourceAddress.h"
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
 
@@ -100,9 +101,11 @@ AppSettings* ApplicationSettings()
     return pApp ? &pApp->m_settings : nullptr;
 }
 
-bool IsDevicePath(const QString& name)
+// A port the list may not show: a device path (from '/') or a well-formed network source
+// (gpsd://, tcp://, udp://).
+bool IsTypedSource(const QString& name)
 {
-    return name.startsWith(QLatin1Char('/'));
+    return name.startsWith(QLatin1Char('/')) || ParseSourceAddress(name.toStdWString());
 }
 } // namespace
 
@@ -124,9 +127,11 @@ CSetupView::CSetupView(QWidget* pParent) : QWidget(pParent), m_pickFolder(PickFo
     m_cbPort->setGeometry(RowRect(kFieldLeft, kComboWidth, kRowPort, kFieldHeight));
     m_cbPort->setMaxVisibleItems(8);
 #ifndef Q_OS_WIN
-    // Pseudo-terminals, rfcomm binds and links made by other tools are missing from sysfs, so
-    // the port can also be typed as a device path.
+    // Pseudo-terminals, rfcomm binds and links made by other tools are missing from sysfs, and
+    // receivers behind gpsd or on the network are no ports at all: these are typed.
     m_cbPort->setEditable(true);
+    m_cbPort->setToolTip(QStringLiteral("A port, a device path, gpsd://HOST[:PORT], "
+                                        "tcp://HOST:PORT or udp://[HOST][:PORT]"));
     m_cbPort->setInsertPolicy(QComboBox::NoInsert);
     m_cbPort->setCompleter(nullptr);
     connect(m_cbPort->lineEdit(), &QLineEdit::editingFinished, this, [this] { CommitTypedPort(); });
@@ -242,7 +247,7 @@ void CSetupView::OnInitialUpdate()
 
     const QString port = QString::fromStdWString(settings.port);
 #ifndef Q_OS_WIN
-    if (IsDevicePath(port))
+    if (IsTypedSource(port))
     {
         int index = m_cbPort->findText(port, Qt::MatchFixedString | Qt::MatchCaseSensitive);
         if (index < 0)
@@ -385,7 +390,7 @@ void CSetupView::CommitTypedPort()
         return;
 
     int index = m_cbPort->findText(typed, Qt::MatchFixedString);
-    if (index < 0 && IsDevicePath(typed))
+    if (index < 0 && IsTypedSource(typed))
         index = AddPortName(typed);
     if (index < 0)
     {
