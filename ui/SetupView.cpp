@@ -7,6 +7,7 @@
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
@@ -317,6 +318,9 @@ QString CSetupView::SelectedPortName() const
 
 void CSetupView::ApplyPortSelection()
 {
+    // Like the folder field, a text longer than the field shows its start: the source's kind.
+    if (m_cbPort->isEditable())
+        m_cbPort->lineEdit()->setCursorPosition(0);
     if (CMainFrame* pFrame = MainFrame())
         pFrame->SetPortName(SelectedPortName().toStdWString());
 }
@@ -368,6 +372,10 @@ int CSetupView::AddPortName(const QString& name)
     while (index < m_cbPort->count() && QString::compare(m_cbPort->itemText(index), name, Qt::CaseInsensitive) <= 0)
         ++index;
     m_cbPort->insertItem(index, name);
+    // A long typed source shows whole in the drop-down, which may grow wider than the field.
+    const int width = m_cbPort->fontMetrics().horizontalAdvance(name) + 2 * kFieldHeight;
+    if (width > m_cbPort->view()->minimumWidth())
+        m_cbPort->view()->setMinimumWidth(width);
     return index;
 }
 
