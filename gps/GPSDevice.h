@@ -48,7 +48,7 @@ public:
     // A name that starts with '/' is a path already (pseudo-terminals, rfcomm binds, symbolic
     // links); otherwise the kernel name goes under /dev (ttyUSB0 becomes /dev/ttyUSB0).
     static std::wstring DevicePathOf(const std::wstring& portName);
-    // Where OpenPort asks which serial ports gpsd holds; localhost:2947 unless set.
+    // Where OpenPort asks which serial ports gpsd holds; 127.0.0.1:2947 unless set.
     void SetGpsdAddress(const SourceAddress& gpsd) { m_gpsdAddress = gpsd; }
 
     // The slot runs on the reader thread, once per received line, with 0. It may be
@@ -72,7 +72,8 @@ protected:
 private:
     bool IsHeldByGpsd(const std::wstring& devicePath) const;
 
-    SourceAddress m_gpsdAddress{SourceAddress::Kind::Gpsd, "localhost", SourceAddress::kGpsdPort};
+    // 127.0.0.1 rather than localhost: no name to look up on every serial open.
+    SourceAddress m_gpsdAddress{SourceAddress::Kind::Gpsd, "127.0.0.1", SourceAddress::kGpsdPort};
     std::mutex m_deviceLock;
     // Signalled by PopLine when it made room in a full queue.
     std::condition_variable m_roomInQueue;
