@@ -3,9 +3,11 @@
 #include "app/OrvaneApp.h"
 #include "framework/WinApp.h"
 #include "recording/OrvaneDoc.h"
+#include "serial/SourceAddress.h"
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
@@ -100,9 +102,11 @@ AppSettings* ApplicationSettings()
     return pApp ? &pApp->m_settings : nullptr;
 }
 
-bool IsDevicePath(const QString& name)
+// A port the list may not show: a device path (from '/') or a well-formed network source
+// (gpsd://, tcp://, udp://).
+bool IsTypedSource(const QString& name)
 {
-    return name.startsWith(QLatin1Char('/'));
+    return name.startsWith(QLatin1Char('/')) || ParseSourceAddress(name.toStdWString());
 }
 } // namespace
 
@@ -124,9 +128,11 @@ CSetupView::CSetupView(QWidget* pParent) : QWidget(pParent), m_pickFolder(PickFo
     m_cbPort->setGeometry(RowRect(kFieldLeft, kComboWidth, kRowPort, kFieldHeight));
     m_cbPort->setMaxVisibleItems(8);
 #ifndef Q_OS_WIN
-    // Pseudo-terminals, rfcomm binds and links made by other tools are missing from sysfs, so
-    // the port can also be typed as a device path.
+    // Pseudo-terminals, rfcomm binds and links made by other tools are missing from sysfs, and
+    // receivers behind gpsd or on the network are no ports at all: these are typed.
     m_cbPort->setEditable(true);
+    m_cbPort->setToolTip(QStringLiteral("A port, a device path, gpsd://HOST[:PORT], "
+                                        "tcp://HOST:PORT or udp://[HOST][:PORT]"));
     m_cbPort->setInsertPolicy(QComboBox::NoInsert);
     m_cbPort->setCompleter(nullptr);
     connect(m_cbPort->lineEdit(), &QLineEdit::editingFinished, this, [this] { CommitTypedPort(); });
@@ -242,7 +248,7 @@ void CSetupView::OnInitialUpdate()
 
     const QString port = QString::fromStdWString(settings.port);
 #ifndef Q_OS_WIN
-    if (IsDevicePath(port))
+    if (IsTypedSource(port))
     {
         int index = m_cbPort->findText(port, Qt::MatchFixedString | Qt::MatchCaseSensitive);
         if (index < 0)
@@ -312,6 +318,9 @@ QString CSetupView::SelectedPortName() const
 
 void CSetupView::ApplyPortSelection()
 {
+    // Like the folder field, a text longer than the field shows its start: the source's kind.
+    if (m_cbPort->isEditable())
+        m_cbPort->lineEdit()->setCursorPosition(0);
     if (CMainFrame* pFrame = MainFrame())
         pFrame->SetPortName(SelectedPortName().toStdWString());
 }
@@ -363,6 +372,10 @@ int CSetupView::AddPortName(const QString& name)
     while (index < m_cbPort->count() && QString::compare(m_cbPort->itemText(index), name, Qt::CaseInsensitive) <= 0)
         ++index;
     m_cbPort->insertItem(index, name);
+    // A long typed source shows whole in the drop-down, which may grow wider than the field.
+    const int width = m_cbPort->fontMetrics().horizontalAdvance(name) + 2 * kFieldHeight;
+    if (width > m_cbPort->view()->minimumWidth())
+        m_cbPort->view()->setMinimumWidth(width);
     return index;
 }
 
@@ -385,7 +398,7 @@ void CSetupView::CommitTypedPort()
         return;
 
     int index = m_cbPort->findText(typed, Qt::MatchFixedString);
-    if (index < 0 && IsDevicePath(typed))
+    if (index < 0 && IsTypedSource(typed))
         index = AddPortName(typed);
     if (index < 0)
     {

@@ -4,6 +4,7 @@
 #include "framework/core/CommandIds.h"
 #include "framework/core/MessageBox.h"
 #include "recording/OrvaneDoc.h"
+#include "serial/SourceAddress.h"
 #include "ui/MainFrame.h"
 #include "ui/MapView.h"
 #include "ui/MemDCEx.h"
@@ -12,6 +13,7 @@
 #include "ui/StatusPanel.h"
 
 #include "support/Files.h"
+#include "support/LoopbackPeers.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -113,6 +115,11 @@ protected:
         });
         m_app = std::make_unique<TestApp>(m_folder.Path() / "Orvane.xml");
         ASSERT_TRUE(m_app->InitInstance());
+        // The application installs its own message box when it starts: take the notes again,
+        // so a message is seen here rather than shown (and waited on) offscreen.
+        SetMessageBoxHandler([this](const std::wstring& text, const std::wstring&, MbIcon) {
+            m_messages.push_back(text);
+        });
         m_frame = m_app->Frame();
         m_doc = m_app->Doc();
         ASSERT_NE(m_frame, nullptr);
@@ -363,3 +370,57 @@ TEST_F(EndToEndTest, ClosingTheWindowMidRecordingLeavesACompleteLog)
     EXPECT_TRUE(fs::exists(m_folder.Path() / "Orvane.xml"));
 }
 } // namespace
+
+TEST_F(EndToEndTest, ReceiverHeldByGpsdIsNamedAndWatchedThroughGpsd)
+{
+    if (!loopback::Gpsd::IsInstalled())
+        GTEST_SKIP() << "gpsd is not installed (scripts/deps.sh installs it)";
+    loopback::Gpsd gpsd(m_link.string());
+    ASSERT_TRUE(gpsd.WaitUntilListening());
+    m_frame->GetDevice().SetGpsdAddress({SourceAddress::Kind::Gpsd, "127.0.0.1", gpsd.Port()});
+
+    // The simulator's port, now gpsd's: the program says so and stays disconnected.
+    ChoosePort();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&]
+        {
+            m_messages.clear();
+            Click(m_view->GetConnectButton());
+            if (m_doc->m_bConnected)
+                Click(m_view->GetConnectButton()); // gpsd had not opened it yet
+            return !m_messages.empty() && m_messages.back().find(L"is used by gpsd") != std::wstring::npos;
+        },
+        20000));
+    EXPECT_EQ(m_doc->m_bConnected, 0);
+    EXPECT_NE(m_messages.back().find(L"choose gpsd://localhost to watch it through gpsd"), std::wstring::npos);
+
+    // Typed as a person would, the gpsd source brings the simulator's sentences.
+    QComboBox* ports = m_view->GetSetupView()->m_cbPort;
+    const QString source = QString::fromStdWString(gpsd.Source());
+    ports->lineEdit()->selectAll();
+    QTest::keyClicks(ports->lineEdit(), source);
+    QTest::keyClick(ports->lineEdit(), Qt::Key_Return);
+    ASSERT_EQ(m_frame->GetPortName(), gpsd.Source());
+    m_messages.clear();
+    Click(m_view->GetConnectButton());
+    ASSERT_EQ(m_doc->m_bConnected, 1) << (m_messages.empty() ? "" : QString::fromStdWString(m_messages.back()).toStdString());
+    const std::size_t from = TerminalLines();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_doc->m_gps.fixMode >= 2 && TerminalLines() >= from + 12; }, 20000));
+    for (std::size_t i = from; i < TerminalLines(); ++i)
+    {
+        const std::string text = TerminalText(i, i + 1);
+        EXPECT_TRUE(text.starts_with("$GP")) << text;
+        EXPECT_TRUE(text.ends_with("\r\n")) << text;
+    }
+    const GpsData gps = m_view->GetGps();
+    EXPECT_NEAR(gps.latitude, kStartLat, 0.05);
+    EXPECT_NEAR(gps.longitude, kStartLon, 0.05);
+    // gpsd passes nothing on to the receiver: no restart through it.
+    m_frame->UpdateCommandUI();
+    EXPECT_FALSE(m_frame->FindCommand(ID_HOT_START)->isEnabled());
+
+    // Saved, the source is what the next start offers.
+    QTest::mouseClick(m_view->GetSetupView()->m_btnSave, Qt::LeftButton);
+    EXPECT_EQ(GetOrvaneApp()->m_settings.port, gpsd.Source());
+    EXPECT_TRUE(m_messages.empty());
+}
