@@ -56,6 +56,7 @@ private:
     void OnGpsData();
     void ShowConnectImages(bool bConnected);
     void ShowRecordImages(bool bRecording);
+    void EnableRecordButton();
 
     QTabWidget* m_tabs = nullptr;
     CSetupView* m_pSetupView = nullptr;
