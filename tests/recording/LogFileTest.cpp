@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -27,17 +28,23 @@ bool CanLock(const std::filesystem::path& path)
 
 } // namespace
 
-TEST(LogFile, WritesEachLineAsGivenAndCreatesOrEmptiesTheFile)
+TEST(LogFile, WritesEachLineAsGivenAndNeverEmptiesAFile)
 {
     TempFolder dir;
     const auto path = dir.Path() / "log.txt";
     {
-        std::ofstream(path) << "old content that must go";
+        std::ofstream(path) << "old content that must stay";
     }
+    LogFile refused;
+    EXPECT_FALSE(refused.Open(Wide(path)));
+    EXPECT_EQ(refused.GetLastError(), EEXIST);
+    EXPECT_EQ(ReadFile(path), "old content that must stay");
+
+    // An empty file is taken over (a name created but never written).
+    std::filesystem::resize_file(path, 0);
     LogFile log;
     ASSERT_TRUE(log.Open(Wide(path)));
     EXPECT_TRUE(log.IsOpen());
-    EXPECT_EQ(ReadFile(path), "");
     EXPECT_TRUE(log.Write(kGga));
     // Unbuffered: the line is in the file before anything is closed.
     EXPECT_EQ(ReadFile(path), kGga);
@@ -107,12 +114,49 @@ TEST(LogFile, OpenFailsWhereNoFileCanBeMade)
     EXPECT_TRUE(dir.Entries().empty());
 }
 
-TEST(LogFile, FullDeviceReportsTheSystemsReason)
+TEST(LogFile, OnlyARegularFileIsEverWritten)
 {
-    LogFile log;
-    ASSERT_TRUE(log.Open(L"/dev/full"));
-    EXPECT_FALSE(log.Write(kGga));
-    EXPECT_EQ(log.GetLastError(), ENOSPC);
+    TempFolder dir;
+    const auto fifo = dir.Path() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const auto target = dir.Path() / "target.txt";
+    const auto link = dir.Path() / "link.txt";
+    std::filesystem::create_symlink(target, link);
+    const auto deviceLink = dir.Path() / "full.txt";
+    std::filesystem::create_symlink("/dev/full", deviceLink);
+    struct Row
+    {
+        const char* what;
+        std::filesystem::path path;
+        int error;
+        int reader; // a FIFO opens for writing only while someone reads it
+    };
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const Row rows[] = {
+        {"a FIFO with a reader", fifo, ENODEV, reader},
+        {"a device", "/dev/null", ENODEV, -1},
+        {"a link to a file yet to be made", link, ELOOP, -1},
+        {"a link to a device", deviceLink, ELOOP, -1},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        LogFile log;
+        EXPECT_FALSE(log.Open(Wide(row.path)));
+        EXPECT_EQ(log.GetLastError(), row.error);
+        EXPECT_FALSE(log.Write(kGga));
+    }
+    // Nothing reached the FIFO (no data: end of file or would block), and no link's target was made.
+    char byte = 0;
+    EXPECT_LE(::read(reader, &byte, 1), 0);
+    ::close(reader);
+    EXPECT_FALSE(std::filesystem::exists(target));
+    ::unlink(fifo.c_str());
+    LogFile noReader;
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_FALSE(noReader.Open(Wide(fifo))); // fails at once rather than hanging
+    EXPECT_EQ(noReader.GetLastError(), ENXIO);
 }
 
 TEST(LogFile, ShortAndInterruptedWritesStillDeliverEveryByte)
