@@ -1,6 +1,7 @@
 #include "recording/GpxTrackWriter.h"
 
 #include "gps/NmeaDecoders.h"
+#include "gps/NmeaFraming.h"
 
 #include <charconv>
 #include <cstdio>
@@ -33,18 +34,32 @@ bool HasDate(const GpsData& gps)
            gps.second <= 60;
 }
 
-// The talker-free sentence name and its first field, or empty views.
-bool TimeField(std::string_view line, std::string_view& time)
+// Field `index` (the sentence name is field 0), or an empty view.
+std::string_view Field(std::string_view line, int index)
+{
+    std::size_t start = 0;
+    for (int i = 0; i < index; ++i)
+    {
+        start = line.find(',', start);
+        if (start == std::string_view::npos)
+            return {};
+        ++start;
+    }
+    const std::size_t end = line.find_first_of(",*\r\n", start);
+    return line.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+}
+
+// The sentence's UTC time of day and whether it says there is no fix; false for a sentence
+// that carries no time.
+bool TimeField(std::string_view line, std::string_view& time, bool& noFix)
 {
     if (line.size() < 7 || line[0] != '$' || line[6] != ',')
         return false;
     const std::string_view name = line.substr(3, 3);
     if (name != "GGA" && name != "RMC" && name != "GNS" && name != "ZDA")
         return false;
-    const std::size_t end = line.find_first_of(",*", 7);
-    if (end == std::string_view::npos)
-        return false;
-    time = line.substr(7, end - 7);
+    time = Field(line, 1);
+    noFix = (name == "GGA" && Field(line, 6) == "0") || (name == "RMC" && Field(line, 2) == "V");
     return !time.empty();
 }
 } // namespace
@@ -52,10 +67,17 @@ bool TimeField(std::string_view line, std::string_view& time)
 bool FixCycle::Starts(std::string_view line)
 {
     std::string_view time;
-    if (!TimeField(line, time) || time == m_strTime)
+    bool noFix = false;
+    if (!TimeField(line, time, noFix))
         return false;
+    if (time == m_strTime)
+    {
+        m_bNoFix = m_bNoFix || noFix;
+        return false;
+    }
     const bool ended = !m_strTime.empty();
     m_strTime.assign(time);
+    m_bNoFix = noFix;
     // hhmmss.sss: up to three digits of the fraction count.
     m_nMilliseconds = 0;
     const std::size_t point = time.find('.');
@@ -144,9 +166,13 @@ bool GpxTrackWriter::AddSentence(std::string_view line)
 {
     if (!m_file.IsOpen())
         return false;
+    // A damaged line's time would cut a cycle in two.
+    if (!IsChecksumValid(line))
+        return true;
     const int milliseconds = m_cycle.Milliseconds();
+    const bool fixed = !m_cycle.SaysNoFix();
     bool ok = true;
-    if (m_cycle.Starts(line))
+    if (m_cycle.Starts(line) && fixed)
         ok = AddPoint(m_gps, milliseconds);
     DecodeSentence(line, m_gps);
     return ok;
@@ -156,7 +182,7 @@ bool GpxTrackWriter::Finish()
 {
     if (!m_file.IsOpen())
         return false;
-    const bool last = !m_cycle.Running() || AddPoint(m_gps, m_cycle.Milliseconds());
+    const bool last = !m_cycle.Running() || m_cycle.SaysNoFix() || AddPoint(m_gps, m_cycle.Milliseconds());
     const bool closed = m_file.Finish();
     return last && closed;
 }

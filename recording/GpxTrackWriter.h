@@ -17,12 +17,16 @@ public:
     bool Starts(std::string_view line);
     // Thousandths of the second of the cycle under way, from its time field.
     int Milliseconds() const { return m_nMilliseconds; }
+    // Whether a sentence of the cycle under way said it has no fix (GGA quality 0, RMC status
+    // V): GSA, the record's only fix statement, comes only every few cycles from some receivers.
+    bool SaysNoFix() const { return m_bNoFix; }
     // Whether any cycle has begun.
     bool Running() const { return !m_strTime.empty(); }
 
 private:
     std::string m_strTime;
     int m_nMilliseconds = 0;
+    bool m_bNoFix = false;
 };
 
 // Writes a GPX 1.1 track, one `trkpt` per fix cycle with a 2D or 3D fix: lat, lon, ele, time

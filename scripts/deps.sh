@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev
   libkml-dev libpugixml-dev libjs-leaflet fonts-liberation2
   xvfb xauth
+  gpsbabel gdal-bin libxml2-utils
 )
 missing=()
 for p in "${packages[@]}"; do
