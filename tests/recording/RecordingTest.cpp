@@ -4,6 +4,7 @@
 #include "gps/NmeaFraming.h"
 #include "recording/RecordingFixtures.h"
 #include "support/KmlText.h"
+#include "support/Peers.h"
 
 #include <gtest/gtest.h>
 
@@ -64,6 +65,16 @@ CCmdUI UpdateOf(COrvaneDoc& doc, unsigned id)
     CCmdUI ui(id);
     EXPECT_TRUE(doc.OnUpdateCommand(ui));
     return ui;
+}
+
+// The name part of a recording started at `when`, in the test's UTC.
+std::string Stamp(std::time_t when)
+{
+    std::tm utc = {};
+    gmtime_r(&when, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &utc);
+    return text;
 }
 
 std::size_t EmptyGpxSize()
@@ -312,35 +323,140 @@ TEST_F(Recording, EmptyFolderIsRefusedRatherThanWritingIntoTheRoot)
 
 TEST_F(Recording, SaveEntriesAreDisabledWhileRecordingAndShowTheRunningKind)
 {
+    const unsigned ids[] = {ID_SAVE_NMEA, ID_SAVE_KML, ID_SAVE_GPX};
     struct Row
     {
         unsigned choose;
-        bool nmeaChecked, kmlChecked;
+        const char* extension;
     };
-    for (const Row& row : {Row{ID_SAVE_NMEA, true, false}, Row{ID_SAVE_KML, false, true}})
+    for (const Row& row : {Row{ID_SAVE_NMEA, ".txt"}, Row{ID_SAVE_KML, ".kml"}, Row{ID_SAVE_GPX, ".gpx"}})
     {
         SCOPED_TRACE(row.choose);
         EXPECT_TRUE(m_doc->OnCommand(row.choose));
-        EXPECT_EQ(UpdateOf(*m_doc, ID_SAVE_NMEA).m_bChecked, row.nmeaChecked);
-        EXPECT_EQ(UpdateOf(*m_doc, ID_SAVE_KML).m_bChecked, row.kmlChecked);
-        EXPECT_TRUE(UpdateOf(*m_doc, ID_SAVE_NMEA).m_bEnabled);
+        // One radio group: only the chosen entry is checked.
+        for (unsigned id : ids)
+        {
+            EXPECT_EQ(UpdateOf(*m_doc, id).m_bChecked, id == row.choose) << id;
+            EXPECT_TRUE(UpdateOf(*m_doc, id).m_bEnabled) << id;
+        }
 
         m_doc->SetRecording(true);
         ASSERT_EQ(m_doc->m_bRecording, 1);
-        for (unsigned id : {ID_SAVE_NMEA, ID_SAVE_KML})
+        for (unsigned id : ids)
+        {
             EXPECT_FALSE(UpdateOf(*m_doc, id).m_bEnabled);
-        EXPECT_EQ(UpdateOf(*m_doc, ID_SAVE_NMEA).m_bChecked, row.nmeaChecked);
-        EXPECT_EQ(UpdateOf(*m_doc, ID_SAVE_KML).m_bChecked, row.kmlChecked);
+            EXPECT_EQ(UpdateOf(*m_doc, id).m_bChecked, id == row.choose) << id;
+        }
 
         // Even sent directly, a Save command cannot switch the kind under a running recording.
-        m_doc->OnCommand(row.choose == ID_SAVE_NMEA ? ID_SAVE_KML : ID_SAVE_NMEA);
-        EXPECT_EQ(UpdateOf(*m_doc, ID_SAVE_NMEA).m_bChecked, row.nmeaChecked);
+        for (unsigned id : ids)
+            m_doc->OnCommand(id);
+        EXPECT_TRUE(UpdateOf(*m_doc, row.choose).m_bChecked);
 
         m_doc->SetRecording(false);
         EXPECT_TRUE(UpdateOf(*m_doc, ID_SAVE_KML).m_bEnabled);
+        EXPECT_TRUE(std::filesystem::exists(m_dir.Path() / (Stamp(m_doc->m_now) + row.extension)));
         ++m_doc->m_now;
     }
     EXPECT_TRUE(m_boxes.empty());
+}
+
+TEST_F(Recording, GpxRecordingTakesOnePointPerFixedCycleAndIsCompleteAtEveryStep)
+{
+    m_doc->OnCommand(ID_SAVE_GPX);
+    // The state from before the start gives the fix mode and date until sentences bring them.
+    GpsData before = Fix(3, 0.0f, 0.0f, 0.0f);
+    before.year = 1994;
+    before.month = 3;
+    before.day = 23;
+    m_doc->m_gps = before;
+    m_doc->SetRecording(true);
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    const auto path = m_dir.Path() / "20100307-090503.gpx";
+    const std::string empty = ReadFile(path);
+    EXPECT_TRUE(empty.ends_with("<trkseg>\n    </trkseg>\n  </trk>\n</gpx>\n")) << empty;
+
+    // Two sentences of one cycle: its point is written once the next cycle's time arrives.
+    m_doc->RecordSentence(kGga);
+    m_doc->RecordSentence(kRmc);
+    EXPECT_EQ(ReadFile(path), empty);
+    const std::string next = "$GPGGA,123520,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*4D\r\n";
+    m_doc->RecordSentence(next);
+    const std::string one = ReadFile(path);
+    // 48 degrees 7.038 minutes north, 11 degrees 31 minutes east, in single precision; the RMC's
+    // two-digit year 94 counts from 2000, as the record keeps it.
+    EXPECT_NE(one.find("<trkpt lat=\"48.1173019\" lon=\"11.5166674\">"), std::string::npos) << one;
+    EXPECT_NE(one.find("<time>2094-03-23T12:35:19Z</time>"), std::string::npos) << one;
+    EXPECT_EQ(one.find("<trkpt", one.find("<trkpt") + 1), std::string::npos);
+
+    // Stopping writes the cycle under way.
+    m_doc->SetRecording(false);
+    const std::string done = ReadFile(path);
+    EXPECT_NE(done.find("<time>2094-03-23T12:35:20Z</time>"), std::string::npos) << done;
+    EXPECT_EQ(m_doc->m_pGpxTrack, nullptr);
+    EXPECT_TRUE(m_boxes.empty());
+    if (HaveTool("xmllint"))
+    {
+        const ToolResult valid = ValidateGpx(path);
+        EXPECT_EQ(valid.status, 0) << valid.output;
+    }
+}
+
+TEST_F(Recording, MissingDefaultFolderIsCreatedButNoOtherFolderIs)
+{
+    struct Row
+    {
+        const char* what;
+        std::filesystem::path folder;
+        bool isDefault;
+        bool starts;
+        const wchar_t* reason;
+    };
+    std::ofstream(m_dir.Path() / "a file") << "x";
+    const Row rows[] = {
+        {"default folder of a fresh account", m_dir.Path() / "home" / "Documents", true, true, nullptr},
+        {"a chosen folder that is gone", m_dir.Path() / "gone", false, false, L"No such file or directory"},
+        {"a file in the folder's place", m_dir.Path() / "a file", false, false, L"Not a directory"},
+        {"the default, but a file is in the way", m_dir.Path() / "a file" / "Documents", true, false,
+         L"Not a directory"},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        m_boxes.clear();
+        m_doc->m_strSaveFolder = Wide(row.folder);
+        m_doc->m_strDefaultFolder = row.isDefault ? Wide(row.folder) : Wide(m_dir.Path() / "elsewhere");
+        m_doc->SetRecording(true);
+        EXPECT_EQ(m_doc->m_bRecording, row.starts ? 1 : 0);
+        m_doc->SetRecording(false);
+        if (row.starts)
+        {
+            EXPECT_TRUE(m_boxes.empty());
+            EXPECT_TRUE(std::filesystem::exists(row.folder / "20100307-090503.txt"));
+        }
+        else
+        {
+            ASSERT_EQ(m_boxes.size(), 1u);
+            EXPECT_EQ(m_boxes[0].text, L"Please check path or file name.\n\n" + Wide(row.folder) + L"\n" + row.reason);
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "gone"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "elsewhere"));
+}
+
+TEST_F(Recording, FolderWithoutWritePermissionSaysSo)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind root";
+    const auto folder = m_dir.Path() / "locked";
+    std::filesystem::create_directory(folder);
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    m_doc->m_strSaveFolder = Wide(folder);
+    m_doc->SetRecording(true);
+    EXPECT_EQ(m_doc->m_bRecording, 0);
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text, L"Please check path or file name.\n\n" + Wide(folder) + L"\nPermission denied");
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
 }
 
 TEST_F(Recording, RestartEntriesFollowTheConnection)
