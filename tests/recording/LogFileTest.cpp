@@ -1,6 +1,7 @@
 #include "recording/LogFile.h"
 
 #include "recording/RecordingFixtures.h"
+#include "util/ExclusiveFile.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,11 @@ bool CanLock(const std::filesystem::path& path)
     const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
     ::close(fd);
     return locked;
+}
+
+ExclusiveFile::WriteFunction WriteFunctionOfTheSystem()
+{
+    return [](int fd, const void* data, size_t size) { return ::write(fd, data, size); };
 }
 
 } // namespace
@@ -190,4 +196,70 @@ TEST(LogFile, DiskFullInTheMiddleOfALineKeepsOnlyTheWholeLinesBeforeIt)
     EXPECT_EQ(log.GetLastError(), ENOSPC);
     EXPECT_TRUE(log.Close());
     EXPECT_EQ(ReadFile(path), kGga);
+}
+
+TEST(ExclusiveFile, SyncsOnItsScheduleAndReportsAFailedSync)
+{
+    struct Row
+    {
+        const char* what;
+        std::chrono::milliseconds interval;
+        int failingSync; // errno of every sync, 0 for none
+        int syncsAfterWrites; // after three appends
+        bool writesSucceed;
+    };
+    const Row rows[] = {
+        {"no delay: every write is synced", std::chrono::milliseconds(0), 0, 3, true},
+        {"an hour: nothing before the close", std::chrono::hours(1), 0, 0, true},
+        {"a medium that loses data says so at the first sync", std::chrono::milliseconds(0), EIO, 1, false},
+        {"not syncable (a pipe-like file): no error", std::chrono::milliseconds(0), EINVAL, 3, true},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        TempFolder dir;
+        int syncs = 0;
+        ExclusiveFile file(WriteFunctionOfTheSystem(), [&](int fd) {
+            ++syncs;
+            if (row.failingSync != 0)
+            {
+                errno = row.failingSync;
+                return -1;
+            }
+            return ::fdatasync(fd);
+        });
+        file.SetSyncInterval(row.interval);
+        ASSERT_TRUE(file.Open(Wide(dir.Path() / "f")));
+        bool ok = true;
+        for (int i = 0; i < 3 && ok; ++i)
+            ok = file.Append(kGga) && file.SyncIfDue();
+        EXPECT_EQ(ok, row.writesSucceed);
+        EXPECT_EQ(syncs, row.syncsAfterWrites);
+        if (!row.writesSucceed)
+        {
+            EXPECT_EQ(file.GetLastError(), row.failingSync);
+        }
+        // Closing always syncs what is left.
+        EXPECT_EQ(file.Close(), row.writesSucceed);
+        EXPECT_EQ(syncs, row.syncsAfterWrites + 1);
+    }
+}
+
+TEST(ExclusiveFile, WritesOverItsOwnBytesAndTruncates)
+{
+    TempFolder dir;
+    const auto path = dir.Path() / "f";
+    ExclusiveFile file;
+    ASSERT_TRUE(file.Open(Wide(path)));
+    ASSERT_TRUE(file.Append("head-TAIL"));
+    ASSERT_TRUE(file.WriteAt(5, "body-TAIL"));
+    EXPECT_EQ(file.Size(), 14);
+    EXPECT_EQ(ReadFile(path), "head-body-TAIL");
+    ASSERT_TRUE(file.Truncate(9));
+    EXPECT_EQ(ReadFile(path), "head-body");
+    ASSERT_TRUE(file.Append("!"));
+    EXPECT_EQ(ReadFile(path), "head-body!");
+    EXPECT_TRUE(file.Close());
+    EXPECT_FALSE(file.WriteAt(0, "x"));
+    EXPECT_EQ(file.GetLastError(), EBADF);
 }
