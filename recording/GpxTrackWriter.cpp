@@ -134,7 +134,6 @@ bool GpxTrackWriter::Open(const std::wstring& path, const GpsData& known)
 {
     m_gps = known;
     m_cycle = FixCycle();
-    m_nPoints = 0;
     try
     {
         return m_file.Open(path, TrackLayout{kHead, kTail, {}, kTail});
@@ -151,15 +150,12 @@ bool GpxTrackWriter::AddPoint(const GpsData& gps, int milliseconds)
         return m_file.IsOpen();
     try
     {
-        if (!m_file.Add(PointText(gps, milliseconds)))
-            return false;
+        return m_file.Add(PointText(gps, milliseconds));
     }
     catch (...)
     {
         return false;
     }
-    ++m_nPoints;
-    return true;
 }
 
 bool GpxTrackWriter::AddSentence(std::string_view line)

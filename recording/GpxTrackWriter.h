@@ -61,11 +61,11 @@ public:
 
     const std::wstring& GetPath() const { return m_file.GetPath(); }
     int GetLastError() const { return m_file.GetLastError(); }
-    int PointCount() const { return m_nPoints; }
+    // Points in the file.
+    long long PointCount() const { return m_file.EntryCount(); }
 
 private:
     TrackFile m_file;
     GpsData m_gps{};
     FixCycle m_cycle;
-    int m_nPoints = 0;
 };

@@ -36,6 +36,8 @@ public:
     // One coordinates line: longitude, latitude, altitude in the serialiser's number form.
     static std::string PointLine(const GpsData& gps);
 
+    // Points in the file.
+    long long PointCount() const { return m_file.EntryCount(); }
     const std::wstring& GetPath() const { return m_file.GetPath(); }
     int GetLastError() const { return m_file.GetLastError(); }
 

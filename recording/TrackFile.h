@@ -35,7 +35,7 @@ public:
     // Syncs and closes: the file already holds the finished document.
     bool Finish() { return m_file.Close(); }
 
-    bool HasEntries() const { return m_bHasEntries; }
+    long long EntryCount() const { return m_nEntries; }
     const std::wstring& GetPath() const { return m_file.GetPath(); }
     int GetLastError() const { return m_file.GetLastError(); }
     ExclusiveFile& File() { return m_file; }
@@ -45,5 +45,5 @@ private:
     TrackLayout m_layout;
     std::string m_strBuffer;
     off_t m_nTailAt = 0;
-    bool m_bHasEntries = false;
+    long long m_nEntries = 0;
 };

@@ -217,7 +217,7 @@ TEST(GpxTrackWriter, OnePointPerFixedCycleOfARealReceiverAsGpsdSawThem)
     ASSERT_TRUE(writer.Finish());
 
     const std::vector<Point> points = PointsOf(ReadFile(path));
-    EXPECT_EQ(static_cast<int>(points.size()), writer.PointCount());
+    EXPECT_EQ(static_cast<long long>(points.size()), writer.PointCount());
     std::set<std::string> seen;
     for (const Point& point : points)
     {
