@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sstream>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -713,5 +714,107 @@ TEST_F(Recording, DevicesAndLinksInTheFilesPlaceAreRefused)
         EXPECT_TRUE(std::filesystem::is_symlink(dir.Path() / (std::string("20100307-090503") + ext)));
         EXPECT_TRUE(std::filesystem::is_regular_file(dir.Path() / (std::string("20100307-090503-1") + ext)));
         EXPECT_TRUE(m_boxes.empty());
+    }
+}
+
+namespace
+{
+// A tmpfs of a few pages, mounted for the test's life: a disk that really fills up.
+class SmallDisk
+{
+public:
+    explicit SmallDisk(const std::filesystem::path& at) : m_path(at)
+    {
+        std::filesystem::create_directory(at);
+        m_bMounted = ::geteuid() == 0 && std::system(("mount -t tmpfs -o size=16k tmpfs '" + at.string() + "' 2>/dev/null").c_str()) == 0;
+    }
+    ~SmallDisk()
+    {
+        if (m_bMounted)
+            static_cast<void>(std::system(("umount '" + m_path.string() + "'").c_str()));
+    }
+    bool Mounted() const { return m_bMounted; }
+
+private:
+    std::filesystem::path m_path;
+    bool m_bMounted = false;
+};
+
+std::vector<std::string> KmlPointsOf(const std::string& text)
+{
+    std::vector<std::string> points;
+    std::istringstream lines(text);
+    std::string line;
+    bool inside = false;
+    while (std::getline(lines, line))
+    {
+        if (line == "          </coordinates>")
+            inside = false;
+        if (inside)
+            points.push_back(line.substr(12));
+        if (line == "          <coordinates>")
+            inside = true;
+    }
+    return points;
+}
+} // namespace
+
+TEST_F(Recording, ADiskThatFillsUpLeavesAWholeFileOfEveryKind)
+{
+    SmallDisk disk(m_dir.Path() / "small");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "needs root to mount a small tmpfs";
+    for (int kind : {RecordNmea, RecordKml, RecordGpx})
+    {
+        SCOPED_TRACE(kind);
+        m_boxes.clear();
+        m_doc->m_strSaveFolder = Wide(m_dir.Path() / "small");
+        m_doc->m_nRecordKind = kind;
+        m_doc->m_now += 1;
+        m_doc->m_gps = Fix(3, 121.5654f, 25.033f, 100.5f);
+        m_doc->m_gps.year = 2010;
+        m_doc->m_gps.month = m_doc->m_gps.day = 1;
+        m_doc->SetRecording(true);
+        ASSERT_EQ(m_doc->m_bRecording, 1);
+        int cycle = 0;
+        for (; cycle < 20000 && m_doc->m_bRecording; ++cycle)
+        {
+            char body[96];
+            std::snprintf(body, sizeof body, "GPGGA,%02d%02d%02d,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,",
+                          cycle / 3600 % 24, cycle / 60 % 60, cycle % 60);
+            char sum[8];
+            std::snprintf(sum, sizeof sum, "*%02X\r\n", ComputeChecksum(body));
+            m_doc->RecordSentence(std::string("$") + body + sum);
+        }
+        ASSERT_EQ(m_doc->m_bRecording, 0) << "the disk never filled up";
+        ASSERT_EQ(m_boxes.size(), 1u);
+        EXPECT_NE(m_boxes[0].text.find(L"No space left on device"), std::wstring::npos);
+
+        std::filesystem::path file;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path() / "small"))
+            file = entry.path();
+        const std::string text = ReadFile(file);
+        ASSERT_FALSE(text.empty());
+        if (kind == RecordNmea)
+        {
+            for (const std::string& line : DataLines(text))
+                EXPECT_TRUE(IsChecksumValid(line)) << line;
+        }
+        else if (kind == RecordKml)
+        {
+            EXPECT_GT(KmlPointsOf(text).size(), 10u);
+            // Compared whole, not printed: the track is long.
+            EXPECT_TRUE(text == ExpectedKml(KmlPointsOf(text))) << text.substr(text.size() - 200);
+        }
+        else
+        {
+            EXPECT_TRUE(text.ends_with("</trkpt>\n    </trkseg>\n  </trk>\n</gpx>\n"));
+            if (HaveTool("xmllint"))
+            {
+                const ToolResult valid = ValidateGpx(file);
+                EXPECT_EQ(valid.status, 0) << valid.output;
+            }
+        }
+        std::filesystem::remove(file);
     }
 }
