@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev
   libkml-dev libpugixml-dev libjs-leaflet fonts-liberation2
   xvfb xauth
-  gpsd
+  gpsd gpsbabel gdal-bin libxml2-utils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -180,6 +180,7 @@ void CMainFrame::BuildMenuBar()
     tools->addSeparator();
     AddCommand(tools, ID_SAVE_NMEA, QStringLiteral("Save NMEA File"));
     AddCommand(tools, ID_SAVE_KML, QStringLiteral("Save KML File"));
+    AddCommand(tools, ID_SAVE_GPX, QStringLiteral("Save GPX File"));
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     AddCommand(help, ID_APP_ABOUT, QStringLiteral("&About Orvane..."));

@@ -82,8 +82,7 @@ bool COrvaneView::Create(CDocument* pDoc, std::unique_ptr<INetworkStatus> pNetwo
     m_btnConnect.show();
     m_btnRecord.show();
 
-    if (const COrvaneDoc* doc = GetOrvaneDoc())
-        m_btnRecord.setEnabled(doc->m_bConnected != 0);
+    EnableRecordButton();
     return true;
 }
 
@@ -133,11 +132,12 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
         ShowConnectImages(doc->m_bConnected != 0);
         update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
         // The connection can also close without a click (receiver unplugged).
-        m_btnRecord.setEnabled(doc->m_bConnected != 0);
+        EnableRecordButton();
         break;
     case HINT_RECORDING_CHANGED:
         // A recording can also stop without a click (a write failed).
         ShowRecordImages(doc->m_bRecording != 0);
+        EnableRecordButton();
         break;
     default:
         break;
@@ -187,16 +187,25 @@ void COrvaneView::OnConnect()
     if (!doc || !frame)
         return;
     frame->ConnectDevice(!doc->m_bConnected);
-    m_btnRecord.setEnabled(doc->m_bConnected != 0);
+    EnableRecordButton();
+}
+
+void COrvaneView::EnableRecordButton()
+{
+    // A running recording can always be stopped, even after the receiver went away; a new one
+    // starts only while connected.
+    if (const COrvaneDoc* doc = GetOrvaneDoc())
+        m_btnRecord.setEnabled(doc->m_bConnected != 0 || doc->m_bRecording != 0);
 }
 
 void COrvaneView::OnRecord()
 {
     COrvaneDoc* doc = GetOrvaneDoc();
-    if (!doc)
+    if (!doc || (!doc->m_bRecording && !doc->m_bConnected))
         return;
     doc->SetRecording(!doc->m_bRecording);
     ShowRecordImages(doc->m_bRecording != 0);
+    EnableRecordButton();
 }
 
 void COrvaneView::ShowConnectImages(bool bConnected)

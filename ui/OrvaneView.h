@@ -62,6 +62,7 @@ private:
     void OnGpsData();
     void ShowConnectImages(bool bConnected);
     void ShowRecordImages(bool bRecording);
+    void EnableRecordButton();
 
     QTabWidget* m_tabs = nullptr;
     CSetupView* m_pSetupView = nullptr;

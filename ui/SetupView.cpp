@@ -244,7 +244,11 @@ void CSetupView::OnInitialUpdate()
     UpdateData(false);
 
     if (auto* pDoc = dynamic_cast<COrvaneDoc*>(GetDocument()))
+    {
         pDoc->m_strSaveFolder = m_strFolder;
+        if (!documents.isEmpty())
+            pDoc->m_strDefaultFolder = QDir::toNativeSeparators(documents).toStdWString();
+    }
 
     const QString port = QString::fromStdWString(settings.port);
 #ifndef Q_OS_WIN

@@ -19,6 +19,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QMenu>
+#include <QMenuBar>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSettings>
@@ -114,6 +116,10 @@ protected:
             m_messages.push_back(text);
         });
         m_app = std::make_unique<TestApp>(m_folder.Path() / "Orvane.xml");
+        // The application installs its modal box; messages are only noted here.
+        SetMessageBoxHandler([this](const std::wstring& text, const std::wstring&, MbIcon) {
+            m_messages.push_back(text);
+        });
         ASSERT_TRUE(m_app->InitInstance());
         // The application installs its own message box when it starts: take the notes again,
         // so a message is seen here rather than shown (and waited on) offscreen.
@@ -368,6 +374,90 @@ TEST_F(EndToEndTest, ClosingTheWindowMidRecordingLeavesACompleteLog)
     ASSERT_EQ(logs.size(), 1u);
     EXPECT_EQ(ReadFile(logs[0]), shown);
     EXPECT_TRUE(fs::exists(m_folder.Path() / "Orvane.xml"));
+}
+
+TEST_F(EndToEndTest, UnpluggedDuringARecordingRecStillStopsIt)
+{
+    ChoosePort();
+    QAction* kml = m_frame->FindCommand(ID_SAVE_KML);
+    ASSERT_NE(kml, nullptr);
+    m_frame->UpdateCommandUI();
+    kml->trigger();
+    Click(m_view->GetConnectButton());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_doc->m_gps.fixMode >= 2; }, 20000));
+    Click(m_view->GetRecordButton());
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    const std::size_t from = TerminalLines();
+    ASSERT_TRUE(WaitForLines(from + 10));
+
+    // The receiver goes away: the connection closes on its own, the recording goes on.
+    m_sim.Stop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_doc->m_bConnected == 0; }, 20000));
+    EXPECT_EQ(m_doc->m_bRecording, 1);
+    EXPECT_TRUE(m_view->GetRecordButton().isEnabled());
+    m_frame->UpdateCommandUI();
+    EXPECT_FALSE(m_frame->FindCommand(ID_SAVE_NMEA)->isEnabled());
+
+    Click(m_view->GetRecordButton());
+    EXPECT_EQ(m_doc->m_bRecording, 0);
+    // Stopped and disconnected: REC cannot start a recording that would receive nothing.
+    EXPECT_FALSE(m_view->GetRecordButton().isEnabled());
+    m_frame->UpdateCommandUI();
+    EXPECT_TRUE(m_frame->FindCommand(ID_SAVE_NMEA)->isEnabled());
+
+    std::vector<fs::path> tracks;
+    for (const auto& entry : fs::directory_iterator(m_folder.Path()))
+        if (entry.path().extension() == ".kml")
+            tracks.push_back(entry.path());
+    ASSERT_EQ(tracks.size(), 1u);
+    const std::string text = ReadFile(tracks[0]);
+    std::string errors;
+    ASSERT_TRUE(kmldom::Parse(text, &errors)) << errors;
+    EXPECT_TRUE(text.ends_with("</kml>\n"));
+    EXPECT_NE(text.find("<coordinates>\n"), std::string::npos);
+}
+
+TEST_F(EndToEndTest, GpxRecordingFromTheToolsMenu)
+{
+    // The entry follows "Save KML File", and the three form one radio group.
+    QMenu* tools = nullptr;
+    for (QAction* menu : m_frame->menuBar()->actions())
+        if (menu->text() == QStringLiteral("Tools"))
+            tools = menu->menu();
+    ASSERT_NE(tools, nullptr);
+    QStringList texts;
+    for (QAction* action : tools->actions())
+        texts << action->text();
+    const qsizetype kmlAt = texts.indexOf(QStringLiteral("Save KML File"));
+    ASSERT_GE(kmlAt, 0) << texts.join(',').toStdString();
+    ASSERT_EQ(texts.value(kmlAt + 1), QStringLiteral("Save GPX File"));
+
+    ChoosePort();
+    QAction* gpx = m_frame->FindCommand(ID_SAVE_GPX);
+    ASSERT_NE(gpx, nullptr);
+    m_frame->UpdateCommandUI();
+    gpx->trigger();
+    m_frame->UpdateCommandUI();
+    EXPECT_TRUE(gpx->isChecked());
+    EXPECT_FALSE(m_frame->FindCommand(ID_SAVE_KML)->isChecked());
+    EXPECT_FALSE(m_frame->FindCommand(ID_SAVE_NMEA)->isChecked());
+
+    Click(m_view->GetConnectButton());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_doc->m_gps.fixMode >= 2; }, 20000));
+    Click(m_view->GetRecordButton());
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_doc->m_pGpxTrack && m_doc->m_pGpxTrack->PointCount() >= 2; }, 20000));
+    Click(m_view->GetRecordButton());
+
+    std::vector<fs::path> tracks;
+    for (const auto& entry : fs::directory_iterator(m_folder.Path()))
+        if (entry.path().extension() == ".gpx")
+            tracks.push_back(entry.path());
+    ASSERT_EQ(tracks.size(), 1u);
+    const std::string text = ReadFile(tracks[0]);
+    EXPECT_NE(text.find("<trkpt lat=\"35.6"), std::string::npos) << text;
+    EXPECT_NE(text.find("<fix>3d</fix>"), std::string::npos) << text;
+    EXPECT_TRUE(m_messages.empty());
 }
 } // namespace
 
