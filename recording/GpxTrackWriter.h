@@ -45,7 +45,7 @@ public:
 
     // Creates the file (see ExclusiveFile) holding an empty track. `known` is the receiver's
     // state before the first sentence (the date comes only with RMC).
-    bool Open(const std::wstring& path, const GpsData& known = {});
+    bool Open(const std::wstring& path, const GpsData& known = GpsData());
 
     // One line as received: adds the point of the cycle it ends, if that cycle had a fix.
     // False when a point could not be written; the file then holds the points before it.
