@@ -246,7 +246,8 @@ TEST_F(FrameTest, MenuBarHoldsTheMenusWithTheirTexts)
           {"Cold Start GPS", ID_COLD_START},
           {"", 0},
           {"Save NMEA File", ID_SAVE_NMEA},
-          {"Save KML File", ID_SAVE_KML}}},
+          {"Save KML File", ID_SAVE_KML},
+          {"Save GPX File", ID_SAVE_GPX}}},
         {"&Help", {{"&About Orvane...", ID_APP_ABOUT}}},
     };
 

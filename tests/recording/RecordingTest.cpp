@@ -78,14 +78,6 @@ std::string Stamp(std::time_t when)
     return text;
 }
 
-std::size_t EmptyGpxSize()
-{
-    TempFolder dir;
-    GpxTrackWriter writer;
-    EXPECT_TRUE(writer.Open(Wide(dir.Path() / "empty.gpx")));
-    return std::filesystem::file_size(dir.Path() / "empty.gpx");
-}
-
 GpsData Fix(int mode, float longitude, float latitude, float altitude)
 {
     GpsData gps;
@@ -645,55 +637,6 @@ TEST_F(Recording, DiskFullingUpStopsTheRecordingAndKeepsTheEarlierLines)
     m_doc->m_now += 60;
     m_doc->SetRecording(true);
     EXPECT_EQ(m_doc->m_bRecording, 1);
-}
-
-TEST_F(Recording, TracksThatFillTheDiskStopAndKeepACompleteFile)
-{
-    struct Row
-    {
-        const char* what;
-        int kind;
-        std::string finished; // what the file holds after the failure
-    };
-    const Row rows[] = {
-        {"KML", RecordKml, ExpectedKml({"121.565399169922,25.0330009460449,100.5"})},
-        {"GPX", RecordGpx, ""},
-    };
-    for (const Row& row : rows)
-    {
-        SCOPED_TRACE(row.what);
-        TempFolder dir;
-        m_boxes.clear();
-        m_doc->m_strSaveFolder = Wide(dir.Path());
-        m_doc->m_nRecordKind = row.kind;
-        // Room for the empty document and one point, not for a second.
-        m_doc->m_write = FillingDisk{row.kind == RecordKml ? row.finished.size() + 20 : EmptyGpxSize() + 300};
-        m_doc->m_gps = Fix(3, 121.5654f, 25.033f, 100.5f);
-        m_doc->SetRecording(true);
-        ASSERT_EQ(m_doc->m_bRecording, 1);
-        // The GPX track writes a point when a new cycle's time comes in.
-        const std::string cycles[] = {kGga, "$GPGGA,123520,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*4D\r\n",
-                                      "$GPGGA,123521,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*4C\r\n",
-                                      "$GPGGA,123522,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*4F\r\n"};
-        for (const std::string& line : cycles)
-            m_doc->RecordSentence(line);
-        EXPECT_EQ(m_doc->m_bRecording, 0);
-        ASSERT_EQ(m_boxes.size(), 1u);
-        EXPECT_NE(m_boxes[0].text.find(L"No space left on device"), std::wstring::npos);
-        const auto files = dir.Entries();
-        ASSERT_EQ(files.size(), 1u);
-        const std::string text = ReadFile(dir.Path() / files[0]);
-        if (!row.finished.empty())
-        {
-            EXPECT_EQ(text, row.finished);
-        }
-        else
-        {
-            EXPECT_TRUE(text.ends_with("</trkpt>\n    </trkseg>\n  </trk>\n</gpx>\n")) << text;
-            EXPECT_NE(text.find("<trkpt"), std::string::npos);
-        }
-        m_doc->m_write = nullptr;
-    }
 }
 
 TEST_F(Recording, DevicesAndLinksInTheFilesPlaceAreRefused)
