@@ -201,23 +201,10 @@ PosixSerialDevice::Result PosixSerialDevice::Read(void* buffer, std::size_t size
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;)
     {
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wake.Fd(), POLLIN, 0}};
-        const int ready = ::poll(fds, 2, RemainingMs(deadline));
-        if (ready < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            return {Status::Failed, 0, errno};
-        }
-        if (ready == 0)
-            return {Status::TimedOut, 0, 0};
-        if (fds[1].revents != 0)
-        {
-            m_wake.Take();
-            return {Status::Woken, 0, 0};
-        }
-        if (fds[0].revents & POLLNVAL)
-            return {Status::Gone, 0, EBADF};
+        short revents = 0;
+        const Result ready = WaitReadableOrWoken(m_fd, m_wake, deadline, &revents);
+        if (ready.status != Status::Done)
+            return ready;
 
         const ssize_t got = ::read(m_fd, buffer, size);
         if (got > 0)
@@ -229,7 +216,7 @@ PosixSerialDevice::Result PosixSerialDevice::Read(void* buffer, std::size_t size
             continue;
         if (error == EAGAIN)
         {
-            if (fds[0].revents & POLLHUP)
+            if (revents & POLLHUP)
                 return {Status::Gone, 0, EIO};
             if (RemainingMs(deadline) == 0)
                 return {Status::TimedOut, 0, 0};

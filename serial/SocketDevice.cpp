@@ -245,28 +245,7 @@ void SocketDevice::Close()
 
 SocketDevice::Result SocketDevice::WaitReadable(int timeoutMs)
 {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;)
-    {
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wake.Fd(), POLLIN, 0}};
-        const int ready = ::poll(fds, 2, RemainingMs(deadline));
-        if (ready < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            return {Status::Failed, 0, errno};
-        }
-        if (ready == 0)
-            return {Status::TimedOut, 0, 0};
-        if (fds[1].revents != 0)
-        {
-            m_wake.Take();
-            return {Status::Woken, 0, 0};
-        }
-        if (fds[0].revents & POLLNVAL)
-            return {Status::Gone, 0, EBADF};
-        return {Status::Done, 0, 0};
-    }
+    return WaitReadableOrWoken(m_fd, m_wake, Clock::now() + std::chrono::milliseconds(timeoutMs));
 }
 
 SocketDevice::Result SocketDevice::Read(void* buffer, std::size_t size, int timeoutMs)

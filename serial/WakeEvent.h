@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/ByteDevice.h"
+
 #include <chrono>
 
 // The wake-up of a device's waits: an eventfd that Signal makes readable until Take empties
@@ -31,3 +33,9 @@ inline int RemainingMs(std::chrono::steady_clock::time_point deadline)
         deadline - std::chrono::steady_clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
+
+// Polls `fd` for input beside `wake` until `deadline`: Done once `fd` is ready (its revents in
+// `revents`), Woken after a wake-up (taken), TimedOut, Gone for a closed descriptor, or Failed.
+ByteDevice::Result WaitReadableOrWoken(int fd, WakeEvent& wake,
+                                       std::chrono::steady_clock::time_point deadline,
+                                       short* revents = nullptr);
