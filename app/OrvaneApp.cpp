@@ -1,6 +1,7 @@
 #include "app/OrvaneApp.h"
 
 #include "app/AboutDlg.h"
+#include "app/ShutdownSignals.h"
 #include "framework/core/CommandIds.h"
 #include "recording/OrvaneDoc.h"
 #include "ui/MainFrame.h"
@@ -31,6 +32,8 @@ COrvaneApp* GetOrvaneApp()
 
 COrvaneApp::COrvaneApp() = default;
 
+COrvaneApp::~COrvaneApp() = default;
+
 std::wstring COrvaneApp::MakeConfigPath() const
 {
     return ComputeConfigPath(CurrentExecutablePath());
@@ -60,6 +63,15 @@ bool COrvaneApp::InitInstance()
     m_pMainWnd->setWindowTitle(QString::fromLatin1(kAppName));
     m_pMainWnd->show();
     m_pMainWnd->repaint();
+
+    // Ctrl+C, a closed terminal, a logout: the same end as File > Exit, so that the settings
+    // are saved and a recording is completed.
+    m_pSignals = std::make_unique<CShutdownSignals>([this](int) {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+        if (m_pMainWnd)
+            m_pMainWnd->close();
+    });
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 class CMainFrame;
+class CShutdownSignals;
 
 // The application object: owns the settings and the settings file's path for the whole run,
 // creates the document, the main frame and its views, and saves the settings when the main
@@ -15,6 +16,7 @@ class COrvaneApp : public CWinApp
 {
 public:
     COrvaneApp();
+    ~COrvaneApp() override;
 
     // Start-up: the settings path, then the document, the frame and its views; the settings are
     // loaded before the views' first update. Returns false when the window cannot be made.
@@ -33,6 +35,10 @@ protected:
     // Seams for tests: where the settings file lives, and the frame to create.
     virtual std::wstring MakeConfigPath() const;
     virtual std::unique_ptr<CMainFrame> CreateMainFrame();
+
+private:
+    // Installed once the window is up, kept through the shutdown that follows the event loop.
+    std::unique_ptr<CShutdownSignals> m_pSignals;
 };
 
 // The application object as the program's own class; null when there is none (or another).

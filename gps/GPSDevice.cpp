@@ -8,6 +8,30 @@
 
 #include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
+#include "serial/GpsdQuery.h"
+#include "util/WideText.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+namespace
+{
+// Asking costs one loopback connection, refused at once when no gpsd runs.
+constexpr int kGpsdQueryTimeoutMs = 1000;
+// How often a reader held back by a full queue looks whether the port is closing.
+constexpr std::chrono::milliseconds kFullQueueRecheck(50);
+
+std::filesystem::path Resolved(const std::string& path)
+{
+    std::error_code error;
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
+    return error ? std::filesystem::path(path) : resolved;
+}
+} // namespace
 
 CGPSDevice::~CGPSDevice()
 {
@@ -16,9 +40,44 @@ CGPSDevice::~CGPSDevice()
     Close();
 }
 
+std::wstring CGPSDevice::DevicePathOf(const std::wstring& portName)
+{
+    if (!portName.empty() && portName.front() == L'/')
+        return portName;
+    return L"/dev/" + portName;
+}
+
 bool CGPSDevice::OpenPort(const std::wstring& portName, int baudRate)
 {
-    return Open(L"/dev/" + portName, baudRate);
+    if (IsNetworkSourceText(portName))
+    {
+        const std::optional<SourceAddress> source = ParseSourceAddress(portName);
+        if (!source)
+        {
+            SetOpenError(PortError::BadAddress, 0);
+            return false;
+        }
+        return OpenNetwork(*source);
+    }
+    const std::wstring path = DevicePathOf(portName);
+    // Asked before opening: gpsd takes no exclusive lock a second reader would meet (and
+    // root passes the terminal's own), and two readers would split the receiver's bytes.
+    if (IsHeldByGpsd(path))
+    {
+        SetOpenError(PortError::HeldByGpsd, EBUSY);
+        return false;
+    }
+    return Open(path, baudRate);
+}
+
+bool CGPSDevice::IsHeldByGpsd(const std::wstring& devicePath) const
+{
+    std::vector<std::string> held;
+    if (!AskGpsdForDevices(m_gpsdAddress, kGpsdQueryTimeoutMs, held))
+        return false;
+    const std::filesystem::path wanted = Resolved(ToUtf8(devicePath));
+    return std::any_of(held.begin(), held.end(),
+                       [&](const std::string& path) { return Resolved(path) == wanted; });
 }
 
 boost::signals2::connection
@@ -40,7 +99,15 @@ bool CGPSDevice::PopLine(std::string& line)
         return false;
     line = std::move(m_lines.front());
     m_lines.pop_front();
+    if (m_lines.size() == kMaxQueuedLines - 1)
+        m_roomInQueue.notify_one();
     return true;
+}
+
+std::size_t CGPSDevice::QueuedLineCount()
+{
+    std::lock_guard lock(m_deviceLock);
+    return m_lines.size();
 }
 
 void CGPSDevice::CopySnapshot(GpsData& gps)
@@ -76,9 +143,13 @@ void CGPSDevice::OnDataReceived(const char*, std::size_t)
             m_nValidLines.fetch_add(1, std::memory_order_relaxed);
 
         {
-            std::lock_guard lock(m_deviceLock);
+            std::unique_lock lock(m_deviceLock);
+            // Held back here, a TCP sender is slowed by the connection's own flow control and
+            // datagrams wait in, or are dropped from, the kernel's bounded queue.
+            while (valid && m_lines.size() >= kMaxQueuedLines && IsRunning())
+                m_roomInQueue.wait_for(lock, kFullQueueRecheck);
             m_gpsSnapshot = m_gpsLive;
-            if (valid)
+            if (valid && m_lines.size() < kMaxQueuedLines)
                 m_lines.push_back(std::move(line));
         }
 

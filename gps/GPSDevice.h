@@ -2,12 +2,14 @@
 
 #include "gps/GpsData.h"
 #include "serial/SerialPort.h"
+#include "serial/SourceAddress.h"
 
 #include <boost/signals2/connection.hpp>
 #include <boost/signals2/signal.hpp>
 
 #include <atomic>
 #include <cstdint>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -16,7 +18,8 @@
 // The serial port specialised for the NMEA receiver. On the reader thread it cuts received
 // bytes into lines, decodes them into the live record, publishes a snapshot, queues the lines
 // whose checksum is valid and fires the notification once per line. The user-interface thread
-// takes the lines with PopLine and the snapshot with CopySnapshot.
+// takes the lines with PopLine and the snapshot with CopySnapshot. The receiver is a serial
+// port or a source on the network, chosen by the name OpenPort is given.
 class CGPSDevice : public SerialPort
 {
 public:
@@ -32,11 +35,23 @@ public:
         "$PSRF101,0,0,0,96000,497260,921,12,4*2B\r\n";
     static constexpr std::size_t kRestartCommandLength = 41;
 
+    // Lines the queue holds at most: a consumer that falls behind holds the reader back
+    // rather than letting a flood grow memory. Serial lines never come this fast.
+    static constexpr std::size_t kMaxQueuedLines = 4096;
+
     CGPSDevice() = default;
     ~CGPSDevice() override;
 
-    // Opens "/dev/" + portName (ttyUSB0 becomes /dev/ttyUSB0). Only while closed.
+    // Opens the source the name stands for: gpsd://HOST[:PORT], tcp://HOST:PORT or
+    // udp://[HOST][:PORT] (the baud rate then does not matter), else the serial port at
+    // DevicePathOf(portName). A serial port that the gpsd at the gpsd address holds open is
+    // not opened: it fails with PortError::HeldByGpsd. Only while closed.
     bool OpenPort(const std::wstring& portName, int baudRate);
+    // A name that starts with '/' is a path already (pseudo-terminals, rfcomm binds, symbolic
+    // links); otherwise the kernel name goes under /dev (ttyUSB0 becomes /dev/ttyUSB0).
+    static std::wstring DevicePathOf(const std::wstring& portName);
+    // Where OpenPort asks which serial ports gpsd holds; 127.0.0.1:2947 unless set.
+    void SetGpsdAddress(const SourceAddress& gpsd) { m_gpsdAddress = gpsd; }
 
     // The slot runs on the reader thread, once per received line, with 0. It may be
     // disconnected from any thread, also while the signal fires; it must not wait for the
@@ -52,13 +67,20 @@ public:
     void CopySnapshot(GpsData& gps);
     // Checksum-valid lines received since construction; any thread.
     std::uint64_t ValidLineCount() const { return m_nValidLines.load(std::memory_order_relaxed); }
+    std::size_t QueuedLineCount();
 
 protected:
     void OnDataReceived(const char* bytes, std::size_t count) override;
     void OnReaderStopped() override;
 
 private:
+    bool IsHeldByGpsd(const std::wstring& devicePath) const;
+
+    // 127.0.0.1 rather than localhost: no name to look up on every serial open.
+    SourceAddress m_gpsdAddress{SourceAddress::Kind::Gpsd, "127.0.0.1", SourceAddress::kGpsdPort};
     std::mutex m_deviceLock;
+    // Signalled by PopLine when it made room in a full queue.
+    std::condition_variable m_roomInQueue;
     NotificationSignal m_sigNotify;
     StoppedSignal m_sigStopped;
     std::deque<std::string> m_lines;

@@ -1,118 +1,121 @@
 #include "recording/KmlTrackWriter.h"
 
-#include "util/FileIo.h"
-#include "util/WideText.h"
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <kml/dom.h>
 
-KmlTrackWriter::KmlTrackWriter()
-    : m_pFactory(kmldom::KmlFactory::GetFactory())
+#include <charconv>
+#include <mutex>
+
+namespace
 {
+const std::string kEmptyCoordinates = "          <coordinates/>\n";
+const std::string kOpenCoordinates = "          <coordinates>\n";
+
+// The whole document as libkml writes it, around the given coordinates.
+std::string Serialize(const kmldom::CoordinatesPtr& coordinates)
+{
+    kmldom::KmlFactory* factory = kmldom::KmlFactory::GetFactory();
+    kmldom::LineStringPtr lineString = factory->CreateLineString();
+    lineString->set_coordinates(coordinates);
+
+    kmldom::LineStylePtr lineStyle = factory->CreateLineStyle();
+    lineStyle->set_width(4.0);
+    lineStyle->set_color(kmlbase::Color32(0xffff0000));
+    kmldom::StylePtr style = factory->CreateStyle();
+    style->set_linestyle(lineStyle);
+
+    kmldom::PlacemarkPtr placemark = factory->CreatePlacemark();
+    placemark->set_name("test");
+    placemark->set_styleselector(style);
+    placemark->set_geometry(lineString);
+
+    kmldom::FolderPtr folder = factory->CreateFolder();
+    folder->add_feature(placemark);
+    kmldom::DocumentPtr document = factory->CreateDocument();
+    document->add_feature(folder);
+    kmldom::KmlPtr kml = factory->CreateKml();
+    kml->set_feature(document);
+    return kmldom::SerializePretty(kml);
 }
 
-KmlTrackWriter::~KmlTrackWriter()
+// The text around the points, cut out of libkml's own output for no point and for one, so
+// that the growing file is what the serialiser would write for the points so far.
+bool BuildLayout(TrackLayout& layout)
 {
-    CloseFile();
+    kmldom::KmlFactory* factory = kmldom::KmlFactory::GetFactory();
+    const std::string empty = Serialize(factory->CreateCoordinates());
+    kmldom::CoordinatesPtr one = factory->CreateCoordinates();
+    GpsData origin{};
+    one->add_latlngalt(origin.latitude, origin.longitude, origin.altitude);
+    const std::string single = Serialize(one);
+
+    const std::size_t emptyAt = empty.find(kEmptyCoordinates);
+    const std::size_t openAt = single.find(kOpenCoordinates);
+    const std::string point = KmlTrackWriter::PointLine(origin);
+    if (emptyAt == std::string::npos || openAt != emptyAt ||
+        single.compare(0, openAt, empty, 0, emptyAt) != 0 ||
+        single.compare(openAt + kOpenCoordinates.size(), point.size(), point) != 0)
+        return false;
+    layout.head = empty.substr(0, emptyAt);
+    layout.emptyTail = empty.substr(emptyAt);
+    layout.open = kOpenCoordinates;
+    layout.tail = single.substr(openAt + kOpenCoordinates.size() + point.size());
+    return true;
 }
 
-void KmlTrackWriter::CloseFile()
+void AppendNumber(std::string& text, double value)
 {
-    if (m_nFile >= 0)
-        ::close(m_nFile);
-    m_nFile = -1;
+    char digits[32];
+    // The serialiser's form: %.15g, independent of the process's locale.
+    const auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, 15);
+    text.append(digits, result.ptr);
+}
+} // namespace
+
+std::string KmlTrackWriter::PointLine(const GpsData& gps)
+{
+    std::string line(12, ' ');
+    AppendNumber(line, gps.longitude);
+    line += ',';
+    AppendNumber(line, gps.latitude);
+    line += ',';
+    AppendNumber(line, gps.altitude);
+    line += '\n';
+    return line;
 }
 
 bool KmlTrackWriter::Open(const std::wstring& path)
 {
-    CloseFile();
+    // The layout is the same for every track; libkml's factory is made once per process.
+    static TrackLayout layout;
+    static bool built = false;
+    static std::once_flag once;
     try
     {
-        m_strPath = path;
-        m_pDocument = m_pFactory->CreateDocument();
-        m_pFolder = m_pFactory->CreateFolder();
-        m_pCoordinates = m_pFactory->CreateCoordinates();
-
-        // O_NONBLOCK only so that a FIFO in the file's place fails instead of hanging.
-        const int fd = ::open(ToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                              0644);
-        if (fd < 0)
-            return false;
-        // Truncated only once the lock is ours: a file another writer holds stays whole.
-        struct stat info{};
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &info) != 0 ||
-            (S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0) ||
-            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
-        {
-            ::close(fd);
-            return false;
-        }
-        m_nFile = fd;
-        return true;
+        std::call_once(once, [] { built = BuildLayout(layout); });
     }
     catch (...)
     {
         return false;
     }
+    return built && m_file.Open(path, layout);
 }
 
-void KmlTrackWriter::AddPoint(const GpsData& gps)
+bool KmlTrackWriter::AddPoint(const GpsData& gps)
 {
-    // A writer without a file writes nothing, so it need not collect either.
-    if (m_nFile < 0 || !m_pCoordinates)
-        return;
     try
     {
-        m_pCoordinates->add_latlngalt(gps.latitude, gps.longitude, gps.altitude);
+        return m_file.Add(PointLine(gps));
     }
     catch (...)
     {
-        // Out of memory: the track keeps what it has.
+        // Out of memory: the file keeps what it has.
+        return false;
     }
 }
 
 bool KmlTrackWriter::Finish()
 {
-    if (m_nFile < 0)
+    if (!m_file.IsOpen())
         return false;
-    bool written = false;
-    try
-    {
-        kmldom::LineStringPtr lineString = m_pFactory->CreateLineString();
-        lineString->set_coordinates(m_pCoordinates);
-
-        kmldom::LineStylePtr lineStyle = m_pFactory->CreateLineStyle();
-        lineStyle->set_width(4.0);
-        lineStyle->set_color(kmlbase::Color32(0xffff0000));
-        kmldom::StylePtr style = m_pFactory->CreateStyle();
-        style->set_linestyle(lineStyle);
-
-        kmldom::PlacemarkPtr placemark = m_pFactory->CreatePlacemark();
-        placemark->set_name("test");
-        placemark->set_styleselector(style);
-        placemark->set_geometry(lineString);
-
-        m_pFolder->add_feature(placemark);
-        m_pDocument->add_feature(m_pFolder);
-        kmldom::KmlPtr kml = m_pFactory->CreateKml();
-        kml->set_feature(m_pDocument);
-
-        const std::string text = kmldom::SerializePretty(kml);
-        written = WriteAll(m_nFile, text);
-        // A removed medium or a full remote disk may only tell at the flush.
-        if (written && ::fsync(m_nFile) != 0 && errno != EINVAL)
-            written = false;
-    }
-    catch (...)
-    {
-        written = false;
-    }
-    const bool closed = ::close(m_nFile) == 0;
-    m_nFile = -1;
-    return written && closed;
+    return m_file.Finish();
 }

@@ -1,47 +1,46 @@
 #pragma once
 
 #include "gps/GpsData.h"
-
-#include <kml/dom/kml_ptr.h>
+#include "recording/TrackFile.h"
 
 #include <string>
 
-namespace kmldom
-{
-class KmlFactory;
-}
-
-// Collects the positions of a recording and writes them, when it stops, as one KML document:
-// a placemark "test" with a blue line 4 pixels wide through every point.
+// Writes the positions of a recording as one KML document: a placemark "test" with a blue line
+// 4 pixels wide through every point.
 //
-// The file is created empty and locked at Open (flock, so a second Orvane recording into the
-// same name is refused instead of both writing it); nothing reaches it until Finish.
+// The file is a complete document from Open on: each point goes to disk as it is added, with
+// the document's closing lines after it, so a crash or a kill loses nothing already added, and
+// Finish leaves exactly the text libkml's pretty serialiser gives for the whole track.
 class KmlTrackWriter
 {
 public:
-    KmlTrackWriter();
-    // Closes a file still open, leaving it empty.
-    ~KmlTrackWriter();
+    KmlTrackWriter() = default;
+    explicit KmlTrackWriter(ExclusiveFile::WriteFunction write) : m_file(std::move(write)) {}
+    // Closes a file still open; it holds every point added.
+    ~KmlTrackWriter() = default;
     KmlTrackWriter(const KmlTrackWriter&) = delete;
     KmlTrackWriter& operator=(const KmlTrackWriter&) = delete;
 
-    // Creates (or truncates) the file. False when it cannot be created or another writer holds
-    // it; such a writer never writes anything.
+    // Creates the file (see ExclusiveFile) with the empty track in it. False when it cannot be
+    // created or another writer holds it; such a writer never writes anything.
     bool Open(const std::wstring& path);
 
-    void AddPoint(const GpsData& gps);
+    // False when the point could not be written (disk full, medium removed); the file then
+    // still holds the track as it was before.
+    bool AddPoint(const GpsData& gps);
 
-    // Writes the whole document and closes the file. False when there is no open file or the
-    // text did not reach the disk whole (disk full, medium removed).
+    // Syncs and closes the file. False when there is no open file or the medium reported the
+    // data not kept.
     bool Finish();
 
-private:
-    kmldom::KmlFactory* m_pFactory;
-    kmldom::DocumentPtr m_pDocument;
-    kmldom::FolderPtr m_pFolder;
-    kmldom::CoordinatesPtr m_pCoordinates;
-    std::wstring m_strPath;
-    int m_nFile = -1;
+    // One coordinates line: longitude, latitude, altitude in the serialiser's number form.
+    static std::string PointLine(const GpsData& gps);
 
-    void CloseFile();
+    // Points in the file.
+    long long PointCount() const { return m_file.EntryCount(); }
+    const std::wstring& GetPath() const { return m_file.GetPath(); }
+    int GetLastError() const { return m_file.GetLastError(); }
+
+private:
+    TrackFile m_file;
 };

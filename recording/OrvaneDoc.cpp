@@ -3,24 +3,44 @@
 #include "framework/core/MessageBox.h"
 #include "util/WideText.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 
 namespace
 {
-// A name longer than this is cut, as it always was; the cut name is then used as it is.
+// The longest name a recording may have (a buffer of 260 wide characters on the original
+// platform); a longer one is refused rather than cut, since cut names collide.
 constexpr std::size_t kMaxFileName = 259;
 
 const wchar_t* const kOpenFailureText = L"Please check path or file name.";
 const wchar_t* const kErrorCaption = L"Error";
 
+std::wstring ReasonText(int error)
+{
+    return error != 0 ? FromUtf8(std::strerror(error)) : std::wstring();
+}
+
 std::wstring WriteFailureText(const std::wstring& path, int error)
 {
     std::wstring text = L"The recording was stopped because its file could not be written:\n" + path;
     if (error != 0)
-        text += L"\n" + FromUtf8(std::strerror(error));
+        text += L"\n" + ReasonText(error);
+    return text;
+}
+
+// The open failure, with the place it concerns and why, so the user knows what to mend.
+std::wstring OpenFailureText(const std::wstring& place, int error)
+{
+    std::wstring text = kOpenFailureText;
+    text += L"\n\n" + place;
+    if (error != 0)
+        text += L"\n" + ReasonText(error);
     return text;
 }
 
@@ -28,28 +48,51 @@ void ShowError(const std::wstring& text)
 {
     ShowMessageBox(text, kErrorCaption, MbIcon::Error);
 }
+
+bool Exists(const std::wstring& path)
+{
+    struct stat info{};
+    return ::lstat(ToUtf8(path).c_str(), &info) == 0 || errno != ENOENT;
+}
+
+const wchar_t* ExtensionOf(int kind)
+{
+    switch (kind)
+    {
+    case RecordKml:
+        return L".kml";
+    case RecordGpx:
+        return L".gpx";
+    default:
+        return L".txt";
+    }
+}
+
+int KindOf(unsigned id)
+{
+    return id == ID_SAVE_KML ? RecordKml : id == ID_SAVE_GPX ? RecordGpx : RecordNmea;
+}
 } // namespace
 
 COrvaneDoc::COrvaneDoc() = default;
 
 // Completes whatever is under way, whether or not m_bRecording is set: an open log is closed,
-// an open track is written out.
+// an open track is finished.
 COrvaneDoc::~COrvaneDoc()
 {
     std::wstring failure;
-    CloseLog(failure);
-    FinishKml(failure);
+    CloseWriters(failure);
     if (!failure.empty())
         ShowError(failure);
 }
 
 bool COrvaneDoc::OnCommand(unsigned id)
 {
-    if (id != ID_SAVE_NMEA && id != ID_SAVE_KML)
+    if (id != ID_SAVE_NMEA && id != ID_SAVE_KML && id != ID_SAVE_GPX)
         return false;
     // Stopping acts on the current kind, so it must not change under a running recording.
     if (!m_bRecording)
-        m_nRecordKind = id == ID_SAVE_NMEA ? RecordNmea : RecordKml;
+        m_nRecordKind = KindOf(id);
     return true;
 }
 
@@ -59,8 +102,9 @@ bool COrvaneDoc::OnUpdateCommand(CCmdUI& ui)
     {
     case ID_SAVE_NMEA:
     case ID_SAVE_KML:
+    case ID_SAVE_GPX:
         ui.Enable(!m_bRecording);
-        ui.SetCheck(m_nRecordKind == (ui.m_nID == ID_SAVE_NMEA ? RecordNmea : RecordKml));
+        ui.SetCheck(m_nRecordKind == KindOf(ui.m_nID));
         return true;
     case ID_HOT_START:
     case ID_WARM_START:
@@ -83,9 +127,22 @@ std::wstring COrvaneDoc::MakeFileName(std::time_t when, const wchar_t* extension
     name += static_cast<wchar_t>(std::filesystem::path::preferred_separator);
     name += FromUtf8(stamp);
     name += extension;
-    if (name.size() > kMaxFileName)
-        name.resize(kMaxFileName);
     return name;
+}
+
+std::wstring COrvaneDoc::MakeFreeFileName(std::time_t when, const wchar_t* extension) const
+{
+    const std::wstring name = MakeFileName(when, extension);
+    const std::wstring stem = name.substr(0, name.size() - std::wcslen(extension));
+    // The repeated hour of a clock change, or two starts in one second: the next free number.
+    for (int n = 0;; ++n)
+    {
+        const std::wstring candidate = n == 0 ? name : stem + L"-" + std::to_wstring(n) + extension;
+        if (candidate.size() > kMaxFileName)
+            return {};
+        if (!Exists(candidate))
+            return candidate;
+    }
 }
 
 std::time_t COrvaneDoc::Now() const
@@ -93,9 +150,34 @@ std::time_t COrvaneDoc::Now() const
     return std::time(nullptr);
 }
 
-std::unique_ptr<LogFile> COrvaneDoc::CreateLogFile() const
+ExclusiveFile::WriteFunction COrvaneDoc::FileWriter() const
 {
-    return std::make_unique<LogFile>();
+    return {};
+}
+
+std::wstring COrvaneDoc::CheckSaveFolder() const
+{
+    // With no folder the name would point into the file system's root; the setup view always
+    // supplies a folder, so an empty one is refused like any other unusable path.
+    if (m_strSaveFolder.empty())
+        return kOpenFailureText;
+    const std::string folder = ToUtf8(m_strSaveFolder);
+    struct stat info{};
+    if (::stat(folder.c_str(), &info) != 0 && errno == ENOENT && m_strSaveFolder == m_strDefaultFolder)
+    {
+        // A fresh account may have no documents folder yet; the one the program offers is made.
+        std::error_code error;
+        std::filesystem::create_directories(std::filesystem::path(folder), error);
+        if (error)
+            return OpenFailureText(m_strSaveFolder, error.value());
+    }
+    if (::stat(folder.c_str(), &info) != 0)
+        return OpenFailureText(m_strSaveFolder, errno);
+    if (!S_ISDIR(info.st_mode))
+        return OpenFailureText(m_strSaveFolder, ENOTDIR);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return OpenFailureText(m_strSaveFolder, errno);
+    return {};
 }
 
 void COrvaneDoc::SetRecording(bool bStart)
@@ -108,10 +190,7 @@ void COrvaneDoc::SetRecording(bool bStart)
 
     m_bRecording = 0;
     std::wstring failure;
-    if (m_nRecordKind == RecordNmea || (m_pLogFile && m_pLogFile->IsOpen()))
-        CloseLog(failure);
-    if (m_nRecordKind == RecordKml || m_bKmlOpen)
-        FinishKml(failure);
+    CloseWriters(failure);
     UpdateAllViews(nullptr, HINT_RECORDING_CHANGED);
     if (!failure.empty())
         ShowError(failure);
@@ -120,34 +199,41 @@ void COrvaneDoc::SetRecording(bool bStart)
 void COrvaneDoc::StartRecording()
 {
     const bool bWasRecording = m_bRecording != 0;
-    const std::wstring name = MakeFileName(Now(), m_nRecordKind == RecordKml ? L".kml" : L".txt");
 
     // A start while a recording runs completes that recording instead of discarding it.
     std::wstring failure;
-    if (m_pLogFile && m_pLogFile->IsOpen())
-        CloseLog(failure);
-    if (m_bKmlOpen)
-        FinishKml(failure);
+    CloseWriters(failure);
     if (!failure.empty())
         ShowError(failure);
 
-    // With no folder the name would point into the file system's root; the setup view always
-    // supplies a folder, so an empty one is refused like any other unusable path.
-    const bool bUsableName = !m_strSaveFolder.empty();
+    std::wstring problem = CheckSaveFolder();
+    const std::wstring name = problem.empty() ? MakeFreeFileName(Now(), ExtensionOf(m_nRecordKind)) : L"";
+    if (problem.empty() && name.empty())
+        problem = OpenFailureText(m_strSaveFolder, ENAMETOOLONG);
+
     bool bOpened = false;
+    int error = 0;
+    const ExclusiveFile::WriteFunction write = FileWriter();
+    // The writer that does not open stays until the next start or the document's end.
     if (m_nRecordKind == RecordKml)
     {
-        m_pKmlTrack.reset();
-        m_pKmlTrack = std::make_unique<KmlTrackWriter>();
-        m_strKmlPath = name;
-        bOpened = bUsableName && m_pKmlTrack->Open(name);
+        m_pKmlTrack = std::make_unique<KmlTrackWriter>(write);
+        bOpened = problem.empty() && m_pKmlTrack->Open(name);
+        error = m_pKmlTrack->GetLastError();
         m_bKmlOpen = bOpened;
+    }
+    else if (m_nRecordKind == RecordGpx)
+    {
+        m_pGpxTrack = std::make_unique<GpxTrackWriter>(write);
+        bOpened = problem.empty() && m_pGpxTrack->Open(name, m_gps);
+        error = m_pGpxTrack->GetLastError();
+        m_bGpxOpen = bOpened;
     }
     else
     {
-        m_pLogFile.reset();
-        m_pLogFile = CreateLogFile();
-        bOpened = bUsableName && m_pLogFile->Open(name);
+        m_pLogFile = std::make_unique<LogFile>(write);
+        bOpened = problem.empty() && m_pLogFile->Open(name);
+        error = m_pLogFile->GetLastError();
     }
 
     if (bOpened)
@@ -156,31 +242,54 @@ void COrvaneDoc::StartRecording()
         UpdateAllViews(nullptr, HINT_RECORDING_CHANGED);
         return;
     }
-    // The writer that did not open stays until the next start or the document's end.
     m_bRecording = 0;
     if (bWasRecording)
         UpdateAllViews(nullptr, HINT_RECORDING_CHANGED);
-    ShowError(kOpenFailureText);
+    ShowError(problem.empty() ? OpenFailureText(name, error) : problem);
 }
 
 void COrvaneDoc::RecordSentence(const std::string& line)
 {
     if (m_nRecordKind == RecordKml)
     {
-        if (m_pKmlTrack && m_bKmlOpen && m_gps.fixMode > 1)
-            m_pKmlTrack->AddPoint(m_gps);
+        if (m_pKmlTrack && m_bKmlOpen && m_gps.fixMode > 1 && !m_pKmlTrack->AddPoint(m_gps))
+            StopOnWriteFailure(m_pKmlTrack->GetPath(), m_pKmlTrack->GetLastError());
         return;
     }
-
-    if (!m_pLogFile || !m_pLogFile->IsOpen() || m_pLogFile->Write(line))
+    if (m_nRecordKind == RecordGpx)
+    {
+        if (m_pGpxTrack && m_bGpxOpen && !m_pGpxTrack->AddSentence(line))
+            StopOnWriteFailure(m_pGpxTrack->GetPath(), m_pGpxTrack->GetLastError());
         return;
+    }
+    if (m_pLogFile && m_pLogFile->IsOpen() && !m_pLogFile->Write(line))
+        StopOnWriteFailure(m_pLogFile->GetPath(), m_pLogFile->GetLastError());
+}
+
+void COrvaneDoc::StopOnWriteFailure(const std::wstring& path, int error)
+{
     // Disk full or medium gone: keep what is in the file, stop, and say why.
-    std::wstring failure = WriteFailureText(m_pLogFile->GetPath(), m_pLogFile->GetLastError());
+    const std::wstring failure = WriteFailureText(path, error);
     m_bRecording = 0;
     std::wstring closeFailure;
-    CloseLog(closeFailure);
+    // The track's last cycle is not retried on a disk that just refused a write.
+    if (m_pGpxTrack)
+        m_pGpxTrack.reset();
+    m_bGpxOpen = false;
+    CloseWriters(closeFailure);
     UpdateAllViews(nullptr, HINT_RECORDING_CHANGED);
     ShowError(failure);
+}
+
+void COrvaneDoc::CloseWriters(std::wstring& failure)
+{
+    std::wstring log, kml, gpx;
+    CloseLog(log);
+    FinishKml(kml);
+    FinishGpx(gpx);
+    for (const std::wstring* text : {&log, &kml, &gpx})
+        if (failure.empty() && !text->empty())
+            failure = *text;
 }
 
 bool COrvaneDoc::CloseLog(std::wstring& failure)
@@ -201,14 +310,27 @@ bool COrvaneDoc::FinishKml(std::wstring& failure)
     bool ok = true;
     if (m_bKmlOpen)
     {
-        // The writer reports only success; errno right after it is the system's reason.
-        errno = 0;
         ok = m_pKmlTrack->Finish();
-        const int error = errno;
         if (!ok)
-            failure = WriteFailureText(m_strKmlPath, error);
+            failure = WriteFailureText(m_pKmlTrack->GetPath(), m_pKmlTrack->GetLastError());
     }
     m_pKmlTrack.reset();
     m_bKmlOpen = false;
+    return ok;
+}
+
+bool COrvaneDoc::FinishGpx(std::wstring& failure)
+{
+    if (!m_pGpxTrack)
+        return true;
+    bool ok = true;
+    if (m_bGpxOpen)
+    {
+        ok = m_pGpxTrack->Finish();
+        if (!ok)
+            failure = WriteFailureText(m_pGpxTrack->GetPath(), m_pGpxTrack->GetLastError());
+    }
+    m_pGpxTrack.reset();
+    m_bGpxOpen = false;
     return ok;
 }

@@ -8,6 +8,7 @@ packages=(
   libkml-dev libpugixml-dev libjs-leaflet fonts-liberation2
   xvfb xauth
   desktop-file-utils appstream dpkg-dev
+  gpsd gpsbabel gdal-bin libxml2-utils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -11,6 +11,12 @@ enum class PortError
     NotSerialPort,    // the path names something that is not a terminal device
     Unsupported,      // the device refused the line settings, such as the baud rate
     Gone,             // the device went away or stopped answering (unplugged, hung up)
+    HeldByGpsd,       // a serial port that a gpsd on this computer reads
+    BadAddress,       // a network source that is not written as gpsd://, tcp:// or udp:// take
+    HostNotFound,     // the host name does not resolve
+    ConnectionRefused, // nothing accepts connections at the host and port
+    NoAnswer,         // the host did not answer in time or cannot be reached
+    NotGpsd,          // what answers at a gpsd:// address is not gpsd
     Other
 };
 

@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -41,7 +40,16 @@ PortError PortErrorFromErrno(int systemError)
     case ENXIO:
     case ENODEV:
     case EPIPE:
+    case ECONNRESET:
         return PortError::Gone;
+    case ECONNREFUSED:
+        return PortError::ConnectionRefused;
+    case ETIMEDOUT:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+        return PortError::NoAnswer;
+    case EADDRINUSE:
+        return PortError::Busy;
     default:
         return PortError::Other;
     }
@@ -75,13 +83,6 @@ speed_t StandardSpeed(int baudRate)
     default:
         return B0;
     }
-}
-
-int RemainingMs(Clock::time_point deadline)
-{
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
 bool IsGoneError(int systemError)
@@ -172,8 +173,7 @@ bool PosixSerialDevice::Open(const std::string& path, int baudRate)
 
     ::tcflush(m_fd, TCIOFLUSH);
 
-    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_wakeFd < 0)
+    if (!m_wake.Open())
         return Fail(errno);
     return true;
 }
@@ -188,11 +188,7 @@ void PosixSerialDevice::Close()
         ::close(m_fd);
         m_fd = -1;
     }
-    if (m_wakeFd >= 0)
-    {
-        ::close(m_wakeFd);
-        m_wakeFd = -1;
-    }
+    m_wake.Close();
 }
 
 // No read is ever outstanding once this returns: read() is only issued after poll() has said
@@ -205,24 +201,10 @@ PosixSerialDevice::Result PosixSerialDevice::Read(void* buffer, std::size_t size
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;)
     {
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-        const int ready = ::poll(fds, 2, RemainingMs(deadline));
-        if (ready < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            return {Status::Failed, 0, errno};
-        }
-        if (ready == 0)
-            return {Status::TimedOut, 0, 0};
-        if (fds[1].revents != 0)
-        {
-            std::uint64_t count = 0;
-            (void)!::read(m_wakeFd, &count, sizeof count);
-            return {Status::Woken, 0, 0};
-        }
-        if (fds[0].revents & POLLNVAL)
-            return {Status::Gone, 0, EBADF};
+        short revents = 0;
+        const Result ready = WaitReadableOrWoken(m_fd, m_wake, deadline, &revents);
+        if (ready.status != Status::Done)
+            return ready;
 
         const ssize_t got = ::read(m_fd, buffer, size);
         if (got > 0)
@@ -234,7 +216,7 @@ PosixSerialDevice::Result PosixSerialDevice::Read(void* buffer, std::size_t size
             continue;
         if (error == EAGAIN)
         {
-            if (fds[0].revents & POLLHUP)
+            if (revents & POLLHUP)
                 return {Status::Gone, 0, EIO};
             if (RemainingMs(deadline) == 0)
                 return {Status::TimedOut, 0, 0};
@@ -267,7 +249,7 @@ PosixSerialDevice::Result PosixSerialDevice::Write(const void* bytes, std::size_
         const int remaining = RemainingMs(deadline);
         if (remaining == 0)
             return {Status::TimedOut, 0, 0};
-        pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_wakeFd, POLLIN, 0}};
+        pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_wake.Fd(), POLLIN, 0}};
         const int ready = ::poll(fds, 2, remaining);
         if (ready < 0 && errno != EINTR)
             return {Status::Failed, 0, errno};
@@ -289,11 +271,7 @@ void PosixSerialDevice::Purge(bool input, bool output)
 
 void PosixSerialDevice::Wake()
 {
-    if (m_wakeFd < 0)
-        return;
-    const std::uint64_t one = 1;
-    // The count stays until Read takes it, so a wake given before the wait still ends it.
-    (void)!::write(m_wakeFd, &one, sizeof one);
+    m_wake.Signal();
 }
 
 int PosixSerialDevice::ActualBaudRate() const

@@ -1,5 +1,8 @@
 #include "serial/SerialPort.h"
 
+#include "serial/PosixSerialDevice.h"
+#include "serial/SocketDevice.h"
+
 #include "util/WideText.h"
 
 #include <algorithm>
@@ -15,26 +18,60 @@ SerialPort::~SerialPort()
 
 bool SerialPort::IsOpen() const
 {
-    return m_device.IsOpen();
+    std::lock_guard lock(m_portLock);
+    return m_pDevice && m_pDevice->IsOpen();
+}
+
+bool SerialPort::AcceptsWrites() const
+{
+    std::lock_guard lock(m_portLock);
+    return m_pDevice && m_pDevice->IsOpen() && m_pDevice->AcceptsWrites();
+}
+
+void SerialPort::SetOpenError(PortError error, int systemError)
+{
+    m_nLastOpenError = error;
+    m_nLastOpenSystemError = systemError;
 }
 
 bool SerialPort::Open(const std::wstring& devicePath, int baudRate)
 {
     if (IsOpen() || m_thread.joinable())
     {
-        m_nLastOpenError = PortError::Busy;
-        m_nLastOpenSystemError = EBUSY;
+        SetOpenError(PortError::Busy, EBUSY);
         return false;
     }
-    m_bStoppedOnItsOwn = false;
-    if (!m_device.Open(ToUtf8(devicePath), baudRate))
+    auto pDevice = std::make_unique<PosixSerialDevice>();
+    if (!pDevice->Open(ToUtf8(devicePath), baudRate))
     {
-        m_nLastOpenError = m_device.LastError();
-        m_nLastOpenSystemError = m_device.LastSystemError();
+        SetOpenError(pDevice->LastError(), pDevice->LastSystemError());
         return false;
     }
+    return Start(std::move(pDevice));
+}
+
+bool SerialPort::OpenNetwork(const SourceAddress& source, int timeoutMs)
+{
+    if (IsOpen() || m_thread.joinable())
+    {
+        SetOpenError(PortError::Busy, EBUSY);
+        return false;
+    }
+    auto pDevice = std::make_unique<SocketDevice>();
+    if (!pDevice->Open(source, timeoutMs))
+    {
+        SetOpenError(pDevice->LastError(), pDevice->LastSystemError());
+        return false;
+    }
+    return Start(std::move(pDevice));
+}
+
+bool SerialPort::Start(std::unique_ptr<ByteDevice> pDevice)
+{
+    m_bStoppedOnItsOwn = false;
     {
         std::lock_guard lock(m_portLock);
+        m_pDevice = std::move(pDevice);
         m_pTransmitRing = std::make_unique<RingBuffer>();
         m_pReceiveRing = std::make_unique<RingBuffer>();
     }
@@ -47,12 +84,10 @@ bool SerialPort::Open(const std::wstring& devicePath, int baudRate)
     {
         m_bRunning = false;
         Close();
-        m_nLastOpenError = PortError::Other;
-        m_nLastOpenSystemError = error.code().value();
+        SetOpenError(PortError::Other, error.code().value());
         return false;
     }
-    m_nLastOpenError = PortError::None;
-    m_nLastOpenSystemError = 0;
+    SetOpenError(PortError::None, 0);
     return true;
 }
 
@@ -64,11 +99,13 @@ void SerialPort::Close()
         // Joining itself would never return; the next Close from another thread finishes.
         if (m_thread.get_id() == std::this_thread::get_id())
             return;
-        m_device.Wake();
+        m_pDevice->Wake();
         m_thread.join();
     }
     std::lock_guard lock(m_portLock);
-    m_device.Close();
+    if (m_pDevice)
+        m_pDevice->Close();
+    m_pDevice.reset();
     m_pReceiveRing.reset();
     m_pTransmitRing.reset();
 }
@@ -76,12 +113,13 @@ void SerialPort::Close()
 bool SerialPort::Write(const void* bytes, std::size_t length)
 {
     std::lock_guard lock(m_portLock);
-    if (!m_pTransmitRing || !m_bRunning || length > m_pTransmitRing->Free())
+    if (!m_pTransmitRing || !m_bRunning || !m_pDevice->AcceptsWrites() ||
+        length > m_pTransmitRing->Free())
         return false;
     m_pTransmitRing->Write(bytes, static_cast<std::uint32_t>(length));
     // Sending starts now rather than after a silent receiver's read wait. Under the lock, so
     // that Close cannot release the device from under a Write on another thread.
-    m_device.Wake();
+    m_pDevice->Wake();
     return true;
 }
 
@@ -136,9 +174,9 @@ void SerialPort::ReaderLoop()
         if (pending > 0)
         {
             // Bytes not written stay at the front of the ring for the next turn.
-            const PosixSerialDevice::Result written = m_device.Write(send, pending, kWaitMs);
+            const ByteDevice::Result written = m_pDevice->Write(send, pending, kWaitMs);
             std::lock_guard lock(m_portLock);
-            if (written.status == PosixSerialDevice::Status::Done)
+            if (written.status == ByteDevice::Status::Done)
             {
                 m_pTransmitRing->Discard(static_cast<std::uint32_t>(written.count));
                 moreToSend = m_pTransmitRing->Count() > 0;
@@ -147,28 +185,28 @@ void SerialPort::ReaderLoop()
 
         // While sending makes progress, a read takes only what has come, so that a silent
         // receiver does not hold each 8-byte piece back for a whole wait.
-        const PosixSerialDevice::Result read =
-            m_device.Read(receive, sizeof receive, moreToSend ? 0 : kWaitMs);
+        const ByteDevice::Result read =
+            m_pDevice->Read(receive, sizeof receive, moreToSend ? 0 : kWaitMs);
         switch (read.status)
         {
-        case PosixSerialDevice::Status::Done:
+        case ByteDevice::Status::Done:
             Receive(receive, read.count);
             break;
-        case PosixSerialDevice::Status::TimedOut:
+        case ByteDevice::Status::TimedOut:
             Deliver(receive, 0);
             break;
-        case PosixSerialDevice::Status::Gone:
+        case ByteDevice::Status::Gone:
             StopOnItsOwn();
             break;
-        case PosixSerialDevice::Status::Woken:
+        case ByteDevice::Status::Woken:
             break;
-        case PosixSerialDevice::Status::Failed:
+        case ByteDevice::Status::Failed:
             // A device that keeps failing the same way would otherwise spin a core until Close.
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             break;
         }
     }
-    m_device.Purge(true, true);
+    m_pDevice->Purge(true, true);
     if (m_bStoppedOnItsOwn.load())
     {
         try

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "serial/PortError.h"
-#include "serial/PosixSerialDevice.h"
+#include "serial/ByteDevice.h"
 #include "serial/RingBuffer.h"
+#include "serial/SourceAddress.h"
 
 #include <atomic>
 #include <cstddef>
@@ -13,7 +14,8 @@
 
 // One serial port and its reader thread, which does all of the port's input and output: it
 // sends what Write queued, 8 bytes a turn, and appends what it reads, up to 64 bytes a turn, to
-// the receive ring before calling OnDataReceived.
+// the receive ring before calling OnDataReceived. A receiver on the network goes through the
+// same loop, with a socket in place of the serial device.
 class SerialPort
 {
 public:
@@ -29,14 +31,19 @@ public:
     // Opens and configures the device (a path such as /dev/ttyUSB0), creates the rings and starts
     // the reader thread. Only while closed. On false, LastOpenError says why.
     bool Open(const std::wstring& devicePath, int baudRate);
+    // The same for a receiver on the network: connects or binds within timeoutMs.
+    bool OpenNetwork(const SourceAddress& source, int timeoutMs = 5000);
     // Stops and joins the reader thread and releases everything Open made. Safe when closed. Not
     // from the reader thread, nor while holding a lock that OnDataReceived takes.
     void Close();
     // Queues bytes for the reader thread to send. False, and nothing queued, when the port is
-    // closed, its reader has stopped, or the transmit ring lacks room for all of them.
+    // closed, its reader has stopped, its source takes no bytes (AcceptsWrites), or the
+    // transmit ring lacks room for all of them.
     bool Write(const void* bytes, std::size_t length);
 
     bool IsOpen() const;
+    // False while closed, and for an open source that takes nothing from us (udp://, gpsd://).
+    bool AcceptsWrites() const;
     // True once the reader thread has ended because the device went away (until the next Open).
     bool HasStoppedOnItsOwn() const { return m_bStoppedOnItsOwn.load(); }
     PortError LastOpenError() const { return m_nLastOpenError; }
@@ -49,17 +56,25 @@ protected:
     // Reader thread, once, when it ends because the device went away; never on Close.
     virtual void OnReaderStopped();
 
+    // False once Close has begun or the reader has stopped on its own.
+    bool IsRunning() const { return m_bRunning.load(); }
+    // For a derived class whose open fails before the port's own Open is reached.
+    void SetOpenError(PortError error, int systemError);
+
     // Derived classes take received bytes from here, holding m_portLock around every use.
     std::unique_ptr<RingBuffer> m_pReceiveRing;
-    std::mutex m_portLock;
+    mutable std::mutex m_portLock;
 
 private:
+    // Starts the reader on a device that is already open.
+    bool Start(std::unique_ptr<ByteDevice> pDevice);
     void ReaderLoop();
     void Receive(const char* bytes, std::size_t count);
     void Deliver(const char* bytes, std::size_t count);
     void StopOnItsOwn();
 
-    PosixSerialDevice m_device;
+    // Set before the reader starts and released after it has been joined, under the port lock.
+    std::unique_ptr<ByteDevice> m_pDevice;
     std::atomic<bool> m_bRunning{false};
     std::atomic<bool> m_bStoppedOnItsOwn{false};
     std::thread m_thread;

@@ -4,14 +4,16 @@
 #include "framework/core/CommandIds.h"
 #include "framework/core/MessageBox.h"
 #include "recording/OrvaneDoc.h"
+#include "serial/SourceAddress.h"
+#include "util/WideText.h"
 #include "ui/OrvaneView.h"
 #include "ui/SetupView.h"
-#include "util/WideText.h"
 
 #include <QMenu>
 #include <QMenuBar>
 
 #include <cstring>
+#include <optional>
 
 namespace
 {
@@ -29,6 +31,53 @@ std::wstring SystemErrorText(int systemError)
         return {};
     const char* text = std::strerror(systemError);
     return std::wstring(text, text + std::strlen(text));
+}
+
+std::wstring SystemErrorSentence(int systemError)
+{
+    std::wstring text = L"The system reported an error";
+    if (const std::wstring reason = SystemErrorText(systemError); !reason.empty())
+        text += L": " + reason;
+    return text + L".";
+}
+
+// The name the user chose: ttyUSB0 for /dev/ttyUSB0, a path outside /dev as it is.
+std::wstring PortNameOf(const std::wstring& devicePath)
+{
+    const std::wstring dev = L"/dev/";
+    return devicePath.starts_with(dev) ? devicePath.substr(dev.size()) : devicePath;
+}
+
+std::wstring DescribeSourceFailure(const std::wstring& sourceText, PortError error, int systemError)
+{
+    const std::optional<SourceAddress> source = ParseSourceAddress(sourceText);
+    if (!source)
+        return L"The source " + sourceText +
+               L" is not written as Orvane reads it. Write gpsd://HOST[:PORT], tcp://HOST:PORT or "
+               L"udp://[HOST][:PORT].";
+    const std::wstring where = FromUtf8(HostAndPort(*source));
+    std::wstring text = L"The source " + sourceText + L" could not be opened: ";
+    const bool bGpsd = source->kind == SourceAddress::Kind::Gpsd;
+    switch (error)
+    {
+    case PortError::ConnectionRefused:
+    case PortError::NotGpsd:
+        if (bGpsd)
+            return text + L"gpsd is not running on " + where +
+                   L".\n\nStart gpsd there, or choose the receiver's serial port.";
+        return text + L"connection refused.\n\nCheck the address, and that the receiver or "
+                      L"its app serves NMEA on " + where + L", then connect again.";
+    case PortError::HostNotFound:
+        return text + L"host not found.\n\nCheck the host name in " + sourceText + L".";
+    case PortError::NoAnswer:
+        return text + L"no answer from " + where +
+               L".\n\nCheck that the host is on the network, then connect again.";
+    case PortError::Busy:
+        return text + L"the port is in use by another program.\n\nClose that program, or "
+                      L"choose another port.";
+    default:
+        return text + L"\n\n" + SystemErrorSentence(systemError);
+    }
 }
 } // namespace
 
@@ -76,16 +125,11 @@ void CMainFrame::SetBaudRate(int baudRate)
     m_nBaudRate = baudRate;
 }
 
-std::wstring CMainFrame::DevicePathOf(const std::wstring& portName)
-{
-    if (!portName.empty() && portName.front() == L'/')
-        return portName;
-    return L"/dev/" + portName;
-}
-
 std::wstring CMainFrame::DescribeOpenFailure(const std::wstring& devicePath, PortError error,
                                              int systemError, int baudRate)
 {
+    if (IsNetworkSourceText(devicePath))
+        return DescribeSourceFailure(devicePath, error, systemError);
     std::wstring text = L"The serial port " + devicePath + L" could not be opened.\n\n";
     switch (error)
     {
@@ -113,12 +157,12 @@ std::wstring CMainFrame::DescribeOpenFailure(const std::wstring& devicePath, Por
         text += L"The device stopped answering. Unplug the receiver, plug it in again, then "
                 L"connect.";
         break;
-    case PortError::None:
-    case PortError::Other:
-        text += L"The system reported an error";
-        if (const std::wstring reason = SystemErrorText(systemError); !reason.empty())
-            text += L": " + reason;
-        text += L".";
+    case PortError::HeldByGpsd:
+        text += PortNameOf(devicePath) +
+                L" is used by gpsd; choose gpsd://localhost to watch it through gpsd.";
+        break;
+    default:
+        text += SystemErrorSentence(systemError);
         break;
     }
     return text;
@@ -144,6 +188,7 @@ void CMainFrame::BuildMenuBar()
     tools->addSeparator();
     AddCommand(tools, ID_SAVE_NMEA, QStringLiteral("Save NMEA File"));
     AddCommand(tools, ID_SAVE_KML, QStringLiteral("Save KML File"));
+    AddCommand(tools, ID_SAVE_GPX, QStringLiteral("Save GPX File"));
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     AddCommand(help, ID_APP_ABOUT, QStringLiteral("&About Orvane..."));
@@ -195,9 +240,11 @@ bool CMainFrame::OpenDevice()
     m_connNotify = m_device.ConnectNotification([this](int code) { OnDeviceNotify(code); });
     m_connStopped = m_device.ConnectStoppedNotification([this] { OnDeviceStopped(); });
 
-    // OpenPort always puts /dev/ in front; a full path is opened as it is.
-    const std::wstring path = DevicePathOf(m_strPortName);
-    if (m_device.Open(path, m_nBaudRate))
+    // The path a port name stands for, or the network source as it was typed.
+    const std::wstring path = IsNetworkSourceText(m_strPortName)
+                                  ? m_strPortName
+                                  : CGPSDevice::DevicePathOf(m_strPortName);
+    if (m_device.OpenPort(m_strPortName, m_nBaudRate))
     {
         m_strOpenPath = path;
         return true;
@@ -250,7 +297,8 @@ void CMainFrame::ConnectDevice(bool bConnect)
     const COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument());
     const bool bWasConnected = doc && doc->m_bConnected;
     const bool bOpened = OpenDevice();
-    if (bOpened)
+    // A network source has no line speed to find.
+    if (bOpened && !IsNetworkSourceText(m_strOpenPath))
         m_baudDetection.Arm(ToUtf8(m_strOpenPath), m_nBaudRate);
     // A failed open changes nothing the views show unless a connection was replaced.
     SetConnected(bOpened, bOpened || bWasConnected);
@@ -277,8 +325,11 @@ void CMainFrame::OnDeviceLost()
     CloseDevice();
     // A running recording goes on: the user may plug the receiver in again and reconnect.
     SetConnected(false, true);
-    ShowMessageBox(L"The GPS receiver on " + m_strOpenPath +
-                       L" was disconnected. Plug it in again, then connect.",
+    const std::wstring advice = IsNetworkSourceText(m_strOpenPath)
+                                    ? L" The other end closed the connection; connect again "
+                                      L"when it is back."
+                                    : L" Plug it in again, then connect.";
+    ShowMessageBox(L"The GPS receiver on " + m_strOpenPath + L" was disconnected." + advice,
                    kAppCaption, MbIcon::Warning);
 }
 
@@ -297,6 +348,17 @@ void CMainFrame::ReportDetectedRate(int fromRate, int toRate)
     BaudDetectedHint hint{fromRate, toRate};
     if (COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
         doc->UpdateAllViews(nullptr, HINT_BAUD_DETECTED, &hint);
+}
+
+bool CMainFrame::OnUpdateCommand(CCmdUI& ui)
+{
+    if (ui.m_nID != ID_HOT_START && ui.m_nID != ID_WARM_START && ui.m_nID != ID_COLD_START)
+        return false;
+    // Left to the document (enabled while connected) unless the open source takes nothing.
+    if (!m_device.IsOpen() || m_device.AcceptsWrites())
+        return false;
+    ui.Enable(false);
+    return true;
 }
 
 void CMainFrame::OnGpsUpdate()

@@ -53,12 +53,12 @@ public:
 
     bool OnCommand(unsigned id) override;
 
-    // The device path a port name stands for: a name that starts with '/' is a path already
-    // (pseudo-terminals, rfcomm binds, symbolic links); otherwise the kernel name under /dev.
-    static std::wstring DevicePathOf(const std::wstring& portName);
-    // What the user is told when the port at `devicePath` could not be opened.
+    // What the user is told when the port at `devicePath`, or the network source written as
+    // gpsd://, tcp:// or udp://, could not be opened.
     static std::wstring DescribeOpenFailure(const std::wstring& devicePath, PortError error,
                                             int systemError, int baudRate);
+    // The restart items are disabled for a source that takes no bytes (udp://, gpsd://).
+    bool OnUpdateCommand(CCmdUI& ui) override;
 
 protected:
     bool OnCreate() override;

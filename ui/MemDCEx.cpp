@@ -72,6 +72,28 @@ void CMemDCEx::DrawText(const QString& text, const QRect& box)
     m_painter.restore();
 }
 
+void CMemDCEx::TextOutUpward(int x, int bottom, const QString& text)
+{
+    const QFontMetrics fm(m_font);
+    m_painter.save();
+    m_painter.setFont(m_font);
+    m_painter.setPen(m_crText);
+    m_painter.translate(x + fm.ascent(), bottom);
+    m_painter.rotate(-90);
+    m_painter.drawText(QPoint(0, 0), text);
+    m_painter.restore();
+}
+
+void CMemDCEx::Ellipse(const QRect& rc, const QColor& fill, const QColor& outline)
+{
+    m_painter.save();
+    m_painter.setRenderHint(QPainter::Antialiasing, true);
+    m_painter.setPen(outline.isValid() ? QPen(outline, 1) : QPen(Qt::NoPen));
+    m_painter.setBrush(fill.isValid() ? QBrush(fill) : QBrush(Qt::NoBrush));
+    m_painter.drawEllipse(rc);
+    m_painter.restore();
+}
+
 void CMemDCEx::FillRect(const QRect& rc, const QColor& color)
 {
     m_painter.fillRect(rc, color);

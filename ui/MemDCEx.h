@@ -33,6 +33,9 @@ public:
     virtual void TextOut(int x, int y, const QString& text);
     // Text left-aligned at the top of the box, clipped to it.
     virtual void DrawText(const QString& text, const QRect& box);
+    // Text read from bottom to top, its baseline along x + ascent, ending at (x, bottom).
+    virtual void TextOutUpward(int x, int bottom, const QString& text);
+    virtual void Ellipse(const QRect& rc, const QColor& fill, const QColor& outline);
     virtual void FillRect(const QRect& rc, const QColor& color);
     virtual void MoveTo(int x, int y);
     virtual void LineTo(int x, int y);

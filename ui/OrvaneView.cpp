@@ -30,6 +30,9 @@ COrvaneView::COrvaneView(QWidget* pParent)
     // Everything is painted from the off-screen surface: no background erase, no flicker.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
+    // Repaints the panel dimmed once the receiver has been silent for kStaleMs.
+    m_staleTimer.setSingleShot(true);
+    connect(&m_staleTimer, &QTimer::timeout, this, [this] { update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight)); });
 }
 
 COrvaneView::~COrvaneView() = default;
@@ -79,8 +82,7 @@ bool COrvaneView::Create(CDocument* pDoc, std::unique_ptr<INetworkStatus> pNetwo
     m_btnConnect.show();
     m_btnRecord.show();
 
-    if (const COrvaneDoc* doc = GetOrvaneDoc())
-        m_btnRecord.setEnabled(doc->m_bConnected != 0);
+    EnableRecordButton();
     return true;
 }
 
@@ -111,7 +113,7 @@ void COrvaneView::paintEvent(QPaintEvent* event)
     if (!GetDocument())
         return;
     CMemDCEx dc(event->rect());
-    DrawStatusPanel(dc, m_gps, m_res);
+    DrawStatusPanel(dc, m_gps, m_res, IsLive());
     QPainter painter(this);
     painter.drawPixmap(0, 0, dc.Finish());
 }
@@ -128,12 +130,14 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
         break;
     case HINT_CONNECTION_CHANGED:
         ShowConnectImages(doc->m_bConnected != 0);
+        update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
         // The connection can also close without a click (receiver unplugged).
-        m_btnRecord.setEnabled(doc->m_bConnected != 0);
+        EnableRecordButton();
         break;
     case HINT_RECORDING_CHANGED:
         // A recording can also stop without a click (a write failed).
         ShowRecordImages(doc->m_bRecording != 0);
+        EnableRecordButton();
         break;
     case HINT_BAUD_DETECTED:
         if (pHint)
@@ -152,15 +156,32 @@ void COrvaneView::OnGpsData()
         return;
     CGPSDevice& device = frame->GetDevice();
     std::string line;
+    bool bValid = false;
     while (device.PopLine(line))
     {
+        bValid = true;
         m_logCtrl.AddLine(QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size())).toStdWString());
         if (doc->m_bRecording)
             doc->RecordSentence(line);
     }
     device.CopySnapshot(m_gps);
     doc->m_gps = m_gps;
+    if (bValid)
+    {
+        m_bHadData = true;
+        m_lastSentence.restart();
+        m_staleTimer.start(kStaleMs);
+    }
     update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
+}
+
+bool COrvaneView::IsLive() const
+{
+    // Before the first sentence there is nothing old to pass off.
+    if (!m_bHadData)
+        return true;
+    const COrvaneDoc* doc = GetOrvaneDoc();
+    return doc && doc->m_bConnected && m_lastSentence.isValid() && m_lastSentence.elapsed() < kStaleMs;
 }
 
 void COrvaneView::OnConnect()
@@ -170,16 +191,25 @@ void COrvaneView::OnConnect()
     if (!doc || !frame)
         return;
     frame->ConnectDevice(!doc->m_bConnected);
-    m_btnRecord.setEnabled(doc->m_bConnected != 0);
+    EnableRecordButton();
+}
+
+void COrvaneView::EnableRecordButton()
+{
+    // A running recording can always be stopped, even after the receiver went away; a new one
+    // starts only while connected.
+    if (const COrvaneDoc* doc = GetOrvaneDoc())
+        m_btnRecord.setEnabled(doc->m_bConnected != 0 || doc->m_bRecording != 0);
 }
 
 void COrvaneView::OnRecord()
 {
     COrvaneDoc* doc = GetOrvaneDoc();
-    if (!doc)
+    if (!doc || (!doc->m_bRecording && !doc->m_bConnected))
         return;
     doc->SetRecording(!doc->m_bRecording);
     ShowRecordImages(doc->m_bRecording != 0);
+    EnableRecordButton();
 }
 
 void COrvaneView::ShowConnectImages(bool bConnected)

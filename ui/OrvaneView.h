@@ -7,6 +7,9 @@
 #include "ui/NetworkStatus.h"
 #include "ui/StatusPanel.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
+
 #include <QWidget>
 
 #include <memory>
@@ -40,6 +43,9 @@ public:
 
     COrvaneDoc* GetOrvaneDoc() const;
     const GpsData& GetGps() const { return m_gps; }
+    // False once shown values are old: disconnected, or no valid sentence for kStaleMs.
+    bool IsLive() const;
+    static constexpr int kStaleMs = 3000;
     QTabWidget* GetTabs() const { return m_tabs; }
     CSetupView* GetSetupView() const { return m_pSetupView; }
     CMapView* GetMapView() const { return m_pMapView; }
@@ -56,6 +62,7 @@ private:
     void OnGpsData();
     void ShowConnectImages(bool bConnected);
     void ShowRecordImages(bool bRecording);
+    void EnableRecordButton();
 
     QTabWidget* m_tabs = nullptr;
     CSetupView* m_pSetupView = nullptr;
@@ -65,4 +72,8 @@ private:
     CImageButton m_btnRecord;
     GpsData m_gps{};
     PanelResources m_res;
+    // When the last valid sentence came; the panel dims values older than kStaleMs.
+    QElapsedTimer m_lastSentence;
+    QTimer m_staleTimer;
+    bool m_bHadData = false;
 };

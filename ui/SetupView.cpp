@@ -4,6 +4,7 @@
 #include "framework/WinApp.h"
 #include "recording/OrvaneDoc.h"
 #include "ui/BaudDetection.h"
+#include "serial/SourceAddress.h"
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
 
@@ -108,9 +109,11 @@ AppSettings* ApplicationSettings()
     return pApp ? &pApp->m_settings : nullptr;
 }
 
-bool IsDevicePath(const QString& name)
+// A port the list may not show: a device path (from '/') or a well-formed network source
+// (gpsd://, tcp://, udp://).
+bool IsTypedSource(const QString& name)
 {
-    return name.startsWith(QLatin1Char('/'));
+    return name.startsWith(QLatin1Char('/')) || ParseSourceAddress(name.toStdWString());
 }
 } // namespace
 
@@ -132,9 +135,11 @@ CSetupView::CSetupView(QWidget* pParent) : QWidget(pParent), m_pickFolder(PickFo
     m_cbPort->setGeometry(RowRect(kFieldLeft, kComboWidth, kRowPort, kFieldHeight));
     m_cbPort->setMaxVisibleItems(8);
 #ifndef Q_OS_WIN
-    // Pseudo-terminals, rfcomm binds and links made by other tools are missing from sysfs, so
-    // the port can also be typed as a device path.
+    // Pseudo-terminals, rfcomm binds and links made by other tools are missing from sysfs, and
+    // receivers behind gpsd or on the network are no ports at all: these are typed.
     m_cbPort->setEditable(true);
+    m_cbPort->setToolTip(QStringLiteral("A port, a device path, gpsd://HOST[:PORT], "
+                                        "tcp://HOST:PORT or udp://[HOST][:PORT]"));
     m_cbPort->setInsertPolicy(QComboBox::NoInsert);
     m_cbPort->setCompleter(nullptr);
     connect(m_cbPort->lineEdit(), &QLineEdit::editingFinished, this, [this] { CommitTypedPort(); });
@@ -264,11 +269,15 @@ void CSetupView::OnInitialUpdate()
     UpdateData(false);
 
     if (auto* pDoc = dynamic_cast<COrvaneDoc*>(GetDocument()))
+    {
         pDoc->m_strSaveFolder = m_strFolder;
+        if (!documents.isEmpty())
+            pDoc->m_strDefaultFolder = QDir::toNativeSeparators(documents).toStdWString();
+    }
 
     const QString port = QString::fromStdWString(settings.port);
 #ifndef Q_OS_WIN
-    if (IsDevicePath(port))
+    if (IsTypedSource(port))
     {
         // A receiver saved by its by-id path and not plugged in yet is still the choice.
         int index = m_cbPort->findData(port, kPortNameRole, Qt::MatchFixedString | Qt::MatchCaseSensitive);
@@ -352,14 +361,9 @@ void CSetupView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
 void CSetupView::FillPortList()
 {
     m_cbPort->clear();
+    m_cbPort->view()->setMinimumWidth(kComboWidth);
     if (m_portSource.enumerate)
         m_portSource.enumerate([this](const PortInfo& port) { AddPort(port, false); });
-    // Labels such as "u-blox 7 GNSS receiver (ttyACM0)" are wider than the field: the open
-    // list is as wide as its longest, the field keeps its place in the form.
-    int widest = 0;
-    for (int i = 0; i < m_cbPort->count(); ++i)
-        widest = std::max(widest, m_cbPort->fontMetrics().horizontalAdvance(m_cbPort->itemText(i)));
-    m_cbPort->view()->setMinimumWidth(std::max(kComboWidth, widest + kPopupPadding));
 }
 
 int CSetupView::FindReceiverEntry()
@@ -479,6 +483,9 @@ QString CSetupView::SelectedPortLabel() const
 
 void CSetupView::ApplyPortSelection()
 {
+    // Like the folder field, a text longer than the field shows its start: the source's kind.
+    if (m_cbPort->isEditable())
+        m_cbPort->lineEdit()->setCursorPosition(0);
     if (CMainFrame* pFrame = MainFrame())
         pFrame->SetPortName(SelectedPortName().toStdWString());
 }
@@ -534,6 +541,11 @@ int CSetupView::AddPort(const PortInfo& port, bool bTyped)
     m_cbPort->setItemData(index, QString::fromStdWString(port.name), kPortNameRole);
     m_cbPort->setItemData(index, QString::fromStdWString(port.kernelName), kKernelNameRole);
     m_cbPort->setItemData(index, bTyped, kTypedRole);
+    // Labels such as "u-blox 7 GNSS receiver (ttyACM0)" and long typed sources are wider than
+    // the field: the open list grows to the longest, the field keeps its place in the form.
+    const int width = m_cbPort->fontMetrics().horizontalAdvance(label) + kPopupPadding;
+    if (width > m_cbPort->view()->minimumWidth())
+        m_cbPort->view()->setMinimumWidth(width);
     return index;
 }
 
@@ -585,7 +597,7 @@ void CSetupView::CommitTypedPort()
     int index = m_cbPort->findText(typed, Qt::MatchFixedString);
     if (index < 0)
         index = FindPort(typed);
-    if (index < 0 && IsDevicePath(typed))
+    if (index < 0 && IsTypedSource(typed))
         index = AddPortName(typed);
     if (index < 0)
     {

@@ -119,7 +119,8 @@ private:
     // and for an empty prefix.
     static int FindPrefix(const QComboBox* pCombo, const QString& prefix);
     // A name typed into the port field: an entry's name selects that entry; a device path
-    // (from '/') is added and selected; anything else is dropped.
+    // (from '/') or a network source (gpsd://, tcp://, udp://) is added and selected; anything
+    // else is dropped.
     void CommitTypedPort();
     void MakeImageButtons();
 

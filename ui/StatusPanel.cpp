@@ -6,15 +6,21 @@
 #include <boost/date_time/gregorian/gregorian.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
 
+#include <QFontMetrics>
 #include <QPen>
 
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <numbers>
+#include <vector>
+#include <algorithm>
 
 namespace
 {
 const QColor kValueColour(0, 200, 200);
+const QColor kStaleColour(40, 110, 110);
+const QColor kStaleVeil(46, 52, 72, 160);
 const QColor kPanelGrey(192, 192, 192);
 
 // The panel's numbers go through an 8-character buffer: longer results keep their first 7.
@@ -43,7 +49,7 @@ void DrawTimeAndDate(CMemDCEx& dc, const GpsData& gps, const PanelResources& res
     dc.SelectFont(old);
 }
 
-void DrawFix(CMemDCEx& dc, const GpsData& gps)
+void DrawFix(CMemDCEx& dc, const GpsData& gps, bool live)
 {
     const char* fix = "Invalid";
     const char* mode = "Invalid";
@@ -63,7 +69,14 @@ void DrawFix(CMemDCEx& dc, const GpsData& gps)
     default:
         break;
     }
-    dc.TextOut(30, 132, QString::fromLatin1(fix));
+    if (live)
+        dc.TextOut(30, 132, QString::fromLatin1(fix));
+    else
+    {
+        const QColor old = dc.SetTextColor(kValueColour);
+        dc.TextOut(30, 132, QStringLiteral("No data"));
+        dc.SetTextColor(old);
+    }
     dc.TextOut(130, 132, QString::fromLatin1(mode));
 }
 
@@ -84,15 +97,32 @@ void DrawPosition(CMemDCEx& dc, const GpsData& gps)
     dc.TextOut(70, 194, QString::fromUtf8(lat.c_str()));
     dc.TextOut(70, 220, QString::fromUtf8(lon.c_str()));
 }
+// "9 used / 23 in view", right-aligned in the title band of the satellite panel.
+void DrawSatelliteCounts(CMemDCEx& dc, const GpsData& gps, const PanelResources& res)
+{
+    const QString text = QStringLiteral("%1 used / %2 in view").arg(SatellitesUsed(gps)).arg(SatellitesInView(gps));
+    const QFont old = dc.SelectFont(res.fontSmall);
+    const int width = QFontMetrics(res.fontSmall).horizontalAdvance(text);
+    dc.TextOut(panel::kWidth - 8 - width, panel::kSatellitePanelTop + 7, text);
+    dc.SelectFont(old);
+}
 } // namespace
 
 std::string FormatDms(float v)
 {
+    char buffer[64];
+    if (!std::isfinite(v))
+        return "---";
+    // Past int's range whole degrees cannot be cut off as an int; such a value is no angle.
+    if (std::fabs(v) >= 2147483520.0f)
+    {
+        std::snprintf(buffer, sizeof buffer, "%.0f\xC2\xB0" "0'0.00", static_cast<double>(std::trunc(v)));
+        return buffer;
+    }
     const int d = static_cast<int>(v);
     const float m = static_cast<float>((v - d) * 60.0);
     const int n = static_cast<int>(m);
     const float s = static_cast<float>((m - n) * 60.0);
-    char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%d\xC2\xB0%d'%2.2f", d, n, static_cast<double>(s));
     return buffer;
 }
@@ -124,20 +154,26 @@ PanelTimeDate LocalTimeAndDate(const GpsData& gps)
     return {buffer, boost::gregorian::to_simple_string(shown.date())};
 }
 
-void DrawStatusPanel(CMemDCEx& dc, const GpsData& gps, const PanelResources& res)
+void DrawStatusPanel(CMemDCEx& dc, const GpsData& gps, const PanelResources& res, bool live)
 {
     const QRect& clip = dc.GetClipBox();
     dc.FillSolidRect(QRect(0, 0, clip.right() + 1, clip.bottom() + 1), kPanelGrey);
     dc.BitBlt(0, 0, res.bmpStatusPanel);
     dc.BitBlt(0, panel::kSatellitePanelTop, res.bmpSatellitePanel);
 
-    const QColor oldColour = dc.SetTextColor(kValueColour);
+    const QColor oldColour = dc.SetTextColor(live ? kValueColour : kStaleColour);
     const QFont oldFont = dc.SelectFont(res.fontDefault);
     DrawTimeAndDate(dc, gps, res);
-    DrawFix(dc, gps);
+    DrawFix(dc, gps, live);
     DrawDop(dc, gps);
     DrawPosition(dc, gps);
+    DrawSatelliteCounts(dc, gps, res);
     DrawSatelliteChart(dc, gps, res);
+    if (!live)
+    {
+        // Old values stay readable but are not passed off as live.
+        dc.FillRect(QRect(0, panel::kSatellitePanelTop + 26, panel::kWidth, 175), kStaleVeil);
+    }
     dc.SelectFont(oldFont);
     dc.SetTextColor(oldColour);
 }
@@ -154,59 +190,254 @@ constexpr int kSnrLabelAbove = 14;
 constexpr int kSkyCentreX = 92;
 constexpr int kSkyCentreY = 392;
 constexpr float kHorizonRadius = 50.0f;
+constexpr int kMarkerSize = 18;
 const QColor kUsedFill(0, 255, 0);
 const QColor kUnusedOutline(255, 0, 0);
 const QColor kLabel(255, 255, 255);
 const QColor kSkyNumber(0, 0, 0);
 const QColor kMarkerKey(0, 255, 0);
+// The crowded chart: its own area over the background's twelve slots.
+constexpr int kAreaLeft = 203;
+constexpr int kAreaRight = 398;
+constexpr int kAreaTop = 316;
+constexpr int kAreaBottom = 476;
+constexpr int kUpwardLabelBand = 20;
+constexpr int kLegendTop = 302;
+constexpr int kCrowdedMarker = 14;
+const QColor kBackground(46, 52, 72);
+const QColor kSlot(75, 81, 102);
+constexpr float kDbHzFullScale = 50.0f;
 } // namespace chart
 
-void DrawUnusedBar(CMemDCEx& dc, int left, int top, int right, int bottom)
+namespace
 {
-    const QPen old = dc.SelectPen(QPen(chart::kUnusedOutline, 1, Qt::SolidLine));
-    dc.MoveTo(left, top);
-    dc.LineTo(left, bottom);
-    dc.LineTo(right, bottom);
-    dc.LineTo(right, top);
-    dc.LineTo(left, top);
-    dc.SelectPen(old);
+
+bool IsGpsLike(GnssSystem system)
+{
+    return system == GnssSystem::Gps || system == GnssSystem::Unknown;
 }
 
-void DrawSatelliteChart(CMemDCEx& dc, const GpsData& gps, const PanelResources& res)
+QColor OutlineColour(GnssSystem system)
+{
+    return IsGpsLike(system) ? chart::kUnusedOutline : SystemColour(system);
+}
+
+void DrawBar(CMemDCEx& dc, const SatelliteInfo& sat, int x, int top, int width, int baseline)
+{
+    const GnssSystem system = SatelliteSystem(sat);
+    if (sat.used)
+        dc.FillRect(QRect(QPoint(x, top), QPoint(x + width - 1, baseline - 1)), SystemColour(system));
+    else
+    {
+        const QPen old = dc.SelectPen(QPen(OutlineColour(system), 1, Qt::SolidLine));
+        dc.MoveTo(x, top);
+        dc.LineTo(x, baseline);
+        dc.LineTo(x + width, baseline);
+        dc.LineTo(x + width, top);
+        dc.LineTo(x, top);
+        dc.SelectPen(old);
+    }
+}
+
+// Where the sky plot puts a satellite: the top-left corner of an 18-pixel marker.
+QPoint SkyPoint(const SatelliteInfo& sat)
+{
+    using namespace chart;
+    // Read against the background's compass: 0 at the top, 90 at the right.
+    const float r = (90.0f - sat.elevation) / 90.0f * kHorizonRadius;
+    const double a = sat.azimuth * std::numbers::pi / 180.0;
+    return {static_cast<int>(kSkyCentreX + r * std::sin(a)), static_cast<int>(kSkyCentreY - r * std::cos(a))};
+}
+
+void DrawMarker(CMemDCEx& dc, const SatelliteInfo& sat, const PanelResources& res, bool crowded)
+{
+    using namespace chart;
+    const QPoint p = SkyPoint(sat);
+    const GnssSystem system = SatelliteSystem(sat);
+    const QString prn = TwoDigits(sat.prn);
+    const QColor oldColour = dc.SetTextColor(kSkyNumber);
+    if (crowded)
+    {
+        // Smaller discs, so a sky of forty still shows most of its numbers.
+        const int d = kCrowdedMarker;
+        const QRect disc(p.x() + (kMarkerSize - d) / 2, p.y() + (kMarkerSize - d) / 2, d, d);
+        const QColor colour = IsGpsLike(system) ? QColor(190, 240, 190) : SystemColour(system).lighter(130);
+        dc.Ellipse(disc, sat.used ? colour : QColor(170, 176, 190), colour.darker(160));
+        const QFont old = dc.SelectFont(res.fontTiny);
+        const int width = QFontMetrics(res.fontTiny).horizontalAdvance(prn);
+        dc.TextOut(disc.center().x() - width / 2 + 1, disc.top() + 2, prn);
+        dc.SelectFont(old);
+    }
+    else
+    {
+        if (IsGpsLike(system))
+            dc.TransparentBlt(p.x(), p.y(), res.bmpSatelliteMarker, kMarkerKey);
+        else
+            dc.Ellipse(QRect(p.x() + 1, p.y() + 1, kMarkerSize - 2, kMarkerSize - 2), SystemColour(system).lighter(140),
+                       SystemColour(system).darker(150));
+        const QFont old = dc.SelectFont(res.fontSmall);
+        dc.TextOut(p.x() + 4, p.y() + 4, prn);
+        dc.SelectFont(old);
+    }
+    dc.SetTextColor(oldColour);
+}
+
+const char* SystemLabel(GnssSystem system)
+{
+    switch (system)
+    {
+    case GnssSystem::Gps: return "GPS";
+    case GnssSystem::Sbas: return "SBAS";
+    case GnssSystem::Glonass: return "GLO";
+    case GnssSystem::Galileo: return "GAL";
+    case GnssSystem::BeiDou: return "BDS";
+    case GnssSystem::Qzss: return "QZSS";
+    case GnssSystem::NavIC: return "NavIC";
+    case GnssSystem::Unknown: break;
+    }
+    return "?";
+}
+
+constexpr GnssSystem kSystemOrder[] = {GnssSystem::Gps,    GnssSystem::Sbas,  GnssSystem::Glonass, GnssSystem::Galileo,
+                                       GnssSystem::BeiDou, GnssSystem::Qzss,  GnssSystem::NavIC,   GnssSystem::Unknown};
+
+int SystemRank(GnssSystem system)
+{
+    for (int i = 0; i < static_cast<int>(std::size(kSystemOrder)); ++i)
+        if (kSystemOrder[i] == system)
+            return i;
+    return static_cast<int>(std::size(kSystemOrder));
+}
+
+// One legend entry per constellation in view, in the strip above the bars; none for GPS alone.
+void DrawLegend(CMemDCEx& dc, const std::vector<const SatelliteInfo*>& sats, const PanelResources& res)
+{
+    bool present[std::size(kSystemOrder)] = {};
+    bool others = false;
+    for (const SatelliteInfo* sat : sats)
+    {
+        const GnssSystem system = SatelliteSystem(*sat);
+        present[SystemRank(system)] = true;
+        others = others || !IsGpsLike(system);
+    }
+    if (!others)
+        return;
+    const QFont old = dc.SelectFont(res.fontSmall);
+    const QColor oldColour = dc.GetTextColor();
+    const QFontMetrics fm(res.fontSmall);
+    int x = chart::kAreaLeft + 2;
+    for (int i = 0; i < static_cast<int>(std::size(kSystemOrder)); ++i)
+    {
+        if (!present[i] || kSystemOrder[i] == GnssSystem::Unknown)
+            continue;
+        const QString label = QString::fromLatin1(SystemLabel(kSystemOrder[i]));
+        dc.FillRect(QRect(x, chart::kLegendTop + 3, 7, 7), SystemColour(kSystemOrder[i]));
+        dc.SetTextColor(chart::kLabel);
+        dc.TextOut(x + 9, chart::kLegendTop, label);
+        x += 9 + fm.horizontalAdvance(label) + 6;
+    }
+    dc.SetTextColor(oldColour);
+    dc.SelectFont(old);
+}
+
+void DrawClassicChart(CMemDCEx& dc, const std::vector<const SatelliteInfo*>& sats, const PanelResources& res)
 {
     using namespace chart;
     int x = kFirstBarLeft;
-    for (const SatelliteInfo& sat : gps.satellites)
+    for (const SatelliteInfo* sat : sats)
     {
-        if (sat.prn == 0)
-            continue;
-        const QString prn = TwoDigits(sat.prn);
+        const QString prn = TwoDigits(sat->prn);
         const QFont oldFont = dc.SelectFont(res.fontMedium);
         const QColor oldColour = dc.SetTextColor(kLabel);
         dc.TextOut(x, kPrnLabelTop, prn);
 
-        const int top = static_cast<int>(kBaseline - sat.snr * kPixelsPerDbHz);
-        if (sat.used)
-            dc.FillRect(QRect(QPoint(x, top), QPoint(x + kBarWidth - 1, kBaseline - 1)), kUsedFill);
-        else
-            DrawUnusedBar(dc, x, top, x + kBarWidth, kBaseline);
-        dc.TextOut(x, top - kSnrLabelAbove, TwoDigits(sat.snr));
+        const int top = static_cast<int>(kBaseline - sat->snr * kPixelsPerDbHz);
+        DrawBar(dc, *sat, x, top, kBarWidth, kBaseline);
+        dc.TextOut(x, top - kSnrLabelAbove, TwoDigits(sat->snr));
         dc.SelectFont(oldFont);
-
-        // Read against the background's compass: 0 at the top, 90 at the right.
-        const float r = (90.0f - sat.elevation) / 90.0f * kHorizonRadius;
-        const double a = sat.azimuth * std::numbers::pi / 180.0;
-        const int px = static_cast<int>(kSkyCentreX + r * std::sin(a));
-        const int py = static_cast<int>(kSkyCentreY - r * std::cos(a));
-        dc.TransparentBlt(px, py, res.bmpSatelliteMarker, kMarkerKey);
-
-        const QFont oldSmall = dc.SelectFont(res.fontSmall);
-        dc.SetTextColor(kSkyNumber);
-        dc.TextOut(px + 4, py + 4, prn);
-        dc.SelectFont(oldSmall);
         dc.SetTextColor(oldColour);
+
+        DrawMarker(dc, *sat, res, false);
         x += kBarPitch;
     }
+}
+
+void DrawCrowdedChart(CMemDCEx& dc, std::vector<const SatelliteInfo*> sats, const PanelResources& res)
+{
+    using namespace chart;
+    std::stable_sort(sats.begin(), sats.end(), [](const SatelliteInfo* a, const SatelliteInfo* b) {
+        const int ra = SystemRank(SatelliteSystem(*a));
+        const int rb = SystemRank(SatelliteSystem(*b));
+        return ra != rb ? ra < rb : a->prn < b->prn;
+    });
+    const int count = static_cast<int>(sats.size());
+    const int rows = std::min(kMaxRows, (count + kBarsPerRow - 1) / kBarsPerRow);
+    const int perRow = (count + rows - 1) / rows;
+    const int pitch = std::min(kBarPitch, (kAreaRight - kAreaLeft) / perRow);
+    const int width = std::max(2, pitch - 2);
+
+    dc.FillRect(QRect(QPoint(kAreaLeft - 1, kAreaTop - 2), QPoint(kAreaRight + 1, kAreaBottom)), kBackground);
+    const QFont oldFont = dc.SelectFont(res.fontTiny);
+    const QColor oldColour = dc.SetTextColor(kLabel);
+    for (int i = 0; i < count; ++i)
+    {
+        const int row = i / perRow;
+        const int rowTop = kAreaTop + row * (kAreaBottom - kAreaTop) / rows;
+        const int rowBottom = kAreaTop + (row + 1) * (kAreaBottom - kAreaTop) / rows;
+        const int baseline = rowBottom - kUpwardLabelBand - 2;
+        const float scale = std::min(kPixelsPerDbHz, (baseline - rowTop - 1) / kDbHzFullScale);
+        const int x = kAreaLeft + 1 + (i % perRow) * pitch;
+        dc.FillRect(QRect(QPoint(x, rowTop), QPoint(x + width, baseline)), kSlot);
+        // A crowded row is too low for the strongest signals: they stop at its top.
+        const float snr = std::min<float>(sats[i]->snr, kDbHzFullScale);
+        DrawBar(dc, *sats[i], x, static_cast<int>(baseline - snr * scale), width, baseline);
+        dc.TextOutUpward(x + (width - QFontMetrics(res.fontTiny).height()) / 2 + 1, rowBottom - 1, TwoDigits(sats[i]->prn));
+    }
+    dc.SetTextColor(oldColour);
+    dc.SelectFont(oldFont);
+    for (const SatelliteInfo* sat : sats)
+        DrawMarker(dc, *sat, res, true);
+}
+
+} // namespace
+
+QColor SystemColour(GnssSystem system)
+{
+    switch (system)
+    {
+    case GnssSystem::Sbas: return QColor(200, 200, 200);
+    case GnssSystem::Glonass: return QColor(64, 160, 255);
+    case GnssSystem::Galileo: return QColor(255, 210, 0);
+    case GnssSystem::BeiDou: return QColor(255, 96, 208);
+    case GnssSystem::Qzss: return QColor(176, 128, 255);
+    case GnssSystem::NavIC: return QColor(255, 150, 50);
+    case GnssSystem::Gps:
+    case GnssSystem::Unknown: break;
+    }
+    return chart::kUsedFill;
+}
+
+void DrawUnusedBar(CMemDCEx& dc, int left, int top, int right, int bottom)
+{
+    SatelliteInfo gps;
+    gps.talker = Talker::GP;
+    DrawBar(dc, gps, left, top, right - left, bottom);
+}
+
+void DrawSatelliteChart(CMemDCEx& dc, const GpsData& gps, const PanelResources& res)
+{
+    std::vector<const SatelliteInfo*> sats;
+    sats.reserve(kSatelliteSlots);
+    for (const SatelliteInfo& sat : gps.satellites)
+    {
+        if (sat.prn != 0)
+            sats.push_back(&sat);
+    }
+    DrawLegend(dc, sats, res);
+    if (static_cast<int>(sats.size()) <= chart::kClassicBars)
+        DrawClassicChart(dc, sats, res);
+    else
+        DrawCrowdedChart(dc, std::move(sats), res);
 }
 
 PanelResources PanelResources::Load()
@@ -218,6 +449,7 @@ PanelResources PanelResources::Load()
     res.fontSmall = MakeCellHeightFont(QStringLiteral("Arial"), 12);
     res.fontMedium = MakeCellHeightFont(QStringLiteral("Arial"), 14);
     res.fontLarge = MakeCellHeightFont(QStringLiteral("Arial"), 26);
+    res.fontTiny = MakeCellHeightFont(QStringLiteral("Arial"), 10);
     res.fontDefault = MakeCellHeightFont(QStringLiteral("Arial"), 16, true);
     return res;
 }

@@ -19,6 +19,7 @@ struct PanelResources
     QFont fontSmall;           // Arial 12: sky-plot numbers
     QFont fontMedium;          // Arial 14: bar labels
     QFont fontLarge;           // Arial 26: time and date
+    QFont fontTiny;            // Arial 10: labels of a crowded chart
     QFont fontDefault;         // the surface's own font: every other value
 
     static PanelResources Load();
@@ -33,6 +34,8 @@ inline constexpr int kRepaintHeight = 780;
 } // namespace panel
 
 // Degrees, minutes and seconds of a non-negative angle: "%d°%d'%2.2f". Seconds are not carried.
+// Defined for every float: one too large for whole degrees keeps its degrees and shows 0'0.00,
+// infinity and NaN show "---".
 std::string FormatDms(float degrees);
 
 // Local time ("07:05:09") and date ("2010-Jan-05") of the record's UTC time; 00:00:00 and
@@ -44,8 +47,24 @@ struct PanelTimeDate
 };
 PanelTimeDate LocalTimeAndDate(const GpsData& gps);
 
-// The whole panel: background images, texts, then the satellite chart.
-void DrawStatusPanel(CMemDCEx& dc, const GpsData& gps, const PanelResources& res);
+// The whole panel: background images, texts, then the satellite chart. A record that is not
+// live (disconnected, or no valid sentence for a while) is drawn dimmed, its fix box saying
+// "No data".
+void DrawStatusPanel(CMemDCEx& dc, const GpsData& gps, const PanelResources& res, bool live = true);
 
+// Up to 12 satellites: one bar per satellite in the receiver's order, as the background's
+// slots. More: narrower bars in up to three rows, grouped by constellation and sorted by PRN.
+// Constellations other than GPS have their own colour, named in a legend; used satellites are
+// filled bars, the others outlines.
 void DrawSatelliteChart(CMemDCEx& dc, const GpsData& gps, const PanelResources& res);
 void DrawUnusedBar(CMemDCEx& dc, int left, int top, int right, int bottom);
+
+// Colour of a constellation's used bars and of its legend entry.
+QColor SystemColour(GnssSystem system);
+
+namespace chart
+{
+inline constexpr int kClassicBars = 12;
+inline constexpr int kBarsPerRow = 24;
+inline constexpr int kMaxRows = 3;
+} // namespace chart

@@ -14,6 +14,9 @@
 //         build/<dir>/bench/app/bench_app latency [COUNT=1000] [SPACING_MS=20]
 //             Time from a sentence's LF written to the pseudo-terminal to the end of the first
 //             paint of the status view after the terminal holds that line.
+//         build/<dir>/bench/app/bench_app latency-udp [COUNT=1000] [SPACING_MS=20]
+//             The same from a datagram sent to a udp:// source on 127.0.0.1 (one sentence a
+//             datagram, as a boat's multiplexer sends them).
 //         build/<dir>/bench/app/bench_app memory [LINES=36000]
 //             Resident memory after start-up, after the map's page loaded, and after LINES
 //             sentences (an hour at 10 a second, compressed: sent as fast as the window keeps up),
@@ -35,8 +38,11 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <pty.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -293,6 +299,43 @@ private:
     std::string m_path;
 };
 
+// A multiplexer on 127.0.0.1 that sends each sentence as one datagram to the port it picked.
+class UdpLink
+{
+public:
+    UdpLink() : m_fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+    {
+        // A port nothing is bound to: the kernel's choice for a socket bound a moment ago.
+        sockaddr_in address = Address(0);
+        socklen_t length = sizeof address;
+        const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            m_port = ntohs(address.sin_port);
+        ::close(probe);
+    }
+    ~UdpLink() { ::close(m_fd); }
+    std::wstring Source() const { return L"udp://127.0.0.1:" + std::to_wstring(m_port); }
+    bool Write(const std::string& datagram)
+    {
+        const sockaddr_in address = Address(m_port);
+        return ::sendto(m_fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&address),
+                        sizeof address) == static_cast<ssize_t>(datagram.size());
+    }
+
+private:
+    static sockaddr_in Address(std::uint16_t port)
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return address;
+    }
+    int m_fd;
+    std::uint16_t m_port = 0;
+};
+
 // ---- the program's side -------------------------------------------------------------------
 
 class BenchApp : public COrvaneApp
@@ -353,9 +396,9 @@ std::size_t TerminalLines(const Session& s)
     return s.view->GetLogCtrl().GetLines().size();
 }
 
-bool Connect(const Session& s, const Pty& pty, int baud)
+bool Connect(const Session& s, const std::wstring& portName, int baud)
 {
-    s.frame->SetPortName(QString::fromStdString(pty.Path()).toStdWString());
+    s.frame->SetPortName(portName);
     s.frame->SetBaudRate(baud);
     s.view->GetConnectButton().click();
     RunFor(200);
@@ -429,7 +472,7 @@ int RunCpu(const Session& s, Pty& pty, const std::vector<std::string>& sentences
     std::printf("tab shown under the panel: %s\n", terminalTab ? "Terminal" : "Setup");
     int mapLoads = 0;
     QObject::connect(s.view->GetMapView(), &QWebEngineView::loadStarted, [&] { ++mapLoads; });
-    if (!Connect(s, pty, baud))
+    if (!Connect(s, QString::fromStdString(pty.Path()).toStdWString(), baud))
         return 1;
     std::atomic<double> writerCpu{0};
     RunFor(2000);
@@ -467,10 +510,10 @@ double Percentile(std::vector<double> values, double p)
     return values[at];
 }
 
-int RunLatency(const Session& s, Pty& pty, const std::vector<std::string>& sentences, int count, int spacingMs)
+// `link` is the receiver's side: a Pty or a UdpLink, the program already connected to it.
+template <class Link>
+int RunLatency(const Session& s, Link& pty, const std::vector<std::string>& sentences, int count, int spacingMs)
 {
-    if (!Connect(s, pty, 115200))
-        return 1;
     // Warm-up: a few seconds' sentences, the map's first centring included.
     const int warmup = 150;
     for (int i = 0; i < warmup; ++i)
@@ -551,7 +594,7 @@ int RunMemory(const Session& s, Pty& pty, const std::vector<std::string>& senten
 {
     int mapLoads = 0;
     QObject::connect(s.view->GetMapView(), &QWebEngineView::loadStarted, [&] { ++mapLoads; });
-    if (!Connect(s, pty, 115200))
+    if (!Connect(s, QString::fromStdString(pty.Path()).toStdWString(), 115200))
         return 1;
     // Each line the reader queues posts one message to the frame; once the window has handled
     // message k it has drained at least k lines. The writer stays a bounded distance ahead.
@@ -611,7 +654,7 @@ int RunMemory(const Session& s, Pty& pty, const std::vector<std::string>& senten
 
 void Usage()
 {
-    std::fprintf(stderr, "usage: bench_app cpu [BAUD [WINDOW_S [WARMUP_S [setup|terminal]]]] | latency [COUNT [SPACING_MS]] | "
+    std::fprintf(stderr, "usage: bench_app cpu [BAUD [WINDOW_S [WARMUP_S [setup|terminal]]]] | latency[-udp] [COUNT [SPACING_MS]] | "
                          "memory [LINES]\n");
 }
 } // namespace
@@ -625,7 +668,7 @@ int main(int argc, char** argv)
     }
     const std::string mode = argv[1];
     auto arg = [&](int i, int fallback) { return argc > i ? std::atoi(argv[i]) : fallback; };
-    if (mode != "cpu" && mode != "latency" && mode != "memory")
+    if (mode != "cpu" && mode != "latency" && mode != "latency-udp" && mode != "memory")
     {
         Usage();
         return 2;
@@ -694,7 +737,16 @@ int main(int argc, char** argv)
                     status = RunCpu(s, pty, sentences, arg(2, 115200), arg(3, 20), arg(4, 5),
                                     argc > 5 && std::string(argv[5]) == "terminal");
                 else if (mode == "latency")
-                    status = RunLatency(s, pty, sentences, arg(2, 1000), arg(3, 20));
+                    status = Connect(s, QString::fromStdString(pty.Path()).toStdWString(), 115200)
+                                 ? RunLatency(s, pty, sentences, arg(2, 1000), arg(3, 20))
+                                 : 1;
+                else if (mode == "latency-udp")
+                {
+                    UdpLink udp;
+                    status = Connect(s, udp.Source(), 115200)
+                                 ? RunLatency(s, udp, sentences, arg(2, 1000), arg(3, 20))
+                                 : 1;
+                }
                 else
                     status = RunMemory(s, pty, sentences, arg(2, 36000));
                 s.view->GetConnectButton().click();

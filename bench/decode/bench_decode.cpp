@@ -68,6 +68,8 @@ void ChecksumOnly(benchmark::State& state)
 
 // Sentences per second appear as items_per_second.
 BENCHMARK_CAPTURE(DecodeCapture, ublox_lea_5h, "ublox-lea-5h.nmea");
+// A modern multi-constellation receiver: GN fixes, GP and GL skies.
+BENCHMARK_CAPTURE(DecodeCapture, neo_m8n, "neo-m8n.nmea");
 BENCHMARK_CAPTURE(DecodeCapture, haicom_305N, "haicom-305N.nmea");
 // Many broken lines: the cost of rejected checksums and abandoned sentences.
 BENCHMARK_CAPTURE(DecodeCapture, gp320_damaged, "gp-320fw-2019-04-07-coldboot.nmea");

@@ -1,7 +1,8 @@
 // End-to-end throughput of the receive path: receiver captures written to a pseudo-terminal,
-// read by the port's reader thread, cut into lines, decoded and queued by the device, drained
-// by the consumer. Reports lines per second, lines lost, and the reader thread's CPU time per
-// line. A 115200-baud receiver sends about 160 sentences a second.
+// or sent by a TCP server on 127.0.0.1 to a tcp:// source, read by the port's reader thread,
+// cut into lines, decoded and queued by the device, drained by the consumer. Reports lines per
+// second, lines lost, and the reader thread's CPU time per line. A 115200-baud receiver sends
+// about 160 sentences a second.
 #include "gps/GPSDevice.h"
 #include "gps/NmeaFraming.h"
 #include "serial/RingBuffer.h"
@@ -16,8 +17,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -103,12 +107,71 @@ bool WriteAll(int fd, const std::string& bytes, std::size_t piece)
     return true;
 }
 
-void BM_PseudoTerminalToLineQueue(benchmark::State& state)
+struct Totals
+{
+    long popped = 0;
+    long lost = 0;
+    double cpuNs = 0;
+};
+
+// Opens the device on `portName`, runs `send` (the receiver's side) on its own thread and drains
+// the queue until every line has been handed on; adds what it counted to the totals.
+template <class Send>
+bool ReceiveStream(benchmark::State& state, const std::wstring& portName, Send send, Totals& totals)
 {
     const Stream& stream = CorpusStream();
+    std::atomic<long> notifications{0};
+    long popped = 0;
+    MeteredDevice device;
+    boost::signals2::scoped_connection connection =
+        device.ConnectNotification([&](int) { ++notifications; });
+    if (!device.OpenPort(portName, 115200))
+    {
+        state.SkipWithError("cannot open the source");
+        return false;
+    }
+    std::thread receiver([&] { send(stream.bytes); });
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (notifications < stream.lines && std::chrono::steady_clock::now() < deadline)
+    {
+        bool any = false;
+        while (device.PopLine(line))
+        {
+            ++popped;
+            any = true;
+        }
+        if (!any)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    receiver.join();
+    device.Close();
+    while (device.PopLine(line))
+        ++popped;
+    totals.cpuNs += static_cast<double>(device.readerCpuNs.load());
+    totals.popped += popped;
+    totals.lost += stream.queued - popped;
+    return true;
+}
+
+void Report(benchmark::State& state, const Totals& totals)
+{
+    const Stream& stream = CorpusStream();
+    state.SetItemsProcessed(totals.popped);
+    state.SetBytesProcessed(static_cast<long long>(stream.bytes.size()) * state.iterations());
+    state.counters["lines_per_s"] =
+        benchmark::Counter(static_cast<double>(totals.popped), benchmark::Counter::kIsRate);
+    state.counters["lost_lines"] = static_cast<double>(totals.lost);
+    state.counters["reader_cpu_ns_per_line"] =
+        totals.cpuNs / static_cast<double>(stream.lines * state.iterations());
+    state.counters["x_115200_baud"] =
+        benchmark::Counter(static_cast<double>(totals.popped) / 160.0, benchmark::Counter::kIsRate);
+}
+
+void BM_PseudoTerminalToLineQueue(benchmark::State& state)
+{
     const std::size_t piece = static_cast<std::size_t>(state.range(0));
-    long popped = 0, lost = 0;
-    double cpuNs = 0;
+    Totals totals;
     for (auto _ : state)
     {
         int master = -1, slave = -1;
@@ -119,57 +182,67 @@ void BM_PseudoTerminalToLineQueue(benchmark::State& state)
             return;
         }
         ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-        std::atomic<long> notifications{0};
-        long iterationPopped = 0;
-        {
-            MeteredDevice device;
-            boost::signals2::scoped_connection connection =
-                device.ConnectNotification([&](int) { ++notifications; });
-            const std::string path = name;
-            if (!device.OpenPort(std::wstring(path.begin() + 5, path.end()), 115200))
-            {
-                state.SkipWithError("cannot open the pseudo-terminal");
-                return;
-            }
-            std::thread receiver([&] { WriteAll(master, stream.bytes, piece); });
-            std::string line;
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-            while (notifications < stream.lines && std::chrono::steady_clock::now() < deadline)
-            {
-                bool any = false;
-                while (device.PopLine(line))
-                {
-                    ++iterationPopped;
-                    any = true;
-                }
-                if (!any)
-                    std::this_thread::sleep_for(std::chrono::microseconds(200));
-            }
-            receiver.join();
-            device.Close();
-            while (device.PopLine(line))
-                ++iterationPopped;
-            cpuNs += static_cast<double>(device.readerCpuNs.load());
-        }
+        const std::string path = name;
+        const bool ran = ReceiveStream(
+            state, std::wstring(path.begin() + 5, path.end()),
+            [&](const std::string& bytes) { WriteAll(master, bytes, piece); }, totals);
         ::close(master);
         ::close(slave);
-        popped += iterationPopped;
-        lost += stream.queued - iterationPopped;
+        if (!ran)
+            return;
     }
-    state.SetItemsProcessed(popped);
-    state.SetBytesProcessed(static_cast<long long>(stream.bytes.size()) * state.iterations());
-    state.counters["lines_per_s"] =
-        benchmark::Counter(static_cast<double>(popped), benchmark::Counter::kIsRate);
-    state.counters["lost_lines"] = static_cast<double>(lost);
-    state.counters["reader_cpu_ns_per_line"] =
-        cpuNs / static_cast<double>(stream.lines * state.iterations());
-    state.counters["x_115200_baud"] =
-        benchmark::Counter(static_cast<double>(popped) / 160.0, benchmark::Counter::kIsRate);
+    Report(state, totals);
 }
 // Pieces the size of a UART's FIFO burst and of a large write.
 BENCHMARK(BM_PseudoTerminalToLineQueue)
     ->Arg(64)
     ->Arg(4096)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+// A receiver serving NMEA on TCP (a phone app, a survey receiver): a server on 127.0.0.1 writes
+// the stream as fast as the connection takes it, in pieces of the argument's size.
+void BM_TcpToLineQueue(benchmark::State& state)
+{
+    const std::size_t piece = static_cast<std::size_t>(state.range(0));
+    Totals totals;
+    for (auto _ : state)
+    {
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listener, 1) != 0 ||
+            ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        {
+            state.SkipWithError("no loopback listener");
+            return;
+        }
+        const std::wstring source = L"tcp://127.0.0.1:" + std::to_wstring(ntohs(address.sin_port));
+        const bool ran = ReceiveStream(
+            state, source,
+            [&](const std::string& bytes)
+            {
+                const int client = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+                if (client < 0)
+                    return;
+                WriteAll(client, bytes, piece);
+                ::close(client);
+            },
+            totals);
+        ::close(listener);
+        if (!ran)
+            return;
+    }
+    Report(state, totals);
+}
+// Pieces of one line or so, and of a full segment.
+BENCHMARK(BM_TcpToLineQueue)
+    ->Arg(64)
+    ->Arg(1448)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);

@@ -7,6 +7,7 @@ inline constexpr unsigned ID_WARM_START = 32772;
 inline constexpr unsigned ID_COLD_START = 32773;
 inline constexpr unsigned ID_SAVE_KML = 32774;
 inline constexpr unsigned ID_SAVE_NMEA = 32775;
+inline constexpr unsigned ID_SAVE_GPX = 32776;
 inline constexpr unsigned ID_FILE_NEW = 57600;
 inline constexpr unsigned ID_FILE_OPEN = 57601;
 inline constexpr unsigned ID_APP_ABOUT = 57664;

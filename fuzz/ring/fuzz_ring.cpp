@@ -1,6 +1,8 @@
 // Line cutting of the receive ring under arbitrary input cut into arbitrary pieces: the lines
 // must come out in order, never longer than the limit, and exactly as an independent cut of
 // the whole stream at LF says, however the stream was split and however often it was drained.
+// Pieces are as a serial read brings them (up to 64 bytes) or as a socket does (up to a
+// datagram or segment of 1472 bytes, the payload of one Ethernet frame).
 #include "serial/RingBuffer.h"
 
 #include <cstddef>
@@ -38,8 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size < 1)
         return 0;
+    constexpr std::size_t kSerialPiece = 64;
+    constexpr std::size_t kSocketPiece = 1472;
     // A small ring wraps often; it still holds a longest line plus a largest piece.
-    RingBuffer ring(RingBuffer::kMaxLineLength + 1 + 256 + data[0] * 7u);
+    RingBuffer ring(RingBuffer::kMaxLineLength + 1 + kSocketPiece + data[0] * 7u);
     std::size_t at = 1;
 
     std::string stream;
@@ -59,7 +63,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (at < size)
     {
         const std::uint8_t control = data[at++];
-        const std::size_t piece = std::min<std::size_t>((control & 0x7f) + 1, size - at);
+        std::size_t wanted = (control & 0x3f) % kSerialPiece + 1;
+        if ((control & 0x40) && at + 2 <= size)
+        {
+            wanted = (data[at] | data[at + 1] << 8) % kSocketPiece + 1;
+            at += 2;
+        }
+        const std::size_t piece = std::min<std::size_t>(wanted, size - at);
         if (ring.Free() < piece)
             take(true);
         Check(ring.Write(data + at, static_cast<std::uint32_t>(piece)));

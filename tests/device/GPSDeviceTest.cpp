@@ -62,6 +62,24 @@ protected:
     boost::signals2::scoped_connection connection;
 };
 
+TEST(DevicePath, KernelNamesGoUnderDevAndPathsStayAsTheyAre)
+{
+    const struct
+    {
+        const wchar_t* name;
+        const wchar_t* path;
+    } rows[] = {
+        {L"ttyUSB0", L"/dev/ttyUSB0"},
+        {L"ttyACM1", L"/dev/ttyACM1"},
+        {L"rfcomm0", L"/dev/rfcomm0"},
+        {L"pts/4", L"/dev/pts/4"},
+        {L"/dev/pts/4", L"/dev/pts/4"},
+        {L"/dev/serial/by-id/usb-Prolific-port0", L"/dev/serial/by-id/usb-Prolific-port0"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(CGPSDevice::DevicePathOf(row.name), row.path);
+}
+
 TEST(GPSDeviceOpen, MissingPortFailsWithNotFound)
 {
     CGPSDevice device;

@@ -4,6 +4,7 @@
 #include "framework/core/CommandIds.h"
 #include "framework/core/MessageBox.h"
 #include "recording/OrvaneDoc.h"
+#include "serial/SourceAddress.h"
 #include "ui/MainFrame.h"
 #include "ui/MapView.h"
 #include "ui/MemDCEx.h"
@@ -12,11 +13,14 @@
 #include "ui/StatusPanel.h"
 
 #include "support/Files.h"
+#include "support/LoopbackPeers.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QMenu>
+#include <QMenuBar>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -34,6 +38,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -50,8 +55,9 @@ constexpr int kSimBaud = 115200;
 class Simulator
 {
 public:
-    // With `stay`, it serves one opener after another, as a receiver does.
-    bool Start(const fs::path& link, int baud = kSimBaud, bool stay = false)
+    // With `stay`, it serves one opener after another, as a receiver does; gnss: the
+    // multi-constellation receiver of --gnss.
+    bool Start(const fs::path& link, int baud = kSimBaud, bool stay = false, bool gnss = false)
     {
         Stop();
         fs::remove(link);
@@ -63,6 +69,8 @@ public:
                                              "35.6812,139.7671", "--link", link.string()};
             if (stay)
                 args.emplace_back("--stay");
+            if (gnss)
+                args.emplace_back("--gnss");
             std::vector<char*> argv;
             for (std::string& arg : args)
                 argv.push_back(arg.data());
@@ -120,7 +128,16 @@ protected:
             m_messages.push_back(text);
         });
         m_app = std::make_unique<TestApp>(m_folder.Path() / "Orvane.xml");
+        // The application installs its modal box; messages are only noted here.
+        SetMessageBoxHandler([this](const std::wstring& text, const std::wstring&, MbIcon) {
+            m_messages.push_back(text);
+        });
         ASSERT_TRUE(m_app->InitInstance());
+        // The application installs its own message box when it starts: take the notes again,
+        // so a message is seen here rather than shown (and waited on) offscreen.
+        SetMessageBoxHandler([this](const std::wstring& text, const std::wstring&, MbIcon) {
+            m_messages.push_back(text);
+        });
         m_frame = m_app->Frame();
         m_doc = m_app->Doc();
         ASSERT_NE(m_frame, nullptr);
@@ -230,6 +247,48 @@ TEST_F(EndToEndTest, LiveDataReachesTheTerminalThePanelAndTheMap)
     // The map was moved to the fix.
     EXPECT_NEAR(m_view->GetMapView()->GetLastLatitude(), m_doc->m_gps.latitude, 0.01);
     EXPECT_NEAR(m_view->GetMapView()->GetLastLongitude(), m_doc->m_gps.longitude, 0.01);
+    EXPECT_TRUE(m_messages.empty());
+}
+
+// A current multi-constellation receiver: GN fixes and four skies reach the panel, which
+// draws every satellite in view.
+TEST_F(EndToEndTest, GnssReceiverShowsEveryConstellation)
+{
+    ASSERT_TRUE(m_sim.Start(m_link, kSimBaud, false, true));
+    ChoosePort();
+    Click(m_view->GetConnectButton());
+    ASSERT_EQ(m_doc->m_bConnected, 1);
+
+    auto talkers = [&] {
+        std::set<Talker> seen;
+        for (const auto& sat : m_view->GetGps().satellites)
+            if (sat.prn != 0)
+                seen.insert(sat.talker);
+        return seen;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_doc->m_gps.fixMode >= 2 && talkers().size() == 4; }, 30000))
+        << "fix " << m_doc->m_gps.fixMode << ", " << talkers().size() << " skies";
+    EXPECT_EQ(talkers(), (std::set<Talker>{Talker::GP, Talker::GL, Talker::GA, Talker::GB}));
+
+    const GpsData gps = m_view->GetGps();
+    EXPECT_NEAR(gps.latitude, kStartLat, 0.05);
+    EXPECT_NEAR(gps.longitude, kStartLon, 0.05);
+    EXPECT_GE(SatellitesInView(gps), 20);
+    EXPECT_LE(SatellitesInView(gps), 40);
+    EXPECT_GE(SatellitesUsed(gps), 4);
+    for (const auto& line : m_view->GetLogCtrl().GetLines())
+    {
+        const std::string text = QString::fromStdWString(line.text).toStdString();
+        ASSERT_TRUE(text.starts_with("$GN") || text.substr(3, 3) == "GSV") << text;
+    }
+
+    m_view->repaint();
+    const QRect chart(0, 276, 400, 201);
+    const QImage shown = m_view->grab(chart).toImage();
+    const PanelResources res = PanelResources::Load();
+    CMemDCEx dc(QRect(0, 0, 400, 477));
+    DrawStatusPanel(dc, m_view->GetGps(), res);
+    EXPECT_EQ(shown, dc.Finish().toImage().copy(chart).convertToFormat(shown.format()));
     EXPECT_TRUE(m_messages.empty());
 }
 
@@ -388,4 +447,142 @@ TEST_F(EndToEndTest, ClosingTheWindowMidRecordingLeavesACompleteLog)
     EXPECT_EQ(ReadFile(logs[0]), shown);
     EXPECT_TRUE(fs::exists(m_folder.Path() / "Orvane.xml"));
 }
+
+TEST_F(EndToEndTest, UnpluggedDuringARecordingRecStillStopsIt)
+{
+    ChoosePort();
+    QAction* kml = m_frame->FindCommand(ID_SAVE_KML);
+    ASSERT_NE(kml, nullptr);
+    m_frame->UpdateCommandUI();
+    kml->trigger();
+    Click(m_view->GetConnectButton());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_doc->m_gps.fixMode >= 2; }, 20000));
+    Click(m_view->GetRecordButton());
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    const std::size_t from = TerminalLines();
+    ASSERT_TRUE(WaitForLines(from + 10));
+
+    // The receiver goes away: the connection closes on its own, the recording goes on.
+    m_sim.Stop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_doc->m_bConnected == 0; }, 20000));
+    EXPECT_EQ(m_doc->m_bRecording, 1);
+    EXPECT_TRUE(m_view->GetRecordButton().isEnabled());
+    m_frame->UpdateCommandUI();
+    EXPECT_FALSE(m_frame->FindCommand(ID_SAVE_NMEA)->isEnabled());
+
+    Click(m_view->GetRecordButton());
+    EXPECT_EQ(m_doc->m_bRecording, 0);
+    // Stopped and disconnected: REC cannot start a recording that would receive nothing.
+    EXPECT_FALSE(m_view->GetRecordButton().isEnabled());
+    m_frame->UpdateCommandUI();
+    EXPECT_TRUE(m_frame->FindCommand(ID_SAVE_NMEA)->isEnabled());
+
+    std::vector<fs::path> tracks;
+    for (const auto& entry : fs::directory_iterator(m_folder.Path()))
+        if (entry.path().extension() == ".kml")
+            tracks.push_back(entry.path());
+    ASSERT_EQ(tracks.size(), 1u);
+    const std::string text = ReadFile(tracks[0]);
+    std::string errors;
+    ASSERT_TRUE(kmldom::Parse(text, &errors)) << errors;
+    EXPECT_TRUE(text.ends_with("</kml>\n"));
+    EXPECT_NE(text.find("<coordinates>\n"), std::string::npos);
+}
+
+TEST_F(EndToEndTest, GpxRecordingFromTheToolsMenu)
+{
+    // The entry follows "Save KML File", and the three form one radio group.
+    QMenu* tools = nullptr;
+    for (QAction* menu : m_frame->menuBar()->actions())
+        if (menu->text() == QStringLiteral("Tools"))
+            tools = menu->menu();
+    ASSERT_NE(tools, nullptr);
+    QStringList texts;
+    for (QAction* action : tools->actions())
+        texts << action->text();
+    const qsizetype kmlAt = texts.indexOf(QStringLiteral("Save KML File"));
+    ASSERT_GE(kmlAt, 0) << texts.join(',').toStdString();
+    ASSERT_EQ(texts.value(kmlAt + 1), QStringLiteral("Save GPX File"));
+
+    ChoosePort();
+    QAction* gpx = m_frame->FindCommand(ID_SAVE_GPX);
+    ASSERT_NE(gpx, nullptr);
+    m_frame->UpdateCommandUI();
+    gpx->trigger();
+    m_frame->UpdateCommandUI();
+    EXPECT_TRUE(gpx->isChecked());
+    EXPECT_FALSE(m_frame->FindCommand(ID_SAVE_KML)->isChecked());
+    EXPECT_FALSE(m_frame->FindCommand(ID_SAVE_NMEA)->isChecked());
+
+    Click(m_view->GetConnectButton());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_doc->m_gps.fixMode >= 2; }, 20000));
+    Click(m_view->GetRecordButton());
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_doc->m_pGpxTrack && m_doc->m_pGpxTrack->PointCount() >= 2; }, 20000));
+    Click(m_view->GetRecordButton());
+
+    std::vector<fs::path> tracks;
+    for (const auto& entry : fs::directory_iterator(m_folder.Path()))
+        if (entry.path().extension() == ".gpx")
+            tracks.push_back(entry.path());
+    ASSERT_EQ(tracks.size(), 1u);
+    const std::string text = ReadFile(tracks[0]);
+    EXPECT_NE(text.find("<trkpt lat=\"35.6"), std::string::npos) << text;
+    EXPECT_NE(text.find("<fix>3d</fix>"), std::string::npos) << text;
+    EXPECT_TRUE(m_messages.empty());
+}
 } // namespace
+
+TEST_F(EndToEndTest, ReceiverHeldByGpsdIsNamedAndWatchedThroughGpsd)
+{
+    if (!loopback::Gpsd::IsInstalled())
+        GTEST_SKIP() << "gpsd is not installed (scripts/deps.sh installs it)";
+    loopback::Gpsd gpsd(m_link.string(), kSimBaud);
+    ASSERT_TRUE(gpsd.WaitUntilListening());
+    m_frame->GetDevice().SetGpsdAddress({SourceAddress::Kind::Gpsd, "127.0.0.1", gpsd.Port()});
+
+    // The simulator's port, now gpsd's: the program says so and stays disconnected.
+    ChoosePort();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&]
+        {
+            m_messages.clear();
+            Click(m_view->GetConnectButton());
+            if (m_doc->m_bConnected)
+                Click(m_view->GetConnectButton()); // gpsd had not opened it yet
+            return !m_messages.empty() && m_messages.back().find(L"is used by gpsd") != std::wstring::npos;
+        },
+        20000));
+    EXPECT_EQ(m_doc->m_bConnected, 0);
+    EXPECT_NE(m_messages.back().find(L"choose gpsd://localhost to watch it through gpsd"), std::wstring::npos);
+
+    // Typed as a person would, the gpsd source brings the simulator's sentences.
+    QComboBox* ports = m_view->GetSetupView()->m_cbPort;
+    const QString source = QString::fromStdWString(gpsd.Source());
+    ports->lineEdit()->selectAll();
+    QTest::keyClicks(ports->lineEdit(), source);
+    QTest::keyClick(ports->lineEdit(), Qt::Key_Return);
+    ASSERT_EQ(m_frame->GetPortName(), gpsd.Source());
+    m_messages.clear();
+    Click(m_view->GetConnectButton());
+    ASSERT_EQ(m_doc->m_bConnected, 1) << (m_messages.empty() ? "" : QString::fromStdWString(m_messages.back()).toStdString());
+    const std::size_t from = TerminalLines();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_doc->m_gps.fixMode >= 2 && TerminalLines() >= from + 12; }, 20000));
+    for (std::size_t i = from; i < TerminalLines(); ++i)
+    {
+        const std::string text = TerminalText(i, i + 1);
+        EXPECT_TRUE(text.starts_with("$GP")) << text;
+        EXPECT_TRUE(text.ends_with("\r\n")) << text;
+    }
+    const GpsData gps = m_view->GetGps();
+    EXPECT_NEAR(gps.latitude, kStartLat, 0.05);
+    EXPECT_NEAR(gps.longitude, kStartLon, 0.05);
+    // gpsd passes nothing on to the receiver: no restart through it.
+    m_frame->UpdateCommandUI();
+    EXPECT_FALSE(m_frame->FindCommand(ID_HOT_START)->isEnabled());
+
+    // Saved, the source is what the next start offers.
+    QTest::mouseClick(m_view->GetSetupView()->m_btnSave, Qt::LeftButton);
+    EXPECT_EQ(GetOrvaneApp()->m_settings.port, gpsd.Source());
+    EXPECT_TRUE(m_messages.empty());
+}

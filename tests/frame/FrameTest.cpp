@@ -7,6 +7,9 @@
 #include "serial/SerialPort.h"
 #include "support/Counter.h"
 #include "support/Files.h"
+#include "support/LoopbackPeers.h"
+#include "ui/LogCtrl.h"
+#include "ui/OrvaneView.h"
 
 #include <gtest/gtest.h>
 #include <kml/dom.h>
@@ -243,7 +246,8 @@ TEST_F(FrameTest, MenuBarHoldsTheMenusWithTheirTexts)
           {"Cold Start GPS", ID_COLD_START},
           {"", 0},
           {"Save NMEA File", ID_SAVE_NMEA},
-          {"Save KML File", ID_SAVE_KML}}},
+          {"Save KML File", ID_SAVE_KML},
+          {"Save GPX File", ID_SAVE_GPX}}},
         {"&Help", {{"&About Orvane...", ID_APP_ABOUT}}},
     };
 
@@ -316,24 +320,6 @@ TEST_F(FrameTest, AboutShowsAModalBoxThatClosesOnOk)
 
 // ---- Port names and failure texts ------------------------------------------------------------
 
-TEST(DevicePath, KernelNamesGoUnderDevAndPathsStayAsTheyAre)
-{
-    const struct
-    {
-        const wchar_t* name;
-        const wchar_t* path;
-    } rows[] = {
-        {L"ttyUSB0", L"/dev/ttyUSB0"},
-        {L"ttyACM1", L"/dev/ttyACM1"},
-        {L"rfcomm0", L"/dev/rfcomm0"},
-        {L"pts/4", L"/dev/pts/4"},
-        {L"/dev/pts/4", L"/dev/pts/4"},
-        {L"/dev/serial/by-id/usb-Prolific-port0", L"/dev/serial/by-id/usb-Prolific-port0"},
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(CMainFrame::DevicePathOf(row.name), row.path);
-}
-
 TEST(OpenFailureText, NamesThePortAndAReasonThePersonCanActOn)
 {
     const struct
@@ -348,6 +334,7 @@ TEST(OpenFailureText, NamesThePortAndAReasonThePersonCanActOn)
         {PortError::NotSerialPort, ENOTTY, L"not a serial port"},
         {PortError::Unsupported, EINVAL, L"does not accept 14400 baud"},
         {PortError::Gone, EIO, L"stopped answering"},
+        {PortError::HeldByGpsd, EBUSY, L"ttyUSB0 is used by gpsd; choose gpsd://localhost to watch it through gpsd"},
         {PortError::Other, ENOMEM, L"Cannot allocate memory"},
     };
     for (const auto& row : rows)
@@ -356,6 +343,39 @@ TEST(OpenFailureText, NamesThePortAndAReasonThePersonCanActOn)
             CMainFrame::DescribeOpenFailure(L"/dev/ttyUSB0", row.error, row.systemError, 14400);
         EXPECT_NE(text.find(L"/dev/ttyUSB0"), std::wstring::npos) << std::string(text.begin(), text.end());
         EXPECT_NE(text.find(row.phrase), std::wstring::npos) << std::string(text.begin(), text.end());
+    }
+}
+
+TEST(OpenFailureText, NetworkSourcesSayWhatFailedWhere)
+{
+    const struct
+    {
+        const wchar_t* source;
+        PortError error;
+        int systemError;
+        const wchar_t* phrase;
+    } rows[] = {
+        {L"tcp://127.0.0.1:5000", PortError::ConnectionRefused, ECONNREFUSED, L"connection refused"},
+        {L"tcp://receiver.lan:5000", PortError::HostNotFound, 0, L"host not found"},
+        {L"gpsd://127.0.0.1:2948", PortError::ConnectionRefused, ECONNREFUSED,
+         L"gpsd is not running on 127.0.0.1:2948"},
+        {L"gpsd://localhost", PortError::NotGpsd, 0, L"gpsd is not running on localhost:2947"},
+        {L"gpsd://[::1]", PortError::ConnectionRefused, ECONNREFUSED, L"gpsd is not running on [::1]:2947"},
+        {L"tcp://10.1.1.1:5000", PortError::NoAnswer, ETIMEDOUT, L"no answer from 10.1.1.1:5000"},
+        {L"udp://:10110", PortError::Busy, EADDRINUSE, L"in use by another program"},
+        {L"udp://:10110", PortError::Other, ENOMEM, L"Cannot allocate memory"},
+        {L"tcp://127.0.0.1", PortError::BadAddress, 0, L"tcp://HOST:PORT"},
+    };
+    for (const auto& row : rows)
+    {
+        const std::wstring text =
+            CMainFrame::DescribeOpenFailure(row.source, row.error, row.systemError, 4800);
+        const std::string shown(text.begin(), text.end());
+        EXPECT_NE(text.find(row.source), std::wstring::npos) << shown;
+        EXPECT_NE(text.find(row.phrase), std::wstring::npos) << shown;
+        // A network source is no serial port and has no baud rate.
+        EXPECT_EQ(text.find(L"serial port " + std::wstring(row.source)), std::wstring::npos) << shown;
+        EXPECT_EQ(text.find(L"baud"), std::wstring::npos) << shown;
     }
 }
 
@@ -401,6 +421,37 @@ TEST_F(FrameTest, ConnectDisconnectConnectKeepsOneSubscriptionAndOneMessagePerLi
     // The main view took the decoded state into the document: the capture is at 27°S 153°E.
     EXPECT_NEAR(m_doc->m_gps.latitude, -27.21, 0.01);
     EXPECT_NEAR(m_doc->m_gps.longitude, 153.05, 0.01);
+}
+
+// The panel does not pass old values off as live: silent for 3 s, or disconnected, it says
+// "No data" until sentences come again.
+TEST_F(FrameTest, PanelGoesStaleWhenTheReceiverFallsSilentOrIsDisconnected)
+{
+    Start();
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    auto* view = dynamic_cast<COrvaneView*>(m_frame->centralWidget());
+    ASSERT_NE(view, nullptr);
+    const std::vector<std::string> lines = CaptureLines("haicom-305N.nmea");
+    const std::vector<std::string> some(lines.begin(), lines.begin() + 10);
+
+    EXPECT_TRUE(view->IsLive()) << "nothing old to show before the first sentence";
+    Connect(pty.SlaveWidePath());
+    Feed(pty, some);
+    EXPECT_TRUE(view->IsLive());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !view->IsLive(); }, std::chrono::seconds(20)));
+
+    Feed(pty, some);
+    EXPECT_TRUE(view->IsLive()) << "live again with the next sentence";
+    m_frame->ConnectDevice(false);
+    EXPECT_FALSE(view->IsLive());
+    // What the user sees: the fix box of the painted panel reads differently once stale.
+    const QImage stale = view->grab(QRect(0, 0, 400, 478)).toImage();
+    Connect(pty.SlaveWidePath());
+    Feed(pty, some);
+    const QImage live = view->grab(QRect(0, 0, 400, 478)).toImage();
+    EXPECT_NE(stale.copy(28, 130, 62, 20), live.copy(28, 130, 62, 20));
+    m_frame->ConnectDevice(false);
 }
 
 TEST_F(FrameTest, NoDataUpdateAfterDisconnectButThoseAlreadyPosted)
@@ -577,6 +628,90 @@ TEST_F(FrameTest, UnpluggedReceiverDisconnectsTellsTheUserAndCanBeConnectedAgain
         if (IsChecksumValid(lines[i]))
             expected += lines[i];
     EXPECT_EQ(ReadFile(files[0]), expected);
+}
+
+TEST_F(FrameTest, TcpSourceFeedsTheTerminalAndTheRecordTakesRestartsAndEndsLikeAnUnplug)
+{
+    Start();
+    TempFolder records;
+    m_doc->m_strSaveFolder = records.Path().wstring();
+    const std::vector<std::string> lines = CaptureLines("neo-m8n.nmea");
+    ASSERT_GE(lines.size(), 20u);
+    loopback::TcpServer server;
+
+    Connect(server.Source());
+    ASSERT_EQ(m_doc->m_bConnected, 1);
+    EXPECT_TRUE(m_app->m_messages.empty());
+    ASSERT_TRUE(server.Accept());
+    EXPECT_TRUE(RestartItemsEnabled());
+    m_frame->FindCommand(ID_WARM_START)->trigger();
+    EXPECT_EQ(server.Receive(41), CGPSDevice::kWarmStartCommand);
+
+    m_doc->SetRecording(true);
+    std::string bytes;
+    std::vector<std::string> valid;
+    for (std::size_t i = 0; i < 20; ++i)
+    {
+        bytes += lines[i];
+        if (IsChecksumValid(lines[i]))
+            valid.push_back(lines[i]);
+    }
+    const int expected = m_frame->m_nGpsUpdates + 20;
+    ASSERT_TRUE(server.Send(bytes));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return m_frame->m_nGpsUpdates >= expected; }));
+    auto* view = dynamic_cast<COrvaneView*>(m_frame->centralWidget());
+    ASSERT_NE(view, nullptr);
+    const std::vector<LogLine>& shown = view->GetLogCtrl().GetLines();
+    ASSERT_GE(shown.size(), valid.size());
+    for (std::size_t i = 0; i < valid.size(); ++i)
+        EXPECT_EQ(QString::fromStdWString(shown[shown.size() - valid.size() + i].text).toStdString(),
+                  valid[i]);
+
+    // The server goes away mid-stream: the same message and state as an unplug.
+    server.Send(lines[20].substr(0, 10));
+    server.CloseClient();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return m_doc->m_bConnected == 0; }));
+    EXPECT_FALSE(RestartItemsEnabled());
+    ASSERT_EQ(m_app->m_messages.size(), 1u);
+    EXPECT_NE(m_app->m_messages[0].text.find(server.Source() + L" was disconnected"), std::wstring::npos);
+    EXPECT_NE(m_app->m_messages[0].text.find(L"closed the connection"), std::wstring::npos);
+    EXPECT_EQ(m_frame->m_nDeviceLost, 1);
+
+    m_doc->SetRecording(false);
+    const std::vector<std::filesystem::path> files = records.Entries();
+    ASSERT_EQ(files.size(), 1u);
+    std::string recorded;
+    for (const std::string& line : valid)
+        recorded += line;
+    EXPECT_EQ(ReadFile(files[0]), recorded);
+}
+
+TEST_F(FrameTest, SourcesThatTakeNoBytesDisableTheRestartItems)
+{
+    Start();
+    const std::uint16_t port = loopback::FreePort(SOCK_DGRAM);
+    const std::wstring source = L"udp://127.0.0.1:" + std::to_wstring(port);
+    Connect(source);
+    ASSERT_EQ(m_doc->m_bConnected, 1);
+    EXPECT_FALSE(RestartItemsEnabled());
+    // The record button and the rest work as for any receiver.
+    loopback::UdpSender sender;
+    const std::string gga = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
+    const int expected = m_frame->m_nGpsUpdates + 1;
+    ASSERT_TRUE(sender.Send(port, gga));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return m_frame->m_nGpsUpdates >= expected; }));
+    EXPECT_NEAR(m_doc->m_gps.latitude, 48.1173, 0.001);
+    m_frame->ConnectDevice(false);
+    EXPECT_FALSE(RestartItemsEnabled());
+
+    // Nothing listens where nothing was typed: a refused source says so and stays disconnected.
+    const std::uint16_t closed = loopback::FreePort(SOCK_STREAM);
+    m_app->m_messages.clear();
+    Connect(L"gpsd://127.0.0.1:" + std::to_wstring(closed));
+    EXPECT_EQ(m_doc->m_bConnected, 0);
+    ASSERT_EQ(m_app->m_messages.size(), 1u);
+    EXPECT_NE(m_app->m_messages[0].text.find(L"gpsd is not running on 127.0.0.1:" + std::to_wstring(closed)),
+              std::wstring::npos);
 }
 
 // ---- Closing while recording --------------------------------------------------------------------

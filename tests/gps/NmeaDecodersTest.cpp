@@ -61,6 +61,7 @@ void SetSlot(GpsData& g, int slot, std::uint16_t prn, std::uint16_t el, std::uin
     g.satellites[slot].elevation = el;
     g.satellites[slot].azimuth = az;
     g.satellites[slot].snr = snr;
+    g.satellites[slot].talker = prn != 0 ? Talker::GP : Talker::None;
 }
 
 void ClearSlot(GpsData& g, int slot)
@@ -187,10 +188,6 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeRow{"BareLineFeed", {}, "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\n", kNothing},
         DecodeRow{"StrayByteBeforeDollar", {}, "x" + kGga, kNothing},
         DecodeRow{"NoComma", {kGga}, WithChecksum("$GPGGA"), kNothing},
-        DecodeRow{"OtherTalkerGN", {kGga}, WithChecksum("$GNGGA,000000,0000.000,S,00000.000,W,1,08,0.9,1.0,M,46.9,M,,"), kNothing},
-        DecodeRow{"OtherTalkerGL", {kGga}, WithChecksum("$GLGGA,000000,0000.000,S,00000.000,W,1,08,0.9,1.0,M,46.9,M,,"), kNothing},
-        DecodeRow{"GnRmc", {kRmc}, WithChecksum("$GNRMC,000000,A,0000.000,S,00000.000,W,1.0,1.0,010100,,"), kNothing},
-        DecodeRow{"GnGsa", kUbloxSky, WithChecksum("$GNGSA,A,1,,,,,,,,,,,,,9.9,9.9,9.9"), kNothing},
         DecodeRow{"GlGsv", kUbloxSky, WithChecksum("$GLGSV,1,1,00"), kNothing},
         DecodeRow{"Vtg", {kRmc}, "$GPVTG,0.00,T,,,0.00,N,0.00,K,A*70\r\n", kNothing},
         DecodeRow{"ProprietarySirf", {kGga}, WithChecksum("$PSRF101,0,0,0,000,0,0,12,4"), kNothing},
@@ -468,13 +465,19 @@ INSTANTIATE_TEST_SUITE_P(
                   WithChecksum("$GPGSV,3,2,12,11,10,100,40,13,20,200,41,14,30,300,42,16,40,040"),
                   [](GpsData& g) { SetSlot(g, 4, 11, 10, 100, 40); SetSlot(g, 5, 13, 20, 200, 41);
                                    SetSlot(g, 6, 14, 30, 300, 42); ClearSlot(g, 7); }},
-        DecodeRow{"EmptyLastSnrKeepsPreviousSnr", kUbloxSky,
+        DecodeRow{"EmptyLastSnrIsNotTracked", kUbloxSky,
                   WithChecksum("$GPGSV,3,2,12,11,10,100,40,13,20,200,41,14,30,300,42,16,40,040,"),
                   [](GpsData& g) { SetSlot(g, 4, 11, 10, 100, 40); SetSlot(g, 5, 13, 20, 200, 41);
-                                   SetSlot(g, 6, 14, 30, 300, 42); SetSlot(g, 7, 16, 40, 40, 20); }},
-        DecodeRow{"EmptySnrKeepsPreviousSnr", kUbloxSky,
+                                   SetSlot(g, 6, 14, 30, 300, 42); SetSlot(g, 7, 16, 40, 40, 0); }},
+        // ublox-lea-5h line 128: PRN 11 untracked where PRN 9 had 36 dB-Hz.
+        DecodeRow{"EmptySnrIsNotTracked", kUbloxSky,
                   WithChecksum("$GPGSV,3,1,12,05,04,187,,08,12,079,,09,43,270,37,12,03,212,"),
-                  [](GpsData& g) { SetSlot(g, 1, 8, 12, 79, 29); }},
+                  [](GpsData& g) { SetSlot(g, 1, 8, 12, 79, 0); }},
+        DecodeRow{"UbloxSnrOfPreviousSatelliteNotInherited",
+                  {"$GPGSV,3,1,12,05,04,187,,08,11,078,26,09,43,270,36,12,03,212,*7B\r\n"},
+                  "$GPGSV,4,1,13,08,04,082,17,09,51,276,42,11,01,043,,12,11,214,29*7F\r\n",
+                  [](GpsData& g) { SetSlot(g, 0, 8, 4, 82, 17); SetSlot(g, 1, 9, 51, 276, 42);
+                                   SetSlot(g, 2, 11, 1, 43, 0); SetSlot(g, 3, 12, 11, 214, 29); }},
         DecodeRow{"EmptyElevationLeavesSlotUntouched", kUbloxSky,
                   WithChecksum("$GPGSV,3,1,12,31,,187,45,08,12,079,30,09,43,270,37,12,03,212,"),
                   [](GpsData& g) { SetSlot(g, 1, 8, 12, 79, 30); }},
@@ -486,19 +489,39 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeRow{"NoSatellitesMessageClearsAllButUsed", kUbloxSky,
                   WithChecksum("$GPGSV,1,1,00"),
                   [](GpsData& g) { for (int i = 0; i < kSatelliteSlots; ++i) ClearSlot(g, i); }},
-        DecodeRow{"SingleZeroInViewClearsOnlyMessageOneSlots", kUbloxSky,
+        // A one-message cycle: the satellites of the old messages 2 and 3 are gone.
+        DecodeRow{"SingleZeroInViewEndsTheCycle", kUbloxSky,
                   WithChecksum("$GPGSV,1,1,0"),
-                  [](GpsData& g) { for (int i = 0; i < 4; ++i) ClearSlot(g, i); }},
+                  [](GpsData& g) { for (int i = 0; i < 4; ++i) ClearSlot(g, i);
+                                   for (int i = 4; i < 12; ++i) g.satellites[i] = {}; }},
         DecodeRow{"ThreeSatellitesInViewOneMessage", kUbloxSky,
                   WithChecksum("$GPGSV,1,1,03,02,15,123,,05,45,347,45,06,58,198,"),
                   [](GpsData& g) { SetSlot(g, 0, 2, 15, 123, 0); SetSlot(g, 1, 5, 45, 347, 45);
-                                   SetSlot(g, 2, 6, 58, 198, 37); ClearSlot(g, 3); }},
+                                   SetSlot(g, 2, 6, 58, 198, 0); ClearSlot(g, 3);
+                                   for (int i = 4; i < 12; ++i) g.satellites[i] = {}; }},
+        DecodeRow{"ShorterCycleRemovesGhosts",
+                  {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kUbloxGsa,
+                   WithChecksum("$GPGSV,2,1,08,05,04,187,,08,11,078,29,09,43,270,37,12,03,212,")},
+                  WithChecksum("$GPGSV,2,2,08,15,78,214,34,17,25,106,18,18,32,294,39,22,13,324,20"),
+                  [](GpsData& g) { for (int i = 8; i < 12; ++i) g.satellites[i] = {}; }},
+        DecodeRow{"LostMiddleMessageClearedAtCycleEnd",
+                  {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kUbloxGsa, kUbloxGsv1}, kUbloxGsv3,
+                  [](GpsData& g) { for (int i = 4; i < 8; ++i) ClearSlot(g, i); }},
+        DecodeRow{"LostFirstMessageRemovesNothing",
+                  {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kUbloxGsa, kUbloxGsv2},
+                  WithChecksum("$GPGSV,2,2,08,24,04,342,,26,55,139,24,27,62,276,36,28,39,055,26"),
+                  [](GpsData& g) { SetSlot(g, 4, 24, 4, 342, 0); SetSlot(g, 5, 26, 55, 139, 24);
+                                   SetSlot(g, 6, 27, 62, 276, 36); SetSlot(g, 7, 28, 39, 55, 26); }},
         DecodeRow{"NewSatelliteKeepsSlotsUsedFlag", kUbloxSky,
                   WithChecksum("$GPGSV,3,1,12,05,04,187,,31,11,078,29,09,43,270,37,12,03,212,"),
                   [](GpsData& g) { g.satellites[1].prn = 31; }},
-        DecodeRow{"Message4WritesNothing", kUbloxSky, "$GPGSV,4,4,13,32,76,331,31*48\r\n" , kNothing},
-        DecodeRow{"Message4WithFourSatellitesWritesNothing", kUbloxSky,
-                  WithChecksum("$GPGSV,4,4,16,32,76,331,31,33,10,100,20,34,10,100,20,35,10,100,20"), kNothing},
+        // The 13th satellite of neo-m8n's GPS sky.
+        DecodeRow{"Message4FillsSlots12To15", kUbloxSky, "$GPGSV,4,4,13,32,76,331,31*48\r\n",
+                  [](GpsData& g) { SetSlot(g, 12, 32, 76, 331, 31); }},
+        DecodeRow{"Message4WithFourSatellites", kUbloxSky,
+                  WithChecksum("$GPGSV,4,4,16,32,76,331,31,33,10,100,20,34,10,100,20,35,10,100,20"),
+                  [](GpsData& g) { SetSlot(g, 12, 32, 76, 331, 31); SetSlot(g, 13, 33, 10, 100, 20);
+                                   SetSlot(g, 14, 34, 10, 100, 20); SetSlot(g, 15, 35, 10, 100, 20); }},
         DecodeRow{"Message0WritesNothing", kUbloxSky,
                   WithChecksum("$GPGSV,3,0,12,32,76,331,31,33,10,100,20,34,10,100,20,35,10,100,20"), kNothing},
         DecodeRow{"NegativeMessageWritesNothing", kUbloxSky,
@@ -523,10 +546,197 @@ INSTANTIATE_TEST_SUITE_P(
                   [](GpsData& g) { g.satellites[11].snr = 44; }}),
     RowName);
 
-// Neither the decoder nor DecodeSentence lets a malformed GSV touch anything past slot 11.
+// ---------------------------------------------------------------------------------------------
+// Every talker: combined and single-constellation fixes, skies per constellation
+
+void SetSat(GpsData& g, int slot, Talker talker, std::uint16_t prn, std::uint16_t el,
+            std::uint16_t az, std::uint16_t snr)
+{
+    SetSlot(g, slot, prn, el, az, snr);
+    g.satellites[slot].talker = talker;
+}
+
+// A second position, 2 km away, to see which talker the fix follows.
+const float kOtherLat = 48.135f;
+const std::string kGlGgaSameSecond =
+    WithChecksum("$GLGGA,123519,4808.100,N,01131.000,E,1,04,1.9,550.0,M,46.9,M,,");
+const std::string kGnRmc =
+    WithChecksum("$GNRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W,A,V");
+// GPS and GLONASS skies of one second, each its own GSV group.
+const std::string kGlGsv = WithChecksum("$GLGSV,1,1,03,65,10,100,30,66,20,200,31,81,30,300,");
+const std::vector<std::string> kTwoSkies = {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kGlGsv};
+
+void GlonassAt12(GpsData& g)
+{
+    SetSat(g, 12, Talker::GL, 65, 10, 100, 30);
+    SetSat(g, 13, Talker::GL, 66, 20, 200, 31);
+    SetSat(g, 14, Talker::GL, 81, 30, 300, 0);
+}
+
+class TalkerTest : public testing::TestWithParam<DecodeRow>
+{
+};
+
+TEST_P(TalkerTest, EveryConstellation)
+{
+    RunRow(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TalkerTest,
+    testing::Values(
+        DecodeRow{"CombinedGgaTakesOverFromGps", {kGga},
+                  WithChecksum("$GNGGA,123520,4808.100,N,01131.000,E,1,12,0.9,550.0,M,46.9,M,,"),
+                  [](GpsData& g) { g.second = 20; g.latitude = kOtherLat; g.altitude = 550.0f; }},
+        DecodeRow{"GlonassFixOfSameSecondLeavesGpsFix", {kGga}, kGlGgaSameSecond, kNothing},
+        DecodeRow{"GlonassFixTwoSecondsLaterStillLeavesGpsFix", {kGga},
+                  WithChecksum("$GLGGA,123521,4808.100,N,01131.000,E,1,04,1.9,550.0,M,46.9,M,,"),
+                  [](GpsData& g) { g.second = 21; }},
+        DecodeRow{"GlonassFixTakesOverAfterGpsSilentThreeSeconds", {kGga},
+                  WithChecksum("$GLGGA,123522,4808.100,N,01131.000,E,1,04,1.9,550.0,M,46.9,M,,"),
+                  [](GpsData& g) { g.second = 22; g.latitude = kOtherLat; g.altitude = 550.0f; }},
+        // SiRFstarV: GPGGA beside GNRMC. The GGA gives the altitude the RMC lacks.
+        DecodeRow{"GpsGgaLeavesCombinedPositionGivesAltitude", {kGnRmc},
+                  WithChecksum("$GPGGA,123519,4808.100,N,01131.000,E,1,08,0.9,600.0,M,46.9,M,,"),
+                  [](GpsData& g) { g.altitude = 600.0f; }},
+        DecodeRow{"GpsRmcLeavesCombinedSpeed", {kGnRmc},
+                  WithChecksum("$GPRMC,123519,A,4808.100,N,01131.000,E,001.0,001.0,230394,003.1,W"),
+                  kNothing},
+        DecodeRow{"CombinedRmcWithNavigationalStatus", {},
+                  "$GNRMC,014500.00,A,4404.1306024,N,12118.8446777,W,0.013,,231221,,,D,V*04\r\n",
+                  [](GpsData& g) { g.hour = 1; g.minute = 45; g.second = 0; g.day = 23; g.month = 12;
+                                   g.year = 2021; g.latitude = 44.068844f; g.longitude = -121.31408f;
+                                   g.speed = 0.013f; }},
+        DecodeRow{"GalileoRmc", {},
+                  WithChecksum("$GARMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,,"),
+                  [](GpsData& g) { g.hour = 12; g.minute = 35; g.second = 19; g.day = 23;
+                                   g.month = 3; g.year = 2094; g.latitude = kLat; g.longitude = kLon;
+                                   g.speed = 22.4f; g.course = 84.4f; }},
+        DecodeRow{"BeidouGbGga", {},
+                  WithChecksum("$GBGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"),
+                  [](GpsData& g) { g.hour = 12; g.minute = 35; g.second = 19; g.latitude = kLat;
+                                   g.longitude = kLon; g.altitude = 545.4f; }},
+        DecodeRow{"NavicGiGsa", {}, WithChecksum("$GIGSA,A,3,,,,,,,,,,,,,2.5,1.3,2.1"),
+                  [](GpsData& g) { g.fixMode = 3; g.pdop = 2.5f; g.hdop = 1.3f; }},
+        DecodeRow{"UnknownTalkerIgnored", {kGga},
+                  WithChecksum("$GXGGA,123520,4808.100,N,01131.000,E,1,12,0.9,550.0,M,46.9,M,,"), kNothing},
+        DecodeRow{"GlonassSkyKeepsGpsSlots", kUbloxSky, kGlGsv, GlonassAt12},
+        DecodeRow{"GpsSkyGrowsAheadOfGlonass", kTwoSkies, "$GPGSV,4,4,13,32,76,331,31*48\r\n",
+                  [](GpsData& g) { SetSat(g, 12, Talker::GP, 32, 76, 331, 31);
+                                   for (int i = 13; i < 16; ++i) g.satellites[i] = {};
+                                   SetSat(g, 16, Talker::GL, 65, 10, 100, 30);
+                                   SetSat(g, 17, Talker::GL, 66, 20, 200, 31);
+                                   SetSat(g, 18, Talker::GL, 81, 30, 300, 0); }},
+        DecodeRow{"NoGlonassInViewLeavesGps", kTwoSkies, WithChecksum("$GLGSV,1,1,00"),
+                  [](GpsData& g) { for (int i = 12; i < 15; ++i) ClearSlot(g, i); }},
+        DecodeRow{"GalileoGsvAfterGlonass", kTwoSkies,
+                  WithChecksum("$GAGSV,1,1,01,102,28,167,40"),
+                  [](GpsData& g) { SetSat(g, 16, Talker::GA, 102, 28, 167, 40); }},
+        DecodeRow{"BeidouBdGsv", {}, "$BDGSV,2,2,07,05,27,090,,13,19,016,,11,07,147,*5E\r\n",
+                  [](GpsData& g) { SetSat(g, 4, Talker::BD, 5, 27, 90, 0);
+                                   SetSat(g, 5, Talker::BD, 13, 19, 16, 0);
+                                   SetSat(g, 6, Talker::BD, 11, 7, 147, 0); }},
+        DecodeRow{"QzssGqGsvNmea411", {}, WithChecksum("$GQGSV,1,1,01,02,05,042,29,1"),
+                  [](GpsData& g) { SetSat(g, 0, Talker::GQ, 2, 5, 42, 29); }},
+        DecodeRow{"QuectelQzGsv", {}, "$QZGSV,1,1,01,02,05,042,29*5E\r\n",
+                  [](GpsData& g) { SetSat(g, 0, Talker::QZ, 2, 5, 42, 29); }},
+        // u-blox F9P: the L2 listing of the same satellites after the L1 one.
+        DecodeRow{"SecondSignalKeepsStrongestSnr",
+                  {WithChecksum("$GPGSV,1,1,03,01,25,070,31,07,13,130,23,14,66,049,,1")},
+                  WithChecksum("$GPGSV,1,1,03,01,25,070,37,07,13,130,18,14,66,049,38,6"),
+                  [](GpsData& g) { SetSlot(g, 0, 1, 25, 70, 37); SetSlot(g, 2, 14, 66, 49, 38); }},
+        DecodeRow{"SecondSignalAddsSatelliteInFreeSlot",
+                  {WithChecksum("$GPGSV,1,1,03,01,25,070,31,07,13,130,23,14,66,049,,1")},
+                  WithChecksum("$GPGSV,1,1,01,09,40,100,44,6"),
+                  [](GpsData& g) { SetSlot(g, 3, 9, 40, 100, 44); }},
+        DecodeRow{"NextLeadCycleResetsMergedSnr",
+                  {WithChecksum("$GPGSV,1,1,02,01,25,070,31,07,13,130,23,1"),
+                   WithChecksum("$GPGSV,1,1,02,01,25,070,37,07,13,130,18,6")},
+                  WithChecksum("$GPGSV,1,1,02,01,25,070,30,07,13,130,22,1"),
+                  [](GpsData& g) { g.satellites[0].snr = 30; g.satellites[1].snr = 22; }},
+        // Quectel: the last message of the cycle repeats earlier satellites for signal 8.
+        DecodeRow{"QuectelSignalMessageEndsCycleAndMerges",
+                  {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kUbloxGsa,
+                   WithChecksum("$GPGSV,2,1,06,02,25,260,39,04,15,092,27,06,12,215,45,07,80,137,44")},
+                  WithChecksum("$GPGSV,2,2,06,06,,,50,07,,,30,8"),
+                  [](GpsData& g) { g.satellites[2].snr = 50;
+                                   for (int i = 4; i < 8; ++i) ClearSlot(g, i);
+                                   for (int i = 8; i < 12; ++i) g.satellites[i] = {}; }},
+        // GSA per constellation.
+        DecodeRow{"GlonassGsaKeepsGpsUsed",
+                  {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kGlGsv,
+                   WithChecksum("$GNGSA,A,3,27,15,09,,,,,,,,,,1.8,0.9,1.5")},
+                  WithChecksum("$GNGSA,A,3,66,81,,,,,,,,,,,1.7,0.8,1.4"),
+                  [](GpsData& g) { g.satellites[13].used = true; g.satellites[14].used = true;
+                                   g.pdop = 1.7f; g.hdop = 0.8f; }},
+        DecodeRow{"GpsGsaRecomputesOnlyGps",
+                  {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kGlGsv, kUbloxGsa,
+                   WithChecksum("$GNGSA,A,3,66,,,,,,,,,,,,1.7,0.8,1.4")},
+                  WithChecksum("$GNGSA,A,3,05,,,,,,,,,,,,1.8,0.9,1.5"),
+                  [](GpsData& g) { for (int i = 0; i < 12; ++i) g.satellites[i].used = false;
+                                   g.satellites[0].used = true; g.pdop = 1.8f; g.hdop = 0.9f; }},
+        DecodeRow{"SystemIdBeatsPrnRange",
+                  {kUbloxGsv1, WithChecksum("$GQGSV,1,1,02,08,30,100,40,09,35,120,41")},
+                  WithChecksum("$GNGSA,A,3,08,09,,,,,,,,,,,1.0,0.5,0.8,5"),
+                  [](GpsData& g) { g.fixMode = 3; g.satellites[4].used = true;
+                                   g.satellites[5].used = true; g.pdop = 1.0f; g.hdop = 0.5f; }},
+        DecodeRow{"F9pGlonassSystemId",
+                  {kGlGsv},
+                  "$GNGSA,A,3,70,78,82,79,88,81,69,,,,,,0.98,0.49,0.84,2*08\r\n",
+                  [](GpsData& g) { g.fixMode = 3; g.satellites[2].used = true; g.pdop = 0.98f;
+                                   g.hdop = 0.49f; }},
+        DecodeRow{"EmptyCombinedGsaWithFixKeepsUsed", kUbloxSky,
+                  WithChecksum("$GNGSA,A,3,,,,,,,,,,,,,1.0,0.5,0.8"),
+                  [](GpsData& g) { g.pdop = 1.0f; g.hdop = 0.5f; }},
+        DecodeRow{"EmptyCombinedGsaWithoutFixClearsUsed", kUbloxSky,
+                  WithChecksum("$GNGSA,A,1,,,,,,,,,,,,,9.9,9.9,9.9"),
+                  [](GpsData& g) { g.fixMode = 1; for (auto& s : g.satellites) s.used = false;
+                                   g.pdop = 9.9f; g.hdop = 9.9f; }},
+        DecodeRow{"BeidouBdGsaMarksBeidou",
+                  {kUbloxGsv1, "$BDGSV,2,2,07,05,27,090,,13,19,016,,11,07,147,*5E\r\n"},
+                  WithChecksum("$BDGSA,A,3,05,11,,,,,,,,,,,2.1,1.1,1.8,1.2"),
+                  [](GpsData& g) { g.fixMode = 3; g.satellites[8].used = true;
+                                   g.satellites[10].used = true; g.pdop = 2.1f; g.hdop = 1.1f; }}),
+    RowName);
+
+// SiRFstarV sends GPGGA and GLGGA beside GNRMC every second: once the combined fix is there,
+// the position follows it on every later line, and the altitude follows GPGGA.
+TEST(CombinedFix, SirfstarvPositionFollowsGnThroughout)
+{
+    const auto lines = nmea_test::CutLines(nmea_test::ReadFile(nmea_test::CorpusPath("sirfstarv-nmea.nmea")));
+    GpsData gps;
+    bool combined = false;
+    int checked = 0;
+    for (const std::string& line : lines)
+    {
+        const GpsData before = gps;
+        DecodeSentence(line, gps);
+        const bool single = line.rfind("$GPGGA", 0) == 0 || line.rfind("$GLGGA", 0) == 0;
+        if (line.rfind("$GNRMC", 0) == 0)
+        {
+            GpsData alone;
+            DecodeSentence(line, alone);
+            EXPECT_FLOAT_EQ(gps.latitude, alone.latitude) << line;
+            combined = true;
+        }
+        else if (combined && single)
+        {
+            ++checked;
+            EXPECT_EQ(gps.latitude, before.latitude) << line;
+            EXPECT_EQ(gps.longitude, before.longitude) << line;
+        }
+        if (line.rfind("$GLGGA", 0) == 0)
+        {
+            EXPECT_EQ(gps.altitude, before.altitude) << "GLGGA moved the GPGGA altitude: " << line;
+        }
+    }
+    EXPECT_GT(checked, 50);
+}
+
+// No message number lets a GSV write past the record's last slot.
 TEST(GsvBounds, HighMessageNumbersStayInsideRecord)
 {
-    for (const char* number : {"4", "5", "9", "99", "65535", "2147483647"})
+    for (const char* number : {"17", "18", "99", "65535", "2147483647"})
     {
         GpsData gps;
         for (const auto& line : kUbloxSky)

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string_view>
 #include <fstream>
 #include <iterator>
 #include <ostream>
@@ -78,6 +81,7 @@ inline void ExpectSameRecord(const GpsData& actual, const GpsData& expected)
         EXPECT_EQ(a.elevation, e.elevation);
         EXPECT_EQ(a.azimuth, e.azimuth);
         EXPECT_EQ(a.snr, e.snr);
+        EXPECT_EQ(a.talker, e.talker);
     }
 }
 
@@ -99,10 +103,52 @@ inline bool SameBits(const GpsData& a, const GpsData& b)
         const SatelliteInfo& x = a.satellites[i];
         const SatelliteInfo& y = b.satellites[i];
         if (x.used != y.used || x.prn != y.prn || x.elevation != y.elevation ||
-            x.azimuth != y.azimuth || x.snr != y.snr)
+            x.azimuth != y.azimuth || x.snr != y.snr || x.talker != y.talker)
             return false;
     }
     return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading gpsd's .chk: every accepted sentence echoed (no CR), then its JSON reports.
+
+inline std::vector<std::string> ReadChkLines(const std::string& capture)
+{
+    std::vector<std::string> lines;
+    for (std::string line : CutLines(ReadFile(CorpusPath(capture + ".chk"))))
+    {
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The raw text of a JSON member: a number, true/false, or a string without its quotes.
+inline std::optional<std::string> JsonMember(std::string_view object, std::string_view key)
+{
+    const std::string needle = "\"" + std::string(key) + "\":";
+    const std::size_t at = object.find(needle);
+    if (at == std::string_view::npos)
+        return std::nullopt;
+    std::size_t begin = at + needle.size();
+    if (begin < object.size() && object[begin] == '"')
+    {
+        const std::size_t close = object.find('"', begin + 1);
+        return std::string(object.substr(begin + 1, close - begin - 1));
+    }
+    std::size_t end = begin;
+    while (end < object.size() && object[end] != ',' && object[end] != '}' && object[end] != ']')
+        ++end;
+    return std::string(object.substr(begin, end - begin));
+}
+
+inline std::optional<double> JsonNumber(std::string_view object, std::string_view key)
+{
+    const auto text = JsonMember(object, key);
+    if (!text)
+        return std::nullopt;
+    return std::strtod(text->c_str(), nullptr);
 }
 
 } // namespace nmea_test
@@ -114,7 +160,10 @@ inline void PrintTo(const GpsData& g, std::ostream* os)
         << ", alt " << g.altitude << ", spd " << g.speed << ", crs " << g.course << ", hdop "
         << g.hdop << ", pdop " << g.pdop << ", sats";
     for (const SatelliteInfo& s : g.satellites)
-        *os << " [" << s.used << ' ' << s.prn << ' ' << s.elevation << ' ' << s.azimuth << ' '
-            << s.snr << ']';
+    {
+        if (s.prn != 0 || s.used)
+            *os << " [" << TalkerName(s.talker) << ' ' << s.used << ' ' << s.prn << ' '
+                << s.elevation << ' ' << s.azimuth << ' ' << s.snr << ']';
+    }
     *os << '}';
 }

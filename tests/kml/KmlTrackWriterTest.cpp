@@ -1,5 +1,6 @@
 #include "recording/KmlTrackWriter.h"
 
+#include "recording/RecordingFixtures.h"
 #include "support/Files.h"
 #include "support/KmlText.h"
 #include "support/TempFolder.h"
@@ -7,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <kml/dom.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -152,27 +155,32 @@ TEST(KmlTrackWriter, LibkmlReadsBackTheSamePoints)
     }
 }
 
-TEST(KmlTrackWriter, FileIsEmptyUntilFinish)
+TEST(KmlTrackWriter, FileIsTheWholeTrackSoFarAfterEveryPoint)
 {
     TempFolder dir;
     const std::wstring path = dir.File("track.kml");
-    {
-        std::ofstream(fs::path(path)) << "an older recording";
-    }
     KmlTrackWriter writer;
     ASSERT_TRUE(writer.Open(path));
-    EXPECT_TRUE(fs::exists(fs::path(path)));
-    EXPECT_EQ(fs::file_size(fs::path(path)), 0u);
-    writer.AddPoint(Fix(1.0f, 2.0f, 3.0f));
-    EXPECT_EQ(fs::file_size(fs::path(path)), 0u);
+    EXPECT_EQ(ReadFile(path), ExpectedKml({}));
+    const GpsData points[] = {Fix(1.0f, 2.0f, 3.0f), Fix(121.5654f, 25.033f, 100.5f), Fix(-58.5f, -34.25f, 12.0f),
+                              Fix(121.5654f, 25.033f, 100.5f)};
+    std::vector<std::string> expected;
+    for (const GpsData& point : points)
+    {
+        ASSERT_TRUE(writer.AddPoint(point));
+        expected.push_back(PointText(point.longitude, point.latitude, point.altitude));
+        // Read by another file description, as a reader after a crash would.
+        EXPECT_EQ(ReadFile(path), ExpectedKml(expected));
+    }
     ASSERT_TRUE(writer.Finish());
-    EXPECT_EQ(ReadFile(path), ExpectedKml({"1,2,3"}));
+    EXPECT_EQ(ReadFile(path), ExpectedKml(expected));
     // Finished once: a second call writes nothing more.
     EXPECT_FALSE(writer.Finish());
-    EXPECT_EQ(ReadFile(path), ExpectedKml({"1,2,3"}));
+    EXPECT_FALSE(writer.AddPoint(Fix(9.0f, 9.0f, 9.0f)));
+    EXPECT_EQ(ReadFile(path), ExpectedKml(expected));
 }
 
-TEST(KmlTrackWriter, DestroyedWithoutFinishLeavesTheFileEmpty)
+TEST(KmlTrackWriter, DestroyedWithoutFinishLeavesTheWholeTrack)
 {
     TempFolder dir;
     const std::wstring path = dir.File("track.kml");
@@ -181,8 +189,22 @@ TEST(KmlTrackWriter, DestroyedWithoutFinishLeavesTheFileEmpty)
         ASSERT_TRUE(writer.Open(path));
         writer.AddPoint(Fix(1.0f, 2.0f, 3.0f));
     }
-    ASSERT_TRUE(fs::exists(fs::path(path)));
-    EXPECT_EQ(fs::file_size(fs::path(path)), 0u);
+    EXPECT_EQ(ReadFile(path), ExpectedKml({"1,2,3"}));
+}
+
+TEST(KmlTrackWriter, ExistingFileIsNeverOverwritten)
+{
+    TempFolder dir;
+    const std::wstring path = dir.File("track.kml");
+    {
+        std::ofstream(fs::path(path)) << "an older recording";
+    }
+    KmlTrackWriter writer;
+    EXPECT_FALSE(writer.Open(path));
+    EXPECT_EQ(writer.GetLastError(), EEXIST);
+    EXPECT_FALSE(writer.AddPoint(Fix(1.0f, 2.0f, 3.0f)));
+    EXPECT_FALSE(writer.Finish());
+    EXPECT_EQ(ReadFile(path), "an older recording");
 }
 
 TEST(KmlTrackWriter, FileThatCannotBeCreatedWritesNothingEver)
@@ -211,28 +233,28 @@ TEST(KmlTrackWriter, SecondWriterOnTheSameFileIsRefused)
 {
     TempFolder dir;
     const std::wstring path = dir.File("track.kml");
-    KmlTrackWriter first;
-    ASSERT_TRUE(first.Open(path));
-    first.AddPoint(Fix(5.0f, 6.0f, 7.0f));
+    // Held while still empty: the lock refuses the second writer, not the file's content.
+    const int holder = ::open(fs::path(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
     {
         KmlTrackWriter second;
         EXPECT_FALSE(second.Open(path));
-        second.AddPoint(Fix(8.0f, 9.0f, 10.0f));
+        EXPECT_EQ(second.GetLastError(), EWOULDBLOCK);
         EXPECT_FALSE(second.Finish());
     }
+    ::close(holder);
+    EXPECT_EQ(fs::file_size(fs::path(path)), 0u);
+
+    // An empty file nobody holds is taken over.
+    KmlTrackWriter first;
+    ASSERT_TRUE(first.Open(path));
+    first.AddPoint(Fix(5.0f, 6.0f, 7.0f));
     ASSERT_TRUE(first.Finish());
     EXPECT_EQ(ReadFile(path), ExpectedKml({"5,6,7"}));
-
-    // Stopped and started again under the same name: the new track replaces the old.
-    KmlTrackWriter again;
-    ASSERT_TRUE(again.Open(path));
-    EXPECT_EQ(fs::file_size(fs::path(path)), 0u);
-    again.AddPoint(Fix(-1.0f, -2.0f, 3.5f));
-    ASSERT_TRUE(again.Finish());
-    EXPECT_EQ(ReadFile(path), ExpectedKml({"-1,-2,3.5"}));
 }
 
-TEST(KmlTrackWriter, ReopeningStartsAFreshTrack)
+TEST(KmlTrackWriter, ReopeningStartsAFreshTrackAndCompletesTheFirst)
 {
     TempFolder dir;
     KmlTrackWriter writer;
@@ -241,18 +263,50 @@ TEST(KmlTrackWriter, ReopeningStartsAFreshTrack)
     ASSERT_TRUE(writer.Open(dir.File("b.kml")));
     writer.AddPoint(Fix(2.0f, 2.0f, 2.0f));
     ASSERT_TRUE(writer.Finish());
-    EXPECT_EQ(fs::file_size(dir.Path() / "a.kml"), 0u);
+    EXPECT_EQ(ReadFile(dir.File("a.kml")), ExpectedKml({"1,1,1"}));
     EXPECT_EQ(ReadFile(dir.File("b.kml")), ExpectedKml({"2,2,2"}));
 }
 
-TEST(KmlTrackWriter, DiskFullIsReported)
+TEST(KmlTrackWriter, DiskFullingUpKeepsACompleteTrackOfThePointsBefore)
 {
-    if (!fs::is_character_file("/dev/full"))
-        GTEST_SKIP() << "no /dev/full";
-    KmlTrackWriter writer;
-    ASSERT_TRUE(writer.Open(L"/dev/full"));
-    writer.AddPoint(Fix(1.0f, 2.0f, 3.0f));
-    EXPECT_FALSE(writer.Finish());
+    TempFolder dir;
+    const std::wstring path = dir.File("track.kml");
+    // Room for the empty track and two points, not for the third.
+    const std::size_t room = ExpectedKml({"1,2,3", "4,5,6"}).size() + 10;
+    KmlTrackWriter writer(FillingDisk{room});
+    ASSERT_TRUE(writer.Open(path));
+    ASSERT_TRUE(writer.AddPoint(Fix(1.0f, 2.0f, 3.0f)));
+    ASSERT_TRUE(writer.AddPoint(Fix(4.0f, 5.0f, 6.0f)));
+    EXPECT_FALSE(writer.AddPoint(Fix(7.0f, 8.0f, 9.0f)));
+    EXPECT_EQ(writer.GetLastError(), ENOSPC);
+    EXPECT_EQ(ReadFile(path), ExpectedKml({"1,2,3", "4,5,6"}));
+
+    // Full before the first point: the empty form comes back.
+    const std::wstring empty = dir.File("empty.kml");
+    KmlTrackWriter early(FillingDisk{ExpectedKml({}).size() + 5});
+    ASSERT_TRUE(early.Open(empty));
+    EXPECT_FALSE(early.AddPoint(Fix(1.0f, 2.0f, 3.0f)));
+    EXPECT_TRUE(early.Finish());
+    EXPECT_EQ(ReadFile(empty), ExpectedKml({}));
+}
+
+TEST(KmlTrackWriter, PointLinesMatchLibkmlsSerialiser)
+{
+    // The growing file is written without libkml: each line must be what libkml writes.
+    const GpsData rows[] = {Fix(121.5654f, 25.033f, 100.5f), Fix(-0.0001f, 89.99999f, -430.25f),
+                            Fix(179.99998f, -89.5f, 8848.86f), Fix(0.0f, 0.0f, 0.0f), Fix(1e-7f, -1e-7f, 1e9f),
+                            Fix(-123.456789f, 45.0f, 12.0f)};
+    kmldom::KmlFactory* factory = kmldom::KmlFactory::GetFactory();
+    for (const GpsData& row : rows)
+    {
+        kmldom::CoordinatesPtr coordinates = factory->CreateCoordinates();
+        coordinates->add_latlngalt(row.latitude, row.longitude, row.altitude);
+        kmldom::LineStringPtr line = factory->CreateLineString();
+        line->set_coordinates(coordinates);
+        const std::string text = kmldom::SerializePretty(line);
+        const std::string point = KmlTrackWriter::PointLine(row);
+        EXPECT_NE(text.find(" " + point.substr(12)), std::string::npos) << text << " lacks " << point;
+    }
 }
 
 } // namespace

@@ -7,9 +7,15 @@
 
 #include <QGuiApplication>
 
+#include "gps/NmeaDecoders.h"
+#include "support/Files.h"
+
 #include <cstdlib>
 #include <ctime>
+#include <map>
+#include <set>
 #include <string>
+#include <limits>
 #include <vector>
 
 namespace
@@ -52,6 +58,16 @@ public:
         markers.push_back(QPoint(x, y));
         CMemDCEx::TransparentBlt(x, y, image, key);
     }
+    void Ellipse(const QRect& rc, const QColor& fill, const QColor& outline) override
+    {
+        discs.push_back({rc, fill});
+        CMemDCEx::Ellipse(rc, fill, outline);
+    }
+    void TextOutUpward(int x, int bottom, const QString& text) override
+    {
+        upward.push_back({x, bottom, text.toStdString(), GetTextColor(), GetFont().pixelSize()});
+        CMemDCEx::TextOutUpward(x, bottom, text);
+    }
 
     const TextCall* TextAt(int x, int y) const
     {
@@ -70,6 +86,8 @@ public:
     std::vector<std::pair<QRect, QColor>> fills;
     std::vector<QPoint> lines;
     std::vector<QPoint> markers;
+    std::vector<std::pair<QRect, QColor>> discs;
+    std::vector<TextCall> upward;
 };
 
 class PanelTest : public ::testing::Test
@@ -288,5 +306,185 @@ TEST_F(PanelTest, BackgroundImagesAreInPlace)
     EXPECT_EQ(img.pixelColor(10, 10), res.bmpStatusPanel.pixelColor(10, 10));
     EXPECT_EQ(img.pixelColor(300, 276 + 150), res.bmpSatellitePanel.pixelColor(300, 150));
     EXPECT_EQ(img.pixelColor(200, 650), QColor(192, 192, 192));
+}
+// ---------------------------------------------------------------------------------------------
+// Every constellation
+
+// The record after a whole capture, as the window shows it.
+GpsData AfterCapture(const char* name)
+{
+    GpsData gps;
+    for (const std::string& line : CaptureLines(name))
+        DecodeSentence(line, gps);
+    return gps;
+}
+
+// A 40-satellite sky of four constellations, from sentences as a current receiver sends them.
+GpsData FortySatelliteSky()
+{
+    GpsData gps;
+    auto cycle = [&gps](const char* talker, int first, int count) {
+        const int messages = (count + 3) / 4;
+        for (int m = 1; m <= messages; ++m)
+        {
+            std::string body = std::string("$") + talker + "GSV," + std::to_string(messages) + "," +
+                               std::to_string(m) + "," + std::to_string(count);
+            for (int i = (m - 1) * 4; i < std::min(count, m * 4); ++i)
+            {
+                const int prn = first + i;
+                body += "," + std::to_string(prn) + "," + std::to_string(5 + (prn * 37) % 85) + "," +
+                        std::to_string((prn * 71) % 360) + "," + std::to_string(15 + (prn * 13) % 36);
+            }
+            char tail[8];
+            unsigned sum = 0;
+            for (std::size_t k = 1; k < body.size(); ++k)
+                sum ^= static_cast<unsigned char>(body[k]);
+            std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+            DecodeSentence(body + tail, gps);
+        }
+    };
+    cycle("GP", 1, 12);
+    cycle("GL", 65, 10);
+    cycle("GA", 1, 10);
+    cycle("GB", 1, 8);
+    for (SatelliteInfo& sat : gps.satellites)
+        sat.used = sat.prn != 0 && sat.snr > 30;
+    gps.fixMode = 3;
+    return gps;
+}
+
+// With ORVANE_PANEL_SHOTS set, the rendered panel is kept there to be looked at.
+void Keep(CMemDCEx& dc, const char* name)
+{
+    if (const char* folder = std::getenv("ORVANE_PANEL_SHOTS"))
+        dc.Finish().save(QString::fromUtf8(folder) + "/" + name + ".png");
+}
+
+TEST_F(PanelTest, NeoM8nShowsEveryGpsAndGlonassSatellite)
+{
+    const GpsData gps = AfterCapture("neo-m8n.nmea");
+    ASSERT_EQ(SatellitesInView(gps), 23);
+    RecordingDC dc;
+    DrawStatusPanel(dc, gps, res);
+    Keep(dc, "neo-m8n");
+
+    // One bar and one PRN label per satellite: 13 GPS, 10 GLONASS.
+    EXPECT_EQ(dc.upward.size(), 23u);
+    std::multiset<std::string> labels;
+    for (const auto& t : dc.upward)
+        labels.insert(t.text);
+    EXPECT_EQ(labels.count("32"), 1u);
+    EXPECT_EQ(labels.count("84"), 1u);
+    EXPECT_EQ(dc.discs.size(), 23u);
+    // Used bars are filled in their constellation's colour, GPS green as ever: the capture's
+    // last GNGSAs use 9 GPS and 4 GLONASS satellites; one more fill each is the legend's.
+    std::map<std::string, int> fills;
+    for (const auto& [rect, colour] : dc.fills)
+        ++fills[colour.name().toStdString()];
+    EXPECT_EQ(fills[QColor(0, 255, 0).name().toStdString()], 9 + 1);
+    EXPECT_EQ(fills[SystemColour(GnssSystem::Glonass).name().toStdString()], 4 + 1);
+    EXPECT_EQ(dc.TextAtOr(400 - 8 - QFontMetrics(res.fontSmall).horizontalAdvance("13 used / 23 in view"), 283),
+              "13 used / 23 in view");
+    // The legend names both constellations.
+    EXPECT_NE(dc.TextAt(205 + 9, 302), nullptr);
+    EXPECT_EQ(dc.TextAtOr(205 + 9, 302), "GPS");
+}
+
+TEST_F(PanelTest, FortySatellitesInTwoRowsGroupedAndSorted)
+{
+    const GpsData gps = FortySatelliteSky();
+    ASSERT_EQ(SatellitesInView(gps), 40);
+    RecordingDC dc;
+    DrawStatusPanel(dc, gps, res);
+    Keep(dc, "forty");
+    ASSERT_EQ(dc.upward.size(), 40u);
+    // Two rows of 20: GPS 1-12 then GLONASS 65-72 in the first, sorted by PRN.
+    std::set<int> rows;
+    for (const auto& t : dc.upward)
+        rows.insert(t.y);
+    EXPECT_EQ(rows.size(), 2u);
+    EXPECT_EQ(dc.upward[0].text, "01");
+    EXPECT_EQ(dc.upward[11].text, "12");
+    EXPECT_EQ(dc.upward[12].text, "65");
+    for (std::size_t i = 1; i < 20; ++i)
+        EXPECT_GT(dc.upward[i].x, dc.upward[i - 1].x) << i;
+    // Every label stays inside the panel and no two overlap.
+    for (std::size_t i = 1; i < dc.upward.size(); ++i)
+    {
+        EXPECT_LE(dc.upward[i].x + QFontMetrics(res.fontTiny).height(), 400);
+        if (dc.upward[i].y == dc.upward[i - 1].y)
+        {
+            EXPECT_GE(dc.upward[i].x - dc.upward[i - 1].x, QFontMetrics(res.fontTiny).height() - 2) << i;
+        }
+    }
+}
+
+TEST_F(PanelTest, TwelveGpsSatellitesNoLegendAsBefore)
+{
+    GpsData g{};
+    for (int i = 0; i < 12; ++i)
+    {
+        g.satellites[i] = Sat(static_cast<std::uint16_t>(i + 1), 45, 30, 40, i % 2 == 0);
+        g.satellites[i].talker = Talker::GP;
+    }
+    RecordingDC dc;
+    DrawSatelliteChart(dc, g, res);
+    EXPECT_TRUE(dc.upward.empty());
+    EXPECT_TRUE(dc.discs.empty());
+    EXPECT_EQ(dc.markers.size(), 12u);
+    EXPECT_EQ(dc.TextAtOr(205 + 11 * 16, 448), "12");
+    EXPECT_EQ(dc.TextAt(205 + 9, 302), nullptr) << "no legend for GPS alone";
+}
+
+TEST_F(PanelTest, StaleRecordSaysNoDataAndDims)
+{
+    GpsData g{};
+    g.fixMode = 3;
+    g.latitude = 24.123456f;
+    RecordingDC live;
+    DrawStatusPanel(live, g, res, true);
+    RecordingDC stale;
+    DrawStatusPanel(stale, g, res, false);
+    Keep(stale, "stale");
+    EXPECT_EQ(live.TextAtOr(30, 132), "Fixed");
+    const TextCall* noData = nullptr;
+    for (const auto& t : stale.texts)
+        if (t.x == 30 && t.y == 132)
+            noData = &t;
+    ASSERT_NE(noData, nullptr);
+    EXPECT_EQ(noData->text, "No data");
+    EXPECT_EQ(noData->colour, QColor(0, 200, 200));
+    const TextCall* lat = stale.TextAt(70, 194);
+    ASSERT_NE(lat, nullptr);
+    EXPECT_EQ(lat->text, "N 24\xC2\xB0" "7'24.44");
+    EXPECT_NE(lat->colour, QColor(0, 200, 200)) << "old values are dimmed";
+}
+
+struct DmsRow
+{
+    float value;
+    const char* expected;
+};
+
+// A checksum-valid sentence can carry a 12-digit coordinate; the text stays defined.
+TEST_F(PanelTest, FormatDmsForEveryFloat)
+{
+    const DmsRow rows[] = {
+        {24.123456f, "24\xC2\xB0" "7'24.44"},
+        {1.0e10f, "10000000000\xC2\xB0" "0'0.00"},
+        {3.4e38f, "339999995214436424907732413799364296704\xC2\xB0" "0'0.00"},
+        {std::numeric_limits<float>::infinity(), "---"},
+        {std::numeric_limits<float>::quiet_NaN(), "---"},
+        {2147483520.0f, "2147483520\xC2\xB0" "0'0.00"},
+        {2147483392.0f, "2147483392\xC2\xB0" "0'0.00"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(FormatDms(row.value), row.expected) << row.value;
+
+    GpsData g{};
+    DecodeSentence("$GPGGA,123519,999999999999.99,N,999999999999.99,E,1,08,0.9,545.4,M,46.9,M,,*48\r\n", g);
+    RecordingDC dc;
+    DrawStatusPanel(dc, g, res);
+    EXPECT_NE(dc.TextAtOr(70, 194).find("0'0.00"), std::string::npos) << dc.TextAtOr(70, 194);
 }
 } // namespace

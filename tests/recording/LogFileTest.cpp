@@ -1,12 +1,14 @@
 #include "recording/LogFile.h"
 
 #include "recording/RecordingFixtures.h"
+#include "util/ExclusiveFile.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -25,19 +27,30 @@ bool CanLock(const std::filesystem::path& path)
     return locked;
 }
 
+ExclusiveFile::WriteFunction WriteFunctionOfTheSystem()
+{
+    return [](int fd, const void* data, size_t size) { return ::write(fd, data, size); };
+}
+
 } // namespace
 
-TEST(LogFile, WritesEachLineAsGivenAndCreatesOrEmptiesTheFile)
+TEST(LogFile, WritesEachLineAsGivenAndNeverEmptiesAFile)
 {
     TempFolder dir;
     const auto path = dir.Path() / "log.txt";
     {
-        std::ofstream(path) << "old content that must go";
+        std::ofstream(path) << "old content that must stay";
     }
+    LogFile refused;
+    EXPECT_FALSE(refused.Open(Wide(path)));
+    EXPECT_EQ(refused.GetLastError(), EEXIST);
+    EXPECT_EQ(ReadFile(path), "old content that must stay");
+
+    // An empty file is taken over (a name created but never written).
+    std::filesystem::resize_file(path, 0);
     LogFile log;
     ASSERT_TRUE(log.Open(Wide(path)));
     EXPECT_TRUE(log.IsOpen());
-    EXPECT_EQ(ReadFile(path), "");
     EXPECT_TRUE(log.Write(kGga));
     // Unbuffered: the line is in the file before anything is closed.
     EXPECT_EQ(ReadFile(path), kGga);
@@ -107,12 +120,49 @@ TEST(LogFile, OpenFailsWhereNoFileCanBeMade)
     EXPECT_TRUE(dir.Entries().empty());
 }
 
-TEST(LogFile, FullDeviceReportsTheSystemsReason)
+TEST(LogFile, OnlyARegularFileIsEverWritten)
 {
-    LogFile log;
-    ASSERT_TRUE(log.Open(L"/dev/full"));
-    EXPECT_FALSE(log.Write(kGga));
-    EXPECT_EQ(log.GetLastError(), ENOSPC);
+    TempFolder dir;
+    const auto fifo = dir.Path() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const auto target = dir.Path() / "target.txt";
+    const auto link = dir.Path() / "link.txt";
+    std::filesystem::create_symlink(target, link);
+    const auto deviceLink = dir.Path() / "full.txt";
+    std::filesystem::create_symlink("/dev/full", deviceLink);
+    struct Row
+    {
+        const char* what;
+        std::filesystem::path path;
+        int error;
+        int reader; // a FIFO opens for writing only while someone reads it
+    };
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const Row rows[] = {
+        {"a FIFO with a reader", fifo, ENODEV, reader},
+        {"a device", "/dev/null", ENODEV, -1},
+        {"a link to a file yet to be made", link, ELOOP, -1},
+        {"a link to a device", deviceLink, ELOOP, -1},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        LogFile log;
+        EXPECT_FALSE(log.Open(Wide(row.path)));
+        EXPECT_EQ(log.GetLastError(), row.error);
+        EXPECT_FALSE(log.Write(kGga));
+    }
+    // Nothing reached the FIFO (no data: end of file or would block), and no link's target was made.
+    char byte = 0;
+    EXPECT_LE(::read(reader, &byte, 1), 0);
+    ::close(reader);
+    EXPECT_FALSE(std::filesystem::exists(target));
+    ::unlink(fifo.c_str());
+    LogFile noReader;
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_FALSE(noReader.Open(Wide(fifo))); // fails at once rather than hanging
+    EXPECT_EQ(noReader.GetLastError(), ENXIO);
 }
 
 TEST(LogFile, ShortAndInterruptedWritesStillDeliverEveryByte)
@@ -146,4 +196,70 @@ TEST(LogFile, DiskFullInTheMiddleOfALineKeepsOnlyTheWholeLinesBeforeIt)
     EXPECT_EQ(log.GetLastError(), ENOSPC);
     EXPECT_TRUE(log.Close());
     EXPECT_EQ(ReadFile(path), kGga);
+}
+
+TEST(ExclusiveFile, SyncsOnItsScheduleAndReportsAFailedSync)
+{
+    struct Row
+    {
+        const char* what;
+        std::chrono::milliseconds interval;
+        int failingSync; // errno of every sync, 0 for none
+        int syncsAfterWrites; // after three appends
+        bool writesSucceed;
+    };
+    const Row rows[] = {
+        {"no delay: every write is synced", std::chrono::milliseconds(0), 0, 3, true},
+        {"an hour: nothing before the close", std::chrono::hours(1), 0, 0, true},
+        {"a medium that loses data says so at the first sync", std::chrono::milliseconds(0), EIO, 1, false},
+        {"not syncable (a pipe-like file): no error", std::chrono::milliseconds(0), EINVAL, 3, true},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        TempFolder dir;
+        int syncs = 0;
+        ExclusiveFile file(WriteFunctionOfTheSystem(), [&](int fd) {
+            ++syncs;
+            if (row.failingSync != 0)
+            {
+                errno = row.failingSync;
+                return -1;
+            }
+            return ::fdatasync(fd);
+        });
+        file.SetSyncInterval(row.interval);
+        ASSERT_TRUE(file.Open(Wide(dir.Path() / "f")));
+        bool ok = true;
+        for (int i = 0; i < 3 && ok; ++i)
+            ok = file.Append(kGga) && file.SyncIfDue();
+        EXPECT_EQ(ok, row.writesSucceed);
+        EXPECT_EQ(syncs, row.syncsAfterWrites);
+        if (!row.writesSucceed)
+        {
+            EXPECT_EQ(file.GetLastError(), row.failingSync);
+        }
+        // Closing always syncs what is left.
+        EXPECT_EQ(file.Close(), row.writesSucceed);
+        EXPECT_EQ(syncs, row.syncsAfterWrites + 1);
+    }
+}
+
+TEST(ExclusiveFile, WritesOverItsOwnBytesAndTruncates)
+{
+    TempFolder dir;
+    const auto path = dir.Path() / "f";
+    ExclusiveFile file;
+    ASSERT_TRUE(file.Open(Wide(path)));
+    ASSERT_TRUE(file.Append("head-TAIL"));
+    ASSERT_TRUE(file.WriteAt(5, "body-TAIL"));
+    EXPECT_EQ(file.Size(), 14);
+    EXPECT_EQ(ReadFile(path), "head-body-TAIL");
+    ASSERT_TRUE(file.Truncate(9));
+    EXPECT_EQ(ReadFile(path), "head-body");
+    ASSERT_TRUE(file.Append("!"));
+    EXPECT_EQ(ReadFile(path), "head-body!");
+    EXPECT_TRUE(file.Close());
+    EXPECT_FALSE(file.WriteAt(0, "x"));
+    EXPECT_EQ(file.GetLastError(), EBADF);
 }

@@ -4,11 +4,13 @@
 #include "gps/NmeaFraming.h"
 #include "recording/RecordingFixtures.h"
 #include "support/KmlText.h"
+#include "support/Peers.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
+#include <sstream>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -52,14 +54,11 @@ class TestDoc : public COrvaneDoc
 {
 public:
     std::time_t m_now = kMarch2010;
-    LogFile::WriteFunction m_write;
+    ExclusiveFile::WriteFunction m_write;
 
 protected:
     std::time_t Now() const override { return m_now; }
-    std::unique_ptr<LogFile> CreateLogFile() const override
-    {
-        return m_write ? std::make_unique<LogFile>(m_write) : COrvaneDoc::CreateLogFile();
-    }
+    ExclusiveFile::WriteFunction FileWriter() const override { return m_write; }
 };
 
 CCmdUI UpdateOf(COrvaneDoc& doc, unsigned id)
@@ -67,6 +66,16 @@ CCmdUI UpdateOf(COrvaneDoc& doc, unsigned id)
     CCmdUI ui(id);
     EXPECT_TRUE(doc.OnUpdateCommand(ui));
     return ui;
+}
+
+// The name part of a recording started at `when`, in the test's UTC.
+std::string Stamp(std::time_t when)
+{
+    std::tm utc = {};
+    gmtime_r(&when, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &utc);
+    return text;
 }
 
 GpsData Fix(int mode, float longitude, float latitude, float altitude)
@@ -150,17 +159,62 @@ TEST_F(Recording, FileNamesComeFromTheLocalStartTime)
     }
 }
 
-TEST_F(Recording, OverlongNameIsCutAfterItsCharacter259)
+TEST_F(Recording, NameThatDoesNotFitIsRefusedRatherThanCut)
 {
-    m_doc->m_strSaveFolder = L"/" + std::wstring(250, L'd');
-    const std::wstring full = m_doc->m_strSaveFolder + L"/20100307-090503.txt";
-    const std::wstring name = m_doc->MakeFileName(kMarch2010, L".txt");
-    EXPECT_EQ(name.size(), 259u);
-    EXPECT_EQ(name, full.substr(0, 259));
+    // A cut name would lose its time and extension, and every cut name would be the same.
+    const std::wstring folder = L"/" + std::wstring(250, L'd');
+    m_doc->m_strSaveFolder = folder;
+    EXPECT_EQ(m_doc->MakeFileName(kMarch2010, L".txt"), folder + L"/20100307-090503.txt");
 
-    m_doc->m_strSaveFolder = L"/" + std::wstring(238, L'd');
-    EXPECT_EQ(m_doc->MakeFileName(kMarch2010, L".kml").size(), 259u);
-    EXPECT_EQ(m_doc->MakeFileName(kMarch2010, L".kml").substr(239), L"/20100307-090503.kml");
+    // Folder lengths around the limit: the whole name is 20 characters longer.
+    const std::size_t base = Wide(m_dir.Path()).size() + 1;
+    struct Row
+    {
+        const char* what;
+        std::size_t folderLength;
+        bool taken; // the plain name exists already, so "-1" must fit too
+        bool starts;
+    };
+    const Row rows[] = {
+        {"exactly 259 characters", 239, false, true},
+        {"one character over", 240, false, false},
+        {"fits, but its -1 does not", 239, true, false},
+        {"fits with its -1", 237, true, true},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        m_boxes.clear();
+        const auto sub = m_dir.Path() / std::string(row.folderLength - base, static_cast<char>('a' + (&row - rows)));
+        std::filesystem::create_directory(sub);
+        m_doc->m_strSaveFolder = Wide(sub);
+        if (row.taken)
+        {
+            std::ofstream(sub / "20100307-090503.txt") << "earlier";
+        }
+        m_doc->SetRecording(true);
+        EXPECT_EQ(m_doc->m_bRecording, row.starts ? 1 : 0);
+        if (row.starts)
+        {
+            EXPECT_TRUE(m_boxes.empty());
+            EXPECT_LE(m_doc->m_pLogFile->GetPath().size(), 259u);
+        }
+        else
+        {
+            ASSERT_EQ(m_boxes.size(), 1u);
+            EXPECT_EQ(m_boxes[0].text.rfind(L"Please check path or file name.", 0), 0u);
+            EXPECT_NE(m_boxes[0].text.find(Wide(sub)), std::wstring::npos);
+            EXPECT_NE(m_boxes[0].text.find(L"File name too long"), std::wstring::npos);
+        }
+        m_doc->SetRecording(false);
+        // Nothing cut was made, and an earlier file is untouched.
+        for (const auto& entry : std::filesystem::directory_iterator(sub))
+            EXPECT_LE(Wide(entry.path()).size(), 259u);
+        if (row.taken)
+        {
+            EXPECT_EQ(ReadFile(sub / "20100307-090503.txt"), "earlier");
+        }
+    }
 }
 
 TEST_F(Recording, NmeaLogHoldsExactlyTheLinesHandedToIt)
@@ -226,7 +280,9 @@ TEST_F(Recording, MissingFolderShowsTheErrorAndLeavesTheDocumentIdle)
 
         EXPECT_EQ(m_doc->m_bRecording, 0);
         ASSERT_EQ(m_boxes.size(), 1u);
-        EXPECT_EQ(m_boxes[0].text, L"Please check path or file name.");
+        // The message, then which folder and why.
+        EXPECT_EQ(m_boxes[0].text, L"Please check path or file name.\n\n" + m_doc->m_strSaveFolder +
+                                       L"\nNo such file or directory");
         EXPECT_EQ(m_boxes[0].caption, L"Error");
         EXPECT_EQ(m_boxes[0].icon, MbIcon::Error);
         EXPECT_TRUE(m_view.m_hints.empty());
@@ -260,35 +316,140 @@ TEST_F(Recording, EmptyFolderIsRefusedRatherThanWritingIntoTheRoot)
 
 TEST_F(Recording, SaveEntriesAreDisabledWhileRecordingAndShowTheRunningKind)
 {
+    const unsigned ids[] = {ID_SAVE_NMEA, ID_SAVE_KML, ID_SAVE_GPX};
     struct Row
     {
         unsigned choose;
-        bool nmeaChecked, kmlChecked;
+        const char* extension;
     };
-    for (const Row& row : {Row{ID_SAVE_NMEA, true, false}, Row{ID_SAVE_KML, false, true}})
+    for (const Row& row : {Row{ID_SAVE_NMEA, ".txt"}, Row{ID_SAVE_KML, ".kml"}, Row{ID_SAVE_GPX, ".gpx"}})
     {
         SCOPED_TRACE(row.choose);
         EXPECT_TRUE(m_doc->OnCommand(row.choose));
-        EXPECT_EQ(UpdateOf(*m_doc, ID_SAVE_NMEA).m_bChecked, row.nmeaChecked);
-        EXPECT_EQ(UpdateOf(*m_doc, ID_SAVE_KML).m_bChecked, row.kmlChecked);
-        EXPECT_TRUE(UpdateOf(*m_doc, ID_SAVE_NMEA).m_bEnabled);
+        // One radio group: only the chosen entry is checked.
+        for (unsigned id : ids)
+        {
+            EXPECT_EQ(UpdateOf(*m_doc, id).m_bChecked, id == row.choose) << id;
+            EXPECT_TRUE(UpdateOf(*m_doc, id).m_bEnabled) << id;
+        }
 
         m_doc->SetRecording(true);
         ASSERT_EQ(m_doc->m_bRecording, 1);
-        for (unsigned id : {ID_SAVE_NMEA, ID_SAVE_KML})
+        for (unsigned id : ids)
+        {
             EXPECT_FALSE(UpdateOf(*m_doc, id).m_bEnabled);
-        EXPECT_EQ(UpdateOf(*m_doc, ID_SAVE_NMEA).m_bChecked, row.nmeaChecked);
-        EXPECT_EQ(UpdateOf(*m_doc, ID_SAVE_KML).m_bChecked, row.kmlChecked);
+            EXPECT_EQ(UpdateOf(*m_doc, id).m_bChecked, id == row.choose) << id;
+        }
 
         // Even sent directly, a Save command cannot switch the kind under a running recording.
-        m_doc->OnCommand(row.choose == ID_SAVE_NMEA ? ID_SAVE_KML : ID_SAVE_NMEA);
-        EXPECT_EQ(UpdateOf(*m_doc, ID_SAVE_NMEA).m_bChecked, row.nmeaChecked);
+        for (unsigned id : ids)
+            m_doc->OnCommand(id);
+        EXPECT_TRUE(UpdateOf(*m_doc, row.choose).m_bChecked);
 
         m_doc->SetRecording(false);
         EXPECT_TRUE(UpdateOf(*m_doc, ID_SAVE_KML).m_bEnabled);
+        EXPECT_TRUE(std::filesystem::exists(m_dir.Path() / (Stamp(m_doc->m_now) + row.extension)));
         ++m_doc->m_now;
     }
     EXPECT_TRUE(m_boxes.empty());
+}
+
+TEST_F(Recording, GpxRecordingTakesOnePointPerFixedCycleAndIsCompleteAtEveryStep)
+{
+    m_doc->OnCommand(ID_SAVE_GPX);
+    // The state from before the start gives the fix mode and date until sentences bring them.
+    GpsData before = Fix(3, 0.0f, 0.0f, 0.0f);
+    before.year = 1994;
+    before.month = 3;
+    before.day = 23;
+    m_doc->m_gps = before;
+    m_doc->SetRecording(true);
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    const auto path = m_dir.Path() / "20100307-090503.gpx";
+    const std::string empty = ReadFile(path);
+    EXPECT_TRUE(empty.ends_with("<trkseg>\n    </trkseg>\n  </trk>\n</gpx>\n")) << empty;
+
+    // Two sentences of one cycle: its point is written once the next cycle's time arrives.
+    m_doc->RecordSentence(kGga);
+    m_doc->RecordSentence(kRmc);
+    EXPECT_EQ(ReadFile(path), empty);
+    const std::string next = "$GPGGA,123520,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*4D\r\n";
+    m_doc->RecordSentence(next);
+    const std::string one = ReadFile(path);
+    // 48 degrees 7.038 minutes north, 11 degrees 31 minutes east, in single precision; the RMC's
+    // two-digit year 94 counts from 2000, as the record keeps it.
+    EXPECT_NE(one.find("<trkpt lat=\"48.1173019\" lon=\"11.5166674\">"), std::string::npos) << one;
+    EXPECT_NE(one.find("<time>2094-03-23T12:35:19Z</time>"), std::string::npos) << one;
+    EXPECT_EQ(one.find("<trkpt", one.find("<trkpt") + 1), std::string::npos);
+
+    // Stopping writes the cycle under way.
+    m_doc->SetRecording(false);
+    const std::string done = ReadFile(path);
+    EXPECT_NE(done.find("<time>2094-03-23T12:35:20Z</time>"), std::string::npos) << done;
+    EXPECT_EQ(m_doc->m_pGpxTrack, nullptr);
+    EXPECT_TRUE(m_boxes.empty());
+    if (HaveTool("xmllint"))
+    {
+        const ToolResult valid = ValidateGpx(path);
+        EXPECT_EQ(valid.status, 0) << valid.output;
+    }
+}
+
+TEST_F(Recording, MissingDefaultFolderIsCreatedButNoOtherFolderIs)
+{
+    struct Row
+    {
+        const char* what;
+        std::filesystem::path folder;
+        bool isDefault;
+        bool starts;
+        const wchar_t* reason;
+    };
+    std::ofstream(m_dir.Path() / "a file") << "x";
+    const Row rows[] = {
+        {"default folder of a fresh account", m_dir.Path() / "home" / "Documents", true, true, nullptr},
+        {"a chosen folder that is gone", m_dir.Path() / "gone", false, false, L"No such file or directory"},
+        {"a file in the folder's place", m_dir.Path() / "a file", false, false, L"Not a directory"},
+        {"the default, but a file is in the way", m_dir.Path() / "a file" / "Documents", true, false,
+         L"Not a directory"},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        m_boxes.clear();
+        m_doc->m_strSaveFolder = Wide(row.folder);
+        m_doc->m_strDefaultFolder = row.isDefault ? Wide(row.folder) : Wide(m_dir.Path() / "elsewhere");
+        m_doc->SetRecording(true);
+        EXPECT_EQ(m_doc->m_bRecording, row.starts ? 1 : 0);
+        m_doc->SetRecording(false);
+        if (row.starts)
+        {
+            EXPECT_TRUE(m_boxes.empty());
+            EXPECT_TRUE(std::filesystem::exists(row.folder / "20100307-090503.txt"));
+        }
+        else
+        {
+            ASSERT_EQ(m_boxes.size(), 1u);
+            EXPECT_EQ(m_boxes[0].text, L"Please check path or file name.\n\n" + Wide(row.folder) + L"\n" + row.reason);
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "gone"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "elsewhere"));
+}
+
+TEST_F(Recording, FolderWithoutWritePermissionSaysSo)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind root";
+    const auto folder = m_dir.Path() / "locked";
+    std::filesystem::create_directory(folder);
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    m_doc->m_strSaveFolder = Wide(folder);
+    m_doc->SetRecording(true);
+    EXPECT_EQ(m_doc->m_bRecording, 0);
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text, L"Please check path or file name.\n\n" + Wide(folder) + L"\nPermission denied");
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
 }
 
 TEST_F(Recording, RestartEntriesFollowTheConnection)
@@ -314,11 +475,12 @@ TEST_F(Recording, KmlTrackTakesOnePointPerSentenceWhileThereIsAFix)
     m_doc->OnCommand(ID_SAVE_KML);
     m_doc->SetRecording(true);
     ASSERT_EQ(m_doc->m_bRecording, 1);
-    // The file exists, empty, until the recording stops.
-    EXPECT_EQ(ReadFile(KmlPath()), "");
+    // The file is a complete track from the start, and after every point.
+    EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({}));
 
     m_doc->m_gps = Fix(3, 121.5654f, 25.033f, 100.5f);
     m_doc->RecordSentence(kGga);
+    EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({"121.565399169922,25.0330009460449,100.5"}));
     m_doc->RecordSentence(kRmc);
     m_doc->m_gps = Fix(1, 1.0f, 2.0f, 3.0f); // fix lost: nothing added
     m_doc->RecordSentence(kGga);
@@ -371,16 +533,62 @@ TEST_F(Recording, DestroyingTheDocumentWritesOutARunningKmlTrack)
     EXPECT_TRUE(m_boxes.empty());
 }
 
-TEST_F(Recording, StartingTwiceInOneSecondReplacesTheFirstFile)
+TEST_F(Recording, NamesThatExistAlreadyGetANumberAndAreNeverTruncated)
 {
-    m_doc->SetRecording(true);
-    m_doc->RecordSentence(kGga);
-    m_doc->SetRecording(false);
-    m_doc->SetRecording(true);
-    m_doc->RecordSentence(kRmc);
-    m_doc->SetRecording(false);
-    EXPECT_EQ(ReadFile(NmeaPath()), kRmc);
-    EXPECT_EQ(m_dir.Entries().size(), 1u);
+    struct Row
+    {
+        const char* what;
+        const char* tz;
+        std::time_t first;
+        std::time_t second;
+        const char* firstName;
+        const char* secondName;
+    };
+    // 30 October 2022, 01:30 local time in Berlin, once in summer time and an hour later again.
+    const Row rows[] = {
+        {"two starts in one second", "UTC0", kMarch2010, kMarch2010, "20100307-090503", "20100307-090503-1"},
+        {"the repeated hour of a clock change", "CET-1CEST,M3.5.0,M10.5.0/3", 1667089800, 1667093400,
+         "20221030-023000", "20221030-023000-1"},
+        {"different seconds", "UTC0", kMarch2010, kMarch2010 + 1, "20100307-090503", "20100307-090504"},
+    };
+    for (int kind : {RecordNmea, RecordKml, RecordGpx})
+        for (const Row& row : rows)
+        {
+            SCOPED_TRACE(std::string(row.what) + " kind " + std::to_string(kind));
+            TempFolder dir;
+            SetTimeZone(row.tz);
+            m_doc->m_strSaveFolder = Wide(dir.Path());
+            m_doc->m_nRecordKind = kind;
+            const std::string ext = kind == RecordNmea ? ".txt" : kind == RecordKml ? ".kml" : ".gpx";
+            m_doc->m_now = row.first;
+            m_doc->SetRecording(true);
+            m_doc->m_gps = Fix(3, 1.0f, 2.0f, 3.0f);
+            m_doc->RecordSentence(kGga);
+            m_doc->SetRecording(false);
+            const std::string first = ReadFile(dir.Path() / (std::string(row.firstName) + ext));
+            ASSERT_FALSE(first.empty());
+
+            m_doc->m_now = row.second;
+            m_doc->SetRecording(true);
+            m_doc->RecordSentence(kRmc);
+            m_doc->SetRecording(false);
+            EXPECT_EQ(ReadFile(dir.Path() / (std::string(row.firstName) + ext)), first);
+            EXPECT_TRUE(std::filesystem::exists(dir.Path() / (std::string(row.secondName) + ext)));
+            EXPECT_EQ(dir.Entries().size(), 2u);
+        }
+    EXPECT_TRUE(m_boxes.empty());
+}
+
+TEST_F(Recording, NumberedNamesCountOnPastEveryTakenOne)
+{
+    for (const char* taken : {"20100307-090503.txt", "20100307-090503-1.txt", "20100307-090503-2.txt"})
+        std::ofstream(m_dir.Path() / taken) << taken;
+    EXPECT_EQ(m_doc->MakeFreeFileName(kMarch2010, L".txt"), Wide(m_dir.Path() / "20100307-090503-3.txt"));
+    // Another kind's name is no collision.
+    EXPECT_EQ(m_doc->MakeFreeFileName(kMarch2010, L".kml"), Wide(m_dir.Path() / "20100307-090503.kml"));
+    // A dangling link counts as taken: opening through it would write elsewhere.
+    std::filesystem::create_symlink(m_dir.Path() / "nowhere", m_dir.Path() / "20100307-090503.gpx");
+    EXPECT_EQ(m_doc->MakeFreeFileName(kMarch2010, L".gpx"), Wide(m_dir.Path() / "20100307-090503-1.gpx"));
 }
 
 TEST_F(Recording, SecondStartWhileRecordingKeepsTheRunningTrack)
@@ -431,30 +639,125 @@ TEST_F(Recording, DiskFullingUpStopsTheRecordingAndKeepsTheEarlierLines)
     EXPECT_EQ(m_doc->m_bRecording, 1);
 }
 
-TEST_F(Recording, FullDeviceAtTheFilesPlaceIsReportedByTheSystemsReason)
+TEST_F(Recording, DevicesAndLinksInTheFilesPlaceAreRefused)
 {
-    std::filesystem::create_symlink("/dev/full", NmeaPath());
-    m_doc->SetRecording(true);
-    ASSERT_EQ(m_doc->m_bRecording, 1);
-    m_doc->RecordSentence(kGga);
-    EXPECT_EQ(m_doc->m_bRecording, 0);
-    ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_NE(m_boxes[0].text.find(L"No space left on device"), std::wstring::npos);
+    for (int kind : {RecordNmea, RecordKml, RecordGpx})
+    {
+        SCOPED_TRACE(kind);
+        TempFolder dir;
+        m_boxes.clear();
+        m_doc->m_strSaveFolder = Wide(dir.Path());
+        m_doc->m_nRecordKind = kind;
+        const char* ext = kind == RecordNmea ? ".txt" : kind == RecordKml ? ".kml" : ".gpx";
+        // Only a race puts one there after the name was chosen; the open still refuses it.
+        std::filesystem::create_symlink("/dev/full", dir.Path() / (std::string("20100307-090503") + ext));
+        m_doc->SetRecording(true);
+        EXPECT_EQ(m_doc->m_bRecording, 1);
+        m_doc->SetRecording(false);
+        EXPECT_TRUE(std::filesystem::is_symlink(dir.Path() / (std::string("20100307-090503") + ext)));
+        EXPECT_TRUE(std::filesystem::is_regular_file(dir.Path() / (std::string("20100307-090503-1") + ext)));
+        EXPECT_TRUE(m_boxes.empty());
+    }
 }
 
-TEST_F(Recording, KmlTrackThatCannotBeWrittenIsReported)
+namespace
 {
-    std::filesystem::create_symlink("/dev/full", KmlPath());
-    m_doc->OnCommand(ID_SAVE_KML);
-    m_doc->SetRecording(true);
-    ASSERT_EQ(m_doc->m_bRecording, 1);
-    m_doc->m_gps = Fix(3, 121.5654f, 25.033f, 100.5f);
-    m_doc->RecordSentence(kGga);
-    m_doc->SetRecording(false);
+// A tmpfs of a few pages, mounted for the test's life: a disk that really fills up.
+class SmallDisk
+{
+public:
+    explicit SmallDisk(const std::filesystem::path& at) : m_path(at)
+    {
+        std::filesystem::create_directory(at);
+        m_bMounted = ::geteuid() == 0 && std::system(("mount -t tmpfs -o size=16k tmpfs '" + at.string() + "' 2>/dev/null").c_str()) == 0;
+    }
+    ~SmallDisk()
+    {
+        if (m_bMounted)
+            static_cast<void>(std::system(("umount '" + m_path.string() + "'").c_str()));
+    }
+    bool Mounted() const { return m_bMounted; }
 
-    EXPECT_EQ(m_doc->m_bRecording, 0);
-    EXPECT_EQ(m_view.m_hints.back(), (Hint{HINT_RECORDING_CHANGED, 0}));
-    ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_EQ(m_boxes[0].caption, L"Error");
-    EXPECT_NE(m_boxes[0].text.find(Wide(KmlPath())), std::wstring::npos);
+private:
+    std::filesystem::path m_path;
+    bool m_bMounted = false;
+};
+
+std::vector<std::string> KmlPointsOf(const std::string& text)
+{
+    std::vector<std::string> points;
+    std::istringstream lines(text);
+    std::string line;
+    bool inside = false;
+    while (std::getline(lines, line))
+    {
+        if (line == "          </coordinates>")
+            inside = false;
+        if (inside)
+            points.push_back(line.substr(12));
+        if (line == "          <coordinates>")
+            inside = true;
+    }
+    return points;
+}
+} // namespace
+
+TEST_F(Recording, ADiskThatFillsUpLeavesAWholeFileOfEveryKind)
+{
+    SmallDisk disk(m_dir.Path() / "small");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "needs root to mount a small tmpfs";
+    for (int kind : {RecordNmea, RecordKml, RecordGpx})
+    {
+        SCOPED_TRACE(kind);
+        m_boxes.clear();
+        m_doc->m_strSaveFolder = Wide(m_dir.Path() / "small");
+        m_doc->m_nRecordKind = kind;
+        m_doc->m_now += 1;
+        m_doc->m_gps = Fix(3, 121.5654f, 25.033f, 100.5f);
+        m_doc->m_gps.year = 2010;
+        m_doc->m_gps.month = m_doc->m_gps.day = 1;
+        m_doc->SetRecording(true);
+        ASSERT_EQ(m_doc->m_bRecording, 1);
+        int cycle = 0;
+        for (; cycle < 20000 && m_doc->m_bRecording; ++cycle)
+        {
+            char body[96];
+            std::snprintf(body, sizeof body, "GPGGA,%02d%02d%02d,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,",
+                          cycle / 3600 % 24, cycle / 60 % 60, cycle % 60);
+            char sum[8];
+            std::snprintf(sum, sizeof sum, "*%02X\r\n", ComputeChecksum(body));
+            m_doc->RecordSentence(std::string("$") + body + sum);
+        }
+        ASSERT_EQ(m_doc->m_bRecording, 0) << "the disk never filled up";
+        ASSERT_EQ(m_boxes.size(), 1u);
+        EXPECT_NE(m_boxes[0].text.find(L"No space left on device"), std::wstring::npos);
+
+        std::filesystem::path file;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path() / "small"))
+            file = entry.path();
+        const std::string text = ReadFile(file);
+        ASSERT_FALSE(text.empty());
+        if (kind == RecordNmea)
+        {
+            for (const std::string& line : DataLines(text))
+                EXPECT_TRUE(IsChecksumValid(line)) << line;
+        }
+        else if (kind == RecordKml)
+        {
+            EXPECT_GT(KmlPointsOf(text).size(), 10u);
+            // Compared whole, not printed: the track is long.
+            EXPECT_TRUE(text == ExpectedKml(KmlPointsOf(text))) << text.substr(text.size() - 200);
+        }
+        else
+        {
+            EXPECT_TRUE(text.ends_with("</trkpt>\n    </trkseg>\n  </trk>\n</gpx>\n"));
+            if (HaveTool("xmllint"))
+            {
+                const ToolResult valid = ValidateGpx(file);
+                EXPECT_EQ(valid.status, 0) << valid.output;
+            }
+        }
+        std::filesystem::remove(file);
+    }
 }

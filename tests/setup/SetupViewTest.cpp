@@ -607,6 +607,38 @@ TEST_F(SetupViewTest, TypedDevicePathIsPassedOnWithEnterAndSaved)
     EXPECT_EQ(m_app.m_settings.port, L"/dev/pts/3");
 }
 
+TEST_F(SetupViewTest, TypedNetworkSourcesArePassedOnAndSavedAndMalformedOnesDropped)
+{
+    const struct
+    {
+        const char* typed;
+        const char* selected; // what the frame and the settings then hold
+    } rows[] = {
+        {"gpsd://localhost", "gpsd://localhost"},
+        {"tcp://192.168.4.1:11123", "tcp://192.168.4.1:11123"},
+        {"udp://:10110", "udp://:10110"},
+        {"  udp://10110  ", "udp://10110"},
+        {"tcp://192.168.4.1", "ttyUSB0"}, // no port: not a source
+        {"gpsd://[::1", "ttyUSB0"},
+        {"http://localhost:2947", "ttyUSB0"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.typed);
+        Rebuild();
+        m_ports = {L"ttyUSB0"};
+        m_receiver = L"ttyUSB0";
+        Start(AppSettings{});
+        PortField()->selectAll();
+        QTest::keyClicks(PortField(), row.typed);
+        QTest::keyClick(PortField(), Qt::Key_Return);
+        EXPECT_EQ(SelectedPort(), row.selected);
+        EXPECT_EQ(m_pFrame->GetPortName(), QString(row.selected).toStdWString());
+        QTest::mouseClick(m_pView->m_btnSave, Qt::LeftButton);
+        EXPECT_EQ(m_app.m_settings.port, QString(row.selected).toStdWString());
+    }
+}
+
 TEST_F(SetupViewTest, TypedDevicePathIsTakenWhenTheFieldIsLeft)
 {
     m_ports = {L"ttyUSB0"};
@@ -642,17 +674,20 @@ TEST_F(SetupViewTest, TypedEntryNameSelectsThatEntryAndAnythingElseIsDropped)
     EXPECT_EQ(PortEntries(), QStringList({"ttyS0", "ttyUSB0"}));
 }
 
-TEST_F(SetupViewTest, SettingsPortThatIsAPathIsShownAtStartUp)
+TEST_F(SetupViewTest, SettingsPortThatIsAPathOrASourceIsShownAtStartUp)
 {
     struct Row
     {
         const char* what;
         std::vector<std::wstring> ports;
         QStringList entries;
+        std::wstring saved = L"/dev/rfcomm0";
     };
     const Row rows[] = {
         {"added to the list", {L"ttyUSB0", L"ttyS0"}, {"/dev/rfcomm0", "ttyS0", "ttyUSB0"}},
         {"added to an empty list", {}, {"/dev/rfcomm0"}},
+        {"a gpsd source", {L"ttyUSB0"}, {"gpsd://localhost:2947", "ttyUSB0"}, L"gpsd://localhost:2947"},
+        {"a udp source", {L"ttyUSB0"}, {"ttyUSB0", "udp://:10110"}, L"udp://:10110"},
     };
     for (const Row& row : rows)
     {
@@ -660,11 +695,12 @@ TEST_F(SetupViewTest, SettingsPortThatIsAPathIsShownAtStartUp)
         Rebuild();
         m_ports = row.ports;
         m_receiver = L"ttyUSB0";
-        Start(Settings(L"/dev/rfcomm0", L"4800", L""));
+        Start(Settings(row.saved, L"4800", L""));
+        const QString saved = QString::fromStdWString(row.saved);
         EXPECT_EQ(PortEntries(), row.entries);
-        EXPECT_EQ(SelectedPort(), "/dev/rfcomm0");
-        EXPECT_EQ(PortField()->text(), "/dev/rfcomm0");
-        EXPECT_EQ(m_pFrame->GetPortName(), L"/dev/rfcomm0");
+        EXPECT_EQ(SelectedPort(), saved);
+        EXPECT_EQ(PortField()->text(), saved);
+        EXPECT_EQ(m_pFrame->GetPortName(), row.saved);
     }
 }
 

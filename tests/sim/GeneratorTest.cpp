@@ -152,11 +152,8 @@ void ExpectDecodedState(const GpsData& gps, const GpsData& before, const SimStat
         EXPECT_EQ(slot.prn, meant.prn) << "slot " << i;
         EXPECT_EQ(slot.elevation, meant.elevation) << "slot " << i;
         EXPECT_EQ(slot.azimuth, meant.azimuth) << "slot " << i;
-        // An untracked satellite is sent with an empty signal field, which keeps the old value.
-        if (meant.snr > 0)
-        {
-            EXPECT_EQ(slot.snr, meant.snr) << "slot " << i;
-        }
+        // An untracked satellite is sent with an empty signal field: 0, not the slot's old value.
+        EXPECT_EQ(slot.snr, meant.snr) << "slot " << i;
         if (prnBefore == meant.prn)
         {
             EXPECT_EQ(slot.used, meant.used) << "slot " << i;
@@ -208,6 +205,74 @@ TEST(ReceiverSimulator, EverySentenceDecodesIntoTheStateMeantOverMinutesWithLost
     EXPECT_GE(recoveries, 2) << "each lost fix and the cold start end in a fix again";
     EXPECT_GE(withoutSatelliteList, 5) << "the cold start forgets the satellites for a while";
     EXPECT_EQ(previousMode, 3) << "reacquired by the end";
+}
+
+// --gnss: GN fixes and four skies, each decoded into its own satellites with their used flags,
+// every second, through lost fixes and a cold start.
+TEST(ReceiverSimulator, GnssSkyDecodesPerConstellationEverySecond)
+{
+    SimConfig config;
+    config.seed = 77;
+    config.gnss = true;
+    config.baud = 38400;
+    ReceiverSimulator simulator(config);
+    GpsData gps{};
+    int fewest = 99;
+    int most = 0;
+    std::set<std::string> talkers;
+    for (int second = 0; second < 400; ++second)
+    {
+        if (second == 250)
+            simulator.Restart(RestartKind::Cold);
+        const SimCycle cycle = simulator.Step(NewYearsEve() + seconds(second));
+        EXPECT_EQ(cycle.droppedSentences, 0u) << "38400 baud has room for a whole cycle";
+        for (const std::string& sentence : cycle.sentences)
+        {
+            ASSERT_TRUE(IsChecksumValid(sentence)) << sentence;
+            ASSERT_LE(sentence.size(), 82u) << sentence;
+            talkers.insert(sentence.substr(1, 5));
+            DecodeSentence(sentence, gps);
+        }
+        if (cycle.state.silent)
+            continue;
+        SCOPED_TRACE("second " + std::to_string(second));
+        EXPECT_EQ(gps.fixMode, cycle.state.fixMode);
+        if (cycle.state.fixMode > 1)
+        {
+            EXPECT_NEAR(gps.latitude, cycle.state.latitude, 2e-5);
+            EXPECT_NEAR(gps.longitude, cycle.state.longitude, 2e-5);
+            EXPECT_NEAR(gps.pdop, cycle.state.pdop, 1e-4);
+        }
+        std::map<std::pair<Talker, int>, SimSatellite> meant;
+        for (const SimSatellite& s : cycle.state.satellites)
+            meant[{s.talker, s.prn}] = s;
+        std::map<std::pair<Talker, int>, SatelliteInfo> decoded;
+        for (const SatelliteInfo& s : gps.satellites)
+        {
+            if (s.prn != 0)
+            {
+                EXPECT_TRUE(decoded.emplace(std::pair{s.talker, int{s.prn}}, s).second) << "listed twice";
+            }
+        }
+        ASSERT_EQ(decoded.size(), meant.size());
+        for (const auto& [key, sat] : meant)
+        {
+            const auto it = decoded.find(key);
+            ASSERT_NE(it, decoded.end()) << TalkerName(key.first) << " " << key.second;
+            EXPECT_EQ(it->second.elevation, sat.elevation);
+            EXPECT_EQ(it->second.azimuth, sat.azimuth);
+            EXPECT_EQ(it->second.snr, sat.snr);
+            EXPECT_EQ(it->second.used, sat.used) << TalkerName(key.first) << " " << key.second;
+        }
+        if (!meant.empty())
+        {
+            fewest = std::min(fewest, static_cast<int>(meant.size()));
+            most = std::max(most, static_cast<int>(meant.size()));
+        }
+    }
+    EXPECT_GE(fewest, 20);
+    EXPECT_LE(most, 40);
+    EXPECT_EQ(talkers, (std::set<std::string>{"GNGGA", "GNGSA", "GNRMC", "GPGSV", "GLGSV", "GAGSV", "GBGSV"}));
 }
 
 TEST(ReceiverSimulator, SentencesHaveTheFieldLayoutsOfRealReceivers)

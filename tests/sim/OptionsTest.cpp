@@ -38,6 +38,13 @@ TEST(SimOptions, AcceptsTheDocumentedOptions)
     EXPECT_TRUE(options.bLoop);
     EXPECT_EQ(options.baud, 1200);
 
+    // --gnss sends forty satellites a second: a faster line unless one is asked for.
+    ASSERT_TRUE(ParseOptions({"--gnss"}, options, error)) << error;
+    EXPECT_TRUE(options.bGnss);
+    EXPECT_EQ(options.baud, 38400);
+    ASSERT_TRUE(ParseOptions({"--baud", "9600", "--gnss"}, options, error)) << error;
+    EXPECT_EQ(options.baud, 9600);
+
     ASSERT_TRUE(ParseOptions({"--help"}, options, error));
     EXPECT_TRUE(options.bHelp);
     EXPECT_NE(UsageText().find("--replay FILE"), std::string::npos);
@@ -63,6 +70,7 @@ TEST(SimOptions, RejectsWhatItCannotHonour)
         {"loop without replay", {"--loop"}, "--replay"},
         {"seed with replay", {"--replay", "x.nmea", "--seed", "1"}, "--replay"},
         {"value given to a flag", {"--loop=yes"}, "takes no value"},
+        {"gnss with replay", {"--replay", "x.nmea", "--gnss"}, "--gnss"},
         {"unknown option", {"--bogus"}, "--bogus"},
         {"a bare word", {"4800"}, "4800"},
     };

@@ -2,6 +2,7 @@
 // plain reader, and its ends.
 #include "gps/BaudProbe.h"
 #include "gps/GPSDevice.h"
+#include "sim/SessionThread.h"
 #include "sim/SimTestSupport.h"
 #include "tools/gpssim/CycleSource.h"
 #include "tools/gpssim/LinePacer.h"
@@ -31,39 +32,6 @@ using Clock = steady_clock;
 
 namespace
 {
-
-// A session on its own thread, stopped and joined on destruction.
-class SessionThread
-{
-public:
-    SessionThread(SimSession& session) : m_stop(::eventfd(0, EFD_CLOEXEC))
-    {
-        m_end = std::async(std::launch::async, [&session, fd = m_stop] { return session.Run(fd); });
-    }
-    ~SessionThread()
-    {
-        Stop();
-        ::close(m_stop);
-    }
-    void Stop()
-    {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t ignored = ::write(m_stop, &one, sizeof one);
-        if (m_end.valid())
-            m_end.wait();
-    }
-    // The way the session ended, if it did within `limit`.
-    std::optional<SessionEnd> EndWithin(milliseconds limit)
-    {
-        if (m_end.wait_for(limit) != std::future_status::ready)
-            return std::nullopt;
-        return m_end.get();
-    }
-
-private:
-    int m_stop;
-    std::future<SessionEnd> m_end;
-};
 
 std::vector<std::string> SplitLines(const std::string& bytes)
 {

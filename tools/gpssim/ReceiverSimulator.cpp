@@ -19,6 +19,35 @@ constexpr int kMinSatellites = 8;
 constexpr int kMaxSatellites = 12;
 constexpr double kTrackingElevation = 5.0;
 
+// The multi-constellation sky: each system's GSV talker, NMEA PRN range, NMEA 4.10 system id
+// (GSA field 18), signal id of its main civil signal, and how many of its satellites are kept
+// in view. The fewest sum to 20, the most to 40.
+struct GnssSystemSky
+{
+    Talker talker;
+    const char* name;
+    int firstPrn;
+    int lastPrn;
+    int systemId;
+    int signalId;
+    int fewest;
+    int most;
+};
+constexpr GnssSystemSky kGnssSkies[] = {
+    {Talker::GP, "GP", 1, 32, 1, 1, 7, 12},
+    {Talker::GL, "GL", 65, 88, 2, 1, 5, 10},
+    {Talker::GA, "GA", 1, 36, 3, 7, 4, 9},
+    {Talker::GB, "GB", 1, 37, 4, 1, 4, 9},
+};
+
+const GnssSystemSky& SkyOf(Talker talker)
+{
+    for (const GnssSystemSky& sky : kGnssSkies)
+        if (sky.talker == talker)
+            return sky;
+    return kGnssSkies[0];
+}
+
 double WrapDegrees(double angle)
 {
     angle = std::fmod(angle, 360.0);
@@ -71,11 +100,17 @@ std::string FormatDate(std::chrono::system_clock::time_point utc)
 // capacity between kinds of sentence.
 std::string SentenceKey(const std::string& sentence)
 {
-    std::string key = sentence.substr(3, 3);
-    if (key == "GSV")
+    std::string key = sentence.substr(1, 5);
+    if (key.ends_with("GSV"))
     {
         const auto second = sentence.find(',', sentence.find(',') + 1);
         key += sentence.substr(second + 1, sentence.find(',', second + 1) - second - 1);
+    }
+    else if (key == "GNGSA")
+    {
+        // One per system: its id is the last field.
+        const auto star = sentence.find('*');
+        key += sentence.substr(sentence.rfind(',', star) + 1, star - sentence.rfind(',', star) - 1);
     }
     return key;
 }
@@ -134,7 +169,7 @@ std::size_t ReceiverSimulator::LineBudget(int baud)
 }
 
 ReceiverSimulator::ReceiverSimulator(const SimConfig& config)
-    : m_random(config.seed), m_nBudget(LineBudget(config.baud)), m_latitude(config.startLatitude),
+    : m_bGnss(config.gnss), m_random(config.seed), m_nBudget(LineBudget(config.baud)), m_latitude(config.startLatitude),
       m_longitude(config.startLongitude)
 {
     m_geoidSeparation = RoundTenth(m_random.Uniform(-30.0, 50.0));
@@ -144,26 +179,34 @@ ReceiverSimulator::ReceiverSimulator(const SimConfig& config)
     m_targetSpeed = m_random.Uniform(8.0, 20.0);
     m_nLegLeft = m_random.UniformInt(20, 60);
 
-    const int count = m_random.UniformInt(9, 11);
-    while (static_cast<int>(m_sky.size()) < count)
+    for (const GnssSystemSky& sky : kGnssSkies)
     {
-        const double rate = m_random.Uniform(0.002, 0.008) * (m_random.Chance(0.5) ? 1.0 : -1.0);
-        Satellite satellite = MakeSatellite(m_random.Uniform(8.0, 85.0), rate);
-        satellite.lockIn = 0;
-        m_sky.push_back(satellite);
+        if (!m_bGnss && sky.talker != Talker::GP)
+            break;
+        const int count = m_bGnss ? m_random.UniformInt(sky.fewest + 1, sky.most - 1) : m_random.UniformInt(9, 11);
+        for (int i = 0; i < count; ++i)
+        {
+            const double rate = m_random.Uniform(0.002, 0.008) * (m_random.Chance(0.5) ? 1.0 : -1.0);
+            Satellite satellite = MakeSatellite(m_random.Uniform(8.0, 85.0), rate, sky.talker);
+            satellite.lockIn = 0;
+            m_sky.push_back(satellite);
+        }
     }
     m_nUntilOutage = m_random.UniformInt(60, 180);
 }
 
-ReceiverSimulator::Satellite ReceiverSimulator::MakeSatellite(double elevation,
-                                                              double elevationRate)
+ReceiverSimulator::Satellite ReceiverSimulator::MakeSatellite(double elevation, double elevationRate,
+                                                              Talker talker)
 {
+    const GnssSystemSky& sky = SkyOf(talker);
     Satellite satellite;
+    satellite.talker = talker;
     do
     {
-        satellite.prn = static_cast<std::uint16_t>(m_random.UniformInt(1, 32));
-    } while (std::any_of(m_sky.begin(), m_sky.end(),
-                         [&](const Satellite& s) { return s.prn == satellite.prn; }));
+        satellite.prn = static_cast<std::uint16_t>(m_random.UniformInt(sky.firstPrn, sky.lastPrn));
+    } while (std::any_of(m_sky.begin(), m_sky.end(), [&](const Satellite& s) {
+        return s.prn == satellite.prn && s.talker == talker;
+    }));
     satellite.elevation = elevation;
     satellite.azimuth = m_random.Uniform(0.0, 360.0);
     satellite.elevationRate = elevationRate;
@@ -174,9 +217,10 @@ ReceiverSimulator::Satellite ReceiverSimulator::MakeSatellite(double elevation,
     return satellite;
 }
 
-void ReceiverSimulator::AddRisingSatellite()
+void ReceiverSimulator::AddRisingSatellite(Talker talker)
 {
-    Satellite satellite = MakeSatellite(m_random.Uniform(2.5, 5.0), m_random.Uniform(0.004, 0.01));
+    Satellite satellite =
+        MakeSatellite(m_random.Uniform(2.5, 5.0), m_random.Uniform(0.004, 0.01), talker);
     satellite.lockIn = std::max(satellite.lockIn, m_nListHidden);
     m_sky.push_back(satellite);
 }
@@ -251,10 +295,30 @@ void ReceiverSimulator::MoveSky()
         satellite.snr += 0.3 * (target - satellite.snr) + m_random.Uniform(-1.2, 1.2);
     }
     std::erase_if(m_sky, [](const Satellite& s) { return s.elevation < 2.0; });
+    if (m_bGnss)
+    {
+        KeepGnssSky();
+        return;
+    }
     while (static_cast<int>(m_sky.size()) < kMinSatellites)
         AddRisingSatellite();
     if (static_cast<int>(m_sky.size()) < kMaxSatellites && m_random.Chance(1.0 / 150.0))
         AddRisingSatellite();
+}
+
+void ReceiverSimulator::KeepGnssSky()
+{
+    for (const GnssSystemSky& sky : kGnssSkies)
+    {
+        const auto count = [&] {
+            return static_cast<int>(std::count_if(m_sky.begin(), m_sky.end(),
+                                                  [&](const Satellite& s) { return s.talker == sky.talker; }));
+        };
+        while (count() < sky.fewest)
+            AddRisingSatellite(sky.talker);
+        if (count() < sky.most && m_random.Chance(1.0 / 150.0))
+            AddRisingSatellite(sky.talker);
+    }
 }
 
 void ReceiverSimulator::Acquire()
@@ -389,8 +453,13 @@ SimCycle ReceiverSimulator::Step(std::chrono::system_clock::time_point utc)
             if (bTracked)
                 listed.snr =
                     static_cast<std::uint16_t>(std::clamp(std::lround(satellite.snr), 1L, 99L));
+            listed.talker = satellite.talker;
             state.satellites.push_back(listed);
-            if (bTracked && listed.snr >= 20 && used.size() < kMaxSatellites)
+            // GSA has twelve places: per system with --gnss, for all without.
+            const auto usedOfSystem = std::count_if(used.begin(), used.end(), [&](const Satellite* s) {
+                return s->talker == satellite.talker;
+            });
+            if (bTracked && listed.snr >= 20 && usedOfSystem < kMaxSatellites)
                 used.push_back(&satellite);
         }
     }
@@ -402,7 +471,7 @@ SimCycle ReceiverSimulator::Step(std::chrono::system_clock::time_point utc)
             state.satellites[i].used = std::find(used.begin(), used.end(), &m_sky[i]) != used.end();
     }
 
-    const std::vector<std::string> all = Format(state);
+    const std::vector<std::string> all = m_bGnss ? FormatGnss(state) : Format(state);
     cycle.sentences = FitToLine(all);
     cycle.droppedSentences = all.size() - cycle.sentences.size();
     return cycle;
@@ -487,6 +556,92 @@ std::vector<std::string> ReceiverSimulator::Format(const SimState& state) const
                       state.course, date.c_str());
     else
         std::snprintf(text, sizeof text, "GPRMC,%s,V,,,,,,,%s,,,N", time.c_str(), date.c_str());
+    sentences.push_back(FinishSentence(text));
+    return sentences;
+}
+
+std::vector<std::string> ReceiverSimulator::FormatGnss(const SimState& state) const
+{
+    // As a u-blox 8 to 10 in NMEA 4.10: the skies first, so that each GSA marks this second's
+    // satellites; signal ids after the last satellite of each GSV.
+    std::vector<std::string> sentences;
+    const std::string time = FormatTime(state.utc);
+    const bool bFix = state.fixMode > 1;
+    const int usedCount =
+        static_cast<int>(std::count_if(state.satellites.begin(), state.satellites.end(),
+                                       [](const SimSatellite& s) { return s.used; }));
+    char text[160];
+
+    if (bFix)
+        std::snprintf(text, sizeof text, "GNGGA,%s,%s,%s,1,%02d,%.1f,%.1f,M,%.1f,M,,", time.c_str(),
+                      FormatCoordinate(state.latitude, 2, 'N', 'S').c_str(),
+                      FormatCoordinate(state.longitude, 3, 'E', 'W').c_str(), std::min(usedCount, 99),
+                      state.hdop, state.altitude, m_geoidSeparation);
+    else
+        std::snprintf(text, sizeof text, "GNGGA,%s,,,,,0,00,99.99,,,,,,", time.c_str());
+    sentences.push_back(FinishSentence(text));
+
+    for (const GnssSystemSky& sky : kGnssSkies)
+    {
+        std::vector<const SimSatellite*> listed;
+        for (const SimSatellite& s : state.satellites)
+            if (s.talker == sky.talker)
+                listed.push_back(&s);
+        if (listed.empty())
+        {
+            sentences.push_back(FinishSentence(std::string(sky.name) + "GSV,1,1,00," + std::to_string(sky.signalId)));
+            continue;
+        }
+        const std::size_t count = listed.size();
+        const std::size_t messages = (count + 3) / 4;
+        for (std::size_t message = 0; message < messages; ++message)
+        {
+            std::snprintf(text, sizeof text, "%sGSV,%zu,%zu,%02zu", sky.name, messages, message + 1, count);
+            std::string gsv = text;
+            for (std::size_t i = message * 4; i < std::min(count, message * 4 + 4); ++i)
+            {
+                const SimSatellite& s = *listed[i];
+                std::snprintf(text, sizeof text, ",%02u,%02u,%03u,", s.prn, s.elevation, s.azimuth);
+                gsv += text;
+                if (s.snr > 0)
+                    gsv += (s.snr < 10 ? "0" : "") + std::to_string(s.snr);
+            }
+            gsv += "," + std::to_string(sky.signalId);
+            sentences.push_back(FinishSentence(gsv));
+        }
+    }
+
+    for (const GnssSystemSky& sky : kGnssSkies)
+    {
+        std::string gsa = "GNGSA,A," + std::to_string(state.fixMode);
+        int listed = 0;
+        for (const SimSatellite& satellite : state.satellites)
+        {
+            if (satellite.used && satellite.talker == sky.talker && listed < kMaxSatellites)
+            {
+                std::snprintf(text, sizeof text, ",%02u", satellite.prn);
+                gsa += text;
+                ++listed;
+            }
+        }
+        for (; listed < kMaxSatellites; ++listed)
+            gsa += ',';
+        if (bFix)
+            std::snprintf(text, sizeof text, ",%.1f,%.1f,%.1f,%d", state.pdop, state.hdop, state.vdop, sky.systemId);
+        else
+            std::snprintf(text, sizeof text, ",99.99,99.99,99.99,%d", sky.systemId);
+        gsa += text;
+        sentences.push_back(FinishSentence(gsa));
+    }
+
+    const std::string date = FormatDate(state.utc);
+    if (bFix)
+        std::snprintf(text, sizeof text, "GNRMC,%s,A,%s,%s,%.2f,%.2f,%s,,,A,V", time.c_str(),
+                      FormatCoordinate(state.latitude, 2, 'N', 'S').c_str(),
+                      FormatCoordinate(state.longitude, 3, 'E', 'W').c_str(), state.speedKnots,
+                      state.course, date.c_str());
+    else
+        std::snprintf(text, sizeof text, "GNRMC,%s,V,,,,,,,%s,,,N,V", time.c_str(), date.c_str());
     sentences.push_back(FinishSentence(text));
     return sentences;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gps/GpsData.h"
 #include "tools/gpssim/SimRandom.h"
 
 #include <chrono>
@@ -23,6 +24,7 @@ struct SimSatellite
     std::uint16_t azimuth = 0;
     std::uint16_t snr = 0; // 0: not tracked, sent as an empty field
     bool used = false;     // listed in GSA
+    Talker talker = Talker::GP; // of its GSV group
 };
 
 // What the receiver means to report for one second.
@@ -55,6 +57,9 @@ struct SimConfig
     double startLatitude = 48.1173;
     double startLongitude = 11.5167;
     int baud = 4800;
+    // A current multi-constellation receiver: GN fixes, one GSA per system with its NMEA 4.10
+    // system id, GSV groups for GPS, GLONASS, Galileo and BeiDou, 20 to 40 satellites.
+    bool gnss = false;
 };
 
 // A SiRF-class receiver in motion: each call to Step is one second of its life. It owns no
@@ -88,17 +93,21 @@ private:
         double snrOffset = 0.0;
         double snr = 0.0;
         int lockIn = 0; // seconds until tracked
+        Talker talker = Talker::GP;
     };
 
     void Move();
     void MoveSky();
-    void AddRisingSatellite();
-    Satellite MakeSatellite(double elevation, double elevationRate);
+    void AddRisingSatellite(Talker talker = Talker::GP);
+    Satellite MakeSatellite(double elevation, double elevationRate, Talker talker = Talker::GP);
+    void KeepGnssSky();
     void Acquire();
     void ComputeDop(const std::vector<const Satellite*>& used, SimState& state) const;
     std::vector<std::string> Format(const SimState& state) const;
+    std::vector<std::string> FormatGnss(const SimState& state) const;
     std::vector<std::string> FitToLine(const std::vector<std::string>& sentences);
 
+    bool m_bGnss;
     SimRandom m_random;
     std::size_t m_nBudget;
     double m_geoidSeparation;

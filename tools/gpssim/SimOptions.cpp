@@ -26,6 +26,7 @@ bool ParseStart(const std::string& text, double& latitude, double& longitude)
 bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error)
 {
     options = SimOptions{};
+    bool baudGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i)
     {
         std::string name = args[i];
@@ -63,8 +64,15 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std
                 return false;
             options.bHelp = true;
         }
+        else if (name == "--gnss")
+        {
+            if (!flag())
+                return false;
+            options.bGnss = true;
+        }
         else if (name == "--baud")
         {
+            baudGiven = true;
             if (!value(text))
                 return false;
             if (!ParseNumber(text, options.baud) || options.baud < kMinBaud ||
@@ -134,11 +142,13 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std
         error = "--loop needs --replay";
         return false;
     }
-    if (!options.replayPath.empty() && (options.seed || options.startLatitude))
+    if (!options.replayPath.empty() && (options.seed || options.startLatitude || options.bGnss))
     {
-        error = "--seed and --start are for the generated receiver, not with --replay";
+        error = "--seed, --start and --gnss are for the generated receiver, not with --replay";
         return false;
     }
+    if (options.bGnss && !baudGiven)
+        options.baud = kGnssDefaultBaud;
     return true;
 }
 
@@ -155,6 +165,9 @@ std::string UsageText()
            "  --loop           with --replay: start again after the last sentence\n"
            "  --link PATH      make a symbolic link PATH to the device while running\n"
            "  --stay           keep running when the other side closes the port\n"
+           "  --gnss           a multi-constellation receiver: GNRMC, GNGGA, one GNGSA per\n"
+           "                   system, GPS, GLONASS, Galileo and BeiDou skies of 20 to 40\n"
+           "                   satellites (default baud then 38400)\n"
            "  --help           show this text\n"
            "\n"
            "It prints the device to open (for example /dev/pts/5; in Orvane type the whole\n"

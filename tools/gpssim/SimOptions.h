@@ -16,7 +16,11 @@ struct SimOptions
     std::string linkPath;
     bool bStay = false;
     bool bHelp = false;
+    bool bGnss = false; // a multi-constellation receiver: GN talker, four skies
 };
+
+// --gnss sends up to forty satellites a second, more than 4800 baud can carry.
+inline constexpr int kGnssDefaultBaud = 38400;
 
 inline constexpr int kMinBaud = 1200;
 inline constexpr int kMaxBaud = 115200;

@@ -152,8 +152,10 @@ int main(int argc, char** argv)
         config.startLatitude = options.startLatitude.value_or(config.startLatitude);
         config.startLongitude = options.startLongitude.value_or(config.startLongitude);
         config.baud = options.baud;
-        std::printf("orvane-gpssim: simulated receiver at %d baud, seed %u, start %.5f,%.5f\n",
-                    config.baud, config.seed, config.startLatitude, config.startLongitude);
+        config.gnss = options.bGnss;
+        std::printf("orvane-gpssim: simulated %sreceiver at %d baud, seed %u, start %.5f,%.5f\n",
+                    config.gnss ? "multi-constellation " : "", config.baud, config.seed,
+                    config.startLatitude, config.startLongitude);
         source = std::make_unique<GeneratedSource>(config,
                                                    [] { return std::chrono::system_clock::now(); });
     }

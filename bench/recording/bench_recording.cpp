@@ -1,0 +1,134 @@
+// The cost of one recorded point at 10 fixes a second, in real time, so that the writers sync
+// on their own schedule as they do in use: CPU time of the recording thread (system calls and
+// syncs included) and bytes handed to the system, per point and per fix cycle. The document
+// feeds the writers as the status view does: every sentence, with the record after it.
+//
+//   bench_recording [--benchmark_filter=...]    (files go to $TMPDIR or the current folder)
+#include "gps/NmeaDecoders.h"
+#include "gps/NmeaFraming.h"
+#include "recording/OrvaneDoc.h"
+
+#include <benchmark/benchmark.h>
+
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace
+{
+constexpr int kCyclesPerSecond = 10;
+constexpr int kSeconds = 4;
+
+std::string Sentence(const std::string& body)
+{
+    char sum[8];
+    std::snprintf(sum, sizeof sum, "*%02X\r\n", ComputeChecksum(body));
+    return "$" + body + sum;
+}
+
+// One receiver cycle: GGA, GSA, RMC, a tenth of a second after the last, moving north-east.
+std::vector<std::string> Cycle(int n)
+{
+    const int tenths = n % 10;
+    const int second = 10 + n / 10;
+    char time[16];
+    std::snprintf(time, sizeof time, "1200%02d.%d", second % 60, tenths);
+    char lat[16], lon[16];
+    std::snprintf(lat, sizeof lat, "%09.4f", 3540.8720 + n * 0.0010);
+    std::snprintf(lon, sizeof lon, "%010.4f", 13946.0260 + n * 0.0010);
+    return {Sentence(std::string("GPGGA,") + time + "," + lat + ",N," + lon + ",E,1,08,0.9,40.5,M,39.0,M,,"),
+            Sentence("GPGSA,A,3,01,03,06,09,12,17,19,22,,,,,1.6,0.9,1.3"),
+            Sentence(std::string("GPRMC,") + time + ",A," + lat + ",N," + lon + ",E,3.1,45.0,081226,,,A")};
+}
+
+double ThreadCpuSeconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+class CountingDoc : public COrvaneDoc
+{
+public:
+    mutable long long m_nBytes = 0;
+    mutable long long m_nWrites = 0;
+
+protected:
+    ExclusiveFile::WriteFunction FileWriter() const override
+    {
+        return [this](int fd, const void* data, size_t size) {
+            const ssize_t put = ::write(fd, data, size);
+            if (put > 0)
+            {
+                m_nBytes += put;
+                ++m_nWrites;
+            }
+            return put;
+        };
+    }
+};
+
+void RecordAtTenHertz(benchmark::State& state, int kind)
+{
+    const char* tmp = std::getenv("TMPDIR");
+    const std::filesystem::path folder =
+        std::filesystem::path(tmp ? tmp : ".") / ("orvane-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    for (auto _ : state)
+    {
+        CountingDoc doc;
+        doc.m_strSaveFolder = folder.wstring();
+        doc.m_nRecordKind = kind;
+        doc.m_gps.fixMode = 3;
+        doc.SetRecording(true);
+        if (!doc.m_bRecording)
+        {
+            state.SkipWithError("the recording did not start");
+            break;
+        }
+        const int cycles = kCyclesPerSecond * kSeconds;
+        long long points = 0;
+        double cpu = 0.0;
+        auto due = std::chrono::steady_clock::now();
+        for (int n = 0; n < cycles; ++n)
+        {
+            std::this_thread::sleep_until(due);
+            due += std::chrono::milliseconds(1000 / kCyclesPerSecond);
+            const double start = ThreadCpuSeconds();
+            // As the status view does: each sentence to the recorder, then the record refreshed.
+            for (const std::string& line : Cycle(n))
+            {
+                doc.RecordSentence(line);
+                DecodeSentence(line, doc.m_gps);
+            }
+            cpu += ThreadCpuSeconds() - start;
+        }
+        const double start = ThreadCpuSeconds();
+        doc.SetRecording(false);
+        cpu += ThreadCpuSeconds() - start;
+        // A KML track takes a point per sentence, a GPX track one per cycle, a log a line.
+        points = kind == RecordGpx ? cycles : 3LL * cycles;
+        state.SetIterationTime(cpu);
+        state.counters["cpu_us_per_point"] = cpu * 1e6 / static_cast<double>(points);
+        state.counters["bytes_per_point"] = static_cast<double>(doc.m_nBytes) / static_cast<double>(points);
+        state.counters["cpu_us_per_cycle"] = cpu * 1e6 / cycles;
+        state.counters["bytes_per_cycle"] = static_cast<double>(doc.m_nBytes) / cycles;
+        state.counters["writes"] = static_cast<double>(doc.m_nWrites);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+}
+} // namespace
+
+BENCHMARK_CAPTURE(RecordAtTenHertz, Kml, RecordKml)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(RecordAtTenHertz, Gpx, RecordGpx)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(RecordAtTenHertz, Nmea, RecordNmea)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();

@@ -1,0 +1,227 @@
+#pragma once
+
+// The other ends of network sources, on 127.0.0.1 only: a TCP server that plays the receiver,
+// a UDP sender, and a real gpsd run on a free port in a temporary folder.
+
+#include "support/TempFolder.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace loopback
+{
+
+inline sockaddr_in Address(std::uint16_t port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+// A port on 127.0.0.1 that nothing was bound to a moment ago (the kernel's choice).
+inline std::uint16_t FreePort(int type)
+{
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    sockaddr_in address = Address(0);
+    socklen_t length = sizeof address;
+    std::uint16_t port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
+
+// Listens on a free port of 127.0.0.1 and serves one client at a time.
+class TcpServer
+{
+public:
+    TcpServer()
+    {
+        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = Address(0);
+        socklen_t length = sizeof address;
+        if (m_listen < 0 ||
+            ::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(m_listen, 4) != 0 ||
+            ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+    }
+    ~TcpServer()
+    {
+        CloseClient();
+        if (m_listen >= 0)
+            ::close(m_listen);
+    }
+    TcpServer(const TcpServer&) = delete;
+    TcpServer& operator=(const TcpServer&) = delete;
+
+    std::uint16_t Port() const { return m_port; }
+    std::wstring Source() const { return L"tcp://127.0.0.1:" + std::to_wstring(m_port); }
+
+    bool Accept(std::chrono::milliseconds limit = std::chrono::seconds(20))
+    {
+        pollfd p{m_listen, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(limit.count())) != 1)
+            return false;
+        m_client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+        return m_client >= 0;
+    }
+    // Every byte, blocking while the client's window is full.
+    bool Send(std::string_view bytes)
+    {
+        while (!bytes.empty())
+        {
+            const ssize_t put = ::send(m_client, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (put <= 0)
+                return false;
+            bytes.remove_prefix(static_cast<std::size_t>(put));
+        }
+        return true;
+    }
+    // Reads until `count` bytes have come, the client closes or the time runs out.
+    std::string Receive(std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(20))
+    {
+        std::string bytes;
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (bytes.size() < count)
+        {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd p{m_client, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) != 1)
+                break;
+            char buffer[512];
+            const ssize_t got = ::recv(m_client, buffer, sizeof buffer, 0);
+            if (got <= 0)
+                break;
+            bytes.append(buffer, static_cast<std::size_t>(got));
+        }
+        return bytes;
+    }
+    void CloseClient()
+    {
+        if (m_client >= 0)
+            ::close(m_client);
+        m_client = -1;
+    }
+
+private:
+    int m_listen = -1;
+    int m_client = -1;
+    std::uint16_t m_port = 0;
+};
+
+class UdpSender
+{
+public:
+    UdpSender() : m_fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
+    ~UdpSender()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    UdpSender(const UdpSender&) = delete;
+    UdpSender& operator=(const UdpSender&) = delete;
+
+    bool Send(std::uint16_t port, std::string_view datagram)
+    {
+        const sockaddr_in address = Address(port);
+        return ::sendto(m_fd, datagram.data(), datagram.size(), 0,
+                        reinterpret_cast<const sockaddr*>(&address),
+                        sizeof address) == static_cast<ssize_t>(datagram.size());
+    }
+
+private:
+    int m_fd;
+};
+
+// gpsd in the foreground on a free loopback port, reading `devicePath` from the start, with
+// its control socket in a temporary folder; never the system's service. Stopped with the
+// object.
+class Gpsd
+{
+public:
+    static constexpr const char* kProgram = "/usr/sbin/gpsd";
+
+    static bool IsInstalled() { return ::access(kProgram, X_OK) == 0; }
+
+    // gpsd does not hunt for the speed of a pseudo-terminal: it is told the simulator's, as a
+    // real line needs the receiver's.
+    Gpsd(const std::string& devicePath, int speed) : m_folder("orvane-gpsd")
+    {
+        m_port = FreePort(SOCK_STREAM);
+        const std::string control = (m_folder.Path() / "control.sock").string();
+        std::vector<std::string> args = {kProgram, "-N", "-n", "-s", std::to_string(speed), "-S",
+                                         std::to_string(m_port), "-F", control, devicePath};
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        if (m_port == 0 || posix_spawn(&m_pid, kProgram, &actions, nullptr, argv.data(), environ) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Gpsd()
+    {
+        if (m_pid > 0)
+        {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    Gpsd(const Gpsd&) = delete;
+    Gpsd& operator=(const Gpsd&) = delete;
+
+    std::uint16_t Port() const { return m_port; }
+    std::wstring Source() const { return L"gpsd://127.0.0.1:" + std::to_wstring(m_port); }
+
+    // Polls until gpsd accepts connections on its port.
+    bool WaitUntilListening(std::chrono::milliseconds limit = std::chrono::seconds(20)) const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (m_pid > 0 && std::chrono::steady_clock::now() < deadline)
+        {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const sockaddr_in address = Address(m_port);
+            const bool connected =
+                ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+            ::close(fd);
+            if (connected)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+private:
+    TempFolder m_folder;
+    std::uint16_t m_port = 0;
+    pid_t m_pid = -1;
+};
+
+} // namespace loopback

@@ -1,0 +1,136 @@
+// orvane-nmea: decodes an NMEA log with Orvane's decoder. See kUsage.
+#include "tools/nmea/NmeaEpochs.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+const char kUsage[] =
+    "Usage: orvane-nmea [--kml FILE] [--gpx FILE] [LOG]\n"
+    "Decodes an NMEA log (LOG, or standard input when LOG is missing or \"-\") and prints the\n"
+    "decoded state once per epoch as one JSON object per line, with gpsd's field names.\n"
+    "  --kml FILE   also write the log's track to FILE as KML\n"
+    "  --gpx FILE   also write the log's track to FILE as GPX 1.1\n";
+
+// Track outputs by option; each makes the writer the window records with.
+struct TrackOption
+{
+    const char* option;
+    std::unique_ptr<TrackOutput> (*make)();
+};
+const TrackOption kTrackOptions[] = {
+    {"--kml", MakeKmlOutput},
+    {"--gpx", MakeGpxOutput},
+};
+
+struct Track
+{
+    std::unique_ptr<TrackOutput> output;
+    std::string path;
+};
+
+int Fail(const std::string& message)
+{
+    std::fprintf(stderr, "orvane-nmea: %s\n", message.c_str());
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<Track> tracks;
+    std::string input;
+    bool haveInput = false;
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h")
+        {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        const TrackOption* track = nullptr;
+        for (const TrackOption& option : kTrackOptions)
+        {
+            if (arg == option.option)
+                track = &option;
+        }
+        if (track)
+        {
+            if (i + 1 >= argc)
+                return Fail(arg + " needs a file name\n" + kUsage);
+            tracks.push_back({track->make(), argv[++i]});
+            continue;
+        }
+        if (arg.size() > 1 && arg[0] == '-')
+            return Fail("unknown option " + arg + "\n" + kUsage);
+        if (haveInput)
+            return Fail(std::string("only one log at a time\n") + kUsage);
+        input = arg;
+        haveInput = true;
+    }
+
+    std::ifstream file;
+    const bool fromStdin = !haveInput || input == "-";
+    const std::string name = fromStdin ? std::string("standard input") : input;
+    if (!fromStdin)
+    {
+        std::error_code error;
+        if (std::filesystem::is_directory(input, error))
+            return Fail("cannot read " + input + ": " + std::strerror(EISDIR));
+        file.open(input, std::ios::binary);
+        if (!file)
+            return Fail("cannot read " + input + ": " + std::strerror(errno));
+    }
+    std::istream& in = fromStdin ? std::cin : file;
+
+    for (Track& track : tracks)
+    {
+        if (!track.output->Open(track.path))
+            return Fail("cannot create " + track.path);
+    }
+
+    EpochSplitter splitter([&tracks](const GpsData& gps) {
+        const std::string json = EpochJson(gps) + "\n";
+        std::fwrite(json.data(), 1, json.size(), stdout);
+        for (Track& track : tracks)
+            track.output->Add(gps);
+    });
+    std::string line;
+    while (std::getline(in, line))
+    {
+        // getline drops the LF; a last piece without one never was a whole line.
+        if (in.eof())
+            break;
+        line += '\n';
+        splitter.Feed(line);
+    }
+    if (in.bad() || (!in.eof() && in.fail()))
+        return Fail("cannot read " + name);
+    splitter.Finish();
+
+    bool written = true;
+    for (Track& track : tracks)
+    {
+        if (!track.output->Finish())
+        {
+            std::fprintf(stderr, "orvane-nmea: cannot write %s\n", track.path.c_str());
+            written = false;
+        }
+    }
+    if (std::fflush(stdout) != 0)
+        return Fail("cannot write the output");
+    if (splitter.Sentences() == 0)
+        return Fail("no NMEA sentences in " + name);
+    return written ? 0 : 1;
+}
