@@ -5,6 +5,7 @@
 #include "framework/core/CommandIds.h"
 #include "recording/OrvaneDoc.h"
 #include "ui/MainFrame.h"
+#include "ui/RenderBackend.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -52,6 +53,7 @@ bool COrvaneApp::InitInstance()
     QApplication::setApplicationName(QString::fromLatin1(kAppName));
     QApplication::setWindowIcon(AppIcon());
     SetRegistryKey(QString::fromLatin1(kRegistryKey));
+    ChooseQuickBackend();
 
     // Command-line arguments are not the program's business: it always starts with a new,
     // empty document and never connects by itself.

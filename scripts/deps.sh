@@ -6,7 +6,7 @@ packages=(
   libboost-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev
   libkml-dev libpugixml-dev libjs-leaflet fonts-liberation2
-  xvfb xauth
+  xvfb xauth openbox xdotool x11-utils
   desktop-file-utils appstream dpkg-dev
   gpsd gpsbabel gdal-bin libxml2-utils
 )

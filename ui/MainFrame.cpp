@@ -11,6 +11,7 @@
 
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 
 #include <cstring>
 #include <optional>
@@ -106,6 +107,30 @@ CMainFrame::CMainFrame()
                    Qt::WindowCloseButtonHint);
     move(0, 0);
     setFixedSize(kWidth, kHeight);
+}
+
+void CMainFrame::FitFrameToSize()
+{
+    // The window manager's frame is known only once the window is managed; it counts in the
+    // window's size, so the whole window fits a 1366 x 768 screen.
+    const QRect frame = frameGeometry();
+    const QSize client(kWidth - (frame.width() - width()), kHeight - (frame.height() - height()));
+    if (client.isValid() && client != size())
+        setFixedSize(client);
+}
+
+void CMainFrame::showEvent(QShowEvent* e)
+{
+    CFrameWnd::showEvent(e);
+    FitFrameToSize();
+    // Some window managers announce their frame only after the window is mapped.
+    QTimer::singleShot(250, this, [this] { FitFrameToSize(); });
+}
+
+void CMainFrame::moveEvent(QMoveEvent* e)
+{
+    CFrameWnd::moveEvent(e);
+    FitFrameToSize();
 }
 
 CMainFrame::~CMainFrame()
@@ -306,7 +331,10 @@ void CMainFrame::ConnectDevice(bool bConnect)
 
 void CMainFrame::OnDeviceNotify(int)
 {
-    PostMessage(WM_GPS_UPDATE);
+    // One update waiting is enough: it drains every line queued until it runs. A fast receiver
+    // thus costs one pass of the views per turn of the event loop, not one per sentence.
+    if (!m_bUpdatePosted.exchange(true) && !PostMessage(WM_GPS_UPDATE))
+        m_bUpdatePosted.store(false);
 }
 
 void CMainFrame::OnDeviceStopped()
@@ -363,6 +391,8 @@ bool CMainFrame::OnUpdateCommand(CCmdUI& ui)
 
 void CMainFrame::OnGpsUpdate()
 {
+    // Cleared before the views drain the device, so a line queued meanwhile posts again.
+    m_bUpdatePosted.store(false);
     if (COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
         doc->UpdateAllViews(nullptr, HINT_GPS_DATA);
 }

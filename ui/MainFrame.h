@@ -8,6 +8,7 @@
 
 #include <boost/signals2/connection.hpp>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -23,6 +24,7 @@ inline constexpr unsigned WM_GPS_DEVICE_LOST = WM_USER + 0x21;
 class CMainFrame : public CFrameWnd
 {
 public:
+    // The whole window, frame included.
     static constexpr int kWidth = 1280;
     static constexpr int kHeight = 768;
 
@@ -64,9 +66,13 @@ protected:
     bool OnCreate() override;
     bool OnCreateClient(CDocument* pDoc) override;
     void OnMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) override;
+    void showEvent(QShowEvent* e) override;
+    void moveEvent(QMoveEvent* e) override;
 
 private:
     void BuildMenuBar();
+    // Sizes the client so that frame and client together are kWidth x kHeight.
+    void FitFrameToSize();
     // Reader thread, once, when the port stopped on its own.
     void OnDeviceStopped();
     // User-interface thread: the receiver went away while connected.
@@ -82,6 +88,8 @@ private:
     std::wstring m_strPortName;
     int m_nBaudRate = 9600;
     CGPSDevice m_device;
+    // A WM_GPS_UPDATE is posted and not yet handled (set by the reader thread).
+    std::atomic<bool> m_bUpdatePosted{false};
     // The path the open port was opened with, for the message when it goes away.
     std::wstring m_strOpenPath;
     // Dropped before the device closes; scoped so that a frame going away drops them too.

@@ -20,6 +20,7 @@ namespace
 constexpr int kPanelWidth = 400;
 constexpr int kTabsTop = 478;
 constexpr int kMapLeft = 402;
+constexpr int kClientBottom = 700;
 const QRect kConnectRect(QPoint(191, 2), QPoint(289, 25));
 const QRect kRecordRect(QPoint(296, 2), QPoint(394, 25));
 } // namespace
@@ -100,12 +101,13 @@ CMainFrame* COrvaneView::GetMainFrame() const
 void COrvaneView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    const int w = width();
-    const int h = height();
+    // The tabs and the map end at kClientBottom; a client cut shorter by a tall window frame
+    // keeps the tab bar in sight.
+    const int bottom = std::min(kClientBottom, height());
     if (m_pMapView)
-        m_pMapView->resize(std::max(0, w - kMapLeft), h);
+        m_pMapView->resize(std::max(0, width() - kMapLeft - 2), bottom);
     if (m_tabs)
-        m_tabs->resize(kPanelWidth, std::max(0, h - kTabsTop));
+        m_tabs->resize(kPanelWidth - 1, std::max(0, bottom - kTabsTop));
 }
 
 void COrvaneView::paintEvent(QPaintEvent* event)

@@ -45,6 +45,9 @@ TEST(SimOptions, AcceptsTheDocumentedOptions)
     ASSERT_TRUE(ParseOptions({"--baud", "9600", "--gnss"}, options, error)) << error;
     EXPECT_EQ(options.baud, 9600);
 
+    ASSERT_TRUE(ParseOptions({"--rate", "10"}, options, error)) << error;
+    EXPECT_EQ(options.rate, 10);
+
     ASSERT_TRUE(ParseOptions({"--help"}, options, error));
     EXPECT_TRUE(options.bHelp);
     EXPECT_NE(UsageText().find("--replay FILE"), std::string::npos);
@@ -71,6 +74,10 @@ TEST(SimOptions, RejectsWhatItCannotHonour)
         {"seed with replay", {"--replay", "x.nmea", "--seed", "1"}, "--replay"},
         {"value given to a flag", {"--loop=yes"}, "takes no value"},
         {"gnss with replay", {"--replay", "x.nmea", "--gnss"}, "--gnss"},
+        {"rate of zero", {"--rate", "0"}, "--rate"},
+        {"rate above ten", {"--rate", "20"}, "--rate"},
+        {"rate not dividing the second", {"--rate", "3"}, "--rate"},
+        {"rate with replay", {"--replay", "x.nmea", "--rate", "5"}, "--rate"},
         {"unknown option", {"--bogus"}, "--bogus"},
         {"a bare word", {"4800"}, "4800"},
     };

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
+#include <set>
+#include <vector>
 
 using namespace std::chrono;
 using simtest::NewYearsEve;
@@ -257,4 +260,55 @@ TEST(Restart, TheSourcePassesCommandsToItsReceiver)
     EXPECT_NE(stepOneSecond(), "");
     source.OnRestart(RestartKind::Cold);
     EXPECT_EQ(stepOneSecond(), "") << "rebooting";
+}
+
+TEST(GeneratedSource, TenCyclesASecondRepeatTheSecondsStateWithTheirOwnTimes)
+{
+    SimConfig config;
+    config.seed = 7;
+    config.gnss = true;
+    config.baud = 115200;
+    config.cyclesPerSecond = 10;
+    auto utc = NewYearsEve() + milliseconds(30);
+    GeneratedSource source(config, [&] { return utc; });
+    auto now = CycleSource::Clock::time_point{} + hours(1);
+    std::vector<std::string> times;
+    std::vector<std::string> positions;
+    std::size_t largest = 0;
+    for (int cycle = 0; cycle < 20; ++cycle)
+    {
+        const auto due = source.NextDue(now);
+        ASSERT_TRUE(due);
+        utc += *due - now;
+        now = *due;
+        const std::string bytes = source.Produce();
+        largest = std::max(largest, bytes.size());
+        const SimCycle& last = source.LastCycle();
+        const auto gga = std::find_if(last.sentences.begin(), last.sentences.end(),
+                                      [](const std::string& s) { return s.starts_with("$GNGGA,"); });
+        ASSERT_NE(gga, last.sentences.end());
+        const std::string& fix = *gga; // $GNGGA,hhmmss.sss,lat,N,lon,E,...
+        const auto fields = [&](int from, int count)
+        {
+            std::size_t begin = 0;
+            for (int i = 0; i < from; ++i)
+                begin = fix.find(',', begin) + 1;
+            std::size_t end = begin;
+            for (int i = 0; i < count; ++i)
+                end = fix.find(',', end) + 1;
+            return fix.substr(begin, end - begin);
+        };
+        times.push_back(fields(1, 1));
+        positions.push_back(fields(2, 4));
+    }
+    // Stamped at each tenth from the next one on, never twice the same.
+    EXPECT_EQ(times.front(), "235800.100,");
+    EXPECT_EQ(times[9], "235801.000,");
+    EXPECT_EQ(std::set<std::string>(times.begin(), times.end()).size(), times.size());
+    // The receiver moves once a second: the nine cycles after a whole second repeat it.
+    for (int cycle = 10; cycle < 19; ++cycle)
+        EXPECT_EQ(positions[cycle], positions[9]) << "cycle " << cycle;
+    EXPECT_NE(positions[19], positions[9]);
+    // Each cycle keeps to its tenth of the line.
+    EXPECT_LE(largest, ReceiverSimulator::LineBudget(115200) / 10);
 }

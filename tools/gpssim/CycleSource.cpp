@@ -1,9 +1,12 @@
 #include "tools/gpssim/CycleSource.h"
 
+#include <algorithm>
+
 using namespace std::chrono;
 
 GeneratedSource::GeneratedSource(const SimConfig& config, UtcClock utcClock)
-    : m_simulator(config), m_utcClock(std::move(utcClock))
+    : m_simulator(config), m_utcClock(std::move(utcClock)),
+      m_period(1000 / std::clamp(config.cyclesPerSecond, 1, 10))
 {
 }
 
@@ -14,9 +17,12 @@ std::optional<CycleSource::Clock::time_point> GeneratedSource::NextDue(Clock::ti
         // Asked afresh after every cycle, so that a change of the computer's clock is followed
         // at the next second and never makes up for lost seconds with a burst.
         const system_clock::time_point utc = m_utcClock();
-        system_clock::time_point next = ceil<seconds>(utc);
+        system_clock::time_point next = ceil<milliseconds>(utc);
+        // The next whole period of the UTC second (periods divide it evenly).
+        const auto intoSecond = next - floor<seconds>(next);
+        next += (m_period - intoSecond % m_period) % m_period;
         if (m_lastStamp && next <= *m_lastStamp && *m_lastStamp - utc < seconds(2))
-            next = *m_lastStamp + seconds(1);
+            next = *m_lastStamp + m_period;
         m_stamp = next;
         m_due = now + duration_cast<Clock::duration>(next - utc);
     }

@@ -26,7 +26,8 @@ public:
     virtual bool WaitsForPeer() const { return false; }
 };
 
-// The generated receiver, one cycle at each turn of the UTC second.
+// The generated receiver, one cycle at each turn of the UTC second, or of its tenth with
+// ten cycles a second.
 class GeneratedSource : public CycleSource
 {
 public:
@@ -48,6 +49,7 @@ private:
     std::chrono::system_clock::time_point m_stamp;
     std::optional<std::chrono::system_clock::time_point> m_lastStamp;
     SimCycle m_lastCycle;
+    std::chrono::milliseconds m_period;
 };
 
 // A log sent at its recorded pace, from the moment the schedule is first asked for.

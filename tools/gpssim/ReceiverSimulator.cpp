@@ -169,7 +169,7 @@ std::size_t ReceiverSimulator::LineBudget(int baud)
 }
 
 ReceiverSimulator::ReceiverSimulator(const SimConfig& config)
-    : m_bGnss(config.gnss), m_random(config.seed), m_nBudget(LineBudget(config.baud)), m_latitude(config.startLatitude),
+    : m_bGnss(config.gnss), m_random(config.seed), m_nBudget(LineBudget(config.baud) / static_cast<std::size_t>(std::max(1, config.cyclesPerSecond))), m_latitude(config.startLatitude),
       m_longitude(config.startLongitude)
 {
     m_geoidSeparation = RoundTenth(m_random.Uniform(-30.0, 50.0));
@@ -415,6 +415,28 @@ void ReceiverSimulator::ComputeDop(const std::vector<const Satellite*>& used, Si
 }
 
 SimCycle ReceiverSimulator::Step(std::chrono::system_clock::time_point utc)
+{
+    const auto second = std::chrono::floor<std::chrono::seconds>(utc);
+    if (m_lastSecond && *m_lastSecond == second)
+    {
+        SimCycle cycle;
+        cycle.state = m_lastState;
+        cycle.state.utc = utc;
+        if (!cycle.state.silent)
+        {
+            const std::vector<std::string> all = m_bGnss ? FormatGnss(cycle.state) : Format(cycle.state);
+            cycle.sentences = FitToLine(all);
+            cycle.droppedSentences = all.size() - cycle.sentences.size();
+        }
+        return cycle;
+    }
+    m_lastSecond = second;
+    SimCycle cycle = StepSecond(utc);
+    m_lastState = cycle.state;
+    return cycle;
+}
+
+SimCycle ReceiverSimulator::StepSecond(std::chrono::system_clock::time_point utc)
 {
     Move();
     MoveSky();

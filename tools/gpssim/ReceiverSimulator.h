@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,10 +61,13 @@ struct SimConfig
     // A current multi-constellation receiver: GN fixes, one GSA per system with its NMEA 4.10
     // system id, GSV groups for GPS, GLONASS, Galileo and BeiDou, 20 to 40 satellites.
     bool gnss = false;
+    // Fix cycles a second (1 to 10). Within a second the receiver's state stands still; each
+    // cycle repeats it with its own time, as fast-update receivers report.
+    int cyclesPerSecond = 1;
 };
 
-// A SiRF-class receiver in motion: each call to Step is one second of its life. It owns no
-// clock; the caller passes the UTC second that the cycle stamps.
+// A SiRF-class receiver in motion: each call to Step in a new UTC second is one second of its
+// life. It owns no clock; the caller passes the moment that the cycle stamps.
 class ReceiverSimulator
 {
 public:
@@ -96,6 +100,8 @@ private:
         Talker talker = Talker::GP;
     };
 
+    // One second of the receiver's life: it moves, its sky turns, its counters run.
+    SimCycle StepSecond(std::chrono::system_clock::time_point utc);
     void Move();
     void MoveSky();
     void AddRisingSatellite(Talker talker = Talker::GP);
@@ -129,6 +135,10 @@ private:
 
     // Seconds since each kind of sentence last went out, to share a slow line fairly.
     std::map<std::string, int> m_ages;
+
+    // The second the state last moved, and that second's state, for the cycles after it.
+    std::optional<std::chrono::system_clock::time_point> m_lastSecond;
+    SimState m_lastState;
 };
 
 // "$" + body + "*hh\r\n".

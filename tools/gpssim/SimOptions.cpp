@@ -1,5 +1,6 @@
 #include "tools/gpssim/SimOptions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -82,6 +83,17 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std
                 return false;
             }
         }
+        else if (name == "--rate")
+        {
+            if (!value(text))
+                return false;
+            if (!ParseNumber(text, options.rate) || 1000 % std::max(1, options.rate) != 0 ||
+                options.rate < 1 || options.rate > 10)
+            {
+                error = "--rate must be 1, 2, 4, 5, 8 or 10 cycles a second, not '" + text + "'";
+                return false;
+            }
+        }
         else if (name == "--seed")
         {
             std::uint32_t seed = 0;
@@ -142,9 +154,10 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std
         error = "--loop needs --replay";
         return false;
     }
-    if (!options.replayPath.empty() && (options.seed || options.startLatitude || options.bGnss))
+    if (!options.replayPath.empty() &&
+        (options.seed || options.startLatitude || options.bGnss || options.rate != 1))
     {
-        error = "--seed, --start and --gnss are for the generated receiver, not with --replay";
+        error = "--seed, --start, --gnss and --rate are for the generated receiver, not with --replay";
         return false;
     }
     if (options.bGnss && !baudGiven)
@@ -168,6 +181,7 @@ std::string UsageText()
            "  --gnss           a multi-constellation receiver: GNRMC, GNGGA, one GNGSA per\n"
            "                   system, GPS, GLONASS, Galileo and BeiDou skies of 20 to 40\n"
            "                   satellites (default baud then 38400)\n"
+           "  --rate N         fix cycles a second: 1, 2, 4, 5, 8 or 10 (default 1)\n"
            "  --help           show this text\n"
            "\n"
            "It prints the device to open (for example /dev/pts/5; in Orvane type the whole\n"

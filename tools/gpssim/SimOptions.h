@@ -17,6 +17,7 @@ struct SimOptions
     bool bStay = false;
     bool bHelp = false;
     bool bGnss = false; // a multi-constellation receiver: GN talker, four skies
+    int rate = 1;       // fix cycles a second
 };
 
 // --gnss sends up to forty satellites a second, more than 4800 baud can carry.

@@ -153,8 +153,9 @@ int main(int argc, char** argv)
         config.startLongitude = options.startLongitude.value_or(config.startLongitude);
         config.baud = options.baud;
         config.gnss = options.bGnss;
-        std::printf("orvane-gpssim: simulated %sreceiver at %d baud, seed %u, start %.5f,%.5f\n",
-                    config.gnss ? "multi-constellation " : "", config.baud, config.seed,
+        config.cyclesPerSecond = options.rate;
+        std::printf("orvane-gpssim: simulated %sreceiver at %d baud, %d Hz, seed %u, start %.5f,%.5f\n",
+                    config.gnss ? "multi-constellation " : "", config.baud, config.cyclesPerSecond, config.seed,
                     config.startLatitude, config.startLongitude);
         source = std::make_unique<GeneratedSource>(config,
                                                    [] { return std::chrono::system_clock::now(); });

@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# CPU of Orvane against its peers gpsd + xgps, on the same simulated receiver, under Xvfb: an X
+# server without a GPU, as on a virtual machine, a remote desktop or an older laptop. Each side
+# runs alone, one after the other, in one run; the figures are the whole process trees' CPU
+# time over the measured window, in % of one core. It prints figures and asserts nothing.
+#
+#   bench/peer/run.sh [SECONDS=60] [WARMUP=15]
+#
+# Two streams: the SiRF-class receiver at 4800 baud, one cycle a second, with Orvane's Terminal
+# tab shown; and the multi-constellation receiver at 115200 baud, ten cycles a second.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+window=${1:-60}
+warmup=${2:-15}
+
+bash scripts/deps.sh
+need=()
+for p in gpsd gpsd-clients python3-gi gir1.2-gtk-3.0 xvfb xdotool; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  sudo_cmd=(); [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
+
+cmake -S . -B build/app -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_TESTS=OFF -DORVANE_BENCH=OFF >/dev/null
+cmake --build build/app -j "$(nproc)" --target orvane orvane-gpssim >/dev/null
+
+work=$(mktemp -d /tmp/orvane-peer.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+display=:$((90 + RANDOM % 9))
+Xvfb "$display" -screen 0 1366x768x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+
+# CPU ticks (utime + stime) of the given processes and all their descendants.
+tree_ticks() {
+  local all=() queue=("$@") p kids
+  while [ ${#queue[@]} -gt 0 ]; do
+    p=${queue[0]}; queue=("${queue[@]:1}")
+    all+=("$p")
+    kids=$(pgrep -P "$p" || true)
+    for k in $kids; do queue+=("$k"); done
+  done
+  local sum=0
+  for p in "${all[@]}"; do
+    if [ -r "/proc/$p/stat" ]; then
+      # Fields after the command name, which may hold spaces: utime is 14th, stime 15th overall.
+      read -r -a f < <(sed 's/^.*) //' "/proc/$p/stat")
+      sum=$((sum + f[11] + f[12]))
+    fi
+  done
+  echo "$sum"
+}
+
+# % of one core used by the trees rooted at the given pids over $window seconds.
+measure() {
+  local hz t0 t1 s0 s1
+  hz=$(getconf CLK_TCK)
+  sleep "$warmup"
+  t0=$(tree_ticks "$@"); s0=$(date +%s.%N)
+  sleep "$window"
+  t1=$(tree_ticks "$@"); s1=$(date +%s.%N)
+  awk -v d=$((t1 - t0)) -v hz="$hz" -v a="$s0" -v b="$s1" 'BEGIN { printf "%.1f", 100 * d / hz / (b - a) }'
+}
+
+start_simulator() { # link, options...
+  local link=$1; shift
+  build/app/tools/gpssim/orvane-gpssim --seed 7 --stay --link "$link" "$@" >"$work/sim.log" 2>&1 &
+  sim=$!
+  pids+=("$sim")
+  for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
+}
+
+stop() { for p in "$@"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done; }
+
+run_orvane() { # baud, simulator options...
+  local baud=$1; shift
+  local home="$work/orvane-home" bin="$work/orvane-bin"
+  rm -rf "$home" "$bin"; mkdir -p "$home/rec" "$bin"
+  cp build/app/orvane "$bin/"
+  start_simulator "$work/gps" --baud "$baud" "$@"
+  cat >"$bin/Orvane.xml" <<XML
+<?xml version="1.0" encoding="UTF-8"?>
+<Configuration><Port>$work/gps</Port><BaudRate>$baud</BaudRate><SaveFileName>$home/rec</SaveFileName></Configuration>
+XML
+  [ "$(id -u)" -eq 0 ] && export QTWEBENGINE_DISABLE_SANDBOX=1
+  HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$home" \
+    QT_QPA_PLATFORM=xcb "$bin/orvane" >"$work/orvane.log" 2>&1 &
+  local app=$!
+  pids+=("$app")
+  local wid
+  wid=$(timeout 30 xdotool search --sync --onlyvisible --name '^Orvane$' | head -n 1)
+  sleep 3
+  # Connect (the panel's first button), then the Terminal tab under the panel. The client
+  # starts under the menu bar; its height is the menu's.
+  local menu=${ORVANE_MENU_HEIGHT:-23}
+  xdotool mousemove --window "$wid" 240 $((menu + 13)) click 1
+  sleep 1
+  xdotool mousemove --window "$wid" 90 $((menu + 689)) click 1
+  sleep 1
+  if ! grep -q "Port opened by the other side" "$work/sim.log"; then
+    echo "Orvane did not connect; see $work/orvane.log" >&2
+    cat "$work/orvane.log" >&2
+    exit 1
+  fi
+  [ -n "${ORVANE_PEER_SHOT:-}" ] && command -v import >/dev/null && import -window root "$ORVANE_PEER_SHOT"
+  measure "$app"
+  stop "$app" "$sim"
+}
+
+run_peer() { # baud, simulator options...
+  local baud=$1; shift
+  start_simulator "$work/gps" --baud "$baud" "$@"
+  local port=$((29470 + RANDOM % 500))
+  /usr/sbin/gpsd -N -n -s "$baud" -S "$port" -F "$work/gpsd.sock" "$(readlink -f "$work/gps")" >/dev/null 2>&1 &
+  local daemon=$!
+  pids+=("$daemon")
+  sleep 2
+  /usr/bin/python3 /usr/bin/xgps "localhost:$port" >"$work/xgps.log" 2>&1 &
+  local client=$!
+  pids+=("$client")
+  measure "$daemon" "$client"
+  stop "$client" "$daemon" "$sim"
+}
+
+row() { # label, orvane, peer
+  awk -v l="$1" -v o="$2" -v p="$3" 'BEGIN { printf "| %-40s | %7s | %7s | %5.2f |\n", l, o, p, (p > 0 ? o / p : 0) }'
+}
+
+echo "Measuring ${window}s after ${warmup}s of warm-up, each side alone, on $display (Xvfb, no GPU)."
+o1=$(run_orvane 4800); p1=$(run_peer 4800)
+o2=$(run_orvane 115200 --gnss --rate 10); p2=$(run_peer 115200 --gnss --rate 10)
+echo
+echo "| stream                                   | Orvane % | gpsd + xgps % | ratio |"
+echo "|------------------------------------------|---------|---------|-------|"
+row "4800 baud, 1 Hz, GPS, Terminal tab" "$o1" "$p1"
+row "115200 baud, 10 Hz, multi-constellation" "$o2" "$p2"
+awk -v a="$o1" -v b="$o2" 'BEGIN { printf "\nOrvane at 115200 baud / 10 Hz is %.2fx its 4800-baud figure.\n", (a > 0 ? b / a : 0) }'

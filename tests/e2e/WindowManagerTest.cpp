@@ -1,0 +1,174 @@
+// The real program under a real window manager (openbox on Xvfb), as a user sees it.
+#include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace
+{
+bool OnPath(const std::string& program)
+{
+    return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// A program started with extra environment, stopped (its process group) with the object.
+class Process
+{
+public:
+    Process(const std::vector<std::string>& args, const std::vector<std::string>& environment)
+    {
+        m_pid = ::fork();
+        if (m_pid == 0)
+        {
+            ::setpgid(0, 0);
+            for (const std::string& entry : environment)
+                ::putenv(const_cast<char*>(entry.c_str()));
+            std::vector<char*> argv;
+            for (const std::string& arg : args)
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            std::freopen("/dev/null", "w", stdout);
+            std::freopen("/dev/null", "w", stderr);
+            ::execvp(argv[0], argv.data());
+            ::_exit(127);
+        }
+    }
+    ~Process()
+    {
+        if (m_pid > 0)
+        {
+            ::kill(-m_pid, SIGTERM);
+            for (int i = 0; i < 50 && ::waitpid(m_pid, nullptr, WNOHANG) == 0; ++i)
+                std::this_thread::sleep_for(100ms);
+            ::kill(-m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+private:
+    pid_t m_pid = -1;
+};
+
+std::string Output(const std::string& command)
+{
+    std::string text;
+    if (FILE* pipe = ::popen(command.c_str(), "r"))
+    {
+        std::array<char, 256> buffer{};
+        while (std::fgets(buffer.data(), buffer.size(), pipe))
+            text += buffer.data();
+        ::pclose(pipe);
+    }
+    return text;
+}
+
+// The first free X display number from 60 on.
+int FreeDisplay()
+{
+    for (int n = 60; n < 100; ++n)
+        if (!fs::exists("/tmp/.X11-unix/X" + std::to_string(n)) && !fs::exists("/tmp/.X" + std::to_string(n) + "-lock"))
+            return n;
+    return -1;
+}
+
+struct WindowFrame
+{
+    int width = 0, height = 0;             // the client, as X sees it
+    int left = 0, right = 0, top = 0, bottom = 0; // the window manager's frame
+    int WholeWidth() const { return width + left + right; }
+    int WholeHeight() const { return height + top + bottom; }
+};
+
+bool ReadFrame(const std::string& display, const std::string& window, WindowFrame& frame)
+{
+    std::istringstream geometry(Output("DISPLAY=" + display + " xdotool getwindowgeometry --shell " + window));
+    std::string line;
+    bool bSize = false;
+    while (std::getline(geometry, line))
+    {
+        if (line.starts_with("WIDTH="))
+            frame.width = std::stoi(line.substr(6));
+        else if (line.starts_with("HEIGHT="))
+            frame.height = std::stoi(line.substr(7)), bSize = true;
+    }
+    // "_NET_FRAME_EXTENTS(CARDINAL) = 1, 1, 20, 1"
+    const std::string extents = Output("DISPLAY=" + display + " xprop -id " + window + " _NET_FRAME_EXTENTS");
+    const std::size_t eq = extents.find('=');
+    return bSize && eq != std::string::npos &&
+           std::sscanf(extents.c_str() + eq + 1, " %d, %d, %d, %d", &frame.left, &frame.right, &frame.top,
+                       &frame.bottom) == 4;
+}
+} // namespace
+
+TEST(WindowManager, TheWholeWindowFrameIncludedIs1280By768AndFitsALaptopScreen)
+{
+    for (const char* tool : {"Xvfb", "openbox", "xdotool", "xprop"})
+        if (!OnPath(tool))
+            GTEST_SKIP() << tool << " is not installed";
+    const int number = FreeDisplay();
+    ASSERT_GE(number, 0);
+    const std::string display = ":" + std::to_string(number);
+    TempFolder home("orvane-wm");
+    ASSERT_FALSE(home.Path().empty());
+
+    Process server({"Xvfb", display, "-screen", "0", "1366x768x24", "-nolisten", "tcp"}, {});
+    for (int i = 0; i < 100 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(number)); ++i)
+        std::this_thread::sleep_for(50ms);
+    std::vector<std::string> environment = {
+        "DISPLAY=" + display,
+        "HOME=" + home.Path().string(),
+        "XDG_CONFIG_HOME=" + (home.Path() / "config").string(),
+        "XDG_CACHE_HOME=" + (home.Path() / "cache").string(),
+        "XDG_RUNTIME_DIR=" + home.Path().string(),
+        "QT_QPA_PLATFORM=xcb",
+    };
+    // The web engine refuses its sandbox as root.
+    if (::geteuid() == 0)
+        environment.push_back("QTWEBENGINE_DISABLE_SANDBOX=1");
+    Process manager({"openbox"}, environment);
+    std::this_thread::sleep_for(500ms);
+    // A copy, so that the settings it saves beside itself stay in the temporary folder.
+    const fs::path copy = home.Path() / "orvane";
+    ASSERT_TRUE(fs::copy_file(ORVANE_PROGRAM, copy));
+    Process program({copy.string()}, environment);
+
+    std::string window;
+    WindowFrame frame;
+    bool bRead = false;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < deadline)
+    {
+        if (window.empty())
+        {
+            std::istringstream found(
+                Output("DISPLAY=" + display + " xdotool search --onlyvisible --name '^Orvane$' 2>/dev/null"));
+            std::getline(found, window);
+        }
+        bRead = !window.empty() && ReadFrame(display, window, frame);
+        if (bRead && frame.top > 0 && frame.WholeWidth() == 1280 && frame.WholeHeight() == 768)
+            break;
+        std::this_thread::sleep_for(200ms);
+    }
+    ASSERT_FALSE(window.empty()) << "no Orvane window appeared";
+    ASSERT_TRUE(bRead);
+    EXPECT_GT(frame.top, 0) << "the window manager gave the window a title bar";
+    EXPECT_EQ(frame.WholeWidth(), 1280) << frame.width << " + " << frame.left << " + " << frame.right;
+    EXPECT_EQ(frame.WholeHeight(), 768) << frame.height << " + " << frame.top << " + " << frame.bottom;
+}
