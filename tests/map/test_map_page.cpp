@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
+#include <algorithm>
 
 namespace
 {
@@ -217,12 +219,117 @@ TEST(StoredPage, LeafletAndItsImagesAreCompiledIn)
         EXPECT_FALSE(ResourceText(path).empty()) << path;
 }
 
-TEST(StoredPage, OfflineNoticeSaysSo)
+TEST(StoredPage, OfflineIsABannerOverTheMap)
 {
-    const std::string page = ResourceText(":/map-offline.html");
+    const std::string page = ResourceText(":/map.html");
     EXPECT_NE(page.find("You are offline"), std::string::npos);
-    EXPECT_NE(page.find("The map needs an internet connection"), std::string::npos);
+    for (const char* function : {"function setOffline(", "function showPosition(", "function setTrack(",
+                                 "function setFollowing("})
+        EXPECT_NE(page.find(function), std::string::npos) << function;
+    // The full-page veil is gone, and so is the separate notice page.
+    EXPECT_EQ(page.find("inset: 0"), std::string::npos);
+    EXPECT_TRUE(ResourceText(":/map-offline.html").empty());
 }
+
+// ---- Scripts sent to the page ----
+
+struct ScriptCase
+{
+    const char* name;
+    std::string script;
+    const char* expected;
+};
+
+class PageScriptTest : public ::testing::TestWithParam<ScriptCase>
+{
+};
+
+TEST_P(PageScriptTest, NumbersOnlyAndSkippedWithoutTheMap)
+{
+    EXPECT_EQ(GetParam().script, GetParam().expected);
+}
+
+// The centre is CentreMapPage's, to the digit.
+INSTANTIATE_TEST_SUITE_P(
+    Scripts, PageScriptTest,
+    ::testing::Values(
+        ScriptCase{"Move", MovePositionScript({24.5f, 121.0f}),
+                   "if (typeof showPosition === 'function') showPosition(24.500000, 121.000000, 24.499500, 120.999500);"},
+        ScriptCase{"MoveSouthWest", MovePositionScript({-33.5f, -70.25f}),
+                   "if (typeof showPosition === 'function') showPosition(-33.500000, -70.250000, -33.500500, -70.250500);"},
+        ScriptCase{"MoveFloatPrecision", MovePositionScript({48.8566f, 2.3522f}),
+                   "if (typeof showPosition === 'function') showPosition(48.856602, 2.352200, 48.856102, 2.351700);"},
+        ScriptCase{"EmptyTrack", TrackScript({}), "if (typeof setTrack === 'function') setTrack([]);"},
+        ScriptCase{"OnePoint", TrackScript({{1.0f, 2.0f}}),
+                   "if (typeof setTrack === 'function') setTrack([[1.000000, 2.000000]], 1.000000, 2.000000, 0.999500, 1.999500);"},
+        ScriptCase{"MarkerOnTheLast", TrackScript({{1.0f, 2.0f}, {-3.25f, 4.5f}}),
+                   "if (typeof setTrack === 'function') setTrack([[1.000000, 2.000000], [-3.250000, 4.500000]],"
+                   " -3.250000, 4.500000, -3.250500, 4.499500);"},
+        ScriptCase{"Offline", OfflineScript(true), "if (typeof setOffline === 'function') setOffline(true);"},
+        ScriptCase{"Online", OfflineScript(false), "if (typeof setOffline === 'function') setOffline(false);"}),
+    [](const ::testing::TestParamInfo<ScriptCase>& info) { return std::string(info.param.name); });
+
+// A decimal comma would split the numbers into more arguments.
+TEST(PageScripts, IgnoreTheProcessLocale)
+{
+    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    bool haveComma = false;
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"})
+        haveComma = haveComma || std::setlocale(LC_NUMERIC, name) != nullptr;
+    if (!haveComma)
+        GTEST_SKIP() << "no installed locale with a decimal comma";
+    const std::string move = MovePositionScript({24.5f, 121.0f});
+    const std::string track = TrackScript({{24.5f, 121.0f}});
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_NE(move.find("(24.500000, 121.000000, 24.499500, 120.999500)"), std::string::npos) << move;
+    EXPECT_NE(track.find("[[24.500000, 121.000000]]"), std::string::npos) << track;
+}
+
+// ---- ThinTrack ----
+
+struct ThinCase
+{
+    const char* name;
+    std::size_t points;
+    std::size_t limit;
+    std::size_t expectedSize;
+};
+
+class ThinTrackTest : public ::testing::TestWithParam<ThinCase>
+{
+};
+
+// Point i is at longitude i, so what stays can be named.
+TEST_P(ThinTrackTest, KeepsTheStartAndTheNewestHalf)
+{
+    const ThinCase& c = GetParam();
+    std::vector<MapPoint> track;
+    for (std::size_t i = 0; i < c.points; ++i)
+        track.push_back({1.0f, static_cast<float>(i)});
+    const std::vector<MapPoint> original = track;
+
+    EXPECT_EQ(ThinTrack(track, c.limit), c.points > c.limit);
+    EXPECT_EQ(track.size(), c.expectedSize);
+    ASSERT_FALSE(track.empty());
+    EXPECT_FLOAT_EQ(track.front().longitude, 0.0f);
+    EXPECT_FLOAT_EQ(track.back().longitude, static_cast<float>(c.points - 1));
+    for (std::size_t i = 1; i < track.size(); ++i)
+        ASSERT_LT(track[i - 1].longitude, track[i].longitude) << "order kept, nothing doubled, at " << i;
+    // The newest points are all there.
+    const std::size_t newest = std::min(c.expectedSize, c.limit / 2);
+    for (std::size_t i = 0; i < newest; ++i)
+        EXPECT_FLOAT_EQ(track[track.size() - 1 - i].longitude, original[original.size() - 1 - i].longitude);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, ThinTrackTest,
+    ::testing::Values(ThinCase{"UnderTheLimit", 10, 20, 10}, ThinCase{"AtTheLimit", 20, 20, 20},
+                      // 21 points: the older 11 keep indices 0, 2, ..., 10 (6), the newer 10 stay.
+                      ThinCase{"OneOver", 21, 20, 16}, ThinCase{"Three", 3, 2, 2},
+                      // 10 -> 8 (older 5 keep 3) -> 6 (older 4 keep 2) -> 5 (older 3 keep 2).
+                      ThinCase{"ManyRounds", 10, 5, 5}, ThinCase{"LimitBelowTwoIsTwo", 9, 0, 2},
+                      ThinCase{"Everyday", 5001, 5000, 3751}),
+    [](const ::testing::TestParamInfo<ThinCase>& info) { return std::string(info.param.name); });
 
 // ---- Network status ----
 
