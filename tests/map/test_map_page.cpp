@@ -24,6 +24,31 @@ std::string ResourceText(const char* path)
 }
 
 constexpr const char* kInitialCall = "map.setView([46.686733, 2.212465], 2);";
+
+// Switches LC_NUMERIC to a locale with a decimal comma. Without an installed one it compiles a
+// numeric-only one into the folder. False when none could be had.
+bool SetCommaLocale(QTemporaryDir& folder)
+{
+    bool haveComma = false;
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"})
+        haveComma = haveComma || std::setlocale(LC_NUMERIC, name) != nullptr;
+    if (!haveComma && folder.isValid())
+    {
+        const QString source = folder.filePath("comma.src");
+        QFile file(source);
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+        file.write("LC_NUMERIC\ndecimal_point \",\"\nthousands_sep \".\"\ngrouping 3;3\nEND LC_NUMERIC\n");
+        file.close();
+        const std::string command = "localedef -c -i '" + source.toStdString() + "' -f UTF-8 '" +
+                                    folder.filePath("xx_XX.UTF-8").toStdString() + "' >/dev/null 2>&1";
+        [[maybe_unused]] const int rc = std::system(command.c_str()); // warns (1) about the missing categories
+        setenv("LOCPATH", folder.path().toLocal8Bit().constData(), 1);
+        haveComma = std::setlocale(LC_NUMERIC, "xx_XX.UTF-8") != nullptr;
+        unsetenv("LOCPATH");
+    }
+    return haveComma;
+}
 }
 
 // ---- DistanceMetres ----
@@ -134,30 +159,11 @@ TEST(CentreMapPage, PageWithoutCentringCallIsLeftAlone)
 }
 
 // QApplication sets LC_NUMERIC from the environment; a decimal comma must not reach the page.
-// Without an installed comma locale the test compiles a numeric-only one into a temporary folder.
 TEST(CentreMapPage, IgnoresTheProcessLocale)
 {
     const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-    bool haveComma = false;
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"})
-        haveComma = haveComma || std::setlocale(LC_NUMERIC, name) != nullptr;
-
     QTemporaryDir folder;
-    if (!haveComma && folder.isValid())
-    {
-        const QString source = folder.filePath("comma.src");
-        QFile file(source);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("LC_NUMERIC\ndecimal_point \",\"\nthousands_sep \".\"\ngrouping 3;3\nEND LC_NUMERIC\n");
-        file.close();
-        const std::string command = "localedef -c -i '" + source.toStdString() + "' -f UTF-8 '" +
-                                    folder.filePath("xx_XX.UTF-8").toStdString() + "' >/dev/null 2>&1";
-        [[maybe_unused]] const int rc = std::system(command.c_str()); // warns (1) about the missing categories
-        setenv("LOCPATH", folder.path().toLocal8Bit().constData(), 1);
-        haveComma = std::setlocale(LC_NUMERIC, "xx_XX.UTF-8") != nullptr;
-        unsetenv("LOCPATH");
-    }
-    if (!haveComma)
+    if (!SetCommaLocale(folder))
         GTEST_SKIP() << "no locale with a decimal comma could be had";
     char probe[16];
     std::snprintf(probe, sizeof probe, "%.1f", 1.5);
@@ -273,14 +279,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(PageScripts, IgnoreTheProcessLocale)
 {
     const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-    bool haveComma = false;
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"})
-        haveComma = haveComma || std::setlocale(LC_NUMERIC, name) != nullptr;
-    if (!haveComma)
-        GTEST_SKIP() << "no installed locale with a decimal comma";
+    QTemporaryDir folder;
+    if (!SetCommaLocale(folder))
+        GTEST_SKIP() << "no locale with a decimal comma could be had";
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.1f", 1.5);
     const std::string move = MovePositionScript({24.5f, 121.0f});
     const std::string track = TrackScript({{24.5f, 121.0f}});
     std::setlocale(LC_NUMERIC, saved.c_str());
+    ASSERT_STREQ(probe, "1,5") << "the locale under test does not use a decimal comma";
     EXPECT_NE(move.find("(24.500000, 121.000000, 24.499500, 120.999500)"), std::string::npos) << move;
     EXPECT_NE(track.find("[[24.500000, 121.000000]]"), std::string::npos) << track;
 }
