@@ -10,6 +10,7 @@
 #include <QRectF>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QVariant>
 #include <QWebEnginePage>
@@ -308,6 +309,30 @@ TEST_F(MapEngineTest, DraggingPausesFollowingUntilTheButton)
     // Following again: the next move pans.
     Move(24.52f, 121.0f);
     EXPECT_TRUE(WaitFor([&] { return ShowsAt(*view, 24.52, 121.0, 24.5195, 120.9995); }));
+}
+
+// The same with the mouse: a real drag in the widget pauses following.
+TEST_F(MapEngineTest, AMouseDragPausesFollowing)
+{
+    auto view = MakeView(true);
+    m_doc.SendInitialUpdate();
+    Move(24.5f, 121.0f);
+    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kMapReady) && EvalTrue(*view, kTilesSettled); }));
+    QWidget* surface = view->focusProxy();
+    ASSERT_NE(surface, nullptr);
+    const double lngBefore = Number(*view, "map.getCenter().lng");
+
+    QTest::mousePress(surface, Qt::LeftButton, Qt::NoModifier, QPoint(400, 400));
+    // Real time between the moves: the page draws a drag at its animation frames.
+    for (int x = 390; x >= 200; x -= 10)
+    {
+        QTest::mouseMove(surface, QPoint(x, 400));
+        QTest::qWait(20);
+    }
+    QTest::mouseRelease(surface, Qt::LeftButton, Qt::NoModifier, QPoint(200, 400));
+    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, "!following"); })) << "the drag did not pause";
+    EXPECT_GT(Number(*view, "map.getCenter().lng"), lngBefore) << "the map did not move east";
+    EXPECT_TRUE(EvalTrue(*view, "document.querySelector('.follow-button').offsetParent !== null"));
 }
 
 // Moves while the centred page still loads, and a reload, lose nothing.
