@@ -6,8 +6,6 @@
 #include <QDirIterator>
 #include <QEventLoop>
 #include <QImage>
-#include <QPointF>
-#include <QRectF>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,7 +14,6 @@
 #include <QWebEnginePage>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <functional>
 
 namespace
@@ -113,50 +110,25 @@ protected:
     COrvaneDoc m_doc;
 };
 
-double Number(QWebEngineView& view, const char* script)
+// The marker ("lat,lon", six decimals) and whether the map, done panning, is on the centre to
+// the pixel (a pan moves by whole pixels).
+QString Shown(QWebEngineView& view, double centreLat, double centreLon)
 {
-    return Eval(view, QString::fromLatin1(script)).toDouble();
+    return Eval(view, QStringLiteral("var m = marker.getLatLng(); m.lat.toFixed(6) + ',' + m.lng.toFixed(6) +"
+                                     " (map.project(map.getCenter()).distanceTo(map.project([%1, %2])) < 1 ? '' : ' off')")
+                          .arg(centreLat, 0, 'f', 6)
+                          .arg(centreLon, 0, 'f', 6))
+        .toString();
 }
 
-bool Near(QWebEngineView& view, const char* script, double expected)
-{
-    return std::abs(Number(view, script) - expected) < 1e-6;
-}
-
-// The marker sits on the position and the map, done panning, on its south-west centre (to the
-// pixel: a pan moves by whole pixels).
-bool ShowsAt(QWebEngineView& view, double lat, double lon, double centreLat, double centreLon)
-{
-    const QString offCentre =
-        QStringLiteral("map.project(map.getCenter()).distanceTo(map.project(L.latLng(%1, %2)))")
-            .arg(centreLat, 0, 'f', 6)
-            .arg(centreLon, 0, 'f', 6);
-    return Near(view, "marker.getLatLng().lat", lat) && Near(view, "marker.getLatLng().lng", lon) &&
-           Eval(view, offCentre).toDouble() < 1.0;
-}
-
-// The drawn track's points as "lat,lon;lat,lon;...", six decimals.
+// The drawn track as "lat,lon;lat,lon;...".
 QString TrackPoints(QWebEngineView& view)
 {
-    return Eval(view, "track.getLatLngs().map(function (p) { return p.lat.toFixed(6) + ',' + p.lng.toFixed(6); })"
-                      ".join(';')")
+    return Eval(view, "track.getLatLngs().map(function (p) { return p.lat.toFixed(6) + ',' + p.lng.toFixed(6); }).join(';')")
         .toString();
 }
 
 constexpr const char* kMapReady = "typeof map !== 'undefined' && map !== null && typeof marker !== 'undefined'";
-
-// Files anywhere under a folder.
-int FilesUnder(const QString& folder)
-{
-    int count = 0;
-    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-    {
-        it.next();
-        ++count;
-    }
-    return count;
-}
 }
 
 TEST_F(MapEngineTest, MapShowsThePositionWithLocalTiles)
@@ -240,99 +212,75 @@ TEST_F(MapEngineTest, OneFailedTileKeepsTheMap)
     EXPECT_EQ(Eval(*view, "document.getElementById('offline').className").toString(), "");
 }
 
-// Later moves go by script: no page loads, the zoom the user chose stays, the track grows.
+// Later moves go by script: no page loads, the user's zoom stays, the track grows.
 TEST_F(MapEngineTest, MovesPanWithoutLoadingAndKeepTheZoom)
 {
     auto view = MakeView(true);
-    int started = 0;
-    int finished = 0;
-    QObject::connect(view.get(), &QWebEngineView::loadStarted, [&] { ++started; });
-    QObject::connect(view.get(), &QWebEngineView::loadFinished, [&](bool) { ++finished; });
+    int loads = 0;
+    QObject::connect(view.get(), &QWebEngineView::loadStarted, [&] { ++loads; });
+    QObject::connect(view.get(), &QWebEngineView::loadFinished, [&] { ++loads; });
     m_doc.SendInitialUpdate();
     Move(24.5f, 121.0f);
     ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kMapReady) && TrackPoints(*view) == "24.500000,121.000000"; }));
-    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kTilesSettled); }));
-    const int startedBefore = started;
-    const int finishedBefore = finished;
-
+    const int loadsBefore = loads;
     Eval(*view, "map.setZoom(14, { animate: false })");
-    ASSERT_EQ(Eval(*view, "map.getZoom()").toInt(), 14);
 
     struct Step
     {
         float lat, lon;
         double centreLat, centreLon;
-        const char* track;
+        QString track;
     };
-    const Step steps[] = {
-        {24.51f, 121.0f, 24.5095, 120.9995, "24.500000,121.000000;24.510000,121.000000"},
-        {24.51f, 121.02f, 24.5095, 121.0195,
-         "24.500000,121.000000;24.510000,121.000000;24.510000,121.019997"},
-    };
-    for (const Step& step : steps)
+    for (const Step& step : {Step{24.51f, 121.0f, 24.5095, 120.9995, "24.500000,121.000000;24.510000,121.000000"},
+                             Step{24.51f, 121.02f, 24.5095, 121.0195,
+                                  "24.500000,121.000000;24.510000,121.000000;24.510000,121.019997"}})
     {
         Move(step.lat, step.lon);
-        EXPECT_TRUE(WaitFor([&] { return ShowsAt(*view, step.lat, step.lon, step.centreLat, step.centreLon); }))
-            << "centre " << Number(*view, "map.getCenter().lat") << ", " << Number(*view, "map.getCenter().lng");
-        EXPECT_EQ(TrackPoints(*view).toStdString(), step.track);
+        const QString marker = step.track.section(';', -1);
+        EXPECT_TRUE(WaitFor([&] { return Shown(*view, step.centreLat, step.centreLon) == marker; }))
+            << Shown(*view, step.centreLat, step.centreLon).toStdString();
+        EXPECT_EQ(TrackPoints(*view), step.track);
         EXPECT_EQ(Eval(*view, "map.getZoom()").toInt(), 14) << "the user's zoom";
     }
-    EXPECT_EQ(started, startedBefore) << "a move loaded a page";
-    EXPECT_EQ(finished, finishedBefore);
-    EXPECT_TRUE(EvalTrue(*view, "map.hasLayer(track) && map.hasLayer(marker)"));
+    EXPECT_EQ(loads, loadsBefore) << "a move loaded a page";
     EXPECT_EQ(Eval(*view, "document.querySelectorAll('.leaflet-marker-icon').length").toInt(), 1);
 }
 
-// A drag stops the following; the marker and track go on; the follow button re-centres.
+// A mouse drag stops the following; the marker and track go on; the follow button re-centres.
 TEST_F(MapEngineTest, DraggingPausesFollowingUntilTheButton)
 {
     auto view = MakeView(true);
     m_doc.SendInitialUpdate();
     Move(24.5f, 121.0f);
-    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kMapReady) && !TrackPoints(*view).isEmpty(); }));
+    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kMapReady) && EvalTrue(*view, kTilesSettled); }));
     constexpr const char* kButtonShown = "document.querySelector('.follow-button').offsetParent !== null";
     EXPECT_FALSE(EvalTrue(*view, kButtonShown)) << "the button shows only while paused";
 
-    Eval(*view, "map.panTo([24.3, 120.8], { animate: false }); map.fire('dragstart'); map.fire('dragend');");
-    EXPECT_TRUE(EvalTrue(*view, kButtonShown));
-    Move(24.51f, 121.0f);
-    ASSERT_TRUE(WaitFor([&] { return Near(*view, "marker.getLatLng().lat", 24.51); }));
-    EXPECT_EQ(TrackPoints(*view), "24.500000,121.000000;24.510000,121.000000");
-    EXPECT_NEAR(Number(*view, "map.getCenter().lat"), 24.3, 1e-6) << "the map followed while paused";
-    EXPECT_NEAR(Number(*view, "map.getCenter().lng"), 120.8, 1e-6);
-
-    EXPECT_TRUE(view->grab().toImage().save(GrabPath("map-paused")));
-    Eval(*view, "document.querySelector('.follow-button').click()");
-    EXPECT_TRUE(WaitFor([&] { return ShowsAt(*view, 24.51, 121.0, 24.5095, 120.9995); }));
-    EXPECT_FALSE(EvalTrue(*view, kButtonShown));
-
-    // Following again: the next move pans.
-    Move(24.52f, 121.0f);
-    EXPECT_TRUE(WaitFor([&] { return ShowsAt(*view, 24.52, 121.0, 24.5195, 120.9995); }));
-}
-
-// The same with the mouse: a real drag in the widget pauses following.
-TEST_F(MapEngineTest, AMouseDragPausesFollowing)
-{
-    auto view = MakeView(true);
-    m_doc.SendInitialUpdate();
-    Move(24.5f, 121.0f);
-    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kMapReady) && EvalTrue(*view, kTilesSettled); }));
+    // Real time between the moves: the page draws a drag at its animation frames.
     QWidget* surface = view->focusProxy();
     ASSERT_NE(surface, nullptr);
-    const double lngBefore = Number(*view, "map.getCenter().lng");
-
     QTest::mousePress(surface, Qt::LeftButton, Qt::NoModifier, QPoint(400, 400));
-    // Real time between the moves: the page draws a drag at its animation frames.
     for (int x = 390; x >= 200; x -= 10)
     {
         QTest::mouseMove(surface, QPoint(x, 400));
         QTest::qWait(20);
     }
     QTest::mouseRelease(surface, Qt::LeftButton, Qt::NoModifier, QPoint(200, 400));
-    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, "!following"); })) << "the drag did not pause";
-    EXPECT_GT(Number(*view, "map.getCenter().lng"), lngBefore) << "the map did not move east";
-    EXPECT_TRUE(EvalTrue(*view, "document.querySelector('.follow-button').offsetParent !== null"));
+    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kButtonShown); })) << "the drag did not pause";
+    EXPECT_NE(Shown(*view, 24.4995, 120.9995), "24.500000,121.000000") << "the map did not move";
+
+    Move(24.51f, 121.0f);
+    ASSERT_TRUE(WaitFor([&] { return TrackPoints(*view) == "24.500000,121.000000;24.510000,121.000000"; }));
+    EXPECT_EQ(Shown(*view, 24.5095, 120.9995), "24.510000,121.000000 off");
+    EXPECT_FALSE(WaitFor([&] { return Shown(*view, 24.5095, 120.9995) == "24.510000,121.000000"; }, 1500))
+        << "the map followed while paused";
+    EXPECT_TRUE(view->grab().toImage().save(GrabPath("map-paused")));
+
+    Eval(*view, "document.querySelector('.follow-button').click()");
+    EXPECT_TRUE(WaitFor([&] { return Shown(*view, 24.5095, 120.9995) == "24.510000,121.000000"; }));
+    EXPECT_FALSE(EvalTrue(*view, kButtonShown));
+    Move(24.52f, 121.0f);
+    EXPECT_TRUE(WaitFor([&] { return Shown(*view, 24.5195, 120.9995) == "24.520000,121.000000"; })) << "not following";
 }
 
 // Moves while the centred page still loads, and a reload, lose nothing.
@@ -343,64 +291,54 @@ TEST_F(MapEngineTest, APageThatLoadsLateOrAgainGetsTheMarkerAndTrack)
     Move(24.5f, 121.0f);
     Move(24.51f, 121.0f);
     Move(24.52f, 121.01f);
-    const QString whole = "24.500000,121.000000;24.510000,121.000000;24.520000,121.010002";
-    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kMapReady) && TrackPoints(*view) == whole; }))
-        << TrackPoints(*view).toStdString();
-    EXPECT_TRUE(WaitFor([&] { return ShowsAt(*view, 24.52, 121.010002, 24.5195, 121.009502); }));
-
     bool reloaded = false;
     QObject::connect(view.get(), &QWebEngineView::loadFinished, [&](bool ok) { reloaded = ok; });
-    view->reload();
-    ASSERT_TRUE(WaitFor([&] { return reloaded; }));
-    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kMapReady) && TrackPoints(*view) == whole; }))
-        << TrackPoints(*view).toStdString();
-    EXPECT_TRUE(WaitFor([&] { return ShowsAt(*view, 24.52, 121.010002, 24.5195, 121.009502); }));
+    for (int pass = 0; pass < 2; ++pass)
+    {
+        if (pass == 1)
+        {
+            reloaded = false;
+            view->reload();
+            ASSERT_TRUE(WaitFor([&] { return reloaded; }));
+        }
+        ASSERT_TRUE(WaitFor([&] {
+            return EvalTrue(*view, kMapReady) &&
+                   TrackPoints(*view) == "24.500000,121.000000;24.510000,121.000000;24.520000,121.010002";
+        })) << "pass " << pass << ": " << TrackPoints(*view).toStdString();
+        EXPECT_TRUE(WaitFor([&] { return Shown(*view, 24.5195, 121.009502) == "24.520000,121.010002"; }));
+    }
 }
 
-// Offline the page stays the map: a small banner over it, the marker, track and scale on a
-// plain background where no tile can be had.
+// Offline the page stays the map: a small banner over it, the marker, track and scale on a plain
+// background where no tile can be had. Back online, the failed tiles are asked for again.
 TEST_F(MapEngineTest, OfflineKeepsTheMapUnderABanner)
 {
     m_server.SetFailing(TileServer::Failing::All);
     auto view = MakeView(false);
     m_doc.SendInitialUpdate();
     Move(24.5f, 121.0f);
-    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kMapReady); }));
     Move(24.51f, 121.0f);
-    ASSERT_TRUE(WaitFor([&] { return TrackPoints(*view) == "24.500000,121.000000;24.510000,121.000000"; }));
+    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kMapReady) && TrackPoints(*view).count(';') == 1; }));
     EXPECT_TRUE(WaitFor([&] { return EvalTrue(*view, "document.getElementById('offline').className === 'shown'"); }));
     EXPECT_TRUE(Eval(*view, "document.getElementById('offline').innerText").toString().contains("You are offline"));
-    EXPECT_TRUE(WaitFor([&] { return ShowsAt(*view, 24.51, 121.0, 24.5095, 120.9995); }));
-
-    // The banner is small, centred at the top, and leaves the marker, the track and the scale in sight.
-    const QVariantList box = Eval(*view, "(function () { var r = document.getElementById('offline')"
-                                         ".getBoundingClientRect(); return [r.left, r.top, r.width, r.height]; })()")
-                                 .toList();
-    ASSERT_EQ(box.size(), 4);
-    const QRectF banner(box[0].toDouble(), box[1].toDouble(), box[2].toDouble(), box[3].toDouble());
-    EXPECT_GT(banner.height(), 10);
-    EXPECT_LT(banner.height(), 80);
-    EXPECT_LT(banner.top(), 40);
-    EXPECT_LT(banner.width(), 876 - 100);
-    EXPECT_NEAR(banner.center().x(), 876 / 2.0, 2) << "centred";
+    EXPECT_TRUE(WaitFor([&] { return Shown(*view, 24.5095, 120.9995) == "24.510000,121.000000"; }));
     EXPECT_TRUE(EvalTrue(*view, "document.querySelector('.leaflet-control-scale').offsetParent !== null"));
-    EXPECT_TRUE(EvalTrue(*view, "marker._icon.offsetParent !== null && track._path.getAttribute('d').length > 0"));
-    const QPointF icon(Number(*view, "map.latLngToContainerPoint(marker.getLatLng()).x"),
-                       Number(*view, "map.latLngToContainerPoint(marker.getLatLng()).y"));
-    EXPECT_FALSE(banner.contains(icon)) << "the banner covers the position";
+    // Small, centred at the top, clear of the marker.
+    EXPECT_TRUE(EvalTrue(*view, "var r = document.getElementById('offline').getBoundingClientRect();"
+                                " var p = map.latLngToContainerPoint(marker.getLatLng());"
+                                " r.top < 40 && r.height < 80 && r.width < 776 && Math.abs(r.left + r.width / 2 - 438) < 2"
+                                " && p.y - 41 > r.bottom"));
     EXPECT_TRUE(view->grab().toImage().save(GrabPath("map-offline")));
 
-    // Back online at the next data: the failed tiles are asked for again, the banner goes, and
-    // the page stays the same.
-    int started = 0;
-    QObject::connect(view.get(), &QWebEngineView::loadStarted, [&] { ++started; });
+    int loads = 0;
+    QObject::connect(view.get(), &QWebEngineView::loadStarted, [&] { ++loads; });
     m_server.SetFailing(TileServer::Failing::None);
     m_bOnline = true;
     m_doc.UpdateAllViews(nullptr, HINT_GPS_DATA);
     EXPECT_TRUE(WaitFor([&] { return Eval(*view, "tilesLoaded").toInt() > 0 && EvalTrue(*view, kTilesSettled); }));
     EXPECT_EQ(Eval(*view, "document.getElementById('offline').className").toString(), "");
-    EXPECT_EQ(TrackPoints(*view), "24.500000,121.000000;24.510000,121.000000");
-    EXPECT_EQ(started, 0);
+    EXPECT_EQ(TrackPoints(*view).count(';'), 1);
+    EXPECT_EQ(loads, 0);
 }
 
 // Tiles are kept on disk under the user's cache folder and show again without their server.
@@ -409,37 +347,28 @@ TEST_F(MapEngineTest, TilesSeenBeforeShowFromTheDiskCache)
     QTemporaryDir cacheHome;
     ASSERT_TRUE(cacheHome.isValid());
     const QByteArray savedHome = qgetenv("XDG_CACHE_HOME");
-    setenv("XDG_CACHE_HOME", cacheHome.path().toLocal8Bit().constData(), 1);
+    qputenv("XDG_CACHE_HOME", cacheHome.path().toLocal8Bit());
     const QString folder = CHtmlViewEx::StorageFolder();
     EXPECT_TRUE(folder.startsWith(cacheHome.path() + "/")) << folder.toStdString();
-
     m_server.SetCacheable(true);
+    for (const bool bServed : {true, false})
     {
-        auto view = MakeView(true);
+        m_server.SetFailing(bServed ? TileServer::Failing::None : TileServer::Failing::All);
+        const qsizetype asked = m_server.m_paths.size();
+        auto view = MakeView(bServed);
         m_doc.SendInitialUpdate();
         Move(24.5f, 121.0f);
         ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kMapReady) && EvalTrue(*view, kTilesSettled); }));
-        EXPECT_GT(Eval(*view, "tilesLoaded").toInt(), 0);
-        EXPECT_TRUE(WaitFor([&] { return FilesUnder(folder + "/cache") > 0; })) << "no cache in " << folder.toStdString();
+        EXPECT_GT(Eval(*view, "tilesLoaded").toInt(), 0) << "served " << bServed;
+        EXPECT_EQ(Eval(*view, "tileErrors").toInt(), 0) << "served " << bServed;
+        if (!bServed)
+        {
+            EXPECT_TRUE(m_server.m_paths.mid(asked).filter(QRegularExpression("^/17/")).isEmpty())
+                << "cached tiles asked for again: " << m_server.m_paths.mid(asked).join(' ').toStdString();
+        }
         m_doc.RemoveView(view.get());
     }
-
-    // The same place again, its server gone.
-    m_server.SetFailing(TileServer::Failing::All);
-    const qsizetype asked = m_server.m_paths.size();
-    auto view = MakeView(false);
-    m_doc.SendInitialUpdate();
-    Move(24.5f, 121.0f);
-    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kMapReady) && EvalTrue(*view, kTilesSettled); }));
-    EXPECT_GT(Eval(*view, "tilesLoaded").toInt(), 0) << "no tile came from the cache";
-    EXPECT_EQ(Eval(*view, "tileErrors").toInt(), 0);
-    EXPECT_TRUE(m_server.m_paths.mid(asked).filter(QRegularExpression("^/17/")).isEmpty())
-        << "cached tiles were asked for again: " << m_server.m_paths.mid(asked).join(' ').toStdString();
-    m_doc.RemoveView(view.get());
-    view.reset();
-
-    if (savedHome.isNull())
-        unsetenv("XDG_CACHE_HOME");
-    else
-        setenv("XDG_CACHE_HOME", savedHome.constData(), 1);
+    EXPECT_TRUE(QDirIterator(folder + "/cache", QDir::Files, QDirIterator::Subdirectories).hasNext())
+        << "no cache in " << folder.toStdString();
+    savedHome.isNull() ? qunsetenv("XDG_CACHE_HOME") : qputenv("XDG_CACHE_HOME", savedHome);
 }

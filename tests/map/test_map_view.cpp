@@ -232,20 +232,6 @@ TEST_F(MapViewTest, OfflineKeepsTheMapAndTogglesTheNotice)
     EXPECT_FLOAT_EQ(m_view.LastLat(), 25.5f);
 }
 
-TEST_F(MapViewTest, OfflineBeforeTheFirstLoadReachesThePageWhenLoaded)
-{
-    m_bOnline = false;
-    m_doc.m_bConnected = 1;
-    Fix(3, 24.5f, 121.0f);
-    Notify();
-    ASSERT_EQ(m_view.m_loads.size(), 1u);
-    EXPECT_TRUE(IsMapCentredOn(m_view.m_loads[0], "24.499500, 120.999500", "24.500000, 121.000000"));
-    EXPECT_TRUE(m_view.m_scripts.empty());
-    m_view.Loaded();
-    ASSERT_EQ(m_view.m_scripts.size(), 1u);
-    EXPECT_EQ(m_view.m_scripts[0], OfflineScript(true) + "\n" + TrackScript({{24.5f, 121.0f}}));
-}
-
 // Moves that come while a page loads are kept, and any page that loads (the first, a reload,
 // about:blank finishing late) gets the whole track; a failed load gets nothing.
 TEST_F(MapViewTest, EveryLoadedPageGetsTheWholeTrack)
@@ -271,34 +257,6 @@ TEST_F(MapViewTest, EveryLoadedPageGetsTheWholeTrack)
     m_view.Loaded();
     ASSERT_EQ(m_view.m_scripts.size(), 2u);
     EXPECT_EQ(m_view.m_scripts[1], restore);
-}
-
-TEST_F(MapViewTest, LongTracksAreThinnedAndSentWhole)
-{
-    m_doc.m_bConnected = 1;
-    Fix(3, 10.0f, 20.0f);
-    Notify();
-    m_view.Loaded();
-    // Steps of about 100 m along the equator-ish parallel, well past the limit.
-    const std::size_t moves = CMapView::kMaxTrackPoints + 1;
-    for (std::size_t i = 1; i <= moves; ++i)
-    {
-        Fix(3, 10.0f, 20.0f + static_cast<float>(i) * 0.001f);
-        Notify();
-        ASSERT_LE(m_view.GetTrack().size(), CMapView::kMaxTrackPoints) << "after move " << i;
-    }
-    const std::vector<MapPoint>& track = m_view.GetTrack();
-    EXPECT_GT(track.size(), CMapView::kMaxTrackPoints / 2);
-    EXPECT_FLOAT_EQ(track.front().longitude, 20.0f) << "the start stays";
-    EXPECT_FLOAT_EQ(track.back().longitude, m_view.LastLon()) << "the newest point stays";
-    EXPECT_EQ(m_view.m_loads.size(), 1u);
-
-    // The page got the thinned track once; every other move was one point.
-    std::size_t wholeTracks = 0;
-    for (const std::string& script : m_view.m_scripts)
-        wholeTracks += Contains(script, "setTrack(") ? 1 : 0;
-    EXPECT_EQ(wholeTracks, 2u) << "the one at load and the one thinning";
-    EXPECT_EQ(m_view.m_scripts.size(), moves + 1);
 }
 
 TEST_F(MapViewTest, TileServerIsADeploymentValue)
