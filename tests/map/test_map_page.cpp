@@ -8,9 +8,9 @@
 #include <clocale>
 #include <cmath>
 #include <cstdio>
-#include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace
@@ -230,79 +230,50 @@ TEST(StoredPage, OfflineIsABannerOverTheMap)
 
 // ---- Scripts sent to the page ----
 
-struct ScriptCase
+// Numbers only, the centre CentreMapPage's to the digit, and nothing done where the page lacks
+// the function.
+TEST(PageScripts, CallTheMapWithNumbersOnly)
 {
-    const char* name;
-    std::string script;
-    const char* expected;
-};
-
-class PageScriptTest : public ::testing::TestWithParam<ScriptCase>
-{
-};
-
-TEST_P(PageScriptTest, NumbersOnlyAndSkippedWithoutTheMap)
-{
-    EXPECT_EQ(GetParam().script, GetParam().expected);
+    const std::pair<std::string, const char*> cases[] = {
+        {MovePositionScript({24.5f, 121.0f}),
+         "if (typeof showPosition === 'function') showPosition(24.500000, 121.000000, 24.499500, 120.999500);"},
+        {MovePositionScript({-33.5f, -70.25f}),
+         "if (typeof showPosition === 'function') showPosition(-33.500000, -70.250000, -33.500500, -70.250500);"},
+        {TrackScript({}), "if (typeof setTrack === 'function') setTrack([]);"},
+        {TrackScript({{1.0f, 2.0f}, {-3.25f, 4.5f}}),
+         "if (typeof setTrack === 'function') setTrack([[1.000000, 2.000000], [-3.250000, 4.500000]],"
+         " -3.250000, 4.500000, -3.250500, 4.499500);"},
+        {OfflineScript(true), "if (typeof setOffline === 'function') setOffline(true);"}};
+    for (const auto& [script, expected] : cases)
+        EXPECT_EQ(script, expected);
 }
 
-// The centre is CentreMapPage's, to the digit.
-INSTANTIATE_TEST_SUITE_P(
-    Scripts, PageScriptTest,
-    ::testing::Values(
-        ScriptCase{"Move", MovePositionScript({24.5f, 121.0f}),
-                   "if (typeof showPosition === 'function') showPosition(24.500000, 121.000000, 24.499500, 120.999500);"},
-        ScriptCase{"MoveSouthWest", MovePositionScript({-33.5f, -70.25f}),
-                   "if (typeof showPosition === 'function') showPosition(-33.500000, -70.250000, -33.500500, -70.250500);"},
-        ScriptCase{"EmptyTrack", TrackScript({}), "if (typeof setTrack === 'function') setTrack([]);"},
-        ScriptCase{"MarkerOnTheLast", TrackScript({{1.0f, 2.0f}, {-3.25f, 4.5f}}),
-                   "if (typeof setTrack === 'function') setTrack([[1.000000, 2.000000], [-3.250000, 4.500000]],"
-                   " -3.250000, 4.500000, -3.250500, 4.499500);"},
-        ScriptCase{"Offline", OfflineScript(true), "if (typeof setOffline === 'function') setOffline(true);"}),
-    [](const ::testing::TestParamInfo<ScriptCase>& info) { return std::string(info.param.name); });
-
-// ---- ThinTrack ----
-
-struct ThinCase
+// Point i is at longitude i, so what stays can be named: the first point, the order, and the
+// newest half of the limit.
+TEST(ThinTrack, KeepsTheStartAndTheNewestHalf)
 {
-    const char* name;
-    std::size_t points;
-    std::size_t limit;
-    std::size_t expectedSize;
-};
-
-class ThinTrackTest : public ::testing::TestWithParam<ThinCase>
-{
-};
-
-// Point i is at longitude i, so what stays can be named.
-TEST_P(ThinTrackTest, KeepsTheStartAndTheNewestHalf)
-{
-    const ThinCase& c = GetParam();
-    std::vector<MapPoint> track;
-    for (std::size_t i = 0; i < c.points; ++i)
-        track.push_back({1.0f, static_cast<float>(i)});
-
-    EXPECT_EQ(ThinTrack(track, c.limit), c.points > c.limit);
-    EXPECT_EQ(track.size(), c.expectedSize);
-    ASSERT_FALSE(track.empty());
-    EXPECT_FLOAT_EQ(track.front().longitude, 0.0f);
-    for (std::size_t i = 1; i < track.size(); ++i)
-        ASSERT_LT(track[i - 1].longitude, track[i].longitude) << "order kept, nothing doubled, at " << i;
-    // The newest points are all there, the last one included.
-    for (std::size_t i = 0; i < std::min(c.expectedSize, c.limit / 2); ++i)
-        EXPECT_FLOAT_EQ(track[track.size() - 1 - i].longitude, static_cast<float>(c.points - 1 - i));
+    struct Case
+    {
+        std::size_t points, limit, expectedSize;
+    };
+    // 21 over 20: the older 11 keep indices 0, 2, ..., 10 (6), the newer 10 stay. 10 over 5 takes
+    // three rounds (8, 6, 5); a limit below two is two.
+    for (const Case& c : {Case{10, 20, 10}, Case{20, 20, 20}, Case{21, 20, 16}, Case{3, 2, 2}, Case{10, 5, 5},
+                          Case{9, 0, 2}, Case{5001, 5000, 3751}})
+    {
+        std::vector<MapPoint> track;
+        for (std::size_t i = 0; i < c.points; ++i)
+            track.push_back({1.0f, static_cast<float>(i)});
+        EXPECT_EQ(ThinTrack(track, c.limit), c.points > c.limit) << c.points << " over " << c.limit;
+        ASSERT_EQ(track.size(), c.expectedSize) << c.points << " over " << c.limit;
+        EXPECT_FLOAT_EQ(track.front().longitude, 0.0f);
+        EXPECT_FLOAT_EQ(track.back().longitude, static_cast<float>(c.points - 1));
+        for (std::size_t i = 1; i < track.size(); ++i)
+            ASSERT_LT(track[i - 1].longitude, track[i].longitude) << "order kept, nothing doubled, at " << i;
+        for (std::size_t i = 0; i < c.limit / 2 && i < track.size(); ++i)
+            EXPECT_FLOAT_EQ(track[track.size() - 1 - i].longitude, static_cast<float>(c.points - 1 - i));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, ThinTrackTest,
-    ::testing::Values(ThinCase{"UnderTheLimit", 10, 20, 10}, ThinCase{"AtTheLimit", 20, 20, 20},
-                      // 21 points: the older 11 keep indices 0, 2, ..., 10 (6), the newer 10 stay.
-                      ThinCase{"OneOver", 21, 20, 16}, ThinCase{"Three", 3, 2, 2},
-                      // 10 -> 8 (older 5 keep 3) -> 6 (older 4 keep 2) -> 5 (older 3 keep 2).
-                      ThinCase{"ManyRounds", 10, 5, 5}, ThinCase{"LimitBelowTwoIsTwo", 9, 0, 2},
-                      ThinCase{"Everyday", 5001, 5000, 3751}),
-    [](const ::testing::TestParamInfo<ThinCase>& info) { return std::string(info.param.name); });
 
 // ---- Network status ----
 
