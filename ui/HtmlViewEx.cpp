@@ -1,6 +1,7 @@
 #include "ui/HtmlViewEx.h"
 
 #include <QDesktopServices>
+#include <QStandardPaths>
 #include <QString>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -28,17 +29,42 @@ protected:
 
     QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
 };
+
+// Tiles seen once show again without a network: a named profile keeps them on disk, unlike the
+// default off-the-record one.
+std::shared_ptr<QWebEngineProfile> SharedProfile()
+{
+    static std::weak_ptr<QWebEngineProfile> s_shared;
+    if (std::shared_ptr<QWebEngineProfile> profile = s_shared.lock())
+        return profile;
+    auto profile = std::make_shared<QWebEngineProfile>(QStringLiteral("orvane"));
+    const QString folder = CHtmlViewEx::StorageFolder();
+    profile->setCachePath(folder + QStringLiteral("/cache"));
+    profile->setPersistentStoragePath(folder + QStringLiteral("/storage"));
+    profile->setHttpCacheType(QWebEngineProfile::DiskHttpCache);
+    profile->setHttpCacheMaximumSize(CHtmlViewEx::kHttpCacheBytes);
+    profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+    profile->setHttpUserAgent(QString::fromLatin1(CHtmlViewEx::kUserAgent));
+    s_shared = profile;
+    return profile;
+}
 }
 
-CHtmlViewEx::CHtmlViewEx(QWidget* pParent) : QWebEngineView(pParent)
+CHtmlViewEx::CHtmlViewEx(QWidget* pParent)
+    : QWebEngineView(pParent), m_pProfile(SharedProfile()),
+      m_pPage(std::make_unique<CExternalLinksPage>(m_pProfile.get()))
 {
-    setPage(new CExternalLinksPage(this));
-    page()->profile()->setHttpUserAgent(QString::fromLatin1(kUserAgent));
+    setPage(m_pPage.get());
     // A page from qrc: is local content; its remote tiles must never be held back as
     // cross-origin. The file system stays out of reach.
     settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
     settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
     setContextMenuPolicy(Qt::NoContextMenu);
+}
+
+QString CHtmlViewEx::StorageFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/web");
 }
 
 QUrl CHtmlViewEx::BaseUrl()
@@ -54,4 +80,9 @@ void CHtmlViewEx::LoadFromText(const std::string& text)
 void CHtmlViewEx::Navigate(const QUrl& url)
 {
     load(url);
+}
+
+void CHtmlViewEx::RunScript(const std::string& script)
+{
+    page()->runJavaScript(QString::fromUtf8(script.data(), static_cast<qsizetype>(script.size())));
 }

@@ -1,5 +1,6 @@
 #include "ui/MapPage.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string_view>
@@ -20,6 +21,31 @@ std::string Fixed6(double value)
     if (ec != std::errc())
         return "0.000000";
     return std::string(buffer, end);
+}
+
+std::string LatLon(float latitude, float longitude)
+{
+    return Fixed6(latitude) + ", " + Fixed6(longitude);
+}
+
+// The view sits a little south-west of the fix, as it always has; the longitude's offset is
+// the single-precision 0.0005.
+std::string CentreOf(float latitude, float longitude)
+{
+    const double lat = latitude;
+    const double lon = longitude;
+    return Fixed6(lat - 0.0005) + ", " + Fixed6(lon - 0.0005f);
+}
+
+// A call of one of the map page's functions, skipped where the page lacks it.
+std::string PageCall(std::string_view function, const std::string& arguments)
+{
+    std::string call = "if (typeof ";
+    call += function;
+    call += " === 'function') ";
+    call += function;
+    call += "(" + arguments + ");";
+    return call;
 }
 
 // The tabs and spaces that open the line holding position pos.
@@ -51,18 +77,14 @@ bool CentreMapPage(const std::string& page, float latitude, float longitude, std
     if (end == std::string::npos)
         return false;
 
-    const double lat = latitude;
-    const double lon = longitude;
     const std::string_view indent = LineIndent(page, call);
 
     std::string result;
     result.reserve(page.size() + 128);
     result.append(page, 0, call);
-    // The view sits a little south-west of the fix, as it always has; the longitude's offset is
-    // the single-precision 0.0005.
-    result += "map.setView([" + Fixed6(lat - 0.0005) + ", " + Fixed6(lon - 0.0005f) + "], 17);\n";
+    result += "map.setView([" + CentreOf(latitude, longitude) + "], 17);\n";
     result += indent;
-    result += "var marker = L.marker([" + Fixed6(lat) + ", " + Fixed6(lon) + "]).addTo(map);";
+    result += "var marker = L.marker([" + LatLon(latitude, longitude) + "]).addTo(map);";
     result.append(page, end + 1, std::string::npos);
     out = std::move(result);
     return true;
@@ -81,4 +103,53 @@ bool SetPageTileUrl(std::string& page, const std::string& urlTemplate)
         return false;
     page.replace(start, end - start, urlTemplate);
     return true;
+}
+
+std::string MovePositionScript(MapPoint position)
+{
+    return PageCall("showPosition", LatLon(position.latitude, position.longitude) + ", " +
+                                        CentreOf(position.latitude, position.longitude));
+}
+
+std::string TrackScript(const std::vector<MapPoint>& track)
+{
+    std::string points = "[";
+    points.reserve(track.size() * 26 + 2);
+    for (const MapPoint& point : track)
+    {
+        if (points.size() > 1)
+            points += ", ";
+        points += "[" + LatLon(point.latitude, point.longitude) + "]";
+    }
+    points += "]";
+    if (track.empty())
+        return PageCall("setTrack", points);
+    const MapPoint& last = track.back();
+    return PageCall("setTrack", points + ", " + LatLon(last.latitude, last.longitude) + ", " +
+                                    CentreOf(last.latitude, last.longitude));
+}
+
+std::string OfflineScript(bool offline)
+{
+    return PageCall("setOffline", offline ? "true" : "false");
+}
+
+bool ThinTrack(std::vector<MapPoint>& track, std::size_t maxPoints)
+{
+    maxPoints = std::max<std::size_t>(maxPoints, 2);
+    bool bThinned = false;
+    while (track.size() > maxPoints)
+    {
+        // Odd indices of the older half go; with three points or more that is at least one.
+        const std::size_t older = (track.size() + 1) / 2;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < track.size(); ++i)
+        {
+            if (i >= older || i % 2 == 0)
+                track[kept++] = track[i];
+        }
+        track.resize(kept);
+        bThinned = true;
+    }
+    return bThinned;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 // The map page's text operations, kept free of the web engine so they can be tested alone.
 
@@ -17,3 +19,26 @@ bool CentreMapPage(const std::string& page, float latitude, float longitude, std
 // "http://127.0.0.1:8080/{z}/{x}/{y}.png". Returns false when the page has no such constant or
 // the address would break out of its quotes.
 bool SetPageTileUrl(std::string& page, const std::string& urlTemplate);
+
+// A position put on the map, in the receiver's single precision.
+struct MapPoint
+{
+    float latitude = 0.0f;
+    float longitude = 0.0f;
+};
+
+// The scripts the view runs in the loaded map page. They carry only numbers written as above,
+// and do nothing in a page without the map's functions (e.g. about:blank).
+
+// Moves the marker to the position and adds it to the drawn track; while the map follows, it pans
+// (keeping the user's zoom) to the same south-west centre as CentreMapPage.
+std::string MovePositionScript(MapPoint position);
+// Replaces the drawn track and puts the marker, without a new track point, on its last point
+// (the centre follows as above). An empty track only clears the line.
+std::string TrackScript(const std::vector<MapPoint>& track);
+// Shows or hides the page's small offline banner.
+std::string OfflineScript(bool offline);
+
+// Keeps a track within maxPoints (at least 2) by dropping every second point of its older half;
+// the newest half and the very first point stay. Returns whether anything was dropped.
+bool ThinTrack(std::vector<MapPoint>& track, std::size_t maxPoints);

@@ -1,7 +1,6 @@
 #include "ui/MapView.h"
 
 #include "recording/OrvaneDoc.h"
-#include "ui/MapPage.h"
 
 #include <QFile>
 
@@ -24,16 +23,13 @@ CMapView::CMapView(QWidget* pParent, std::unique_ptr<INetworkStatus> pNetwork)
     if (!m_pNetwork)
         m_pNetwork = CreateSystemNetworkStatus();
     m_strShownMap = m_pszPage;
-}
-
-std::string CMapView::OfflineNoticePage()
-{
-    std::string page = ReadResource(":/map-offline.html");
-    if (page.empty())
-        page = "<!DOCTYPE html><html><body style=\"font-family: sans-serif; text-align: center;"
-               " padding-top: 30%\"><h1>You are offline</h1><p>The map needs an internet connection.</p>"
-               "</body></html>";
-    return page;
+    connect(this, &QWebEngineView::loadFinished, this, [this](bool bOk) { OnPageLoaded(bOk); });
+    // A crashed page comes back with everything it showed.
+    connect(page(), &QWebEnginePage::renderProcessTerminated, this,
+            [this](QWebEnginePage::RenderProcessTerminationStatus status, int) {
+                if (status != QWebEnginePage::NormalTerminationStatus)
+                    ShowMap(m_strShownMap);
+            });
 }
 
 bool CMapView::SetTileServer(const std::string& urlTemplate)
@@ -48,54 +44,72 @@ void CMapView::OnInitialUpdate()
 {
     CView::OnInitialUpdate();
     Navigate(QUrl(QStringLiteral("about:blank")));
-    if (m_pNetwork->IsOnline())
-        ShowMap(m_pszPage);
-    else
-        ShowOfflineNotice();
+    m_bOffline = !m_pNetwork->IsOnline();
+    ShowMap(m_pszPage);
 }
 
 void CMapView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
 {
     if (lHint != HINT_GPS_DATA)
         return;
-    if (!m_pNetwork->IsOnline())
-    {
-        ShowOfflineNotice();
-        return;
-    }
-
-    // Back online after the notice: the map returns at once, not only after the next move.
-    const bool bRestore = m_bOfflineShown;
+    SetOffline(!m_pNetwork->IsOnline());
 
     const auto* pDoc = dynamic_cast<const COrvaneDoc*>(GetDocument());
     const bool bFix = pDoc && pDoc->m_bConnected && pDoc->m_gps.fixMode >= 2;
     if (bFix && DistanceMetres(m_fLastLat, m_fLastLon, pDoc->m_gps.latitude, pDoc->m_gps.longitude) > kMinMoveMetres)
+        ShowPosition({pDoc->m_gps.latitude, pDoc->m_gps.longitude});
+}
+
+void CMapView::OnPageLoaded(bool bOk)
+{
+    if (!bOk)
+        return;
+    m_bPageLoaded = true;
+    // The whole state at once: the page may be new (first load, reload), or about:blank
+    // finishing late, where the calls do nothing and the map page's own load follows.
+    std::string script = OfflineScript(m_bOffline);
+    if (!m_track.empty())
+        script += "\n" + TrackScript(m_track);
+    RunScript(script);
+}
+
+// The first position replaces the world view by the page centred there; later ones are
+// scripted, so the user's zoom and the page's tiles stay.
+void CMapView::ShowPosition(MapPoint position)
+{
+    const bool bFirst = m_track.empty();
+    m_fLastLat = position.latitude;
+    m_fLastLon = position.longitude;
+    m_track.push_back(position);
+    if (ThinTrack(m_track, kMaxTrackPoints))
     {
-        m_fLastLat = pDoc->m_gps.latitude;
-        m_fLastLon = pDoc->m_gps.longitude;
-        std::string page;
-        if (CentreMapPage(m_pszPage, m_fLastLat, m_fLastLon, page))
-        {
-            ShowMap(std::move(page));
-            return;
-        }
+        RunWhenLoaded(TrackScript(m_track));
+        return;
     }
-    if (bRestore)
-        ShowMap(m_strShownMap);
+    std::string page;
+    if (bFirst && CentreMapPage(m_pszPage, position.latitude, position.longitude, page))
+        ShowMap(std::move(page));
+    else
+        RunWhenLoaded(MovePositionScript(position));
+}
+
+void CMapView::SetOffline(bool bOffline)
+{
+    if (bOffline == m_bOffline)
+        return;
+    m_bOffline = bOffline;
+    RunWhenLoaded(OfflineScript(bOffline));
+}
+
+void CMapView::RunWhenLoaded(const std::string& script)
+{
+    if (m_bPageLoaded)
+        RunScript(script);
 }
 
 void CMapView::ShowMap(std::string page)
 {
     m_strShownMap = std::move(page);
-    m_bOfflineShown = false;
+    m_bPageLoaded = false;
     LoadFromText(m_strShownMap);
-}
-
-// Shown once per stay offline: reloading it at every sentence would only make it flicker.
-void CMapView::ShowOfflineNotice()
-{
-    if (m_bOfflineShown)
-        return;
-    m_bOfflineShown = true;
-    LoadFromText(OfflineNoticePage());
 }

@@ -2,16 +2,24 @@
 
 #include "framework/core/Document.h"
 #include "ui/HtmlViewEx.h"
+#include "ui/MapPage.h"
 #include "ui/NetworkStatus.h"
 
+#include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
-// The web map of the receiver's position, right of the status panel. It reloads its stored
-// page, centred on the position, after each move of more than 30 metres with a 2D or 3D fix.
+// The web map of the receiver's position, right of the status panel. The first position with a
+// 2D or 3D fix loads its stored page centred there; every later move of more than 30 metres
+// moves the marker, extends the drawn track and pans the map by script, keeping the user's zoom.
+// Offline the map stays, with a small notice over it.
 class CMapView : public CHtmlViewEx, public CView
 {
 public:
+    // The drawn track is thinned, oldest points first, beyond this many points.
+    static constexpr std::size_t kMaxTrackPoints = 5000;
+
     // Without a network status of its own the view asks the platform.
     explicit CMapView(QWidget* pParent = nullptr, std::unique_ptr<INetworkStatus> pNetwork = nullptr);
 
@@ -22,23 +30,30 @@ public:
     // Takes effect at the next load; false when the page cannot take the address.
     bool SetTileServer(const std::string& urlTemplate);
 
-    // The notice shown instead of the map while the computer is offline.
-    static std::string OfflineNoticePage();
-
     // Where the map was last centred (its marker).
     float GetLastLatitude() const { return m_fLastLat; }
     float GetLastLongitude() const { return m_fLastLon; }
+    // The positions put on the map so far, oldest first, as drawn.
+    const std::vector<MapPoint>& GetTrack() const { return m_track; }
 
 protected:
+    // A document finished loading: a new page gets the marker, the track and the notice.
+    void OnPageLoaded(bool bOk);
+
     float m_fLastLat = 0.0f;
     float m_fLastLon = 0.0f;
     std::string m_pszPage;
 
 private:
     void ShowMap(std::string page);
-    void ShowOfflineNotice();
+    void ShowPosition(MapPoint position);
+    void SetOffline(bool bOffline);
+    void RunWhenLoaded(const std::string& script);
 
     std::unique_ptr<INetworkStatus> m_pNetwork;
     std::string m_strShownMap;
-    bool m_bOfflineShown = false;
+    std::vector<MapPoint> m_track;
+    // Scripts reach only a loaded page; until then the state waits for OnPageLoaded.
+    bool m_bPageLoaded = false;
+    bool m_bOffline = false;
 };

@@ -59,6 +59,8 @@ public:
         First
     };
     void SetFailing(Failing failing) { m_failing = failing; }
+    // Tiles a browser may keep for a day, as real tile servers send them; otherwise never kept.
+    void SetCacheable(bool cacheable) { m_cacheable = cacheable; }
 
     QStringList m_paths;
     QStringList m_userAgents;
@@ -86,8 +88,9 @@ private:
             if (fail)
                 reply = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nAccess-Control-Allow-Origin: *\r\n\r\n";
             else
-                reply = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nAccess-Control-Allow-Origin: *\r\n"
-                        "Cache-Control: no-store\r\nContent-Length: " +
+                reply = QByteArray("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nAccess-Control-Allow-Origin: *\r\n") +
+                        (m_cacheable ? "Cache-Control: max-age=86400\r\n" : "Cache-Control: no-store\r\n") +
+                        "Content-Length: " +
                         QByteArray::number(m_png.size()) + "\r\n\r\n" + m_png;
             socket->write(reply);
         }
@@ -97,4 +100,5 @@ private:
     QByteArray m_png;
     QHash<QTcpSocket*, QByteArray> m_pending;
     Failing m_failing = Failing::None;
+    bool m_cacheable = false;
 };

@@ -3,9 +3,12 @@
 #include "tests/map/TileServer.h"
 #include "ui/MapView.h"
 
+#include <QDirIterator>
 #include <QEventLoop>
 #include <QImage>
 #include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QVariant>
 #include <QWebEnginePage>
@@ -15,14 +18,14 @@
 
 namespace
 {
-class FixedNetwork : public INetworkStatus
+class SwitchableNetwork : public INetworkStatus
 {
 public:
-    explicit FixedNetwork(bool bOnline) : m_bOnline(bOnline) {}
+    explicit SwitchableNetwork(const bool& bOnline) : m_bOnline(bOnline) {}
     bool IsOnline() override { return m_bOnline; }
 
 private:
-    bool m_bOnline;
+    const bool& m_bOnline;
 };
 
 // Runs the event loop until the condition holds or the deadline passes.
@@ -85,7 +88,8 @@ protected:
 
     std::unique_ptr<CMapView> MakeView(bool bOnline)
     {
-        auto view = std::make_unique<CMapView>(nullptr, std::make_unique<FixedNetwork>(bOnline));
+        m_bOnline = bOnline;
+        auto view = std::make_unique<CMapView>(nullptr, std::make_unique<SwitchableNetwork>(m_bOnline));
         EXPECT_TRUE(view->SetTileServer(m_server.UrlTemplate().toStdString()));
         view->resize(876, 700);
         view->show();
@@ -93,9 +97,38 @@ protected:
         return view;
     }
 
+    void Move(float lat, float lon)
+    {
+        m_doc.m_gps.fixMode = 3;
+        m_doc.m_gps.latitude = lat;
+        m_doc.m_gps.longitude = lon;
+        m_doc.UpdateAllViews(nullptr, HINT_GPS_DATA);
+    }
+
+    bool m_bOnline = true;
     TileServer m_server;
     COrvaneDoc m_doc;
 };
+
+// The marker ("lat,lon", six decimals) and whether the map, done panning, is on the centre to
+// the pixel (a pan moves by whole pixels).
+QString Shown(QWebEngineView& view, double centreLat, double centreLon)
+{
+    return Eval(view, QStringLiteral("var m = marker.getLatLng(); m.lat.toFixed(6) + ',' + m.lng.toFixed(6) +"
+                                     " (map.project(map.getCenter()).distanceTo(map.project([%1, %2])) < 1 ? '' : ' off')")
+                          .arg(centreLat, 0, 'f', 6)
+                          .arg(centreLon, 0, 'f', 6))
+        .toString();
+}
+
+// The drawn track as "lat,lon;lat,lon;...".
+QString TrackPoints(QWebEngineView& view)
+{
+    return Eval(view, "track.getLatLngs().map(function (p) { return p.lat.toFixed(6) + ',' + p.lng.toFixed(6); }).join(';')")
+        .toString();
+}
+
+constexpr const char* kMapReady = "typeof map !== 'undefined' && map !== null && typeof marker !== 'undefined'";
 }
 
 TEST_F(MapEngineTest, MapShowsThePositionWithLocalTiles)
@@ -179,12 +212,163 @@ TEST_F(MapEngineTest, OneFailedTileKeepsTheMap)
     EXPECT_EQ(Eval(*view, "document.getElementById('offline').className").toString(), "");
 }
 
-TEST_F(MapEngineTest, OfflineShowsTheNoticePage)
+// Later moves go by script: no page loads, the user's zoom stays, the track grows.
+TEST_F(MapEngineTest, MovesPanWithoutLoadingAndKeepTheZoom)
 {
+    auto view = MakeView(true);
+    int loads = 0;
+    QObject::connect(view.get(), &QWebEngineView::loadStarted, [&] { ++loads; });
+    QObject::connect(view.get(), &QWebEngineView::loadFinished, [&] { ++loads; });
+    m_doc.SendInitialUpdate();
+    Move(24.5f, 121.0f);
+    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kMapReady) && TrackPoints(*view) == "24.500000,121.000000"; }));
+    const int loadsBefore = loads;
+    Eval(*view, "map.setZoom(14, { animate: false })");
+
+    struct Step
+    {
+        float lat, lon;
+        double centreLat, centreLon;
+        QString track;
+    };
+    for (const Step& step : {Step{24.51f, 121.0f, 24.5095, 120.9995, "24.500000,121.000000;24.510000,121.000000"},
+                             Step{24.51f, 121.02f, 24.5095, 121.0195,
+                                  "24.500000,121.000000;24.510000,121.000000;24.510000,121.019997"}})
+    {
+        Move(step.lat, step.lon);
+        const QString marker = step.track.section(';', -1);
+        EXPECT_TRUE(WaitFor([&] { return Shown(*view, step.centreLat, step.centreLon) == marker; }))
+            << Shown(*view, step.centreLat, step.centreLon).toStdString();
+        EXPECT_EQ(TrackPoints(*view), step.track);
+        EXPECT_EQ(Eval(*view, "map.getZoom()").toInt(), 14) << "the user's zoom";
+    }
+    EXPECT_EQ(loads, loadsBefore) << "a move loaded a page";
+    EXPECT_EQ(Eval(*view, "document.querySelectorAll('.leaflet-marker-icon').length").toInt(), 1);
+}
+
+// A mouse drag stops the following; the marker and track go on; the follow button re-centres.
+TEST_F(MapEngineTest, DraggingPausesFollowingUntilTheButton)
+{
+    auto view = MakeView(true);
+    m_doc.SendInitialUpdate();
+    Move(24.5f, 121.0f);
+    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kMapReady) && EvalTrue(*view, kTilesSettled); }));
+    constexpr const char* kButtonShown = "document.querySelector('.follow-button').offsetParent !== null";
+    EXPECT_FALSE(EvalTrue(*view, kButtonShown)) << "the button shows only while paused";
+
+    // Real time between the moves: the page draws a drag at its animation frames.
+    QWidget* surface = view->focusProxy();
+    ASSERT_NE(surface, nullptr);
+    QTest::mousePress(surface, Qt::LeftButton, Qt::NoModifier, QPoint(400, 400));
+    for (int x = 390; x >= 200; x -= 10)
+    {
+        QTest::mouseMove(surface, QPoint(x, 400));
+        QTest::qWait(20);
+    }
+    QTest::mouseRelease(surface, Qt::LeftButton, Qt::NoModifier, QPoint(200, 400));
+    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kButtonShown); })) << "the drag did not pause";
+    EXPECT_NE(Shown(*view, 24.4995, 120.9995), "24.500000,121.000000") << "the map did not move";
+
+    Move(24.51f, 121.0f);
+    ASSERT_TRUE(WaitFor([&] { return TrackPoints(*view) == "24.500000,121.000000;24.510000,121.000000"; }));
+    EXPECT_EQ(Shown(*view, 24.5095, 120.9995), "24.510000,121.000000 off");
+    EXPECT_FALSE(WaitFor([&] { return Shown(*view, 24.5095, 120.9995) == "24.510000,121.000000"; }, 1500))
+        << "the map followed while paused";
+    EXPECT_TRUE(view->grab().toImage().save(GrabPath("map-paused")));
+
+    Eval(*view, "document.querySelector('.follow-button').click()");
+    EXPECT_TRUE(WaitFor([&] { return Shown(*view, 24.5095, 120.9995) == "24.510000,121.000000"; }));
+    EXPECT_FALSE(EvalTrue(*view, kButtonShown));
+    Move(24.52f, 121.0f);
+    EXPECT_TRUE(WaitFor([&] { return Shown(*view, 24.5195, 120.9995) == "24.520000,121.000000"; })) << "not following";
+}
+
+// Moves while the centred page still loads, and a reload, lose nothing.
+TEST_F(MapEngineTest, APageThatLoadsLateOrAgainGetsTheMarkerAndTrack)
+{
+    auto view = MakeView(true);
+    m_doc.SendInitialUpdate();
+    Move(24.5f, 121.0f);
+    Move(24.51f, 121.0f);
+    Move(24.52f, 121.01f);
+    bool reloaded = false;
+    QObject::connect(view.get(), &QWebEngineView::loadFinished, [&](bool ok) { reloaded = ok; });
+    for (int pass = 0; pass < 2; ++pass)
+    {
+        if (pass == 1)
+        {
+            reloaded = false;
+            view->reload();
+            ASSERT_TRUE(WaitFor([&] { return reloaded; }));
+        }
+        ASSERT_TRUE(WaitFor([&] {
+            return EvalTrue(*view, kMapReady) &&
+                   TrackPoints(*view) == "24.500000,121.000000;24.510000,121.000000;24.520000,121.010002";
+        })) << "pass " << pass << ": " << TrackPoints(*view).toStdString();
+        EXPECT_TRUE(WaitFor([&] { return Shown(*view, 24.5195, 121.009502) == "24.520000,121.010002"; }));
+    }
+}
+
+// Offline the page stays the map: a small banner over it, the marker, track and scale on a plain
+// background where no tile can be had. Back online, the failed tiles are asked for again.
+TEST_F(MapEngineTest, OfflineKeepsTheMapUnderABanner)
+{
+    m_server.SetFailing(TileServer::Failing::All);
     auto view = MakeView(false);
     m_doc.SendInitialUpdate();
-    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, "document.body !== null && document.body.innerText.indexOf('You are offline') >= 0"); }));
-    EXPECT_TRUE(EvalTrue(*view, "typeof L === 'undefined'")) << "the notice is not the map";
-    EXPECT_TRUE(m_server.m_paths.isEmpty());
+    Move(24.5f, 121.0f);
+    Move(24.51f, 121.0f);
+    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kMapReady) && TrackPoints(*view).count(';') == 1; }));
+    EXPECT_TRUE(WaitFor([&] { return EvalTrue(*view, "document.getElementById('offline').className === 'shown'"); }));
+    EXPECT_TRUE(Eval(*view, "document.getElementById('offline').innerText").toString().contains("You are offline"));
+    EXPECT_TRUE(WaitFor([&] { return Shown(*view, 24.5095, 120.9995) == "24.510000,121.000000"; }));
+    EXPECT_TRUE(EvalTrue(*view, "document.querySelector('.leaflet-control-scale').offsetParent !== null"));
+    // Small, centred at the top, clear of the marker.
+    EXPECT_TRUE(EvalTrue(*view, "var r = document.getElementById('offline').getBoundingClientRect();"
+                                " var p = map.latLngToContainerPoint(marker.getLatLng());"
+                                " r.top < 40 && r.height < 80 && r.width < 776 && Math.abs(r.left + r.width / 2 - 438) < 2"
+                                " && p.y - 41 > r.bottom"));
     EXPECT_TRUE(view->grab().toImage().save(GrabPath("map-offline")));
+
+    int loads = 0;
+    QObject::connect(view.get(), &QWebEngineView::loadStarted, [&] { ++loads; });
+    m_server.SetFailing(TileServer::Failing::None);
+    m_bOnline = true;
+    m_doc.UpdateAllViews(nullptr, HINT_GPS_DATA);
+    EXPECT_TRUE(WaitFor([&] { return Eval(*view, "tilesLoaded").toInt() > 0 && EvalTrue(*view, kTilesSettled); }));
+    EXPECT_EQ(Eval(*view, "document.getElementById('offline').className").toString(), "");
+    EXPECT_EQ(TrackPoints(*view).count(';'), 1);
+    EXPECT_EQ(loads, 0);
+}
+
+// Tiles are kept on disk under the user's cache folder and show again without their server.
+TEST_F(MapEngineTest, TilesSeenBeforeShowFromTheDiskCache)
+{
+    QTemporaryDir cacheHome;
+    ASSERT_TRUE(cacheHome.isValid());
+    const QByteArray savedHome = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", cacheHome.path().toLocal8Bit());
+    const QString folder = CHtmlViewEx::StorageFolder();
+    EXPECT_TRUE(folder.startsWith(cacheHome.path() + "/")) << folder.toStdString();
+    m_server.SetCacheable(true);
+    for (const bool bServed : {true, false})
+    {
+        m_server.SetFailing(bServed ? TileServer::Failing::None : TileServer::Failing::All);
+        const qsizetype asked = m_server.m_paths.size();
+        auto view = MakeView(bServed);
+        m_doc.SendInitialUpdate();
+        Move(24.5f, 121.0f);
+        ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kMapReady) && EvalTrue(*view, kTilesSettled); }));
+        EXPECT_GT(Eval(*view, "tilesLoaded").toInt(), 0) << "served " << bServed;
+        EXPECT_EQ(Eval(*view, "tileErrors").toInt(), 0) << "served " << bServed;
+        if (!bServed)
+        {
+            EXPECT_TRUE(m_server.m_paths.mid(asked).filter(QRegularExpression("^/17/")).isEmpty())
+                << "cached tiles asked for again: " << m_server.m_paths.mid(asked).join(' ').toStdString();
+        }
+        m_doc.RemoveView(view.get());
+    }
+    EXPECT_TRUE(QDirIterator(folder + "/cache", QDir::Files, QDirIterator::Subdirectories).hasNext())
+        << "no cache in " << folder.toStdString();
+    savedHome.isNull() ? qunsetenv("XDG_CACHE_HOME") : qputenv("XDG_CACHE_HOME", savedHome);
 }

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace
 {
@@ -217,11 +219,60 @@ TEST(StoredPage, LeafletAndItsImagesAreCompiledIn)
         EXPECT_FALSE(ResourceText(path).empty()) << path;
 }
 
-TEST(StoredPage, OfflineNoticeSaysSo)
+TEST(StoredPage, OfflineIsABannerOverTheMap)
 {
-    const std::string page = ResourceText(":/map-offline.html");
+    const std::string page = ResourceText(":/map.html");
     EXPECT_NE(page.find("You are offline"), std::string::npos);
-    EXPECT_NE(page.find("The map needs an internet connection"), std::string::npos);
+    // The full-page veil is gone, and so is the separate notice page.
+    EXPECT_EQ(page.find("inset: 0"), std::string::npos);
+    EXPECT_TRUE(ResourceText(":/map-offline.html").empty());
+}
+
+// ---- Scripts sent to the page ----
+
+// Numbers only, the centre CentreMapPage's to the digit, and nothing done where the page lacks
+// the function.
+TEST(PageScripts, CallTheMapWithNumbersOnly)
+{
+    const std::pair<std::string, const char*> cases[] = {
+        {MovePositionScript({24.5f, 121.0f}),
+         "if (typeof showPosition === 'function') showPosition(24.500000, 121.000000, 24.499500, 120.999500);"},
+        {MovePositionScript({-33.5f, -70.25f}),
+         "if (typeof showPosition === 'function') showPosition(-33.500000, -70.250000, -33.500500, -70.250500);"},
+        {TrackScript({}), "if (typeof setTrack === 'function') setTrack([]);"},
+        {TrackScript({{1.0f, 2.0f}, {-3.25f, 4.5f}}),
+         "if (typeof setTrack === 'function') setTrack([[1.000000, 2.000000], [-3.250000, 4.500000]],"
+         " -3.250000, 4.500000, -3.250500, 4.499500);"},
+        {OfflineScript(true), "if (typeof setOffline === 'function') setOffline(true);"}};
+    for (const auto& [script, expected] : cases)
+        EXPECT_EQ(script, expected);
+}
+
+// Point i is at longitude i, so what stays can be named: the first point, the order, and the
+// newest half of the limit.
+TEST(ThinTrack, KeepsTheStartAndTheNewestHalf)
+{
+    struct Case
+    {
+        std::size_t points, limit, expectedSize;
+    };
+    // 21 over 20: the older 11 keep indices 0, 2, ..., 10 (6), the newer 10 stay. 10 over 5 takes
+    // three rounds (8, 6, 5); a limit below two is two.
+    for (const Case& c : {Case{10, 20, 10}, Case{20, 20, 20}, Case{21, 20, 16}, Case{3, 2, 2}, Case{10, 5, 5},
+                          Case{9, 0, 2}, Case{5001, 5000, 3751}})
+    {
+        std::vector<MapPoint> track;
+        for (std::size_t i = 0; i < c.points; ++i)
+            track.push_back({1.0f, static_cast<float>(i)});
+        EXPECT_EQ(ThinTrack(track, c.limit), c.points > c.limit) << c.points << " over " << c.limit;
+        ASSERT_EQ(track.size(), c.expectedSize) << c.points << " over " << c.limit;
+        EXPECT_FLOAT_EQ(track.front().longitude, 0.0f);
+        EXPECT_FLOAT_EQ(track.back().longitude, static_cast<float>(c.points - 1));
+        for (std::size_t i = 1; i < track.size(); ++i)
+            ASSERT_LT(track[i - 1].longitude, track[i].longitude) << "order kept, nothing doubled, at " << i;
+        for (std::size_t i = 0; i < c.limit / 2 && i < track.size(); ++i)
+            EXPECT_FLOAT_EQ(track[track.size() - 1 - i].longitude, static_cast<float>(c.points - 1 - i));
+    }
 }
 
 // ---- Network status ----

@@ -29,6 +29,9 @@ public:
 
     void LoadFromText(const std::string& text) override { m_loads.push_back(text); }
     void Navigate(const QUrl& url) override { m_navigations.push_back(url); }
+    void RunScript(const std::string& script) override { m_scripts.push_back(script); }
+    // The browser reports the last load as finished.
+    void Loaded(bool bOk = true) { OnPageLoaded(bOk); }
 
     std::string StoredPage() const { return m_pszPage; }
     float LastLat() const { return m_fLastLat; }
@@ -36,6 +39,7 @@ public:
 
     std::vector<std::string> m_loads;
     std::vector<QUrl> m_navigations;
+    std::vector<std::string> m_scripts;
 };
 
 // Degrees of latitude for a distance along a meridian.
@@ -44,9 +48,9 @@ double NorthDegrees(double metres)
     return metres / 6372797.560856 / 0.017453292519943295;
 }
 
-bool IsOfflineNotice(const std::string& page)
+bool Contains(const std::string& text, const std::string& part)
 {
-    return page.find("You are offline") != std::string::npos && page.find("L.map(") == std::string::npos;
+    return text.find(part) != std::string::npos;
 }
 
 bool IsMapCentredOn(const std::string& page, const std::string& centre, const std::string& marker)
@@ -74,25 +78,28 @@ protected:
 };
 }
 
-TEST_F(MapViewTest, InitialUpdateOnlineShowsStoredPageAfterBlank)
+TEST_F(MapViewTest, InitialUpdateShowsStoredPageAfterBlankOnlineOrNot)
 {
-    m_doc.SendInitialUpdate();
-    ASSERT_EQ(m_view.m_navigations.size(), 1u);
-    EXPECT_EQ(m_view.m_navigations[0], QUrl("about:blank"));
-    ASSERT_EQ(m_view.m_loads.size(), 1u);
-    EXPECT_FALSE(m_view.StoredPage().empty());
-    EXPECT_EQ(m_view.m_loads[0], m_view.StoredPage());
-    EXPECT_NE(m_view.m_loads[0].find("map.setView([46.686733, 2.212465], 2);"), std::string::npos);
-}
+    for (const bool bOnline : {true, false})
+    {
+        bool bNetwork = bOnline;
+        COrvaneDoc doc;
+        RecordingMapView view{bNetwork};
+        doc.AddView(&view);
+        doc.SendInitialUpdate();
+        ASSERT_EQ(view.m_navigations.size(), 1u);
+        EXPECT_EQ(view.m_navigations[0], QUrl("about:blank"));
+        ASSERT_EQ(view.m_loads.size(), 1u) << "online " << bOnline;
+        EXPECT_FALSE(view.StoredPage().empty());
+        EXPECT_EQ(view.m_loads[0], view.StoredPage()) << "the map, not a notice, online " << bOnline;
+        EXPECT_TRUE(Contains(view.m_loads[0], "map.setView([46.686733, 2.212465], 2);"));
+        EXPECT_TRUE(view.m_scripts.empty()) << "no script before the page has loaded";
 
-TEST_F(MapViewTest, InitialUpdateOfflineShowsNotice)
-{
-    m_bOnline = false;
-    m_doc.SendInitialUpdate();
-    ASSERT_EQ(m_view.m_navigations.size(), 1u);
-    EXPECT_EQ(m_view.m_navigations[0], QUrl("about:blank"));
-    ASSERT_EQ(m_view.m_loads.size(), 1u);
-    EXPECT_TRUE(IsOfflineNotice(m_view.m_loads[0]));
+        // The loaded page learns whether to show its notice, and nothing else yet.
+        view.Loaded();
+        ASSERT_EQ(view.m_scripts.size(), 1u);
+        EXPECT_EQ(view.m_scripts[0], OfflineScript(!bOnline));
+    }
 }
 
 TEST_F(MapViewTest, FirstFixReloadsCentredPage)
@@ -107,39 +114,55 @@ TEST_F(MapViewTest, FirstFixReloadsCentredPage)
     EXPECT_TRUE(IsMapCentredOn(m_view.m_loads[0], "24.499500, 120.999500", "24.500000, 121.000000"));
     EXPECT_FLOAT_EQ(m_view.LastLat(), 24.5f);
     EXPECT_FLOAT_EQ(m_view.LastLon(), 121.0f);
+    EXPECT_TRUE(m_view.m_scripts.empty());
+
+    m_view.Loaded();
+    ASSERT_EQ(m_view.m_scripts.size(), 1u);
+    EXPECT_EQ(m_view.m_scripts[0], OfflineScript(false) + "\n" + TrackScript({{24.5f, 121.0f}}));
 }
 
-TEST_F(MapViewTest, ReloadsOnlyAfterMoreThanThirtyMetres)
+TEST_F(MapViewTest, LaterMovesOfMoreThanThirtyMetresAreScripted)
 {
     m_doc.m_bConnected = 1;
     Fix(2, 24.5f, 121.0f);
     Notify();
     ASSERT_EQ(m_view.m_loads.size(), 1u);
+    m_view.Loaded();
+    m_view.m_scripts.clear();
 
     const float lat20 = static_cast<float>(24.5 + NorthDegrees(20.0));
-    ASSERT_NEAR(DistanceMetres(24.5, 121.0, lat20, 121.0), 20.0, 0.5);
-    Fix(2, lat20, 121.0f);
-    Notify();
-    EXPECT_EQ(m_view.m_loads.size(), 1u) << "20 m is no move";
-    EXPECT_FLOAT_EQ(m_view.LastLat(), 24.5f) << "the last shown position stays";
-
-    // 31 m from the last shown position (11 m from the previous fix).
     const float lat31 = static_cast<float>(24.5 + NorthDegrees(31.0));
+    const float lat62 = static_cast<float>(24.5 + NorthDegrees(62.0));
+    ASSERT_NEAR(DistanceMetres(24.5, 121.0, lat20, 121.0), 20.0, 0.5);
     ASSERT_NEAR(DistanceMetres(24.5, 121.0, lat31, 121.0), 31.0, 0.5);
-    Fix(2, lat31, 121.0f);
-    Notify();
-    ASSERT_EQ(m_view.m_loads.size(), 2u);
-    std::string expected;
-    ASSERT_TRUE(CentreMapPage(m_view.StoredPage(), lat31, 121.0f, expected));
-    EXPECT_EQ(m_view.m_loads[1], expected);
-    EXPECT_FLOAT_EQ(m_view.LastLat(), lat31);
-
-    Fix(2, lat31, 121.0f);
-    Notify();
-    EXPECT_EQ(m_view.m_loads.size(), 2u) << "standing still";
+    struct Step
+    {
+        const char* name;
+        float lat;
+        bool bMoves;
+        float shownLat;
+    };
+    // Distances count from the last position shown, not from the previous fix.
+    for (const Step& step : {Step{"20 m is no move", lat20, false, 24.5f}, Step{"31 m from the shown one", lat31, true, lat31},
+                             Step{"standing still", lat31, false, lat31}, Step{"31 m more", lat62, true, lat62}})
+    {
+        const std::size_t scripts = m_view.m_scripts.size();
+        Fix(2, step.lat, 121.0f);
+        Notify();
+        EXPECT_EQ(m_view.m_loads.size(), 1u) << step.name << ": no page is loaded";
+        ASSERT_EQ(m_view.m_scripts.size(), scripts + (step.bMoves ? 1 : 0)) << step.name;
+        if (step.bMoves)
+        {
+            EXPECT_EQ(m_view.m_scripts.back(), MovePositionScript({step.lat, 121.0f})) << step.name;
+        }
+        EXPECT_FLOAT_EQ(m_view.LastLat(), step.shownLat) << step.name;
+    }
+    ASSERT_EQ(m_view.GetTrack().size(), 3u);
+    EXPECT_FLOAT_EQ(m_view.GetTrack()[1].latitude, lat31);
+    EXPECT_FLOAT_EQ(m_view.GetTrack()[2].latitude, lat62);
 }
 
-TEST_F(MapViewTest, NoFixOrDisconnectedNeverReloads)
+TEST_F(MapViewTest, NoFixOrDisconnectedNeverMoves)
 {
     struct Case
     {
@@ -154,89 +177,86 @@ TEST_F(MapViewTest, NoFixOrDisconnectedNeverReloads)
         Fix(c.fixMode, 24.5f, 121.0f);
         Notify();
         EXPECT_TRUE(m_view.m_loads.empty()) << c.name;
+        EXPECT_TRUE(m_view.GetTrack().empty()) << c.name;
         EXPECT_FLOAT_EQ(m_view.LastLat(), 0.0f) << c.name;
     }
 }
 
 TEST_F(MapViewTest, OtherHintsAreIgnored)
 {
+    m_doc.SendInitialUpdate();
+    m_view.Loaded();
+    const std::size_t scripts = m_view.m_scripts.size();
     m_doc.m_bConnected = 1;
     Fix(3, 24.5f, 121.0f);
     Notify(HINT_CONNECTION_CHANGED);
     Notify(HINT_RECORDING_CHANGED);
     Notify(0);
-    EXPECT_TRUE(m_view.m_loads.empty());
+    EXPECT_EQ(m_view.m_loads.size(), 1u);
     m_bOnline = false;
     Notify(HINT_CONNECTION_CHANGED);
-    EXPECT_TRUE(m_view.m_loads.empty()) << "offline notice only at new data";
+    EXPECT_EQ(m_view.m_scripts.size(), scripts) << "the network is looked at only at new data";
 }
 
-TEST_F(MapViewTest, OfflineSendsNoticeEvenOverTheMap)
+// Offline the map stays: the notice comes and goes by script, and positions still arrive.
+TEST_F(MapViewTest, OfflineKeepsTheMapAndTogglesTheNotice)
 {
     m_doc.m_bConnected = 1;
     Fix(3, 24.5f, 121.0f);
     Notify();
-    ASSERT_EQ(m_view.m_loads.size(), 1u);
+    m_view.Loaded();
+    m_view.m_scripts.clear();
 
-    m_bOnline = false;
-    Fix(3, 25.5f, 121.0f);
-    Notify();
-    ASSERT_EQ(m_view.m_loads.size(), 2u);
-    EXPECT_TRUE(IsOfflineNotice(m_view.m_loads[1]));
-    EXPECT_FLOAT_EQ(m_view.LastLat(), 24.5f) << "nothing was put on the map";
-
-    Notify();
-    Notify();
-    EXPECT_EQ(m_view.m_loads.size(), 2u) << "the notice stays without reloading at every sentence";
+    struct Step
+    {
+        const char* name;
+        bool bOnline;
+        float lat;
+        std::vector<std::string> scripts;
+    };
+    const MapPoint moved{25.5f, 121.0f};
+    for (const Step& step :
+         {Step{"goes offline", false, 24.5f, {OfflineScript(true)}},
+          Step{"stays offline: no flicker", false, 24.5f, {}},
+          Step{"moves offline", false, moved.latitude, {MovePositionScript(moved)}},
+          Step{"back online without a move", true, moved.latitude, {OfflineScript(false)}},
+          Step{"stays online", true, moved.latitude, {}}})
+    {
+        m_bOnline = step.bOnline;
+        Fix(3, step.lat, 121.0f);
+        m_view.m_scripts.clear();
+        Notify();
+        EXPECT_EQ(m_view.m_scripts, step.scripts) << step.name;
+        EXPECT_EQ(m_view.m_loads.size(), 1u) << step.name << ": the page stays";
+    }
+    EXPECT_FLOAT_EQ(m_view.LastLat(), 25.5f);
 }
 
-TEST_F(MapViewTest, OfflineWithoutFixStillSendsNotice)
-{
-    m_bOnline = false;
-    Notify();
-    ASSERT_EQ(m_view.m_loads.size(), 1u);
-    EXPECT_TRUE(IsOfflineNotice(m_view.m_loads[0]));
-}
-
-// Standing still while the network drops and returns must not leave the notice up for good.
-TEST_F(MapViewTest, BackOnlineRestoresTheLastMapWithoutAMove)
+// Moves that come while a page loads are kept, and any page that loads (the first, a reload,
+// about:blank finishing late) gets the whole track; a failed load gets nothing.
+TEST_F(MapViewTest, EveryLoadedPageGetsTheWholeTrack)
 {
     m_doc.m_bConnected = 1;
-    Fix(3, 24.5f, 121.0f);
-    Notify();
-    ASSERT_EQ(m_view.m_loads.size(), 1u);
-    const std::string shown = m_view.m_loads[0];
+    const std::vector<MapPoint> track{{24.5f, 121.0f}, {24.6f, 121.0f}, {24.6f, 121.1f}};
+    for (const MapPoint& point : track)
+    {
+        Fix(3, point.latitude, point.longitude);
+        Notify();
+    }
+    EXPECT_EQ(m_view.m_loads.size(), 1u);
+    EXPECT_TRUE(m_view.m_scripts.empty()) << "nothing reaches a page still loading";
 
-    m_bOnline = false;
-    Notify();
-    ASSERT_EQ(m_view.m_loads.size(), 2u);
+    const std::string restore = OfflineScript(false) + "\n" + TrackScript(track);
+    m_view.Loaded(false);
+    EXPECT_TRUE(m_view.m_scripts.empty());
+    m_view.Loaded();
+    ASSERT_EQ(m_view.m_scripts.size(), 1u);
+    EXPECT_EQ(m_view.m_scripts[0], restore);
+    EXPECT_TRUE(Contains(restore, "[24.600000, 121.099998]], 24.600000, 121.099998, 24.599500, 121.099498")) << restore;
 
-    m_bOnline = true;
-    Notify();
-    ASSERT_EQ(m_view.m_loads.size(), 3u);
-    EXPECT_EQ(m_view.m_loads[2], shown);
-    Notify();
-    EXPECT_EQ(m_view.m_loads.size(), 3u);
-
-    // Back online after a real move: the map comes back at the new position.
-    m_bOnline = false;
-    Notify();
-    m_bOnline = true;
-    Fix(3, 25.0f, 121.0f);
-    Notify();
-    ASSERT_EQ(m_view.m_loads.size(), 5u);
-    EXPECT_TRUE(IsMapCentredOn(m_view.m_loads[4], "24.999500, 120.999500", "25.000000, 121.000000"));
-}
-
-TEST_F(MapViewTest, StartedOfflineComesBackWithTheWorldView)
-{
-    m_bOnline = false;
-    m_doc.SendInitialUpdate();
-    ASSERT_EQ(m_view.m_loads.size(), 1u);
-    m_bOnline = true;
-    Notify();
-    ASSERT_EQ(m_view.m_loads.size(), 2u);
-    EXPECT_EQ(m_view.m_loads[1], m_view.StoredPage());
+    m_view.Loaded();
+    ASSERT_EQ(m_view.m_scripts.size(), 2u);
+    EXPECT_EQ(m_view.m_scripts[1], restore);
 }
 
 TEST_F(MapViewTest, TileServerIsADeploymentValue)
