@@ -6,6 +6,9 @@
 #
 #   bench/peer/run.sh [SECONDS=60] [WARMUP=15]
 #
+# It builds into build/app, as scripts/run.sh does; ORVANE_BUILD_DIR names another build folder.
+# Extra environment for Orvane alone (for comparisons) goes in ORVANE_PEER_ENV, e.g.
+# ORVANE_PEER_ENV="QT_QUICK_BACKEND=opengl".
 # Two streams: the SiRF-class receiver at 4800 baud, one cycle a second, with Orvane's Terminal
 # tab shown; and the multi-constellation receiver at 115200 baud, ten cycles a second.
 set -euo pipefail
@@ -24,8 +27,10 @@ if [ ${#need[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}"
 fi
 
-cmake -S . -B build/app -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_TESTS=OFF -DORVANE_BENCH=OFF >/dev/null
-cmake --build build/app -j "$(nproc)" --target orvane orvane-gpssim >/dev/null
+build=${ORVANE_BUILD_DIR:-build/app}
+[ -f "$build/CMakeCache.txt" ] ||
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_TESTS=OFF -DORVANE_BENCH=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)" --target orvane orvane-gpssim >/dev/null
 
 work=$(mktemp -d /tmp/orvane-peer.XXXXXX)
 pids=()
@@ -75,7 +80,7 @@ measure() {
 
 start_simulator() { # link, options...
   local link=$1; shift
-  build/app/tools/gpssim/orvane-gpssim --seed 7 --stay --link "$link" "$@" >"$work/sim.log" 2>&1 &
+  "$build/tools/gpssim/orvane-gpssim" --seed 7 --stay --link "$link" "$@" >"$work/sim.log" 2>&1 &
   sim=$!
   pids+=("$sim")
   for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
@@ -87,14 +92,15 @@ run_orvane() { # baud, simulator options...
   local baud=$1; shift
   local home="$work/orvane-home" bin="$work/orvane-bin"
   rm -rf "$home" "$bin"; mkdir -p "$home/rec" "$bin"
-  cp build/app/orvane "$bin/"
+  cp "$build/orvane" "$bin/"
   start_simulator "$work/gps" --baud "$baud" "$@"
   cat >"$bin/Orvane.xml" <<XML
 <?xml version="1.0" encoding="UTF-8"?>
 <Configuration><Port>$work/gps</Port><BaudRate>$baud</BaudRate><SaveFileName>$home/rec</SaveFileName></Configuration>
 XML
   [ "$(id -u)" -eq 0 ] && export QTWEBENGINE_DISABLE_SANDBOX=1
-  HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$home" \
+  # shellcheck disable=SC2086
+  env ${ORVANE_PEER_ENV:-} HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$home" \
     QT_QPA_PLATFORM=xcb "$bin/orvane" >"$work/orvane.log" 2>&1 &
   local app=$!
   pids+=("$app")
