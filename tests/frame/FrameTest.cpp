@@ -11,6 +11,7 @@
 #include "ui/LogCtrl.h"
 #include "ui/MapView.h"
 #include "ui/OrvaneView.h"
+#include "ui/RenderBackend.h"
 
 #include <gtest/gtest.h>
 #include <kml/dom.h>
@@ -806,3 +807,25 @@ TEST_F(FrameTest, ClosingDuringAKmlRecordingLeavesACompleteDocument)
 }
 
 } // namespace
+
+TEST(RenderBackend, SoftwareOpenGlRenderersAreToldFromHardwareOnes)
+{
+    const struct
+    {
+        const char* renderer;
+        bool software;
+    } rows[] = {
+        {"llvmpipe (LLVM 15.0.6, 256 bits)", true},
+        {"softpipe", true},
+        {"Software Rasterizer", true},
+        {"Mesa DRI swrast", true},
+        {"LLVMPIPE (LLVM 11.0.1, 128 bits)", true},
+        {"Mesa Intel(R) UHD Graphics 620 (KBL GT2)", false},
+        {"AMD Radeon RX 6600 (navi23, LLVM 15.0.6, DRM 3.49, 6.1.0-13-amd64)", false},
+        {"NVIDIA GeForce GTX 1060 6GB/PCIe/SSE2", false},
+        {"virgl (Intel(R) Iris(R) Xe Graphics)", false},
+        {"", false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(IsSoftwareGlRenderer(row.renderer), row.software) << row.renderer;
+}
