@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,138 @@ TEST(LogCtrlStore, HoldsTenThousandAndOneLinesThenDropsTheOldest)
     ASSERT_EQ(ctrl.GetLines().size(), 10001u);
     EXPECT_EQ(ctrl.GetLines().front().text, Numbered(2));
     EXPECT_EQ(ctrl.GetLines()[9999].text, Numbered(10001));
+}
+
+// The store is a ring: after it wraps, indexes, iteration and copies still run oldest first.
+struct RingRow
+{
+    const char* name;
+    int added;
+};
+
+class LogCtrlRing : public ::testing::TestWithParam<RingRow>
+{
+};
+
+TEST_P(LogCtrlRing, ReadsOldestFirstAfterAnyNumberOfWraps)
+{
+    const int added = GetParam().added;
+    CLogCtrl ctrl;
+    {
+        const CLogCtrl::Batch batch(ctrl);
+        for (int i = 0; i < added; ++i)
+            ctrl.AddLine(Numbered(i));
+    }
+    const int kept = std::min<int>(added, static_cast<int>(CLogCtrl::kMaxLines));
+    const int oldest = added - kept;
+    ASSERT_EQ(ctrl.GetLineCount(), static_cast<std::size_t>(kept));
+    const LogLines lines = ctrl.GetLines();
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kept));
+    EXPECT_EQ(lines.front().text, Numbered(oldest));
+    EXPECT_EQ(lines.back().text, Numbered(added - 1));
+    for (int i : {0, 1, kept / 2, kept - 2, kept - 1})
+        EXPECT_EQ(ctrl.GetLine(static_cast<std::size_t>(i)).text, Numbered(oldest + i)) << i;
+    int expected = oldest;
+    for (const LogLine& line : lines)
+        ASSERT_EQ(line.text, Numbered(expected++));
+    EXPECT_EQ(expected, added);
+    const std::vector<LogLine> copy = lines;
+    ASSERT_EQ(copy.size(), lines.size());
+    EXPECT_EQ(copy[static_cast<std::size_t>(kept) / 3].text, Numbered(oldest + kept / 3));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wraps, LogCtrlRing,
+    ::testing::Values(RingRow{"NotFull", 37}, RingRow{"ExactlyFull", 10001}, RingRow{"OneOver", 10002},
+                      RingRow{"HalfWayRound", 15000}, RingRow{"TwiceRoundAndABit", 20007}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LogCtrlStore, ViewFollowsLinesAddedAfterIt)
+{
+    CLogCtrl ctrl;
+    const LogLines lines = ctrl.GetLines();
+    EXPECT_TRUE(lines.empty());
+    ctrl.AddLine(Numbered(1));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines.back().text, Numbered(1));
+}
+
+// Lines added in a batch are stored at once and shown with one scroll to the end when the
+// outermost batch closes. A 160-pixel pane of 25 lines shows 15..24.
+struct BatchRow
+{
+    const char* name;
+    int lines;
+    bool batched;
+    int expectedMoves; // of the scroll bar
+};
+
+class LogCtrlBatch : public ::testing::TestWithParam<BatchRow>
+{
+};
+
+TEST_P(LogCtrlBatch, ScrollsOncePerBatch)
+{
+    const BatchRow& row = GetParam();
+    Pane pane(160);
+    pane.Fill(25);
+    pane.Settle();
+    QSignalSpy moves(pane.ctrl.verticalScrollBar(), &QScrollBar::valueChanged);
+    std::vector<std::wstring> texts;
+    for (int i = 0; i < row.lines; ++i)
+        texts.push_back(Numbered(25 + i));
+    if (row.batched)
+    {
+        const CLogCtrl::Batch outer(pane.ctrl);
+        {
+            const CLogCtrl::Batch inner(pane.ctrl);
+            pane.ctrl.AddLines(texts);
+        }
+        EXPECT_EQ(pane.ctrl.GetLineCount(), static_cast<std::size_t>(25 + row.lines)) << "stored at once";
+        EXPECT_EQ(pane.ctrl.GetTopLine(), 15) << "shown when the outer batch closes";
+        EXPECT_EQ(moves.count(), 0);
+    }
+    else
+    {
+        for (const std::wstring& text : texts)
+            pane.ctrl.AddLine(text);
+    }
+    EXPECT_EQ(moves.count(), row.expectedMoves);
+    EXPECT_EQ(pane.ctrl.GetTopLine(), 15 + row.lines);
+    pane.Settle();
+    pane.ctrl.viewport()->repaint();
+    ASSERT_FALSE(pane.ctrl.drawn.empty());
+    EXPECT_EQ(pane.ctrl.drawn.back(), 24 + row.lines) << "the newest line is in the last row";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, LogCtrlBatch,
+    ::testing::Values(BatchRow{"OneByOne", 6, false, 6}, BatchRow{"BatchOfSix", 6, true, 1},
+                      BatchRow{"BatchOfOne", 1, true, 1}, BatchRow{"BatchLongerThanAPage", 23, true, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LogCtrlBatch, EmptyBatchChangesNothingAndFullStoreStillShowsTheNewest)
+{
+    Pane pane(160);
+    pane.Fill(static_cast<int>(CLogCtrl::kMaxLines));
+    pane.Settle();
+    QSignalSpy moves(pane.ctrl.verticalScrollBar(), &QScrollBar::valueChanged);
+    {
+        const CLogCtrl::Batch batch(pane.ctrl);
+    }
+    EXPECT_EQ(moves.count(), 0);
+    QApplication::processEvents();
+    EXPECT_TRUE(pane.ctrl.drawn.empty()) << "no repaint for nothing";
+
+    // Full: the top line stays the last page's, but the lines under it moved on.
+    const int top = pane.ctrl.GetTopLine();
+    const std::vector<std::wstring> texts = {L"new 1\r\n", L"new 2\r\n"};
+    pane.ctrl.AddLines(texts);
+    EXPECT_EQ(pane.ctrl.GetTopLine(), top);
+    EXPECT_EQ(pane.ctrl.GetLines().back().text, L"new 2\r\n");
+    QApplication::processEvents();
+    ASSERT_FALSE(pane.ctrl.drawn.empty()) << "the pane is repainted though the bar did not move";
+    EXPECT_EQ(pane.ctrl.drawn.back(), static_cast<int>(CLogCtrl::kMaxLines) - 1);
 }
 
 // Client height 160 with 16-pixel lines shows 10 lines.
