@@ -17,11 +17,16 @@
 
 namespace
 {
-constexpr int kPanelWidth = 400;
-constexpr int kTabsTop = 478;
-constexpr int kMapLeft = 402;
-const QRect kConnectRect(QPoint(191, 2), QPoint(289, 25));
-const QRect kRecordRect(QPoint(296, 2), QPoint(394, 25));
+constexpr int kPanelWidth = panel::kWidth;
+constexpr int kTabsTop = panel::kTabsTop;
+constexpr int kMapLeft = panel::kMapLeft;
+
+QRect ToRect(const panel::Box& box)
+{
+    return QRect(QPoint(box.left, box.top), QPoint(box.right, box.bottom));
+}
+const QRect kConnectRect = ToRect(panel::kConnectButton);
+const QRect kRecordRect = ToRect(panel::kRecordButton);
 } // namespace
 
 COrvaneView::COrvaneView(QWidget* pParent)
@@ -112,10 +117,17 @@ void COrvaneView::paintEvent(QPaintEvent* event)
 {
     if (!GetDocument())
         return;
-    CMemDCEx dc(event->rect());
-    DrawStatusPanel(dc, m_gps, m_res, IsLive());
+    // Always at least the whole panel, so a button's hover repaint keeps the surface's size and
+    // the same pixmap serves every paint.
+    const QRect clip = event->rect().united(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
+    const qreal dpr = devicePixelRatioF();
+    if (m_pPanelDC)
+        m_pPanelDC->Begin(clip, dpr);
+    else
+        m_pPanelDC = std::make_unique<CMemDCEx>(clip, dpr);
+    DrawStatusPanel(*m_pPanelDC, m_gps, m_res, IsLive());
     QPainter painter(this);
-    painter.drawPixmap(0, 0, dc.Finish());
+    painter.drawPixmap(0, 0, m_pPanelDC->Finish());
 }
 
 void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
@@ -157,12 +169,16 @@ void COrvaneView::OnGpsData()
     CGPSDevice& device = frame->GetDevice();
     std::string line;
     bool bValid = false;
-    while (device.PopLine(line))
     {
-        bValid = true;
-        m_logCtrl.AddLine(QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size())).toStdWString());
-        if (doc->m_bRecording)
-            doc->RecordSentence(line);
+        // Everything drained now reaches the terminal as one batch: one scroll, one repaint.
+        CLogCtrl::Batch batch(m_logCtrl);
+        while (device.PopLine(line))
+        {
+            bValid = true;
+            m_logCtrl.AddLine(QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size())).toStdWString());
+            if (doc->m_bRecording)
+                doc->RecordSentence(line);
+        }
     }
     device.CopySnapshot(m_gps);
     doc->m_gps = m_gps;
