@@ -12,6 +12,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <cstdint>
 
 namespace
 {
@@ -100,17 +101,36 @@ void CLogCtrl::Store(const std::wstring& text)
     slot.text = text;
     slot.color = QColor(0, 0, 0);
     m_nFirst = (m_nFirst + 1) % kMaxLines;
+    ++m_nDropped;
 }
 
 void CLogCtrl::ShowNewLines()
 {
     m_bPending = false;
+    // Positions counted over every line ever added, so a full ring, whose top line index stays
+    // the same, still shows how far its contents moved.
+    const std::int64_t oldTop = static_cast<std::int64_t>(m_nDroppedShown) + GetTopLine();
     UpdateScrollRange();
-    // The whole pane is repainted below; moving pixels on the way there would be wasted work.
-    m_bRepaintAll = true;
+    // The pixels are moved once below, for the whole batch.
+    m_bScrollingToEnd = true;
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    m_bRepaintAll = false;
-    viewport()->update();
+    m_bScrollingToEnd = false;
+    const std::int64_t newTop = static_cast<std::int64_t>(m_nDropped) + GetTopLine();
+    const std::int64_t firstNew = static_cast<std::int64_t>(m_nTotalShown);
+    m_nDroppedShown = m_nDropped;
+    m_nTotalShown = m_nDropped + m_ring.size();
+
+    const std::int64_t shift = newTop - oldTop;
+    if (shift < 0 || shift >= GetPageLines())
+    {
+        viewport()->update();
+        return;
+    }
+    // Lines already shown move up; only the rows of the new ones are painted.
+    if (shift > 0)
+        viewport()->scroll(0, static_cast<int>(-shift) * m_nLineHeight);
+    const int firstRow = static_cast<int>(std::max<std::int64_t>(0, firstNew - newTop));
+    viewport()->update(QRect(0, firstRow * m_nLineHeight, viewport()->width(), viewport()->height()));
 }
 
 int CLogCtrl::GetTopLine() const
@@ -180,7 +200,7 @@ void CLogCtrl::resizeEvent(QResizeEvent* event)
 
 void CLogCtrl::scrollContentsBy(int /*dx*/, int dy)
 {
-    if (dy == 0 || m_bRepaintAll)
+    if (dy == 0 || m_bScrollingToEnd)
         return;
     // Moves the pixels already drawn and invalidates only the uncovered strip.
     viewport()->scroll(0, dy * m_nLineHeight);

@@ -6,6 +6,7 @@
 #include <QRect>
 
 #include <cstddef>
+#include <cstdint>
 #include <iterator>
 #include <span>
 #include <string>
@@ -144,6 +145,10 @@ private:
     // m_nFirst moves on, so no line is ever shifted.
     std::vector<LogLine> m_ring;
     std::size_t m_nFirst = 0;
+    // Lines overwritten so far, and that count and the lines added when last shown.
+    std::uint64_t m_nDropped = 0;
+    std::uint64_t m_nDroppedShown = 0;
+    std::uint64_t m_nTotalShown = 0;
     int m_nBatchDepth = 0;
     bool m_bPending = false;
     QColor m_crBackground;
@@ -151,7 +156,7 @@ private:
     int m_nLineHeight = 0;
     int m_nId = 0;
     int m_nAscent = 0;
-    bool m_bRepaintAll = false;
+    bool m_bScrollingToEnd = false;
 };
 
 inline std::size_t LogLines::size() const
