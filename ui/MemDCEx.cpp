@@ -32,7 +32,8 @@ void CMemDCEx::Begin(const QRect& clipBox, qreal devicePixelRatio)
     {
         m_bitmap = QPixmap(size);
         m_bitmap.setDevicePixelRatio(dpr);
-        m_bitmap.fill(Qt::transparent);
+        // Opaque, as a screen bitmap starts: copying it to the widget then needs no blending.
+        m_bitmap.fill(Qt::black);
         ++m_nAllocations;
     }
     StartPainting();

@@ -20,13 +20,8 @@ namespace
 constexpr int kPanelWidth = panel::kWidth;
 constexpr int kTabsTop = panel::kTabsTop;
 constexpr int kMapLeft = panel::kMapLeft;
-
-QRect ToRect(const panel::Box& box)
-{
-    return QRect(QPoint(box.left, box.top), QPoint(box.right, box.bottom));
-}
-const QRect kConnectRect = ToRect(panel::kConnectButton);
-const QRect kRecordRect = ToRect(panel::kRecordButton);
+const QRect kConnectRect = PanelRect(panel::kConnectButton);
+const QRect kRecordRect = PanelRect(panel::kRecordButton);
 } // namespace
 
 COrvaneView::COrvaneView(QWidget* pParent)
@@ -117,17 +112,23 @@ void COrvaneView::paintEvent(QPaintEvent* event)
 {
     if (!GetDocument())
         return;
-    // Always at least the whole panel, so a button's hover repaint keeps the surface's size and
-    // the same pixmap serves every paint.
-    const QRect clip = event->rect().united(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
-    const qreal dpr = devicePixelRatioF();
-    if (m_pPanelDC)
-        m_pPanelDC->Begin(clip, dpr);
-    else
-        m_pPanelDC = std::make_unique<CMemDCEx>(clip, dpr);
-    DrawStatusPanel(*m_pPanelDC, m_gps, m_res, IsLive());
+    // The surface holds the panel only, always the same box, so one pixmap serves every paint.
+    // Elsewhere (around the map, below the tabs) the view shows the panel's grey, filled directly:
+    // a repaint there, which the map causes often, does not draw the panel.
+    const QRect panelRect(0, 0, kPanelWidth, panel::kRepaintHeight);
     QPainter painter(this);
-    painter.drawPixmap(0, 0, m_pPanelDC->Finish());
+    if (event->region().intersects(panelRect))
+    {
+        const qreal dpr = devicePixelRatioF();
+        if (m_pPanelDC)
+            m_pPanelDC->Begin(panelRect, dpr);
+        else
+            m_pPanelDC = std::make_unique<CMemDCEx>(panelRect, dpr);
+        DrawStatusPanel(*m_pPanelDC, m_gps, m_res, IsLive());
+        painter.drawPixmap(0, 0, m_pPanelDC->Finish());
+    }
+    for (const QRect& rect : event->region().subtracted(panelRect))
+        painter.fillRect(rect, PanelBackground());
 }
 
 void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)

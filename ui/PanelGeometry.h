@@ -20,14 +20,15 @@ struct Point
 };
 
 inline constexpr int kWidth = 400;
-// Everything the panel repaints: both images, with the grey below them.
-inline constexpr int kRepaintHeight = 780;
 
 // The status image (time, fix, position) and the satellite image under it; the satellite image
 // overlaps the status image's last two rows.
 inline constexpr int kStatusPanelHeight = 278;
 inline constexpr int kSatellitePanelTop = 276;
 inline constexpr int kSatellitePanelHeight = 201;
+// What a new record repaints: both images and nothing under them, where the tabs draw
+// themselves (repainting them with every sentence cost more than the panel).
+inline constexpr int kRepaintHeight = kSatellitePanelTop + kSatellitePanelHeight;
 // Title band at the top of each image.
 inline constexpr int kTitleBandHeight = 30;
 inline constexpr int kSatelliteTitleHeight = 26;

@@ -32,11 +32,6 @@ QString Cut7(const char* format, double value)
     return QString::fromLatin1(buffer);
 }
 
-QRect ToRect(const panel::Box& box)
-{
-    return QRect(QPoint(box.left, box.top), QPoint(box.right, box.bottom));
-}
-
 QString TwoDigits(unsigned value)
 {
     char buffer[16];
@@ -93,9 +88,9 @@ void DrawDop(CMemDCEx& dc, const GpsData& gps)
 
 void DrawPosition(CMemDCEx& dc, const GpsData& gps)
 {
-    dc.DrawText(Cut7("%.1f", static_cast<double>(gps.speed) * 1.852), ToRect(panel::kSpeedBox));
-    dc.DrawText(Cut7("%.1f", gps.course), ToRect(panel::kCourseBox));
-    dc.DrawText(Cut7("%.1f", gps.altitude), ToRect(panel::kAltitudeBox));
+    dc.DrawText(Cut7("%.1f", static_cast<double>(gps.speed) * 1.852), PanelRect(panel::kSpeedBox));
+    dc.DrawText(Cut7("%.1f", gps.course), PanelRect(panel::kCourseBox));
+    dc.DrawText(Cut7("%.1f", gps.altitude), PanelRect(panel::kAltitudeBox));
 
     const std::string lat = (gps.latitude >= 0.0f ? "N " : "S ") + FormatDms(std::fabs(gps.latitude));
     const std::string lon = (gps.longitude >= 0.0f ? "E " : "W ") + FormatDms(std::fabs(gps.longitude));
@@ -391,6 +386,11 @@ void DrawCrowdedChart(CMemDCEx& dc, std::vector<const SatelliteInfo*> sats, cons
 }
 
 } // namespace
+
+QColor PanelBackground()
+{
+    return kPanelGrey;
+}
 
 QColor SystemColour(GnssSystem system)
 {

@@ -5,6 +5,7 @@
 
 #include <QFont>
 #include <QImage>
+#include <QRect>
 #include <QString>
 
 #include <string>
@@ -32,6 +33,12 @@ struct PanelResources
 // drawing a marker is a plain image draw.
 QImage KeyedMarker(const QImage& marker);
 
+// A box of the panel's geometry as a QRect.
+inline QRect PanelRect(const panel::Box& box)
+{
+    return QRect(QPoint(box.left, box.top), QPoint(box.right, box.bottom));
+}
+
 // Degrees, minutes and seconds of a non-negative angle: "%d°%d'%2.2f". Seconds are not carried.
 // Defined for every float: one too large for whole degrees keeps its degrees and shows 0'0.00,
 // infinity and NaN show "---".
@@ -57,6 +64,9 @@ void DrawStatusPanel(CMemDCEx& dc, const GpsData& gps, const PanelResources& res
 // filled bars, the others outlines.
 void DrawSatelliteChart(CMemDCEx& dc, const GpsData& gps, const PanelResources& res);
 void DrawUnusedBar(CMemDCEx& dc, int left, int top, int right, int bottom);
+
+// The grey under and around the panel's images.
+QColor PanelBackground();
 
 // Colour of a constellation's used bars and of its legend entry.
 QColor SystemColour(GnssSystem system);

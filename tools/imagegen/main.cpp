@@ -72,11 +72,6 @@ QFont Sans(int pixels, bool bold = false)
     return font;
 }
 
-QRect ToRect(const panel::Box& box)
-{
-    return QRect(box.left, box.top, box.Width(), box.Height());
-}
-
 void Prepare(QPainter& p)
 {
     p.setRenderHint(QPainter::Antialiasing, true);
@@ -696,8 +691,8 @@ QImage Preview(const QImage& status, const QImage& satellites, const QImage& mar
     DrawStatusPanel(dc, SampleRecord(), res);
     QImage sheet = dc.Finish().toImage().convertToFormat(QImage::Format_RGB32);
     QPainter p(&sheet);
-    p.drawImage(ToRect(panel::kConnectButton).topLeft(), connect);
-    p.drawImage(ToRect(panel::kRecordButton).topLeft(), record);
+    p.drawImage(PanelRect(panel::kConnectButton).topLeft(), connect);
+    p.drawImage(PanelRect(panel::kRecordButton).topLeft(), record);
     return sheet;
 }
 
@@ -736,8 +731,8 @@ int main(int argc, char** argv)
     }
 
     const QImage band = TitleBand();
-    const QImage connectBehind = band.copy(ToRect(panel::kConnectButton));
-    const QImage recordBehind = band.copy(ToRect(panel::kRecordButton));
+    const QImage connectBehind = band.copy(PanelRect(panel::kConnectButton));
+    const QImage recordBehind = band.copy(PanelRect(panel::kRecordButton));
 
     const QImage status = StatusPanel();
     const QImage satellites = SatellitePanel();
