@@ -95,7 +95,8 @@ public:
     void AddLines(std::span<const std::wstring> texts);
 
     // Lines added while a batch is open are stored at once but shown when the outermost batch
-    // closes, with a single scroll to the end and repaint. Batches nest.
+    // closes, with a single scroll to the end and repaint. Batches nest. Nothing may process
+    // events (and so paint the pane) while one is open.
     void BeginBatch();
     void EndBatch();
     class Batch

@@ -29,9 +29,9 @@ public:
     int GetAllocations() const { return m_nAllocations; }
     // Ends drawing; the pixmap is complete afterwards.
     const QPixmap& Finish();
-    // Starts a new picture for another clip box. The pixmap is kept while its size still fits
-    // and then holds the previous picture, which the new one is expected to cover. Drawing state
-    // (font, colours, pen) returns to that of a new surface.
+    // Starts a new picture for a clip box. While the size and ratio stay the same the pixmap is
+    // kept, still holding the previous picture, which the new one is expected to cover. Drawing
+    // state (font, colours, pen) returns to that of a new surface.
     void Begin(const QRect& clipBox, qreal devicePixelRatio = 1.0);
 
     virtual void FillSolidRect(const QRect& rc, const QColor& color);
