@@ -287,30 +287,6 @@ INSTANTIATE_TEST_SUITE_P(
                       NewRowsRow{"FullStoreTwoLines", static_cast<int>(CLogCtrl::kMaxLines) + 5, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(LogCtrlBatch, EmptyBatchChangesNothingAndFullStoreStillShowsTheNewest)
-{
-    Pane pane(160);
-    pane.Fill(static_cast<int>(CLogCtrl::kMaxLines));
-    pane.Settle();
-    QSignalSpy moves(pane.ctrl.verticalScrollBar(), &QScrollBar::valueChanged);
-    {
-        const CLogCtrl::Batch batch(pane.ctrl);
-    }
-    EXPECT_EQ(moves.count(), 0);
-    QApplication::processEvents();
-    EXPECT_TRUE(pane.ctrl.drawn.empty()) << "no repaint for nothing";
-
-    // Full: the top line stays the last page's, but the lines under it moved on.
-    const int top = pane.ctrl.GetTopLine();
-    const std::vector<std::wstring> texts = {L"new 1\r\n", L"new 2\r\n"};
-    pane.ctrl.AddLines(texts);
-    EXPECT_EQ(pane.ctrl.GetTopLine(), top);
-    EXPECT_EQ(pane.ctrl.GetLines().back().text, L"new 2\r\n");
-    QApplication::processEvents();
-    ASSERT_FALSE(pane.ctrl.drawn.empty()) << "the pane is repainted though the bar did not move";
-    EXPECT_EQ(pane.ctrl.drawn.back(), static_cast<int>(CLogCtrl::kMaxLines) - 1);
-}
-
 // Client height 160 with 16-pixel lines shows 10 lines.
 struct TopLineRow
 {
