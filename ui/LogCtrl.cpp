@@ -12,6 +12,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <cstdint>
 
 namespace
 {
@@ -63,16 +64,73 @@ bool CLogCtrl::Create(const std::wstring& windowName, bool visible, const QRect&
 
 void CLogCtrl::AddLine(const std::wstring& text)
 {
-    if (m_lines.size() >= kMaxLines)
-        m_lines.erase(m_lines.begin());
-    m_lines.push_back(LogLine{text, QColor(0, 0, 0)});
+    Store(text);
+    if (m_nBatchDepth > 0)
+        m_bPending = true;
+    else
+        ShowNewLines();
+}
 
+void CLogCtrl::AddLines(std::span<const std::wstring> texts)
+{
+    const Batch batch(*this);
+    for (const std::wstring& text : texts)
+        AddLine(text);
+}
+
+void CLogCtrl::BeginBatch()
+{
+    ++m_nBatchDepth;
+}
+
+void CLogCtrl::EndBatch()
+{
+    if (m_nBatchDepth > 0 && --m_nBatchDepth == 0 && m_bPending)
+        ShowNewLines();
+}
+
+void CLogCtrl::Store(const std::wstring& text)
+{
+    if (m_ring.size() < kMaxLines)
+    {
+        m_ring.push_back(LogLine{text, QColor(0, 0, 0)});
+        return;
+    }
+    // Assigning into the oldest slot reuses its text's buffer.
+    LogLine& slot = m_ring[m_nFirst];
+    slot.text = text;
+    slot.color = QColor(0, 0, 0);
+    m_nFirst = (m_nFirst + 1) % kMaxLines;
+    ++m_nDropped;
+}
+
+void CLogCtrl::ShowNewLines()
+{
+    m_bPending = false;
+    // Positions counted over every line ever added, so a full ring, whose top line index stays
+    // the same, still shows how far its contents moved.
+    const std::int64_t oldTop = static_cast<std::int64_t>(m_nDroppedShown) + GetTopLine();
     UpdateScrollRange();
-    // The whole pane is repainted below; moving pixels on the way there would be wasted work.
-    m_bRepaintAll = true;
+    // The pixels are moved once below, for the whole batch.
+    m_bScrollingToEnd = true;
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    m_bRepaintAll = false;
-    viewport()->update();
+    m_bScrollingToEnd = false;
+    const std::int64_t newTop = static_cast<std::int64_t>(m_nDropped) + GetTopLine();
+    const std::int64_t firstNew = static_cast<std::int64_t>(m_nTotalShown);
+    m_nDroppedShown = m_nDropped;
+    m_nTotalShown = m_nDropped + m_ring.size();
+
+    const std::int64_t shift = newTop - oldTop;
+    if (shift < 0 || shift >= GetPageLines())
+    {
+        viewport()->update();
+        return;
+    }
+    // Lines already shown move up; only the rows of the new ones are painted.
+    if (shift > 0)
+        viewport()->scroll(0, static_cast<int>(-shift) * m_nLineHeight);
+    const int firstRow = static_cast<int>(std::max<std::int64_t>(0, firstNew - newTop));
+    viewport()->update(QRect(0, firstRow * m_nLineHeight, viewport()->width(), viewport()->height()));
 }
 
 int CLogCtrl::GetTopLine() const
@@ -100,7 +158,7 @@ void CLogCtrl::SetLineHeight(int pixels)
 // the page, which is where a scroll to the end lands.
 void CLogCtrl::UpdateScrollRange()
 {
-    const int count = static_cast<int>(m_lines.size());
+    const int count = static_cast<int>(m_ring.size());
     const int page = std::max(1, GetPageLines());
     QScrollBar* bar = verticalScrollBar();
     bar->setPageStep(page);
@@ -112,20 +170,20 @@ void CLogCtrl::paintEvent(QPaintEvent* event)
     QPainter painter(viewport());
     const QRect clip = event->rect();
     painter.fillRect(clip, m_crBackground);
-    if (m_lines.empty() || clip.isEmpty())
+    if (m_ring.empty() || clip.isEmpty())
         return;
 
     painter.setFont(m_font);
     const int top = GetTopLine();
     const int first = top + clip.top() / m_nLineHeight;
-    const int last = std::min(static_cast<int>(m_lines.size()) - 1, top + clip.bottom() / m_nLineHeight);
+    const int last = std::min(static_cast<int>(m_ring.size()) - 1, top + clip.bottom() / m_nLineHeight);
     for (int i = first; i <= last; ++i)
         DrawLine(painter, i, (i - top) * m_nLineHeight);
 }
 
 void CLogCtrl::DrawLine(QPainter& painter, int index, int top)
 {
-    const LogLine& line = m_lines[static_cast<std::size_t>(index)];
+    const LogLine& line = GetLine(static_cast<std::size_t>(index));
     const std::size_t length = VisibleLength(line.text);
     if (length == 0)
         return;
@@ -142,7 +200,7 @@ void CLogCtrl::resizeEvent(QResizeEvent* event)
 
 void CLogCtrl::scrollContentsBy(int /*dx*/, int dy)
 {
-    if (dy == 0 || m_bRepaintAll)
+    if (dy == 0 || m_bScrollingToEnd)
         return;
     // Moves the pixels already drawn and invalidates only the uncovered strip.
     viewport()->scroll(0, dy * m_nLineHeight);

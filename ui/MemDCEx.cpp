@@ -4,15 +4,50 @@
 #include <QImage>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
-CMemDCEx::CMemDCEx(const QRect& clipBox)
-    : m_rcClip(clipBox),
-      m_bitmap(std::max(1, clipBox.right() + 1), std::max(1, clipBox.bottom() + 1))
+namespace
 {
-    m_bitmap.fill(Qt::transparent);
+QSize DeviceSize(const QRect& clipBox, qreal dpr)
+{
+    const QSize logical(std::max(1, clipBox.right() + 1), std::max(1, clipBox.bottom() + 1));
+    return QSize(static_cast<int>(std::ceil(logical.width() * dpr)), static_cast<int>(std::ceil(logical.height() * dpr)));
+}
+} // namespace
+
+CMemDCEx::CMemDCEx(const QRect& clipBox, qreal devicePixelRatio)
+{
+    Begin(clipBox, devicePixelRatio);
+}
+
+void CMemDCEx::Begin(const QRect& clipBox, qreal devicePixelRatio)
+{
+    if (m_painter.isActive())
+        m_painter.end();
+    const qreal dpr = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
+    m_rcClip = clipBox;
+    const QSize size = DeviceSize(clipBox, dpr);
+    if (m_bitmap.size() != size || m_bitmap.devicePixelRatio() != dpr)
+    {
+        m_bitmap = QPixmap(size);
+        m_bitmap.setDevicePixelRatio(dpr);
+        // Opaque, as a screen bitmap starts: copying it to the widget then needs no blending.
+        m_bitmap.fill(Qt::black);
+        ++m_nAllocations;
+    }
+    StartPainting();
+}
+
+void CMemDCEx::StartPainting()
+{
     m_painter.begin(&m_bitmap);
+    // Only matters when scaling: the 1x images are then smoothed rather than doubled.
+    m_painter.setRenderHint(QPainter::SmoothPixmapTransform, m_bitmap.devicePixelRatio() != 1.0);
     m_font = m_painter.font();
+    m_crText = Qt::black;
+    m_pen = QPen(Qt::black);
+    m_ptCurrent = QPoint();
 }
 
 CMemDCEx::~CMemDCEx()
@@ -40,6 +75,11 @@ void CMemDCEx::BitBlt(int x, int y, const QImage& image)
 
 void CMemDCEx::TransparentBlt(int x, int y, const QImage& image, const QColor& key)
 {
+    if (image.hasAlphaChannel())
+    {
+        m_painter.drawImage(QPoint(x, y), image);
+        return;
+    }
     QImage keyed = image.convertToFormat(QImage::Format_ARGB32);
     const QRgb keyRgb = key.rgb() & 0x00FFFFFF;
     for (int row = 0; row < keyed.height(); ++row)

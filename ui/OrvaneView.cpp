@@ -17,12 +17,12 @@
 
 namespace
 {
-constexpr int kPanelWidth = 400;
-constexpr int kTabsTop = 478;
-constexpr int kMapLeft = 402;
-constexpr int kClientBottom = 700;
-const QRect kConnectRect(QPoint(191, 2), QPoint(289, 25));
-const QRect kRecordRect(QPoint(296, 2), QPoint(394, 25));
+constexpr int kPanelWidth = panel::kWidth;
+constexpr int kTabsTop = panel::kTabsTop;
+constexpr int kMapLeft = panel::kMapLeft;
+constexpr int kClientBottom = panel::kClientBottom;
+const QRect kConnectRect = PanelRect(panel::kConnectButton);
+const QRect kRecordRect = PanelRect(panel::kRecordButton);
 } // namespace
 
 COrvaneView::COrvaneView(QWidget* pParent)
@@ -49,7 +49,7 @@ bool COrvaneView::Create(CDocument* pDoc, std::unique_ptr<INetworkStatus> pNetwo
     m_tabs->setTabPosition(QTabWidget::South);
     m_tabs->setTabsClosable(false);
     m_tabs->setDocumentMode(false);
-    m_tabs->setGeometry(QRect(QPoint(1, kTabsTop), QPoint(399, 699)));
+    m_tabs->setGeometry(QRect(QPoint(1, kTabsTop), QPoint(kPanelWidth - 1, kClientBottom - 1)));
 
     m_pSetupView = new CSetupView(m_tabs);
     m_pSetupView->setProperty("id", 1);
@@ -59,7 +59,7 @@ bool COrvaneView::Create(CDocument* pDoc, std::unique_ptr<INetworkStatus> pNetwo
 
     m_pMapView = new CMapView(this, std::move(pNetwork));
     m_pMapView->setProperty("id", 1002);
-    m_pMapView->setGeometry(QRect(QPoint(kMapLeft, 0), QPoint(1277, 699)));
+    m_pMapView->setGeometry(QRect(QPoint(kMapLeft, 0), QPoint(1277, kClientBottom - 1)));
     if (pDoc)
         pDoc->AddView(m_pMapView);
 
@@ -114,10 +114,23 @@ void COrvaneView::paintEvent(QPaintEvent* event)
 {
     if (!GetDocument())
         return;
-    CMemDCEx dc(event->rect());
-    DrawStatusPanel(dc, m_gps, m_res, IsLive());
+    // The surface holds the panel only, always the same box, so one pixmap serves every paint.
+    // Elsewhere (around the map, below the tabs) the view shows the panel's grey, filled directly:
+    // a repaint there, which the map causes often, does not draw the panel.
+    const QRect panelRect(0, 0, kPanelWidth, panel::kRepaintHeight);
     QPainter painter(this);
-    painter.drawPixmap(0, 0, dc.Finish());
+    if (event->region().intersects(panelRect))
+    {
+        const qreal dpr = devicePixelRatioF();
+        if (m_pPanelDC)
+            m_pPanelDC->Begin(panelRect, dpr);
+        else
+            m_pPanelDC = std::make_unique<CMemDCEx>(panelRect, dpr);
+        DrawStatusPanel(*m_pPanelDC, m_gps, m_res, IsLive());
+        painter.drawPixmap(0, 0, m_pPanelDC->Finish());
+    }
+    for (const QRect& rect : event->region().subtracted(panelRect))
+        painter.fillRect(rect, PanelBackground());
 }
 
 void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
@@ -159,12 +172,16 @@ void COrvaneView::OnGpsData()
     CGPSDevice& device = frame->GetDevice();
     std::string line;
     bool bValid = false;
-    while (device.PopLine(line))
     {
-        bValid = true;
-        m_logCtrl.AddLine(QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size())).toStdWString());
-        if (doc->m_bRecording)
-            doc->RecordSentence(line);
+        // Everything drained now reaches the terminal as one batch: one scroll, one repaint.
+        CLogCtrl::Batch batch(m_logCtrl);
+        while (device.PopLine(line))
+        {
+            bValid = true;
+            m_logCtrl.AddLine(QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size())).toStdWString());
+            if (doc->m_bRecording)
+                doc->RecordSentence(line);
+        }
     }
     device.CopySnapshot(m_gps);
     doc->m_gps = m_gps;

@@ -15,6 +15,7 @@
 #include <memory>
 
 class CMainFrame;
+class CMemDCEx;
 class CMapView;
 class COrvaneDoc;
 class CSetupView;
@@ -52,6 +53,8 @@ public:
     CLogCtrl& GetLogCtrl() { return m_logCtrl; }
     CImageButton& GetConnectButton() { return m_btnConnect; }
     CImageButton& GetRecordButton() { return m_btnRecord; }
+    // The panel's off-screen surface, made by the first paint and reused by every later one.
+    const CMemDCEx* GetPanelSurface() const { return m_pPanelDC.get(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -72,6 +75,7 @@ private:
     CImageButton m_btnRecord;
     GpsData m_gps{};
     PanelResources m_res;
+    std::unique_ptr<CMemDCEx> m_pPanelDC;
     // When the last valid sentence came; the panel dims values older than kStaleMs.
     QElapsedTimer m_lastSentence;
     QTimer m_staleTimer;

@@ -44,8 +44,8 @@ void DrawTimeAndDate(CMemDCEx& dc, const GpsData& gps, const PanelResources& res
 {
     const PanelTimeDate td = LocalTimeAndDate(gps);
     const QFont old = dc.SelectFont(res.fontLarge);
-    dc.TextOut(42, 62, QString::fromStdString(td.time));
-    dc.TextOut(240, 62, QString::fromStdString(td.date));
+    dc.TextOut(panel::kTimeText.x, panel::kTimeText.y, QString::fromStdString(td.time));
+    dc.TextOut(panel::kDateText.x, panel::kDateText.y, QString::fromStdString(td.date));
     dc.SelectFont(old);
 }
 
@@ -70,32 +70,32 @@ void DrawFix(CMemDCEx& dc, const GpsData& gps, bool live)
         break;
     }
     if (live)
-        dc.TextOut(30, 132, QString::fromLatin1(fix));
+        dc.TextOut(panel::kFixText.x, panel::kFixText.y, QString::fromLatin1(fix));
     else
     {
         const QColor old = dc.SetTextColor(kValueColour);
-        dc.TextOut(30, 132, QStringLiteral("No data"));
+        dc.TextOut(panel::kFixText.x, panel::kFixText.y, QStringLiteral("No data"));
         dc.SetTextColor(old);
     }
-    dc.TextOut(130, 132, QString::fromLatin1(mode));
+    dc.TextOut(panel::kModeText.x, panel::kModeText.y, QString::fromLatin1(mode));
 }
 
 void DrawDop(CMemDCEx& dc, const GpsData& gps)
 {
-    dc.TextOut(250, 132, Cut7("%2.1f", gps.hdop));
-    dc.TextOut(350, 132, Cut7("%2.1f", gps.pdop));
+    dc.TextOut(panel::kHdopText.x, panel::kHdopText.y, Cut7("%2.1f", gps.hdop));
+    dc.TextOut(panel::kPdopText.x, panel::kPdopText.y, Cut7("%2.1f", gps.pdop));
 }
 
 void DrawPosition(CMemDCEx& dc, const GpsData& gps)
 {
-    dc.DrawText(Cut7("%.1f", static_cast<double>(gps.speed) * 1.852), QRect(QPoint(290, 194), QPoint(339, 213)));
-    dc.DrawText(Cut7("%.1f", gps.course), QRect(QPoint(290, 220), QPoint(339, 239)));
-    dc.DrawText(Cut7("%.1f", gps.altitude), QRect(QPoint(290, 248), QPoint(339, 267)));
+    dc.DrawText(Cut7("%.1f", static_cast<double>(gps.speed) * 1.852), PanelRect(panel::kSpeedBox));
+    dc.DrawText(Cut7("%.1f", gps.course), PanelRect(panel::kCourseBox));
+    dc.DrawText(Cut7("%.1f", gps.altitude), PanelRect(panel::kAltitudeBox));
 
     const std::string lat = (gps.latitude >= 0.0f ? "N " : "S ") + FormatDms(std::fabs(gps.latitude));
     const std::string lon = (gps.longitude >= 0.0f ? "E " : "W ") + FormatDms(std::fabs(gps.longitude));
-    dc.TextOut(70, 194, QString::fromUtf8(lat.c_str()));
-    dc.TextOut(70, 220, QString::fromUtf8(lon.c_str()));
+    dc.TextOut(panel::kLatitudeText.x, panel::kLatitudeText.y, QString::fromUtf8(lat.c_str()));
+    dc.TextOut(panel::kLongitudeText.x, panel::kLongitudeText.y, QString::fromUtf8(lon.c_str()));
 }
 // "9 used / 23 in view", right-aligned in the title band of the satellite panel.
 void DrawSatelliteCounts(CMemDCEx& dc, const GpsData& gps, const PanelResources& res)
@@ -172,7 +172,9 @@ void DrawStatusPanel(CMemDCEx& dc, const GpsData& gps, const PanelResources& res
     if (!live)
     {
         // Old values stay readable but are not passed off as live.
-        dc.FillRect(QRect(0, panel::kSatellitePanelTop + 26, panel::kWidth, 175), kStaleVeil);
+        dc.FillRect(QRect(0, panel::kSatellitePanelTop + panel::kSatelliteTitleHeight, panel::kWidth,
+                          panel::kSatellitePanelHeight - panel::kSatelliteTitleHeight),
+                    kStaleVeil);
     }
     dc.SelectFont(oldFont);
     dc.SetTextColor(oldColour);
@@ -180,29 +182,13 @@ void DrawStatusPanel(CMemDCEx& dc, const GpsData& gps, const PanelResources& res
 
 namespace chart
 {
-constexpr int kFirstBarLeft = 205;
-constexpr int kBarPitch = 16;
-constexpr int kBarWidth = 12;
-constexpr int kBaseline = 444;
-constexpr float kPixelsPerDbHz = 2.56f;
-constexpr int kPrnLabelTop = 448;
-constexpr int kSnrLabelAbove = 14;
-constexpr int kSkyCentreX = 92;
-constexpr int kSkyCentreY = 392;
-constexpr float kHorizonRadius = 50.0f;
-constexpr int kMarkerSize = 18;
 const QColor kUsedFill(0, 255, 0);
 const QColor kUnusedOutline(255, 0, 0);
 const QColor kLabel(255, 255, 255);
 const QColor kSkyNumber(0, 0, 0);
 const QColor kMarkerKey(0, 255, 0);
-// The crowded chart: its own area over the background's twelve slots.
-constexpr int kAreaLeft = 203;
-constexpr int kAreaRight = 398;
-constexpr int kAreaTop = 316;
-constexpr int kAreaBottom = 476;
+// The crowded chart's rows leave room under their bars for upward PRN labels.
 constexpr int kUpwardLabelBand = 20;
-constexpr int kLegendTop = 302;
 constexpr int kCrowdedMarker = 14;
 const QColor kBackground(46, 52, 72);
 const QColor kSlot(75, 81, 102);
@@ -401,6 +387,11 @@ void DrawCrowdedChart(CMemDCEx& dc, std::vector<const SatelliteInfo*> sats, cons
 
 } // namespace
 
+QColor PanelBackground()
+{
+    return kPanelGrey;
+}
+
 QColor SystemColour(GnssSystem system)
 {
     switch (system)
@@ -440,12 +431,34 @@ void DrawSatelliteChart(CMemDCEx& dc, const GpsData& gps, const PanelResources& 
         DrawCrowdedChart(dc, std::move(sats), res);
 }
 
+QImage KeyedMarker(const QImage& marker)
+{
+    QImage keyed = marker.convertToFormat(QImage::Format_ARGB32);
+    const QRgb key = chart::kMarkerKey.rgb() & 0x00FFFFFF;
+    for (int row = 0; row < keyed.height(); ++row)
+    {
+        auto* line = reinterpret_cast<QRgb*>(keyed.scanLine(row));
+        for (int col = 0; col < keyed.width(); ++col)
+        {
+            if ((line[col] & 0x00FFFFFF) == key)
+                line[col] = 0;
+        }
+    }
+    return keyed;
+}
+
 PanelResources PanelResources::Load()
 {
-    PanelResources res;
+    PanelResources res = WithFonts();
     res.bmpStatusPanel = QImage(QStringLiteral(":/images/status_panel_310.png"));
     res.bmpSatellitePanel = QImage(QStringLiteral(":/images/satellite_panel_312.png"));
-    res.bmpSatelliteMarker = QImage(QStringLiteral(":/images/satellite_marker_323.png"));
+    res.bmpSatelliteMarker = KeyedMarker(QImage(QStringLiteral(":/images/satellite_marker_323.png")));
+    return res;
+}
+
+PanelResources PanelResources::WithFonts()
+{
+    PanelResources res;
     res.fontSmall = MakeCellHeightFont(QStringLiteral("Arial"), 12);
     res.fontMedium = MakeCellHeightFont(QStringLiteral("Arial"), 14);
     res.fontLarge = MakeCellHeightFont(QStringLiteral("Arial"), 26);

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "gps/GpsData.h"
+#include "ui/PanelGeometry.h"
 
 #include <QFont>
 #include <QImage>
+#include <QRect>
 #include <QString>
 
 #include <string>
@@ -15,7 +17,7 @@ struct PanelResources
 {
     QImage bmpStatusPanel;     // 400 x 278
     QImage bmpSatellitePanel;  // 400 x 201
-    QImage bmpSatelliteMarker; // 18 x 18, pure green is transparent
+    QImage bmpSatelliteMarker; // 18 x 18, its pure-green key already made transparent
     QFont fontSmall;           // Arial 12: sky-plot numbers
     QFont fontMedium;          // Arial 14: bar labels
     QFont fontLarge;           // Arial 26: time and date
@@ -23,15 +25,19 @@ struct PanelResources
     QFont fontDefault;         // the surface's own font: every other value
 
     static PanelResources Load();
+    // The fonts as Load makes them, for panels drawn from other images (the image generator).
+    static PanelResources WithFonts();
 };
 
-// Position of the panel's pieces, in view coordinates.
-namespace panel
+// The marker with every pixel of the key colour (pure green) transparent, done once at load so
+// drawing a marker is a plain image draw.
+QImage KeyedMarker(const QImage& marker);
+
+// A box of the panel's geometry as a QRect.
+inline QRect PanelRect(const panel::Box& box)
 {
-inline constexpr int kWidth = 400;
-inline constexpr int kSatellitePanelTop = 276;
-inline constexpr int kRepaintHeight = 780;
-} // namespace panel
+    return QRect(QPoint(box.left, box.top), QPoint(box.right, box.bottom));
+}
 
 // Degrees, minutes and seconds of a non-negative angle: "%d°%d'%2.2f". Seconds are not carried.
 // Defined for every float: one too large for whole degrees keeps its degrees and shows 0'0.00,
@@ -59,12 +65,8 @@ void DrawStatusPanel(CMemDCEx& dc, const GpsData& gps, const PanelResources& res
 void DrawSatelliteChart(CMemDCEx& dc, const GpsData& gps, const PanelResources& res);
 void DrawUnusedBar(CMemDCEx& dc, int left, int top, int right, int bottom);
 
+// The grey under and around the panel's images.
+QColor PanelBackground();
+
 // Colour of a constellation's used bars and of its legend entry.
 QColor SystemColour(GnssSystem system);
-
-namespace chart
-{
-inline constexpr int kClassicBars = 12;
-inline constexpr int kBarsPerRow = 24;
-inline constexpr int kMaxRows = 3;
-} // namespace chart

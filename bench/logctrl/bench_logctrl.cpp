@@ -1,4 +1,5 @@
-// Cost of the terminal's two hot paths: adding a sentence to a full store, and painting.
+// Cost of the terminal's hot paths: adding sentences to a full store, one by one or in a batch,
+// and painting.
 
 #include "ui/LogCtrl.h"
 
@@ -9,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -33,9 +35,20 @@ void BM_AddLineToFullStore(benchmark::State& state)
     FullTerminal terminal;
     for (auto _ : state)
         terminal.ctrl.AddLine(kSentence);
-    benchmark::DoNotOptimize(terminal.ctrl.GetLines().data());
+    benchmark::DoNotOptimize(&terminal.ctrl.GetLines().back());
 }
 BENCHMARK(BM_AddLineToFullStore);
+
+// What the view does when it drains several sentences at once: one scroll and update per batch.
+void BM_AddBatchToFullStore(benchmark::State& state)
+{
+    FullTerminal terminal;
+    const std::vector<std::wstring> batch(static_cast<std::size_t>(state.range(0)), kSentence);
+    for (auto _ : state)
+        terminal.ctrl.AddLines(batch);
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_AddBatchToFullStore)->Arg(1)->Arg(16);
 
 void BM_PaintWholePane(benchmark::State& state)
 {

@@ -7,6 +7,7 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QKeyEvent>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -137,6 +139,153 @@ TEST(LogCtrlStore, HoldsTenThousandAndOneLinesThenDropsTheOldest)
     EXPECT_EQ(ctrl.GetLines().front().text, Numbered(2));
     EXPECT_EQ(ctrl.GetLines()[9999].text, Numbered(10001));
 }
+
+// The store is a ring: after it wraps, indexes, iteration and copies still run oldest first.
+struct RingRow
+{
+    const char* name;
+    int added;
+};
+
+class LogCtrlRing : public ::testing::TestWithParam<RingRow>
+{
+};
+
+TEST_P(LogCtrlRing, ReadsOldestFirstAfterAnyNumberOfWraps)
+{
+    const int added = GetParam().added;
+    CLogCtrl ctrl;
+    {
+        const CLogCtrl::Batch batch(ctrl);
+        for (int i = 0; i < added; ++i)
+            ctrl.AddLine(Numbered(i));
+    }
+    const int kept = std::min<int>(added, static_cast<int>(CLogCtrl::kMaxLines));
+    const int oldest = added - kept;
+    const LogLines lines = ctrl.GetLines();
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kept));
+    EXPECT_EQ(lines.front().text, Numbered(oldest));
+    EXPECT_EQ(lines.back().text, Numbered(added - 1));
+    int expected = oldest;
+    for (const LogLine& line : lines)
+        ASSERT_EQ(line.text, Numbered(expected++));
+    EXPECT_EQ(expected, added);
+    const std::vector<LogLine> copy = lines;
+    EXPECT_EQ(copy[static_cast<std::size_t>(kept) / 3].text, Numbered(oldest + kept / 3));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wraps, LogCtrlRing,
+    ::testing::Values(RingRow{"NotFull", 37}, RingRow{"ExactlyFull", 10001}, RingRow{"OneOver", 10002},
+                      RingRow{"HalfWayRound", 15000}, RingRow{"TwiceRoundAndABit", 20007}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LogCtrlStore, ViewFollowsLinesAddedAfterIt)
+{
+    CLogCtrl ctrl;
+    const LogLines lines = ctrl.GetLines();
+    EXPECT_TRUE(lines.empty());
+    ctrl.AddLine(Numbered(1));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines.back().text, Numbered(1));
+}
+
+// Lines added in a batch are stored at once and shown with one scroll to the end when the
+// outermost batch closes. A 160-pixel pane of 25 lines shows 15..24.
+struct BatchRow
+{
+    const char* name;
+    int lines;
+    bool batched;
+    int expectedMoves; // of the scroll bar
+};
+
+class LogCtrlBatch : public ::testing::TestWithParam<BatchRow>
+{
+};
+
+TEST_P(LogCtrlBatch, ScrollsOncePerBatch)
+{
+    const BatchRow& row = GetParam();
+    Pane pane(160);
+    pane.Fill(25);
+    pane.Settle();
+    QSignalSpy moves(pane.ctrl.verticalScrollBar(), &QScrollBar::valueChanged);
+    std::vector<std::wstring> texts;
+    for (int i = 0; i < row.lines; ++i)
+        texts.push_back(Numbered(25 + i));
+    if (row.batched)
+    {
+        const CLogCtrl::Batch outer(pane.ctrl);
+        {
+            const CLogCtrl::Batch inner(pane.ctrl);
+            pane.ctrl.AddLines(texts);
+        }
+        EXPECT_EQ(pane.ctrl.GetLineCount(), static_cast<std::size_t>(25 + row.lines)) << "stored at once";
+        EXPECT_EQ(pane.ctrl.GetTopLine(), 15) << "shown when the outer batch closes";
+        EXPECT_EQ(moves.count(), 0);
+    }
+    else
+    {
+        for (const std::wstring& text : texts)
+            pane.ctrl.AddLine(text);
+    }
+    EXPECT_EQ(moves.count(), row.expectedMoves);
+    EXPECT_EQ(pane.ctrl.GetTopLine(), 15 + row.lines);
+    pane.Settle();
+    pane.ctrl.viewport()->repaint();
+    ASSERT_FALSE(pane.ctrl.drawn.empty());
+    EXPECT_EQ(pane.ctrl.drawn.back(), 24 + row.lines) << "the newest line is in the last row";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, LogCtrlBatch,
+    ::testing::Values(BatchRow{"OneByOne", 6, false, 6}, BatchRow{"BatchOfSix", 6, true, 1},
+                      BatchRow{"BatchOfOne", 1, true, 1}, BatchRow{"BatchLongerThanAPage", 23, true, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// At the end, new lines move the shown ones up by their pixels and only their own rows are
+// painted, also once the store is full and the top line's index no longer changes.
+struct NewRowsRow
+{
+    const char* name;
+    int filled;
+    int added;
+};
+
+class LogCtrlNewRows : public ::testing::TestWithParam<NewRowsRow>
+{
+};
+
+TEST_P(LogCtrlNewRows, PaintsOnlyTheNewLines)
+{
+    const NewRowsRow& row = GetParam();
+    Pane pane(160);
+    pane.Fill(row.filled);
+    pane.Settle();
+    std::vector<std::wstring> texts;
+    for (int i = 0; i < row.added; ++i)
+        texts.push_back(Numbered(row.filled + i));
+    pane.ctrl.AddLines(texts);
+    QApplication::processEvents();
+    const int count = static_cast<int>(pane.ctrl.GetLineCount());
+    std::vector<int> expected;
+    for (int i = count - row.added; i < count; ++i)
+        expected.push_back(i);
+    EXPECT_EQ(pane.ctrl.drawn, expected);
+    // The window's pixels are those of a full repaint.
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QImage shown = screen->grabWindow(pane.ctrl.winId()).toImage();
+    pane.ctrl.viewport()->repaint();
+    EXPECT_EQ(shown, screen->grabWindow(pane.ctrl.winId()).toImage());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LogCtrlNewRows,
+    ::testing::Values(NewRowsRow{"FirstPageNotFull", 4, 1}, NewRowsRow{"OneLine", 25, 1}, NewRowsRow{"ThreeLines", 25, 3},
+                      NewRowsRow{"FullStore", static_cast<int>(CLogCtrl::kMaxLines), 1},
+                      NewRowsRow{"FullStoreTwoLines", static_cast<int>(CLogCtrl::kMaxLines) + 5, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Client height 160 with 16-pixel lines shows 10 lines.
 struct TopLineRow

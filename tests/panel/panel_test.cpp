@@ -31,7 +31,7 @@ struct TextCall
 class RecordingDC : public CMemDCEx
 {
 public:
-    RecordingDC() : CMemDCEx(QRect(0, 0, 400, 700)) {}
+    explicit RecordingDC(qreal dpr = 1.0) : CMemDCEx(QRect(0, 0, 400, 700), dpr) {}
 
     void TextOut(int x, int y, const QString& text) override
     {
@@ -486,5 +486,170 @@ TEST_F(PanelTest, FormatDmsForEveryFloat)
     RecordingDC dc;
     DrawStatusPanel(dc, g, res);
     EXPECT_NE(dc.TextAtOr(70, 194).find("0'0.00"), std::string::npos) << dc.TextAtOr(70, 194);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The surface: drawn again in place, keyed marker, device pixel ratio
+
+int CountColour(const QImage& image, const QRect& area, const QColor& colour)
+{
+    int n = 0;
+    const QRect inside = area.intersected(image.rect());
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            n += image.pixelColor(x, y) == colour;
+    return n;
+}
+
+GpsData OneGpsSatellite(std::uint16_t snr, bool used)
+{
+    GpsData g{};
+    g.satellites[0] = Sat(9, 90, 0, snr, used);
+    g.satellites[0].talker = Talker::GP;
+    g.fixMode = 3;
+    g.year = 2010, g.month = 1, g.day = 5, g.hour = 7, g.minute = 5, g.second = 9;
+    return g;
+}
+
+struct ReuseRow
+{
+    const char* name;
+    QRect clip;
+    qreal dpr;
+    int allocations; // after this step, counted from the first
+};
+
+TEST_F(PanelTest, SurfaceDrawnAgainKeepsItsPixmapAndMatchesAFreshOne)
+{
+    const QRect panelRect(0, 0, 400, 780);
+    const ReuseRow steps[] = {
+        {"same box", panelRect, 1.0, 1},
+        {"same box again", panelRect, 1.0, 1},
+        {"box of the same far corner", QRect(100, 300, 300, 480), 1.0, 1},
+        {"other ratio", panelRect, 2.0, 2},
+        {"other size", QRect(0, 0, 1280, 780), 2.0, 3},
+        {"back", panelRect, 1.0, 4},
+    };
+    CMemDCEx reused(panelRect);
+    DrawStatusPanel(reused, OneGpsSatellite(45, true), res);
+    reused.Finish();
+    for (const auto& step : steps)
+    {
+        // A different record each time: nothing of the previous picture may show through.
+        const GpsData g = OneGpsSatellite(static_cast<std::uint16_t>(10 + 7 * reused.GetAllocations()), false);
+        reused.Begin(step.clip, step.dpr);
+        DrawStatusPanel(reused, g, res);
+        const QImage again = reused.Finish().toImage();
+        EXPECT_EQ(reused.GetAllocations(), step.allocations) << step.name;
+        CMemDCEx fresh(step.clip, step.dpr);
+        DrawStatusPanel(fresh, g, res);
+        EXPECT_EQ(again, fresh.Finish().toImage()) << step.name;
+        EXPECT_EQ(reused.GetPixmap().devicePixelRatio(), step.dpr) << step.name;
+    }
+}
+
+TEST_F(PanelTest, MarkerIsKeyedOnceAtLoadAndDrawsAsTheKeyedCopyDid)
+{
+    const QImage raw(QStringLiteral(":/images/satellite_marker_323.png"));
+    ASSERT_TRUE(res.bmpSatelliteMarker.hasAlphaChannel());
+    int keyPixels = 0, transparent = 0;
+    for (int y = 0; y < raw.height(); ++y)
+        for (int x = 0; x < raw.width(); ++x)
+        {
+            keyPixels += (raw.pixel(x, y) & 0xFFFFFF) == 0x00FF00;
+            transparent += qAlpha(res.bmpSatelliteMarker.pixel(x, y)) == 0;
+        }
+    EXPECT_GT(keyPixels, 0);
+    EXPECT_EQ(transparent, keyPixels);
+
+    // Keyed at draw time from the raw image, or drawn pre-keyed: the same pixels.
+    QImage drawn[2];
+    for (int keyed = 0; keyed < 2; ++keyed)
+    {
+        CMemDCEx dc(QRect(0, 0, 40, 40));
+        dc.FillSolidRect(QRect(0, 0, 40, 40), QColor(178, 192, 212));
+        dc.TransparentBlt(11, 7, keyed ? res.bmpSatelliteMarker : raw, QColor(0, 255, 0));
+        drawn[keyed] = dc.Finish().toImage();
+    }
+    EXPECT_EQ(drawn[0], drawn[1]);
+    EXPECT_EQ(CountColour(drawn[1], drawn[1].rect(), QColor(0, 255, 0)), 0);
+}
+
+// At ratio 2 every logical pixel is 2 x 2 device pixels: what the 1x tests find at (x, y) is at
+// (2x, 2y), and text is drawn at the finer resolution rather than enlarged.
+struct DeviceBarRow
+{
+    const char* name;
+    QPoint at; // 1x pixel
+    bool green;
+};
+
+TEST_F(PanelTest, PanelAtRatioTwoPutsBarsAndTextsAtDoubleCoordinates)
+{
+    GpsData g = OneGpsSatellite(40, true);
+    g.satellites[1] = Sat(14, 30, 60, 30, false);
+    g.satellites[1].talker = Talker::GP;
+    CMemDCEx one(QRect(0, 0, 400, 700));
+    DrawStatusPanel(one, g, res);
+    const QImage x1 = one.Finish().toImage();
+    RecordingDC two(2.0);
+    DrawStatusPanel(two, g, res);
+    Keep(two, "ratio2");
+    const QImage x2 = two.Finish().toImage();
+    ASSERT_EQ(x2.size(), QSize(800, 1400));
+    ASSERT_EQ(x2.devicePixelRatio(), 2.0);
+    // The drawing calls are the same: positions stay logical.
+    EXPECT_EQ(two.TextAtOr(42, 62), "07:05:09");
+
+    // Bar of 40 dB-Hz in the first slot: x 205..216, y 342..443 at 1x.
+    const int top = static_cast<int>(444 - 40 * 2.56f);
+    const DeviceBarRow rows[] = {
+        {"top left", {205, top}, true},       {"bottom right", {216, 443}, true}, {"middle", {210, 400}, true},
+        {"left of the bar", {204, 400}, false}, {"right of the bar", {217, 400}, false},
+        {"above the bar", {210, top - 1 - 14}, false}, {"under the baseline", {210, 445}, false},
+    };
+    for (const auto& row : rows)
+    {
+        EXPECT_EQ(x1.pixelColor(row.at) == QColor(0, 255, 0), row.green) << row.name << " at 1x";
+        // All four device pixels of the logical one.
+        const QRect device(row.at * 2, QSize(2, 2));
+        EXPECT_EQ(CountColour(x2, device, QColor(0, 255, 0)), row.green ? 4 : 0) << row.name << " at 2x";
+    }
+    // The second slot's outline (unused, 30 dB-Hz): 1x edges at x 221 and 233, baseline 444.
+    const QColor red(255, 0, 0);
+    for (const QPoint at : {QPoint(221, 400), QPoint(233, 400), QPoint(227, 444)})
+    {
+        ASSERT_EQ(x1.pixelColor(at), red) << at.x() << "," << at.y();
+        EXPECT_GE(CountColour(x2, QRect(at * 2, QSize(2, 2)), red), 2) << at.x() << "," << at.y();
+    }
+    EXPECT_EQ(CountColour(x2, QRect(QPoint(222, 400) * 2, QSize(2, 2)), red), 0) << "inside stays open";
+
+    // The grey under the images covers the whole device surface.
+    EXPECT_EQ(x2.pixelColor(400, 1300), QColor(192, 192, 192));
+    EXPECT_EQ(x2.pixelColor(799, 1399), QColor(192, 192, 192));
+
+    // Time text: its ink lies in the 2x box of its 1x box, at least four times as much (fewer of
+    // the finer pixels are edge pixels of another colour).
+    const QColor value(0, 200, 200);
+    const QFontMetrics fm(res.fontLarge);
+    const QRect box1(42, 62, fm.horizontalAdvance(QStringLiteral("07:05:09")), fm.height());
+    const QRect box2(box1.topLeft() * 2, box1.size() * 2);
+    const int ink1 = CountColour(x1, box1, value);
+    const int ink2 = CountColour(x2, box2, value);
+    ASSERT_GT(ink1, 20);
+    EXPECT_GT(ink2, ink1 * 3);
+    EXPECT_LT(ink2, ink1 * 10);
+    // Drawn at the finer resolution, not enlarged: an enlarged 1x picture has every aligned 2 x 2
+    // block of one colour.
+    int detailed = 0;
+    for (int y = box2.top(); y < box2.bottom(); y += 2)
+        for (int x = box2.left(); x < box2.right(); x += 2)
+            detailed += x2.pixel(x, y) != x2.pixel(x + 1, y) || x2.pixel(x, y) != x2.pixel(x, y + 1);
+    EXPECT_GT(detailed, 20);
+    // Nothing of it at the 1x place outside the 2x box (the well's left part).
+    EXPECT_EQ(CountColour(x2, QRect(box1.left(), box1.top(), box2.left() - box1.left(), box1.height()), value), 0);
+
+    // The zenith marker, scaled: no key green shows around it.
+    EXPECT_EQ(CountColour(x2, QRect(QPoint(92, 392) * 2, QSize(36, 36)), QColor(0, 255, 0)), 0);
 }
 } // namespace

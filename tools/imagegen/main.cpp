@@ -2,12 +2,19 @@
 // buttons and the application icon into PNG files.
 //
 //   orvane-imagegen <output folder>                 writes every image
-//   orvane-imagegen <output folder> --preview FILE  also writes a sheet of both panels with
-//                                                   sample values drawn where the program draws them
+//   orvane-imagegen <output folder> --preview FILE  also writes both panels as the program shows
+//                                                   them: its own drawing over these images
+//
+// Positions shared with the program come from ui/PanelGeometry.h, and the preview is drawn by the
+// program's DrawStatusPanel, so the images and what is drawn over them cannot drift apart.
 //
 // Everything is drawn with Liberation Sans (metric-compatible with Arial, which the program's
 // own text uses), so the generator refuses to run without it rather than write images set in a
 // substitute face.
+
+#include "ui/MemDCEx.h"
+#include "ui/PanelGeometry.h"
+#include "ui/StatusPanel.h"
 
 #include <QDir>
 #include <QFontDatabase>
@@ -21,7 +28,10 @@
 #include <QRadialGradient>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <numbers>
 
 namespace {
@@ -60,29 +70,6 @@ QFont Sans(int pixels, bool bold = false)
     font.setHintingPreference(QFont::PreferFullHinting);
     font.setStyleStrategy(QFont::PreferAntialias);
     return font;
-}
-
-// The program's own fonts, which the preview uses to show what a user will see: Arial sized by
-// its cell height (the line height), as the program asks for them; the surface's default font
-// is the 16-pixel bold face.
-QFont ProgramFont(int cellHeight, bool bold = false)
-{
-    QFont font(QStringLiteral("Arial"));
-    font.setBold(bold);
-    int size = cellHeight;
-    for (; size > 1; --size) {
-        font.setPixelSize(size);
-        if (QFontMetrics(font).height() <= cellHeight) {
-            break;
-        }
-    }
-    font.setPixelSize(size);
-    return font;
-}
-
-QFont ProgramDefaultFont()
-{
-    return ProgramFont(16, true);
 }
 
 void Prepare(QPainter& p)
@@ -175,39 +162,39 @@ void DrawMark(QPainter& p, QPointF centre, double size, const QColor& ring, cons
 // corners are cut from the same drawing.
 QImage TitleBand()
 {
-    QImage image(400, 30, QImage::Format_RGB32);
+    QImage image(panel::kWidth, panel::kTitleBandHeight, QImage::Format_RGB32);
     QPainter p(&image);
     Prepare(p);
-    QLinearGradient band(0, 0, 0, 30);
+    QLinearGradient band(0, 0, 0, panel::kTitleBandHeight);
     band.setColorAt(0, pal::bandTop);
     band.setColorAt(1, pal::bandBottom);
     p.fillRect(image.rect(), band);
-    p.fillRect(QRect(0, 0, 400, 1), pal::bandTop.lighter(125));
+    p.fillRect(QRect(0, 0, panel::kWidth, 1), pal::bandTop.lighter(125));
     return image;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Status panel (310), 400 x 278.
 
-// Value positions of the program (top-left of the text cell), and where the labels go.
-// Ascents of the program's fonts: the 26-pixel cell of time and date, the default 16-pixel cell.
+// The labels sit on the baselines of the program's values (their positions are the top-left of
+// the text cell): ascents of its fonts, the 26-pixel cell of time and date and the default face.
 int LargeAscent()
 {
-    return QFontMetrics(ProgramFont(26)).ascent();
+    return QFontMetrics(PanelResources::WithFonts().fontLarge).ascent();
 }
 
 int DefaultAscent()
 {
-    return QFontMetrics(ProgramDefaultFont()).ascent();
+    return QFontMetrics(PanelResources::WithFonts().fontDefault).ascent();
 }
 
 QImage StatusPanel()
 {
-    QImage image(400, 278, QImage::Format_RGB32);
+    QImage image(panel::kWidth, panel::kStatusPanelHeight, QImage::Format_RGB32);
     QPainter p(&image);
     Prepare(p);
 
-    QLinearGradient body(0, 30, 0, 278);
+    QLinearGradient body(0, panel::kTitleBandHeight, 0, panel::kStatusPanelHeight);
     body.setColorAt(0, pal::panelTop);
     body.setColorAt(1, pal::panelBottom);
     p.fillRect(image.rect(), body);
@@ -222,27 +209,29 @@ QImage StatusPanel()
 
     const QFont labelFont = Sans(10, true);
 
-    // Time and Date: values in the 26 px face at y 62.
+    // Time and Date: values in the 26 px face.
+    using panel::kTimeText, panel::kDateText;
     SectionHeading(p, 8, 47, QStringLiteral("Time and Date"));
     {
-        const int baseline = 62 + LargeAscent();
-        Well(p, QRect(39, 59, 124, 32));
-        Well(p, QRect(237, 59, 158, 32));
+        const int baseline = kTimeText.y + LargeAscent();
+        Well(p, QRect(kTimeText.x - 3, kTimeText.y - 3, 124, 32));
+        Well(p, QRect(kDateText.x - 3, kDateText.y - 3, 158, 32));
         TextAtBaseline(p, 8, baseline, QStringLiteral("Time:"), labelFont, pal::label);
         TextAtBaseline(p, 208, baseline, QStringLiteral("Date:"), labelFont, pal::label);
     }
     HDivider(p, 0, 398, 95);
 
-    // Fix Mode | DOP: values in the default face at y 132.
+    // Fix Mode | DOP: values in the default face.
+    using panel::kFixText, panel::kModeText, panel::kHdopText, panel::kPdopText;
     SectionHeading(p, 8, 113, QStringLiteral("Fix Mode"));
     SectionHeading(p, 206, 113, QStringLiteral("DOP"));
     VDivider(p, 191, 97, 159);
     {
-        const int baseline = 132 + DefaultAscent();
-        Well(p, QRect(27, 129, 65, 21));
-        Well(p, QRect(126, 129, 61, 21));
-        Well(p, QRect(247, 129, 53, 21));
-        Well(p, QRect(346, 129, 49, 21));
+        const int baseline = kFixText.y + DefaultAscent();
+        Well(p, QRect(kFixText.x - 3, kFixText.y - 3, 65, 21));
+        Well(p, QRect(kModeText.x - 4, kModeText.y - 3, 61, 21));
+        Well(p, QRect(kHdopText.x - 3, kHdopText.y - 3, 53, 21));
+        Well(p, QRect(kPdopText.x - 4, kPdopText.y - 3, 49, 21));
         TextRightAtBaseline(p, 24, baseline, QStringLiteral("Fix:"), labelFont, pal::label);
         TextRightAtBaseline(p, 123, baseline, QStringLiteral("Mode:"), labelFont, pal::label);
         TextAtBaseline(p, 206, baseline, QStringLiteral("HDOP:"), labelFont, pal::label);
@@ -253,13 +242,13 @@ QImage StatusPanel()
     // Position: latitude and longitude on the left, motion in boxes on the right.
     SectionHeading(p, 8, 178, QStringLiteral("Position"));
     {
-        const int rows[] = {194, 220, 248};
-        Well(p, QRect(67, rows[0] - 2, 124, 21));
-        Well(p, QRect(67, rows[1] - 2, 124, 21));
+        const auto& rows = panel::kPositionRows;
+        Well(p, QRect(panel::kLatitudeText.x - 3, panel::kLatitudeText.y - 2, 124, 21));
+        Well(p, QRect(panel::kLongitudeText.x - 3, panel::kLongitudeText.y - 2, 124, 21));
         TextRightAtBaseline(p, 64, rows[0] + DefaultAscent(), QStringLiteral("Latitude:"), labelFont, pal::label);
         TextRightAtBaseline(p, 64, rows[1] + DefaultAscent(), QStringLiteral("Longitude:"), labelFont, pal::label);
         for (int y : rows) {
-            Well(p, QRect(286, y - 2, 57, 21));
+            Well(p, QRect(panel::kSpeedBox.left - 4, y - 2, 57, 21));
         }
         TextRightAtBaseline(p, 283, rows[0] + DefaultAscent(), QStringLiteral("Velocity(km/h):"), labelFont, pal::label);
         TextRightAtBaseline(p, 283, rows[1] + DefaultAscent(), QStringLiteral("Heading(deg):"), labelFont, pal::label);
@@ -271,35 +260,39 @@ QImage StatusPanel()
 // ---------------------------------------------------------------------------------------------
 // Satellite panel (312), 400 x 201, and the sky-plot marker (323), 18 x 18.
 
-// The program puts a marker's top-left corner at (92, 116) + r(elevation) in image coordinates;
-// the marker's disc is centred at (10, 10) within it, so the plot's true centre is (102, 126).
-constexpr double kMarkerDiscCentre = 10.0;
-const QPointF kSkyCentre(92 + kMarkerDiscCentre, 116 + kMarkerDiscCentre);
-constexpr double kHorizon = 50.0;
+// The program puts a marker's top-left corner at the sky centre + r(elevation); the marker's disc
+// is centred kMarkerDiscCentre pixels into it, so the plot's true centre is that much further.
+constexpr double kMarkerDiscCentre = chart::kMarkerDiscCentre;
+const QPointF kSkyCentre(chart::kSkyCentreX + kMarkerDiscCentre,
+                         chart::kSkyCentreY - panel::kSatellitePanelTop + kMarkerDiscCentre);
+constexpr double kHorizon = chart::kHorizonRadius;
 constexpr double kDiscRadius = 60.0;
 // The azimuth figures stand outside the disc, where low satellites' markers cannot hide them.
 constexpr double kFigureRadius = 69.0;
 
 QImage SatellitePanel()
 {
-    QImage image(400, 201, QImage::Format_RGB32);
+    constexpr int w = panel::kWidth;
+    constexpr int h = panel::kSatellitePanelHeight;
+    constexpr int band = panel::kSatelliteTitleHeight;
+    QImage image(w, h, QImage::Format_RGB32);
     QPainter p(&image);
     Prepare(p);
 
     p.fillRect(image.rect(), pal::slate);
-    for (int x = 4; x < 400; x += 8) {
-        p.fillRect(QRect(x, 26, 1, 175), pal::grid);
+    for (int x = 4; x < w; x += 8) {
+        p.fillRect(QRect(x, band, 1, h - band), pal::grid);
     }
-    for (int y = 33; y < 201; y += 8) {
-        p.fillRect(QRect(0, y, 400, 1), pal::grid);
+    for (int y = 33; y < h; y += 8) {
+        p.fillRect(QRect(0, y, w, 1), pal::grid);
     }
 
-    QLinearGradient band(0, 0, 0, 26);
-    band.setColorAt(0, pal::bandTop);
-    band.setColorAt(1, pal::bandBottom);
-    p.fillRect(QRect(0, 0, 400, 26), band);
-    p.fillRect(QRect(0, 0, 400, 1), pal::bandTop.lighter(125));
-    p.fillRect(QRect(0, 25, 400, 1), pal::accent.darker(140));
+    QLinearGradient bandFill(0, 0, 0, band);
+    bandFill.setColorAt(0, pal::bandTop);
+    bandFill.setColorAt(1, pal::bandBottom);
+    p.fillRect(QRect(0, 0, w, band), bandFill);
+    p.fillRect(QRect(0, 0, w, 1), pal::bandTop.lighter(125));
+    p.fillRect(QRect(0, band - 1, w, 1), pal::accent.darker(140));
     p.fillRect(QRect(10, 8, 3, 10), pal::accent);
     TextAtBaseline(p, 18, 17, QStringLiteral("Satellite & Channel Status"), Sans(13, true), QColor(255, 255, 255));
 
@@ -364,18 +357,22 @@ QImage SatellitePanel()
     }
 
     // Channel bars: twelve slots with their PRN boxes, faint lines every 10 dB-Hz.
-    for (int k = 0; k < 12; ++k) {
-        const int left = 204 + 16 * k;
-        p.fillRect(QRect(left, 39, 14, 129), pal::slot);
-        p.fillRect(QRect(left, 39, 14, 1), pal::slot.lighter(118));
+    using namespace chart;
+    constexpr int top = kSlotTop - panel::kSatellitePanelTop;
+    constexpr int baseline = kBaseline - panel::kSatellitePanelTop;
+    constexpr int prnTop = kPrnBoxTop - panel::kSatellitePanelTop;
+    for (int k = 0; k < kClassicBars; ++k) {
+        const int left = kFirstBarLeft - kSlotLeftOfBar + kBarPitch * k;
+        p.fillRect(QRect(left, top, kSlotWidth, baseline - top), pal::slot);
+        p.fillRect(QRect(left, top, kSlotWidth, 1), pal::slot.lighter(118));
         for (int db = 10; db < 50; db += 10) {
-            const int y = 168 - static_cast<int>(db * 2.56);
-            p.fillRect(QRect(left, y, 14, 1), pal::slot.lighter(112));
+            const int y = baseline - static_cast<int>(db * kPixelsPerDbHz);
+            p.fillRect(QRect(left, y, kSlotWidth, 1), pal::slot.lighter(112));
         }
-        p.fillRect(QRect(left, 170, 14, 18), pal::prnBox);
-        p.fillRect(QRect(left, 170, 14, 1), pal::prnBox.lighter(115));
+        p.fillRect(QRect(left, prnTop, kSlotWidth, kPrnBoxHeight), pal::prnBox);
+        p.fillRect(QRect(left, prnTop, kSlotWidth, 1), pal::prnBox.lighter(115));
     }
-    p.fillRect(QRect(202, 168, 194, 1), QColor(130, 140, 165));
+    p.fillRect(QRect(202, baseline, 194, 1), QColor(130, 140, 165));
 
     auto vertical = [&p](const QString& text, double cx, double cy, const QFont& font) {
         p.save();
@@ -395,7 +392,8 @@ QImage SatelliteMarker()
 {
     // Coverage is drawn alone first; edge pixels are then blended against the sky disc's colour,
     // never against the key green, and uncovered pixels become exactly the key.
-    QImage coverage(18, 18, QImage::Format_ARGB32_Premultiplied);
+    constexpr int size = chart::kMarkerSize;
+    QImage coverage(size, size, QImage::Format_ARGB32_Premultiplied);
     coverage.fill(Qt::transparent);
     {
         QPainter p(&coverage);
@@ -408,10 +406,10 @@ QImage SatelliteMarker()
         p.setBrush(fill);
         p.drawEllipse(c, 7.4, 7.4);
     }
-    QImage marker(18, 18, QImage::Format_RGB32);
+    QImage marker(size, size, QImage::Format_RGB32);
     const QColor under = pal::skyDisc;
-    for (int y = 0; y < 18; ++y) {
-        for (int x = 0; x < 18; ++x) {
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
             const QColor c = QColor::fromRgba(coverage.pixel(x, y));
             const double a = c.alphaF();
             if (a < 0.2) {
@@ -647,79 +645,54 @@ QImage AppIcon(int size)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Preview: both panels with sample values where the program draws them.
+// Preview: both panels as the program shows them, drawn by the program's own code over the new
+// images, with sample values (UTC, so the sheet is the same everywhere).
+
+GpsData SampleRecord()
+{
+    GpsData gps{};
+    gps.year = 2010;
+    gps.month = 1;
+    gps.day = 5;
+    gps.hour = 7;
+    gps.minute = 5;
+    gps.second = 9;
+    gps.fixMode = 1;
+    gps.hdop = 12.5f;
+    gps.pdop = 99.9f;
+    gps.latitude = 24.123456f;
+    gps.longitude = -179.99999f;
+    gps.speed = 123456.0f / 1.852f;
+    gps.course = 359.9f;
+    gps.altitude = 1234.5f;
+    struct Sample {
+        bool used;
+        std::uint16_t prn, elevation, azimuth, snr;
+    };
+    const Sample sats[] = {{true, 7, 90, 0, 45}, {true, 12, 0, 90, 50}, {false, 30, 0, 0, 12}, {true, 2, 45, 225, 38},
+                           {false, 19, 30, 300, 0}, {true, 24, 60, 140, 33}, {true, 5, 0, 180, 27}, {true, 120, 10, 250, 41}};
+    std::size_t i = 0;
+    for (const Sample& s : sats) {
+        gps.satellites[i++] = SatelliteInfo{s.used, s.prn, s.elevation, s.azimuth, s.snr, Talker::GP};
+    }
+    return gps;
+}
 
 QImage Preview(const QImage& status, const QImage& satellites, const QImage& marker,
                const QImage& connect, const QImage& record)
 {
-    QImage sheet(400, 477, QImage::Format_RGB32);
-    sheet.fill(QColor(192, 192, 192));
+    PanelResources res = PanelResources::WithFonts();
+    res.bmpStatusPanel = status;
+    res.bmpSatellitePanel = satellites;
+    res.bmpSatelliteMarker = KeyedMarker(marker);
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    CMemDCEx dc(QRect(0, 0, panel::kWidth, panel::kSatellitePanelTop + panel::kSatellitePanelHeight));
+    DrawStatusPanel(dc, SampleRecord(), res);
+    QImage sheet = dc.Finish().toImage().convertToFormat(QImage::Format_RGB32);
     QPainter p(&sheet);
-    p.drawImage(0, 0, status);
-    p.drawImage(0, 276, satellites);
-    p.drawImage(191, 2, connect);
-    p.drawImage(296, 2, record);
-    p.setRenderHint(QPainter::TextAntialiasing);
-    p.setPen(pal::value);
-    auto at = [&p](int x, int y, const QString& text, const QFont& font) {
-        p.setFont(font);
-        p.drawText(QPoint(x, y + QFontMetrics(font).ascent()), text);
-    };
-    auto boxed = [&p](QRect box, const QString& text) {
-        p.setFont(ProgramDefaultFont());
-        p.drawText(box, Qt::AlignLeft | Qt::AlignTop, text);
-    };
-    at(42, 62, QStringLiteral("07:05:09"), ProgramFont(26));
-    at(240, 62, QStringLiteral("2010-Jan-05"), ProgramFont(26));
-    at(30, 132, QStringLiteral("No Fixed"), ProgramDefaultFont());
-    at(130, 132, QStringLiteral("Invalid"), ProgramDefaultFont());
-    at(250, 132, QStringLiteral("12.5"), ProgramDefaultFont());
-    at(350, 132, QStringLiteral("99.9"), ProgramDefaultFont());
-    at(70, 194, QString::fromUtf8("N 24\u00b07'24.44"), ProgramDefaultFont());
-    at(70, 220, QString::fromUtf8("W 179\u00b059'59.99"), ProgramDefaultFont());
-    boxed(QRect(290, 194, 50, 20), QStringLiteral("123456."));
-    boxed(QRect(290, 220, 50, 20), QStringLiteral("359.9"));
-    boxed(QRect(290, 248, 50, 20), QStringLiteral("1234.5"));
-
-    struct Sat {
-        bool used;
-        int prn, elevation, azimuth, snr;
-    };
-    const Sat sats[] = {{true, 7, 90, 0, 45}, {true, 12, 0, 90, 50}, {false, 30, 0, 0, 12}, {true, 2, 45, 225, 38},
-                        {false, 19, 30, 300, 0}, {true, 24, 60, 140, 33}, {true, 5, 0, 180, 27}, {true, 120, 10, 250, 41}};
-    int x = 205;
-    for (const Sat& s : sats) {
-        p.setFont(ProgramFont(14));
-        p.setPen(QColor(255, 255, 255));
-        const QString prn = QString::asprintf("%02d", s.prn);
-        at(x, 448, prn, ProgramFont(14));
-        const int top = static_cast<int>(444 - s.snr * 2.56f);
-        if (s.used) {
-            p.fillRect(QRect(x, top, 12, 444 - top), QColor(0, 255, 0));
-        } else {
-            p.setPen(QColor(255, 0, 0));
-            p.drawPolyline(QPolygon({QPoint(x, top), QPoint(x, 444), QPoint(x + 12, 444), QPoint(x + 12, top), QPoint(x, top)}));
-            p.setPen(QColor(255, 255, 255));
-        }
-        at(x, top - 14, QString::asprintf("%02d", s.snr), ProgramFont(14));
-        // Azimuth 0 at the top and 90 at the right, as the background's figures say.
-        const float r = (90.0f - s.elevation) / 90.0f * 50.0f;
-        const double a = s.azimuth * 0.017453292519943295;
-        const int px = static_cast<int>(92 + r * std::sin(a));
-        const int py = static_cast<int>(392 - r * std::cos(a));
-        QImage keyed = marker.convertToFormat(QImage::Format_ARGB32);
-        for (int yy = 0; yy < keyed.height(); ++yy) {
-            for (int xx = 0; xx < keyed.width(); ++xx) {
-                if ((keyed.pixel(xx, yy) & 0xFFFFFF) == 0x00FF00) {
-                    keyed.setPixel(xx, yy, 0);
-                }
-            }
-        }
-        p.drawImage(px, py, keyed);
-        p.setPen(QColor(0, 0, 0));
-        at(px + 4, py + 4, prn, ProgramFont(12));
-        x += 16;
-    }
+    p.drawImage(PanelRect(panel::kConnectButton).topLeft(), connect);
+    p.drawImage(PanelRect(panel::kRecordButton).topLeft(), record);
     return sheet;
 }
 
@@ -758,8 +731,8 @@ int main(int argc, char** argv)
     }
 
     const QImage band = TitleBand();
-    const QImage connectBehind = band.copy(191, 2, 99, 24);
-    const QImage recordBehind = band.copy(296, 2, 99, 24);
+    const QImage connectBehind = band.copy(PanelRect(panel::kConnectButton));
+    const QImage recordBehind = band.copy(PanelRect(panel::kRecordButton));
 
     const QImage status = StatusPanel();
     const QImage satellites = SatellitePanel();
