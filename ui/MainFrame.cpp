@@ -107,6 +107,8 @@ CMainFrame::CMainFrame()
                    Qt::WindowCloseButtonHint);
     move(0, 0);
     setFixedSize(kWidth, kHeight);
+    m_updatePacer.setSingleShot(true);
+    QObject::connect(&m_updatePacer, &QTimer::timeout, this, [this] { OnGpsUpdate(); });
 }
 
 void CMainFrame::FitFrameToSize()
@@ -332,7 +334,8 @@ void CMainFrame::ConnectDevice(bool bConnect)
 void CMainFrame::OnDeviceNotify(int)
 {
     // One update waiting is enough: it drains every line queued until it runs. A fast receiver
-    // thus costs one pass of the views per turn of the event loop, not one per sentence.
+    // thus costs one pass of the views per update, not one per sentence.
+    m_nLinesSinceUpdate.fetch_add(1, std::memory_order_relaxed);
     if (!m_bUpdatePosted.exchange(true) && !PostMessage(WM_GPS_UPDATE))
         m_bUpdatePosted.store(false);
 }
@@ -391,8 +394,23 @@ bool CMainFrame::OnUpdateCommand(CCmdUI& ui)
 
 void CMainFrame::OnGpsUpdate()
 {
+    // Too soon after the last update: the timer brings this one, and no other is posted
+    // meanwhile (the flag stays set).
+    const qint64 sinceLast = m_lastUpdate.isValid() ? m_lastUpdate.elapsed() : kFloodUpdateMs;
+    if (sinceLast < m_nUpdateIntervalMs)
+    {
+        if (!m_updatePacer.isActive())
+            m_updatePacer.start(static_cast<int>(m_nUpdateIntervalMs - sinceLast));
+        return;
+    }
     // Cleared before the views drain the device, so a line queued meanwhile posts again.
     m_bUpdatePosted.store(false);
+    // Sentences one at a time are shown as they come, at most a frame apart; a flood (several
+    // lines waiting for each update) is shown ten times a second, which is as fast as a person
+    // can read it and as fast as receivers compute fixes.
+    const unsigned lines = m_nLinesSinceUpdate.exchange(0, std::memory_order_relaxed);
+    m_nUpdateIntervalMs = lines >= kFloodLines ? kFloodUpdateMs : kFrameUpdateMs;
+    m_lastUpdate.restart();
     if (COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
         doc->UpdateAllViews(nullptr, HINT_GPS_DATA);
 }

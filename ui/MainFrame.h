@@ -8,6 +8,9 @@
 
 #include <boost/signals2/connection.hpp>
 
+#include <QElapsedTimer>
+#include <QTimer>
+
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -27,6 +30,11 @@ public:
     // The whole window, frame included.
     static constexpr int kWidth = 1280;
     static constexpr int kHeight = 768;
+    // Views are updated at most once a frame, and ten times a second while kFloodLines or
+    // more lines wait for each update.
+    static constexpr qint64 kFrameUpdateMs = 16;
+    static constexpr qint64 kFloodUpdateMs = 100;
+    static constexpr unsigned kFloodLines = 3;
 
     CMainFrame();
     ~CMainFrame() override;
@@ -46,7 +54,9 @@ public:
 
     // Reader thread: posts WM_GPS_UPDATE and touches nothing else.
     void OnDeviceNotify(int);
-    // User-interface thread, once per posted WM_GPS_UPDATE: HINT_GPS_DATA to all views.
+    // User-interface thread, for a posted WM_GPS_UPDATE: HINT_GPS_DATA to all views, now or,
+    // too soon after the last one, a little later.
+    bool IsUpdatePending() const { return m_bUpdatePosted.load(); }
     void OnGpsUpdate();
 
     void OnHotStart();
@@ -88,8 +98,13 @@ private:
     std::wstring m_strPortName;
     int m_nBaudRate = 9600;
     CGPSDevice m_device;
-    // A WM_GPS_UPDATE is posted and not yet handled (set by the reader thread).
+    // A WM_GPS_UPDATE is posted, or waits for m_updatePacer, and the views have not had it.
     std::atomic<bool> m_bUpdatePosted{false};
+    // Lines the reader thread announced since the views were last updated.
+    std::atomic<unsigned> m_nLinesSinceUpdate{0};
+    QElapsedTimer m_lastUpdate;
+    QTimer m_updatePacer;
+    qint64 m_nUpdateIntervalMs = kFrameUpdateMs;
     // The path the open port was opened with, for the message when it goes away.
     std::wstring m_strOpenPath;
     // Dropped before the device closes; scoped so that a frame going away drops them too.

@@ -117,7 +117,7 @@ protected:
         ASSERT_TRUE(pty.Write(bytes));
         ASSERT_TRUE(read.WaitFor(static_cast<int>(lines.size()))) << read.Value() << " of " << lines.size();
         watch.disconnect();
-        DeliverPostedEvents();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsUpdatePending(); }));
     }
 
     bool RestartItemsEnabled() const
@@ -426,7 +426,10 @@ TEST_F(FrameTest, ConnectDisconnectConnectKeepsOneSubscriptionAndAtMostOneMessag
     ASSERT_EQ(m_doc->m_bConnected, 1);
     EXPECT_EQ(m_frame->GetDevice().NotificationSlotCount(), 1u);
     EXPECT_TRUE(m_app->m_messages.empty());
+    // Twenty lines in one burst reach the views in a few updates, not twenty.
+    const int hintsBefore = m_app->m_seen.Count(HINT_GPS_DATA);
     Feed(pty, second);
+    EXPECT_LE(m_app->m_seen.Count(HINT_GPS_DATA) - hintsBefore, 4);
     m_frame->ConnectDevice(false);
 
     // The reader thread is joined: whatever it posted is queued now, and nothing more comes.
@@ -434,7 +437,8 @@ TEST_F(FrameTest, ConnectDisconnectConnectKeepsOneSubscriptionAndAtMostOneMessag
     // Lines read while an update waits ride along with it: at least one update per feed.
     EXPECT_GE(m_frame->m_nGpsUpdates, 2);
     EXPECT_LE(m_frame->m_nGpsUpdates, 30);
-    EXPECT_EQ(m_app->m_seen.Count(HINT_GPS_DATA), m_frame->m_nGpsUpdates);
+    EXPECT_GE(m_app->m_seen.Count(HINT_GPS_DATA), 2);
+    EXPECT_LE(m_app->m_seen.Count(HINT_GPS_DATA), 30);
     EXPECT_EQ(m_app->m_seen.Count(HINT_CONNECTION_CHANGED), 5);
     // The main view took the decoded state into the document: the capture is at 27°S 153°E.
     EXPECT_NEAR(m_doc->m_gps.latitude, -27.21, 0.01);
@@ -680,7 +684,7 @@ TEST_F(FrameTest, TcpSourceFeedsTheTerminalAndTheRecordTakesRestartsAndEndsLikeA
     ASSERT_TRUE(server.Send(bytes));
     ASSERT_TRUE(read.WaitFor(20));
     watch.disconnect();
-    DeliverPostedEvents();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsUpdatePending(); }));
     auto* view = dynamic_cast<COrvaneView*>(m_frame->centralWidget());
     ASSERT_NE(view, nullptr);
     const std::vector<LogLine>& shown = view->GetLogCtrl().GetLines();
