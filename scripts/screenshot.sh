@@ -8,5 +8,5 @@ cmake --build build/app -j "$(nproc)" --target orvane-screenshot
 [ "$(id -u)" -eq 0 ] && export QTWEBENGINE_DISABLE_SANDBOX=1
 mkdir -p docs
 QT_QPA_PLATFORM=offscreen QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu" \
-  build/app/tools/screenshot/orvane-screenshot docs/screenshot.png "${1:-8}"
+  build/app/tools/screenshot/orvane-screenshot docs/screenshot.png "${1:-20}"
 echo "docs/screenshot.png written"

@@ -47,6 +47,10 @@ bool SerialPort::Open(const std::wstring& devicePath, int baudRate)
         SetOpenError(pDevice->LastError(), pDevice->LastSystemError());
         return false;
     }
+    // Ten bits a byte on the line.
+    m_nGatherUs = baudRate > 0 ? static_cast<int>(std::min<long long>(
+                                     kGatherMaxUs, 10'000'000LL * kGatherBytes / baudRate))
+                               : 0;
     return Start(std::move(pDevice));
 }
 
@@ -63,6 +67,8 @@ bool SerialPort::OpenNetwork(const SourceAddress& source, int timeoutMs)
         SetOpenError(pDevice->LastError(), pDevice->LastSystemError());
         return false;
     }
+    // Datagrams and segments come whole; there is nothing to gather.
+    m_nGatherUs = 0;
     return Start(std::move(pDevice));
 }
 
@@ -191,6 +197,9 @@ void SerialPort::ReaderLoop()
         {
         case ByteDevice::Status::Done:
             Receive(receive, read.count);
+            // Only after the bytes read went out: what is delivered is never held back.
+            if (read.count < kGatherBytes && m_nGatherUs > 0 && m_bRunning.load())
+                std::this_thread::sleep_for(std::chrono::microseconds(m_nGatherUs));
             break;
         case ByteDevice::Status::TimedOut:
             Deliver(receive, 0);

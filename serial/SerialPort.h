@@ -22,6 +22,11 @@ public:
     static constexpr std::size_t kSendChunk = 8;
     static constexpr std::size_t kReceiveChunk = 64;
     static constexpr int kWaitMs = 2000;
+    // After a read of fewer bytes than this from a serial line, the reader lets as many more
+    // arrive before it reads again (at most kGatherMaxUs): a slow line brings a byte or two per
+    // wake-up, and hundreds of wake-ups a second cost more than the reading.
+    static constexpr std::size_t kGatherBytes = 16;
+    static constexpr int kGatherMaxUs = 15000;
 
     SerialPort() = default;
     virtual ~SerialPort();
@@ -79,6 +84,8 @@ private:
     std::atomic<bool> m_bStoppedOnItsOwn{false};
     std::thread m_thread;
     std::unique_ptr<RingBuffer> m_pTransmitRing;
+    // The pause after a short read, from the line's speed; 0 for network sources.
+    int m_nGatherUs = 0;
     PortError m_nLastOpenError = PortError::None;
     int m_nLastOpenSystemError = 0;
 };

@@ -21,6 +21,9 @@
 //             Resident memory after start-up, after the map's page loaded, and after LINES
 //             sentences (an hour at 10 a second, compressed: sent as fast as the window keeps up),
 //             with a check that the terminal received every one.
+//         build/<dir>/bench/app/bench_app hotplug [COUNT=20]
+//             Time from a receiver's link appearing in the published-ports folder to its entry
+//             in the setup form's port list, and from its removal to the entry's going.
 //         Each run takes well under two minutes. Sentences are those of a real capture
 //         (ORVANE_CORPUS_DIR/haicom-305N.nmea, or the file in ORVANE_BENCH_NMEA), repeated.
 //         Settings, window state and the web engine's storage go to a throw-away folder, so
@@ -32,8 +35,10 @@
 #include "ui/MainFrame.h"
 #include "ui/MapView.h"
 #include "ui/OrvaneView.h"
+#include "ui/SetupView.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QEventLoop>
 #include <QTabWidget>
 #include <QTimer>
@@ -596,16 +601,8 @@ int RunMemory(const Session& s, Pty& pty, const std::vector<std::string>& senten
     QObject::connect(s.view->GetMapView(), &QWebEngineView::loadStarted, [&] { ++mapLoads; });
     if (!Connect(s, QString::fromStdString(pty.Path()).toStdWString(), 115200))
         return 1;
-    // Each line the reader queues posts one message to the frame; once the window has handled
-    // message k it has drained at least k lines. The writer stays a bounded distance ahead.
-    std::atomic<long> handled{0};
-    EventHook hook;
-    hook.filter = [&](QObject*, QEvent* event) {
-        if (event->type() >= QEvent::User)
-            ++handled;
-        return false;
-    };
-    s.frame->installEventFilter(&hook);
+    // The writer stays a bounded distance ahead of the reader; the window drains what the reader
+    // queued, as many lines an update as have come.
     std::atomic<long> queued{0};
     boost::signals2::scoped_connection counting = s.frame->GetDevice().ConnectNotification([&](int) { ++queued; });
 
@@ -614,7 +611,7 @@ int RunMemory(const Session& s, Pty& pty, const std::vector<std::string>& senten
     std::thread writer([&] {
         for (long i = 0; i < total; ++i)
         {
-            while (i - handled.load() > ahead)
+            while (i - queued.load() > ahead)
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
             if (!pty.Write(sentences[i % sentences.size()]))
                 break;
@@ -623,13 +620,12 @@ int RunMemory(const Session& s, Pty& pty, const std::vector<std::string>& senten
     const std::string last = sentences[(total - 1) % sentences.size()];
     auto lastShown = [&] {
         const auto& lines = s.view->GetLogCtrl().GetLines();
-        return queued.load() >= total && handled.load() >= total && !lines.empty() &&
+        return queued.load() >= total && !s.frame->IsUpdatePending() && !lines.empty() &&
                lines.back().text == QString::fromStdString(last).toStdWString();
     };
     const bool done = RunUntil(lastShown, 110000, 20);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     writer.join();
-    s.frame->removeEventFilter(&hook);
 
     // Every line accounted for: the reader queued all of them, and the terminal holds exactly the
     // newest ones in order.
@@ -652,10 +648,46 @@ int RunMemory(const Session& s, Pty& pty, const std::vector<std::string>& senten
     return exact ? 0 : 1;
 }
 
+// From a receiver's link appearing in the published-ports folder (as the simulator makes it) to
+// its entry in the setup form's port list, and from its removal to the entry's going.
+int RunHotplug(const Session& s, const fs::path& ports, int count)
+{
+    std::error_code ec;
+    fs::create_directories(ports, ec);
+    QComboBox* list = s.view->GetSetupView()->m_cbPort;
+    std::vector<double> appear, vanish;
+    for (int i = 0; i < count; ++i)
+    {
+        Pty device;
+        if (!device.Open())
+            return 1;
+        const std::string name = "bench-receiver-" + std::to_string(i);
+        const auto listed = [&] { return list->findText(QString::fromStdString(name), Qt::MatchContains) >= 0; };
+        auto start = Clock::now();
+        fs::create_symlink(device.Path(), ports / name, ec);
+        if (ec || !RunUntil(listed, 10000, 1))
+            return 1;
+        appear.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        RunFor(200);
+        start = Clock::now();
+        fs::remove(ports / name, ec);
+        if (!RunUntil([&] { return !listed(); }, 10000, 1))
+            return 1;
+        vanish.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        RunFor(200);
+    }
+    std::printf("hot-plug, %d links made and removed in %s:\n", count, ports.c_str());
+    std::printf("  link made -> listed:     median %6.2f ms, max %6.2f ms\n", Percentile(appear, 0.5),
+                Percentile(appear, 1.0));
+    std::printf("  link removed -> unlisted: median %6.2f ms, max %6.2f ms\n", Percentile(vanish, 0.5),
+                Percentile(vanish, 1.0));
+    return 0;
+}
+
 void Usage()
 {
     std::fprintf(stderr, "usage: bench_app cpu [BAUD [WINDOW_S [WARMUP_S [setup|terminal]]]] | latency[-udp] [COUNT [SPACING_MS]] | "
-                         "memory [LINES]\n");
+                         "memory [LINES] | hotplug [COUNT]\n");
 }
 } // namespace
 
@@ -668,7 +700,7 @@ int main(int argc, char** argv)
     }
     const std::string mode = argv[1];
     auto arg = [&](int i, int fallback) { return argc > i ? std::atoi(argv[i]) : fallback; };
-    if (mode != "cpu" && mode != "latency" && mode != "latency-udp" && mode != "memory")
+    if (mode != "cpu" && mode != "latency" && mode != "latency-udp" && mode != "memory" && mode != "hotplug")
     {
         Usage();
         return 2;
@@ -686,7 +718,7 @@ int main(int argc, char** argv)
         return 1;
     const fs::path folder = made;
     // A newcomer's first run: no settings file, no stored window state, no web cache.
-    for (const char* var : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
+    for (const char* var : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
         ::setenv(var, folder.c_str(), 1);
 
     Pty pty;
@@ -747,6 +779,8 @@ int main(int argc, char** argv)
                                  ? RunLatency(s, udp, sentences, arg(2, 1000), arg(3, 20))
                                  : 1;
                 }
+                else if (mode == "hotplug")
+                    status = RunHotplug(s, folder / "orvane" / "ports", arg(2, 20));
                 else
                     status = RunMemory(s, pty, sentences, arg(2, 36000));
                 s.view->GetConnectButton().click();

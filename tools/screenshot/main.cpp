@@ -1,6 +1,7 @@
 // Starts the simulated receiver, opens Orvane's window with a throw-away settings file, types
 // the receiver's port, connects, records a little, waits for live data and saves the window as
-// a PNG: orvane-screenshot OUTPUT.png [SECONDS] [setup|terminal]
+// a PNG: orvane-screenshot OUTPUT.png [SECONDS] [setup|terminal]. The map shows the position and
+// the track driven so far.
 #include "app/OrvaneApp.h"
 #include "recording/OrvaneDoc.h"
 #include "ui/MainFrame.h"
@@ -68,8 +69,9 @@ int main(int argc, char** argv)
     if (sim == 0)
     {
         const std::string linkText = link.string();
-        ::execl(ORVANE_GPSSIM, ORVANE_GPSSIM, "--baud", "38400", "--seed", "3", "--start", "48.8584,2.2945",
-                "--link", linkText.c_str(), static_cast<char*>(nullptr));
+        // A current multi-constellation receiver, as most users have.
+        ::execl(ORVANE_GPSSIM, ORVANE_GPSSIM, "--gnss", "--baud", "38400", "--seed", "3", "--start",
+                "48.8584,2.2945", "--link", linkText.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
 
