@@ -405,11 +405,14 @@ void CMainFrame::OnGpsUpdate()
     }
     // Cleared before the views drain the device, so a line queued meanwhile posts again.
     m_bUpdatePosted.store(false);
-    // Sentences one at a time are shown as they come, at most a frame apart; a flood (several
-    // lines waiting for each update) is shown ten times a second, which is as fast as a person
+    // Sentences one at a time are shown as they come, at most a frame apart; a flood (more
+    // lines a second than frames, update after update) is shown ten times a second, which is as fast as a person
     // can read it and as fast as receivers compute fixes.
     const unsigned lines = m_nLinesSinceUpdate.exchange(0, std::memory_order_relaxed);
-    m_nUpdateIntervalMs = lines >= kFloodLines ? kFloodUpdateMs : kFrameUpdateMs;
+    // A few fast updates in a row make a flood; one late update with two lines does not.
+    const bool bFast = static_cast<qint64>(lines) * 1000 > kFloodLinesPerSecond * std::max<qint64>(sinceLast, 1);
+    m_nFastUpdates = bFast ? m_nFastUpdates + 1 : 0;
+    m_nUpdateIntervalMs = m_nFastUpdates >= kFloodUpdates ? kFloodUpdateMs : kFrameUpdateMs;
     m_lastUpdate.restart();
     if (COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
         doc->UpdateAllViews(nullptr, HINT_GPS_DATA);

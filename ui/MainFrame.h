@@ -30,11 +30,12 @@ public:
     // The whole window, frame included.
     static constexpr int kWidth = 1280;
     static constexpr int kHeight = 768;
-    // Views are updated at most once a frame, and ten times a second while kFloodLines or
-    // more lines wait for each update.
+    // Views are updated at most once a frame, and ten times a second while lines come faster
+    // than kFloodLinesPerSecond for kFloodUpdates updates in a row.
     static constexpr qint64 kFrameUpdateMs = 16;
     static constexpr qint64 kFloodUpdateMs = 100;
-    static constexpr unsigned kFloodLines = 3;
+    static constexpr qint64 kFloodLinesPerSecond = 100;
+    static constexpr int kFloodUpdates = 4;
 
     CMainFrame();
     ~CMainFrame() override;
@@ -105,6 +106,7 @@ private:
     QElapsedTimer m_lastUpdate;
     QTimer m_updatePacer;
     qint64 m_nUpdateIntervalMs = kFrameUpdateMs;
+    int m_nFastUpdates = 0;
     // The path the open port was opened with, for the message when it goes away.
     std::wstring m_strOpenPath;
     // Dropped before the device closes; scoped so that a frame going away drops them too.
