@@ -405,11 +405,10 @@ void CMainFrame::OnGpsUpdate()
     }
     // Cleared before the views drain the device, so a line queued meanwhile posts again.
     m_bUpdatePosted.store(false);
-    // Sentences one at a time are shown as they come, at most a frame apart; a flood (more
-    // lines a second than frames, update after update) is shown ten times a second, which is as fast as a person
-    // can read it and as fast as receivers compute fixes.
+    // Sentences one at a time are shown as they come, at most a frame apart. A flood is shown
+    // ten times a second, as fast as a person can read it and receivers compute fixes; it takes
+    // a few fast updates in a row, so one late update with two lines is not one.
     const unsigned lines = m_nLinesSinceUpdate.exchange(0, std::memory_order_relaxed);
-    // A few fast updates in a row make a flood; one late update with two lines does not.
     const bool bFast = static_cast<qint64>(lines) * 1000 > kFloodLinesPerSecond * std::max<qint64>(sinceLast, 1);
     m_nFastUpdates = bFast ? m_nFastUpdates + 1 : 0;
     m_nUpdateIntervalMs = m_nFastUpdates >= kFloodUpdates ? kFloodUpdateMs : kFrameUpdateMs;

@@ -73,13 +73,8 @@ void CMemDCEx::BitBlt(int x, int y, const QImage& image)
     m_painter.drawImage(QPoint(x, y), image);
 }
 
-void CMemDCEx::TransparentBlt(int x, int y, const QImage& image, const QColor& key)
+QImage KeyOut(const QImage& image, const QColor& key)
 {
-    if (image.hasAlphaChannel())
-    {
-        m_painter.drawImage(QPoint(x, y), image);
-        return;
-    }
     QImage keyed = image.convertToFormat(QImage::Format_ARGB32);
     const QRgb keyRgb = key.rgb() & 0x00FFFFFF;
     for (int row = 0; row < keyed.height(); ++row)
@@ -91,7 +86,17 @@ void CMemDCEx::TransparentBlt(int x, int y, const QImage& image, const QColor& k
                 line[col] = 0;
         }
     }
-    m_painter.drawImage(QPoint(x, y), keyed);
+    return keyed;
+}
+
+void CMemDCEx::TransparentBlt(int x, int y, const QImage& image, const QColor& key)
+{
+    if (image.hasAlphaChannel())
+    {
+        m_painter.drawImage(QPoint(x, y), image);
+        return;
+    }
+    m_painter.drawImage(QPoint(x, y), KeyOut(image, key));
 }
 
 void CMemDCEx::TextOut(int x, int y, const QString& text)

@@ -69,6 +69,9 @@ private:
     int m_nAllocations = 0;
 };
 
+// The image with every pixel of the key colour made transparent.
+QImage KeyOut(const QImage& image, const QColor& key);
+
 // "Arial" whose cell height (ascent + descent) is the given pixel count, as the panel's fonts
 // are specified; Arial resolves to the metric-compatible Liberation Sans.
 QFont MakeCellHeightFont(const QString& face, int cellHeight, bool bold = false);

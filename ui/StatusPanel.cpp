@@ -433,18 +433,7 @@ void DrawSatelliteChart(CMemDCEx& dc, const GpsData& gps, const PanelResources& 
 
 QImage KeyedMarker(const QImage& marker)
 {
-    QImage keyed = marker.convertToFormat(QImage::Format_ARGB32);
-    const QRgb key = chart::kMarkerKey.rgb() & 0x00FFFFFF;
-    for (int row = 0; row < keyed.height(); ++row)
-    {
-        auto* line = reinterpret_cast<QRgb*>(keyed.scanLine(row));
-        for (int col = 0; col < keyed.width(); ++col)
-        {
-            if ((line[col] & 0x00FFFFFF) == key)
-                line[col] = 0;
-        }
-    }
-    return keyed;
+    return KeyOut(marker, chart::kMarkerKey);
 }
 
 PanelResources PanelResources::Load()

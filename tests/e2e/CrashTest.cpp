@@ -4,6 +4,7 @@
 #include "support/KmlText.h"
 #include "support/Peers.h"
 #include "support/TempFolder.h"
+#include "e2e/Child.h"
 
 #include "gps/NmeaFraming.h"
 
@@ -33,98 +34,6 @@ long long NowMilliseconds()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
 }
-
-// A child process in its own process group, its stdout read line by line.
-class Child
-{
-public:
-    bool Start(const std::vector<std::string>& args)
-    {
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0)
-            return false;
-        m_pid = ::fork();
-        if (m_pid == 0)
-        {
-            ::setpgid(0, 0);
-            ::dup2(out[1], STDOUT_FILENO);
-            std::vector<char*> argv;
-            for (const std::string& arg : args)
-                argv.push_back(const_cast<char*>(arg.c_str()));
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        m_out = out[0];
-        return m_pid > 0;
-    }
-
-    // The next whole line, waiting up to `seconds`; false at the end or on time-out.
-    bool ReadLine(std::string& line, int seconds = 60)
-    {
-        const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-        while (true)
-        {
-            const std::size_t end = m_buffer.find('\n');
-            if (end != std::string::npos)
-            {
-                line = m_buffer.substr(0, end);
-                m_buffer.erase(0, end + 1);
-                return true;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0)
-                return false;
-            pollfd fd{m_out, POLLIN, 0};
-            if (::poll(&fd, 1, static_cast<int>(left)) <= 0)
-                continue;
-            char chunk[4096];
-            const ssize_t n = ::read(m_out, chunk, sizeof chunk);
-            if (n <= 0)
-                return false;
-            m_buffer.append(chunk, static_cast<std::size_t>(n));
-        }
-    }
-
-    void Signal(int signal) { ::kill(m_pid, signal); }
-
-    // The exit status (WEXITSTATUS, or 128 + the signal), -1 when it did not end in time.
-    int Wait(int seconds)
-    {
-        const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-        while (Clock::now() < deadline)
-        {
-            int status = 0;
-            const pid_t done = ::waitpid(m_pid, &status, WNOHANG);
-            if (done == m_pid)
-            {
-                m_pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            ::poll(nullptr, 0, 20);
-        }
-        return -1;
-    }
-
-    ~Child()
-    {
-        if (m_pid > 0)
-        {
-            ::kill(-m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        if (m_out >= 0)
-            ::close(m_out);
-    }
-
-    pid_t Pid() const { return m_pid; }
-
-private:
-    pid_t m_pid = -1;
-    int m_out = -1;
-    std::string m_buffer;
-};
 
 // The coordinates of a KML track as libkml reads them, and the text libkml writes for them.
 bool ReserializeKml(const std::string& text, std::string& again, std::size_t& points, std::string& errors)

@@ -1,11 +1,8 @@
 // The real program under a real window manager (openbox on Xvfb), as a user sees it.
+#include "e2e/Child.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
-
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <array>
 #include <chrono>
@@ -26,44 +23,15 @@ bool OnPath(const std::string& program)
     return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// A program started with extra environment, stopped (its process group) with the object.
-class Process
+// Ends the X server politely, so that it takes its lock file and socket with it.
+struct Terminated
 {
-public:
-    Process(const std::vector<std::string>& args, const std::vector<std::string>& environment)
+    Child& child;
+    ~Terminated()
     {
-        m_pid = ::fork();
-        if (m_pid == 0)
-        {
-            ::setpgid(0, 0);
-            for (const std::string& entry : environment)
-                ::putenv(const_cast<char*>(entry.c_str()));
-            std::vector<char*> argv;
-            for (const std::string& arg : args)
-                argv.push_back(const_cast<char*>(arg.c_str()));
-            argv.push_back(nullptr);
-            std::freopen("/dev/null", "w", stdout);
-            std::freopen("/dev/null", "w", stderr);
-            ::execvp(argv[0], argv.data());
-            ::_exit(127);
-        }
+        child.Signal(SIGTERM);
+        child.Wait(5);
     }
-    ~Process()
-    {
-        if (m_pid > 0)
-        {
-            ::kill(-m_pid, SIGTERM);
-            for (int i = 0; i < 50 && ::waitpid(m_pid, nullptr, WNOHANG) == 0; ++i)
-                std::this_thread::sleep_for(100ms);
-            ::kill(-m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-
-private:
-    pid_t m_pid = -1;
 };
 
 std::string Output(const std::string& command)
@@ -128,7 +96,9 @@ TEST(WindowManager, TheWholeWindowFrameIncludedIs1280By768AndFitsALaptopScreen)
     TempFolder home("orvane-wm");
     ASSERT_FALSE(home.Path().empty());
 
-    Process server({"Xvfb", display, "-screen", "0", "1366x768x24", "-nolisten", "tcp"}, {});
+    Child server;
+    ASSERT_TRUE(server.Start({"Xvfb", display, "-screen", "0", "1366x768x24", "-nolisten", "tcp"}));
+    const Terminated serverEnds{server};
     for (int i = 0; i < 100 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(number)); ++i)
         std::this_thread::sleep_for(50ms);
     std::vector<std::string> environment = {
@@ -142,12 +112,14 @@ TEST(WindowManager, TheWholeWindowFrameIncludedIs1280By768AndFitsALaptopScreen)
     // The web engine refuses its sandbox as root.
     if (::geteuid() == 0)
         environment.push_back("QTWEBENGINE_DISABLE_SANDBOX=1");
-    Process manager({"openbox"}, environment);
+    Child manager;
+    ASSERT_TRUE(manager.Start({"openbox"}, environment));
     std::this_thread::sleep_for(500ms);
     // A copy, so that the settings it saves beside itself stay in the temporary folder.
     const fs::path copy = home.Path() / "orvane";
     ASSERT_TRUE(fs::copy_file(ORVANE_PROGRAM, copy));
-    Process program({copy.string()}, environment);
+    Child program;
+    ASSERT_TRUE(program.Start({copy.string()}, environment));
 
     std::string window;
     WindowFrame frame;

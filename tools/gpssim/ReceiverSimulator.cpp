@@ -169,8 +169,10 @@ std::size_t ReceiverSimulator::LineBudget(int baud)
 }
 
 ReceiverSimulator::ReceiverSimulator(const SimConfig& config)
-    : m_bGnss(config.gnss), m_random(config.seed), m_nBudget(LineBudget(config.baud) / static_cast<std::size_t>(std::max(1, config.cyclesPerSecond))), m_latitude(config.startLatitude),
-      m_longitude(config.startLongitude)
+    : m_bGnss(config.gnss), m_random(config.seed),
+      // Each cycle of a second has its share of the line.
+      m_nBudget(LineBudget(config.baud) / static_cast<std::size_t>(std::max(1, config.cyclesPerSecond))),
+      m_latitude(config.startLatitude), m_longitude(config.startLongitude)
 {
     m_geoidSeparation = RoundTenth(m_random.Uniform(-30.0, 50.0));
     m_altitude = m_random.Uniform(80.0, 600.0);
@@ -423,11 +425,7 @@ SimCycle ReceiverSimulator::Step(std::chrono::system_clock::time_point utc)
         cycle.state = m_lastState;
         cycle.state.utc = utc;
         if (!cycle.state.silent)
-        {
-            const std::vector<std::string> all = m_bGnss ? FormatGnss(cycle.state) : Format(cycle.state);
-            cycle.sentences = FitToLine(all);
-            cycle.droppedSentences = all.size() - cycle.sentences.size();
-        }
+            SendState(cycle);
         return cycle;
     }
     m_lastSecond = second;
@@ -493,10 +491,15 @@ SimCycle ReceiverSimulator::StepSecond(std::chrono::system_clock::time_point utc
             state.satellites[i].used = std::find(used.begin(), used.end(), &m_sky[i]) != used.end();
     }
 
-    const std::vector<std::string> all = m_bGnss ? FormatGnss(state) : Format(state);
+    SendState(cycle);
+    return cycle;
+}
+
+void ReceiverSimulator::SendState(SimCycle& cycle)
+{
+    const std::vector<std::string> all = m_bGnss ? FormatGnss(cycle.state) : Format(cycle.state);
     cycle.sentences = FitToLine(all);
     cycle.droppedSentences = all.size() - cycle.sentences.size();
-    return cycle;
 }
 
 std::vector<std::string> ReceiverSimulator::Format(const SimState& state) const

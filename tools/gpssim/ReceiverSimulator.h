@@ -102,6 +102,8 @@ private:
 
     // One second of the receiver's life: it moves, its sky turns, its counters run.
     SimCycle StepSecond(std::chrono::system_clock::time_point utc);
+    // The cycle's state as sentences, as many as its share of the line carries.
+    void SendState(SimCycle& cycle);
     void Move();
     void MoveSky();
     void AddRisingSatellite(Talker talker = Talker::GP);

@@ -1,6 +1,5 @@
 #include "tools/gpssim/SimOptions.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -87,8 +86,9 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std
         {
             if (!value(text))
                 return false;
-            if (!ParseNumber(text, options.rate) || 1000 % std::max(1, options.rate) != 0 ||
-                options.rate < 1 || options.rate > 10)
+            // Cycles that divide the second into whole milliseconds.
+            if (!ParseNumber(text, options.rate) || options.rate < 1 || options.rate > 10 ||
+                1000 % options.rate != 0)
             {
                 error = "--rate must be 1, 2, 4, 5, 8 or 10 cycles a second, not '" + text + "'";
                 return false;
