@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -60,6 +61,13 @@ struct RecordingRun
     std::size_t points; // wait for this many before the signal (NMEA: bytes)
     int secondSignal = 0; // sent 1 ms after the first, as a closing terminal does
 };
+
+void PrintTo(const RecordingRun& run, std::ostream* out)
+{
+    *out << run.kind << " SIG" << ::sigabbrev_np(run.signal);
+    if (run.secondSignal != 0)
+        *out << " then SIG" << ::sigabbrev_np(run.secondSignal);
+}
 
 class EndedFromOutside : public ::testing::TestWithParam<RecordingRun>
 {
@@ -176,8 +184,10 @@ TEST_P(EndedFromOutside, KeepsEveryPointHandedOver)
             EXPECT_EQ(OgrPointCount(file, run.kind), inFile);
         }
     }
-    std::printf("%s after %s%s: %lld points (NMEA: bytes) handed over a second before, %lld in the file\n",
-                run.kind.c_str(), ::sigabbrev_np(run.signal), run.secondSignal ? " twice" : "", handedOver, inFile);
+    const std::string signals = std::string("SIG") + ::sigabbrev_np(run.signal) +
+                                (run.secondSignal ? std::string(" then SIG") + ::sigabbrev_np(run.secondSignal) : "");
+    std::printf("%s after %s: %lld points (NMEA: bytes) handed over a second before, %lld in the file\n",
+                run.kind.c_str(), signals.c_str(), handedOver, inFile);
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, EndedFromOutside,
@@ -199,6 +209,11 @@ struct SignalRun
     std::vector<std::pair<int, int>> steps; // milliseconds to wait, then the signal to send
     int endsWith;                            // the signal that must end the process; 0: none does
 };
+
+void PrintTo(const SignalRun& run, std::ostream* out)
+{
+    *out << run.name;
+}
 
 class HangingShutdown : public ::testing::TestWithParam<SignalRun>
 {
@@ -232,8 +247,12 @@ TEST_P(HangingShutdown, EndsAtOnceOnlyWhenAskedAgain)
         EXPECT_EQ(program.Wait(20), 128 + run.endsWith);
         return;
     }
+    // Signals pending together are delivered lowest number first, so a burst starts with any.
     ASSERT_TRUE(program.ReadLine(line, 20));
-    EXPECT_EQ(line, closing);
+    int first = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "CLOSING %d", &first), 1) << line;
+    EXPECT_TRUE(std::any_of(run.steps.begin(), run.steps.end(), [&](const auto& step) { return step.second == first; }))
+        << line;
     // Every signal has been handled once the count says so; the shutdown then ends as it would.
     int received = 0;
     const auto deadline = Clock::now() + std::chrono::seconds(20);
