@@ -148,13 +148,14 @@ int main(int argc, char** argv)
     QApplication qtApp(argc, argv);
     int messages = 0;
     std::wstring lastMessage;
-    SetMessageBoxHandler([&](const std::wstring& text, const std::wstring&, MbIcon)
-                         { ++messages; lastMessage = text; });
     int status = 1;
     {
         BenchApp app(folder / "Orvane.xml");
         if (app.InitInstance())
         {
+            // After start-up, which puts in the modal box.
+            SetMessageBoxHandler([&](const std::wstring& text, const std::wstring&, MbIcon)
+                                 { ++messages; lastMessage = text; });
             auto* frame = dynamic_cast<CMainFrame*>(app.m_pMainWnd);
             auto* view = frame ? dynamic_cast<COrvaneView*>(frame->centralWidget()) : nullptr;
             auto* doc = dynamic_cast<COrvaneDoc*>(app.GetDocument());
