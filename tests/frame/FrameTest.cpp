@@ -756,11 +756,12 @@ TEST_F(FrameTest, ASourceThatDoesNotAnswerLeavesTheWindowLiveAndDisconnectCancel
     // A timer on the window's thread, and a click on Disconnect once it has ticked while the
     // open was under way: neither could happen while an open held the thread.
     int ticksWhileConnecting = 0;
+    int clickAtTick = 5;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         if (!m_frame->IsConnecting())
             return;
-        if (++ticksWhileConnecting == 5)
+        if (++ticksWhileConnecting == clickAtTick)
             view->GetConnectButton().click();
     });
     ticker.start(10);
@@ -787,6 +788,7 @@ TEST_F(FrameTest, ASourceThatDoesNotAnswerLeavesTheWindowLiveAndDisconnectCancel
     // Left alone, the open ends after its connect time with the same message as ever, the
     // timer ticking throughout.
     ticksWhileConnecting = 0;
+    clickAtTick = 0;
     Connect(source);
     EXPECT_GT(ticksWhileConnecting, 0);
     EXPECT_EQ(m_doc->m_bConnected, 0);
