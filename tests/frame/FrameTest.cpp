@@ -774,8 +774,12 @@ TEST_F(FrameTest, ASourceThatDoesNotAnswerLeavesTheWindowLiveAndDisconnectCancel
     ASSERT_FALSE(view->GetLogCtrl().GetLines().empty());
     EXPECT_EQ(view->GetLogCtrl().GetLines().back().text, L"Connecting to " + where + L"\u2026");
     EXPECT_EQ(m_app->m_seen.Count(HINT_SOURCE_CONNECTING), 1);
+    // The fix box's well says it too, in place of "No data".
+    const QRect fixWell(panel::kFixText.x - 3, panel::kFixText.y - 3, 65, 21);
+    const QImage connectingWell = view->grab(fixWell).toImage();
 
     ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsConnecting(); }));
+    EXPECT_NE(view->grab(fixWell).toImage(), connectingWell);
     EXPECT_EQ(ticksWhileConnecting, 5);
     EXPECT_EQ(m_doc->m_bConnected, 0);
     EXPECT_FALSE(m_frame->GetDevice().IsOpen());
