@@ -400,7 +400,6 @@ TEST(NetworkOpen, EachStepHasItsOwnTimeAndAPartialGreetingIsWaitedForWithoutSpin
     GreetingPeer halfThenGone({kBanner.substr(0, 10)}, GreetingPeer::After::HangUp);
     GreetingPeer mute({}, GreetingPeer::After::Hold);
     GreetingPeer gone({}, GreetingPeer::After::HangUp);
-    GreetingPeer wrong({"{\"class\":\"WATCH\"}\r\n"}, GreetingPeer::After::Hold);
     GreetingPeer late({"", kBanner}, GreetingPeer::After::Hold, 200ms);
     using Kind = SourceAddress::Kind;
     const struct
@@ -419,14 +418,10 @@ TEST(NetworkOpen, EachStepHasItsOwnTimeAndAPartialGreetingIsWaitedForWithoutSpin
         {"half a banner, then hang-up", Kind::Gpsd, {Loopback4(halfThenGone.Port())}, 0ms, 0, {2000, 2000, 5000}, PortError::NotGpsd, 0},
         {"accepts, never greets", Kind::Gpsd, {Loopback4(mute.Port())}, 0ms, 0, {2000, 2000, 300}, PortError::NotGpsd, 0},
         {"accepts and hangs up", Kind::Gpsd, {Loopback4(gone.Port())}, 0ms, 0, {2000, 2000, 5000}, PortError::NotGpsd, 0},
-        {"greets as something else", Kind::Gpsd, {Loopback4(wrong.Port())}, 0ms, 0, {2000, 2000, 5000}, PortError::NotGpsd, 0},
         // A lookup that takes most of its time leaves the greeting all of its own.
         {"slow lookup, late banner", Kind::Gpsd, {Loopback4(late.Port())}, 400ms, 0, {1000, 300, 600}, PortError::None, 0},
         {"connection never completes", Kind::Tcp, {Loopback4(silent.Port())}, 0ms, 0, {2000, 300, 2000}, PortError::NoAnswer, ETIMEDOUT},
-        // A first address that does not answer (a broken IPv6 route) leaves the next its try.
-        {"first address silent, second listens", Kind::Tcp, {Loopback4(silent.Port()), Loopback4(listening.Port())}, 0ms, 0, {2000, 300, 2000}, PortError::None, 0},
         {"first refuses, second listens", Kind::Tcp, {Loopback4(refused), Loopback4(listening.Port())}, 0ms, 0, {2000, 300, 2000}, PortError::None, 0},
-        {"every address refuses", Kind::Tcp, {Loopback4(refused), Loopback6(refused)}, 0ms, 0, {2000, 300, 2000}, PortError::ConnectionRefused, ECONNREFUSED},
         {"lookup out of time", Kind::Tcp, {Loopback4(listening.Port())}, 1500ms, 0, {200, 2000, 2000}, PortError::HostNotFound, ETIMEDOUT},
         {"name not found", Kind::Tcp, {}, 0ms, EAI_NONAME, {2000, 2000, 2000}, PortError::HostNotFound, 0},
         {"name with no address", Kind::Udp, {}, 0ms, 0, {2000, 2000, 2000}, PortError::HostNotFound, 0},
@@ -447,6 +442,22 @@ TEST(NetworkOpen, EachStepHasItsOwnTimeAndAPartialGreetingIsWaitedForWithoutSpin
         EXPECT_EQ(socket.IsOpen(), opened);
         // Waiting sleeps: a wait that returned at once on bytes already peeked used a core.
         EXPECT_LT(cpuMs, 50 + wallMs / 10) << "of " << wallMs << " ms";
+    }
+
+    // A first address that does not answer (a broken IPv6 route) leaves the next its own time:
+    // here the second drops the first SYN and answers the one the kernel resends a second later.
+    {
+        loopback::SilentListener second;
+        SocketDevice socket;
+        socket.SetResolver(FakeResolver({Loopback4(silent.Port()), Loopback4(second.Port())}));
+        std::thread release(
+            [&]
+            {
+                std::this_thread::sleep_for(2800ms);
+                second.Release();
+            });
+        EXPECT_TRUE(socket.Open({Kind::Tcp, "receiver.test", 2947}, {2000, 2500, 2000}));
+        release.join();
     }
 
     // After a banner in pieces, what follows it is the stream, its JSON left out.

@@ -156,7 +156,7 @@ public:
     }
     ~SilentListener()
     {
-        for (int fd : {m_filler, m_listen})
+        for (int fd : {m_accepted, m_filler, m_listen})
             if (fd >= 0)
                 ::close(fd);
     }
@@ -164,10 +164,17 @@ public:
     SilentListener& operator=(const SilentListener&) = delete;
 
     std::uint16_t Port() const { return m_port; }
+    // Takes the waiting connection off the queue: a SYN sent from now on is answered.
+    bool Release()
+    {
+        m_accepted = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+        return m_accepted >= 0;
+    }
 
 private:
     int m_listen = -1;
     int m_filler = -1;
+    int m_accepted = -1;
     std::uint16_t m_port = 0;
 };
 
