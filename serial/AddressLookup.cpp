@@ -29,7 +29,8 @@ ResolverAnswer SystemResolve(const std::string& host, const std::string& port,
 {
     ResolverAnswer answer;
     addrinfo* list = nullptr;
-    answer.status = ::getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(), &hints, &list);
+    answer.status =
+        ::getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(), &hints, &list);
     if (answer.status != 0)
         return answer;
     for (const addrinfo* a = list; a; a = a->ai_next)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "serial/PortError.h"
 #include "serial/ByteDevice.h"
+#include "serial/PortError.h"
 #include "serial/RingBuffer.h"
 #include "serial/SocketDevice.h"
 #include "serial/SourceAddress.h"

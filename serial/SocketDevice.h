@@ -77,8 +77,8 @@ public:
 private:
     bool Fail(PortError error, int systemError);
     // HostNotFound, timed out or Cancelled as the lookup ended; true with the addresses.
-    bool LookUpHost(const std::string& host, std::uint16_t port, const addrinfo& hints,
-                    int limitMs, std::vector<ResolvedAddress>& addresses);
+    bool LookUpHost(const std::string& host, std::uint16_t port, const addrinfo& hints, int limitMs,
+                    std::vector<ResolvedAddress>& addresses);
     bool Connect(const SourceAddress& source, const OpenLimits& limits);
     bool Bind(const SourceAddress& source, const OpenLimits& limits);
     bool GreetGpsd(int timeoutMs);

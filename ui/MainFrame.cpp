@@ -70,7 +70,8 @@ std::wstring DescribeSourceFailure(const std::wstring& sourceText, PortError err
         return text + L"connection refused.\n\nCheck the address, and that the receiver or "
                       L"its app serves NMEA on " + where + L", then connect again.";
     case PortError::HostNotFound:
-        return text + (systemError == ETIMEDOUT ? L"host not found: timed out" : L"host not found") +
+        return text +
+               (systemError == ETIMEDOUT ? L"host not found: timed out" : L"host not found") +
                L".\n\nCheck the host name in " + sourceText + L".";
     case PortError::NoAnswer:
         return text + L"no answer from " + where +

@@ -129,14 +129,15 @@ void COrvaneView::paintEvent(QPaintEvent* event)
         DrawStatusPanel(*m_pPanelDC, m_gps, m_res, IsLive());
         if (m_bConnecting)
         {
-            // The fix box's well as the background has it (the image generator's box), with the
-            // word in place of "No data", in the values' colour.
-            const QRect well(panel::kFixText.x - 3, panel::kFixText.y - 3, 65, 21);
+            // The fix box's well as the background has it, with the word in place of "No data",
+            // in the values' colour.
+            const QRect well = PanelRect(panel::kFixWell);
             m_pPanelDC->BitBlt(well.x(), well.y(), m_res.bmpStatusPanel.copy(well));
             const QFont oldFont = m_pPanelDC->SelectFont(m_res.fontTiny);
             const QColor oldColour = m_pPanelDC->SetTextColor(QColor(0, 200, 200));
             const QString text = QFontMetrics(m_res.fontTiny)
-                                     .elidedText(QStringLiteral("Connecting\u2026"), Qt::ElideRight, well.width() - 6);
+                                     .elidedText(QStringLiteral("Connecting\u2026"), Qt::ElideRight,
+                                                 well.width() - 6);
             m_pPanelDC->TextOut(panel::kFixText.x, panel::kFixText.y + 4, text);
             m_pPanelDC->SetTextColor(oldColour);
             m_pPanelDC->SelectFont(oldFont);

@@ -38,7 +38,8 @@ using namespace std::chrono_literals;
 // The lookup every part of the program calls: names under .bench.invalid stand for a slow or a
 // hanging nameserver; numbers go to the C library with AI_NUMERICHOST, which never asks one;
 // any other name is not found.
-extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** res)
+extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints,
+                           addrinfo** res)
 {
     using Real = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
     static const Real real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "getaddrinfo"));
@@ -107,7 +108,8 @@ Figures Open(CMainFrame& frame, COrvaneView& view, COrvaneDoc& doc, const std::w
                      {
                          const Clock::time_point now = Clock::now();
                          figures.maxGapMs = std::max(
-                             figures.maxGapMs, std::chrono::duration<double, std::milli>(now - last).count());
+                             figures.maxGapMs,
+                             std::chrono::duration<double, std::milli>(now - last).count());
                          last = now;
                      });
     QEventLoop loop;
@@ -132,8 +134,8 @@ Figures Open(CMainFrame& frame, COrvaneView& view, COrvaneDoc& doc, const std::w
         loop.exec();
     {
         const Clock::time_point now = Clock::now();
-        figures.maxGapMs =
-            std::max(figures.maxGapMs, std::chrono::duration<double, std::milli>(now - last).count());
+        figures.maxGapMs = std::max(figures.maxGapMs,
+                                    std::chrono::duration<double, std::milli>(now - last).count());
     }
     figures.endedS = std::chrono::duration<double>(Clock::now() - start).count();
     figures.cpuS = CpuSeconds() - cpu;
@@ -148,7 +150,8 @@ Figures Open(CMainFrame& frame, COrvaneView& view, COrvaneDoc& doc, const std::w
 
 int main(int argc, char** argv)
 {
-    const fs::path folder = fs::temp_directory_path() / ("bench_open." + std::to_string(::getpid()));
+    const fs::path folder =
+        fs::temp_directory_path() / ("bench_open." + std::to_string(::getpid()));
     fs::create_directories(folder);
     QApplication qtApp(argc, argv);
     int messages = 0;
@@ -159,8 +162,12 @@ int main(int argc, char** argv)
         if (app.InitInstance())
         {
             // After start-up, which puts in the modal box.
-            SetMessageBoxHandler([&](const std::wstring& text, const std::wstring&, MbIcon)
-                                 { ++messages; lastMessage = text; });
+            SetMessageBoxHandler(
+                [&](const std::wstring& text, const std::wstring&, MbIcon)
+                {
+                    ++messages;
+                    lastMessage = text;
+                });
             auto* frame = dynamic_cast<CMainFrame*>(app.m_pMainWnd);
             auto* view = frame ? dynamic_cast<COrvaneView*>(frame->centralWidget()) : nullptr;
             auto* doc = dynamic_cast<COrvaneDoc*>(app.GetDocument());
@@ -175,7 +182,8 @@ int main(int argc, char** argv)
                 loopback::SilentListener silentGpsd;
                 const std::uint16_t refused = loopback::FreePort(SOCK_STREAM);
                 loopback::GreetingPeer mute({}, loopback::GreetingPeer::After::Hold);
-                loopback::GreetingPeer half({"{\"class\":\"VER"}, loopback::GreetingPeer::After::Hold);
+                loopback::GreetingPeer half({"{\"class\":\"VER"},
+                                            loopback::GreetingPeer::After::Hold);
                 const auto port = [](std::uint16_t p) { return std::to_wstring(p); };
                 const struct
                 {
@@ -185,32 +193,41 @@ int main(int argc, char** argv)
                     int cancelMs = 0;
                 } cases[] = {
                     {"tcp:// silent listener", L"tcp://127.0.0.1:" + port(silent.Port()), {}},
-                    {"  the same, Disconnect at 0.5 s", L"tcp://127.0.0.1:" + port(silent.Port()), {}, 500},
-                    {"  lookup hangs, Disconnect at 0.5 s", L"tcp://hang.bench.invalid:5000", {}, 500},
+                    {"  the same, Disconnect at 0.5 s",
+                     L"tcp://127.0.0.1:" + port(silent.Port()),
+                     {},
+                     500},
+                    {"  lookup hangs, Disconnect at 0.5 s",
+                     L"tcp://hang.bench.invalid:5000",
+                     {},
+                     500},
                     {"tcp:// refusing port", L"tcp://127.0.0.1:" + port(refused), {}},
                     {"gpsd:// accepts, never greets", L"gpsd://127.0.0.1:" + port(mute.Port()), {}},
                     {"gpsd:// half a greeting", L"gpsd://127.0.0.1:" + port(half.Port()), {}},
                     {"tcp:// lookup fails after 4 s", L"tcp://slow.bench.invalid:5000", {}},
                     {"tcp:// lookup hangs 15 s", L"tcp://hang.bench.invalid:5000", {}},
                     {"serial, gpsd address silent", L"/dev/null",
-                     [&] {
+                     [&]
+                     {
                          frame->GetDevice().SetGpsdAddress(
                              {SourceAddress::Kind::Gpsd, "127.0.0.1", silentGpsd.Port()});
                      }},
                 };
-                std::printf("%-36s %12s %10s %8s  %s\n", "case", "longest gap", "ended", "cpu", "outcome");
+                std::printf("%-36s %12s %10s %8s  %s\n", "case", "longest gap", "ended", "cpu",
+                            "outcome");
                 for (const auto& c : cases)
                 {
                     if (c.before)
                         c.before();
                     lastMessage.clear();
                     const Figures f = Open(*frame, *view, *doc, c.source, messages, c.cancelMs);
-                    std::string outcome = !f.messageShown ? (f.connected ? "connected" : "cancelled, no message")
-                                                      : QString::fromStdWString(lastMessage)
-                                                            .section(QLatin1Char('\n'), 0, 0)
-                                                            .toStdString();
-                    std::printf("%-36s %9.1f ms %8.2f s %6.2f s  %s\n", c.name, f.maxGapMs, f.endedS, f.cpuS,
-                                outcome.c_str());
+                    std::string outcome =
+                        !f.messageShown ? (f.connected ? "connected" : "cancelled, no message")
+                                        : QString::fromStdWString(lastMessage)
+                                              .section(QLatin1Char('\n'), 0, 0)
+                                              .toStdString();
+                    std::printf("%-36s %9.1f ms %8.2f s %6.2f s  %s\n", c.name, f.maxGapMs,
+                                f.endedS, f.cpuS, outcome.c_str());
                     std::fflush(stdout);
                 }
                 status = 0;

@@ -775,7 +775,7 @@ TEST_F(FrameTest, ASourceThatDoesNotAnswerLeavesTheWindowLiveAndDisconnectCancel
     EXPECT_EQ(view->GetLogCtrl().GetLines().back().text, L"Connecting to " + where + L"\u2026");
     EXPECT_EQ(m_app->m_seen.Count(HINT_SOURCE_CONNECTING), 1);
     // The fix box's well says it too, in place of "No data".
-    const QRect fixWell(panel::kFixText.x - 3, panel::kFixText.y - 3, 65, 21);
+    const QRect fixWell = PanelRect(panel::kFixWell);
     const QImage connectingWell = view->grab(fixWell).toImage();
 
     ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsConnecting(); }));
