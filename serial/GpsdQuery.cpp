@@ -47,7 +47,7 @@ bool AskGpsdForDevices(const SourceAddress& gpsd, int timeoutMs, std::vector<std
     SourceAddress plain = gpsd;
     plain.kind = SourceAddress::Kind::Tcp;
     SocketDevice socket;
-    if (!socket.Open(plain, timeoutMs))
+    if (!socket.Open(plain, OpenLimits{timeoutMs, timeoutMs, timeoutMs}))
         return false;
     const std::string_view request = "?DEVICES;\n";
     if (socket.Write(request.data(), request.size(), RemainingMs(deadline)).status !=

@@ -17,6 +17,7 @@ enum class PortError
     ConnectionRefused, // nothing accepts connections at the host and port
     NoAnswer,         // the host did not answer in time or cannot be reached
     NotGpsd,          // what answers at a gpsd:// address is not gpsd
+    Cancelled,        // the open was called off before it ended (SerialPort::CancelOpen)
     Other
 };
 

@@ -41,6 +41,14 @@ bool SerialPort::Open(const std::wstring& devicePath, int baudRate)
         SetOpenError(PortError::Busy, EBUSY);
         return false;
     }
+    {
+        std::lock_guard lock(m_portLock);
+        if (m_bOpenCancelled)
+        {
+            SetOpenError(PortError::Cancelled, ECANCELED);
+            return false;
+        }
+    }
     auto pDevice = std::make_unique<PosixSerialDevice>();
     if (!pDevice->Open(ToUtf8(devicePath), baudRate))
     {
@@ -54,7 +62,7 @@ bool SerialPort::Open(const std::wstring& devicePath, int baudRate)
     return Start(std::move(pDevice));
 }
 
-bool SerialPort::OpenNetwork(const SourceAddress& source, int timeoutMs)
+bool SerialPort::OpenNetwork(const SourceAddress& source, const OpenLimits& limits)
 {
     if (IsOpen() || m_thread.joinable())
     {
@@ -62,7 +70,21 @@ bool SerialPort::OpenNetwork(const SourceAddress& source, int timeoutMs)
         return false;
     }
     auto pDevice = std::make_unique<SocketDevice>();
-    if (!pDevice->Open(source, timeoutMs))
+    {
+        std::lock_guard lock(m_portLock);
+        if (m_bOpenCancelled)
+        {
+            SetOpenError(PortError::Cancelled, ECANCELED);
+            return false;
+        }
+        m_pOpening = pDevice.get();
+    }
+    const bool bOpened = pDevice->Open(source, limits);
+    {
+        std::lock_guard lock(m_portLock);
+        m_pOpening = nullptr;
+    }
+    if (!bOpened)
     {
         SetOpenError(pDevice->LastError(), pDevice->LastSystemError());
         return false;
@@ -97,6 +119,14 @@ bool SerialPort::Start(std::unique_ptr<ByteDevice> pDevice)
     return true;
 }
 
+void SerialPort::CancelOpen()
+{
+    std::lock_guard lock(m_portLock);
+    m_bOpenCancelled = true;
+    if (m_pOpening)
+        m_pOpening->Wake();
+}
+
 void SerialPort::Close()
 {
     m_bRunning = false;
@@ -114,6 +144,7 @@ void SerialPort::Close()
     m_pDevice.reset();
     m_pReceiveRing.reset();
     m_pTransmitRing.reset();
+    m_bOpenCancelled = false;
 }
 
 bool SerialPort::Write(const void* bytes, std::size_t length)

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "serial/PortError.h"
 #include "serial/ByteDevice.h"
+#include "serial/PortError.h"
 #include "serial/RingBuffer.h"
+#include "serial/SocketDevice.h"
 #include "serial/SourceAddress.h"
 
 #include <atomic>
@@ -36,10 +37,16 @@ public:
     // Opens and configures the device (a path such as /dev/ttyUSB0), creates the rings and starts
     // the reader thread. Only while closed. On false, LastOpenError says why.
     bool Open(const std::wstring& devicePath, int baudRate);
-    // The same for a receiver on the network: connects or binds within timeoutMs.
-    bool OpenNetwork(const SourceAddress& source, int timeoutMs = 5000);
+    // The same for a receiver on the network: looks up, connects or binds, each step within
+    // its limit. Blocks for as long: not for the user-interface thread.
+    bool OpenNetwork(const SourceAddress& source, const OpenLimits& limits = {});
+    // Any thread: ends an Open or OpenNetwork under way on another thread at once (its wait for
+    // a lookup, a connection or gpsd's greeting; it fails with PortError::Cancelled), and fails
+    // those begun later, until Close.
+    void CancelOpen();
     // Stops and joins the reader thread and releases everything Open made. Safe when closed. Not
-    // from the reader thread, nor while holding a lock that OnDataReceived takes.
+    // from the reader thread, nor while holding a lock that OnDataReceived takes, nor while an
+    // open runs on another thread (CancelOpen, then wait for it).
     void Close();
     // Queues bytes for the reader thread to send. False, and nothing queued, when the port is
     // closed, its reader has stopped, its source takes no bytes (AcceptsWrites), or the
@@ -84,6 +91,9 @@ private:
     std::atomic<bool> m_bStoppedOnItsOwn{false};
     std::thread m_thread;
     std::unique_ptr<RingBuffer> m_pTransmitRing;
+    // Under the port lock: the socket being opened, for CancelOpen to wake, and the cancel.
+    ByteDevice* m_pOpening = nullptr;
+    bool m_bOpenCancelled = false;
     // The pause after a short read, from the line's speed; 0 for network sources.
     int m_nGatherUs = 0;
     PortError m_nLastOpenError = PortError::None;

@@ -15,6 +15,7 @@
 
 #include <cstring>
 #include <optional>
+#include <system_error>
 
 namespace
 {
@@ -69,7 +70,9 @@ std::wstring DescribeSourceFailure(const std::wstring& sourceText, PortError err
         return text + L"connection refused.\n\nCheck the address, and that the receiver or "
                       L"its app serves NMEA on " + where + L", then connect again.";
     case PortError::HostNotFound:
-        return text + L"host not found.\n\nCheck the host name in " + sourceText + L".";
+        return text +
+               (systemError == ETIMEDOUT ? L"host not found: timed out" : L"host not found") +
+               L".\n\nCheck the host name in " + sourceText + L".";
     case PortError::NoAnswer:
         return text + L"no answer from " + where +
                L".\n\nCheck that the host is on the network, then connect again.";
@@ -137,8 +140,10 @@ void CMainFrame::moveEvent(QMoveEvent* e)
 
 CMainFrame::~CMainFrame()
 {
-    // The reader thread posts to this object: it must be gone before the window is.
+    // The open worker and the reader thread post to this object: they must be gone before the
+    // window is.
     m_baudDetection.Cancel();
+    CancelOpen();
     CloseDevice();
 }
 
@@ -150,6 +155,16 @@ void CMainFrame::SetPortName(const std::wstring& portName)
 void CMainFrame::SetBaudRate(int baudRate)
 {
     m_nBaudRate = baudRate;
+}
+
+std::wstring CMainFrame::ConnectingText(const std::wstring& sourceText)
+{
+    const std::optional<SourceAddress> source = ParseSourceAddress(sourceText);
+    if (!source)
+        return L"Connecting to " + sourceText + L"\u2026";
+    const std::wstring where = FromUtf8(HostAndPort(*source));
+    return (source->kind == SourceAddress::Kind::Udp ? L"Listening on " : L"Connecting to ") +
+           where + L"\u2026";
 }
 
 std::wstring CMainFrame::DescribeOpenFailure(const std::wstring& devicePath, PortError error,
@@ -254,50 +269,119 @@ void CMainFrame::OnMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lP
         OnGpsUpdate();
     else if (msg == WM_GPS_DEVICE_LOST)
         OnDeviceLost();
+    else if (msg == WM_GPS_DEVICE_OPENED)
+        OnDeviceOpened(static_cast<std::uint64_t>(wParam));
     else if (msg == WM_BAUD_PROBED)
         m_baudDetection.OnProbed(static_cast<int>(wParam), static_cast<long>(lParam));
 }
 
-bool CMainFrame::OpenDevice()
+void CMainFrame::Subscribe()
 {
-    // A port left open by a receiver that went away (its message not handled yet) is
-    // replaced, with its subscriptions.
-    CloseDevice();
-
     m_connNotify = m_device.ConnectNotification([this](int code) { OnDeviceNotify(code); });
     m_connStopped = m_device.ConnectStoppedNotification([this] { OnDeviceStopped(); });
+}
 
-    // The path a port name stands for, or the network source as it was typed.
-    const std::wstring path = IsNetworkSourceText(m_strPortName)
-                                  ? m_strPortName
-                                  : CGPSDevice::DevicePathOf(m_strPortName);
-    if (m_device.OpenPort(m_strPortName, m_nBaudRate))
-    {
-        m_strOpenPath = path;
-        return true;
-    }
-
+void CMainFrame::ReportOpenFailure(const std::wstring& path)
+{
     m_connNotify.disconnect();
     m_connStopped.disconnect();
+    if (m_device.LastOpenError() == PortError::Cancelled)
+        return;
+    ShowMessageBox(DescribeOpenFailure(path, m_device.LastOpenError(),
+                                       m_device.LastOpenSystemError(), m_nBaudRate),
+                   kErrorCaption, MbIcon::Error);
+}
+
+void CMainFrame::BeginOpen(bool bWasConnected)
+{
+    // A port left open by a receiver that went away (its message not handled yet), or an open
+    // still under way, is replaced, with its subscriptions.
+    CancelOpen();
+    CloseDevice();
     if (m_strPortName.empty())
     {
         ShowMessageBox(L"No serial port is chosen. Choose the receiver's port in the setup, "
                        L"then connect.",
                        kErrorCaption, MbIcon::Error);
+        SetConnected(false, bWasConnected);
+        return;
     }
-    else
+
+    Subscribe();
+    // The path a port name stands for, or the network source as it was typed.
+    const bool bNetwork = IsNetworkSourceText(m_strPortName);
+    m_strOpeningPath = bNetwork ? m_strPortName : CGPSDevice::DevicePathOf(m_strPortName);
+    m_bOpenReplacesShown = bWasConnected || bNetwork;
+    m_bConnecting = true;
+    const std::uint64_t attempt = ++m_nOpenAttempt;
+    try
     {
-        ShowMessageBox(DescribeOpenFailure(path, m_device.LastOpenError(),
-                                           m_device.LastOpenSystemError(), m_nBaudRate),
-                       kErrorCaption, MbIcon::Error);
+        // Even a serial open: it first asks the local gpsd which ports it holds.
+        m_openWorker = std::thread(
+            [this, name = m_strPortName, rate = m_nBaudRate, attempt]
+            {
+                m_device.OpenPort(name, rate);
+                PostMessage(WM_GPS_DEVICE_OPENED, static_cast<std::uintptr_t>(attempt));
+            });
     }
-    return false;
+    catch (const std::system_error&)
+    {
+        m_bConnecting = false;
+        m_connNotify.disconnect();
+        m_connStopped.disconnect();
+        ShowMessageBox(DescribeOpenFailure(m_strOpeningPath, PortError::Other, EAGAIN, m_nBaudRate),
+                       kErrorCaption, MbIcon::Error);
+        SetConnected(false, bWasConnected);
+        return;
+    }
+    // A network source may take seconds: it shows as connected, so that the button says
+    // Disconnect, and the views say where it is connecting to.
+    if (bNetwork)
+    {
+        SetConnected(true, true);
+        std::wstring text = ConnectingText(m_strPortName);
+        if (COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
+            doc->UpdateAllViews(nullptr, HINT_SOURCE_CONNECTING, &text);
+    }
+}
+
+void CMainFrame::OnDeviceOpened(std::uint64_t attempt)
+{
+    // An open cancelled or replaced since posted this.
+    if (!m_bConnecting || attempt != m_nOpenAttempt)
+        return;
+    if (m_openWorker.joinable())
+        m_openWorker.join();
+    m_bConnecting = false;
+    if (m_device.IsOpen())
+    {
+        m_strOpenPath = m_strOpeningPath;
+        // A network source has no line speed to find.
+        if (!IsNetworkSourceText(m_strOpenPath))
+            m_baudDetection.Arm(ToUtf8(m_strOpenPath), m_nBaudRate);
+        SetConnected(true, true);
+        return;
+    }
+    ReportOpenFailure(m_strOpeningPath);
+    // A failed open changes nothing the views show unless they showed a connection.
+    SetConnected(false, m_bOpenReplacesShown);
+}
+
+void CMainFrame::CancelOpen()
+{
+    if (!m_openWorker.joinable())
+        return;
+    m_device.CancelOpen();
+    m_openWorker.join();
+    m_bConnecting = false;
+    ++m_nOpenAttempt;
 }
 
 void CMainFrame::CloseDevice()
 {
     m_connNotify.disconnect();
     m_connStopped.disconnect();
+    // Also lifts a cancel left by CancelOpen, for the next open.
     m_device.Close();
 }
 
@@ -316,19 +400,14 @@ void CMainFrame::ConnectDevice(bool bConnect)
     m_baudDetection.Cancel();
     if (!bConnect)
     {
+        CancelOpen();
         CloseDevice();
         SetConnected(false, true);
         return;
     }
 
     const COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument());
-    const bool bWasConnected = doc && doc->m_bConnected;
-    const bool bOpened = OpenDevice();
-    // A network source has no line speed to find.
-    if (bOpened && !IsNetworkSourceText(m_strOpenPath))
-        m_baudDetection.Arm(ToUtf8(m_strOpenPath), m_nBaudRate);
-    // A failed open changes nothing the views show unless a connection was replaced.
-    SetConnected(bOpened, bOpened || bWasConnected);
+    BeginOpen(doc && doc->m_bConnected);
 }
 
 void CMainFrame::OnDeviceNotify(int)
@@ -366,9 +445,14 @@ void CMainFrame::OnDeviceLost()
 
 bool CMainFrame::ReopenAtDetectedRate(int baudRate)
 {
+    // The same port, a moment after it was open: it opens at once, here, without asking gpsd
+    // again.
     m_nBaudRate = baudRate;
-    if (OpenDevice())
+    CloseDevice();
+    Subscribe();
+    if (m_device.Open(m_strOpenPath, baudRate))
         return true;
+    ReportOpenFailure(m_strOpenPath);
     // The receiver went away while it was listened to; the user has been told why.
     SetConnected(false, true);
     return false;
@@ -385,8 +469,9 @@ bool CMainFrame::OnUpdateCommand(CCmdUI& ui)
 {
     if (ui.m_nID != ID_HOT_START && ui.m_nID != ID_WARM_START && ui.m_nID != ID_COLD_START)
         return false;
-    // Left to the document (enabled while connected) unless the open source takes nothing.
-    if (!m_device.IsOpen() || m_device.AcceptsWrites())
+    // Left to the document (enabled while connected) unless the source is still being opened
+    // or takes nothing.
+    if (!m_bConnecting && (!m_device.IsOpen() || m_device.AcceptsWrites()))
         return false;
     ui.Enable(false);
     return true;

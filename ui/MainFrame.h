@@ -14,11 +14,17 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <thread>
 
 class QWidget;
 
 // Posted from the reader thread when the port stopped because the receiver went away.
 inline constexpr unsigned WM_GPS_DEVICE_LOST = WM_USER + 0x21;
+// Posted from the open worker when its open has ended; wParam is the attempt's number.
+inline constexpr unsigned WM_GPS_DEVICE_OPENED = WM_USER + 0x22;
+// To all views while a network source is being opened; pHint is the std::wstring to show,
+// "Connecting to HOST:PORT…".
+inline constexpr long HINT_SOURCE_CONNECTING = 4100;
 
 // The program's one top-level window and the hub between the receiver and the views: it keeps
 // the port and baud rate the setup view chose, opens and closes the device, turns the device's
@@ -49,9 +55,15 @@ public:
     CGPSDevice& GetDevice() { return m_device; }
 
     // Connects (true) or disconnects (false), sets the document's m_bConnected and tells the
-    // views with HINT_CONNECTION_CHANGED. A port that cannot be opened leaves the document
-    // disconnected and the user is told why.
+    // views with HINT_CONNECTION_CHANGED. The port opens on a worker thread, the window staying
+    // live meanwhile: a network source shows as connected (so that Disconnect cancels it) and
+    // the views get HINT_SOURCE_CONNECTING; a serial port shows once it is open. A port that
+    // cannot be opened leaves the document disconnected and the user is told why.
     void ConnectDevice(bool bConnect);
+    // True from ConnectDevice(true) until its open has ended or was cancelled.
+    bool IsConnecting() const { return m_bConnecting; }
+    // What the views show while connecting, e.g. "Connecting to 127.0.0.1:2947…".
+    static std::wstring ConnectingText(const std::wstring& sourceText);
 
     // Reader thread: posts WM_GPS_UPDATE and touches nothing else.
     void OnDeviceNotify(int);
@@ -88,7 +100,13 @@ private:
     void OnDeviceStopped();
     // User-interface thread: the receiver went away while connected.
     void OnDeviceLost();
-    bool OpenDevice();
+    // Starts the open on the worker; the outcome comes as WM_GPS_DEVICE_OPENED.
+    void BeginOpen(bool bWasConnected);
+    void OnDeviceOpened(std::uint64_t attempt);
+    // Ends an open under way at once and waits for its worker; its message is then stale.
+    void CancelOpen();
+    void Subscribe();
+    void ReportOpenFailure(const std::wstring& path);
     void CloseDevice();
     void SetConnected(bool bConnected, bool bTellViews);
     void SendRestartCommand(std::string_view command);
@@ -109,6 +127,13 @@ private:
     int m_nFastUpdates = 0;
     // The path the open port was opened with, for the message when it goes away.
     std::wstring m_strOpenPath;
+    // The open under way: its worker (which only opens the device and posts), its number, and
+    // whether the views showed a connection when it began.
+    std::thread m_openWorker;
+    std::uint64_t m_nOpenAttempt = 0;
+    bool m_bConnecting = false;
+    bool m_bOpenReplacesShown = false;
+    std::wstring m_strOpeningPath;
     // Dropped before the device closes; scoped so that a frame going away drops them too.
     boost::signals2::scoped_connection m_connNotify;
     boost::signals2::scoped_connection m_connStopped;

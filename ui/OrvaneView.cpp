@@ -127,6 +127,21 @@ void COrvaneView::paintEvent(QPaintEvent* event)
         else
             m_pPanelDC = std::make_unique<CMemDCEx>(panelRect, dpr);
         DrawStatusPanel(*m_pPanelDC, m_gps, m_res, IsLive());
+        if (m_bConnecting)
+        {
+            // The fix box's well as the background has it, with the word in place of "No data",
+            // in the values' colour.
+            const QRect well = PanelRect(panel::kFixWell);
+            m_pPanelDC->BitBlt(well.x(), well.y(), m_res.bmpStatusPanel.copy(well));
+            const QFont oldFont = m_pPanelDC->SelectFont(m_res.fontTiny);
+            const QColor oldColour = m_pPanelDC->SetTextColor(QColor(0, 200, 200));
+            const QString text = QFontMetrics(m_res.fontTiny)
+                                     .elidedText(QStringLiteral("Connecting\u2026"), Qt::ElideRight,
+                                                 well.width() - 6);
+            m_pPanelDC->TextOut(panel::kFixText.x, panel::kFixText.y + 4, text);
+            m_pPanelDC->SetTextColor(oldColour);
+            m_pPanelDC->SelectFont(oldFont);
+        }
         painter.drawPixmap(0, 0, m_pPanelDC->Finish());
     }
     for (const QRect& rect : event->region().subtracted(panelRect))
@@ -143,7 +158,15 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
     case HINT_GPS_DATA:
         OnGpsData();
         break;
+    case HINT_SOURCE_CONNECTING:
+        m_bConnecting = true;
+        if (pHint)
+            m_logCtrl.AddLine(*static_cast<const std::wstring*>(pHint));
+        update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
+        break;
     case HINT_CONNECTION_CHANGED:
+        // Sent as an open begins and again when it has ended.
+        m_bConnecting = false;
         ShowConnectImages(doc->m_bConnected != 0);
         update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
         // The connection can also close without a click (receiver unplugged).

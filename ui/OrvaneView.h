@@ -80,4 +80,6 @@ private:
     QElapsedTimer m_lastSentence;
     QTimer m_staleTimer;
     bool m_bHadData = false;
+    // A network source is being opened: the fix box says so.
+    bool m_bConnecting = false;
 };

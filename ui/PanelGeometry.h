@@ -41,6 +41,8 @@ inline constexpr Box kRecordButton{296, 2, 394, 25};
 inline constexpr Point kTimeText{42, 62};
 inline constexpr Point kDateText{240, 62};
 inline constexpr Point kFixText{30, 132};
+// The well behind the fix text, which the image generator draws.
+inline constexpr Box kFixWell{kFixText.x - 3, kFixText.y - 3, kFixText.x + 61, kFixText.y + 17};
 inline constexpr Point kModeText{130, 132};
 inline constexpr Point kHdopText{250, 132};
 inline constexpr Point kPdopText{350, 132};

@@ -1,8 +1,10 @@
 // Receivers on the network through the real device: a TCP server and a UDP sender on
-// 127.0.0.1 play the receiver; the lines come out of the same ring and queue as a serial
-// port's.
+// loopback play the receiver; the lines come out of the same ring and queue as a serial
+// port's. Opening is taken step by step on the socket itself, with names looked up by a
+// resolver of the test's own.
 #include "gps/GPSDevice.h"
 #include "gps/NmeaFraming.h"
+#include "serial/SocketDevice.h"
 
 #include "support/Counter.h"
 #include "support/Files.h"
@@ -10,7 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <time.h>
+
 #include <atomic>
+#include <cstring>
+#include <functional>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -60,6 +67,54 @@ const std::string kGga = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,
 const std::string kRmc =
     "$GPRMC,185244.000,A,4854.2575,N,00219.9816,E,0.00,296.61,210706,,,A*6C\r\n";
 const std::string kGsa = "$GPGSA,A,3,14,01,30,06,09,,,,,,,,2.8,1.7,2.2*36\r\n";
+const std::string kBanner = "{\"class\":\"VERSION\",\"release\":\"3.22\",\"proto_major\":3}\r\n";
+
+ResolvedAddress Loopback4(std::uint16_t port)
+{
+    ResolvedAddress a;
+    a.family = AF_INET;
+    const sockaddr_in in = loopback::Address(port);
+    std::memcpy(&a.address, &in, sizeof in);
+    a.length = sizeof in;
+    return a;
+}
+
+ResolvedAddress Loopback6(std::uint16_t port)
+{
+    ResolvedAddress a;
+    a.family = AF_INET6;
+    sockaddr_in6 in6{};
+    in6.sin6_family = AF_INET6;
+    in6.sin6_port = htons(port);
+    in6.sin6_addr = in6addr_loopback;
+    std::memcpy(&a.address, &in6, sizeof in6);
+    a.length = sizeof in6;
+    return a;
+}
+
+// Answers every name with `addresses` after `delay`, or with `status` when it is not 0.
+Resolver FakeResolver(std::vector<ResolvedAddress> addresses, std::chrono::milliseconds delay = 0ms,
+                      int status = 0, Counter* asked = nullptr)
+{
+    return [=](const std::string&, const std::string&, const addrinfo&)
+    {
+        if (asked)
+            asked->Raise();
+        std::this_thread::sleep_for(delay);
+        ResolverAnswer answer;
+        answer.status = status;
+        if (status == 0)
+            answer.addresses = addresses;
+        return answer;
+    };
+}
+
+double ThreadCpuMs()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
 
 } // namespace
 
@@ -148,6 +203,8 @@ TEST(UdpSource, EachDatagramsLinesComeInOrder)
         {"several in one", {kGga + kRmc + kGsa}, {kGga, kRmc, kGsa}},
         {"no line end", {kGga.substr(0, kGga.size() - 2), kRmc}, {kGga, kRmc}},
         {"only LF missing", {kGga.substr(0, kGga.size() - 1), kRmc}, {kGga, kRmc}},
+        {"bare LF", {kGga.substr(0, kGga.size() - 2) + "\n", kRmc}, {kGga, kRmc}},
+        {"bare LF after several", {kGga + kRmc.substr(0, kRmc.size() - 2) + "\n", kGsa}, {kGga, kRmc, kGsa}},
         {"empty datagram between", {kGga, "", kRmc}, {kGga, kRmc}},
         {"longer than a read", {kGga + kRmc + kGsa + kGga + kRmc}, {kGga, kRmc, kGsa, kGga, kRmc}},
     };
@@ -297,4 +354,174 @@ TEST(NetworkOpen, OnlyTheTypedUdpPortIsBoundAndOnlyWhileOpen)
     // Reopening after a close finds the port free again.
     ASSERT_TRUE(device.OpenPort(UdpSource(port), 4800));
     device.Close();
+}
+
+TEST(UdpSource, NoHostListensOnIpv4AndIpv6AndANameOnEachOfItsAddresses)
+{
+    const std::uint16_t port = loopback::FreePort(SOCK_DGRAM);
+    {
+        CGPSDevice device;
+        ASSERT_TRUE(device.OpenPort(L"udp://:" + std::to_wstring(port), 4800));
+        UdpSender v4;
+        UdpSender v6(AF_INET6);
+        ASSERT_TRUE(v4.Send(port, kGga));
+        EXPECT_EQ(PopLines(device, 1), std::vector<std::string>{kGga});
+        ASSERT_TRUE(v6.Send(port, kRmc));
+        EXPECT_EQ(PopLines(device, 1), std::vector<std::string>{kRmc});
+    }
+
+    // "localhost" as a resolver may answer it: ::1 first, then 127.0.0.1 (twice, as
+    // getaddrinfo does for several socket types).
+    SocketDevice socket;
+    socket.SetResolver(FakeResolver({Loopback6(port), Loopback4(port), Loopback4(port)}));
+    ASSERT_TRUE(socket.Open({SourceAddress::Kind::Udp, "localhost", port}));
+    UdpSender v4;
+    UdpSender v6(AF_INET6);
+    std::string received;
+    char buffer[256];
+    for (const auto& [sender, line] : {std::pair{&v4, kGga}, std::pair{&v6, kRmc}, std::pair{&v4, kGsa}})
+    {
+        ASSERT_TRUE(sender->Send(port, line));
+        const ByteDevice::Result read = socket.Read(buffer, sizeof buffer, 20000);
+        ASSERT_EQ(read.status, ByteDevice::Status::Done);
+        received.append(buffer, read.count);
+    }
+    EXPECT_EQ(received, kGga + kRmc + kGsa);
+}
+
+TEST(NetworkOpen, EachStepHasItsOwnTimeAndAPartialGreetingIsWaitedForWithoutSpinning)
+{
+    using loopback::GreetingPeer;
+    const std::uint16_t refused = loopback::FreePort(SOCK_STREAM);
+    loopback::SilentListener silent;
+    TcpServer listening;
+    GreetingPeer pieces({kBanner.substr(0, 5), kBanner.substr(5, 9), kBanner.substr(14)}, GreetingPeer::After::Hold, 150ms);
+    GreetingPeer half({kBanner.substr(0, 10)}, GreetingPeer::After::Hold);
+    GreetingPeer halfThenGone({kBanner.substr(0, 10)}, GreetingPeer::After::HangUp);
+    GreetingPeer mute({}, GreetingPeer::After::Hold);
+    GreetingPeer gone({}, GreetingPeer::After::HangUp);
+    GreetingPeer late({"", kBanner}, GreetingPeer::After::Hold, 200ms);
+    using Kind = SourceAddress::Kind;
+    const struct
+    {
+        const char* name;
+        Kind kind;
+        std::vector<ResolvedAddress> addresses;
+        std::chrono::milliseconds lookupDelay;
+        int lookupStatus;
+        OpenLimits limits;
+        PortError error;
+        int systemError;
+    } rows[] = {
+        {"banner in pieces", Kind::Gpsd, {Loopback4(pieces.Port())}, 0ms, 0, {2000, 2000, 5000}, PortError::None, 0},
+        {"half a banner, then silence", Kind::Gpsd, {Loopback4(half.Port())}, 0ms, 0, {2000, 2000, 600}, PortError::NotGpsd, 0},
+        {"half a banner, then hang-up", Kind::Gpsd, {Loopback4(halfThenGone.Port())}, 0ms, 0, {2000, 2000, 5000}, PortError::NotGpsd, 0},
+        {"accepts, never greets", Kind::Gpsd, {Loopback4(mute.Port())}, 0ms, 0, {2000, 2000, 300}, PortError::NotGpsd, 0},
+        {"accepts and hangs up", Kind::Gpsd, {Loopback4(gone.Port())}, 0ms, 0, {2000, 2000, 5000}, PortError::NotGpsd, 0},
+        // A lookup that takes most of its time leaves the greeting all of its own.
+        {"slow lookup, late banner", Kind::Gpsd, {Loopback4(late.Port())}, 400ms, 0, {1000, 300, 600}, PortError::None, 0},
+        {"connection never completes", Kind::Tcp, {Loopback4(silent.Port())}, 0ms, 0, {2000, 300, 2000}, PortError::NoAnswer, ETIMEDOUT},
+        {"first refuses, second listens", Kind::Tcp, {Loopback4(refused), Loopback4(listening.Port())}, 0ms, 0, {2000, 300, 2000}, PortError::None, 0},
+        {"lookup out of time", Kind::Tcp, {Loopback4(listening.Port())}, 1500ms, 0, {200, 2000, 2000}, PortError::HostNotFound, ETIMEDOUT},
+        {"name not found", Kind::Tcp, {}, 0ms, EAI_NONAME, {2000, 2000, 2000}, PortError::HostNotFound, 0},
+        {"name with no address", Kind::Udp, {}, 0ms, 0, {2000, 2000, 2000}, PortError::HostNotFound, 0},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        SocketDevice socket;
+        socket.SetResolver(FakeResolver(row.addresses, row.lookupDelay, row.lookupStatus));
+        const auto wall = std::chrono::steady_clock::now();
+        const double cpu = ThreadCpuMs();
+        const bool opened = socket.Open({row.kind, "receiver.test", 2947}, row.limits);
+        const double cpuMs = ThreadCpuMs() - cpu;
+        const double wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wall).count();
+        EXPECT_EQ(opened, row.error == PortError::None);
+        EXPECT_EQ(socket.LastError(), row.error);
+        EXPECT_EQ(socket.LastSystemError(), row.systemError);
+        EXPECT_EQ(socket.IsOpen(), opened);
+        // Waiting sleeps: a wait that returned at once on bytes already peeked used a core.
+        EXPECT_LT(cpuMs, 50 + wallMs / 10) << "of " << wallMs << " ms";
+    }
+
+    // A first address that does not answer (a broken IPv6 route) leaves the next its own time:
+    // here the second drops the first SYN and answers the one the kernel resends a second later.
+    {
+        loopback::SilentListener second;
+        SocketDevice socket;
+        socket.SetResolver(FakeResolver({Loopback4(silent.Port()), Loopback4(second.Port())}));
+        std::thread release(
+            [&]
+            {
+                std::this_thread::sleep_for(2800ms);
+                second.Release();
+            });
+        EXPECT_TRUE(socket.Open({Kind::Tcp, "receiver.test", 2947}, {2000, 2500, 2000}));
+        release.join();
+    }
+
+    // After a banner in pieces, what follows it is the stream, its JSON left out.
+    TcpServer gpsd;
+    SocketDevice socket;
+    socket.SetResolver(FakeResolver({Loopback4(gpsd.Port())}));
+    std::thread greeter(
+        [&]
+        {
+            if (!gpsd.Accept() || !gpsd.Send(kBanner.substr(0, 7)))
+                return;
+            std::this_thread::sleep_for(50ms);
+            gpsd.Send(kBanner.substr(7) + kGga);
+        });
+    ASSERT_TRUE(socket.Open({Kind::Gpsd, "receiver.test", 2947}, {2000, 2000, 5000}));
+    greeter.join();
+    EXPECT_EQ(gpsd.Receive(std::strlen(SocketDevice::kWatchRequest)), SocketDevice::kWatchRequest);
+    std::string stream;
+    char buffer[256];
+    while (stream.size() < kGga.size())
+    {
+        const ByteDevice::Result read = socket.Read(buffer, sizeof buffer, 20000);
+        ASSERT_EQ(read.status, ByteDevice::Status::Done);
+        stream.append(buffer, read.count);
+    }
+    EXPECT_EQ(stream, kGga);
+}
+
+TEST(NetworkOpen, AWakeEndsEveryStepAtOnce)
+{
+    loopback::SilentListener silent;
+    TcpServer mute;
+    Counter asked;
+    using Kind = SourceAddress::Kind;
+    const struct
+    {
+        const char* name;
+        Kind kind;
+        Resolver resolver;
+        // Returns once the open has reached the step to be cut short.
+        std::function<void()> reached;
+    } rows[] = {
+        {"lookup", Kind::Tcp, FakeResolver({Loopback4(mute.Port())}, 60s, 0, &asked), [&] { ASSERT_TRUE(asked.WaitFor(1)); }},
+        {"connect", Kind::Tcp, FakeResolver({Loopback4(silent.Port())}), [] { std::this_thread::sleep_for(100ms); }},
+        {"greeting", Kind::Gpsd, FakeResolver({Loopback4(mute.Port())}), [&] { ASSERT_TRUE(mute.Accept()); }},
+        {"before the open", Kind::Tcp, FakeResolver({Loopback4(silent.Port())}), {}},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        SocketDevice socket;
+        socket.SetResolver(row.resolver);
+        if (!row.reached)
+            socket.Wake();
+        // Limits long enough that only the wake can end the open before the suite's own time-out.
+        std::thread opener([&] { socket.Open({row.kind, "receiver.test", 2947}, {120000, 120000, 120000}); });
+        if (row.reached)
+        {
+            row.reached();
+            socket.Wake();
+        }
+        opener.join();
+        EXPECT_EQ(socket.LastError(), PortError::Cancelled);
+        EXPECT_FALSE(socket.IsOpen());
+        mute.CloseClient();
+    }
 }

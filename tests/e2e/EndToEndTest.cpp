@@ -173,7 +173,12 @@ protected:
         ASSERT_EQ(m_frame->GetBaudRate(), kSimBaud);
     }
 
-    void Click(CImageButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }
+    // A click on Connect returns while the port opens on a worker: the click ends with the open.
+    void Click(CImageButton& button)
+    {
+        QTest::mouseClick(&button, Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !m_frame->IsConnecting(); }, 30000));
+    }
 
     std::size_t TerminalLines() { return m_view->GetLogCtrl().GetLines().size(); }
 

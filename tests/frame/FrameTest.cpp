@@ -98,10 +98,12 @@ protected:
         m_doc = nullptr;
     }
 
+    // Connects and waits until the open, which runs on a worker, has ended.
     void Connect(const std::wstring& portName)
     {
         m_frame->SetPortName(portName);
         m_frame->ConnectDevice(true);
+        ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsConnecting(); }));
     }
 
     // Sends the lines, waits until the reader thread has read each one, then handles the
@@ -369,7 +371,8 @@ TEST(OpenFailureText, NetworkSourcesSayWhatFailedWhere)
         const wchar_t* phrase;
     } rows[] = {
         {L"tcp://127.0.0.1:5000", PortError::ConnectionRefused, ECONNREFUSED, L"connection refused"},
-        {L"tcp://receiver.lan:5000", PortError::HostNotFound, 0, L"host not found"},
+        {L"tcp://receiver.lan:5000", PortError::HostNotFound, 0, L"host not found."},
+        {L"tcp://receiver.lan:5000", PortError::HostNotFound, ETIMEDOUT, L"host not found: timed out."},
         {L"gpsd://127.0.0.1:2948", PortError::ConnectionRefused, ECONNREFUSED,
          L"gpsd is not running on 127.0.0.1:2948"},
         {L"gpsd://localhost", PortError::NotGpsd, 0, L"gpsd is not running on localhost:2947"},
@@ -738,6 +741,71 @@ TEST_F(FrameTest, SourcesThatTakeNoBytesDisableTheRestartItems)
     ASSERT_EQ(m_app->m_messages.size(), 1u);
     EXPECT_NE(m_app->m_messages[0].text.find(L"gpsd is not running on 127.0.0.1:" + std::to_wstring(closed)),
               std::wstring::npos);
+}
+
+TEST_F(FrameTest, ASourceThatDoesNotAnswerLeavesTheWindowLiveAndDisconnectCancelsIt)
+{
+    Start();
+    auto* view = dynamic_cast<COrvaneView*>(m_frame->centralWidget());
+    ASSERT_NE(view, nullptr);
+    loopback::SilentListener silent;
+    ASSERT_NE(silent.Port(), 0);
+    const std::wstring where = L"127.0.0.1:" + std::to_wstring(silent.Port());
+    const std::wstring source = L"tcp://" + where;
+
+    // A timer on the window's thread, and a click on Disconnect once it has ticked while the
+    // open was under way: neither could happen while an open held the thread.
+    int ticksWhileConnecting = 0;
+    int clickAtTick = 5;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (!m_frame->IsConnecting())
+            return;
+        if (++ticksWhileConnecting == clickAtTick)
+            view->GetConnectButton().click();
+    });
+    ticker.start(10);
+    const int connectionHints = m_app->m_seen.Count(HINT_CONNECTION_CHANGED);
+    m_frame->SetPortName(source);
+    view->GetConnectButton().click();
+    EXPECT_TRUE(m_frame->IsConnecting());
+    EXPECT_EQ(m_doc->m_bConnected, 1);
+    EXPECT_FALSE(RestartItemsEnabled());
+    ASSERT_FALSE(view->GetLogCtrl().GetLines().empty());
+    EXPECT_EQ(view->GetLogCtrl().GetLines().back().text, L"Connecting to " + where + L"\u2026");
+    EXPECT_EQ(m_app->m_seen.Count(HINT_SOURCE_CONNECTING), 1);
+    // The fix box's well says it too, in place of "No data".
+    const QRect fixWell = PanelRect(panel::kFixWell);
+    const QImage connectingWell = view->grab(fixWell).toImage();
+
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsConnecting(); }));
+    EXPECT_NE(view->grab(fixWell).toImage(), connectingWell);
+    EXPECT_EQ(ticksWhileConnecting, 5);
+    EXPECT_EQ(m_doc->m_bConnected, 0);
+    EXPECT_FALSE(m_frame->GetDevice().IsOpen());
+    EXPECT_TRUE(m_app->m_messages.empty());
+    EXPECT_EQ(m_app->m_seen.Count(HINT_CONNECTION_CHANGED), connectionHints + 2);
+    // A cancelled open posts nothing that changes the state later.
+    DeliverPostedEvents();
+    EXPECT_EQ(m_doc->m_bConnected, 0);
+
+    // Left alone, the open ends after its connect time with the same message as ever, the
+    // timer ticking throughout.
+    ticksWhileConnecting = 0;
+    clickAtTick = 0;
+    Connect(source);
+    EXPECT_GT(ticksWhileConnecting, 0);
+    EXPECT_EQ(m_doc->m_bConnected, 0);
+    ASSERT_EQ(m_app->m_messages.size(), 1u);
+    EXPECT_NE(m_app->m_messages[0].text.find(L"no answer from " + where), std::wstring::npos);
+    EXPECT_EQ(m_app->m_seen.Count(HINT_CONNECTION_CHANGED), connectionHints + 4);
+
+    // Closing the window while an open is under way ends it too.
+    m_frame->SetPortName(source);
+    m_frame->ConnectDevice(true);
+    ASSERT_TRUE(m_frame->IsConnecting());
+    CloseWindow();
+    EXPECT_EQ(m_app->m_messages.size(), 1u);
 }
 
 // ---- Closing while recording --------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 
 // The other ends of network sources, on 127.0.0.1 only: a TCP server that plays the receiver,
+// a listener that never completes a connection, a peer that greets and then holds or hangs up,
 // a UDP sender, and a real gpsd run on a free port in a temporary folder.
 
 #include "support/TempFolder.h"
@@ -132,10 +133,110 @@ private:
     std::uint16_t m_port = 0;
 };
 
+// A port whose connections never complete: its accept queue (length 0) is held full by one
+// connection nobody accepts, so the kernel drops every further SYN, as a host behind a broken
+// route would.
+class SilentListener
+{
+public:
+    SilentListener()
+    {
+        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = Address(0);
+        socklen_t length = sizeof address;
+        if (m_listen < 0 ||
+            ::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(m_listen, 0) != 0 ||
+            ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (m_filler >= 0 &&
+            ::connect(m_filler, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+            m_port = ntohs(address.sin_port);
+    }
+    ~SilentListener()
+    {
+        for (int fd : {m_accepted, m_filler, m_listen})
+            if (fd >= 0)
+                ::close(fd);
+    }
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+
+    std::uint16_t Port() const { return m_port; }
+    // Takes the waiting connection off the queue: a SYN sent from now on is answered.
+    bool Release()
+    {
+        m_accepted = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+        return m_accepted >= 0;
+    }
+
+private:
+    int m_listen = -1;
+    int m_filler = -1;
+    int m_accepted = -1;
+    std::uint16_t m_port = 0;
+};
+
+// Accepts one client, sends `greeting` (in pieces `pause` apart, if there are several), then
+// holds the connection open until destroyed, or hangs up at once.
+class GreetingPeer
+{
+public:
+    enum class After
+    {
+        Hold,
+        HangUp
+    };
+
+    GreetingPeer(std::vector<std::string> pieces, After after,
+                 std::chrono::milliseconds pause = std::chrono::milliseconds(0))
+        : m_thread(
+              [this, pieces = std::move(pieces), after, pause]
+              {
+                  if (!m_server.Accept())
+                      return;
+                  for (std::size_t i = 0; i < pieces.size(); ++i)
+                  {
+                      if (i > 0)
+                          std::this_thread::sleep_for(pause);
+                      m_server.Send(pieces[i]);
+                  }
+                  if (after == After::HangUp)
+                      m_server.CloseClient();
+              })
+    {
+    }
+    ~GreetingPeer()
+    {
+        // A client that never came: a connection of our own ends the wait for it.
+        if (m_thread.joinable())
+        {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const sockaddr_in address = Address(m_server.Port());
+            ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+            m_thread.join();
+            ::close(fd);
+        }
+    }
+    GreetingPeer(const GreetingPeer&) = delete;
+    GreetingPeer& operator=(const GreetingPeer&) = delete;
+
+    std::uint16_t Port() const { return m_server.Port(); }
+
+private:
+    TcpServer m_server;
+    std::thread m_thread;
+};
+
+// Sends from 127.0.0.1, or from ::1 when made for AF_INET6.
 class UdpSender
 {
 public:
-    UdpSender() : m_fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
+    explicit UdpSender(int family = AF_INET)
+        : m_fd(::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0)), m_family(family)
+    {
+    }
     ~UdpSender()
     {
         if (m_fd >= 0)
@@ -146,14 +247,22 @@ public:
 
     bool Send(std::uint16_t port, std::string_view datagram)
     {
+        sockaddr_in6 address6{};
+        address6.sin6_family = AF_INET6;
+        address6.sin6_port = htons(port);
+        address6.sin6_addr = in6addr_loopback;
         const sockaddr_in address = Address(port);
+        const bool v6 = m_family == AF_INET6;
         return ::sendto(m_fd, datagram.data(), datagram.size(), 0,
-                        reinterpret_cast<const sockaddr*>(&address),
-                        sizeof address) == static_cast<ssize_t>(datagram.size());
+                        v6 ? reinterpret_cast<const sockaddr*>(&address6)
+                           : reinterpret_cast<const sockaddr*>(&address),
+                        v6 ? sizeof address6 : sizeof address) ==
+               static_cast<ssize_t>(datagram.size());
     }
 
 private:
     int m_fd;
+    int m_family;
 };
 
 // gpsd in the foreground on a free loopback port, reading `devicePath` from the start, with
