@@ -101,8 +101,13 @@ int main(int argc, char** argv)
     }
 
     EpochSplitter splitter([&tracks](const GpsData& gps) {
-        const std::string json = EpochJson(gps) + "\n";
-        std::fwrite(json.data(), 1, json.size(), stdout);
+        // An epoch of which nothing is known yet says nothing.
+        const std::string json = EpochJson(gps);
+        if (json != "{}")
+        {
+            std::fputs(json.c_str(), stdout);
+            std::fputc('\n', stdout);
+        }
         for (Track& track : tracks)
             track.output->Add(gps);
     });
