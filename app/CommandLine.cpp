@@ -16,12 +16,20 @@ std::optional<int> AnswerInfoOptions(int argc, const char* const* argv, std::ost
         {
             out << "Usage: orvane [--version] [--help]\n"
                    "\n"
-                   "Shows what a GPS receiver on a serial port is doing: position, fix, satellites\n"
-                   "and the raw NMEA sentences, on a map; records NMEA logs and KML tracks.\n"
-                   "Choose the receiver's port and baud rate in the Setup tab, then click Connect.\n"
+                   "Shows what a GPS receiver is doing: position, fix, satellites and the raw NMEA\n"
+                   "sentences, on a map; records NMEA logs, KML tracks and GPX tracks.\n"
+                   "Choose the receiver in the Setup tab's ComPort list: a serial port, or one of\n"
+                   "  gpsd://HOST[:PORT]   what gpsd relays (default localhost:2947)\n"
+                   "  tcp://HOST:PORT      NMEA served over TCP\n"
+                   "  udp://[HOST][:PORT]  NMEA datagrams received on that port (default 10110)\n"
+                   "then its baud rate, and click Connect. Ctrl+C, SIGTERM and SIGHUP end it as\n"
+                   "File > Exit does.\n"
                    "\n"
                    "  --version  print the version and exit\n"
-                   "  --help     print this help and exit\n";
+                   "  -h, --help print this help and exit\n"
+                   "Other arguments go to Qt (for example -platform offscreen).\n"
+                   "\n"
+                   "More in the manual page: man orvane\n";
             return 0;
         }
     }

@@ -9,9 +9,10 @@ class QSocketNotifier;
 
 // Turns SIGTERM, SIGINT and SIGHUP into an orderly end on the user-interface thread: the
 // handler only writes a byte to a socket pair, and a notifier on the other end calls the
-// given function (which closes the main window, as File > Exit does). A second signal while
-// that runs ends the process at once. One instance at a time; the old handlers come back when
-// it goes.
+// given function once (it closes the main window, as File > Exit does). A second signal while
+// that runs is absorbed, since closing a terminal sends SIGHUP twice and a logout sends SIGTERM
+// then SIGHUP; a third, or the first one again after 5 s, ends the process at once. One
+// instance at a time; the old handlers come back when it goes.
 class CShutdownSignals : public QObject
 {
 public:
@@ -21,6 +22,9 @@ public:
     CShutdownSignals& operator=(const CShutdownSignals&) = delete;
 
     bool IsInstalled() const { return m_bInstalled; }
+
+    // How many of the three signals have arrived since the handlers were installed.
+    static int ReceivedCount();
 
 private:
     void OnReadable();

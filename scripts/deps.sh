@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev
   libkml-dev libpugixml-dev libjs-leaflet fonts-liberation2
   xvfb xauth openbox xdotool x11-utils
-  desktop-file-utils appstream dpkg-dev
+  desktop-file-utils appstream dpkg-dev lintian
   gpsd gpsbabel gdal-bin libxml2-utils
 )
 missing=()

@@ -11,22 +11,28 @@
 #include <string>
 #include <vector>
 
-// A child process in its own process group, its stdout read line by line.
+// A child process in its own process group, its stdout read line by line, its stdin written
+// when asked for.
 class Child
 {
 public:
     // The program is looked up on PATH unless given as a path; `environment` entries
-    // ("NAME=value") are added to the test's own.
-    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& environment = {})
+    // ("NAME=value") are added to the test's own. Without `withInput` the child shares the
+    // test's stdin.
+    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& environment = {},
+               bool withInput = false)
     {
         int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0)
+        int in[2] = {-1, -1};
+        if (::pipe2(out, O_CLOEXEC) != 0 || (withInput && ::pipe2(in, O_CLOEXEC) != 0))
             return false;
         m_pid = ::fork();
         if (m_pid == 0)
         {
             ::setpgid(0, 0);
             ::dup2(out[1], STDOUT_FILENO);
+            if (withInput)
+                ::dup2(in[0], STDIN_FILENO);
             for (const std::string& entry : environment)
                 ::putenv(const_cast<char*>(entry.c_str()));
             std::vector<char*> argv;
@@ -38,7 +44,19 @@ public:
         }
         ::close(out[1]);
         m_out = out[0];
+        if (withInput)
+        {
+            ::close(in[0]);
+            m_in = in[1];
+        }
         return m_pid > 0;
+    }
+
+    // One line to the child's stdin (Start with `withInput`); false when it is gone.
+    bool WriteLine(const std::string& line)
+    {
+        const std::string text = line + '\n';
+        return m_in >= 0 && ::write(m_in, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     }
 
     // The next whole line, waiting up to `seconds`; false at the end or on time-out.
@@ -97,6 +115,8 @@ public:
         }
         if (m_out >= 0)
             ::close(m_out);
+        if (m_in >= 0)
+            ::close(m_in);
     }
 
     pid_t Pid() const { return m_pid; }
@@ -104,5 +124,6 @@ public:
 private:
     pid_t m_pid = -1;
     int m_out = -1;
+    int m_in = -1;
     std::string m_buffer;
 };

@@ -1,5 +1,6 @@
 // The real program, recording from the simulated receiver, ended from outside: kill -9 in the
-// middle of a track, SIGTERM, and a second signal during a shutdown that hangs.
+// middle of a track, SIGTERM, the two signals of a closed terminal or a logout; and which
+// further signals end a shutdown that hangs.
 #include "support/Files.h"
 #include "support/KmlText.h"
 #include "support/Peers.h"
@@ -18,8 +19,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -56,7 +59,15 @@ struct RecordingRun
     std::string kind;
     int signal;
     std::size_t points; // wait for this many before the signal (NMEA: bytes)
+    int secondSignal = 0; // sent 1 ms after the first, as a closing terminal does
 };
+
+void PrintTo(const RecordingRun& run, std::ostream* out)
+{
+    *out << run.kind << " SIG" << ::sigabbrev_np(run.signal);
+    if (run.secondSignal != 0)
+        *out << " then SIG" << ::sigabbrev_np(run.secondSignal);
+}
 
 class EndedFromOutside : public ::testing::TestWithParam<RecordingRun>
 {
@@ -99,6 +110,11 @@ TEST_P(EndedFromOutside, KeepsEveryPointHandedOver)
     }
     const long long signalledAt = NowMilliseconds();
     program.Signal(run.signal);
+    if (run.secondSignal != 0)
+    {
+        ::poll(nullptr, 0, 1);
+        program.Signal(run.secondSignal);
+    }
     const int status = program.Wait(60);
     const std::vector<fs::path> files = [&] {
         std::vector<fs::path> found;
@@ -115,7 +131,7 @@ TEST_P(EndedFromOutside, KeepsEveryPointHandedOver)
     for (const auto& [at, points] : reports)
         if (at <= signalledAt - 1000)
             handedOver = points;
-    if (run.signal == SIGTERM)
+    if (run.signal != SIGKILL)
     {
         // An orderly end: exit status 0, settings saved, and everything reported is in the file.
         EXPECT_EQ(status, 0);
@@ -168,30 +184,96 @@ TEST_P(EndedFromOutside, KeepsEveryPointHandedOver)
             EXPECT_EQ(OgrPointCount(file, run.kind), inFile);
         }
     }
-    std::printf("%s after %s: %lld points (NMEA: bytes) handed over a second before, %lld in the file\n", run.kind.c_str(),
-                run.signal == SIGKILL ? "kill -9" : "SIGTERM", handedOver, inFile);
+    const std::string signals = std::string("SIG") + ::sigabbrev_np(run.signal) +
+                                (run.secondSignal ? std::string(" then SIG") + ::sigabbrev_np(run.secondSignal) : "");
+    std::printf("%s after %s: %lld points (NMEA: bytes) handed over a second before, %lld in the file\n",
+                run.kind.c_str(), signals.c_str(), handedOver, inFile);
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, EndedFromOutside,
                          ::testing::Values(RecordingRun{"kml", SIGKILL, 25}, RecordingRun{"gpx", SIGKILL, 4},
                                            RecordingRun{"kml", SIGTERM, 10}, RecordingRun{"gpx", SIGTERM, 2},
-                                           RecordingRun{"nmea", SIGTERM, 400}, RecordingRun{"nmea", SIGKILL, 2000}),
+                                           RecordingRun{"nmea", SIGTERM, 400}, RecordingRun{"nmea", SIGKILL, 2000},
+                                           RecordingRun{"gpx", SIGHUP, 3, SIGHUP}, RecordingRun{"kml", SIGTERM, 3, SIGHUP}),
                          [](const auto& info) {
-                             return info.param.kind + (info.param.signal == SIGKILL ? "Kill9" : "Sigterm");
+                             const RecordingRun& run = info.param;
+                             std::string name = run.kind + ::sigabbrev_np(run.signal);
+                             if (run.secondSignal != 0)
+                                 name += std::string("Then") + ::sigabbrev_np(run.secondSignal);
+                             return name;
                          });
 
-TEST(ShutdownSignals, SecondSignalEndsAHangingShutdownAtOnce)
+struct SignalRun
 {
+    const char* name;
+    std::vector<std::pair<int, int>> steps; // milliseconds to wait, then the signal to send
+    int endsWith;                            // the signal that must end the process; 0: none does
+};
+
+void PrintTo(const SignalRun& run, std::ostream* out)
+{
+    *out << run.name;
+}
+
+class HangingShutdown : public ::testing::TestWithParam<SignalRun>
+{
+};
+
+// The first signal starts a shutdown that hangs until the test lets it go; the rows say which
+// further signals are absorbed and which end the process at once.
+TEST_P(HangingShutdown, EndsAtOnceOnlyWhenAskedAgain)
+{
+    const SignalRun& run = GetParam();
+    ::signal(SIGPIPE, SIG_IGN); // a child that died says so through its status, not ours
     Child program;
-    ASSERT_TRUE(program.Start({ORVANE_RECORDER, "--slow-shutdown"}));
+    ASSERT_TRUE(program.Start({ORVANE_RECORDER, "--held-shutdown"}, {}, true));
     std::string line;
     ASSERT_TRUE(program.ReadLine(line));
     ASSERT_EQ(line, "READY 1");
-    program.Signal(SIGTERM);
-    ASSERT_TRUE(program.ReadLine(line));
-    EXPECT_EQ(line, "CLOSING " + std::to_string(SIGTERM));
-    // The shutdown now hangs for 30 s; the second signal must not wait for it.
-    program.Signal(SIGINT);
-    EXPECT_EQ(program.Wait(20), 128 + SIGINT);
+    const std::string closing = "CLOSING " + std::to_string(run.steps.front().second);
+    for (std::size_t i = 0; i < run.steps.size(); ++i)
+    {
+        ::poll(nullptr, 0, run.steps[i].first);
+        program.Signal(run.steps[i].second);
+        // A row that must end sees the shutdown under way first; the others send in one burst.
+        if (i == 0 && run.endsWith != 0)
+        {
+            ASSERT_TRUE(program.ReadLine(line, 20));
+            ASSERT_EQ(line, closing);
+        }
+    }
+    if (run.endsWith != 0)
+    {
+        EXPECT_EQ(program.Wait(20), 128 + run.endsWith);
+        return;
+    }
+    // Signals pending together are delivered lowest number first, so a burst starts with any.
+    ASSERT_TRUE(program.ReadLine(line, 20));
+    int first = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "CLOSING %d", &first), 1) << line;
+    EXPECT_TRUE(std::any_of(run.steps.begin(), run.steps.end(), [&](const auto& step) { return step.second == first; }))
+        << line;
+    // Every signal has been handled once the count says so; the shutdown then ends as it would.
+    int received = 0;
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (received < static_cast<int>(run.steps.size()) && Clock::now() < deadline)
+    {
+        ASSERT_TRUE(program.WriteLine("count"));
+        ASSERT_TRUE(program.ReadLine(line, 20));
+        ASSERT_EQ(std::sscanf(line.c_str(), "RECEIVED %d", &received), 1) << line;
+    }
+    EXPECT_EQ(received, static_cast<int>(run.steps.size()));
+    ASSERT_TRUE(program.WriteLine("exit"));
+    EXPECT_EQ(program.Wait(20), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, HangingShutdown,
+    ::testing::Values(SignalRun{"ClosedTerminalsTwoHangups", {{0, SIGHUP}, {1, SIGHUP}}, 0},
+                      SignalRun{"LogoutsTermThenHangup", {{0, SIGTERM}, {0, SIGHUP}}, 0},
+                      SignalRun{"InterruptThenTerm", {{0, SIGINT}, {200, SIGTERM}}, 0},
+                      SignalRun{"ThirdSignal", {{0, SIGTERM}, {0, SIGHUP}, {1, SIGINT}}, SIGINT},
+                      SignalRun{"SameSignalAfterFiveSeconds", {{0, SIGINT}, {5500, SIGINT}}, SIGINT},
+                      SignalRun{"OtherSignalAfterFiveSeconds", {{0, SIGTERM}, {5500, SIGHUP}}, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 } // namespace

@@ -5,8 +5,10 @@
 // an NMEA log: how many bytes).
 //
 //   orvane-test-recorder CONFIG PORT FOLDER nmea|kml|gpx
-//   orvane-test-recorder --slow-shutdown   (signal handling alone: the first signal starts a
-//                                           shutdown that takes 30 s)
+//   orvane-test-recorder --held-shutdown   (signal handling alone: the first signal starts a
+//                                           shutdown that lasts until standard input says
+//                                           "exit"; any other line is answered with the number
+//                                           of signals received)
 #include "app/OrvaneApp.h"
 #include "app/ShutdownSignals.h"
 #include "framework/core/CommandIds.h"
@@ -24,7 +26,6 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 namespace
 {
@@ -104,14 +105,19 @@ private:
     std::error_code m_error;
 };
 
-int SlowShutdown(int argc, char** argv)
+int HeldShutdown(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     CShutdownSignals handler([](int signal) {
         std::printf("CLOSING %d\n", signal);
         std::fflush(stdout);
-        // A shutdown that hangs (a stuck medium, say): only the second signal can end it.
-        std::this_thread::sleep_for(std::chrono::seconds(30));
+        // A shutdown that hangs (a stuck medium, say) for as long as the test wants.
+        char command[32];
+        while (std::fgets(command, sizeof command, stdin) && std::strcmp(command, "exit\n") != 0)
+        {
+            std::printf("RECEIVED %d\n", CShutdownSignals::ReceivedCount());
+            std::fflush(stdout);
+        }
         QCoreApplication::exit(0);
     });
     std::printf("READY %d\n", handler.IsInstalled() ? 1 : 0);
@@ -122,8 +128,8 @@ int SlowShutdown(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], "--slow-shutdown") == 0)
-        return SlowShutdown(argc, argv);
+    if (argc == 2 && std::strcmp(argv[1], "--held-shutdown") == 0)
+        return HeldShutdown(argc, argv);
     if (argc != 5)
     {
         std::fprintf(stderr, "usage: %s CONFIG PORT FOLDER nmea|kml|gpx\n", argv[0]);

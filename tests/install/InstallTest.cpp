@@ -1,5 +1,6 @@
 // `cmake --install` into a temporary prefix, as a packager runs it, and what the desktop makes of
-// the result: desktop-file-validate, appstreamcli, the icons' real sizes, the programs' answers.
+// the result: desktop-file-validate, appstreamcli, the icons' real sizes, the programs' answers,
+// their manual pages; then the .deb, through lintian when it is there.
 #include "serial/ReceiverRecognition.h"
 #include "support/Files.h"
 #include "support/TempFolder.h"
@@ -51,6 +52,41 @@ bool HaveTool(const std::string& tool)
 std::string Quoted(const fs::path& path)
 {
     return "'" + path.string() + "'";
+}
+
+std::vector<std::string> Programs()
+{
+    std::vector<std::string> programs = {"orvane", "orvane-gpssim"};
+    if (ORVANE_HAS_NMEA_TOOL)
+        programs.push_back("orvane-nmea");
+    return programs;
+}
+
+// A manual page as a reader sees it: plain text, lines long enough that nothing is hyphenated.
+CommandRun RenderManualPage(const fs::path& page)
+{
+    return RunCommand("gzip -dc " + Quoted(page) + " | groff -man -Tascii -P-cbou -rHY=0 -rLL=400n");
+}
+
+// The long options a program's --help names, such as "--baud".
+std::vector<std::string> LongOptions(const std::string& help)
+{
+    std::vector<std::string> options;
+    const std::regex option("(^|[ \\[,])(--[a-z][a-z-]*)");
+    for (auto it = std::sregex_iterator(help.begin(), help.end(), option); it != std::sregex_iterator(); ++it)
+        options.push_back((*it)[2]);
+    return options;
+}
+
+// The network sources the README lists, such as "tcp://HOST:PORT".
+std::vector<std::string> ReadmeSources()
+{
+    std::vector<std::string> sources;
+    const std::string readme = ReadFile(fs::path(ORVANE_SOURCE_DIR) / "README.md");
+    const std::regex item("\n- `([a-z]+://[^`]+)`");
+    for (auto it = std::sregex_iterator(readme.begin(), readme.end(), item); it != std::sregex_iterator(); ++it)
+        sources.push_back((*it)[1]);
+    return sources;
 }
 
 // Width and height from a PNG's header chunk.
@@ -106,14 +142,17 @@ CommandRun InstallTest::s_install;
 TEST_F(InstallTest, PutsEveryPieceWhereTheDesktopLooks)
 {
     std::vector<std::string> files = {
-        "bin/orvane",
-        "bin/orvane-gpssim",
         "share/applications/" + kAppId + ".desktop",
         "share/metainfo/" + kAppId + ".metainfo.xml",
         "lib/udev/rules.d/70-orvane-receivers.rules",
+        "share/doc/orvane/copyright",
+        "share/doc/orvane/changelog.gz",
     };
-    if (ORVANE_HAS_NMEA_TOOL)
-        files.push_back("bin/orvane-nmea");
+    for (const std::string& program : Programs())
+    {
+        files.push_back("bin/" + program);
+        files.push_back("share/man/man1/" + program + ".1.gz");
+    }
     for (const std::string& file : files)
         EXPECT_TRUE(fs::is_regular_file(Prefix() / file)) << file;
     for (const char* program : {"bin/orvane", "bin/orvane-gpssim"})
@@ -189,6 +228,60 @@ TEST_F(InstallTest, VersionAndHelpAnswerWithoutAWindow)
         }
 }
 
+// What --help says the program does today, and where to read more.
+TEST_F(InstallTest, HelpNamesEverySourceAndRecordingAndTheManualPage)
+{
+    const CommandRun help = RunCommand(Quoted(Prefix() / "bin/orvane") + " --help");
+    ASSERT_EQ(help.status, 0) << help.output;
+    const std::vector<std::string> sources = ReadmeSources();
+    ASSERT_EQ(sources.size(), 3u) << "the README's list of network sources changed";
+    for (const std::string& source : sources)
+        EXPECT_NE(help.output.find(source), std::string::npos) << source;
+    for (const char* text : {"NMEA logs", "KML tracks", "GPX tracks", "man orvane"})
+        EXPECT_NE(help.output.find(text), std::string::npos) << text;
+}
+
+// Each program has its page, and the page describes every option the program's --help names.
+TEST_F(InstallTest, ManualPagesDescribeEveryOption)
+{
+    if (!HaveTool("groff"))
+        GTEST_SKIP() << "groff is not installed (apt: groff-base)";
+    const std::vector<std::string> sources = ReadmeSources();
+    for (const std::string& program : Programs())
+    {
+        SCOPED_TRACE(program);
+        const CommandRun page = RenderManualPage(Prefix() / "share/man/man1" / (program + ".1.gz"));
+        ASSERT_EQ(page.status, 0) << page.output;
+        EXPECT_NE(page.output.find("\n       " + program + " - "), std::string::npos) << "the NAME line\n" << page.output;
+        const CommandRun help = RunCommand(Quoted(Prefix() / "bin" / program) + " --help");
+        ASSERT_EQ(help.status, 0) << help.output;
+        const std::vector<std::string> options = LongOptions(help.output);
+        EXPECT_GE(options.size(), 2u) << help.output;
+        for (const std::string& option : options)
+            EXPECT_NE(page.output.find(option), std::string::npos) << option;
+        if (program == "orvane")
+        {
+            for (const std::string& source : sources)
+                EXPECT_NE(page.output.find(source), std::string::npos) << source;
+        }
+    }
+}
+
+// The changelog's newest entry is this version; the copyright file is machine-readable.
+TEST_F(InstallTest, ChangelogAndCopyrightSpeakForThisVersion)
+{
+    const fs::path docs = Prefix() / "share/doc/orvane";
+    const CommandRun changelog = RunCommand("gzip -dc " + Quoted(docs / "changelog.gz"));
+    ASSERT_EQ(changelog.status, 0) << changelog.output;
+    EXPECT_TRUE(changelog.output.starts_with(std::string("orvane (") + ORVANE_VERSION + ") ")) << changelog.output;
+    const std::string copyright = ReadFile(docs / "copyright");
+    EXPECT_TRUE(copyright.starts_with("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"));
+    EXPECT_NE(copyright.find("\nFiles: *\n"), std::string::npos);
+    // The map's script library is compiled into the program, and its licence comes along.
+    EXPECT_NE(copyright.find("Leaflet"), std::string::npos);
+    EXPECT_NE(copyright.find("\nLicense: BSD-2-clause\n Redistribution"), std::string::npos);
+}
+
 // The rule that keeps ModemManager away covers every receiver the port list recognises.
 TEST_F(InstallTest, UdevRuleCoversTheRecognisedReceivers)
 {
@@ -216,32 +309,112 @@ TEST_F(InstallTest, UdevRuleCoversTheRecognisedReceivers)
     EXPECT_NE(rules.find("LABEL=\"orvane_end\""), std::string::npos);
 }
 
-// The .deb that CPack makes: the same files, and the run-time packages as its dependencies.
-TEST(DebPackage, HoldsTheProgramAndDependsOnItsRunTimePackages)
+// The .deb that CPack makes, packed once for the tests below.
+class DebPackage : public ::testing::Test
 {
-    if (!HaveTool("dpkg-deb") || !HaveTool("dpkg-shlibdeps"))
-        GTEST_SKIP() << "dpkg-deb and dpkg-shlibdeps are needed (apt: dpkg-dev)";
-    const TempFolder out("orvane-deb");
-    const CommandRun pack = RunCommand("cd " + Quoted(out.Path()) + " && " + ORVANE_CPACK + " -G DEB --config " +
-                                Quoted(fs::path(ORVANE_BINARY_DIR) / "CPackConfig.cmake"));
-    ASSERT_EQ(pack.status, 0) << pack.output;
-    fs::path deb;
-    for (const auto& entry : fs::directory_iterator(out.Path()))
-        if (entry.path().extension() == ".deb")
-            deb = entry.path();
-    ASSERT_FALSE(deb.empty()) << pack.output;
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!HaveTool("dpkg-deb") || !HaveTool("dpkg-shlibdeps"))
+            return;
+        s_out = new TempFolder("orvane-deb");
+        s_pack = RunCommand("cd " + Quoted(s_out->Path()) + " && " + ORVANE_CPACK + " -G DEB --config " +
+                            Quoted(fs::path(ORVANE_BINARY_DIR) / "CPackConfig.cmake"));
+        for (const auto& entry : fs::directory_iterator(s_out->Path()))
+        {
+            if (entry.path().extension() == ".deb")
+                s_deb = entry.path();
+            else if (entry.path().extension() == ".ddeb")
+                s_ddeb = entry.path();
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_out;
+        s_out = nullptr;
+    }
+    void SetUp() override
+    {
+        if (!s_out)
+            GTEST_SKIP() << "dpkg-deb and dpkg-shlibdeps are needed (apt: dpkg-dev)";
+        ASSERT_EQ(s_pack.status, 0) << s_pack.output;
+        ASSERT_FALSE(s_deb.empty()) << s_pack.output;
+    }
 
-    const CommandRun depends = RunCommand("dpkg-deb -f " + Quoted(deb) + " Depends");
+    static TempFolder* s_out;
+    static CommandRun s_pack;
+    static fs::path s_deb;
+    static fs::path s_ddeb;
+};
+
+TempFolder* DebPackage::s_out = nullptr;
+CommandRun DebPackage::s_pack;
+fs::path DebPackage::s_deb;
+fs::path DebPackage::s_ddeb;
+
+// The same files as the install, and the run-time packages as its dependencies.
+TEST_F(DebPackage, HoldsTheProgramAndDependsOnItsRunTimePackages)
+{
+    const CommandRun depends = RunCommand("dpkg-deb -f " + Quoted(s_deb) + " Depends");
     ASSERT_EQ(depends.status, 0) << depends.output;
     for (const char* package : {"libqt6widgets6", "libqt6webenginewidgets6", "libqt6network6", "libpugixml1v5",
                                 "libkmldom1", "libstdc++6", "qt6-qpa-plugins", "fonts-liberation2"})
         EXPECT_NE(depends.output.find(package), std::string::npos) << package << " in " << depends.output;
 
-    const CommandRun contents = RunCommand("dpkg-deb -c " + Quoted(deb));
-    const std::vector<std::string> files = {"./usr/bin/orvane", "./usr/bin/orvane-gpssim",
-                                            "./usr/share/applications/" + kAppId + ".desktop",
-                                            "./usr/lib/udev/rules.d/70-orvane-receivers.rules"};
+    const CommandRun contents = RunCommand("dpkg-deb -c " + Quoted(s_deb));
+    std::vector<std::string> files = {"./usr/share/applications/" + kAppId + ".desktop",
+                                      "./usr/lib/udev/rules.d/70-orvane-receivers.rules",
+                                      "./usr/share/doc/orvane/copyright", "./usr/share/doc/orvane/changelog.gz"};
+    for (const std::string& program : Programs())
+    {
+        files.push_back("./usr/bin/" + program);
+        files.push_back("./usr/share/man/man1/" + program + ".1.gz");
+    }
     for (const std::string& file : files)
-        EXPECT_NE(contents.output.find(file), std::string::npos) << file;
+        EXPECT_NE(contents.output.find(file + "\n"), std::string::npos) << file;
+}
+
+// Stripped programs, whose debug symbols are in the -dbgsym package under their build ids.
+TEST_F(DebPackage, DebugSymbolsAreInTheDbgsymPackage)
+{
+    if (!HaveTool("readelf"))
+        GTEST_SKIP() << "readelf is not installed (apt: binutils)";
+    ASSERT_FALSE(s_ddeb.empty()) << s_pack.output;
+    const TempFolder unpacked("orvane-deb-files");
+    const CommandRun extract = RunCommand("dpkg-deb -x " + Quoted(s_deb) + " " + Quoted(unpacked.Path()));
+    ASSERT_EQ(extract.status, 0) << extract.output;
+    const CommandRun debug = RunCommand("dpkg-deb -c " + Quoted(s_ddeb));
+    ASSERT_EQ(debug.status, 0) << debug.output;
+    const std::regex buildId("Build ID: ([0-9a-f]{2})([0-9a-f]+)");
+    for (const std::string& program : Programs())
+    {
+        SCOPED_TRACE(program);
+        const fs::path binary = unpacked.Path() / "usr/bin" / program;
+        const CommandRun sections = RunCommand("readelf -S -W " + Quoted(binary));
+        ASSERT_EQ(sections.status, 0) << sections.output;
+        EXPECT_EQ(sections.output.find(".debug_info"), std::string::npos) << "not stripped";
+        EXPECT_EQ(sections.output.find(".symtab"), std::string::npos) << "not stripped";
+        const CommandRun notes = RunCommand("readelf -n " + Quoted(binary));
+        std::smatch id;
+        ASSERT_TRUE(std::regex_search(notes.output, id, buildId)) << notes.output;
+        const std::string file = "./usr/lib/debug/.build-id/" + id[1].str() + "/" + id[2].str() + ".debug\n";
+        EXPECT_NE(debug.output.find(file), std::string::npos) << file << " in\n" << debug.output;
+    }
+}
+
+// No errors and no missing manual page, which is what lintian found before.
+TEST_F(DebPackage, PassesLintian)
+{
+    if (!HaveTool("lintian"))
+        GTEST_SKIP() << "lintian is not installed (scripts/deps.sh installs it)";
+    const CommandRun lint = RunCommand("lintian --no-cfg " + Quoted(s_deb));
+    std::printf("lintian %s:\n%s", s_deb.filename().c_str(), lint.output.c_str());
+    std::istringstream lines(lint.output);
+    for (std::string line; std::getline(lines, line);)
+    {
+        EXPECT_FALSE(line.starts_with("E: ")) << line;
+        EXPECT_EQ(line.find("no-manual-page"), std::string::npos) << line;
+    }
+    EXPECT_EQ(lint.status, 0) << lint.output;
 }
 } // namespace
