@@ -1,62 +1,11 @@
 #include "gps/GpsData.h"
 
+#include <algorithm>
+#include <charconv>
+
 GnssSystem SatelliteSystem(const SatelliteInfo& sat)
 {
-    const unsigned prn = sat.prn;
-    switch (sat.talker)
-    {
-    case Talker::GP:
-        // GPS receivers list the SBAS satellites they track with the GPS ones.
-        return (prn >= 33 && prn <= 64) || (prn >= 120 && prn <= 158) ? GnssSystem::Sbas
-                                                                       : GnssSystem::Gps;
-    case Talker::GL:
-        return GnssSystem::Glonass;
-    case Talker::GA:
-        return GnssSystem::Galileo;
-    case Talker::GB:
-    case Talker::BD:
-        return GnssSystem::BeiDou;
-    case Talker::GQ:
-    case Talker::QZ:
-        return GnssSystem::Qzss;
-    case Talker::GI:
-        return GnssSystem::NavIC;
-    case Talker::GN:
-        if (prn >= 1 && prn <= 32)
-            return GnssSystem::Gps;
-        if ((prn >= 33 && prn <= 64) || (prn >= 120 && prn <= 158))
-            return GnssSystem::Sbas;
-        if (prn >= 65 && prn <= 96)
-            return GnssSystem::Glonass;
-        if (prn >= 193 && prn <= 200)
-            return GnssSystem::Qzss;
-        if ((prn >= 201 && prn <= 263) || (prn >= 401 && prn <= 463))
-            return GnssSystem::BeiDou;
-        if (prn >= 301 && prn <= 336)
-            return GnssSystem::Galileo;
-        return GnssSystem::Unknown;
-    case Talker::None:
-        break;
-    }
-    return GnssSystem::Unknown;
-}
-
-const char* TalkerName(Talker talker)
-{
-    switch (talker)
-    {
-    case Talker::GP: return "GP";
-    case Talker::GL: return "GL";
-    case Talker::GA: return "GA";
-    case Talker::GB: return "GB";
-    case Talker::BD: return "BD";
-    case Talker::GQ: return "GQ";
-    case Talker::QZ: return "QZ";
-    case Talker::GI: return "GI";
-    case Talker::GN: return "GN";
-    case Talker::None: break;
-    }
-    return "";
+    return SystemOf(sat.talker, sat.prn);
 }
 
 int SatellitesInView(const GpsData& gps)
@@ -73,4 +22,17 @@ int SatellitesUsed(const GpsData& gps)
     for (const SatelliteInfo& sat : gps.satellites)
         count += (sat.prn != 0 && sat.used) ? 1 : 0;
     return count;
+}
+
+void AppendCoordinate(std::string& out, double degrees)
+{
+    // Nine decimals are a tenth of a millimetre: every digit a receiver sends of its minutes.
+    char digits[400];
+    const auto result = std::to_chars(digits, digits + sizeof digits, degrees, std::chars_format::fixed, 9);
+    const char* end = result.ptr;
+    while (end[-1] == '0')
+        --end;
+    if (end[-1] == '.')
+        --end;
+    out.append(digits, static_cast<std::size_t>(end - digits));
 }

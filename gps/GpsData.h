@@ -1,37 +1,10 @@
 #pragma once
 
+#include "gps/Constellations.h"
+
 #include <cstdint>
+#include <string>
 #include <type_traits>
-
-// The talker of a sentence: which constellation's receiver section sent it. GN is the
-// combined solution of several constellations. BD and QZ are older or non-standard
-// spellings of GB and GQ that some receivers still send.
-enum class Talker : std::uint8_t
-{
-    None = 0,
-    GP,
-    GL,
-    GA,
-    GB,
-    BD,
-    GQ,
-    QZ,
-    GI,
-    GN,
-};
-
-// A satellite's constellation, for telling them apart on screen.
-enum class GnssSystem : std::uint8_t
-{
-    Unknown = 0,
-    Gps,
-    Sbas,
-    Glonass,
-    Galileo,
-    BeiDou,
-    Qzss,
-    NavIC,
-};
 
 // One satellite slot of GpsData. A slot whose prn is 0 is empty.
 struct SatelliteInfo
@@ -42,24 +15,11 @@ struct SatelliteInfo
     std::uint16_t azimuth = 0;
     std::uint16_t snr = 0;
     Talker talker = Talker::None; // of the GSV that listed it; None in an empty slot
+    bool noPosition = false;      // listed without elevation and azimuth, as while it is acquired
 };
 
 // Room for every satellite a current multi-constellation receiver sees at once.
 inline constexpr int kSatelliteSlots = 64;
-
-// GSV listings are kept per constellation, each in its own run of slots, in this order.
-enum class SkyGroup : std::uint8_t
-{
-    Gps = 0,
-    Glonass,
-    Galileo,
-    BeiDou,
-    Qzss,
-    NavIC,
-    Combined, // GN-talker GSV, which some receivers send for every system at once
-    Count
-};
-inline constexpr int kSkyGroups = static_cast<int>(SkyGroup::Count);
 
 // What the decoders remember between sentences. It lives in the record so that the record
 // stays the one piece of decoder state and a whole copy carries it along.
@@ -75,6 +35,12 @@ struct GpsDecodeState
     std::int32_t positionTime = -1; // second of the day of its last write, -1 unknown
     std::int32_t altitudeTime = -1;
     std::uint8_t known = 0;         // kKnown... bits: values some sentence has written
+    std::int8_t gsaMode = 0;           // mode of the latest GSA, 0 none yet
+    std::int8_t epochMode = 0;         // best mode the other sentences of epochTime reported
+    std::int32_t gsaTime = -1;         // second of the day of the latest GSA's mode, -1 unknown
+    std::int32_t epochTime = -1;
+    std::int32_t modeTime = -1;        // second of the day of the latest report of a mode
+    std::int32_t listedAt[kSkyGroups] = {-1, -1, -1, -1, -1, -1, -1}; // each group's latest GSV
 };
 
 // Bits of GpsDecodeState::known, for users that must tell "0" from "not sent yet".
@@ -84,6 +50,7 @@ inline constexpr std::uint8_t kKnownSpeed = 1u << 2;
 inline constexpr std::uint8_t kKnownCourse = 1u << 3;
 inline constexpr std::uint8_t kKnownHdop = 1u << 4;
 inline constexpr std::uint8_t kKnownPdop = 1u << 5;
+inline constexpr std::uint8_t kKnownTime = 1u << 6;
 
 // The receiver's latest known state. A plain record: copied only whole, zero when created.
 struct GpsData
@@ -95,8 +62,8 @@ struct GpsData
     std::int32_t year = 0;
     std::int32_t month = 0;
     std::int32_t day = 0;
-    float latitude = 0.0f;
-    float longitude = 0.0f;
+    double latitude = 0.0;
+    double longitude = 0.0;
     float altitude = 0.0f;
     float speed = 0.0f;
     float course = 0.0f;
@@ -111,12 +78,13 @@ static_assert(std::is_trivially_copyable_v<SatelliteInfo>);
 static_assert(std::is_standard_layout_v<GpsData>);
 
 // The constellation of a listed satellite: its talker's, except that GPS listings carry SBAS
-// satellites too and a combined (GN) listing is told apart by the NMEA PRN ranges.
+// and QZSS satellites too and a combined (GN) listing is told apart by the NMEA PRN ranges.
 GnssSystem SatelliteSystem(const SatelliteInfo& sat);
-
-// Two-letter talker text ("GP", "GL", ...); "" for None.
-const char* TalkerName(Talker talker);
 
 // Satellites with a PRN, and those among them used in the fix.
 int SatellitesInView(const GpsData& gps);
 int SatellitesUsed(const GpsData& gps);
+
+// A coordinate as decimal degrees, with a point whatever the locale: nine decimals, without
+// trailing zeros, so that no float noise is written and no digit the receiver sent is lost.
+void AppendCoordinate(std::string& out, double degrees);

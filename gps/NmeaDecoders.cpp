@@ -55,11 +55,12 @@ void StoreTime(std::string_view field, GpsData& gps)
     gps.hour = PairAt(field, 0);
     gps.minute = PairAt(field, 1);
     gps.second = PairAt(field, 2);
+    gps.decode.known |= kKnownTime;
 }
 
 // Applies the coordinate rule to one of latitude (N/S) or longitude (E/W).
 void StoreCoordinate(std::string_view text, std::string_view hemisphere, char positive,
-                     char negative, float& target)
+                     char negative, double& target)
 {
     const std::size_t point = text.find('.');
     if (point == std::string_view::npos)
@@ -75,24 +76,21 @@ void StoreCoordinate(std::string_view text, std::string_view hemisphere, char po
     degrees.append(text.substr(point - 2, 2));
     degrees.append(text.substr(point + 1));
 
-    float value = 0.0f;
+    double value = 0.0;
     if (hemisphere.size() == 1 && hemisphere.front() == positive)
-        value = FieldToFloat(degrees);
+        value = FieldToDouble(degrees);
     else if (hemisphere.size() == 1 && hemisphere.front() == negative)
-        value = 0.0f - FieldToFloat(degrees);
+        value = 0.0 - FieldToDouble(degrees);
     else
         throw ConversionError{};
 
     target = NmeaCoordinateToDegrees(value);
 }
 
+// An emptied slot holds no satellite, so it is used by none either.
 void ClearSlot(SatelliteInfo& slot)
 {
-    slot.prn = 0;
-    slot.elevation = 0;
-    slot.azimuth = 0;
-    slot.snr = 0;
-    slot.talker = Talker::None;
+    slot = SatelliteInfo{};
 }
 
 // A field read without abandoning the sentence when it does not convert.
@@ -112,21 +110,6 @@ bool TryInt(std::string_view field, std::int32_t& out)
 // ---------------------------------------------------------------------------------------------
 // Which talker outranks which for the fix
 
-int Rank(Talker talker)
-{
-    switch (talker)
-    {
-    case Talker::GN:
-        return 3;
-    case Talker::GP:
-        return 2;
-    case Talker::None:
-        return 0;
-    default:
-        return 1;
-    }
-}
-
 constexpr std::int32_t kSecondsPerDay = 24 * 3600;
 constexpr std::int32_t kSilentSeconds = 3;
 
@@ -135,17 +118,29 @@ std::int32_t SecondOfDay(const GpsData& gps)
     return gps.hour * 3600 + gps.minute * 60 + gps.second;
 }
 
+// The second of the day the record's time stands at, -1 before any sentence sent one.
+std::int32_t CurrentSecond(const GpsData& gps)
+{
+    return (gps.decode.known & kKnownTime) ? SecondOfDay(gps) : -1;
+}
+
+// True when 3 s or more of the stream's UTC passed from `since` to `now`; false when either
+// is unknown. A jump backwards (a replayed log, a new day in the far past) is not silence.
+bool SilentSince(std::int32_t since, std::int32_t now)
+{
+    if (since < 0 || now < 0)
+        return false;
+    const std::int32_t silent = ((now - since) % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;
+    return silent >= kSilentSeconds && silent < kSecondsPerDay / 2;
+}
+
 // True when a sentence of `talker` stamped `time` (-1 unknown) may write a value that
 // currently follows `owner`, last written at `ownerTime`.
 bool MayWrite(Talker owner, std::int32_t ownerTime, Talker talker, std::int32_t time)
 {
-    if (owner == Talker::None || owner == talker || Rank(talker) > Rank(owner))
+    if (owner == Talker::None || owner == talker || TalkerRank(talker) > TalkerRank(owner))
         return true;
-    if (time < 0 || ownerTime < 0)
-        return false;
-    const std::int32_t silent = ((time - ownerTime) % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;
-    // A jump backwards (a replayed log, a new day in the far past) is not silence.
-    return silent >= kSilentSeconds && silent < kSecondsPerDay / 2;
+    return SilentSince(ownerTime, time);
 }
 
 void TakeOver(Talker& owner, std::int32_t& ownerTime, Talker talker, std::int32_t time)
@@ -158,64 +153,14 @@ void TakeOver(Talker& owner, std::int32_t& ownerTime, Talker talker, std::int32_
 // ---------------------------------------------------------------------------------------------
 // Runs of slots per constellation
 
-SkyGroup GroupOfTalker(Talker talker)
-{
-    switch (talker)
-    {
-    case Talker::GL:
-        return SkyGroup::Glonass;
-    case Talker::GA:
-        return SkyGroup::Galileo;
-    case Talker::GB:
-    case Talker::BD:
-        return SkyGroup::BeiDou;
-    case Talker::GQ:
-    case Talker::QZ:
-        return SkyGroup::Qzss;
-    case Talker::GI:
-        return SkyGroup::NavIC;
-    case Talker::GN:
-        return SkyGroup::Combined;
-    default:
-        return SkyGroup::Gps;
-    }
-}
-
-// NMEA 4.10 system ids of GSA field 18 (5 and 6 from NMEA 4.11).
-bool GroupOfSystemId(std::int32_t id, SkyGroup& group)
-{
-    switch (id)
-    {
-    case 1: group = SkyGroup::Gps; return true;
-    case 2: group = SkyGroup::Glonass; return true;
-    case 3: group = SkyGroup::Galileo; return true;
-    case 4: group = SkyGroup::BeiDou; return true;
-    case 5: group = SkyGroup::Qzss; return true;
-    case 6: group = SkyGroup::NavIC; return true;
-    default: return false;
-    }
-}
-
-// The constellation of a combined-talker PRN; SBAS goes with GPS, whose GSV lists it.
+// The run a combined-talker PRN belongs to; SBAS goes with GPS, whose GSV lists it.
 bool GroupOfPrn(std::int32_t prn, SkyGroup& group)
 {
-    SatelliteInfo sat;
-    sat.talker = Talker::GN;
-    if (prn <= 0 || prn > 0xFFFF)
+    const GnssSystem system = SystemOfCombinedPrn(prn);
+    if (system == GnssSystem::Unknown)
         return false;
-    sat.prn = static_cast<std::uint16_t>(prn);
-    switch (SatelliteSystem(sat))
-    {
-    case GnssSystem::Gps:
-    case GnssSystem::Sbas: group = SkyGroup::Gps; return true;
-    case GnssSystem::Glonass: group = SkyGroup::Glonass; return true;
-    case GnssSystem::Galileo: group = SkyGroup::Galileo; return true;
-    case GnssSystem::BeiDou: group = SkyGroup::BeiDou; return true;
-    case GnssSystem::Qzss: group = SkyGroup::Qzss; return true;
-    case GnssSystem::NavIC: group = SkyGroup::NavIC; return true;
-    case GnssSystem::Unknown: break;
-    }
-    return false;
+    group = GroupOfSystem(system);
+    return true;
 }
 
 int GroupIndex(SkyGroup group)
@@ -282,7 +227,7 @@ bool SlotInGroup(const GpsData& gps, int slot, SkyGroup wanted)
         {
             if (static_cast<SkyGroup>(g) != SkyGroup::Combined)
                 return static_cast<SkyGroup>(g) == wanted;
-            SkyGroup byPrn;
+            SkyGroup byPrn = SkyGroup::Count;
             return GroupOfPrn(gps.satellites[slot].prn, byPrn) && byPrn == wanted;
         }
         start = end;
@@ -290,42 +235,141 @@ bool SlotInGroup(const GpsData& gps, int slot, SkyGroup wanted)
     return false;
 }
 
+// ---------------------------------------------------------------------------------------------
+// The fix mode
+
+constexpr int kNoFix = 1;
+constexpr int kFix2d = 2;
+constexpr int kFix3d = 3;
+
+// A GSA states the mode outright; it speaks until 3 s of the stream pass without one.
+void ReportGsaMode(GpsData& gps, std::int32_t mode)
+{
+    GpsDecodeState& d = gps.decode;
+    gps.fixMode = mode;
+    d.gsaMode = static_cast<std::int8_t>(std::clamp(mode, -1, 127));
+    d.gsaTime = CurrentSecond(gps);
+    d.modeTime = d.gsaTime;
+}
+
+// What a position sentence says of the fix. Within one second the best report of every
+// sentence counts (RMC's "A" is 2D at least, beside a GGA that has the altitude).
+void ReportMode(GpsData& gps, int mode, std::int32_t time)
+{
+    GpsDecodeState& d = gps.decode;
+    if (time < 0)
+        time = CurrentSecond(gps);
+    if (d.gsaMode != 0 && d.gsaTime < 0)
+        d.gsaTime = time; // a GSA before any time: its 3 s start with the first time
+    if (time != d.epochTime || d.epochMode == 0)
+    {
+        d.epochTime = time;
+        d.epochMode = static_cast<std::int8_t>(mode);
+    }
+    else
+        d.epochMode = static_cast<std::int8_t>(std::max<int>(d.epochMode, mode));
+    d.modeTime = time;
+    if (d.gsaMode == 0 || SilentSince(d.gsaTime, time))
+        gps.fixMode = d.epochMode;
+}
+
+// A sentence stamped `time` that reports no mode: a fix nothing has reported for 3 s is gone.
+void AgeMode(GpsData& gps, std::int32_t time)
+{
+    if (gps.fixMode >= kFix2d && SilentSince(gps.decode.modeTime, time))
+        gps.fixMode = kNoFix;
+}
+
+// The UTC time field of a sentence, stored; its second of the day, or -1 when it is empty.
+std::int32_t ReadTime(const Fields& f, std::size_t index, GpsData& gps)
+{
+    if (!Has(f, {index}) || f[index].empty())
+        return -1;
+    StoreTime(f[index], gps);
+    return SecondOfDay(gps);
+}
+
+// The position of fields at..at+3 (latitude, N/S, longitude, E/W), by the rule of which
+// talker the position follows. GGA and GNS clear a position they send empty; RMC and GLL
+// leave the previous one.
+void ReadPosition(const Fields& f, std::size_t at, bool clearWhenEmpty, Talker talker, std::int32_t time,
+                  GpsData& gps)
+{
+    GpsDecodeState& d = gps.decode;
+    if (!Has(f, {at, at + 1, at + 2, at + 3}) || !MayWrite(d.positionTalker, d.positionTime, talker, time))
+        return;
+    if (AllNonEmpty(f, {at, at + 1, at + 2, at + 3}))
+    {
+        TakeOver(d.positionTalker, d.positionTime, talker, time);
+        StoreCoordinate(f[at], f[at + 1], 'N', 'S', gps.latitude);
+        StoreCoordinate(f[at + 2], f[at + 3], 'E', 'W', gps.longitude);
+        d.known |= kKnownPosition;
+    }
+    else if (clearWhenEmpty)
+    {
+        TakeOver(d.positionTalker, d.positionTime, talker, time);
+        gps.latitude = 0.0;
+        gps.longitude = 0.0;
+        d.known &= static_cast<std::uint8_t>(~kKnownPosition);
+    }
+}
+
+void ReadAltitude(const Fields& f, std::size_t index, Talker talker, std::int32_t time, GpsData& gps)
+{
+    GpsDecodeState& d = gps.decode;
+    if (Has(f, {index}) && !f[index].empty() && MayWrite(d.altitudeTalker, d.altitudeTime, talker, time))
+    {
+        TakeOver(d.altitudeTalker, d.altitudeTime, talker, time);
+        gps.altitude = FieldToFloat(f[index]);
+        d.known |= kKnownAltitude;
+    }
+}
+
+// Speed in knots and course, which follow the talker of the position.
+void ReadMotion(const Fields& f, std::size_t speed, std::size_t course, GpsData& gps)
+{
+    if (Has(f, {speed}) && !f[speed].empty())
+    {
+        gps.speed = FieldToFloat(f[speed]);
+        gps.decode.known |= kKnownSpeed;
+    }
+    if (Has(f, {course}) && !f[course].empty())
+    {
+        gps.course = FieldToFloat(f[course]);
+        gps.decode.known |= kKnownCourse;
+    }
+}
+
+// An A/V status field as a mode: A is a fix, at least 2D; V none.
+void ReportStatus(const Fields& f, std::size_t index, std::int32_t time, GpsData& gps)
+{
+    if (!Has(f, {index}))
+        return;
+    if (f[index] == "A")
+        ReportMode(gps, kFix2d, time);
+    else if (f[index] == "V")
+        ReportMode(gps, kNoFix, time);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Position sentences
+
 // $GPGGA,083723.00,5155.55442,N,00434.65873,E,1,06,2.51,-4.0,M,46.0,M,,*70
+// Quality (field 6) 1-8 is a fix, 3D when the altitude is sent; 0 is none.
 void ParseGGA(std::string_view line, Talker talker, GpsData& gps)
 {
     const Fields f = SplitFields(line);
-
-    std::int32_t time = -1;
-    if (Has(f, {1}) && !f[1].empty())
+    const std::int32_t time = ReadTime(f, 1, gps);
+    ReadPosition(f, 2, true, talker, time, gps);
+    ReadAltitude(f, 9, talker, time, gps);
+    std::int32_t quality = 0;
+    if (Has(f, {6}) && !f[6].empty() && TryInt(f[6], quality) && quality >= 0 && quality <= 8)
     {
-        StoreTime(f[1], gps);
-        time = SecondOfDay(gps);
+        const bool altitude = Has(f, {9}) && !f[9].empty();
+        ReportMode(gps, quality == 0 ? kNoFix : altitude ? kFix3d : kFix2d, time);
     }
-
-    GpsDecodeState& d = gps.decode;
-    if (Has(f, {2, 3, 4, 5}) && MayWrite(d.positionTalker, d.positionTime, talker, time))
-    {
-        TakeOver(d.positionTalker, d.positionTime, talker, time);
-        if (AllNonEmpty(f, {2, 3, 4, 5}))
-        {
-            StoreCoordinate(f[2], f[3], 'N', 'S', gps.latitude);
-            StoreCoordinate(f[4], f[5], 'E', 'W', gps.longitude);
-            d.known |= kKnownPosition;
-        }
-        else
-        {
-            gps.latitude = 0.0f;
-            gps.longitude = 0.0f;
-            d.known &= static_cast<std::uint8_t>(~kKnownPosition);
-        }
-    }
-
-    if (Has(f, {9}) && !f[9].empty() && MayWrite(d.altitudeTalker, d.altitudeTime, talker, time))
-    {
-        TakeOver(d.altitudeTalker, d.altitudeTime, talker, time);
-        gps.altitude = FieldToFloat(f[9]);
-        d.known |= kKnownAltitude;
-    }
+    else
+        AgeMode(gps, time);
 }
 
 // $GPRMC,083723.00,A,5155.55442,N,00434.65873,E,0.211,,210810,,,A*7F
@@ -337,74 +381,122 @@ void ParseRMC(std::string_view line, Talker talker, GpsData& gps)
     std::int32_t time = -1;
     if (Has(f, {1, 9}) && AllNonEmpty(f, {1, 9}))
     {
-        StoreTime(f[1], gps);
-        time = SecondOfDay(gps);
+        time = ReadTime(f, 1, gps);
         gps.day = PairAt(f[9], 0);
         gps.month = PairAt(f[9], 1);
         gps.year = PairAt(f[9], 2) + 2000;
     }
 
     GpsDecodeState& d = gps.decode;
-    if (!MayWrite(d.positionTalker, d.positionTime, talker, time))
-        return;
-    // Unlike GGA, missing position fields leave the previous position in place.
-    if (Has(f, {3, 4, 5, 6}) && AllNonEmpty(f, {3, 4, 5, 6}))
+    if (MayWrite(d.positionTalker, d.positionTime, talker, time))
     {
-        TakeOver(d.positionTalker, d.positionTime, talker, time);
-        StoreCoordinate(f[3], f[4], 'N', 'S', gps.latitude);
-        StoreCoordinate(f[5], f[6], 'E', 'W', gps.longitude);
-        d.known |= kKnownPosition;
+        ReadPosition(f, 3, false, talker, time, gps);
+        ReadMotion(f, 7, 8, gps);
     }
-
-    if (Has(f, {7}) && !f[7].empty())
-    {
-        gps.speed = FieldToFloat(f[7]);
-        d.known |= kKnownSpeed;
-    }
-    if (Has(f, {8}) && !f[8].empty())
-    {
-        gps.course = FieldToFloat(f[8]);
-        d.known |= kKnownCourse;
-    }
+    ReportStatus(f, 2, time, gps);
 }
 
-// Which constellation a GSA speaks for; false when it cannot tell.
-bool GsaGroup(const Fields& f, Talker talker, SkyGroup& group)
+// $GPGLL,5155.55442,N,00434.65873,E,083723.00,A,A*6E
+// NMEA 2.3 and later; the time (5) and status (6) of earlier versions may be missing.
+void ParseGLL(std::string_view line, Talker talker, GpsData& gps)
 {
-    if (talker != Talker::GN)
-    {
-        group = GroupOfTalker(talker);
-        return true;
-    }
-    if (Has(f, {18}))
-    {
-        // The system id is the last field, with the checksum behind it.
-        const std::string_view field(f[18]);
-        std::int32_t id = 0;
-        if (TryInt(field.substr(0, field.find('*')), id) && GroupOfSystemId(id, group))
-            return true;
-    }
-    for (std::size_t index = 3; index <= 14 && index < f.size(); ++index)
-    {
-        std::int32_t prn = 0;
-        if (!f[index].empty() && TryInt(f[index], prn))
-            return GroupOfPrn(prn, group);
-    }
-    return false;
+    const Fields f = SplitFields(line);
+    const std::int32_t time = ReadTime(f, 5, gps);
+    ReadPosition(f, 1, false, talker, time, gps);
+    ReportStatus(f, 6, time, gps);
 }
+
+// $GNGNS,074157.799,3114.8902,N,12135.2443,E,ANNA,07,1.1,192.9,8.3,,0000*51
+// One mode letter per system (field 6): N is no fix, any other letter a fix.
+void ParseGNS(std::string_view line, Talker talker, GpsData& gps)
+{
+    const Fields f = SplitFields(line);
+    const std::int32_t time = ReadTime(f, 1, gps);
+    ReadPosition(f, 2, true, talker, time, gps);
+    ReadAltitude(f, 9, talker, time, gps);
+    if (Has(f, {6}) && !f[6].empty())
+    {
+        const bool fix = f[6].find_first_not_of('N') != std::string::npos;
+        const bool altitude = Has(f, {9}) && !f[9].empty();
+        ReportMode(gps, !fix ? kNoFix : altitude ? kFix3d : kFix2d, time);
+    }
+    else
+        AgeMode(gps, time);
+}
+
+// $GPVTG,054.7,T,034.4,M,005.5,N,010.2,K,A*25 (NMEA 2.3; 4.10 the same)
+// $GPVTG,054.7,034.4,005.5,010.2*4B (before NMEA 2.3: no unit letters)
+void ParseVTG(std::string_view line, Talker talker, GpsData& gps)
+{
+    const Fields f = SplitFields(line);
+    const GpsDecodeState& d = gps.decode;
+    if (!MayWrite(d.positionTalker, d.positionTime, talker, CurrentSecond(gps)))
+        return;
+    if (Has(f, {2}) && f[2] == "T")
+        ReadMotion(f, 5, 1, gps);
+    else
+        ReadMotion(f, 3, 1, gps);
+}
+
+// $GPZDA,193913.00,07,09,2018,00,00*63
+// Date and UTC time; the local zone (fields 5 and 6) is not applied.
+void ParseZDA(std::string_view line, Talker, GpsData& gps)
+{
+    const Fields f = SplitFields(line);
+    const std::int32_t time = ReadTime(f, 1, gps);
+    if (time >= 0 && Has(f, {2, 3, 4}) && AllNonEmpty(f, {2, 3, 4}))
+    {
+        gps.day = FieldToInt(f[2]);
+        gps.month = FieldToInt(f[3]);
+        gps.year = FieldToInt(f[4]);
+    }
+    AgeMode(gps, time);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Satellites used
 
 // $GPGSA,A,3,27,15,09,28,18,08,,,,,,,3.33,2.51,2.20*04
 // $GNGSA,A,3,70,78,82,79,88,81,69,,,,,,0.98,0.49,0.84,2*08 (NMEA 4.10: system id 2, GLONASS)
+// $GNGSA,A,3,05,12,70,71,,,,,,,,,1.9,1.0,1.6*2A (no system id: each PRN in its own system)
 void ParseGSA(std::string_view line, Talker talker, GpsData& gps)
 {
     const Fields f = SplitFields(line);
 
+    const bool noFix = Has(f, {2}) && f[2] == "1";
     if (Has(f, {2}) && !f[2].empty())
-        gps.fixMode = FieldToInt(f[2]);
+        ReportGsaMode(gps, FieldToInt(f[2]));
 
-    SkyGroup group = SkyGroup::Gps;
-    const bool known = GsaGroup(f, talker, group);
-    if (known)
+    // A PRN that does not convert ends the list there; the flags are still recomputed from the
+    // PRNs before it, and the DOPs after it are not read.
+    std::int32_t prns[12] = {};
+    int listed = 0;
+    bool broken = false;
+    for (std::size_t index = 3; index <= 14 && index < f.size() && !broken; ++index)
+    {
+        std::int32_t prn = 0;
+        if (f[index].empty())
+            continue;
+        broken = !TryInt(f[index], prn);
+        // An empty slot (PRN 0) holds no satellite: marking it would hand the flag to whatever
+        // satellite a later GSV puts there.
+        if (!broken && prn > 0)
+            prns[listed++] = prn;
+    }
+
+    // Which constellation the sentence speaks for: its talker's, else the system id of
+    // NMEA 4.10 (the last field, with the checksum behind it), else each PRN's own.
+    SkyGroup group = GroupOfTalker(talker);
+    bool byRun = talker != Talker::GN;
+    std::int32_t id = 0;
+    if (!byRun && Has(f, {18}) && TryInt(std::string_view(f[18]).substr(0, f[18].find('*')), id) &&
+        SystemOfNmeaId(id) != GnssSystem::Unknown)
+    {
+        group = GroupOfSystem(SystemOfNmeaId(id));
+        byRun = true;
+    }
+
+    if (byRun)
     {
         for (int slot = 0; slot < kSatelliteSlots; ++slot)
         {
@@ -412,26 +504,32 @@ void ParseGSA(std::string_view line, Talker talker, GpsData& gps)
                 gps.satellites[slot].used = false;
         }
     }
-    else if (Has(f, {2}) && f[2] == "1")
+    else
     {
-        // No fix and no word of which constellation: nothing is used.
-        for (SatelliteInfo& slot : gps.satellites)
-            slot.used = false;
+        bool speaksFor[kSkyGroups] = {};
+        for (int i = 0; i < listed; ++i)
+        {
+            SkyGroup of = SkyGroup::Count;
+            if (GroupOfPrn(prns[i], of))
+                speaksFor[static_cast<int>(of)] = true;
+        }
+        for (SatelliteInfo& sat : gps.satellites)
+        {
+            // No satellites and no word of which constellation: nothing is used only without a fix.
+            if (sat.prn != 0 && (listed == 0 ? noFix : speaksFor[static_cast<int>(GroupOfSystem(SatelliteSystem(sat)))]))
+                sat.used = false;
+        }
     }
 
-    for (std::size_t index = 3; index <= 14 && index < f.size(); ++index)
+    for (int i = 0; i < listed; ++i)
     {
-        if (f[index].empty())
-            continue;
-        const std::int32_t prn = FieldToInt(f[index]);
-        // An empty slot (PRN 0) holds no satellite: marking it would hand the flag to whatever
-        // satellite a later GSV puts there.
-        if (prn == 0 || !known)
-            continue;
+        const GnssSystem system = SystemOfCombinedPrn(prns[i]);
         // Only the lowest slot holding the PRN is marked, so a duplicate never counts twice.
         for (int slot = 0; slot < kSatelliteSlots; ++slot)
         {
-            if (gps.satellites[slot].prn == prn && SlotInGroup(gps, slot, group))
+            const SatelliteInfo& sat = gps.satellites[slot];
+            const bool inScope = byRun ? SlotInGroup(gps, slot, group) : SatelliteSystem(sat) == system;
+            if (sat.prn == prns[i] && inScope)
             {
                 gps.satellites[slot].used = true;
                 break;
@@ -439,6 +537,8 @@ void ParseGSA(std::string_view line, Talker talker, GpsData& gps)
         }
     }
 
+    if (broken)
+        return;
     if (Has(f, {15}) && !f[15].empty())
     {
         gps.pdop = FieldToFloat(f[15]);
@@ -451,33 +551,131 @@ void ParseGSA(std::string_view line, Talker talker, GpsData& gps)
     }
 }
 
-// A listing of another signal that no longer sees the lead for this many cycles takes over.
-constexpr int kLeadPatience = 16;
+// ---------------------------------------------------------------------------------------------
+// Satellites in view: a GSV message is read whole first, then merged into the record.
+
 // Messages per group: four satellites each, and no run can be longer than the record.
 constexpr std::int32_t kMaxGsvMessages = kSatelliteSlots / 4;
 
-// Raises a listed satellite's SNR to this signal's, or adds a satellite the lead signal did
-// not list, in the first empty slot of the run or a new one at its end.
-void MergeSatellite(GpsData& gps, SkyGroup group, Talker talker, const Fields& f, std::size_t base)
+struct GsvSatellite
 {
-    if (f[base].empty())
-        return;
-    const std::uint16_t prn = FieldToUShort(f[base]);
-    if (prn == 0)
+    bool listed = false; // a PRN was sent; the rest of the group may be empty
+    std::uint16_t prn = 0;
+    bool positioned = false;
+    std::uint16_t elevation = 0;
+    std::uint16_t azimuth = 0;
+    std::uint16_t snr = 0; // 0: not tracked
+};
+
+struct GsvMessage
+{
+    std::int32_t total = 0;  // 0: no cycle to complete
+    std::int32_t number = 0;
+    bool nothingInView = false;
+    std::uint8_t signal = 1; // signal id + 2; 1 when none was sent
+    int groups = -1;         // complete four-field groups, -1 when not even one
+    int read = 0;            // groups read before a field that did not convert
+    bool broken = false;
+    GsvSatellite sats[4];
+};
+
+// $GPGSV,3,1,12,05,04,187,,08,11,078,29,09,43,270,37,12,03,212,*75
+// $GPGSV,4,4,13,51,37,160,37,1*55 (NMEA 4.10: signal id 1 after the last satellite)
+// $PQGSV,2,1,08,02,20,116,,03,,,,05,34,137,,07,06,045,,0,4*52 (Quectel: signal, then system id)
+// $GPGSV,1,1,00*79 (nothing in view)
+// False when the message cannot be placed at all.
+bool ParseGsvMessage(std::string_view line, GsvMessage& m)
+{
+    const std::size_t star = line.find('*');
+    if (star == std::string_view::npos)
+        return false;
+    // The checksum must not stick to the last signal-to-noise field.
+    const Fields f = SplitFields(line.substr(0, star));
+    m.nothingInView = Has(f, {1, 2, 3}) && f[1] == "1" && f[2] == "1" && f[3] == "00";
+
+    if (!Has(f, {2}))
+        return false;
+    m.number = FieldToInt(f[2]);
+    if (m.number < 1 || m.number > kMaxGsvMessages)
+        return false;
+    if (!TryInt(f[1], m.total) || m.total < m.number || m.total > kMaxGsvMessages)
+        m.total = 0;
+    m.groups = static_cast<int>(f.size() / 4) - 1;
+
+    // Past the last group: the signal id, and at Quectel's also a system id. A message of four
+    // satellites, or the last of its cycle, never ends in loose fields otherwise.
+    const std::size_t loose = (f.size() - 4) % 4;
+    if (m.groups >= 0 && (loose == 1 || loose == 2) && (m.groups == 4 || m.number == m.total))
+    {
+        const std::string_view id(f[f.size() - loose]);
+        if (id.size() == 1 && std::isxdigit(static_cast<unsigned char>(id[0])))
+            m.signal = static_cast<std::uint8_t>(2 + std::stoi(std::string(id), nullptr, 16));
+    }
+
+    try
+    {
+        for (int i = 0; i < std::min(m.groups, 4); ++i)
+        {
+            const std::size_t base = 4 + 4 * static_cast<std::size_t>(i);
+            GsvSatellite& sat = m.sats[i];
+            if (f[base].empty())
+            {
+                ++m.read;
+                continue;
+            }
+            sat.prn = FieldToUShort(f[base]);
+            sat.listed = true;
+            if (AllNonEmpty(f, {base + 1, base + 2}))
+            {
+                sat.elevation = FieldToUShort(f[base + 1]);
+                sat.azimuth = FieldToUShort(f[base + 2]);
+                sat.positioned = true;
+            }
+            sat.snr = f[base + 3].empty() ? 0 : FieldToUShort(f[base + 3]);
+            ++m.read;
+        }
+    }
+    catch (const ConversionError&)
+    {
+        m.sats[m.read] = GsvSatellite{};
+        m.broken = true;
+    }
+    return true;
+}
+
+void PlaceSatellite(SatelliteInfo& slot, const GsvSatellite& sat, Talker talker)
+{
+    slot.prn = sat.prn;
+    slot.talker = talker;
+    slot.elevation = sat.elevation;
+    slot.azimuth = sat.azimuth;
+    slot.snr = sat.snr;
+    slot.noPosition = !sat.positioned;
+}
+
+// Raises a listed satellite's SNR to this signal's (and gives it the position it lacked), or
+// adds a satellite the lead signal did not list, in the first empty slot of the run or a new
+// one at its end.
+void MergeSatellite(GpsData& gps, SkyGroup group, Talker talker, const GsvSatellite& sat)
+{
+    if (!sat.listed || sat.prn == 0)
         return;
     const int start = GroupStart(gps, group);
     int have = gps.decode.groupSlots[GroupIndex(group)];
     for (int i = start; i < start + have; ++i)
     {
-        SatelliteInfo& sat = gps.satellites[i];
-        if (sat.prn != prn)
+        SatelliteInfo& slot = gps.satellites[i];
+        if (slot.prn != sat.prn)
             continue;
-        if (!f[base + 3].empty())
-            sat.snr = std::max(sat.snr, FieldToUShort(f[base + 3]));
+        slot.snr = std::max(slot.snr, sat.snr);
+        if (slot.noPosition && sat.positioned)
+        {
+            slot.elevation = sat.elevation;
+            slot.azimuth = sat.azimuth;
+            slot.noPosition = false;
+        }
         return;
     }
-    if (f[base + 1].empty() || f[base + 2].empty())
-        return;
     int free = -1;
     for (int i = start; i < start + have && free < 0; ++i)
     {
@@ -490,15 +688,7 @@ void MergeSatellite(GpsData& gps, SkyGroup group, Talker talker, const Fields& f
             return;
         free = start + have;
     }
-    SatelliteInfo& sat = gps.satellites[free];
-    const std::uint16_t elevation = FieldToUShort(f[base + 1]);
-    const std::uint16_t azimuth = FieldToUShort(f[base + 2]);
-    const std::uint16_t snr = f[base + 3].empty() ? 0 : FieldToUShort(f[base + 3]);
-    sat.prn = prn;
-    sat.talker = talker;
-    sat.elevation = elevation;
-    sat.azimuth = azimuth;
-    sat.snr = snr;
+    PlaceSatellite(gps.satellites[free], sat, talker);
 }
 
 // At the last message of a lead cycle: what the cycle did not send is gone.
@@ -520,107 +710,109 @@ void CompleteCycle(GpsData& gps, SkyGroup group, std::int32_t total)
     ShrinkGroup(gps, group, 4 * total);
 }
 
-// $GPGSV,3,1,12,05,04,187,,08,11,078,29,09,43,270,37,12,03,212,*75
-// $GPGSV,4,4,13,51,37,160,37,1*55 (NMEA 4.10: signal id 1 after the last satellite)
-void ParseGSV(std::string_view line, Talker talker, GpsData& gps)
+// A listing of another signal that no longer sees the lead for this many cycles takes over.
+constexpr int kLeadPatience = 16;
+
+// NMEA 4.10 receivers repeat a listing per signal: the lead signal lays out the slots, the
+// others only merge into them.
+void MergeGsv(const GsvMessage& m, Talker talker, GpsData& gps)
 {
-    const std::size_t star = line.find('*');
-    if (star == std::string_view::npos)
-        return;
-    // The checksum must not stick to the last signal-to-noise field.
-    const Fields f = SplitFields(line.substr(0, star));
     const SkyGroup group = GroupOfTalker(talker);
     const int g = GroupIndex(group);
     GpsDecodeState& d = gps.decode;
 
-    if (Has(f, {1, 2, 3}) && f[1] == "1" && f[2] == "1" && f[3] == "00")
+    if (d.leadSignal[g] == 0)
+        d.leadSignal[g] = m.signal;
+    // A cycle that starts with a signal id where the lead had none means the receiver now
+    // sends ids; otherwise the lead is replaced only once it has long stopped coming.
+    if (m.signal != d.leadSignal[g] && m.number == 1 && !m.nothingInView &&
+        (d.leadSignal[g] == 1 || ++d.otherSignalStarts[g] > kLeadPatience))
+        d.leadSignal[g] = m.signal;
+
+    if (m.nothingInView)
     {
+        // Another signal that sees nothing says nothing of the lead's listing.
+        if (m.signal != d.leadSignal[g])
+            return;
         const int start = GroupStart(gps, group);
         for (int i = start; i < start + d.groupSlots[g]; ++i)
             ClearSlot(gps.satellites[i]);
         return;
     }
 
-    if (!Has(f, {2}))
-        return;
-    const std::int32_t number = FieldToInt(f[2]);
-    if (number < 1 || number > kMaxGsvMessages)
-        return;
-    std::int32_t total = 0;
-    if (!TryInt(f[1], total) || total < number || total > kMaxGsvMessages)
-        total = 0; // no cycle to complete
-    // Complete four-field groups after the three header fields; -1 when not even one.
-    const std::ptrdiff_t groups = static_cast<std::ptrdiff_t>(f.size() / 4) - 1;
-
-    // One field past the last group is the signal id: a message of four satellites, or the
-    // last of its cycle, never ends in a lone field otherwise.
-    std::uint8_t signal = 1; // no signal id
-    if (groups >= 0 && (f.size() - 4) % 4 == 1 && (groups == 4 || number == total))
-    {
-        const std::string_view id(f.back());
-        if (id.size() == 1 && std::isxdigit(static_cast<unsigned char>(id[0])))
-            signal = static_cast<std::uint8_t>(2 + std::stoi(std::string(id), nullptr, 16));
-    }
-
-    if (d.leadSignal[g] == 0)
-        d.leadSignal[g] = signal;
-    // A cycle that starts with a signal id where the lead had none means the receiver now
-    // sends ids; otherwise the lead is replaced only once it has long stopped coming.
-    if (signal != d.leadSignal[g] && number == 1 &&
-        (d.leadSignal[g] == 1 || ++d.otherSignalStarts[g] > kLeadPatience))
-        d.leadSignal[g] = signal;
-
-    if (signal != d.leadSignal[g])
+    if (m.signal != d.leadSignal[g])
     {
         // A later message of the lead's cycle that carries another signal (Quectel) still
         // counts towards that cycle; a cycle of its own (u-blox) only merges.
-        const bool continuesLead = number > 1 && total == static_cast<std::int32_t>(d.leadTotal[g]) &&
-                                   (d.messagesSeen[g] & (1u << (number - 1))) != 0;
-        if (continuesLead && number == total)
-            CompleteCycle(gps, group, total);
-        for (std::ptrdiff_t i = 0; i < std::min<std::ptrdiff_t>(groups, 4); ++i)
-            MergeSatellite(gps, group, talker, f, 4 + 4 * static_cast<std::size_t>(i));
+        const bool continuesLead = m.number > 1 && m.total == static_cast<std::int32_t>(d.leadTotal[g]) &&
+                                   (d.messagesSeen[g] & (1u << (m.number - 1))) != 0;
+        if (continuesLead && m.number == m.total && !m.broken)
+            CompleteCycle(gps, group, m.total);
+        for (int i = 0; i < m.read; ++i)
+            MergeSatellite(gps, group, talker, m.sats[i]);
         return;
     }
 
-    if (number == 1)
+    if (m.number == 1)
     {
         d.messagesSeen[g] = 0;
         d.otherSignalStarts[g] = 0;
     }
-    else if ((d.messagesSeen[g] & (1u << number)) != 0 || total != static_cast<std::int32_t>(d.leadTotal[g]))
+    else if ((d.messagesSeen[g] & (1u << m.number)) != 0 || m.total != static_cast<std::int32_t>(d.leadTotal[g]))
     {
         // A new cycle whose first message was lost.
         d.messagesSeen[g] = 0;
     }
-    d.messagesSeen[g] |= 1u << number;
-    d.leadTotal[g] = static_cast<std::uint8_t>(total);
+    d.messagesSeen[g] |= 1u << m.number;
+    d.leadTotal[g] = static_cast<std::uint8_t>(m.total);
 
-    const int first = 4 * (number - 1);
+    const int first = 4 * (m.number - 1);
     const int have = GrowGroup(gps, group, first + 4);
     const int start = GroupStart(gps, group);
     for (int i = 0; i < 4 && first + i < have; ++i)
     {
         SatelliteInfo& slot = gps.satellites[start + first + i];
-        if (i >= groups)
+        if (i >= m.read)
         {
-            ClearSlot(slot);
+            // A field that did not convert ends the message: what follows stays as it was.
+            if (!m.broken && i >= m.groups)
+                ClearSlot(slot);
             continue;
         }
-        const std::size_t base = 4 + 4 * static_cast<std::size_t>(i);
-        if (!AllNonEmpty(f, {base, base + 1, base + 2}))
-            continue;
-        slot.prn = FieldToUShort(f[base]);
-        slot.talker = talker;
-        slot.elevation = FieldToUShort(f[base + 1]);
-        slot.azimuth = FieldToUShort(f[base + 2]);
-        // Empty: not tracked, whatever the slot held before.
-        slot.snr = f[base + 3].empty() ? 0 : FieldToUShort(f[base + 3]);
+        if (m.sats[i].listed)
+            PlaceSatellite(slot, m.sats[i], talker);
     }
 
-    if (total != 0 && number == total)
-        CompleteCycle(gps, group, total);
+    if (m.total != 0 && m.number == m.total && !m.broken)
+        CompleteCycle(gps, group, m.total);
 }
+
+// A constellation no GSV has listed for 3 s of the stream is no longer in view.
+void ExpireListings(GpsData& gps, SkyGroup listed)
+{
+    GpsDecodeState& d = gps.decode;
+    const std::int32_t now = CurrentSecond(gps);
+    d.listedAt[GroupIndex(listed)] = now;
+    for (int g = 0; g < kSkyGroups; ++g)
+    {
+        if (d.listedAt[g] < 0 && d.groupSlots[g] != 0)
+            d.listedAt[g] = now; // listed before any time: its 3 s start now
+        else if (d.groupSlots[g] != 0 && SilentSince(d.listedAt[g], now))
+            ShrinkGroup(gps, static_cast<SkyGroup>(g), 0);
+    }
+}
+
+void ParseGSV(std::string_view line, Talker talker, GpsData& gps)
+{
+    GsvMessage message;
+    if (!ParseGsvMessage(line, message))
+        return;
+    MergeGsv(message, talker, gps);
+    ExpireListings(gps, GroupOfTalker(talker));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dispatch
 
 // Runs one decoder, ending the sentence quietly at the first field that does not convert.
 template <void (*Parse)(std::string_view, Talker, GpsData&)>
@@ -639,21 +831,27 @@ void Guarded(std::string_view line, Talker talker, GpsData& gps)
     }
 }
 
-// The talker of an identifier such as "$GNGGA"; None for any other.
+using Decoder = void (*)(std::string_view, Talker, GpsData&);
+
+struct SentenceRow
+{
+    std::string_view type;
+    Decoder decode;
+    bool anyTalker; // also from talkers that are no satellite system
+};
+
+constexpr SentenceRow kSentences[] = {
+    {"GGA", Guarded<ParseGGA>, true}, {"RMC", Guarded<ParseRMC>, true}, {"GSA", Guarded<ParseGSA>, false},
+    {"GSV", Guarded<ParseGSV>, false}, {"GLL", Guarded<ParseGLL>, true}, {"GNS", Guarded<ParseGNS>, false},
+    {"VTG", Guarded<ParseVTG>, true}, {"ZDA", Guarded<ParseZDA>, true},
+};
+
+// The talker of an identifier such as "$GNGGA"; None for a proprietary or malformed one.
 Talker TalkerOf(std::string_view identifier)
 {
-    static constexpr std::pair<std::string_view, Talker> kTalkers[] = {
-        {"GP", Talker::GP}, {"GN", Talker::GN}, {"GL", Talker::GL}, {"GA", Talker::GA},
-        {"GB", Talker::GB}, {"BD", Talker::BD}, {"GQ", Talker::GQ}, {"QZ", Talker::QZ},
-        {"GI", Talker::GI}};
     if (identifier.size() != 6 || identifier[0] != '$')
         return Talker::None;
-    for (const auto& [text, talker] : kTalkers)
-    {
-        if (identifier.substr(1, 2) == text)
-            return talker;
-    }
-    return Talker::None;
+    return TalkerOfText(identifier.substr(1, 2));
 }
 
 Talker TalkerOfLine(std::string_view line)
@@ -664,11 +862,10 @@ Talker TalkerOfLine(std::string_view line)
 
 } // namespace
 
-float NmeaCoordinateToDegrees(float value)
+double NmeaCoordinateToDegrees(double value)
 {
-    const double degrees = std::trunc(static_cast<double>(value));
-    const float minutes = static_cast<float>((static_cast<double>(value) - degrees) * 100.0 / 60.0);
-    return static_cast<float>(degrees + static_cast<double>(minutes));
+    const double degrees = std::trunc(value);
+    return degrees + (value - degrees) * 100.0 / 60.0;
 }
 
 void DecodeGGA(std::string_view line, GpsData& gps)
@@ -704,12 +901,12 @@ void DecodeSentence(std::string_view line, GpsData& gps)
     if (talker == Talker::None)
         return;
     const std::string_view type = identifier.substr(3);
-    if (type == "GGA")
-        Guarded<ParseGGA>(line, talker, gps);
-    else if (type == "RMC")
-        Guarded<ParseRMC>(line, talker, gps);
-    else if (type == "GSA")
-        Guarded<ParseGSA>(line, talker, gps);
-    else if (type == "GSV")
-        Guarded<ParseGSV>(line, talker, gps);
+    for (const SentenceRow& row : kSentences)
+    {
+        if (row.type == type && (row.anyTalker || talker != Talker::Other))
+        {
+            row.decode(line, talker, gps);
+            return;
+        }
+    }
 }

@@ -97,8 +97,10 @@ bool IsChecksumValid(std::string_view line)
 
     static constexpr char kHex[] = "0123456789ABCDEF";
     const std::uint8_t sum = ComputeChecksum(line);
-    const char expected[] = {kHex[sum >> 4], kHex[sum & 0x0F], '\r', '\n'};
-    return line.substr(star + 1) == std::string_view(expected, sizeof expected);
+    const std::string_view tail = line.substr(star + 1);
+    // CR LF ends a sentence; some receivers (Telit) send CR CR LF, and the extra CRs carry nothing.
+    const bool lineEnd = tail.size() >= 4 && tail.back() == '\n' && tail.find_first_not_of('\r', 2) == tail.size() - 1;
+    return lineEnd && tail[0] == kHex[sum >> 4] && tail[1] == kHex[sum & 0x0F];
 }
 
 std::vector<NmeaField> SplitFields(std::string_view text)
@@ -119,6 +121,14 @@ std::uint16_t FieldToUShort(std::string_view field)
     if (!field.empty() && field.front() == '-')
         throw ConversionError{};
     return ConvertField<std::uint16_t>(field, IsDecimalInteger);
+}
+
+double FieldToDouble(std::string_view field)
+{
+    const double value = ConvertField<double>(field, IsDecimalNumber);
+    if (!std::isfinite(value))
+        throw ConversionError{};
+    return value;
 }
 
 float FieldToFloat(std::string_view field)

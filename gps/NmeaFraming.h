@@ -11,7 +11,7 @@ using NmeaField = std::string;
 std::uint8_t ComputeChecksum(std::string_view line);
 
 // True only if the text after the first '*' is exactly the two uppercase hex digits of the
-// checksum followed by CR LF.
+// checksum followed by CR LF; extra CRs before the LF are allowed.
 bool IsChecksumValid(std::string_view line);
 
 // Cuts at every comma; empty fields are kept, nothing is trimmed.
@@ -29,3 +29,4 @@ std::int32_t FieldToInt(std::string_view field);
 std::uint16_t FieldToUShort(std::string_view field);
 // NaN, infinity and values beyond float's range are refused.
 float FieldToFloat(std::string_view field);
+double FieldToDouble(std::string_view field);

@@ -97,9 +97,9 @@ bool FixCycle::Starts(std::string_view line)
 std::string GpxTrackWriter::PointText(const GpsData& gps, int milliseconds)
 {
     std::string text = "      <trkpt lat=\"";
-    AppendFixed(text, gps.latitude, 7);
+    AppendCoordinate(text, gps.latitude);
     text += "\" lon=\"";
-    AppendFixed(text, gps.longitude, 7);
+    AppendCoordinate(text, gps.longitude);
     text += "\">\n        <ele>";
     AppendFixed(text, gps.altitude, 1);
     text += "</ele>\n";
@@ -118,10 +118,7 @@ std::string GpxTrackWriter::PointText(const GpsData& gps, int milliseconds)
         text += "Z</time>\n";
     }
     text += gps.fixMode == 3 ? "        <fix>3d</fix>\n" : "        <fix>2d</fix>\n";
-    int used = 0;
-    for (const SatelliteInfo& satellite : gps.satellites)
-        used += satellite.used ? 1 : 0;
-    text += "        <sat>" + std::to_string(used) + "</sat>\n";
+    text += "        <sat>" + std::to_string(SatellitesUsed(gps)) + "</sat>\n";
     text += "        <hdop>";
     AppendFixed(text, gps.hdop, 2);
     text += "</hdop>\n        <pdop>";

@@ -74,9 +74,9 @@ void AppendNumber(std::string& text, double value)
 std::string KmlTrackWriter::PointLine(const GpsData& gps)
 {
     std::string line(12, ' ');
-    AppendNumber(line, gps.longitude);
+    AppendCoordinate(line, gps.longitude);
     line += ',';
-    AppendNumber(line, gps.latitude);
+    AppendCoordinate(line, gps.latitude);
     line += ',';
     AppendNumber(line, gps.altitude);
     line += '\n';

@@ -23,18 +23,16 @@ std::string Fixed6(double value)
     return std::string(buffer, end);
 }
 
-std::string LatLon(float latitude, float longitude)
+std::string LatLon(double latitude, double longitude)
 {
     return Fixed6(latitude) + ", " + Fixed6(longitude);
 }
 
 // The view sits a little south-west of the fix, as it always has; the longitude's offset is
 // the single-precision 0.0005.
-std::string CentreOf(float latitude, float longitude)
+std::string CentreOf(double latitude, double longitude)
 {
-    const double lat = latitude;
-    const double lon = longitude;
-    return Fixed6(lat - 0.0005) + ", " + Fixed6(lon - 0.0005f);
+    return Fixed6(latitude - 0.0005) + ", " + Fixed6(longitude - 0.0005f);
 }
 
 // A call of one of the map page's functions, skipped where the page lacks it.
@@ -68,7 +66,7 @@ double DistanceMetres(double lat1, double lon1, double lat2, double lon2)
     return 2.0 * std::asin(std::sqrt(a)) * kEarthRadiusMetres;
 }
 
-bool CentreMapPage(const std::string& page, float latitude, float longitude, std::string& out)
+bool CentreMapPage(const std::string& page, double latitude, double longitude, std::string& out)
 {
     const std::size_t call = page.find(kCentringCall);
     if (call == std::string::npos)

@@ -13,18 +13,18 @@ double DistanceMetres(double lat1, double lon1, double lat2, double lon2);
 // south and west of the position at zoom 17, followed by a marker on the position; every byte
 // after the replaced call is kept. Numbers are written with six decimals and a point whatever
 // the process locale. Returns false, leaving out alone, when the page has no centring call.
-bool CentreMapPage(const std::string& page, float latitude, float longitude, std::string& out);
+bool CentreMapPage(const std::string& page, double latitude, double longitude, std::string& out);
 
 // Points the page's tile constant ("var tileUrl = '...';") at another server, e.g.
 // "http://127.0.0.1:8080/{z}/{x}/{y}.png". Returns false when the page has no such constant or
 // the address would break out of its quotes.
 bool SetPageTileUrl(std::string& page, const std::string& urlTemplate);
 
-// A position put on the map, in the receiver's single precision.
+// A position put on the map.
 struct MapPoint
 {
-    float latitude = 0.0f;
-    float longitude = 0.0f;
+    double latitude = 0.0;
+    double longitude = 0.0;
 };
 
 // The scripts the view runs in the loaded map page. They carry only numbers written as above,

@@ -56,7 +56,7 @@ void CMapView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
 
     const auto* pDoc = dynamic_cast<const COrvaneDoc*>(GetDocument());
     const bool bFix = pDoc && pDoc->m_bConnected && pDoc->m_gps.fixMode >= 2;
-    if (bFix && DistanceMetres(m_fLastLat, m_fLastLon, pDoc->m_gps.latitude, pDoc->m_gps.longitude) > kMinMoveMetres)
+    if (bFix && DistanceMetres(m_dLastLat, m_dLastLon, pDoc->m_gps.latitude, pDoc->m_gps.longitude) > kMinMoveMetres)
         ShowPosition({pDoc->m_gps.latitude, pDoc->m_gps.longitude});
 }
 
@@ -78,8 +78,8 @@ void CMapView::OnPageLoaded(bool bOk)
 void CMapView::ShowPosition(MapPoint position)
 {
     const bool bFirst = m_track.empty();
-    m_fLastLat = position.latitude;
-    m_fLastLon = position.longitude;
+    m_dLastLat = position.latitude;
+    m_dLastLon = position.longitude;
     m_track.push_back(position);
     if (ThinTrack(m_track, kMaxTrackPoints))
     {

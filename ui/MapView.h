@@ -31,8 +31,8 @@ public:
     bool SetTileServer(const std::string& urlTemplate);
 
     // Where the map was last centred (its marker).
-    float GetLastLatitude() const { return m_fLastLat; }
-    float GetLastLongitude() const { return m_fLastLon; }
+    double GetLastLatitude() const { return m_dLastLat; }
+    double GetLastLongitude() const { return m_dLastLon; }
     // The positions put on the map so far, oldest first, as drawn.
     const std::vector<MapPoint>& GetTrack() const { return m_track; }
 
@@ -40,8 +40,8 @@ protected:
     // A document finished loading: a new page gets the marker, the track and the notice.
     void OnPageLoaded(bool bOk);
 
-    float m_fLastLat = 0.0f;
-    float m_fLastLon = 0.0f;
+    double m_dLastLat = 0.0;
+    double m_dLastLon = 0.0;
     std::string m_pszPage;
 
 private:

@@ -92,8 +92,8 @@ void DrawPosition(CMemDCEx& dc, const GpsData& gps)
     dc.DrawText(Cut7("%.1f", gps.course), PanelRect(panel::kCourseBox));
     dc.DrawText(Cut7("%.1f", gps.altitude), PanelRect(panel::kAltitudeBox));
 
-    const std::string lat = (gps.latitude >= 0.0f ? "N " : "S ") + FormatDms(std::fabs(gps.latitude));
-    const std::string lon = (gps.longitude >= 0.0f ? "E " : "W ") + FormatDms(std::fabs(gps.longitude));
+    const std::string lat = (gps.latitude >= 0.0 ? "N " : "S ") + FormatDms(std::fabs(gps.latitude));
+    const std::string lon = (gps.longitude >= 0.0 ? "E " : "W ") + FormatDms(std::fabs(gps.longitude));
     dc.TextOut(panel::kLatitudeText.x, panel::kLatitudeText.y, QString::fromUtf8(lat.c_str()));
     dc.TextOut(panel::kLongitudeText.x, panel::kLongitudeText.y, QString::fromUtf8(lon.c_str()));
 }
@@ -108,22 +108,22 @@ void DrawSatelliteCounts(CMemDCEx& dc, const GpsData& gps, const PanelResources&
 }
 } // namespace
 
-std::string FormatDms(float v)
+std::string FormatDms(double v)
 {
     char buffer[64];
     if (!std::isfinite(v))
         return "---";
     // Past int's range whole degrees cannot be cut off as an int; such a value is no angle.
-    if (std::fabs(v) >= 2147483520.0f)
+    if (std::fabs(v) >= 2147483520.0)
     {
-        std::snprintf(buffer, sizeof buffer, "%.0f\xC2\xB0" "0'0.00", static_cast<double>(std::trunc(v)));
+        std::snprintf(buffer, sizeof buffer, "%.0f\xC2\xB0" "0'0.00", std::trunc(v));
         return buffer;
     }
     const int d = static_cast<int>(v);
-    const float m = static_cast<float>((v - d) * 60.0);
+    const double m = (v - d) * 60.0;
     const int n = static_cast<int>(m);
-    const float s = static_cast<float>((m - n) * 60.0);
-    std::snprintf(buffer, sizeof buffer, "%d\xC2\xB0%d'%2.2f", d, n, static_cast<double>(s));
+    const double s = (m - n) * 60.0;
+    std::snprintf(buffer, sizeof buffer, "%d\xC2\xB0%d'%2.2f", d, n, s);
     return buffer;
 }
 
@@ -238,6 +238,9 @@ QPoint SkyPoint(const SatelliteInfo& sat)
 void DrawMarker(CMemDCEx& dc, const SatelliteInfo& sat, const PanelResources& res, bool crowded)
 {
     using namespace chart;
+    // A satellite being acquired has a bar but no place in the sky yet.
+    if (sat.noPosition)
+        return;
     const QPoint p = SkyPoint(sat);
     const GnssSystem system = SatelliteSystem(sat);
     const QString prn = TwoDigits(sat.prn);
@@ -268,37 +271,18 @@ void DrawMarker(CMemDCEx& dc, const SatelliteInfo& sat, const PanelResources& re
     dc.SetTextColor(oldColour);
 }
 
-const char* SystemLabel(GnssSystem system)
-{
-    switch (system)
-    {
-    case GnssSystem::Gps: return "GPS";
-    case GnssSystem::Sbas: return "SBAS";
-    case GnssSystem::Glonass: return "GLO";
-    case GnssSystem::Galileo: return "GAL";
-    case GnssSystem::BeiDou: return "BDS";
-    case GnssSystem::Qzss: return "QZSS";
-    case GnssSystem::NavIC: return "NavIC";
-    case GnssSystem::Unknown: break;
-    }
-    return "?";
-}
-
-constexpr GnssSystem kSystemOrder[] = {GnssSystem::Gps,    GnssSystem::Sbas,  GnssSystem::Glonass, GnssSystem::Galileo,
-                                       GnssSystem::BeiDou, GnssSystem::Qzss,  GnssSystem::NavIC,   GnssSystem::Unknown};
-
 int SystemRank(GnssSystem system)
 {
-    for (int i = 0; i < static_cast<int>(std::size(kSystemOrder)); ++i)
-        if (kSystemOrder[i] == system)
+    for (int i = 0; i < static_cast<int>(std::size(kSystemsInOrder)); ++i)
+        if (kSystemsInOrder[i] == system)
             return i;
-    return static_cast<int>(std::size(kSystemOrder));
+    return static_cast<int>(std::size(kSystemsInOrder));
 }
 
 // One legend entry per constellation in view, in the strip above the bars; none for GPS alone.
 void DrawLegend(CMemDCEx& dc, const std::vector<const SatelliteInfo*>& sats, const PanelResources& res)
 {
-    bool present[std::size(kSystemOrder)] = {};
+    bool present[std::size(kSystemsInOrder)] = {};
     bool others = false;
     for (const SatelliteInfo* sat : sats)
     {
@@ -312,12 +296,12 @@ void DrawLegend(CMemDCEx& dc, const std::vector<const SatelliteInfo*>& sats, con
     const QColor oldColour = dc.GetTextColor();
     const QFontMetrics fm(res.fontSmall);
     int x = chart::kAreaLeft + 2;
-    for (int i = 0; i < static_cast<int>(std::size(kSystemOrder)); ++i)
+    for (int i = 0; i < static_cast<int>(std::size(kSystemsInOrder)); ++i)
     {
-        if (!present[i] || kSystemOrder[i] == GnssSystem::Unknown)
+        if (!present[i] || kSystemsInOrder[i] == GnssSystem::Unknown)
             continue;
-        const QString label = QString::fromLatin1(SystemLabel(kSystemOrder[i]));
-        dc.FillRect(QRect(x, chart::kLegendTop + 3, 7, 7), SystemColour(kSystemOrder[i]));
+        const QString label = QString::fromLatin1(ConstellationOf(kSystemsInOrder[i]).label);
+        dc.FillRect(QRect(x, chart::kLegendTop + 3, 7, 7), SystemColour(kSystemsInOrder[i]));
         dc.SetTextColor(chart::kLabel);
         dc.TextOut(x + 9, chart::kLegendTop, label);
         x += 9 + fm.horizontalAdvance(label) + 6;
@@ -394,18 +378,9 @@ QColor PanelBackground()
 
 QColor SystemColour(GnssSystem system)
 {
-    switch (system)
-    {
-    case GnssSystem::Sbas: return QColor(200, 200, 200);
-    case GnssSystem::Glonass: return QColor(64, 160, 255);
-    case GnssSystem::Galileo: return QColor(255, 210, 0);
-    case GnssSystem::BeiDou: return QColor(255, 96, 208);
-    case GnssSystem::Qzss: return QColor(176, 128, 255);
-    case GnssSystem::NavIC: return QColor(255, 150, 50);
-    case GnssSystem::Gps:
-    case GnssSystem::Unknown: break;
-    }
-    return chart::kUsedFill;
+    if (system == GnssSystem::Gps || system == GnssSystem::Unknown)
+        return chart::kUsedFill;
+    return QColor::fromRgb(static_cast<QRgb>(ConstellationOf(system).colour));
 }
 
 void DrawUnusedBar(CMemDCEx& dc, int left, int top, int right, int bottom)

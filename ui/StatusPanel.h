@@ -40,9 +40,9 @@ inline QRect PanelRect(const panel::Box& box)
 }
 
 // Degrees, minutes and seconds of a non-negative angle: "%d°%d'%2.2f". Seconds are not carried.
-// Defined for every float: one too large for whole degrees keeps its degrees and shows 0'0.00,
-// infinity and NaN show "---".
-std::string FormatDms(float degrees);
+// Defined for every double: one too large for whole degrees keeps its degrees and shows
+// 0'0.00, infinity and NaN show "---".
+std::string FormatDms(double degrees);
 
 // Local time ("07:05:09") and date ("2010-Jan-05") of the record's UTC time; 00:00:00 and
 // 2000-Jan-01 unconverted while the record has no valid date.

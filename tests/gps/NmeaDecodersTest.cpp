@@ -62,11 +62,19 @@ void SetSlot(GpsData& g, int slot, std::uint16_t prn, std::uint16_t el, std::uin
     g.satellites[slot].azimuth = az;
     g.satellites[slot].snr = snr;
     g.satellites[slot].talker = prn != 0 ? Talker::GP : Talker::None;
+    g.satellites[slot].noPosition = false;
 }
 
 void ClearSlot(GpsData& g, int slot)
 {
     SetSlot(g, slot, 0, 0, 0, 0);
+}
+
+// A satellite listed with its signal but without elevation and azimuth.
+void SetUnplaced(GpsData& g, int slot, std::uint16_t prn, std::uint16_t snr)
+{
+    SetSlot(g, slot, prn, 0, 0, snr);
+    g.satellites[slot].noPosition = true;
 }
 
 const Change kNothing = [](GpsData&) {};
@@ -75,8 +83,8 @@ const Change kNothing = [](GpsData&) {};
 const std::string kGga = WithChecksum("$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,");
 const std::string kRmc =
     WithChecksum("$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W");
-const float kLat = 48.117302f;
-const float kLon = 11.516667f;
+const double kLat = 48.1173;
+const double kLon = 11.0 + 31.0 / 60.0;
 
 // One u-blox LEA-5H cycle, as captured.
 const std::string kUbloxGsv1 = "$GPGSV,3,1,12,05,04,187,,08,11,078,29,09,43,270,37,12,03,212,*75\r\n";
@@ -189,7 +197,8 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeRow{"StrayByteBeforeDollar", {}, "x" + kGga, kNothing},
         DecodeRow{"NoComma", {kGga}, WithChecksum("$GPGGA"), kNothing},
         DecodeRow{"GlGsv", kUbloxSky, WithChecksum("$GLGSV,1,1,00"), kNothing},
-        DecodeRow{"Vtg", {kRmc}, "$GPVTG,0.00,T,,,0.00,N,0.00,K,A*70\r\n", kNothing},
+        DecodeRow{"AisSentence", {kRmc}, "!AIVDM,1,1,,A,15MgK45P3@G?fl0E`JbR0OwT0@MS,0*4E\r\n", kNothing},
+        DecodeRow{"GsvOfOtherTalker", kUbloxSky, WithChecksum("$INGSV,1,1,01,05,04,187,30"), kNothing},
         DecodeRow{"ProprietarySirf", {kGga}, WithChecksum("$PSRF101,0,0,0,000,0,0,12,4"), kNothing},
         DecodeRow{"IdentifierWithoutDollar", {}, WithChecksum("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"), kNothing},
         DecodeRow{"IdentifierWithSuffix", {}, WithChecksum("$GPGGAX,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"), kNothing},
@@ -214,30 +223,30 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, GgaTest,
     testing::Values(
         DecodeRow{"NorthEast", {}, kGga,
-                  [](GpsData& g) { g.hour = 12; g.minute = 35; g.second = 19; g.latitude = kLat;
+                  [](GpsData& g) { g.fixMode = 3; g.hour = 12; g.minute = 35; g.second = 19; g.latitude = kLat;
                                    g.longitude = kLon; g.altitude = 545.4f; }},
         DecodeRow{"SouthWest", {}, WithChecksum("$GPGGA,123519,4807.038,S,01131.000,W,1,08,0.9,545.4,M,46.9,M,,"),
-                  [](GpsData& g) { g.hour = 12; g.minute = 35; g.second = 19; g.latitude = -kLat;
+                  [](GpsData& g) { g.fixMode = 3; g.hour = 12; g.minute = 35; g.second = 19; g.latitude = -kLat;
                                    g.longitude = -kLon; g.altitude = 545.4f; }},
         DecodeRow{"UbloxNegativeAltitude", {},
                   "$GPGGA,083723.00,5155.55442,N,00434.65873,E,1,06,2.51,-4.0,M,46.0,M,,*70\r\n",
-                  [](GpsData& g) { g.hour = 8; g.minute = 37; g.second = 23; g.latitude = 51.925907f;
-                                   g.longitude = 4.5776455f; g.altitude = -4.0f; }},
+                  [](GpsData& g) { g.fixMode = 3; g.hour = 8; g.minute = 37; g.second = 23; g.latitude = 51.925907;
+                                   g.longitude = 4.5776455; g.altitude = -4.0f; }},
         DecodeRow{"FractionOfSecondDropped", {}, WithChecksum("$GPGGA,095304.802,2712.6520,S,15303.1397,E,1,00,17.0,3.0,M,42.2,M,,"),
-                  [](GpsData& g) { g.hour = 9; g.minute = 53; g.second = 4; g.latitude = -27.210867f;
-                                   g.longitude = 153.052328f; g.altitude = 3.0f; }},
+                  [](GpsData& g) { g.fixMode = 3; g.hour = 9; g.minute = 53; g.second = 4; g.latitude = -(27.0 + 12.6520 / 60.0);
+                                   g.longitude = 153.0 + 3.1397 / 60.0; g.altitude = 3.0f; }},
         DecodeRow{"EmptyPositionAfterFixGoesToZero", {kGga, kRmc},
                   WithChecksum("$GPGGA,123520,,,,,0,00,,,M,,M,,"),
-                  [](GpsData& g) { g.second = 20; g.latitude = 0.0f; g.longitude = 0.0f; }},
+                  [](GpsData& g) { g.fixMode = 1; g.second = 20; g.latitude = 0.0; g.longitude = 0.0; }},
         DecodeRow{"OneEmptyHemisphereZeroesBoth", {kGga},
                   WithChecksum("$GPGGA,123520,4807.038,N,01131.000,,1,08,0.9,545.4,M,46.9,M,,"),
-                  [](GpsData& g) { g.second = 20; g.latitude = 0.0f; g.longitude = 0.0f; }},
+                  [](GpsData& g) { g.second = 20; g.latitude = 0.0; g.longitude = 0.0; }},
         DecodeRow{"EmptyTimeKeepsTime", {kGga},
                   WithChecksum("$GPGGA,,4807.038,S,01131.000,W,1,08,0.9,600.0,M,46.9,M,,"),
                   [](GpsData& g) { g.latitude = -kLat; g.longitude = -kLon; g.altitude = 600.0f; }},
         DecodeRow{"EmptyAltitudeKeepsAltitude", {kGga},
                   WithChecksum("$GPGGA,123521,4807.038,N,01131.000,E,1,08,0.9,,M,46.9,M,,"),
-                  [](GpsData& g) { g.second = 21; }},
+                  [](GpsData& g) { g.fixMode = 2; g.second = 21; }},
         DecodeRow{"LatitudeWithoutPointKeepsOnlyLatitude", {kGga},
                   WithChecksum("$GPGGA,123522,4807,S,01131.000,W,1,08,0.9,600.0,M,46.9,M,,"),
                   [](GpsData& g) { g.second = 22; g.longitude = -kLon; g.altitude = 600.0f; }},
@@ -249,8 +258,8 @@ INSTANTIATE_TEST_SUITE_P(
                   [](GpsData& g) { g.second = 23; }},
         DecodeRow{"PointTwoFromStartIsMinutesOnly", {},
                   WithChecksum("$GPGGA,123523,30.0,S,00030.0,W,1,08,0.9,600.0,M,46.9,M,,"),
-                  [](GpsData& g) { g.hour = 12; g.minute = 35; g.second = 23; g.latitude = -0.5f;
-                                   g.longitude = -0.5f; g.altitude = 600.0f; }},
+                  [](GpsData& g) { g.fixMode = 3; g.hour = 12; g.minute = 35; g.second = 23; g.latitude = -0.5;
+                                   g.longitude = -0.5; g.altitude = 600.0f; }},
         DecodeRow{"UnknownHemisphereAbandonsRest", {kGga},
                   WithChecksum("$GPGGA,123524,4807.038,X,01131.000,W,1,08,0.9,600.0,M,46.9,M,,"),
                   [](GpsData& g) { g.second = 24; }},
@@ -270,23 +279,24 @@ INSTANTIATE_TEST_SUITE_P(
                   [](GpsData& g) { g.second = 25; g.latitude = -kLat; g.longitude = -kLon; }},
         DecodeRow{"CoordinateWithExponentStillConverts", {},
                   WithChecksum("$GPGGA,123519,4807.038e0,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"),
-                  [](GpsData& g) { g.hour = 12; g.minute = 35; g.second = 19; g.latitude = kLat;
+                  [](GpsData& g) { g.fixMode = 3; g.hour = 12; g.minute = 35; g.second = 19; g.latitude = kLat;
                                    g.longitude = kLon; g.altitude = 545.4f; }},
+        // Seven seconds after the last word on the fix: it is gone.
         DecodeRow{"EndsAfterLatitudeKeepsPosition", {kGga},
                   WithChecksum("$GPGGA,123526,4807.038,S"),
-                  [](GpsData& g) { g.second = 26; }},
+                  [](GpsData& g) { g.fixMode = 1; g.second = 26; }},
         DecodeRow{"EndsAfterTimeStillTakesTime", {kGga}, WithChecksum("$GPGGA,123527"),
-                  [](GpsData& g) { g.second = 27; }},
+                  [](GpsData& g) { g.fixMode = 1; g.second = 27; }},
         DecodeRow{"EndsBeforeAltitudeKeepsAltitude", {kGga},
                   WithChecksum("$GPGGA,123528,4807.038,S,01131.000,W,1,08,0.9"),
-                  [](GpsData& g) { g.second = 28; g.latitude = -kLat; g.longitude = -kLon; }},
+                  [](GpsData& g) { g.fixMode = 2; g.second = 28; g.latitude = -kLat; g.longitude = -kLon; }},
         DecodeRow{"AltitudeAsLastFieldCarriesChecksum", {kGga},
                   WithChecksum("$GPGGA,123529,4807.038,S,01131.000,W,1,08,0.9,600.0"),
                   [](GpsData& g) { g.second = 29; g.latitude = -kLat; g.longitude = -kLon; }},
         DecodeRow{"QualityZeroStillStoresEverything", {},
                   "$GPGGA,095257.809,2712.6404,S,15303.1201,E,0,00,00.0,4.0,M,42.2,M,,*7B\r\n",
-                  [](GpsData& g) { g.hour = 9; g.minute = 52; g.second = 57; g.latitude = -27.210673f;
-                                   g.longitude = 153.052002f; g.altitude = 4.0f; }}),
+                  [](GpsData& g) { g.fixMode = 1; g.hour = 9; g.minute = 52; g.second = 57; g.latitude = -(27.0 + 12.6404 / 60.0);
+                                   g.longitude = 153.0 + 3.1201 / 60.0; g.altitude = 4.0f; }}),
     RowName);
 
 // ---------------------------------------------------------------------------------------------
@@ -305,14 +315,14 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, RmcTest,
     testing::Values(
         DecodeRow{"TwoDigitYearPlus2000", {}, kRmc,
-                  [](GpsData& g) { g.hour = 12; g.minute = 35; g.second = 19; g.day = 23;
+                  [](GpsData& g) { g.fixMode = 2; g.hour = 12; g.minute = 35; g.second = 19; g.day = 23;
                                    g.month = 3; g.year = 2094; g.latitude = kLat; g.longitude = kLon;
                                    g.speed = 22.4f; g.course = 84.4f; }},
         DecodeRow{"StatusVoidStillStoresPosition", {},
                   "$GPRMC,095255.810,V,2712.6404,S,15303.1201,E,0.00,0.00,080407,,,A*6E\r\n",
-                  [](GpsData& g) { g.hour = 9; g.minute = 52; g.second = 55; g.day = 8;
-                                   g.month = 4; g.year = 2007; g.latitude = -27.210673f;
-                                   g.longitude = 153.052002f; g.speed = 0.0f; g.course = 0.0f; }},
+                  [](GpsData& g) { g.fixMode = 1; g.hour = 9; g.minute = 52; g.second = 55; g.day = 8;
+                                   g.month = 4; g.year = 2007; g.latitude = -(27.0 + 12.6404 / 60.0);
+                                   g.longitude = 153.0 + 3.1201 / 60.0; g.speed = 0.0f; g.course = 0.0f; }},
         DecodeRow{"EmptyDateWritesNeitherTimeNorDate", {kRmc},
                   WithChecksum("$GPRMC,140000,A,4807.038,S,01131.000,W,1.5,90.0,,003.1,W"),
                   [](GpsData& g) { g.latitude = -kLat; g.longitude = -kLon; g.speed = 1.5f;
@@ -323,11 +333,11 @@ INSTANTIATE_TEST_SUITE_P(
                                    g.course = 90.0f; }},
         DecodeRow{"EmptyPositionKeepsPosition", {kGga},
                   WithChecksum("$GPRMC,235948.00,V,,,,,,,161206,,,N"),
-                  [](GpsData& g) { g.hour = 23; g.minute = 59; g.second = 48; g.day = 16;
+                  [](GpsData& g) { g.fixMode = 1; g.hour = 23; g.minute = 59; g.second = 48; g.day = 16;
                                    g.month = 12; g.year = 2006; }},
         DecodeRow{"OneEmptyHemisphereKeepsPosition", {kGga},
                   WithChecksum("$GPRMC,235948.00,A,0000.000,N,00000.000,,1.0,2.0,161206,,,N"),
-                  [](GpsData& g) { g.hour = 23; g.minute = 59; g.second = 48; g.day = 16;
+                  [](GpsData& g) { g.fixMode = 2; g.hour = 23; g.minute = 59; g.second = 48; g.day = 16;
                                    g.month = 12; g.year = 2006; g.speed = 1.0f; g.course = 2.0f; }},
         DecodeRow{"EmptySpeedKeepsSpeedCourseStored", {kRmc},
                   WithChecksum("$GPRMC,123520,A,4807.038,N,01131.000,E,,271.5,230394,003.1,W"),
@@ -335,8 +345,8 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeRow{"EmptyCourseKeepsCourse", {kRmc},
                   "$GPRMC,083723.00,A,5155.55442,N,00434.65873,E,0.211,,210810,,,A*7F\r\n",
                   [](GpsData& g) { g.hour = 8; g.minute = 37; g.second = 23; g.day = 21;
-                                   g.month = 8; g.year = 2010; g.latitude = 51.925907f;
-                                   g.longitude = 4.5776455f; g.speed = 0.211f; }},
+                                   g.month = 8; g.year = 2010; g.latitude = 51.925907;
+                                   g.longitude = 4.5776455; g.speed = 0.211f; }},
         DecodeRow{"ShortDateKeepsTimeAbandonsRest", {kRmc},
                   WithChecksum("$GPRMC,140000,A,4807.038,S,01131.000,W,1.5,90.0,0101,003.1,W"),
                   [](GpsData& g) { g.hour = 14; g.minute = 0; g.second = 0; }},
@@ -358,9 +368,9 @@ INSTANTIATE_TEST_SUITE_P(
                   WithChecksum("$GPRMC,140000,A,4807.038,S,01131.000"), kNothing},
         DecodeRow{"MtkPowerUpDate1980Becomes2080", {},
                   "$GPRMC,235946.005,V,8960.000000,N,00000.000000,E,0.000,0.00,050180,,,N*47\r\n",
-                  [](GpsData& g) { g.hour = 23; g.minute = 59; g.second = 46; g.day = 5;
-                                   g.month = 1; g.year = 2080; g.latitude = 90.0f;
-                                   g.longitude = 0.0f; g.speed = 0.0f; g.course = 0.0f; }}),
+                  [](GpsData& g) { g.fixMode = 1; g.hour = 23; g.minute = 59; g.second = 46; g.day = 5;
+                                   g.month = 1; g.year = 2080; g.latitude = 90.0;
+                                   g.longitude = 0.0; g.speed = 0.0f; g.course = 0.0f; }}),
     RowName);
 
 // ---------------------------------------------------------------------------------------------
@@ -478,22 +488,27 @@ INSTANTIATE_TEST_SUITE_P(
                   "$GPGSV,4,1,13,08,04,082,17,09,51,276,42,11,01,043,,12,11,214,29*7F\r\n",
                   [](GpsData& g) { SetSlot(g, 0, 8, 4, 82, 17); SetSlot(g, 1, 9, 51, 276, 42);
                                    SetSlot(g, 2, 11, 1, 43, 0); SetSlot(g, 3, 12, 11, 214, 29); }},
-        DecodeRow{"EmptyElevationLeavesSlotUntouched", kUbloxSky,
+        DecodeRow{"EmptyElevationListsSatelliteWithoutPosition", kUbloxSky,
                   WithChecksum("$GPGSV,3,1,12,31,,187,45,08,12,079,30,09,43,270,37,12,03,212,"),
-                  [](GpsData& g) { SetSlot(g, 1, 8, 12, 79, 30); }},
+                  [](GpsData& g) { SetUnplaced(g, 0, 31, 45); SetSlot(g, 1, 8, 12, 79, 30); }},
         DecodeRow{"EmptyPrnLeavesSlotUntouched", kUbloxSky,
                   WithChecksum("$GPGSV,3,1,12,,04,187,45,08,12,079,30,09,43,270,37,12,03,212,"),
                   [](GpsData& g) { SetSlot(g, 1, 8, 12, 79, 30); }},
-        DecodeRow{"MtkUntrackedPositionLeavesSlotsUntouched", kUbloxSky,
-                  "$GPGSV,2,1,06,21,,,40,28,,,47,25,,,43,07,,,40*71\r\n", kNothing},
-        DecodeRow{"NoSatellitesMessageClearsAllButUsed", kUbloxSky,
+        // mtk-3301 and myguide-3100 while they acquire: in view, with a signal, not yet placed.
+        DecodeRow{"MtkSatellitesWithoutPositionAreInView", kUbloxSky,
+                  "$GPGSV,2,1,06,21,,,40,28,,,47,25,,,43,07,,,40*71\r\n",
+                  [](GpsData& g) { SetUnplaced(g, 0, 21, 40); SetUnplaced(g, 1, 28, 47);
+                                   SetUnplaced(g, 2, 25, 43); SetUnplaced(g, 3, 7, 40); }},
+        DecodeRow{"PositionWithoutElevationIsNone", kUbloxSky,
+                  WithChecksum("$GPGSV,3,1,12,05,,187,,08,11,078,29,09,43,270,37,12,03,212,"),
+                  [](GpsData& g) { SetUnplaced(g, 0, 5, 0); }},
+        DecodeRow{"NoSatellitesMessageClearsAllWithUsed", kUbloxSky,
                   WithChecksum("$GPGSV,1,1,00"),
-                  [](GpsData& g) { for (int i = 0; i < kSatelliteSlots; ++i) ClearSlot(g, i); }},
+                  [](GpsData& g) { for (auto& sat : g.satellites) sat = {}; }},
         // A one-message cycle: the satellites of the old messages 2 and 3 are gone.
         DecodeRow{"SingleZeroInViewEndsTheCycle", kUbloxSky,
                   WithChecksum("$GPGSV,1,1,0"),
-                  [](GpsData& g) { for (int i = 0; i < 4; ++i) ClearSlot(g, i);
-                                   for (int i = 4; i < 12; ++i) g.satellites[i] = {}; }},
+                  [](GpsData& g) { for (int i = 0; i < 12; ++i) g.satellites[i] = {}; }},
         DecodeRow{"ThreeSatellitesInViewOneMessage", kUbloxSky,
                   WithChecksum("$GPGSV,1,1,03,02,15,123,,05,45,347,45,06,58,198,"),
                   [](GpsData& g) { SetSlot(g, 0, 2, 15, 123, 0); SetSlot(g, 1, 5, 45, 347, 45);
@@ -506,7 +521,7 @@ INSTANTIATE_TEST_SUITE_P(
                   [](GpsData& g) { for (int i = 8; i < 12; ++i) g.satellites[i] = {}; }},
         DecodeRow{"LostMiddleMessageClearedAtCycleEnd",
                   {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kUbloxGsa, kUbloxGsv1}, kUbloxGsv3,
-                  [](GpsData& g) { for (int i = 4; i < 8; ++i) ClearSlot(g, i); }},
+                  [](GpsData& g) { for (int i = 4; i < 8; ++i) g.satellites[i] = {}; }},
         DecodeRow{"LostFirstMessageRemovesNothing",
                   {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kUbloxGsa, kUbloxGsv2},
                   WithChecksum("$GPGSV,2,2,08,24,04,342,,26,55,139,24,27,62,276,36,28,39,055,26"),
@@ -529,18 +544,20 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeRow{"EmptyMessageNumberWritesNothing", kUbloxSky,
                   WithChecksum("$GPGSV,3,,12,32,76,331,31,33,10,100,20,34,10,100,20,35,10,100,20"), kNothing},
         DecodeRow{"EndsAfterMessageNumberClearsMessageSlots", kUbloxSky, WithChecksum("$GPGSV,3,1"),
-                  [](GpsData& g) { for (int i = 0; i < 4; ++i) ClearSlot(g, i); }},
+                  [](GpsData& g) { for (int i = 0; i < 4; ++i) g.satellites[i] = {}; }},
         DecodeRow{"EndsAfterInViewClearsMessageSlots", kUbloxSky, WithChecksum("$GPGSV,3,2,12"),
-                  [](GpsData& g) { for (int i = 4; i < 8; ++i) ClearSlot(g, i); }},
-        DecodeRow{"NegativeElevationKeepsPrnAbandonsRest", kUbloxSky,
-                  WithChecksum("$GPGSV,3,1,12,31,-4,187,45,08,12,079,30,09,43,270,37,12,03,212,"),
-                  [](GpsData& g) { g.satellites[0].prn = 31; }},
+                  [](GpsData& g) { for (int i = 4; i < 8; ++i) g.satellites[i] = {}; }},
+        // A message is read whole before it is merged: one bad field drops all of it.
+        DecodeRow{"NegativeElevationAbandonsMessage", kUbloxSky,
+                  WithChecksum("$GPGSV,3,1,12,31,-4,187,45,08,12,079,30,09,43,270,37,12,03,212,"), kNothing},
         DecodeRow{"PrnTooLargeAbandonsRest", kUbloxSky,
                   WithChecksum("$GPGSV,3,1,12,65536,04,187,45,08,12,079,30,09,43,270,37,12,03,212,"),
                   kNothing},
-        DecodeRow{"DecimalSnrAbandonsRest", kUbloxSky,
-                  "$GPGSV,3,1,11,09,57,333,29.0,07,54,227,,04,49,043,24.5,03,43,129,,1*67\r\n",
-                  [](GpsData& g) { SetSlot(g, 0, 9, 57, 333, 0); }},
+        DecodeRow{"DecimalSnrAbandonsMessage", kUbloxSky,
+                  "$GPGSV,3,1,11,09,57,333,29.0,07,54,227,,04,49,043,24.5,03,43,129,,1*67\r\n", kNothing},
+        DecodeRow{"BadThirdSatelliteKeepsFirstTwo", kUbloxSky,
+                  WithChecksum("$GPGSV,3,1,12,31,10,100,45,32,11,110,30,33,x,270,37,12,03,212,"),
+                  [](GpsData& g) { SetSlot(g, 0, 31, 10, 100, 45); SetSlot(g, 1, 32, 11, 110, 30); }},
         DecodeRow{"ChecksumNeverSticksToLastSnr", kUbloxSky,
                   WithChecksum("$GPGSV,3,3,12,24,04,342,,26,55,139,24,27,62,276,36,28,39,055,44"),
                   [](GpsData& g) { g.satellites[11].snr = 44; }}),
@@ -557,7 +574,7 @@ void SetSat(GpsData& g, int slot, Talker talker, std::uint16_t prn, std::uint16_
 }
 
 // A second position, 2 km away, to see which talker the fix follows.
-const float kOtherLat = 48.135f;
+const double kOtherLat = 48.135;
 const std::string kGlGgaSameSecond =
     WithChecksum("$GLGGA,123519,4808.100,N,01131.000,E,1,04,1.9,550.0,M,46.9,M,,");
 const std::string kGnRmc =
@@ -598,28 +615,35 @@ INSTANTIATE_TEST_SUITE_P(
         // SiRFstarV: GPGGA beside GNRMC. The GGA gives the altitude the RMC lacks.
         DecodeRow{"GpsGgaLeavesCombinedPositionGivesAltitude", {kGnRmc},
                   WithChecksum("$GPGGA,123519,4808.100,N,01131.000,E,1,08,0.9,600.0,M,46.9,M,,"),
-                  [](GpsData& g) { g.altitude = 600.0f; }},
+                  [](GpsData& g) { g.fixMode = 3; g.altitude = 600.0f; }},
         DecodeRow{"GpsRmcLeavesCombinedSpeed", {kGnRmc},
                   WithChecksum("$GPRMC,123519,A,4808.100,N,01131.000,E,001.0,001.0,230394,003.1,W"),
                   kNothing},
         DecodeRow{"CombinedRmcWithNavigationalStatus", {},
                   "$GNRMC,014500.00,A,4404.1306024,N,12118.8446777,W,0.013,,231221,,,D,V*04\r\n",
-                  [](GpsData& g) { g.hour = 1; g.minute = 45; g.second = 0; g.day = 23; g.month = 12;
-                                   g.year = 2021; g.latitude = 44.068844f; g.longitude = -121.31408f;
+                  [](GpsData& g) { g.fixMode = 2; g.hour = 1; g.minute = 45; g.second = 0; g.day = 23; g.month = 12;
+                                   g.year = 2021; g.latitude = 44.0 + 4.1306024 / 60.0; g.longitude = -(121.0 + 18.8446777 / 60.0);
                                    g.speed = 0.013f; }},
         DecodeRow{"GalileoRmc", {},
                   WithChecksum("$GARMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,,"),
-                  [](GpsData& g) { g.hour = 12; g.minute = 35; g.second = 19; g.day = 23;
+                  [](GpsData& g) { g.fixMode = 2; g.hour = 12; g.minute = 35; g.second = 19; g.day = 23;
                                    g.month = 3; g.year = 2094; g.latitude = kLat; g.longitude = kLon;
                                    g.speed = 22.4f; g.course = 84.4f; }},
         DecodeRow{"BeidouGbGga", {},
                   WithChecksum("$GBGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"),
-                  [](GpsData& g) { g.hour = 12; g.minute = 35; g.second = 19; g.latitude = kLat;
+                  [](GpsData& g) { g.fixMode = 3; g.hour = 12; g.minute = 35; g.second = 19; g.latitude = kLat;
                                    g.longitude = kLon; g.altitude = 545.4f; }},
         DecodeRow{"NavicGiGsa", {}, WithChecksum("$GIGSA,A,3,,,,,,,,,,,,,2.5,1.3,2.1"),
                   [](GpsData& g) { g.fixMode = 3; g.pdop = 2.5f; g.hdop = 1.3f; }},
-        DecodeRow{"UnknownTalkerIgnored", {kGga},
-                  WithChecksum("$GXGGA,123520,4808.100,N,01131.000,E,1,12,0.9,550.0,M,46.9,M,,"), kNothing},
+        DecodeRow{"OtherTalkerRanksBelowGps", {kGga},
+                  WithChecksum("$INGGA,123520,4808.100,N,01131.000,E,1,12,0.9,550.0,M,46.9,M,,"),
+                  [](GpsData& g) { g.second = 20; }},
+        // A fish finder's integrated navigation: the only fix there is.
+        DecodeRow{"OtherTalkerAloneGivesTheFix", {},
+                  WithChecksum("$INRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W"),
+                  [](GpsData& g) { g.fixMode = 2; g.hour = 12; g.minute = 35; g.second = 19; g.day = 23;
+                                   g.month = 3; g.year = 2094; g.latitude = kLat; g.longitude = kLon;
+                                   g.speed = 22.4f; g.course = 84.4f; }},
         DecodeRow{"GlonassSkyKeepsGpsSlots", kUbloxSky, kGlGsv, GlonassAt12},
         DecodeRow{"GpsSkyGrowsAheadOfGlonass", kTwoSkies, "$GPGSV,4,4,13,32,76,331,31*48\r\n",
                   [](GpsData& g) { SetSat(g, 12, Talker::GP, 32, 76, 331, 31);
@@ -660,7 +684,7 @@ INSTANTIATE_TEST_SUITE_P(
                    WithChecksum("$GPGSV,2,1,06,02,25,260,39,04,15,092,27,06,12,215,45,07,80,137,44")},
                   WithChecksum("$GPGSV,2,2,06,06,,,50,07,,,30,8"),
                   [](GpsData& g) { g.satellites[2].snr = 50;
-                                   for (int i = 4; i < 8; ++i) ClearSlot(g, i);
+                                   for (int i = 4; i < 8; ++i) g.satellites[i] = {};
                                    for (int i = 8; i < 12; ++i) g.satellites[i] = {}; }},
         // GSA per constellation.
         DecodeRow{"GlonassGsaKeepsGpsUsed",
@@ -692,11 +716,113 @@ INSTANTIATE_TEST_SUITE_P(
                   WithChecksum("$GNGSA,A,1,,,,,,,,,,,,,9.9,9.9,9.9"),
                   [](GpsData& g) { g.fixMode = 1; for (auto& s : g.satellites) s.used = false;
                                    g.pdop = 9.9f; g.hdop = 9.9f; }},
+        // A GN GSA without a system id, GPS and GLONASS PRNs in one list.
+        DecodeRow{"MixedCombinedGsaMarksEachSystem", {kUbloxGsv1, kGlGsv},
+                  WithChecksum("$GNGSA,A,3,05,08,65,66,,,,,,,,,1.9,1.0,1.6"),
+                  [](GpsData& g) { g.fixMode = 3; for (int slot : {0, 1, 4, 5}) g.satellites[slot].used = true;
+                                   g.pdop = 1.9f; g.hdop = 1.0f; }},
+        DecodeRow{"QzssUnderGpsTalkerMarkedByGpsGsa",
+                  {WithChecksum("$GPGSV,1,1,02,193,40,100,44,05,20,200,30")},
+                  WithChecksum("$GPGSA,A,3,193,05,,,,,,,,,,,1.9,1.0,1.6"),
+                  [](GpsData& g) { g.fixMode = 3; g.satellites[0].used = true; g.satellites[1].used = true;
+                                   g.pdop = 1.9f; g.hdop = 1.0f; }},
+        DecodeRow{"QzssUnderGpsTalkerMarkedByCombinedGsa",
+                  {WithChecksum("$GPGSV,1,1,02,193,40,100,44,05,20,200,30")},
+                  WithChecksum("$GNGSA,A,3,193,,,,,,,,,,,,1.9,1.0,1.6"),
+                  [](GpsData& g) { g.fixMode = 3; g.satellites[0].used = true; g.pdop = 1.9f; g.hdop = 1.0f; }},
+        // telit-pls83-w: Galileo E5a (signal 2) sees nothing; E1 (7) still sees two.
+        DecodeRow{"EmptySecondSignalListingKeepsTheFirst",
+                  {WithChecksum("$GAGSV,1,1,02,02,25,070,31,07,13,130,23,7")}, WithChecksum("$GAGSV,1,1,00,2"),
+                  kNothing},
+        DecodeRow{"EmptyLeadSignalListingClears",
+                  {WithChecksum("$GAGSV,1,1,02,02,25,070,31,07,13,130,23,7")}, WithChecksum("$GAGSV,1,1,00,7"),
+                  [](GpsData& g) { ClearSlot(g, 0); ClearSlot(g, 1); }},
+        // quectel-eg25-g: its BeiDou sky only in the proprietary PQGSV, signal and system id last.
+        DecodeRow{"QuectelPqGsvIsBeidou", {},
+                  "$PQGSV,2,1,08,02,20,116,,03,,,,05,34,137,,07,06,045,,0,4*52\r\n",
+                  [](GpsData& g) { SetSat(g, 0, Talker::GB, 2, 20, 116, 0); SetSat(g, 1, Talker::GB, 3, 0, 0, 0);
+                                   g.satellites[1].noPosition = true; SetSat(g, 2, Talker::GB, 5, 34, 137, 0);
+                                   SetSat(g, 3, Talker::GB, 7, 6, 45, 0); }},
+        DecodeRow{"QuectelPqGsaMarksBeidou", {"$PQGSV,2,1,08,02,20,116,,03,,,,05,34,137,,07,06,045,,0,4*52\r\n"},
+                  WithChecksum("$PQGSA,A,3,02,05,,,,,,,,,,,1.0,0.5,0.8,4"),
+                  [](GpsData& g) { g.fixMode = 3; g.satellites[0].used = true; g.satellites[2].used = true;
+                                   g.pdop = 1.0f; g.hdop = 0.5f; }},
         DecodeRow{"BeidouBdGsaMarksBeidou",
                   {kUbloxGsv1, "$BDGSV,2,2,07,05,27,090,,13,19,016,,11,07,147,*5E\r\n"},
                   WithChecksum("$BDGSA,A,3,05,11,,,,,,,,,,,2.1,1.1,1.8,1.2"),
                   [](GpsData& g) { g.fixMode = 3; g.satellites[8].used = true;
                                    g.satellites[10].used = true; g.pdop = 2.1f; g.hdop = 1.1f; }}),
+    RowName);
+
+// ---------------------------------------------------------------------------------------------
+// GLL, GNS, VTG and ZDA; the fix mode without GSA
+
+class MoreSentencesTest : public testing::TestWithParam<DecodeRow>
+{
+};
+
+TEST_P(MoreSentencesTest, WhatTheReceiverSays)
+{
+    RunRow(GetParam());
+}
+
+const std::string kGsaMode2 = WithChecksum("$GPGSA,A,2,,,,,,,,,,,,,,,");
+std::string GgaAt(int second)
+{
+    return WithChecksum("$GPGGA,1235" + std::to_string(second) + ",4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, MoreSentencesTest,
+    testing::Values(
+        DecodeRow{"GllGivesPositionTimeAndFix", {}, "$GPGLL,5155.55442,N,00434.65873,E,083723.00,A,A*6E\r\n",
+                  [](GpsData& g) { g.fixMode = 2; g.hour = 8; g.minute = 37; g.second = 23;
+                                   g.latitude = 51.925907; g.longitude = 4.5776455; }},
+        DecodeRow{"GllVoidIsNoFix", {kGga}, WithChecksum("$GPGLL,4807.038,N,01131.000,E,123520,V,N"),
+                  [](GpsData& g) { g.fixMode = 1; g.second = 20; }},
+        DecodeRow{"GllWithoutTimeOrStatusHasOnlyThePosition", {}, WithChecksum("$GPGLL,4807.038,S,01131.000,W,,"),
+                  [](GpsData& g) { g.latitude = -kLat; g.longitude = -kLon; }},
+        DecodeRow{"ZdaGivesDateAndTime", {}, "$GPZDA,193913.00,07,09,2018,00,00*63\r\n",
+                  [](GpsData& g) { g.hour = 19; g.minute = 39; g.second = 13; g.day = 7; g.month = 9; g.year = 2018; }},
+        DecodeRow{"ZdaZoneNotApplied", {}, WithChecksum("$GPZDA,193913.00,07,09,2018,-05,30"),
+                  [](GpsData& g) { g.hour = 19; g.minute = 39; g.second = 13; g.day = 7; g.month = 9; g.year = 2018; }},
+        DecodeRow{"ZdaWithoutDateGivesTime", {}, WithChecksum("$GPZDA,193913.00,,,,,"),
+                  [](GpsData& g) { g.hour = 19; g.minute = 39; g.second = 13; }},
+        DecodeRow{"ZdaAloneLetsTheFixExpire", {kGga}, WithChecksum("$GPZDA,123522.00,23,03,1994,00,00"),
+                  [](GpsData& g) { g.fixMode = 1; g.second = 22; g.day = 23; g.month = 3; g.year = 1994; }},
+        DecodeRow{"GnsGivesThreeDimensionalFix", {},
+                  "$GNGNS,074157.799,3114.8902,N,12135.2443,E,ANNA,07,1.1,192.9,8.3,,0000*51\r\n",
+                  [](GpsData& g) { g.fixMode = 3; g.hour = 7; g.minute = 41; g.second = 57;
+                                   g.latitude = 31.0 + 14.8902 / 60.0; g.longitude = 121.0 + 35.2443 / 60.0;
+                                   g.altitude = 192.9f; }},
+        DecodeRow{"GnsWithoutAltitudeIsTwoDimensional", {},
+                  WithChecksum("$GPGNS,074157.799,3114.8902,N,12135.2443,E,A,07,1.1,,,,"),
+                  [](GpsData& g) { g.fixMode = 2; g.hour = 7; g.minute = 41; g.second = 57;
+                                   g.latitude = 31.0 + 14.8902 / 60.0; g.longitude = 121.0 + 35.2443 / 60.0; }},
+        // quectel-eg25-g before its fix.
+        DecodeRow{"GnsAllLettersNIsNoFix", {kGga}, "$GNGNS,191434.96,,,,,NNN,,,,,,*36\r\n",
+                  [](GpsData& g) { g.fixMode = 1; g.hour = 19; g.minute = 14; g.second = 34;
+                                   g.latitude = 0.0; g.longitude = 0.0; }},
+        DecodeRow{"VtgGivesSpeedAndCourse", {kRmc}, WithChecksum("$GPVTG,054.7,T,034.4,M,005.5,N,010.2,K,A"),
+                  [](GpsData& g) { g.speed = 5.5f; g.course = 54.7f; }},
+        DecodeRow{"VtgBeforeNmea23", {kRmc}, WithChecksum("$GPVTG,054.7,034.4,005.5,010.2"),
+                  [](GpsData& g) { g.speed = 5.5f; g.course = 54.7f; }},
+        DecodeRow{"VtgEmptyKeepsMotion", {kRmc}, "$GPVTG,,T,,M,,N,,K,N*2C\r\n", kNothing},
+        DecodeRow{"VtgOfLowerTalkerLeavesCombinedMotion",
+                  {WithChecksum("$GNRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W,A,V")},
+                  WithChecksum("$GLVTG,054.7,T,034.4,M,005.5,N,010.2,K,A"), kNothing},
+        // ait250: RMC alone, status A, gives a 2D fix; a GGA with the altitude in the same
+        // second makes it 3D.
+        DecodeRow{"GgaBesideRmcMakesItThreeDimensional", {kRmc}, kGga,
+                  [](GpsData& g) { g.fixMode = 3; g.altitude = 545.4f; }},
+        DecodeRow{"ListingSilentThreeSecondsIsGone", {kGga, kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kGlGsv, GgaAt(22)},
+                  kUbloxGsv1, [](GpsData& g) { for (int i = 12; i < 15; ++i) g.satellites[i] = {}; }},
+        DecodeRow{"GsaModeHoldsOverGga", {kGga, kGsaMode2}, GgaAt(20),
+                  [](GpsData& g) { g.second = 20; }},
+        DecodeRow{"GsaSilentThreeSecondsGgaTakesOver", {kGga, kGsaMode2, GgaAt(20), GgaAt(21)}, GgaAt(22),
+                  [](GpsData& g) { g.fixMode = 3; g.second = 22; }},
+        DecodeRow{"GsaBeforeAnyTimeCountsFromTheFirstTime", {kGsaMode2, kGga, GgaAt(21)}, GgaAt(22),
+                  [](GpsData& g) { g.fixMode = 3; g.second = 22; }}),
     RowName);
 
 // SiRFstarV sends GPGGA and GLGGA beside GNRMC every second: once the combined fix is there,

@@ -34,8 +34,8 @@ public:
     void Loaded(bool bOk = true) { OnPageLoaded(bOk); }
 
     std::string StoredPage() const { return m_pszPage; }
-    float LastLat() const { return m_fLastLat; }
-    float LastLon() const { return m_fLastLon; }
+    double LastLat() const { return m_dLastLat; }
+    double LastLon() const { return m_dLastLon; }
 
     std::vector<std::string> m_loads;
     std::vector<QUrl> m_navigations;

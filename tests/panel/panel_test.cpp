@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QGuiApplication>
 
 #include "gps/NmeaDecoders.h"
@@ -220,6 +222,26 @@ TEST_F(PanelTest, BarsCloseUpOverEmptySlots)
     EXPECT_EQ(dc.TextAt(m.x() + 4, m.y() + 4)->text, "07");
     EXPECT_EQ(dc.TextAt(m.x() + 4, m.y() + 4)->colour, QColor(0, 0, 0));
     EXPECT_EQ(dc.TextAt(m.x() + 4, m.y() + 4)->pixelSize, res.fontSmall.pixelSize());
+}
+
+// A satellite being acquired (myguide-3100): its bar and its count, no place in the sky.
+TEST_F(PanelTest, SatelliteWithoutPositionHasBarButNoMarker)
+{
+    GpsData g{};
+    g.satellites[0] = Sat(7, 45, 0, 45, true);
+    g.satellites[1] = Sat(19, 0, 0, 38, false);
+    g.satellites[1].noPosition = true;
+    RecordingDC dc;
+    DrawStatusPanel(dc, g, res);
+    EXPECT_EQ(dc.TextAtOr(221, 448), "19");
+    ASSERT_EQ(dc.markers.size(), 1u);
+    EXPECT_EQ(dc.TextAtOr(dc.markers[0].x() + 4, dc.markers[0].y() + 4), "07");
+    EXPECT_EQ(dc.TextAtOr(92 + 4, 342 + 4), "<nothing>") << "no marker on the northern horizon";
+    auto shown = [&dc](const std::string& text) {
+        return std::any_of(dc.texts.begin(), dc.texts.end(), [&](const auto& t) { return t.text == text; });
+    };
+    EXPECT_TRUE(shown("38")) << "the signal of its bar";
+    EXPECT_TRUE(shown("1 used / 2 in view"));
 }
 
 TEST_F(PanelTest, BarOfSnrZero)

@@ -19,25 +19,25 @@ constexpr int kMinSatellites = 8;
 constexpr int kMaxSatellites = 12;
 constexpr double kTrackingElevation = 5.0;
 
-// The multi-constellation sky: each system's GSV talker, NMEA PRN range, NMEA 4.10 system id
-// (GSA field 18), signal id of its main civil signal, and how many of its satellites are kept
-// in view. The fewest sum to 20, the most to 40.
+// The multi-constellation sky: each system's GSV talker (whose name and NMEA 4.10 system id
+// come from the constellation table), NMEA PRN range, signal id of its main civil signal, and
+// how many of its satellites are kept in view. The fewest sum to 20, the most to 40.
 struct GnssSystemSky
 {
     Talker talker;
-    const char* name;
     int firstPrn;
     int lastPrn;
-    int systemId;
     int signalId;
     int fewest;
     int most;
+    const char* Name() const { return TalkerName(talker); }
+    int SystemId() const { return ConstellationOf(SystemOf(talker, firstPrn)).nmeaSystemId; }
 };
 constexpr GnssSystemSky kGnssSkies[] = {
-    {Talker::GP, "GP", 1, 32, 1, 1, 7, 12},
-    {Talker::GL, "GL", 65, 88, 2, 1, 5, 10},
-    {Talker::GA, "GA", 1, 36, 3, 7, 4, 9},
-    {Talker::GB, "GB", 1, 37, 4, 1, 4, 9},
+    {Talker::GP, 1, 32, 1, 7, 12},
+    {Talker::GL, 65, 88, 1, 5, 10},
+    {Talker::GA, 1, 36, 7, 4, 9},
+    {Talker::GB, 1, 37, 1, 4, 9},
 };
 
 const GnssSystemSky& SkyOf(Talker talker)
@@ -614,14 +614,14 @@ std::vector<std::string> ReceiverSimulator::FormatGnss(const SimState& state) co
                 listed.push_back(&s);
         if (listed.empty())
         {
-            sentences.push_back(FinishSentence(std::string(sky.name) + "GSV,1,1,00," + std::to_string(sky.signalId)));
+            sentences.push_back(FinishSentence(std::string(sky.Name()) + "GSV,1,1,00," + std::to_string(sky.signalId)));
             continue;
         }
         const std::size_t count = listed.size();
         const std::size_t messages = (count + 3) / 4;
         for (std::size_t message = 0; message < messages; ++message)
         {
-            std::snprintf(text, sizeof text, "%sGSV,%zu,%zu,%02zu", sky.name, messages, message + 1, count);
+            std::snprintf(text, sizeof text, "%sGSV,%zu,%zu,%02zu", sky.Name(), messages, message + 1, count);
             std::string gsv = text;
             for (std::size_t i = message * 4; i < std::min(count, message * 4 + 4); ++i)
             {
@@ -652,9 +652,9 @@ std::vector<std::string> ReceiverSimulator::FormatGnss(const SimState& state) co
         for (; listed < kMaxSatellites; ++listed)
             gsa += ',';
         if (bFix)
-            std::snprintf(text, sizeof text, ",%.1f,%.1f,%.1f,%d", state.pdop, state.hdop, state.vdop, sky.systemId);
+            std::snprintf(text, sizeof text, ",%.1f,%.1f,%.1f,%d", state.pdop, state.hdop, state.vdop, sky.SystemId());
         else
-            std::snprintf(text, sizeof text, ",99.99,99.99,99.99,%d", sky.systemId);
+            std::snprintf(text, sizeof text, ",99.99,99.99,99.99,%d", sky.SystemId());
         gsa += text;
         sentences.push_back(FinishSentence(gsa));
     }

@@ -69,9 +69,9 @@ std::string EpochJson(const GpsData& gps)
     if (fix && (known & kKnownPosition))
     {
         key("lat");
-        AppendFloat(out, gps.latitude);
+        AppendCoordinate(out, gps.latitude);
         key("lon");
-        AppendFloat(out, gps.longitude);
+        AppendCoordinate(out, gps.longitude);
     }
     // A 2D fix has no altitude to speak of.
     if (fix && gps.fixMode != 2 && (known & kKnownAltitude))
@@ -108,10 +108,19 @@ std::string EpochJson(const GpsData& gps)
         {
             if (sat.prn == 0)
                 continue;
-            char buffer[128];
-            std::snprintf(buffer, sizeof buffer, "%s{\"gnss\":\"%s\",\"prn\":%u,\"el\":%u,\"az\":%u,\"ss\":%u,\"used\":%s}",
-                          first ? "" : ",", TalkerName(sat.talker), unsigned{sat.prn}, unsigned{sat.elevation},
-                          unsigned{sat.azimuth}, unsigned{sat.snr}, sat.used ? "true" : "false");
+            const GnssSystem system = SatelliteSystem(sat);
+            char buffer[160];
+            std::snprintf(buffer, sizeof buffer, "%s{\"gnss\":\"%s\",\"prn\":%u,\"gnssid\":%d,\"svid\":%d,", first ? "" : ",",
+                          TalkerName(sat.talker), unsigned{sat.prn}, ConstellationOf(system).gpsdId,
+                          GpsdSvid(system, sat.prn));
+            out += buffer;
+            // A satellite being acquired has no place in the sky yet.
+            if (!sat.noPosition)
+            {
+                std::snprintf(buffer, sizeof buffer, "\"el\":%u,\"az\":%u,", unsigned{sat.elevation}, unsigned{sat.azimuth});
+                out += buffer;
+            }
+            std::snprintf(buffer, sizeof buffer, "\"ss\":%u,\"used\":%s}", unsigned{sat.snr}, sat.used ? "true" : "false");
             out += buffer;
             first = false;
         }

@@ -9,7 +9,8 @@
 
 // The decoded state as one JSON object, with gpsd's field names: time (ISO 8601 UTC, only
 // once the date is known), mode, lat, lon, alt (metres), speed (m/s), track, hdop, pdop and
-// satellites (gnss, prn, el, az, ss, used). Values no sentence has sent yet are left out, and
+// satellites (gnss: the talker, prn as sent, gpsd's gnssid and svid, el, az, ss, used;
+// el and az only for a satellite with a position). Values no sentence has sent yet are left out, and
 // so are position and motion while the receiver reports no fix.
 std::string EpochJson(const GpsData& gps);
 

@@ -17,7 +17,8 @@ namespace
 const char kUsage[] =
     "Usage: orvane-nmea [--kml FILE] [--gpx FILE] [LOG]\n"
     "Decodes an NMEA log (LOG, or standard input when LOG is missing or \"-\") and prints the\n"
-    "decoded state once per epoch as one JSON object per line, with gpsd's field names.\n"
+    "decoded state once per epoch as one JSON object per line, with gpsd's field names\n"
+    "(an epoch of which nothing is known yet prints no line).\n"
     "  --kml FILE   also write the log's track to FILE as KML\n"
     "  --gpx FILE   also write the log's track to FILE as GPX 1.1\n";
 
@@ -101,8 +102,13 @@ int main(int argc, char** argv)
     }
 
     EpochSplitter splitter([&tracks](const GpsData& gps) {
-        const std::string json = EpochJson(gps) + "\n";
-        std::fwrite(json.data(), 1, json.size(), stdout);
+        // An epoch of which nothing is known yet says nothing.
+        const std::string json = EpochJson(gps);
+        if (json != "{}")
+        {
+            std::fputs(json.c_str(), stdout);
+            std::fputc('\n', stdout);
+        }
         for (Track& track : tracks)
             track.output->Add(gps);
     });
