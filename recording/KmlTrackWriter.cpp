@@ -74,9 +74,11 @@ void AppendNumber(std::string& text, double value)
 std::string KmlTrackWriter::PointLine(const GpsData& gps)
 {
     std::string line(12, ' ');
-    AppendCoordinate(line, gps.longitude);
+    // libkml's own form, so the growing file stays what its serialiser writes; from doubles it
+    // carries every digit the receiver sent and no single-precision noise.
+    AppendNumber(line, gps.longitude);
     line += ',';
-    AppendCoordinate(line, gps.latitude);
+    AppendNumber(line, gps.latitude);
     line += ',';
     AppendNumber(line, gps.altitude);
     line += '\n';

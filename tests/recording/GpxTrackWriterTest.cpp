@@ -45,7 +45,7 @@ std::vector<Point> PointsOf(const std::string& gpx)
     return points;
 }
 
-GpsData Record(int fixMode, float lat, float lon, float ele)
+GpsData Record(int fixMode, double lat, double lon, float ele)
 {
     GpsData gps;
     gps.fixMode = fixMode;
@@ -126,11 +126,11 @@ TEST(GpxTrackWriter, PointsCarryTheFieldsOfTheRecord)
         std::vector<std::string> parts;
     };
     const Row rows[] = {
-        {"3D fix, three satellites used", Record(3, 25.033f, 121.5654f, 100.5f), 0,
-         {"<trkpt lat=\"25.0330009\" lon=\"121.5653992\">", "<ele>100.5</ele>", "<time>2010-03-07T09:05:03Z</time>",
+        {"3D fix, three satellites used", Record(3, 25.033, 121.5654, 100.5f), 0,
+         {"<trkpt lat=\"25.033\" lon=\"121.5654\">", "<ele>100.5</ele>", "<time>2010-03-07T09:05:03Z</time>",
           "<fix>3d</fix>", "<sat>3</sat>", "<hdop>0.90</hdop>", "<pdop>1.75</pdop>"}},
-        {"2D fix in the south-west, with thousandths", Record(2, -34.25f, -58.5f, -12.0f), 250,
-         {"lat=\"-34.2500000\" lon=\"-58.5000000\"", "<ele>-12.0</ele>", "<time>2010-03-07T09:05:03.250Z</time>",
+        {"2D fix in the south-west, with thousandths", Record(2, -34.25, -58.5, -12.0f), 250,
+         {"lat=\"-34.25\" lon=\"-58.5\"", "<ele>-12.0</ele>", "<time>2010-03-07T09:05:03.250Z</time>",
           "<fix>2d</fix>"}},
         {"no date yet: no time rather than a wrong one", noDate, 0, {"<ele>3.0</ele>\n        <fix>3d</fix>"}},
     };
