@@ -271,7 +271,9 @@ TEST_F(EndToEndTest, GnssReceiverShowsEveryConstellation)
                 seen.insert(sat.talker);
         return seen;
     };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m_doc->m_gps.fixMode >= 2 && talkers().size() == 4; }, 30000))
+    // GGA gives the fix before the cycle's GSAs mark the satellites used: wait for both.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_doc->m_gps.fixMode >= 2 && talkers().size() == 4 &&
+                                             SatellitesUsed(m_view->GetGps()) >= 4; }, 30000))
         << "fix " << m_doc->m_gps.fixMode << ", " << talkers().size() << " skies";
     EXPECT_EQ(talkers(), (std::set<Talker>{Talker::GP, Talker::GL, Talker::GA, Talker::GB}));
 
