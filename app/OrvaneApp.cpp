@@ -45,6 +45,11 @@ std::unique_ptr<CMainFrame> COrvaneApp::CreateMainFrame()
     return std::make_unique<CMainFrame>();
 }
 
+std::unique_ptr<COrvaneDoc> COrvaneApp::CreateDocument()
+{
+    return std::make_unique<COrvaneDoc>();
+}
+
 bool COrvaneApp::InitInstance()
 {
     // Before anything else: the load-state step needs it.
@@ -57,7 +62,7 @@ bool COrvaneApp::InitInstance()
 
     // Command-line arguments are not the program's business: it always starts with a new,
     // empty document and never connects by itself.
-    if (!OpenNewDocument([] { return std::make_unique<COrvaneDoc>(); },
+    if (!OpenNewDocument([this] { return CreateDocument(); },
                          [this]() -> std::unique_ptr<CFrameWnd> { return CreateMainFrame(); }))
         return false;
 

@@ -7,6 +7,7 @@
 #include <string>
 
 class CMainFrame;
+class COrvaneDoc;
 class CShutdownSignals;
 
 // The application object: owns the settings and the settings file's path for the whole run,
@@ -35,6 +36,7 @@ protected:
     // Seams for tests: where the settings file lives, and the frame to create.
     virtual std::wstring MakeConfigPath() const;
     virtual std::unique_ptr<CMainFrame> CreateMainFrame();
+    virtual std::unique_ptr<COrvaneDoc> CreateDocument();
 
 private:
     // Installed once the window is up, kept through the shutdown that follows the event loop.

@@ -12,6 +12,7 @@
 #include "util/WideText.h"
 
 #include <algorithm>
+#include <iterator>
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -97,11 +98,23 @@ bool CGPSDevice::PopLine(std::string& line)
     std::lock_guard lock(m_deviceLock);
     if (m_lines.empty())
         return false;
-    line = std::move(m_lines.front());
+    line = std::move(m_lines.front().text);
     m_lines.pop_front();
     if (m_lines.size() == kMaxQueuedLines - 1)
         m_roomInQueue.notify_one();
     return true;
+}
+
+std::size_t CGPSDevice::PopLines(std::vector<ReceivedLine>& batch)
+{
+    std::lock_guard lock(m_deviceLock);
+    const std::size_t count = m_lines.size();
+    batch.reserve(batch.size() + count);
+    std::move(m_lines.begin(), m_lines.end(), std::back_inserter(batch));
+    m_lines.clear();
+    if (count >= kMaxQueuedLines)
+        m_roomInQueue.notify_one();
+    return count;
 }
 
 std::size_t CGPSDevice::QueuedLineCount()
@@ -150,7 +163,7 @@ void CGPSDevice::OnDataReceived(const char*, std::size_t)
                 m_roomInQueue.wait_for(lock, kFullQueueRecheck);
             m_gpsSnapshot = m_gpsLive;
             if (valid && m_lines.size() < kMaxQueuedLines)
-                m_lines.push_back(std::move(line));
+                m_lines.push_back(ReceivedLine{std::move(line), m_gpsLive});
         }
 
         // A failing slot costs its own notification, not the lines after it.

@@ -14,10 +14,12 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The serial port specialised for the NMEA receiver. On the reader thread it cuts received
 // bytes into lines, decodes them into the live record, publishes a snapshot, queues the lines
-// whose checksum is valid and fires the notification once per line. The user-interface thread
+// whose checksum is valid, each with the record right after it, and fires the notification
+// once per line. The user-interface thread
 // takes the lines with PopLine and the snapshot with CopySnapshot. The receiver is a serial
 // port or a source on the network, chosen by the name OpenPort is given.
 class CGPSDevice : public SerialPort
@@ -65,6 +67,9 @@ public:
     // Moves the oldest queued line (line end included) into `line`; false, leaving it
     // unchanged, when none is queued.
     bool PopLine(std::string& line);
+    // Moves every queued line, with the record as it stood right after it, to the end of
+    // `batch`; how many.
+    std::size_t PopLines(std::vector<ReceivedLine>& batch);
     void CopySnapshot(GpsData& gps);
     // Checksum-valid lines received since construction; any thread.
     std::uint64_t ValidLineCount() const { return m_nValidLines.load(std::memory_order_relaxed); }
@@ -84,7 +89,7 @@ private:
     std::condition_variable m_roomInQueue;
     NotificationSignal m_sigNotify;
     StoppedSignal m_sigStopped;
-    std::deque<std::string> m_lines;
+    std::deque<ReceivedLine> m_lines;
     GpsData m_gpsLive{};
     GpsData m_gpsSnapshot{};
     std::atomic<std::uint64_t> m_nValidLines{0};

@@ -8,6 +8,28 @@ GnssSystem SatelliteSystem(const SatelliteInfo& sat)
     return SystemOf(sat.talker, sat.prn);
 }
 
+bool HasFix(const GpsData& gps)
+{
+    return gps.fixMode >= 2;
+}
+
+bool HasFixedPosition(const GpsData& gps)
+{
+    return HasFix(gps) && (gps.decode.known & kKnownPosition) != 0;
+}
+
+bool HasValidDate(const GpsData& gps)
+{
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (gps.year < 1 || gps.year > 9999 || gps.month < 1 || gps.month > 12)
+        return false;
+    const bool leap = (gps.year % 4 == 0 && gps.year % 100 != 0) || gps.year % 400 == 0;
+    const int days = kDays[gps.month - 1] + (gps.month == 2 && leap ? 1 : 0);
+    return gps.day >= 1 && gps.day <= days && gps.hour >= 0 && gps.hour <= 23 && gps.minute >= 0 &&
+           gps.minute <= 59 && gps.second >= 0 && gps.second <= 60 && gps.millisecond >= 0 &&
+           gps.millisecond <= 999;
+}
+
 int SatellitesInView(const GpsData& gps)
 {
     int count = 0;

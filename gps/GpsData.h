@@ -16,6 +16,8 @@ struct SatelliteInfo
     std::uint16_t snr = 0;
     Talker talker = Talker::None; // of the GSV that listed it; None in an empty slot
     bool noPosition = false;      // listed without elevation and azimuth, as while it is acquired
+
+    bool operator==(const SatelliteInfo&) const = default;
 };
 
 // Room for every satellite a current multi-constellation receiver sees at once.
@@ -41,6 +43,8 @@ struct GpsDecodeState
     std::int32_t epochTime = -1;
     std::int32_t modeTime = -1;        // second of the day of the latest report of a mode
     std::int32_t listedAt[kSkyGroups] = {-1, -1, -1, -1, -1, -1, -1}; // each group's latest GSV
+
+    bool operator==(const GpsDecodeState&) const = default;
 };
 
 // Bits of GpsDecodeState::known, for users that must tell "0" from "not sent yet".
@@ -59,6 +63,7 @@ struct GpsData
     std::int32_t hour = 0;
     std::int32_t minute = 0;
     std::int32_t second = 0;
+    std::int32_t millisecond = 0; // of the time field's fraction, when it has one
     std::int32_t year = 0;
     std::int32_t month = 0;
     std::int32_t day = 0;
@@ -71,6 +76,16 @@ struct GpsData
     float pdop = 0.0f;
     SatelliteInfo satellites[kSatelliteSlots] = {};
     GpsDecodeState decode;
+
+    // Every field, so that a new one is compared wherever records are.
+    bool operator==(const GpsData&) const = default;
+};
+
+// One checksum-valid line as received (line end included) and the record right after it.
+struct ReceivedLine
+{
+    std::string text;
+    GpsData gps{};
 };
 
 static_assert(std::is_trivially_copyable_v<GpsData>);
@@ -80,6 +95,14 @@ static_assert(std::is_standard_layout_v<GpsData>);
 // The constellation of a listed satellite: its talker's, except that GPS listings carry SBAS
 // and QZSS satellites too and a combined (GN) listing is told apart by the NMEA PRN ranges.
 GnssSystem SatelliteSystem(const SatelliteInfo& sat);
+
+// A 2D or 3D fix.
+bool HasFix(const GpsData& gps);
+// A fix whose position some sentence has sent: what a track records.
+bool HasFixedPosition(const GpsData& gps);
+// The date and time of day make a real UTC instant (no 30 February, no hour 24); a leap
+// second's 60 passes.
+bool HasValidDate(const GpsData& gps);
 
 // Satellites with a PRN, and those among them used in the fix.
 int SatellitesInView(const GpsData& gps);

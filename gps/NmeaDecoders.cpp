@@ -55,6 +55,18 @@ void StoreTime(std::string_view field, GpsData& gps)
     gps.hour = PairAt(field, 0);
     gps.minute = PairAt(field, 1);
     gps.second = PairAt(field, 2);
+    // hhmmss.sss: up to three digits of the fraction count; 10 Hz receivers tell epochs by it.
+    gps.millisecond = 0;
+    if (field.size() > 7 && field[6] == '.')
+    {
+        int scale = 100;
+        for (std::size_t i = 7; i < field.size() && scale > 0; ++i, scale /= 10)
+        {
+            if (field[i] < '0' || field[i] > '9')
+                break;
+            gps.millisecond += (field[i] - '0') * scale;
+        }
+    }
     gps.decode.known |= kKnownTime;
 }
 

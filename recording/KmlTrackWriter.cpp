@@ -85,7 +85,7 @@ std::string KmlTrackWriter::PointLine(const GpsData& gps)
     return line;
 }
 
-bool KmlTrackWriter::Open(const std::wstring& path)
+bool KmlTrackWriter::Open(const std::wstring& path, bool createNew)
 {
     // The layout is the same for every track; libkml's factory is made once per process.
     static TrackLayout layout;
@@ -99,7 +99,7 @@ bool KmlTrackWriter::Open(const std::wstring& path)
     {
         return false;
     }
-    return built && m_file.Open(path, layout);
+    return built && m_file.Open(path, layout, createNew);
 }
 
 bool KmlTrackWriter::AddPoint(const GpsData& gps)

@@ -15,7 +15,7 @@ class KmlTrackWriter
 {
 public:
     KmlTrackWriter() = default;
-    explicit KmlTrackWriter(ExclusiveFile::WriteFunction write) : m_file(std::move(write)) {}
+    explicit KmlTrackWriter(FileCalls calls) : m_file(std::move(calls)) {}
     // Closes a file still open; it holds every point added.
     ~KmlTrackWriter() = default;
     KmlTrackWriter(const KmlTrackWriter&) = delete;
@@ -23,12 +23,13 @@ public:
 
     // Creates the file (see ExclusiveFile) with the empty track in it. False when it cannot be
     // created or another writer holds it; such a writer never writes anything.
-    bool Open(const std::wstring& path);
+    bool Open(const std::wstring& path, bool createNew = false);
 
     // False when the point could not be written (disk full, medium removed); the file then
     // still holds the track as it was before.
     bool AddPoint(const GpsData& gps);
 
+    bool Sync() { return m_file.Sync(); }
     // Syncs and closes the file. False when there is no open file or the medium reported the
     // data not kept.
     bool Finish();

@@ -49,26 +49,7 @@ void ShowError(const std::wstring& text)
     ShowMessageBox(text, kErrorCaption, MbIcon::Error);
 }
 
-bool Exists(const std::wstring& path)
-{
-    struct stat info{};
-    return ::lstat(ToUtf8(path).c_str(), &info) == 0 || errno != ENOENT;
-}
-
-const wchar_t* ExtensionOf(int kind)
-{
-    switch (kind)
-    {
-    case RecordKml:
-        return L".kml";
-    case RecordGpx:
-        return L".gpx";
-    default:
-        return L".txt";
-    }
-}
-
-int KindOf(unsigned id)
+RecordKind KindOf(unsigned id)
 {
     return id == ID_SAVE_KML ? RecordKml : id == ID_SAVE_GPX ? RecordGpx : RecordNmea;
 }
@@ -76,12 +57,11 @@ int KindOf(unsigned id)
 
 COrvaneDoc::COrvaneDoc() = default;
 
-// Completes whatever is under way, whether or not m_bRecording is set: an open log is closed,
-// an open track is finished.
+// Completes a recording under way, whether or not m_bRecording is set.
 COrvaneDoc::~COrvaneDoc()
 {
     std::wstring failure;
-    CloseWriters(failure);
+    Finish(failure);
     if (!failure.empty())
         ShowError(failure);
 }
@@ -116,7 +96,7 @@ bool COrvaneDoc::OnUpdateCommand(CCmdUI& ui)
     }
 }
 
-std::wstring COrvaneDoc::MakeFileName(std::time_t when, const wchar_t* extension) const
+std::wstring COrvaneDoc::MakeFileName(std::time_t when, const wchar_t* extension, int n) const
 {
     std::tm local = {};
     localtime_r(&when, &local);
@@ -126,23 +106,10 @@ std::wstring COrvaneDoc::MakeFileName(std::time_t when, const wchar_t* extension
     std::wstring name = m_strSaveFolder;
     name += static_cast<wchar_t>(std::filesystem::path::preferred_separator);
     name += FromUtf8(stamp);
+    if (n > 0)
+        name += L"-" + std::to_wstring(n);
     name += extension;
     return name;
-}
-
-std::wstring COrvaneDoc::MakeFreeFileName(std::time_t when, const wchar_t* extension) const
-{
-    const std::wstring name = MakeFileName(when, extension);
-    const std::wstring stem = name.substr(0, name.size() - std::wcslen(extension));
-    // The repeated hour of a clock change, or two starts in one second: the next free number.
-    for (int n = 0;; ++n)
-    {
-        const std::wstring candidate = n == 0 ? name : stem + L"-" + std::to_wstring(n) + extension;
-        if (candidate.size() > kMaxFileName)
-            return {};
-        if (!Exists(candidate))
-            return candidate;
-    }
 }
 
 std::time_t COrvaneDoc::Now() const
@@ -150,7 +117,7 @@ std::time_t COrvaneDoc::Now() const
     return std::time(nullptr);
 }
 
-ExclusiveFile::WriteFunction COrvaneDoc::FileWriter() const
+FileCalls COrvaneDoc::Calls() const
 {
     return {};
 }
@@ -190,10 +157,29 @@ void COrvaneDoc::SetRecording(bool bStart)
 
     m_bRecording = 0;
     std::wstring failure;
-    CloseWriters(failure);
+    Finish(failure);
     UpdateAllViews(nullptr, HINT_RECORDING_CHANGED);
     if (!failure.empty())
         ShowError(failure);
+}
+
+std::wstring COrvaneDoc::CreateFile(Recorder& recorder)
+{
+    const RecordKind kind = static_cast<RecordKind>(m_nRecordKind);
+    const std::time_t when = Now();
+    // The repeated hour of a clock change, or two starts in one second: the next free number.
+    // The name is taken by creating the file, so no other program can slip in between.
+    for (int n = 0; n < kMaxNameTries; ++n)
+    {
+        const std::wstring name = MakeFileName(when, ExtensionOf(kind), n);
+        if (name.size() > kMaxFileName)
+            return OpenFailureText(m_strSaveFolder, ENAMETOOLONG);
+        if (recorder.Start(name, true, m_gps))
+            return {};
+        if (recorder.LastError() != EEXIST)
+            return OpenFailureText(name, recorder.LastError());
+    }
+    return OpenFailureText(MakeFileName(when, ExtensionOf(kind)), EEXIST);
 }
 
 void COrvaneDoc::StartRecording()
@@ -202,42 +188,17 @@ void COrvaneDoc::StartRecording()
 
     // A start while a recording runs completes that recording instead of discarding it.
     std::wstring failure;
-    CloseWriters(failure);
+    Finish(failure);
     if (!failure.empty())
         ShowError(failure);
 
+    std::unique_ptr<Recorder> recorder = MakeRecorder(static_cast<RecordKind>(m_nRecordKind), Calls());
     std::wstring problem = CheckSaveFolder();
-    const std::wstring name = problem.empty() ? MakeFreeFileName(Now(), ExtensionOf(m_nRecordKind)) : L"";
-    if (problem.empty() && name.empty())
-        problem = OpenFailureText(m_strSaveFolder, ENAMETOOLONG);
-
-    bool bOpened = false;
-    int error = 0;
-    const ExclusiveFile::WriteFunction write = FileWriter();
-    // The writer that does not open stays until the next start or the document's end.
-    if (m_nRecordKind == RecordKml)
+    if (problem.empty())
+        problem = CreateFile(*recorder);
+    if (problem.empty())
     {
-        m_pKmlTrack = std::make_unique<KmlTrackWriter>(write);
-        bOpened = problem.empty() && m_pKmlTrack->Open(name);
-        error = m_pKmlTrack->GetLastError();
-        m_bKmlOpen = bOpened;
-    }
-    else if (m_nRecordKind == RecordGpx)
-    {
-        m_pGpxTrack = std::make_unique<GpxTrackWriter>(write);
-        bOpened = problem.empty() && m_pGpxTrack->Open(name, m_gps);
-        error = m_pGpxTrack->GetLastError();
-        m_bGpxOpen = bOpened;
-    }
-    else
-    {
-        m_pLogFile = std::make_unique<LogFile>(write);
-        bOpened = problem.empty() && m_pLogFile->Open(name);
-        error = m_pLogFile->GetLastError();
-    }
-
-    if (bOpened)
-    {
+        m_pRecorder = std::move(recorder);
         m_bRecording = 1;
         UpdateAllViews(nullptr, HINT_RECORDING_CHANGED);
         return;
@@ -245,92 +206,42 @@ void COrvaneDoc::StartRecording()
     m_bRecording = 0;
     if (bWasRecording)
         UpdateAllViews(nullptr, HINT_RECORDING_CHANGED);
-    ShowError(problem.empty() ? OpenFailureText(name, error) : problem);
+    ShowError(problem);
 }
 
-void COrvaneDoc::RecordSentence(const std::string& line)
+void COrvaneDoc::OnReceived(std::span<const ReceivedLine> batch)
 {
-    if (m_nRecordKind == RecordKml)
+    for (const ReceivedLine& line : batch)
     {
-        if (m_pKmlTrack && m_bKmlOpen && m_gps.fixMode > 1 && !m_pKmlTrack->AddPoint(m_gps))
-            StopOnWriteFailure(m_pKmlTrack->GetPath(), m_pKmlTrack->GetLastError());
-        return;
+        if (m_bRecording && m_pRecorder && !m_pRecorder->Add(line.text, line.gps))
+            StopOnWriteFailure();
     }
-    if (m_nRecordKind == RecordGpx)
-    {
-        if (m_pGpxTrack && m_bGpxOpen && !m_pGpxTrack->AddSentence(line))
-            StopOnWriteFailure(m_pGpxTrack->GetPath(), m_pGpxTrack->GetLastError());
-        return;
-    }
-    if (m_pLogFile && m_pLogFile->IsOpen() && !m_pLogFile->Write(line))
-        StopOnWriteFailure(m_pLogFile->GetPath(), m_pLogFile->GetLastError());
+    if (!batch.empty())
+        m_gps = batch.back().gps;
 }
 
-void COrvaneDoc::StopOnWriteFailure(const std::wstring& path, int error)
+void COrvaneDoc::SyncRecording()
+{
+    if (m_bRecording && m_pRecorder && !m_pRecorder->Sync())
+        StopOnWriteFailure();
+}
+
+void COrvaneDoc::StopOnWriteFailure()
 {
     // Disk full or medium gone: keep what is in the file, stop, and say why.
-    const std::wstring failure = WriteFailureText(path, error);
+    const std::wstring failure = WriteFailureText(m_pRecorder->Path(), m_pRecorder->LastError());
     m_bRecording = 0;
     std::wstring closeFailure;
-    // The track's last cycle is not retried on a disk that just refused a write.
-    if (m_pGpxTrack)
-        m_pGpxTrack.reset();
-    m_bGpxOpen = false;
-    CloseWriters(closeFailure);
+    Finish(closeFailure);
     UpdateAllViews(nullptr, HINT_RECORDING_CHANGED);
     ShowError(failure);
 }
 
-void COrvaneDoc::CloseWriters(std::wstring& failure)
+void COrvaneDoc::Finish(std::wstring& failure)
 {
-    std::wstring log, kml, gpx;
-    CloseLog(log);
-    FinishKml(kml);
-    FinishGpx(gpx);
-    for (const std::wstring* text : {&log, &kml, &gpx})
-        if (failure.empty() && !text->empty())
-            failure = *text;
-}
-
-bool COrvaneDoc::CloseLog(std::wstring& failure)
-{
-    if (!m_pLogFile)
-        return true;
-    const bool ok = m_pLogFile->Close();
-    if (!ok)
-        failure = WriteFailureText(m_pLogFile->GetPath(), m_pLogFile->GetLastError());
-    m_pLogFile.reset();
-    return ok;
-}
-
-bool COrvaneDoc::FinishKml(std::wstring& failure)
-{
-    if (!m_pKmlTrack)
-        return true;
-    bool ok = true;
-    if (m_bKmlOpen)
-    {
-        ok = m_pKmlTrack->Finish();
-        if (!ok)
-            failure = WriteFailureText(m_pKmlTrack->GetPath(), m_pKmlTrack->GetLastError());
-    }
-    m_pKmlTrack.reset();
-    m_bKmlOpen = false;
-    return ok;
-}
-
-bool COrvaneDoc::FinishGpx(std::wstring& failure)
-{
-    if (!m_pGpxTrack)
-        return true;
-    bool ok = true;
-    if (m_bGpxOpen)
-    {
-        ok = m_pGpxTrack->Finish();
-        if (!ok)
-            failure = WriteFailureText(m_pGpxTrack->GetPath(), m_pGpxTrack->GetLastError());
-    }
-    m_pGpxTrack.reset();
-    m_bGpxOpen = false;
-    return ok;
+    if (!m_pRecorder)
+        return;
+    if (!m_pRecorder->Finish())
+        failure = WriteFailureText(m_pRecorder->Path(), m_pRecorder->LastError());
+    m_pRecorder.reset();
 }

@@ -3,25 +3,21 @@
 #include "framework/core/CommandIds.h"
 #include "framework/core/Document.h"
 #include "gps/GpsData.h"
-#include "recording/GpxTrackWriter.h"
-#include "recording/KmlTrackWriter.h"
-#include "recording/LogFile.h"
+#include "gps/EpochDetector.h"
+#include "recording/Recorder.h"
 
 #include <ctime>
 #include <memory>
+#include <span>
 #include <string>
 
 // Update hints sent to all views of the document.
 inline constexpr long HINT_GPS_DATA = 4096;
 inline constexpr long HINT_CONNECTION_CHANGED = 4097;
 inline constexpr long HINT_RECORDING_CHANGED = 4098;
-
-enum RecordKind
-{
-    RecordNmea = 0,
-    RecordKml = 1,
-    RecordGpx = 2
-};
+// While a network source is being opened; pHint is the std::wstring to show,
+// "Connecting to HOST:PORT…".
+inline constexpr long HINT_SOURCE_CONNECTING = 4100;
 
 // The program's document and recorder. Everything here runs on the user-interface thread.
 class COrvaneDoc : public CDocument
@@ -39,14 +35,19 @@ public:
     // stops the running one. Tells the views with HINT_RECORDING_CHANGED; a file that cannot
     // be created is reported to the user and leaves the document idle.
     void SetRecording(bool bStart);
-    // One checksum-valid line as received, line ending included.
-    void RecordSentence(const std::string& line);
+    // The lines the frame drained from the device, in order, each with the record right after
+    // it: recorded while a recording runs, and the last record becomes m_gps.
+    void OnReceived(std::span<const ReceivedLine> batch);
+    // Syncs a recording that has data not yet on the medium; the frame calls it every second,
+    // so a quiet stream's last lines are synced too. A failed sync stops it like a failed write.
+    void SyncRecording();
 
-    // The file name of a recording started at `when`, local time.
-    std::wstring MakeFileName(std::time_t when, const wchar_t* extension) const;
-    // That name, or with "-1", "-2", ... before the extension when a file of that name exists.
-    // Empty when the name would be longer than a path may be.
-    std::wstring MakeFreeFileName(std::time_t when, const wchar_t* extension) const;
+    // The file name of a recording started at `when`, local time, numbered `n` when n > 0
+    // ("-1", "-2", ... before the extension).
+    std::wstring MakeFileName(std::time_t when, const wchar_t* extension, int n = 0) const;
+    // Names tried before a start gives up: a folder does not hold a hundred recordings
+    // started in one second.
+    static constexpr int kMaxNameTries = 100;
 
     int m_bConnected = 0;
     int m_bRecording = 0;
@@ -54,30 +55,24 @@ public:
     // The folder offered when the settings name none; created at the first recording if missing.
     std::wstring m_strDefaultFolder;
     GpsData m_gps = {};
-    std::unique_ptr<LogFile> m_pLogFile;
-    std::unique_ptr<KmlTrackWriter> m_pKmlTrack;
-    std::unique_ptr<GpxTrackWriter> m_pGpxTrack;
+    // The running recording, or none.
+    std::unique_ptr<Recorder> m_pRecorder;
     int m_nRecordKind = RecordNmea;
 
 protected:
-    // Seams for tests: the clock the file names come from, and the system call the files are
-    // written through (empty: the system's own).
+    // Seams for tests: the clock the file names come from, and the system calls the files go
+    // through (empty: the system's own).
     virtual std::time_t Now() const;
-    virtual ExclusiveFile::WriteFunction FileWriter() const;
+    virtual FileCalls Calls() const;
 
 private:
     void StartRecording();
-    // Completes every writer still there; the first failure is described in `failure`.
-    void CloseWriters(std::wstring& failure);
-    bool CloseLog(std::wstring& failure);
-    bool FinishKml(std::wstring& failure);
-    bool FinishGpx(std::wstring& failure);
-    // Stops after a failed write: the file keeps what it holds, and the user is told why.
-    void StopOnWriteFailure(const std::wstring& path, int error);
+    // Creates the recorder's file under the first free name; else what the user is told.
+    std::wstring CreateFile(Recorder& recorder);
+    // Completes the recording, if any; the failure is described in `failure`.
+    void Finish(std::wstring& failure);
+    // Stops after a failed write or sync: the file keeps what it holds, and the user is told why.
+    void StopOnWriteFailure();
     // Empty when the folder can take a recording; else what the user is told.
     std::wstring CheckSaveFolder() const;
-
-    // Only a writer whose file opened is finished; one that failed to open writes nothing.
-    bool m_bKmlOpen = false;
-    bool m_bGpxOpen = false;
 };

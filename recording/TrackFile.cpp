@@ -1,11 +1,11 @@
 #include "recording/TrackFile.h"
 
-bool TrackFile::Open(const std::wstring& path, TrackLayout layout)
+bool TrackFile::Open(const std::wstring& path, TrackLayout layout, bool createNew)
 {
     m_layout = std::move(layout);
     m_nEntries = 0;
     m_nTailAt = static_cast<off_t>(m_layout.head.size());
-    if (!m_file.Open(path))
+    if (!m_file.Open(path, createNew))
         return false;
     if (m_file.Append(m_layout.head + m_layout.emptyTail) && m_file.Sync())
         return true;

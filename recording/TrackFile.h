@@ -21,17 +21,16 @@ class TrackFile
 {
 public:
     TrackFile() = default;
-    explicit TrackFile(ExclusiveFile::WriteFunction write, ExclusiveFile::SyncFunction sync = {})
-        : m_file(std::move(write), std::move(sync))
-    {
-    }
+    explicit TrackFile(FileCalls calls) : m_file(std::move(calls)) {}
 
-    // Opens the file and writes the empty document.
-    bool Open(const std::wstring& path, TrackLayout layout);
+    // Opens the file (see ExclusiveFile::Open) and writes the empty document.
+    bool Open(const std::wstring& path, TrackLayout layout, bool createNew = false);
     bool IsOpen() const { return m_file.IsOpen(); }
     // Writes one entry; on failure the file is put back as it was before (the previous entries
     // and the closing text), and false is returned.
     bool Add(std::string_view entry);
+    // Syncs what is written and not yet synced.
+    bool Sync() { return !m_file.IsDirty() || m_file.Sync(); }
     // Syncs and closes: the file already holds the finished document.
     bool Finish() { return m_file.Close(); }
 

@@ -110,8 +110,14 @@ CMainFrame::CMainFrame()
                    Qt::WindowCloseButtonHint);
     move(0, 0);
     setFixedSize(kWidth, kHeight);
-    m_updatePacer.setSingleShot(true);
-    QObject::connect(&m_updatePacer, &QTimer::timeout, this, [this] { OnGpsUpdate(); });
+    m_clock.start();
+    m_updateTimer.setSingleShot(true);
+    QObject::connect(&m_updateTimer, &QTimer::timeout, this, [this] { OnGpsUpdate(); });
+    QObject::connect(&m_syncTimer, &QTimer::timeout, this, [this] {
+        if (COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
+            doc->SyncRecording();
+    });
+    m_syncTimer.start(kSyncMs);
 }
 
 void CMainFrame::FitFrameToSize()
@@ -257,6 +263,10 @@ bool CMainFrame::OnCommand(unsigned id)
         return true;
     case ID_COLD_START:
         OnColdStart();
+        return true;
+    case ID_CONNECT:
+        if (const COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
+            ConnectDevice(!doc->m_bConnected);
         return true;
     default:
         return false;
@@ -433,6 +443,8 @@ void CMainFrame::OnDeviceLost()
 
     m_baudDetection.Cancel();
     CloseDevice();
+    // The last lines before it went, still queued, are shown and recorded.
+    DeliverLines(true);
     // A running recording goes on: the user may plug the receiver in again and reconnect.
     SetConnected(false, true);
     const std::wstring advice = IsNetworkSourceText(m_strOpenPath)
@@ -481,25 +493,30 @@ void CMainFrame::OnGpsUpdate()
 {
     // Too soon after the last update: the timer brings this one, and no other is posted
     // meanwhile (the flag stays set).
-    const qint64 sinceLast = m_lastUpdate.isValid() ? m_lastUpdate.elapsed() : kFloodUpdateMs;
-    if (sinceLast < m_nUpdateIntervalMs)
+    if (const qint64 wait = m_pacer.Wait(); wait > 0)
     {
-        if (!m_updatePacer.isActive())
-            m_updatePacer.start(static_cast<int>(m_nUpdateIntervalMs - sinceLast));
+        if (!m_updateTimer.isActive())
+            m_updateTimer.start(static_cast<int>(wait));
         return;
     }
-    // Cleared before the views drain the device, so a line queued meanwhile posts again.
+    // Cleared before the device is drained, so a line queued meanwhile posts again.
     m_bUpdatePosted.store(false);
-    // Sentences one at a time are shown as they come, at most a frame apart. A flood is shown
-    // ten times a second, as fast as a person can read it and receivers compute fixes; it takes
-    // a few fast updates in a row, so one late update with two lines is not one.
-    const unsigned lines = m_nLinesSinceUpdate.exchange(0, std::memory_order_relaxed);
-    const bool bFast = static_cast<qint64>(lines) * 1000 > kFloodLinesPerSecond * std::max<qint64>(sinceLast, 1);
-    m_nFastUpdates = bFast ? m_nFastUpdates + 1 : 0;
-    m_nUpdateIntervalMs = m_nFastUpdates >= kFloodUpdates ? kFloodUpdateMs : kFrameUpdateMs;
-    m_lastUpdate.restart();
-    if (COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
-        doc->UpdateAllViews(nullptr, HINT_GPS_DATA);
+    m_pacer.Ran(m_nLinesSinceUpdate.exchange(0, std::memory_order_relaxed));
+    DeliverLines(false);
+}
+
+void CMainFrame::DeliverLines(bool bOnlyIfAny)
+{
+    COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument());
+    if (!doc)
+        return;
+    m_batch.clear();
+    if (doc->m_bConnected)
+        m_device.PopLines(m_batch);
+    if (bOnlyIfAny && m_batch.empty())
+        return;
+    doc->OnReceived(m_batch);
+    doc->UpdateAllViews(nullptr, HINT_GPS_DATA, &m_batch);
 }
 
 void CMainFrame::SendRestartCommand(std::string_view command)

@@ -5,6 +5,7 @@
 #include "gps/GPSDevice.h"
 #include "serial/PortError.h"
 #include "ui/BaudDetection.h"
+#include "ui/UpdatePacer.h"
 
 #include <boost/signals2/connection.hpp>
 
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
 
 class QWidget;
 
@@ -22,9 +24,6 @@ class QWidget;
 inline constexpr unsigned WM_GPS_DEVICE_LOST = WM_USER + 0x21;
 // Posted from the open worker when its open has ended; wParam is the attempt's number.
 inline constexpr unsigned WM_GPS_DEVICE_OPENED = WM_USER + 0x22;
-// To all views while a network source is being opened; pHint is the std::wstring to show,
-// "Connecting to HOST:PORT…".
-inline constexpr long HINT_SOURCE_CONNECTING = 4100;
 
 // The program's one top-level window and the hub between the receiver and the views: it keeps
 // the port and baud rate the setup view chose, opens and closes the device, turns the device's
@@ -36,12 +35,8 @@ public:
     // The whole window, frame included.
     static constexpr int kWidth = 1280;
     static constexpr int kHeight = 768;
-    // Views are updated at most once a frame, and ten times a second while lines come faster
-    // than kFloodLinesPerSecond for kFloodUpdates updates in a row.
-    static constexpr qint64 kFrameUpdateMs = 16;
-    static constexpr qint64 kFloodUpdateMs = 100;
-    static constexpr qint64 kFloodLinesPerSecond = 100;
-    static constexpr int kFloodUpdates = 4;
+    // A recording's unsynced lines reach the medium within this, however quiet the stream.
+    static constexpr int kSyncMs = 1000;
 
     CMainFrame();
     ~CMainFrame() override;
@@ -67,8 +62,9 @@ public:
 
     // Reader thread: posts WM_GPS_UPDATE and touches nothing else.
     void OnDeviceNotify(int);
-    // User-interface thread, for a posted WM_GPS_UPDATE: HINT_GPS_DATA to all views, now or,
-    // too soon after the last one, a little later.
+    // User-interface thread, for a posted WM_GPS_UPDATE: hands the device's lines to the
+    // document, then HINT_GPS_DATA (pHint: the lines) to all views, now or, too soon after
+    // the last one, as the pacer says.
     bool IsUpdatePending() const { return m_bUpdatePosted.load(); }
     void OnGpsUpdate();
 
@@ -100,6 +96,9 @@ private:
     void OnDeviceStopped();
     // User-interface thread: the receiver went away while connected.
     void OnDeviceLost();
+    // The device's queued lines to the document, then HINT_GPS_DATA to the views; with
+    // bOnlyIfAny, nothing when none are queued.
+    void DeliverLines(bool bOnlyIfAny);
     // Starts the open on the worker; the outcome comes as WM_GPS_DEVICE_OPENED.
     void BeginOpen(bool bWasConnected);
     void OnDeviceOpened(std::uint64_t attempt);
@@ -117,14 +116,16 @@ private:
     std::wstring m_strPortName;
     int m_nBaudRate = 9600;
     CGPSDevice m_device;
-    // A WM_GPS_UPDATE is posted, or waits for m_updatePacer, and the views have not had it.
+    // A WM_GPS_UPDATE is posted, or waits for m_updateTimer, and the views have not had it.
     std::atomic<bool> m_bUpdatePosted{false};
     // Lines the reader thread announced since the views were last updated.
     std::atomic<unsigned> m_nLinesSinceUpdate{0};
-    QElapsedTimer m_lastUpdate;
-    QTimer m_updatePacer;
-    qint64 m_nUpdateIntervalMs = kFrameUpdateMs;
-    int m_nFastUpdates = 0;
+    QElapsedTimer m_clock;
+    UpdatePacer m_pacer{[this] { return m_clock.elapsed(); }};
+    QTimer m_updateTimer;
+    // The batch handed to the document and the views; kept to reuse its room.
+    std::vector<ReceivedLine> m_batch;
+    QTimer m_syncTimer;
     // The path the open port was opened with, for the message when it goes away.
     std::wstring m_strOpenPath;
     // The open under way: its worker (which only opens the device and posts), its number, and

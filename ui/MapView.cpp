@@ -55,7 +55,7 @@ void CMapView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
     SetOffline(!m_pNetwork->IsOnline());
 
     const auto* pDoc = dynamic_cast<const COrvaneDoc*>(GetDocument());
-    const bool bFix = pDoc && pDoc->m_bConnected && pDoc->m_gps.fixMode >= 2;
+    const bool bFix = pDoc && pDoc->m_bConnected && HasFix(pDoc->m_gps);
     if (bFix && DistanceMetres(m_dLastLat, m_dLastLon, pDoc->m_gps.latitude, pDoc->m_gps.longitude) > kMinMoveMetres)
         ShowPosition({pDoc->m_gps.latitude, pDoc->m_gps.longitude});
 }

@@ -1,8 +1,8 @@
 #include "ui/OrvaneView.h"
 
-#include "framework/WinApp.h"
+#include "framework/FrameWnd.h"
 #include "recording/OrvaneDoc.h"
-#include "ui/MainFrame.h"
+#include "ui/BaudDetection.h"
 #include "ui/MapView.h"
 #include "ui/MemDCEx.h"
 #include "ui/NetworkStatus.h"
@@ -92,12 +92,6 @@ COrvaneDoc* COrvaneView::GetOrvaneDoc() const
     return dynamic_cast<COrvaneDoc*>(GetDocument());
 }
 
-CMainFrame* COrvaneView::GetMainFrame() const
-{
-    CWinApp* app = AfxGetApp();
-    return app ? dynamic_cast<CMainFrame*>(app->m_pMainWnd) : nullptr;
-}
-
 void COrvaneView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
@@ -156,7 +150,7 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
     switch (lHint)
     {
     case HINT_GPS_DATA:
-        OnGpsData();
+        OnGpsData(static_cast<const std::vector<ReceivedLine>*>(pHint));
         break;
     case HINT_SOURCE_CONNECTING:
         m_bConnecting = true;
@@ -186,28 +180,20 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
     }
 }
 
-void COrvaneView::OnGpsData()
+void COrvaneView::OnGpsData(const std::vector<ReceivedLine>* pLines)
 {
-    COrvaneDoc* doc = GetOrvaneDoc();
-    CMainFrame* frame = GetMainFrame();
-    if (!doc || !frame || !doc->m_bConnected)
+    const COrvaneDoc* doc = GetOrvaneDoc();
+    if (!doc || !doc->m_bConnected)
         return;
-    CGPSDevice& device = frame->GetDevice();
-    std::string line;
-    bool bValid = false;
+    const bool bValid = pLines && !pLines->empty();
+    if (bValid)
     {
         // Everything drained now reaches the terminal as one batch: one scroll, one repaint.
         CLogCtrl::Batch batch(m_logCtrl);
-        while (device.PopLine(line))
-        {
-            bValid = true;
-            m_logCtrl.AddLine(QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size())).toStdWString());
-            if (doc->m_bRecording)
-                doc->RecordSentence(line);
-        }
+        for (const ReceivedLine& line : *pLines)
+            m_logCtrl.AddLine(QString::fromLocal8Bit(line.text.data(), static_cast<qsizetype>(line.text.size())).toStdWString());
     }
-    device.CopySnapshot(m_gps);
-    doc->m_gps = m_gps;
+    m_gps = doc->m_gps;
     if (bValid)
     {
         m_bHadData = true;
@@ -228,11 +214,9 @@ bool COrvaneView::IsLive() const
 
 void COrvaneView::OnConnect()
 {
-    COrvaneDoc* doc = GetOrvaneDoc();
-    CMainFrame* frame = GetMainFrame();
-    if (!doc || !frame)
-        return;
-    frame->ConnectDevice(!doc->m_bConnected);
+    // The frame that holds the device decides; the view only asks, through the command route.
+    if (auto* frame = dynamic_cast<CFrameWnd*>(window()))
+        frame->RouteCommand(ID_CONNECT);
     EnableRecordButton();
 }
 

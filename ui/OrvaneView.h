@@ -13,8 +13,8 @@
 #include <QWidget>
 
 #include <memory>
+#include <vector>
 
-class CMainFrame;
 class CMemDCEx;
 class CMapView;
 class COrvaneDoc;
@@ -61,8 +61,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    CMainFrame* GetMainFrame() const;
-    void OnGpsData();
+    // The lines the frame handed to the document, or none.
+    void OnGpsData(const std::vector<ReceivedLine>* pLines);
     void ShowConnectImages(bool bConnected);
     void ShowRecordImages(bool bRecording);
     void EnableRecordButton();

@@ -132,7 +132,7 @@ PanelTimeDate LocalTimeAndDate(const GpsData& gps)
     using namespace boost::posix_time;
     using boost::gregorian::date;
     ptime shown(date(2000, 1, 1), time_duration(0, 0, 0));
-    if (gps.year != 0 && gps.month != 0 && gps.day != 0)
+    if (HasValidDate(gps))
     {
         try
         {
@@ -143,7 +143,7 @@ PanelTimeDate LocalTimeAndDate(const GpsData& gps)
         }
         catch (const std::exception&)
         {
-            // Not a calendar date (month 13, 31 February...): shown as before any data.
+            // Outside the calendar's years: shown as before any data.
             shown = ptime(date(2000, 1, 1), time_duration(0, 0, 0));
         }
     }

@@ -10,13 +10,16 @@
 
 #include <cerrno>
 
-ExclusiveFile::ExclusiveFile() : ExclusiveFile(WriteFunction(::write))
+ExclusiveFile::ExclusiveFile() : ExclusiveFile(FileCalls{})
 {
 }
 
-ExclusiveFile::ExclusiveFile(WriteFunction write, SyncFunction sync)
-    : m_write(write ? std::move(write) : WriteFunction(::write)),
-      m_sync(sync ? std::move(sync) : SyncFunction(::fdatasync))
+ExclusiveFile::ExclusiveFile(FileCalls calls)
+    : m_open(calls.open ? std::move(calls.open) : [](const char* path, int flags, mode_t mode) {
+          return ::open(path, flags, mode);
+      }),
+      m_write(calls.write ? std::move(calls.write) : WriteFunction(::write)),
+      m_sync(calls.sync ? std::move(calls.sync) : SyncFunction(::fdatasync))
 {
 }
 
@@ -31,7 +34,7 @@ bool ExclusiveFile::Fail(int error)
     return false;
 }
 
-bool ExclusiveFile::Open(const std::wstring& path)
+bool ExclusiveFile::Open(const std::wstring& path, bool createNew)
 {
     Close();
     m_strPath = path;
@@ -41,8 +44,9 @@ bool ExclusiveFile::Open(const std::wstring& path)
 
     // O_NONBLOCK only so that a FIFO in the file's place fails instead of hanging; O_NOFOLLOW
     // so that a link cannot send the recording elsewhere. No O_TRUNC: whatever is there stays.
-    const int fd = ::open(ToUtf8(path).c_str(),
-                          O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0644);
+    const int fd = m_open(ToUtf8(path).c_str(),
+                          O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK | (createNew ? O_EXCL : 0),
+                          0644);
     if (fd < 0)
         return Fail(errno);
     struct stat info{};
@@ -116,10 +120,11 @@ bool ExclusiveFile::Sync()
 {
     if (m_fd < 0)
         return Fail(EBADF);
-    m_bDirty = false;
-    // A removed medium or a full remote disk may only tell here.
+    // A removed medium or a full remote disk may only tell here; what it did not keep stays
+    // dirty, to be synced again.
     if (m_sync(m_fd) != 0 && errno != EINVAL)
         return Fail(errno);
+    m_bDirty = false;
     return true;
 }
 

@@ -62,9 +62,9 @@ public:
     mutable long long m_nWrites = 0;
 
 protected:
-    ExclusiveFile::WriteFunction FileWriter() const override
+    FileCalls Calls() const override
     {
-        return [this](int fd, const void* data, size_t size) {
+        return {.write = [this](int fd, const void* data, size_t size) {
             const ssize_t put = ::write(fd, data, size);
             if (put > 0)
             {
@@ -72,7 +72,7 @@ protected:
                 ++m_nWrites;
             }
             return put;
-        };
+        }};
     }
 };
 
@@ -103,19 +103,22 @@ void RecordAtTenHertz(benchmark::State& state, int kind)
             std::this_thread::sleep_until(due);
             due += std::chrono::milliseconds(1000 / kCyclesPerSecond);
             const double start = ThreadCpuSeconds();
-            // As the status view does: each sentence to the recorder, then the record refreshed.
+            // As the device and the frame do: each sentence decoded, then the batch to the document.
+            std::vector<ReceivedLine> batch;
+            GpsData gps = doc.m_gps;
             for (const std::string& line : Cycle(n))
             {
-                doc.RecordSentence(line);
-                DecodeSentence(line, doc.m_gps);
+                DecodeSentence(line, gps);
+                batch.push_back({line, gps});
             }
+            doc.OnReceived(batch);
             cpu += ThreadCpuSeconds() - start;
         }
         const double start = ThreadCpuSeconds();
         doc.SetRecording(false);
         cpu += ThreadCpuSeconds() - start;
-        // A KML track takes a point per sentence, a GPX track one per cycle, a log a line.
-        points = kind == RecordGpx ? cycles : 3LL * cycles;
+        // A track takes a point per cycle, a log a line.
+        points = kind == RecordNmea ? 3LL * cycles : cycles;
         state.SetIterationTime(cpu);
         state.counters["cpu_us_per_point"] = cpu * 1e6 / static_cast<double>(points);
         state.counters["bytes_per_point"] = static_cast<double>(doc.m_nBytes) / static_cast<double>(points);

@@ -8,6 +8,8 @@ inline constexpr unsigned ID_COLD_START = 32773;
 inline constexpr unsigned ID_SAVE_KML = 32774;
 inline constexpr unsigned ID_SAVE_NMEA = 32775;
 inline constexpr unsigned ID_SAVE_GPX = 32776;
+// The connect button: connects, or disconnects when connected.
+inline constexpr unsigned ID_CONNECT = 32777;
 inline constexpr unsigned ID_FILE_NEW = 57600;
 inline constexpr unsigned ID_FILE_OPEN = 57601;
 inline constexpr unsigned ID_APP_ABOUT = 57664;

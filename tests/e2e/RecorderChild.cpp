@@ -89,20 +89,13 @@ private:
             }
             return;
         }
-        long long points = 0;
-        if (doc->m_pKmlTrack)
-            points = doc->m_pKmlTrack->PointCount();
-        else if (doc->m_pGpxTrack)
-            points = doc->m_pGpxTrack->PointCount();
-        else if (doc->m_pLogFile)
-            points = static_cast<long long>(std::filesystem::file_size(doc->m_pLogFile->GetPath(), m_error));
+        const long long points = doc->m_pRecorder ? doc->m_pRecorder->Written() : 0;
         std::printf("AT %lld POINTS %lld\n", MonotonicMilliseconds(), points);
         std::fflush(stdout);
     }
 
     std::string m_config, m_port, m_folder, m_kind;
     bool m_bPressed = false;
-    std::error_code m_error;
 };
 
 int HeldShutdown(int argc, char** argv)

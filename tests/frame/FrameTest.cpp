@@ -880,6 +880,47 @@ TEST_F(FrameTest, ClosingDuringAKmlRecordingLeavesACompleteDocument)
 
 } // namespace
 
+namespace
+{
+// Counts the syncs of its recordings' files.
+class SyncCountingDoc : public COrvaneDoc
+{
+public:
+    explicit SyncCountingDoc(std::atomic<int>& syncs) : m_syncs(syncs) {}
+
+protected:
+    FileCalls Calls() const override
+    {
+        FileCalls calls;
+        calls.sync = [this](int fd) {
+            ++m_syncs;
+            return ::fdatasync(fd);
+        };
+        return calls;
+    }
+
+private:
+    std::atomic<int>& m_syncs;
+};
+} // namespace
+
+TEST_F(FrameTest, AQuietRecordingIsSyncedWithoutWaitingForMoreLines)
+{
+    std::atomic<int> syncs{0};
+    m_app->m_makeDocument = [&syncs] { return std::make_unique<SyncCountingDoc>(syncs); };
+    Start();
+    TempFolder records;
+    m_doc->m_strSaveFolder = records.Path().wstring();
+    m_doc->SetRecording(true);
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    // The last line before the receiver fell silent: written at once, synced by the timer.
+    const ReceivedLine last{"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n", {}};
+    m_doc->OnReceived({&last, 1});
+    const int before = syncs;
+    EXPECT_TRUE(ProcessEventsUntil([&] { return syncs > before; }));
+    EXPECT_EQ(m_doc->m_bRecording, 1);
+}
+
 TEST(RenderBackend, SoftwareOpenGlRenderersAreToldFromHardwareOnes)
 {
     const struct

@@ -158,6 +158,14 @@ public:
 protected:
     std::wstring MakeConfigPath() const override { return m_configPath.wstring(); }
     std::unique_ptr<CMainFrame> CreateMainFrame() override { return std::make_unique<TestFrame>(m_seen); }
+    std::unique_ptr<COrvaneDoc> CreateDocument() override
+    {
+        return m_makeDocument ? m_makeDocument() : COrvaneApp::CreateDocument();
+    }
+
+public:
+    // The document the application makes, when a test needs its own.
+    std::function<std::unique_ptr<COrvaneDoc>()> m_makeDocument;
 
 private:
     std::filesystem::path m_configPath;

@@ -232,8 +232,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "$GPGGA,083723.00,5155.55442,N,00434.65873,E,1,06,2.51,-4.0,M,46.0,M,,*70\r\n",
                   [](GpsData& g) { g.fixMode = 3; g.hour = 8; g.minute = 37; g.second = 23; g.latitude = 51.925907;
                                    g.longitude = 4.5776455; g.altitude = -4.0f; }},
-        DecodeRow{"FractionOfSecondDropped", {}, WithChecksum("$GPGGA,095304.802,2712.6520,S,15303.1397,E,1,00,17.0,3.0,M,42.2,M,,"),
-                  [](GpsData& g) { g.fixMode = 3; g.hour = 9; g.minute = 53; g.second = 4; g.latitude = -(27.0 + 12.6520 / 60.0);
+        DecodeRow{"FractionOfSecondKeptToTheMillisecond", {}, WithChecksum("$GPGGA,095304.802,2712.6520,S,15303.1397,E,1,00,17.0,3.0,M,42.2,M,,"),
+                  [](GpsData& g) { g.fixMode = 3; g.hour = 9; g.minute = 53; g.second = 4; g.millisecond = 802; g.latitude = -(27.0 + 12.6520 / 60.0);
                                    g.longitude = 153.0 + 3.1397 / 60.0; g.altitude = 3.0f; }},
         DecodeRow{"EmptyPositionAfterFixGoesToZero", {kGga, kRmc},
                   WithChecksum("$GPGGA,123520,,,,,0,00,,,M,,M,,"),
@@ -295,7 +295,7 @@ INSTANTIATE_TEST_SUITE_P(
                   [](GpsData& g) { g.second = 29; g.latitude = -kLat; g.longitude = -kLon; }},
         DecodeRow{"QualityZeroStillStoresEverything", {},
                   "$GPGGA,095257.809,2712.6404,S,15303.1201,E,0,00,00.0,4.0,M,42.2,M,,*7B\r\n",
-                  [](GpsData& g) { g.fixMode = 1; g.hour = 9; g.minute = 52; g.second = 57; g.latitude = -(27.0 + 12.6404 / 60.0);
+                  [](GpsData& g) { g.fixMode = 1; g.hour = 9; g.minute = 52; g.second = 57; g.millisecond = 809; g.latitude = -(27.0 + 12.6404 / 60.0);
                                    g.longitude = 153.0 + 3.1201 / 60.0; g.altitude = 4.0f; }}),
     RowName);
 
@@ -320,7 +320,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    g.speed = 22.4f; g.course = 84.4f; }},
         DecodeRow{"StatusVoidStillStoresPosition", {},
                   "$GPRMC,095255.810,V,2712.6404,S,15303.1201,E,0.00,0.00,080407,,,A*6E\r\n",
-                  [](GpsData& g) { g.fixMode = 1; g.hour = 9; g.minute = 52; g.second = 55; g.day = 8;
+                  [](GpsData& g) { g.fixMode = 1; g.hour = 9; g.minute = 52; g.second = 55; g.millisecond = 810; g.day = 8;
                                    g.month = 4; g.year = 2007; g.latitude = -(27.0 + 12.6404 / 60.0);
                                    g.longitude = 153.0 + 3.1201 / 60.0; g.speed = 0.0f; g.course = 0.0f; }},
         DecodeRow{"EmptyDateWritesNeitherTimeNorDate", {kRmc},
@@ -368,7 +368,7 @@ INSTANTIATE_TEST_SUITE_P(
                   WithChecksum("$GPRMC,140000,A,4807.038,S,01131.000"), kNothing},
         DecodeRow{"MtkPowerUpDate1980Becomes2080", {},
                   "$GPRMC,235946.005,V,8960.000000,N,00000.000000,E,0.000,0.00,050180,,,N*47\r\n",
-                  [](GpsData& g) { g.fixMode = 1; g.hour = 23; g.minute = 59; g.second = 46; g.day = 5;
+                  [](GpsData& g) { g.fixMode = 1; g.hour = 23; g.minute = 59; g.second = 46; g.millisecond = 5; g.day = 5;
                                    g.month = 1; g.year = 2080; g.latitude = 90.0;
                                    g.longitude = 0.0; g.speed = 0.0f; g.course = 0.0f; }}),
     RowName);
@@ -792,16 +792,16 @@ INSTANTIATE_TEST_SUITE_P(
                   [](GpsData& g) { g.fixMode = 1; g.second = 22; g.day = 23; g.month = 3; g.year = 1994; }},
         DecodeRow{"GnsGivesThreeDimensionalFix", {},
                   "$GNGNS,074157.799,3114.8902,N,12135.2443,E,ANNA,07,1.1,192.9,8.3,,0000*51\r\n",
-                  [](GpsData& g) { g.fixMode = 3; g.hour = 7; g.minute = 41; g.second = 57;
+                  [](GpsData& g) { g.fixMode = 3; g.hour = 7; g.minute = 41; g.second = 57; g.millisecond = 799;
                                    g.latitude = 31.0 + 14.8902 / 60.0; g.longitude = 121.0 + 35.2443 / 60.0;
                                    g.altitude = 192.9f; }},
         DecodeRow{"GnsWithoutAltitudeIsTwoDimensional", {},
                   WithChecksum("$GPGNS,074157.799,3114.8902,N,12135.2443,E,A,07,1.1,,,,"),
-                  [](GpsData& g) { g.fixMode = 2; g.hour = 7; g.minute = 41; g.second = 57;
+                  [](GpsData& g) { g.fixMode = 2; g.hour = 7; g.minute = 41; g.second = 57; g.millisecond = 799;
                                    g.latitude = 31.0 + 14.8902 / 60.0; g.longitude = 121.0 + 35.2443 / 60.0; }},
         // quectel-eg25-g before its fix.
         DecodeRow{"GnsAllLettersNIsNoFix", {kGga}, "$GNGNS,191434.96,,,,,NNN,,,,,,*36\r\n",
-                  [](GpsData& g) { g.fixMode = 1; g.hour = 19; g.minute = 14; g.second = 34;
+                  [](GpsData& g) { g.fixMode = 1; g.hour = 19; g.minute = 14; g.second = 34; g.millisecond = 960;
                                    g.latitude = 0.0; g.longitude = 0.0; }},
         DecodeRow{"VtgGivesSpeedAndCourse", {kRmc}, WithChecksum("$GPVTG,054.7,T,034.4,M,005.5,N,010.2,K,A"),
                   [](GpsData& g) { g.speed = 5.5f; g.course = 54.7f; }},

@@ -273,7 +273,7 @@ TEST(KmlTrackWriter, DiskFullingUpKeepsACompleteTrackOfThePointsBefore)
     const std::wstring path = dir.File("track.kml");
     // Room for the empty track and two points, not for the third.
     const std::size_t room = ExpectedKml({"1,2,3", "4,5,6"}).size() + 10;
-    KmlTrackWriter writer(FillingDisk{room});
+    KmlTrackWriter writer(FileCalls{.write = FillingDisk{room}});
     ASSERT_TRUE(writer.Open(path));
     ASSERT_TRUE(writer.AddPoint(Fix(1.0f, 2.0f, 3.0f)));
     ASSERT_TRUE(writer.AddPoint(Fix(4.0f, 5.0f, 6.0f)));
@@ -283,7 +283,7 @@ TEST(KmlTrackWriter, DiskFullingUpKeepsACompleteTrackOfThePointsBefore)
 
     // Full before the first point: the empty form comes back.
     const std::wstring empty = dir.File("empty.kml");
-    KmlTrackWriter early(FillingDisk{ExpectedKml({}).size() + 5});
+    KmlTrackWriter early(FileCalls{.write = FillingDisk{ExpectedKml({}).size() + 5}});
     ASSERT_TRUE(early.Open(empty));
     EXPECT_FALSE(early.AddPoint(Fix(1.0f, 2.0f, 3.0f)));
     EXPECT_TRUE(early.Finish());

@@ -1,6 +1,9 @@
 #include "recording/GpxTrackWriter.h"
 
+#include "gps/EpochDetector.h"
+#include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
+#include "recording/Recorder.h"
 #include "recording/RecordingFixtures.h"
 #include "support/Peers.h"
 
@@ -9,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <regex>
 #include <set>
 #include <string>
@@ -69,7 +73,7 @@ GpsData Record(int fixMode, double lat, double lon, float ele)
 }
 } // namespace
 
-TEST(FixCycle, ACycleEndsWhenTheTimeOfDayChanges)
+TEST(EpochDetector, AnEpochEndsWhenTheTimeOfDayChanges)
 {
     const std::string gga1 = Sentence("GPGGA,095257.809,2712.6404,S,15303.1201,E,1,05,1.0,4.0,M,42.2,M,,");
     const std::string rmc1 = Sentence("GPRMC,095257.809,A,2712.6404,S,15303.1201,E,0.00,0.00,080407,,,A");
@@ -83,34 +87,39 @@ TEST(FixCycle, ACycleEndsWhenTheTimeOfDayChanges)
     {
         const char* what;
         std::vector<std::string> lines;
-        std::vector<bool> starts;
-        int milliseconds; // of the cycle under way after the last line
-        bool noFix = false; // the cycle under way said so itself
+        std::vector<bool> ends;
+        int milliseconds; // of the epoch under way after the last line
+        int satellites;   // in view when the last epoch ended
     };
-    const std::string ggaLost = Sentence("GPGGA,095258,2712.6404,S,15303.1201,E,0,00,,4.0,M,42.2,M,,");
-    const std::string rmcVoid = Sentence("GPRMC,095258,V,2712.6404,S,15303.1201,E,0.00,0.00,080407,,,A");
     const Row rows[] = {
-        {"the first time opens, ends nothing", {gga1}, {false}, 809},
-        {"one cycle of four sentences", {gga1, gsa, gsv, rmc1}, {false, false, false, false}, 809},
-        {"tenths of a second apart are two cycles", {gga1, rmc1, gsa, gga2}, {false, false, false, true}, 909},
-        {"another talker in the same cycle", {gga2, gnrmc2}, {false, false}, 909},
-        {"whole seconds", {gga2, gga3}, {false, true}, 0},
-        {"sentences without a time belong to the cycle", {gsa, gsv, gga1, gsa}, {false, false, false, false}, 809},
-        {"an empty time field is no time", {gga1, noTime, rmc1}, {false, false, false}, 809},
-        {"GGA quality 0", {gga1, ggaLost}, {false, true}, 0, true},
-        {"RMC void after a good GGA of the same cycle", {gga3, rmcVoid}, {false, false}, 0, true},
-        {"the next cycle forgets it", {ggaLost, gga2}, {false, true}, 909, false},
+        {"the first line opens, ends nothing", {gga1}, {false}, 809, 0},
+        {"one epoch of four sentences", {gga1, gsa, gsv, rmc1}, {false, false, false, false}, 809, 1},
+        {"tenths of a second apart are two epochs", {gga1, gsv, rmc1, gga2}, {false, false, false, true}, 909, 1},
+        {"another talker in the same epoch", {gga2, gnrmc2}, {false, false}, 909, 0},
+        {"whole seconds", {gga2, gga3}, {false, true}, 0, 0},
+        {"sentences without a time belong to the epoch", {gga1, gsa, gsv}, {false, false, false}, 809, 1},
+        {"an empty time field is no time", {gga1, noTime, rmc1}, {false, false, false}, 809, 0},
     };
     for (const Row& row : rows)
     {
         SCOPED_TRACE(row.what);
-        FixCycle cycle;
-        std::vector<bool> starts;
+        EpochDetector epochs;
+        GpsData gps;
+        GpsData ended;
+        std::vector<bool> ends;
+        int satellites = 0;
         for (const std::string& line : row.lines)
-            starts.push_back(cycle.Starts(line));
-        EXPECT_EQ(starts, row.starts);
-        EXPECT_EQ(cycle.Milliseconds(), row.milliseconds);
-        EXPECT_EQ(cycle.SaysNoFix(), row.noFix);
+        {
+            DecodeSentence(line, gps);
+            ends.push_back(epochs.Feed(gps, ended));
+            if (ends.back())
+                satellites = SatellitesInView(ended);
+        }
+        EXPECT_EQ(ends, row.ends);
+        ASSERT_TRUE(epochs.Finish(ended));
+        EXPECT_EQ(ended.millisecond, row.milliseconds);
+        EXPECT_EQ(std::max(satellites, SatellitesInView(ended)), row.satellites);
+        EXPECT_FALSE(epochs.Finish(ended));
     }
 }
 
@@ -122,23 +131,24 @@ TEST(GpxTrackWriter, PointsCarryTheFieldsOfTheRecord)
     {
         const char* what;
         GpsData gps;
-        int milliseconds;
         std::vector<std::string> parts;
     };
+    GpsData thousandths = Record(2, -34.25, -58.5, -12.0f);
+    thousandths.millisecond = 250;
     const Row rows[] = {
-        {"3D fix, three satellites used", Record(3, 25.033, 121.5654, 100.5f), 0,
+        {"3D fix, three satellites used", Record(3, 25.033, 121.5654, 100.5f),
          {"<trkpt lat=\"25.033\" lon=\"121.5654\">", "<ele>100.5</ele>", "<time>2010-03-07T09:05:03Z</time>",
           "<fix>3d</fix>", "<sat>3</sat>", "<hdop>0.90</hdop>", "<pdop>1.75</pdop>"}},
-        {"2D fix in the south-west, with thousandths", Record(2, -34.25, -58.5, -12.0f), 250,
+        {"2D fix in the south-west, with thousandths", thousandths,
          {"lat=\"-34.25\" lon=\"-58.5\"", "<ele>-12.0</ele>", "<time>2010-03-07T09:05:03.250Z</time>",
           "<fix>2d</fix>"}},
-        {"no date yet: no time rather than a wrong one", noDate, 0, {"<ele>3.0</ele>\n        <fix>3d</fix>"}},
+        {"no date yet: no time rather than a wrong one", noDate, {"<ele>3.0</ele>\n        <fix>3d</fix>"}},
     };
     TempFolder dir;
     for (const Row& row : rows)
     {
         SCOPED_TRACE(row.what);
-        const std::string text = GpxTrackWriter::PointText(row.gps, row.milliseconds);
+        const std::string text = GpxTrackWriter::PointText(row.gps);
         for (const std::string& part : row.parts)
             EXPECT_NE(text.find(part), std::string::npos) << text << " lacks " << part;
         // And each alone makes a track the schema accepts.
@@ -147,7 +157,7 @@ TEST(GpxTrackWriter, PointsCarryTheFieldsOfTheRecord)
             const auto path = dir.Path() / (std::to_string(&row - rows) + ".gpx");
             GpxTrackWriter writer;
             ASSERT_TRUE(writer.Open(Wide(path)));
-            ASSERT_TRUE(writer.AddPoint(row.gps, row.milliseconds));
+            ASSERT_TRUE(writer.AddPoint(row.gps));
             ASSERT_TRUE(writer.Finish());
             const ToolResult valid = ValidateGpx(path);
             EXPECT_EQ(valid.status, 0) << valid.output;
@@ -183,7 +193,7 @@ TEST(GpxTrackWriter, FileIsAValidTrackAfterEveryPoint)
     }
     const std::string before = ReadFile(path);
     ASSERT_TRUE(writer.Finish());
-    // Nothing was pending: the last cycle's point was added by hand, not by sentences.
+    // Nothing is pending in the writer: epochs are the recorder's.
     EXPECT_EQ(ReadFile(path), before);
 }
 
@@ -205,24 +215,26 @@ TEST(GpxTrackWriter, OnePointPerFixedCycleOfARealReceiverAsGpsdSawThem)
 
     TempFolder dir;
     const auto path = dir.Path() / "haicom.gpx";
-    GpxTrackWriter writer;
-    ASSERT_TRUE(writer.Open(Wide(path)));
+    const std::unique_ptr<Recorder> recorder = MakeRecorder(RecordGpx);
+    ASSERT_TRUE(recorder->Start(Wide(path), true, GpsData{}));
+    GpsData gps;
     for (const std::string& line : CaptureLines("haicom-305N.nmea"))
     {
         if (IsChecksumValid(line))
         {
-            ASSERT_TRUE(writer.AddSentence(line));
+            DecodeSentence(line, gps);
+            ASSERT_TRUE(recorder->Add(line, gps));
         }
     }
-    ASSERT_TRUE(writer.Finish());
+    ASSERT_TRUE(recorder->Finish());
 
     const std::vector<Point> points = PointsOf(ReadFile(path));
-    EXPECT_EQ(static_cast<long long>(points.size()), writer.PointCount());
+    const auto pointCount = static_cast<long long>(points.size());
     std::set<std::string> seen;
     for (const Point& point : points)
     {
         SCOPED_TRACE(point.time);
-        EXPECT_TRUE(seen.insert(point.time).second) << "two points for one cycle";
+        EXPECT_TRUE(seen.insert(point.time).second) << "two points for one epoch";
         const auto near = [&point](const std::pair<double, double>& place) {
             return std::fabs(point.lat - place.first) < 1e-4 && std::fabs(point.lon - place.second) < 1e-4;
         };
@@ -246,11 +258,11 @@ TEST(GpxTrackWriter, OnePointPerFixedCycleOfARealReceiverAsGpsdSawThem)
     }
     if (HaveTool("gpsbabel"))
     {
-        EXPECT_EQ(GpsbabelPointCount(path, "gpx"), writer.PointCount());
+        EXPECT_EQ(GpsbabelPointCount(path, "gpx"), pointCount);
     }
     if (HaveTool("ogrinfo"))
     {
-        EXPECT_EQ(OgrPointCount(path, "gpx"), writer.PointCount());
+        EXPECT_EQ(OgrPointCount(path, "gpx"), pointCount);
     }
 }
 
@@ -264,9 +276,9 @@ TEST(GpxTrackWriter, DiskFullKeepsAValidTrackOfThePointsBefore)
         ASSERT_TRUE(writer.Open(Wide(sizing)));
         empty = std::filesystem::file_size(sizing);
     }
-    const std::size_t point = GpxTrackWriter::PointText(Record(3, 1.0f, 2.0f, 3.0f), 0).size();
+    const std::size_t point = GpxTrackWriter::PointText(Record(3, 1.0f, 2.0f, 3.0f)).size();
     const auto path = dir.Path() / "full.gpx";
-    GpxTrackWriter writer(FillingDisk{empty + 2 * point + point / 2});
+    GpxTrackWriter writer(FileCalls{.write = FillingDisk{empty + 2 * point + point / 2}});
     ASSERT_TRUE(writer.Open(Wide(path)));
     ASSERT_TRUE(writer.AddPoint(Record(3, 1.0f, 2.0f, 3.0f)));
     ASSERT_TRUE(writer.AddPoint(Record(3, 1.0f, 2.0f, 3.0f)));

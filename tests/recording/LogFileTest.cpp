@@ -170,14 +170,14 @@ TEST(LogFile, ShortAndInterruptedWritesStillDeliverEveryByte)
     TempFolder dir;
     const auto path = dir.Path() / "log.txt";
     int calls = 0;
-    LogFile log([&calls](int fd, const void* data, size_t size) -> ssize_t {
+    LogFile log(FileCalls{.write = [&calls](int fd, const void* data, size_t size) -> ssize_t {
         if (++calls % 3 == 0)
         {
             errno = EINTR;
             return -1;
         }
         return ::write(fd, data, std::min<size_t>(size, 7));
-    });
+    }});
     ASSERT_TRUE(log.Open(Wide(path)));
     ASSERT_TRUE(log.Write(kGga));
     ASSERT_TRUE(log.Write(kRmc));
@@ -189,7 +189,7 @@ TEST(LogFile, DiskFullInTheMiddleOfALineKeepsOnlyTheWholeLinesBeforeIt)
 {
     TempFolder dir;
     const auto path = dir.Path() / "log.txt";
-    LogFile log(FillingDisk{kGga.size() + 10});
+    LogFile log(FileCalls{.write = FillingDisk{kGga.size() + 10}});
     ASSERT_TRUE(log.Open(Wide(path)));
     ASSERT_TRUE(log.Write(kGga));
     EXPECT_FALSE(log.Write(kRmc));
@@ -219,7 +219,7 @@ TEST(ExclusiveFile, SyncsOnItsScheduleAndReportsAFailedSync)
         SCOPED_TRACE(row.what);
         TempFolder dir;
         int syncs = 0;
-        ExclusiveFile file(WriteFunctionOfTheSystem(), [&](int fd) {
+        ExclusiveFile file(FileCalls{.write = WriteFunctionOfTheSystem(), .sync = [&](int fd) {
             ++syncs;
             if (row.failingSync != 0)
             {
@@ -227,7 +227,7 @@ TEST(ExclusiveFile, SyncsOnItsScheduleAndReportsAFailedSync)
                 return -1;
             }
             return ::fdatasync(fd);
-        });
+        }});
         file.SetSyncInterval(row.interval);
         ASSERT_TRUE(file.Open(Wide(dir.Path() / "f")));
         bool ok = true;
@@ -239,6 +239,8 @@ TEST(ExclusiveFile, SyncsOnItsScheduleAndReportsAFailedSync)
         {
             EXPECT_EQ(file.GetLastError(), row.failingSync);
         }
+        // What a sync did not keep is still to be synced.
+        EXPECT_EQ(file.IsDirty(), row.interval.count() > 0 || !row.writesSucceed);
         // Closing always syncs what is left.
         EXPECT_EQ(file.Close(), row.writesSucceed);
         EXPECT_EQ(syncs, row.syncsAfterWrites + 1);

@@ -1,5 +1,5 @@
 // Sentences travel from the receiver's side of a pseudo-terminal through the device's reader
-// thread and line queue, and are drained into the recording the way the status view does it.
+// thread and line queue, and are handed to the document the way the frame does it.
 #include "recording/OrvaneDoc.h"
 
 #include "framework/core/MessageBox.h"
@@ -17,17 +17,12 @@
 
 namespace
 {
-// What the status view does on each update: every queued line to the recorder while
-// recording, then the snapshot into the document.
+// What the frame does on each update: the device's lines, each with its record, to the document.
 void DrainIntoDocument(CGPSDevice& device, COrvaneDoc& doc)
 {
-    std::string line;
-    while (device.PopLine(line))
-    {
-        if (doc.m_bRecording)
-            doc.RecordSentence(line);
-    }
-    device.CopySnapshot(doc.m_gps);
+    std::vector<ReceivedLine> batch;
+    device.PopLines(batch);
+    doc.OnReceived(batch);
 }
 
 // Flips one digit of the payload so the checksum no longer holds; empty if there is none.

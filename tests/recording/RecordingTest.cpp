@@ -1,8 +1,10 @@
 #include "recording/OrvaneDoc.h"
 
 #include "framework/core/MessageBox.h"
+#include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
 #include "recording/RecordingFixtures.h"
+#include "util/WideText.h"
 #include "support/KmlText.h"
 #include "support/Peers.h"
 
@@ -54,11 +56,11 @@ class TestDoc : public COrvaneDoc
 {
 public:
     std::time_t m_now = kMarch2010;
-    ExclusiveFile::WriteFunction m_write;
+    FileCalls m_calls;
 
 protected:
     std::time_t Now() const override { return m_now; }
-    ExclusiveFile::WriteFunction FileWriter() const override { return m_write; }
+    FileCalls Calls() const override { return m_calls; }
 };
 
 CCmdUI UpdateOf(COrvaneDoc& doc, unsigned id)
@@ -78,9 +80,11 @@ std::string Stamp(std::time_t when)
     return text;
 }
 
-GpsData Fix(int mode, float longitude, float latitude, float altitude)
+GpsData Fix(int mode, float longitude, float latitude, float altitude, int second = 0)
 {
     GpsData gps;
+    gps.decode.known = kKnownPosition;
+    gps.second = second;
     gps.fixMode = mode;
     gps.longitude = longitude;
     gps.latitude = latitude;
@@ -120,6 +124,20 @@ protected:
     {
         ::setenv("TZ", tz, 1);
         ::tzset();
+    }
+
+    // One line handed over as the frame hands the device's lines, with the record right after it.
+    void Receive(const std::string& line, const GpsData& after)
+    {
+        const ReceivedLine received{line, after};
+        m_doc->OnReceived({&received, 1});
+    }
+    // The same, the record decoded from the document's latest one.
+    void Receive(const std::string& line)
+    {
+        GpsData after = m_doc->m_gps;
+        DecodeSentence(line, after);
+        Receive(line, after);
     }
 
     std::filesystem::path NmeaPath() const { return m_dir.Path() / "20100307-090503.txt"; }
@@ -197,7 +215,7 @@ TEST_F(Recording, NameThatDoesNotFitIsRefusedRatherThanCut)
         if (row.starts)
         {
             EXPECT_TRUE(m_boxes.empty());
-            EXPECT_LE(m_doc->m_pLogFile->GetPath().size(), 259u);
+            EXPECT_LE(m_doc->m_pRecorder->Path().size(), 259u);
         }
         else
         {
@@ -232,7 +250,7 @@ TEST_F(Recording, NmeaLogHoldsExactlyTheLinesHandedToIt)
     std::string expected;
     for (const std::string& line : lines)
     {
-        m_doc->RecordSentence(line);
+        Receive(line);
         expected += line;
         // Each line is in the file at once, not when the recording ends.
         ASSERT_EQ(std::filesystem::file_size(NmeaPath()), expected.size());
@@ -240,7 +258,7 @@ TEST_F(Recording, NmeaLogHoldsExactlyTheLinesHandedToIt)
     m_doc->SetRecording(false);
 
     EXPECT_EQ(m_doc->m_bRecording, 0);
-    EXPECT_EQ(m_doc->m_pLogFile, nullptr);
+    EXPECT_EQ(m_doc->m_pRecorder, nullptr);
     EXPECT_EQ(ReadFile(NmeaPath()), expected);
     EXPECT_EQ(m_dir.Entries().size(), 1u);
     EXPECT_EQ(m_view.m_hints, (std::vector<Hint>{{HINT_RECORDING_CHANGED, 1}, {HINT_RECORDING_CHANGED, 0}}));
@@ -262,7 +280,7 @@ TEST_F(Recording, SentenceWithAWrongChecksumNeverReachesTheLog)
     for (const std::string& line : received)
     {
         if (IsChecksumValid(line))
-            m_doc->RecordSentence(line);
+            Receive(line);
     }
     m_doc->SetRecording(false);
     EXPECT_EQ(ReadFile(NmeaPath()), kGga + kRmc);
@@ -290,8 +308,7 @@ TEST_F(Recording, MissingFolderShowsTheErrorAndLeavesTheDocumentIdle)
         for (unsigned id : {ID_SAVE_NMEA, ID_SAVE_KML})
             EXPECT_TRUE(UpdateOf(*m_doc, id).m_bEnabled);
         // A line handed over now goes nowhere.
-        m_doc->m_gps = Fix(3, 121.5654f, 25.033f, 100.5f);
-        m_doc->RecordSentence(kGga);
+        Receive(kGga, Fix(3, 121.5654f, 25.033f, 100.5f));
     }
     m_doc.reset();
     EXPECT_TRUE(m_dir.Entries().empty());
@@ -370,14 +387,13 @@ TEST_F(Recording, GpxRecordingTakesOnePointPerFixedCycleAndIsCompleteAtEveryStep
     EXPECT_TRUE(empty.ends_with("<trkseg>\n    </trkseg>\n  </trk>\n</gpx>\n")) << empty;
 
     // Two sentences of one cycle: its point is written once the next cycle's time arrives.
-    m_doc->RecordSentence(kGga);
-    m_doc->RecordSentence(kRmc);
+    Receive(kGga);
+    Receive(kRmc);
     EXPECT_EQ(ReadFile(path), empty);
     const std::string next = "$GPGGA,123520,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*4D\r\n";
-    m_doc->RecordSentence(next);
+    Receive(next);
     const std::string one = ReadFile(path);
-    // 48 degrees 7.038 minutes north, 11 degrees 31 minutes east, in single precision; the RMC's
-    // two-digit year 94 counts from 2000, as the record keeps it.
+    // 48 degrees 7.038 minutes north, 11 degrees 31 minutes east; the RMC's two-digit year 94 counts from 2000, as the record keeps it.
     EXPECT_NE(one.find("<trkpt lat=\"48.1173\" lon=\"11.516666667\">"), std::string::npos) << one;
     EXPECT_NE(one.find("<time>2094-03-23T12:35:19Z</time>"), std::string::npos) << one;
     EXPECT_EQ(one.find("<trkpt", one.find("<trkpt") + 1), std::string::npos);
@@ -386,7 +402,7 @@ TEST_F(Recording, GpxRecordingTakesOnePointPerFixedCycleAndIsCompleteAtEveryStep
     m_doc->SetRecording(false);
     const std::string done = ReadFile(path);
     EXPECT_NE(done.find("<time>2094-03-23T12:35:20Z</time>"), std::string::npos) << done;
-    EXPECT_EQ(m_doc->m_pGpxTrack, nullptr);
+    EXPECT_EQ(m_doc->m_pRecorder, nullptr);
     EXPECT_TRUE(m_boxes.empty());
     if (HaveTool("xmllint"))
     {
@@ -470,7 +486,7 @@ TEST_F(Recording, RestartEntriesFollowTheConnection)
     EXPECT_FALSE(m_doc->OnUpdateCommand(other));
 }
 
-TEST_F(Recording, KmlTrackTakesOnePointPerSentenceWhileThereIsAFix)
+TEST_F(Recording, KmlTrackTakesOnePointPerFixEpochWithTheValuesItEndedWith)
 {
     m_doc->OnCommand(ID_SAVE_KML);
     m_doc->SetRecording(true);
@@ -478,19 +494,27 @@ TEST_F(Recording, KmlTrackTakesOnePointPerSentenceWhileThereIsAFix)
     // The file is a complete track from the start, and after every point.
     EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({}));
 
-    m_doc->m_gps = Fix(3, 121.5654f, 25.033f, 100.5f);
-    m_doc->RecordSentence(kGga);
-    EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({"121.565399169922,25.0330009460449,100.5"}));
-    m_doc->RecordSentence(kRmc);
-    m_doc->m_gps = Fix(1, 1.0f, 2.0f, 3.0f); // fix lost: nothing added
-    m_doc->RecordSentence(kGga);
-    m_doc->m_gps = Fix(2, -58.5f, -34.25f, 12.0f);
-    m_doc->RecordSentence(kGga);
+    // The second under way at the start (0, as the record stood) is not taken: its values may
+    // be a connection's before.
+    Receive(kRmc, Fix(3, 7.0f, 8.0f, 9.0f, 0));
+    // The second 1 moves while its sentences come: its point is where it ended, once, written
+    // when the next second begins.
+    Receive(kGga, Fix(3, 121.5654f, 25.033f, 100.5f, 1));
+    Receive(kRmc, Fix(3, 121.5f, 25.25f, 101.0f, 1));
+    EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({}));
+    Receive(kGga, Fix(1, 1.0f, 2.0f, 3.0f, 2)); // fix lost: no point for second 2
+    EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({"121.5,25.25,101"}));
+    Receive(kGga, Fix(2, -58.5f, -34.25f, 12.0f, 3));
+    EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({"121.5,25.25,101"}));
+    GpsData noPosition = Fix(3, 5.0f, 6.0f, 7.0f, 4);
+    noPosition.decode.known = 0;
+    Receive(kGga, noPosition); // a fix no sentence placed yet: no point at 0,0
+    // Stopping writes the epoch under way.
+    Receive(kGga, Fix(3, 10.0f, 20.0f, 30.0f, 5));
     m_doc->SetRecording(false);
 
-    EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({"121.565399169922,25.0330009460449,100.5",
-                                         "121.565399169922,25.0330009460449,100.5", "-58.5,-34.25,12"}));
-    EXPECT_EQ(m_doc->m_pKmlTrack, nullptr);
+    EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({"121.5,25.25,101", "-58.5,-34.25,12", "10,20,30"}));
+    EXPECT_EQ(m_doc->m_pRecorder, nullptr);
     EXPECT_EQ(m_view.m_hints, (std::vector<Hint>{{HINT_RECORDING_CHANGED, 1}, {HINT_RECORDING_CHANGED, 0}}));
     EXPECT_TRUE(m_boxes.empty());
 }
@@ -499,9 +523,8 @@ TEST_F(Recording, KmlRecordingWithoutAFixGivesAnEmptyCoordinatesElement)
 {
     m_doc->OnCommand(ID_SAVE_KML);
     m_doc->SetRecording(true);
-    m_doc->m_gps = Fix(1, 121.5654f, 25.033f, 100.5f);
     for (const std::string& line : CaptureLines("holux-gm-210.nmea"))
-        m_doc->RecordSentence(line);
+        Receive(line, Fix(1, 121.5654f, 25.033f, 100.5f));
     m_doc->SetRecording(false);
     EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({}));
 }
@@ -509,8 +532,8 @@ TEST_F(Recording, KmlRecordingWithoutAFixGivesAnEmptyCoordinatesElement)
 TEST_F(Recording, DestroyingTheDocumentCompletesARunningNmeaRecording)
 {
     m_doc->SetRecording(true);
-    m_doc->RecordSentence(kGga);
-    m_doc->RecordSentence(kRmc);
+    Receive(kGga);
+    Receive(kRmc);
     m_doc.reset();
 
     EXPECT_EQ(ReadFile(NmeaPath()), kGga + kRmc);
@@ -526,8 +549,7 @@ TEST_F(Recording, DestroyingTheDocumentWritesOutARunningKmlTrack)
 {
     m_doc->OnCommand(ID_SAVE_KML);
     m_doc->SetRecording(true);
-    m_doc->m_gps = Fix(3, 121.5654f, 25.033f, 100.5f);
-    m_doc->RecordSentence(kGga);
+    Receive(kGga, Fix(3, 121.5654f, 25.033f, 100.5f, 1));
     m_doc.reset();
     EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({"121.565399169922,25.0330009460449,100.5"}));
     EXPECT_TRUE(m_boxes.empty());
@@ -562,15 +584,14 @@ TEST_F(Recording, NamesThatExistAlreadyGetANumberAndAreNeverTruncated)
             const std::string ext = kind == RecordNmea ? ".txt" : kind == RecordKml ? ".kml" : ".gpx";
             m_doc->m_now = row.first;
             m_doc->SetRecording(true);
-            m_doc->m_gps = Fix(3, 1.0f, 2.0f, 3.0f);
-            m_doc->RecordSentence(kGga);
+            Receive(kGga, Fix(3, 1.0f, 2.0f, 3.0f));
             m_doc->SetRecording(false);
             const std::string first = ReadFile(dir.Path() / (std::string(row.firstName) + ext));
             ASSERT_FALSE(first.empty());
 
             m_doc->m_now = row.second;
             m_doc->SetRecording(true);
-            m_doc->RecordSentence(kRmc);
+            Receive(kRmc);
             m_doc->SetRecording(false);
             EXPECT_EQ(ReadFile(dir.Path() / (std::string(row.firstName) + ext)), first);
             EXPECT_TRUE(std::filesystem::exists(dir.Path() / (std::string(row.secondName) + ext)));
@@ -579,24 +600,74 @@ TEST_F(Recording, NamesThatExistAlreadyGetANumberAndAreNeverTruncated)
     EXPECT_TRUE(m_boxes.empty());
 }
 
-TEST_F(Recording, NumberedNamesCountOnPastEveryTakenOne)
+TEST_F(Recording, FreeNameSearchCreatesTheFileAndStopsAtAnyOtherError)
 {
     for (const char* taken : {"20100307-090503.txt", "20100307-090503-1.txt", "20100307-090503-2.txt"})
         std::ofstream(m_dir.Path() / taken) << taken;
-    EXPECT_EQ(m_doc->MakeFreeFileName(kMarch2010, L".txt"), Wide(m_dir.Path() / "20100307-090503-3.txt"));
-    // Another kind's name is no collision.
-    EXPECT_EQ(m_doc->MakeFreeFileName(kMarch2010, L".kml"), Wide(m_dir.Path() / "20100307-090503.kml"));
     // A dangling link counts as taken: opening through it would write elsewhere.
     std::filesystem::create_symlink(m_dir.Path() / "nowhere", m_dir.Path() / "20100307-090503.gpx");
-    EXPECT_EQ(m_doc->MakeFreeFileName(kMarch2010, L".gpx"), Wide(m_dir.Path() / "20100307-090503-1.gpx"));
+    struct Row
+    {
+        const char* what;
+        int kind;
+        int failWith;   // errno the open returns for names not yet tried, 0 for none
+        int failTimes;  // how many opens fail so
+        const char* name; // made, or empty when the start fails
+        const wchar_t* reason;
+    };
+    const Row rows[] = {
+        {"past every taken name", RecordNmea, 0, 0, "20100307-090503-3.txt", nullptr},
+        {"another kind's name is no collision", RecordKml, 0, 0, "20100307-090503.kml", nullptr},
+        {"past a dangling link", RecordGpx, 0, 0, "20100307-090503-1.gpx", nullptr},
+        // A network share that fails to answer: said at once, no endless search.
+        {"I/O error", RecordNmea, EIO, 1000, "", L"Input/output error"},
+        {"stale file handle", RecordKml, ESTALE, 1000, "", L"Stale file handle"},
+        // Names taken by another program between tries: the search moves on, within its bound.
+        {"a hundred names taken", RecordKml, EEXIST, 1000, "", L"File exists"},
+        {"taken twice, then free", RecordKml, EEXIST, 2, "20100307-090503-2.kml", nullptr},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        m_boxes.clear();
+        int opens = 0;
+        m_doc->m_calls.open = [&row, &opens](const char* path, int flags, mode_t mode) {
+            if (++opens <= row.failTimes)
+            {
+                errno = row.failWith;
+                return -1;
+            }
+            return ::open(path, flags, mode);
+        };
+        m_doc->m_nRecordKind = row.kind;
+        m_doc->SetRecording(true);
+        EXPECT_EQ(m_doc->m_bRecording, *row.name ? 1 : 0);
+        if (*row.name)
+        {
+            EXPECT_EQ(m_doc->m_pRecorder->Path(), Wide(m_dir.Path() / row.name));
+            EXPECT_TRUE(m_boxes.empty());
+        }
+        else
+        {
+            EXPECT_LE(opens, COrvaneDoc::kMaxNameTries);
+            ASSERT_EQ(m_boxes.size(), 1u);
+            EXPECT_EQ(m_boxes[0].text.rfind(L"Please check path or file name.", 0), 0u);
+            EXPECT_NE(m_boxes[0].text.find(row.reason), std::wstring::npos) << ToUtf8(m_boxes[0].text);
+        }
+        m_doc->SetRecording(false);
+        if (*row.name)
+            std::filesystem::remove(m_dir.Path() / row.name);
+    }
+    m_doc->m_calls.open = nullptr;
+    // Taken files keep what they held.
+    EXPECT_EQ(ReadFile(m_dir.Path() / "20100307-090503-1.txt"), "20100307-090503-1.txt");
 }
 
 TEST_F(Recording, SecondStartWhileRecordingKeepsTheRunningTrack)
 {
     m_doc->OnCommand(ID_SAVE_KML);
     m_doc->SetRecording(true);
-    m_doc->m_gps = Fix(3, 10.0f, 20.0f, 30.0f);
-    m_doc->RecordSentence(kGga);
+    Receive(kGga, Fix(3, 10.0f, 20.0f, 30.0f, 1));
     m_doc->m_now += 1;
     m_doc->SetRecording(true);
     EXPECT_EQ(m_doc->m_bRecording, 1);
@@ -608,16 +679,16 @@ TEST_F(Recording, SecondStartWhileRecordingKeepsTheRunningTrack)
 TEST_F(Recording, DiskFullingUpStopsTheRecordingAndKeepsTheEarlierLines)
 {
     // Room for two lines and part of a third.
-    m_doc->m_write = FillingDisk{kGga.size() + kRmc.size() + 20};
+    m_doc->m_calls.write = FillingDisk{kGga.size() + kRmc.size() + 20};
     m_doc->SetRecording(true);
     ASSERT_EQ(m_doc->m_bRecording, 1);
-    m_doc->RecordSentence(kGga);
-    m_doc->RecordSentence(kRmc);
+    Receive(kGga);
+    Receive(kRmc);
     EXPECT_TRUE(m_boxes.empty());
-    m_doc->RecordSentence(kGga);
+    Receive(kGga);
 
     EXPECT_EQ(m_doc->m_bRecording, 0);
-    EXPECT_EQ(m_doc->m_pLogFile, nullptr);
+    EXPECT_EQ(m_doc->m_pRecorder, nullptr);
     EXPECT_EQ(m_view.m_hints, (std::vector<Hint>{{HINT_RECORDING_CHANGED, 1}, {HINT_RECORDING_CHANGED, 0}}));
     ASSERT_EQ(m_boxes.size(), 1u);
     EXPECT_EQ(m_boxes[0].caption, L"Error");
@@ -626,17 +697,61 @@ TEST_F(Recording, DiskFullingUpStopsTheRecordingAndKeepsTheEarlierLines)
     EXPECT_NE(m_boxes[0].text.find(L"No space left on device"), std::wstring::npos);
 
     // Later lines go nowhere, and the file holds the whole lines written before the failure.
-    m_doc->RecordSentence(kRmc);
+    Receive(kRmc);
     EXPECT_EQ(ReadFile(NmeaPath()), kGga + kRmc);
     EXPECT_EQ(m_boxes.size(), 1u);
     for (unsigned id : {ID_SAVE_NMEA, ID_SAVE_KML})
         EXPECT_TRUE(UpdateOf(*m_doc, id).m_bEnabled);
 
     // The user can start again once there is room.
-    m_doc->m_write = nullptr;
+    m_doc->m_calls.write = nullptr;
     m_doc->m_now += 60;
     m_doc->SetRecording(true);
     EXPECT_EQ(m_doc->m_bRecording, 1);
+}
+
+TEST_F(Recording, SyncOfAQuietRecordingSyncsWhatIsLeftAndAFailedOneStopsIt)
+{
+    for (int kind : {RecordNmea, RecordKml, RecordGpx})
+    {
+        SCOPED_TRACE(kind);
+        m_boxes.clear();
+        int syncs = 0;
+        int failWith = 0;
+        m_doc->m_calls.sync = [&](int fd) {
+            ++syncs;
+            if (failWith != 0)
+            {
+                errno = failWith;
+                return -1;
+            }
+            return ::fdatasync(fd);
+        };
+        m_doc->m_nRecordKind = kind;
+        m_doc->m_now += 1;
+        m_doc->SetRecording(true);
+        ASSERT_EQ(m_doc->m_bRecording, 1);
+        // The track's empty document is synced as it is made; a quiet stream adds nothing.
+        const int atStart = syncs;
+        m_doc->SyncRecording();
+        EXPECT_EQ(syncs, atStart);
+        Receive(kGga, Fix(3, 1.0f, 2.0f, 3.0f, 1));
+        Receive(kGga, Fix(3, 1.0f, 2.0f, 3.0f, 2));
+        // Written within the second, so not yet synced by the write itself.
+        m_doc->SyncRecording();
+        EXPECT_EQ(syncs, atStart + 1);
+        m_doc->SyncRecording();
+        EXPECT_EQ(syncs, atStart + 1);
+
+        Receive(kGga, Fix(3, 1.0f, 2.0f, 3.0f, 3));
+        failWith = EIO;
+        m_doc->SyncRecording();
+        EXPECT_EQ(m_doc->m_bRecording, 0);
+        ASSERT_EQ(m_boxes.size(), 1u);
+        EXPECT_NE(m_boxes[0].text.find(L"could not be written"), std::wstring::npos);
+        EXPECT_NE(m_boxes[0].text.find(L"Input/output error"), std::wstring::npos);
+    }
+    m_doc->m_calls.sync = nullptr;
 }
 
 TEST_F(Recording, DevicesAndLinksInTheFilesPlaceAreRefused)
@@ -727,7 +842,7 @@ TEST_F(Recording, ADiskThatFillsUpLeavesAWholeFileOfEveryKind)
                           cycle / 3600 % 24, cycle / 60 % 60, cycle % 60);
             char sum[8];
             std::snprintf(sum, sizeof sum, "*%02X\r\n", ComputeChecksum(body));
-            m_doc->RecordSentence(std::string("$") + body + sum);
+            Receive(std::string("$") + body + sum);
         }
         ASSERT_EQ(m_doc->m_bRecording, 0) << "the disk never filled up";
         ASSERT_EQ(m_boxes.size(), 1u);

@@ -2,9 +2,6 @@
 
 #include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
-#include "recording/GpxTrackWriter.h"
-#include "recording/KmlTrackWriter.h"
-#include "util/WideText.h"
 
 #include <charconv>
 #include <cstdio>
@@ -31,13 +28,6 @@ void AppendNumber(std::string& out, const char* format, double value)
     out += buffer;
 }
 
-bool HasDate(const GpsData& gps)
-{
-    return gps.year > 0 && gps.month >= 1 && gps.month <= 12 && gps.day >= 1 && gps.day <= 31 &&
-           gps.hour >= 0 && gps.hour < 24 && gps.minute >= 0 && gps.minute < 60 && gps.second >= 0 &&
-           gps.second < 61;
-}
-
 } // namespace
 
 std::string EpochJson(const GpsData& gps)
@@ -53,11 +43,11 @@ std::string EpochJson(const GpsData& gps)
         out += "\":";
     };
 
-    if (HasDate(gps))
+    if (HasValidDate(gps))
     {
         char buffer[40];
-        std::snprintf(buffer, sizeof buffer, "\"%04d-%02d-%02dT%02d:%02d:%02d.000Z\"", gps.year, gps.month,
-                      gps.day, gps.hour, gps.minute, gps.second);
+        std::snprintf(buffer, sizeof buffer, "\"%04d-%02d-%02dT%02d:%02d:%02d.%03dZ\"", gps.year, gps.month,
+                      gps.day, gps.hour, gps.minute, gps.second, gps.millisecond);
         key("time");
         out += buffer;
     }
@@ -130,7 +120,8 @@ std::string EpochJson(const GpsData& gps)
     return out;
 }
 
-EpochSplitter::EpochSplitter(Handler onEpoch) : m_onEpoch(std::move(onEpoch))
+EpochSplitter::EpochSplitter(Handler onEpoch, LineHandler onLine)
+    : m_onEpoch(std::move(onEpoch)), m_onLine(std::move(onLine))
 {
 }
 
@@ -149,63 +140,17 @@ void EpochSplitter::Feed(std::string_view line)
         return;
     ++m_nSentences;
 
-    const GpsData before = m_gps;
     DecodeSentence(line, m_gps);
-    const bool newTime = m_gps.hour != before.hour || m_gps.minute != before.minute || m_gps.second != before.second;
-    if (newTime && m_bPending)
-        m_onEpoch(before);
-    m_bPending = true;
+    if (m_onLine)
+        m_onLine(line, m_gps);
+    GpsData ended;
+    if (m_epochs.Feed(m_gps, ended))
+        m_onEpoch(ended);
 }
 
 void EpochSplitter::Finish()
 {
-    if (m_bPending)
-        m_onEpoch(m_gps);
-    m_bPending = false;
-}
-
-namespace
-{
-
-class KmlOutput : public TrackOutput
-{
-public:
-    bool Open(const std::string& path) override { return m_writer.Open(FromUtf8(path)); }
-    void Add(const GpsData& gps) override
-    {
-        if (gps.fixMode > 1 && (gps.decode.known & kKnownPosition))
-            m_writer.AddPoint(gps);
-    }
-    bool Finish() override { return m_writer.Finish(); }
-
-private:
-    KmlTrackWriter m_writer;
-};
-
-class GpxOutput : public TrackOutput
-{
-public:
-    bool Open(const std::string& path) override { return m_writer.Open(FromUtf8(path)); }
-    void Add(const GpsData& gps) override
-    {
-        if (gps.decode.known & kKnownPosition)
-            m_bWritten = m_writer.AddPoint(gps) && m_bWritten;
-    }
-    bool Finish() override { return m_writer.Finish() && m_bWritten; }
-
-private:
-    GpxTrackWriter m_writer;
-    bool m_bWritten = true;
-};
-
-} // namespace
-
-std::unique_ptr<TrackOutput> MakeGpxOutput()
-{
-    return std::make_unique<GpxOutput>();
-}
-
-std::unique_ptr<TrackOutput> MakeKmlOutput()
-{
-    return std::make_unique<KmlOutput>();
+    GpsData ended;
+    if (m_epochs.Finish(ended))
+        m_onEpoch(ended);
 }

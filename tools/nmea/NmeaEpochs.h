@@ -1,9 +1,9 @@
 #pragma once
 
+#include "gps/EpochDetector.h"
 #include "gps/GpsData.h"
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -14,13 +14,15 @@
 // so are position and motion while the receiver reports no fix.
 std::string EpochJson(const GpsData& gps);
 
-// Decodes a log line by line and hands on the state at the end of each epoch. An epoch ends
-// when the UTC time of the fix changes, and at the end of the input.
+// Decodes a log line by line, as the device decodes what it receives: each sentence goes to
+// the line handler with the record right after it (what a recorder takes), and the record each
+// epoch ended with to the epoch handler. Epochs are found as the recorders find them.
 class EpochSplitter
 {
 public:
     using Handler = std::function<void(const GpsData&)>;
-    explicit EpochSplitter(Handler onEpoch);
+    using LineHandler = std::function<void(std::string_view line, const GpsData& after)>;
+    explicit EpochSplitter(Handler onEpoch, LineHandler onLine = {});
 
     // One line up to and including its LF. A bare LF (as many tools save logs) gets back the
     // CR that the receiver sent; lines longer than the device takes are skipped.
@@ -32,22 +34,8 @@ public:
 
 private:
     Handler m_onEpoch;
+    LineHandler m_onLine;
     GpsData m_gps{};
-    bool m_bPending = false;
+    EpochDetector m_epochs;
     int m_nSentences = 0;
 };
-
-// Where a log's track can go. Each kind writes through the same writer the window records
-// with; another kind is one more class and one more row in the option table of main.
-class TrackOutput
-{
-public:
-    virtual ~TrackOutput() = default;
-    virtual bool Open(const std::string& path) = 0;
-    // Called once per epoch; only fixes of 2D or better become points, as in a recording.
-    virtual void Add(const GpsData& gps) = 0;
-    virtual bool Finish() = 0;
-};
-
-std::unique_ptr<TrackOutput> MakeKmlOutput();
-std::unique_ptr<TrackOutput> MakeGpxOutput();

@@ -1,5 +1,7 @@
 // orvane-nmea: decodes an NMEA log with Orvane's decoder. See kUsage.
+#include "recording/Recorder.h"
 #include "tools/nmea/NmeaEpochs.h"
+#include "util/WideText.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -22,21 +24,22 @@ const char kUsage[] =
     "  --kml FILE   also write the log's track to FILE as KML\n"
     "  --gpx FILE   also write the log's track to FILE as GPX 1.1\n";
 
-// Track outputs by option; each makes the writer the window records with.
+// Track outputs by option; each records through the recorder the window records with.
 struct TrackOption
 {
     const char* option;
-    std::unique_ptr<TrackOutput> (*make)();
+    RecordKind kind;
 };
 const TrackOption kTrackOptions[] = {
-    {"--kml", MakeKmlOutput},
-    {"--gpx", MakeGpxOutput},
+    {"--kml", RecordKml},
+    {"--gpx", RecordGpx},
 };
 
 struct Track
 {
-    std::unique_ptr<TrackOutput> output;
+    std::unique_ptr<Recorder> recorder;
     std::string path;
+    bool written = true;
 };
 
 int Fail(const std::string& message)
@@ -70,7 +73,7 @@ int main(int argc, char** argv)
         {
             if (i + 1 >= argc)
                 return Fail(arg + " needs a file name\n" + kUsage);
-            tracks.push_back({track->make(), argv[++i]});
+            tracks.push_back({MakeRecorder(track->kind), argv[++i]});
             continue;
         }
         if (arg.size() > 1 && arg[0] == '-')
@@ -97,21 +100,24 @@ int main(int argc, char** argv)
 
     for (Track& track : tracks)
     {
-        if (!track.output->Open(track.path))
+        if (!track.recorder->Start(FromUtf8(track.path), false, GpsData{}))
             return Fail("cannot create " + track.path);
     }
 
-    EpochSplitter splitter([&tracks](const GpsData& gps) {
-        // An epoch of which nothing is known yet says nothing.
-        const std::string json = EpochJson(gps);
-        if (json != "{}")
-        {
-            std::fputs(json.c_str(), stdout);
-            std::fputc('\n', stdout);
-        }
-        for (Track& track : tracks)
-            track.output->Add(gps);
-    });
+    EpochSplitter splitter(
+        [](const GpsData& gps) {
+            // An epoch of which nothing is known yet says nothing.
+            const std::string json = EpochJson(gps);
+            if (json != "{}")
+            {
+                std::fputs(json.c_str(), stdout);
+                std::fputc('\n', stdout);
+            }
+        },
+        [&tracks](std::string_view line, const GpsData& after) {
+            for (Track& track : tracks)
+                track.written = track.recorder->Add(line, after) && track.written;
+        });
     std::string line;
     while (std::getline(in, line))
     {
@@ -128,7 +134,7 @@ int main(int argc, char** argv)
     bool written = true;
     for (Track& track : tracks)
     {
-        if (!track.output->Finish())
+        if (!track.recorder->Finish() || !track.written)
         {
             std::fprintf(stderr, "orvane-nmea: cannot write %s\n", track.path.c_str());
             written = false;

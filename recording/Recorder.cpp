@@ -1,0 +1,102 @@
+#include "recording/Recorder.h"
+
+#include "gps/EpochDetector.h"
+#include "recording/GpxTrackWriter.h"
+#include "recording/KmlTrackWriter.h"
+#include "recording/LogFile.h"
+
+namespace
+{
+class LogRecorder final : public Recorder
+{
+public:
+    explicit LogRecorder(FileCalls calls) : m_log(std::move(calls)) {}
+
+    bool Start(const std::wstring& path, bool createNew, const GpsData&) override
+    {
+        return m_log.Open(path, createNew);
+    }
+    bool Add(std::string_view line, const GpsData&) override { return m_log.Write(line); }
+    bool Sync() override { return m_log.Sync(); }
+    bool Finish() override { return m_log.Close(); }
+    long long Written() const override { return m_log.Size(); }
+    const std::wstring& Path() const override { return m_log.GetPath(); }
+    int LastError() const override { return m_log.GetLastError(); }
+
+private:
+    LogFile m_log;
+};
+
+// A point per fix epoch, for either track writer.
+template <class Writer>
+class TrackRecorder final : public Recorder
+{
+public:
+    explicit TrackRecorder(FileCalls calls) : m_writer(std::move(calls)) {}
+
+    bool Start(const std::wstring& path, bool createNew, const GpsData& known) override
+    {
+        m_epochs = EpochDetector(known);
+        m_bFailed = false;
+        return m_writer.Open(path, createNew);
+    }
+    bool Add(std::string_view, const GpsData& after) override
+    {
+        GpsData ended;
+        return !m_epochs.Feed(after, ended) || Point(ended);
+    }
+    bool Sync() override
+    {
+        m_bFailed = m_bFailed || !m_writer.Sync();
+        return !m_bFailed;
+    }
+    bool Finish() override
+    {
+        GpsData ended;
+        const bool last = m_bFailed || !m_epochs.Finish(ended) || Point(ended);
+        return m_writer.Finish() && last;
+    }
+    long long Written() const override { return m_writer.PointCount(); }
+    const std::wstring& Path() const override { return m_writer.GetPath(); }
+    int LastError() const override { return m_writer.GetLastError(); }
+
+private:
+    bool Point(const GpsData& epoch)
+    {
+        if (m_bFailed || !HasFixedPosition(epoch))
+            return !m_bFailed;
+        m_bFailed = !m_writer.AddPoint(epoch);
+        return !m_bFailed;
+    }
+
+    Writer m_writer;
+    EpochDetector m_epochs;
+    bool m_bFailed = false;
+};
+} // namespace
+
+std::unique_ptr<Recorder> MakeRecorder(RecordKind kind, FileCalls calls)
+{
+    switch (kind)
+    {
+    case RecordKml:
+        return std::make_unique<TrackRecorder<KmlTrackWriter>>(std::move(calls));
+    case RecordGpx:
+        return std::make_unique<TrackRecorder<GpxTrackWriter>>(std::move(calls));
+    default:
+        return std::make_unique<LogRecorder>(std::move(calls));
+    }
+}
+
+const wchar_t* ExtensionOf(RecordKind kind)
+{
+    switch (kind)
+    {
+    case RecordKml:
+        return L".kml";
+    case RecordGpx:
+        return L".gpx";
+    default:
+        return L".txt";
+    }
+}
