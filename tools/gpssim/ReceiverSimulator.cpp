@@ -1,11 +1,8 @@
 #include "tools/gpssim/ReceiverSimulator.h"
 
-#include "gps/NmeaFraming.h"
-
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <numbers>
 
 namespace
@@ -18,27 +15,6 @@ constexpr double kMaxDop = 50.0;
 constexpr int kMinSatellites = 8;
 constexpr int kMaxSatellites = 12;
 constexpr double kTrackingElevation = 5.0;
-
-// The multi-constellation sky: each system's GSV talker (whose name and NMEA 4.10 system id
-// come from the constellation table), NMEA PRN range, signal id of its main civil signal, and
-// how many of its satellites are kept in view. The fewest sum to 20, the most to 40.
-struct GnssSystemSky
-{
-    Talker talker;
-    int firstPrn;
-    int lastPrn;
-    int signalId;
-    int fewest;
-    int most;
-    const char* Name() const { return TalkerName(talker); }
-    int SystemId() const { return ConstellationOf(SystemOf(talker, firstPrn)).nmeaSystemId; }
-};
-constexpr GnssSystemSky kGnssSkies[] = {
-    {Talker::GP, 1, 32, 1, 7, 12},
-    {Talker::GL, 65, 88, 1, 5, 10},
-    {Talker::GA, 1, 36, 7, 4, 9},
-    {Talker::GB, 1, 37, 1, 4, 9},
-};
 
 const GnssSystemSky& SkyOf(Talker talker)
 {
@@ -57,43 +33,6 @@ double WrapDegrees(double angle)
 double RoundTenth(double value)
 {
     return std::round(value * 10.0) / 10.0;
-}
-
-// ddmm.mmmm (latitude) or dddmm.mmmm (longitude) and the hemisphere letter, rounded once in
-// ten-thousandths of a minute so that 59.99995 minutes carries into the degrees.
-std::string FormatCoordinate(double degrees, int degreeDigits, char positive, char negative)
-{
-    const auto units = static_cast<long long>(std::llround(std::fabs(degrees) * 600000.0));
-    const long long whole = units / 600000;
-    const long long minutes = (units % 600000) / 10000;
-    const long long fraction = units % 10000;
-    char text[32];
-    std::snprintf(text, sizeof text, "%0*lld%02lld.%04lld,%c", degreeDigits, whole, minutes,
-                  fraction, degrees < 0.0 ? negative : positive);
-    return text;
-}
-
-std::string FormatTime(std::chrono::system_clock::time_point utc)
-{
-    using namespace std::chrono;
-    const auto day = floor<days>(utc);
-    const hh_mm_ss clock{floor<milliseconds>(utc - day)};
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d%02d%02d.%03d", static_cast<int>(clock.hours().count()),
-                  static_cast<int>(clock.minutes().count()),
-                  static_cast<int>(clock.seconds().count()),
-                  static_cast<int>(clock.subseconds().count()));
-    return text;
-}
-
-std::string FormatDate(std::chrono::system_clock::time_point utc)
-{
-    using namespace std::chrono;
-    const year_month_day date{floor<days>(utc)};
-    char text[16];
-    std::snprintf(text, sizeof text, "%02u%02u%02d", static_cast<unsigned>(date.day()),
-                  static_cast<unsigned>(date.month()), static_cast<int>(date.year()) % 100);
-    return text;
 }
 
 // The sentence type, with the message number for GSV, so that a slow line can share its
@@ -154,14 +93,6 @@ template <std::size_t N> bool Invert(std::array<std::array<double, N>, N>& m)
 }
 
 } // namespace
-
-std::string FinishSentence(const std::string& body)
-{
-    std::string sentence = "$" + body + "*";
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "%02X\r\n", ComputeChecksum(sentence));
-    return sentence + tail;
-}
 
 std::size_t ReceiverSimulator::LineBudget(int baud)
 {
@@ -445,6 +376,7 @@ SimCycle ReceiverSimulator::StepSecond(std::chrono::system_clock::time_point utc
     state.latitude = m_latitude;
     state.longitude = m_longitude;
     state.altitude = RoundTenth(m_altitude);
+    state.geoidSeparation = m_geoidSeparation;
     state.speedKnots = m_speed * kKnotsPerMetrePerSecond;
     state.course = m_course;
 
@@ -475,11 +407,10 @@ SimCycle ReceiverSimulator::StepSecond(std::chrono::system_clock::time_point utc
                     static_cast<std::uint16_t>(std::clamp(std::lround(satellite.snr), 1L, 99L));
             listed.talker = satellite.talker;
             state.satellites.push_back(listed);
-            // GSA has twelve places: per system with --gnss, for all without.
             const auto usedOfSystem = std::count_if(used.begin(), used.end(), [&](const Satellite* s) {
                 return s->talker == satellite.talker;
             });
-            if (bTracked && listed.snr >= 20 && usedOfSystem < kMaxSatellites)
+            if (bTracked && listed.snr >= 20 && usedOfSystem < kGsaPlaces)
                 used.push_back(&satellite);
         }
     }
@@ -497,178 +428,9 @@ SimCycle ReceiverSimulator::StepSecond(std::chrono::system_clock::time_point utc
 
 void ReceiverSimulator::SendState(SimCycle& cycle)
 {
-    const std::vector<std::string> all = m_bGnss ? FormatGnss(cycle.state) : Format(cycle.state);
+    const std::vector<std::string> all = CycleSentences(cycle.state, m_bGnss ? Dialect::Gnss : Dialect::Gps);
     cycle.sentences = FitToLine(all);
     cycle.droppedSentences = all.size() - cycle.sentences.size();
-}
-
-std::vector<std::string> ReceiverSimulator::Format(const SimState& state) const
-{
-    std::vector<std::string> sentences;
-    const std::string time = FormatTime(state.utc);
-    const bool bFix = state.fixMode > 1;
-    const int usedCount =
-        static_cast<int>(std::count_if(state.satellites.begin(), state.satellites.end(),
-                                       [](const SimSatellite& s) { return s.used; }));
-    char text[160];
-
-    // $GPGGA,123519.000,4807.0380,N,01131.0000,E,1,08,1.0,545.4,M,47.0,M,,0000*hh
-    if (bFix)
-        std::snprintf(text, sizeof text, "GPGGA,%s,%s,%s,1,%02d,%.1f,%.1f,M,%.1f,M,,0000",
-                      time.c_str(), FormatCoordinate(state.latitude, 2, 'N', 'S').c_str(),
-                      FormatCoordinate(state.longitude, 3, 'E', 'W').c_str(), usedCount, state.hdop,
-                      state.altitude, m_geoidSeparation);
-    else
-        std::snprintf(text, sizeof text, "GPGGA,%s,,,,,0,00,,,M,,M,,0000", time.c_str());
-    sentences.push_back(FinishSentence(text));
-
-    // $GPGSA,A,3,07,02,26,27,09,04,15,,,,,,1.8,1.0,1.5*hh
-    std::string gsa = "GPGSA,A," + std::to_string(state.fixMode);
-    int listed = 0;
-    for (const SimSatellite& satellite : state.satellites)
-    {
-        if (satellite.used)
-        {
-            std::snprintf(text, sizeof text, ",%02u", satellite.prn);
-            gsa += text;
-            ++listed;
-        }
-    }
-    for (; listed < kMaxSatellites; ++listed)
-        gsa += ',';
-    if (bFix)
-    {
-        std::snprintf(text, sizeof text, ",%.1f,%.1f,%.1f", state.pdop, state.hdop, state.vdop);
-        gsa += text;
-    }
-    else
-    {
-        gsa += ",,,";
-    }
-    sentences.push_back(FinishSentence(gsa));
-
-    // $GPGSV,3,1,11,30,79,308,20,05,54,079,16,06,43,204,29,14,39,247,41*hh
-    if (state.satellites.empty())
-    {
-        sentences.push_back(FinishSentence("GPGSV,1,1,00"));
-    }
-    else
-    {
-        const std::size_t count = state.satellites.size();
-        const std::size_t messages = (count + 3) / 4;
-        for (std::size_t message = 0; message < messages; ++message)
-        {
-            std::snprintf(text, sizeof text, "GPGSV,%zu,%zu,%02zu", messages, message + 1, count);
-            std::string gsv = text;
-            for (std::size_t i = message * 4; i < std::min(count, message * 4 + 4); ++i)
-            {
-                const SimSatellite& s = state.satellites[i];
-                std::snprintf(text, sizeof text, ",%02u,%02u,%03u,", s.prn, s.elevation, s.azimuth);
-                gsv += text;
-                if (s.snr > 0)
-                    gsv += (s.snr < 10 ? "0" : "") + std::to_string(s.snr);
-            }
-            sentences.push_back(FinishSentence(gsv));
-        }
-    }
-
-    // $GPRMC,123519.000,A,4807.0380,N,01131.0000,E,0.13,309.62,120598,,,A*hh
-    const std::string date = FormatDate(state.utc);
-    if (bFix)
-        std::snprintf(text, sizeof text, "GPRMC,%s,A,%s,%s,%.2f,%.2f,%s,,,A", time.c_str(),
-                      FormatCoordinate(state.latitude, 2, 'N', 'S').c_str(),
-                      FormatCoordinate(state.longitude, 3, 'E', 'W').c_str(), state.speedKnots,
-                      state.course, date.c_str());
-    else
-        std::snprintf(text, sizeof text, "GPRMC,%s,V,,,,,,,%s,,,N", time.c_str(), date.c_str());
-    sentences.push_back(FinishSentence(text));
-    return sentences;
-}
-
-std::vector<std::string> ReceiverSimulator::FormatGnss(const SimState& state) const
-{
-    // As a u-blox 8 to 10 in NMEA 4.10: the skies first, so that each GSA marks this second's
-    // satellites; signal ids after the last satellite of each GSV.
-    std::vector<std::string> sentences;
-    const std::string time = FormatTime(state.utc);
-    const bool bFix = state.fixMode > 1;
-    const int usedCount =
-        static_cast<int>(std::count_if(state.satellites.begin(), state.satellites.end(),
-                                       [](const SimSatellite& s) { return s.used; }));
-    char text[160];
-
-    if (bFix)
-        std::snprintf(text, sizeof text, "GNGGA,%s,%s,%s,1,%02d,%.1f,%.1f,M,%.1f,M,,", time.c_str(),
-                      FormatCoordinate(state.latitude, 2, 'N', 'S').c_str(),
-                      FormatCoordinate(state.longitude, 3, 'E', 'W').c_str(), std::min(usedCount, 99),
-                      state.hdop, state.altitude, m_geoidSeparation);
-    else
-        std::snprintf(text, sizeof text, "GNGGA,%s,,,,,0,00,99.99,,,,,,", time.c_str());
-    sentences.push_back(FinishSentence(text));
-
-    for (const GnssSystemSky& sky : kGnssSkies)
-    {
-        std::vector<const SimSatellite*> listed;
-        for (const SimSatellite& s : state.satellites)
-            if (s.talker == sky.talker)
-                listed.push_back(&s);
-        if (listed.empty())
-        {
-            sentences.push_back(FinishSentence(std::string(sky.Name()) + "GSV,1,1,00," + std::to_string(sky.signalId)));
-            continue;
-        }
-        const std::size_t count = listed.size();
-        const std::size_t messages = (count + 3) / 4;
-        for (std::size_t message = 0; message < messages; ++message)
-        {
-            std::snprintf(text, sizeof text, "%sGSV,%zu,%zu,%02zu", sky.Name(), messages, message + 1, count);
-            std::string gsv = text;
-            for (std::size_t i = message * 4; i < std::min(count, message * 4 + 4); ++i)
-            {
-                const SimSatellite& s = *listed[i];
-                std::snprintf(text, sizeof text, ",%02u,%02u,%03u,", s.prn, s.elevation, s.azimuth);
-                gsv += text;
-                if (s.snr > 0)
-                    gsv += (s.snr < 10 ? "0" : "") + std::to_string(s.snr);
-            }
-            gsv += "," + std::to_string(sky.signalId);
-            sentences.push_back(FinishSentence(gsv));
-        }
-    }
-
-    for (const GnssSystemSky& sky : kGnssSkies)
-    {
-        std::string gsa = "GNGSA,A," + std::to_string(state.fixMode);
-        int listed = 0;
-        for (const SimSatellite& satellite : state.satellites)
-        {
-            if (satellite.used && satellite.talker == sky.talker && listed < kMaxSatellites)
-            {
-                std::snprintf(text, sizeof text, ",%02u", satellite.prn);
-                gsa += text;
-                ++listed;
-            }
-        }
-        for (; listed < kMaxSatellites; ++listed)
-            gsa += ',';
-        if (bFix)
-            std::snprintf(text, sizeof text, ",%.1f,%.1f,%.1f,%d", state.pdop, state.hdop, state.vdop, sky.SystemId());
-        else
-            std::snprintf(text, sizeof text, ",99.99,99.99,99.99,%d", sky.SystemId());
-        gsa += text;
-        sentences.push_back(FinishSentence(gsa));
-    }
-
-    const std::string date = FormatDate(state.utc);
-    if (bFix)
-        std::snprintf(text, sizeof text, "GNRMC,%s,A,%s,%s,%.2f,%.2f,%s,,,A,V", time.c_str(),
-                      FormatCoordinate(state.latitude, 2, 'N', 'S').c_str(),
-                      FormatCoordinate(state.longitude, 3, 'E', 'W').c_str(), state.speedKnots,
-                      state.course, date.c_str());
-    else
-        std::snprintf(text, sizeof text, "GNRMC,%s,V,,,,,,,%s,,,N,V", time.c_str(), date.c_str());
-    sentences.push_back(FinishSentence(text));
-    return sentences;
 }
 
 std::vector<std::string> ReceiverSimulator::FitToLine(const std::vector<std::string>& sentences)

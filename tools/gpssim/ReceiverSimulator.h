@@ -2,6 +2,8 @@
 
 #include "gps/GpsData.h"
 #include "tools/gpssim/SimRandom.h"
+#include "tools/gpssim/SimSentences.h"
+#include "tools/gpssim/SimState.h"
 
 #include <chrono>
 #include <cstdint>
@@ -9,41 +11,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-enum class RestartKind
-{
-    Hot,
-    Warm,
-    Cold,
-};
-
-// One satellite as the receiver lists it in GSV, values as sent.
-struct SimSatellite
-{
-    std::uint16_t prn = 0;
-    std::uint16_t elevation = 0;
-    std::uint16_t azimuth = 0;
-    std::uint16_t snr = 0; // 0: not tracked, sent as an empty field
-    bool used = false;     // listed in GSA
-    Talker talker = Talker::GP; // of its GSV group
-};
-
-// What the receiver means to report for one second.
-struct SimState
-{
-    bool silent = false; // rebooting after a restart command: nothing is sent
-    std::chrono::system_clock::time_point utc;
-    int fixMode = 1; // as in GSA: 1 none, 2 2D, 3 3D
-    double latitude = 0.0;
-    double longitude = 0.0;
-    double altitude = 0.0;   // metres above sea level
-    double speedKnots = 0.0; // over ground
-    double course = 0.0;     // degrees true
-    double pdop = 0.0;       // rounded to 0.1 as sent
-    double hdop = 0.0;
-    double vdop = 0.0;
-    std::vector<SimSatellite> satellites; // empty when the receiver has lost its satellite list
-};
 
 struct SimCycle
 {
@@ -111,8 +78,6 @@ private:
     void KeepGnssSky();
     void Acquire();
     void ComputeDop(const std::vector<const Satellite*>& used, SimState& state) const;
-    std::vector<std::string> Format(const SimState& state) const;
-    std::vector<std::string> FormatGnss(const SimState& state) const;
     std::vector<std::string> FitToLine(const std::vector<std::string>& sentences);
 
     bool m_bGnss;
@@ -142,6 +107,3 @@ private:
     std::optional<std::chrono::system_clock::time_point> m_lastSecond;
     SimState m_lastState;
 };
-
-// "$" + body + "*hh\r\n".
-std::string FinishSentence(const std::string& body);
