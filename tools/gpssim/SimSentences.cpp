@@ -113,7 +113,8 @@ std::vector<std::string> GsaSentences(const SimState& state, Dialect dialect)
     char text[160];
     for (const GnssSystemSky& sky : SkiesOf(dialect))
     {
-        std::string gsa = std::string(FixTalker(dialect)) + "GSA,A," + std::to_string(state.fixMode);
+        std::string gsa =
+            std::string(FixTalker(dialect)) + "GSA,A," + std::to_string(state.fixMode);
         int listed = 0;
         for (const SimSatellite& satellite : state.satellites)
         {

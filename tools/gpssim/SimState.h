@@ -43,6 +43,20 @@ struct SimState
     std::vector<SimSatellite> satellites; // empty when the receiver has lost its satellite list
 };
 
+struct SimConfig
+{
+    std::uint32_t seed = 1;
+    double startLatitude = 48.1173;
+    double startLongitude = 11.5167;
+    int baud = 4800;
+    // A current multi-constellation receiver: GN fixes, one GSA per system with its NMEA 4.10
+    // system id, GSV groups for GPS, GLONASS, Galileo and BeiDou, 20 to 40 satellites.
+    bool gnss = false;
+    // Fix cycles a second (1 to 10). Within a second the receiver's state stands still; each
+    // cycle repeats it with its own time, as fast-update receivers report.
+    int cyclesPerSecond = 1;
+};
+
 // GSA lists the used satellites in twelve places (per system with --gnss).
 inline constexpr int kGsaPlaces = 12;
 
