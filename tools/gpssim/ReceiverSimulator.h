@@ -1,7 +1,8 @@
 #pragma once
 
 #include "gps/GpsData.h"
-#include "tools/gpssim/SimRandom.h"
+#include "tools/gpssim/ReceiverModel.h"
+#include "tools/gpssim/SimSentences.h"
 
 #include <chrono>
 #include <cstdint>
@@ -10,41 +11,6 @@
 #include <string>
 #include <vector>
 
-enum class RestartKind
-{
-    Hot,
-    Warm,
-    Cold,
-};
-
-// One satellite as the receiver lists it in GSV, values as sent.
-struct SimSatellite
-{
-    std::uint16_t prn = 0;
-    std::uint16_t elevation = 0;
-    std::uint16_t azimuth = 0;
-    std::uint16_t snr = 0; // 0: not tracked, sent as an empty field
-    bool used = false;     // listed in GSA
-    Talker talker = Talker::GP; // of its GSV group
-};
-
-// What the receiver means to report for one second.
-struct SimState
-{
-    bool silent = false; // rebooting after a restart command: nothing is sent
-    std::chrono::system_clock::time_point utc;
-    int fixMode = 1; // as in GSA: 1 none, 2 2D, 3 3D
-    double latitude = 0.0;
-    double longitude = 0.0;
-    double altitude = 0.0;   // metres above sea level
-    double speedKnots = 0.0; // over ground
-    double course = 0.0;     // degrees true
-    double pdop = 0.0;       // rounded to 0.1 as sent
-    double hdop = 0.0;
-    double vdop = 0.0;
-    std::vector<SimSatellite> satellites; // empty when the receiver has lost its satellite list
-};
-
 struct SimCycle
 {
     SimState state;
@@ -52,22 +18,9 @@ struct SimCycle
     std::size_t droppedSentences = 0;   // generated but left out to fit the line's capacity
 };
 
-struct SimConfig
-{
-    std::uint32_t seed = 1;
-    double startLatitude = 48.1173;
-    double startLongitude = 11.5167;
-    int baud = 4800;
-    // A current multi-constellation receiver: GN fixes, one GSA per system with its NMEA 4.10
-    // system id, GSV groups for GPS, GLONASS, Galileo and BeiDou, 20 to 40 satellites.
-    bool gnss = false;
-    // Fix cycles a second (1 to 10). Within a second the receiver's state stands still; each
-    // cycle repeats it with its own time, as fast-update receivers report.
-    int cyclesPerSecond = 1;
-};
-
-// A SiRF-class receiver in motion: each call to Step in a new UTC second is one second of its
-// life. It owns no clock; the caller passes the moment that the cycle stamps.
+// A receiver in motion on its line: each call to Step in a new UTC second is one second of its
+// model's life, sent in its dialect as far as the line carries it. It owns no clock; the caller
+// passes the moment that the cycle stamps.
 class ReceiverSimulator
 {
 public:
@@ -79,61 +32,23 @@ public:
 
     SimCycle Step(std::chrono::system_clock::time_point utc);
     // Takes effect from the next Step.
-    void Restart(RestartKind kind);
+    void Restart(RestartKind kind) { m_model.Restart(kind); }
 
     // Seconds of normal operation before the next lost fix; for tests that want one now.
-    void ScheduleOutage(int secondsFromNow) { m_nUntilOutage = secondsFromNow; }
+    void ScheduleOutage(int secondsFromNow) { m_model.ScheduleOutage(secondsFromNow); }
 
     static std::size_t LineBudget(int baud);
 
 private:
-    struct Satellite
-    {
-        std::uint16_t prn = 0;
-        double elevation = 0.0;
-        double azimuth = 0.0;
-        double elevationRate = 0.0; // degrees per second
-        double azimuthRate = 0.0;
-        double snrOffset = 0.0;
-        double snr = 0.0;
-        int lockIn = 0; // seconds until tracked
-        Talker talker = Talker::GP;
-    };
-
-    // One second of the receiver's life: it moves, its sky turns, its counters run.
+    // A new second: the model moves on and its state goes out.
     SimCycle StepSecond(std::chrono::system_clock::time_point utc);
     // The cycle's state as sentences, as many as its share of the line carries.
     void SendState(SimCycle& cycle);
-    void Move();
-    void MoveSky();
-    void AddRisingSatellite(Talker talker = Talker::GP);
-    Satellite MakeSatellite(double elevation, double elevationRate, Talker talker = Talker::GP);
-    void KeepGnssSky();
-    void Acquire();
-    void ComputeDop(const std::vector<const Satellite*>& used, SimState& state) const;
-    std::vector<std::string> Format(const SimState& state) const;
-    std::vector<std::string> FormatGnss(const SimState& state) const;
     std::vector<std::string> FitToLine(const std::vector<std::string>& sentences);
 
-    bool m_bGnss;
-    SimRandom m_random;
+    Dialect m_dialect;
+    ReceiverModel m_model;
     std::size_t m_nBudget;
-    double m_geoidSeparation;
-
-    double m_latitude;
-    double m_longitude;
-    double m_altitude;
-    double m_speed = 0.0; // metres per second
-    double m_course = 0.0;
-    double m_targetSpeed = 0.0;
-    double m_targetCourse = 0.0;
-    double m_climbRate = 0.0;
-    int m_nLegLeft = 0;
-
-    std::vector<Satellite> m_sky;
-    int m_nSilent = 0;      // seconds of reboot left
-    int m_nListHidden = 0;  // seconds left without any satellite listed (cold start)
-    int m_nUntilOutage = 0; // seconds of full tracking before the next lost fix
 
     // Seconds since each kind of sentence last went out, to share a slow line fairly.
     std::map<std::string, int> m_ages;
@@ -142,6 +57,3 @@ private:
     std::optional<std::chrono::system_clock::time_point> m_lastSecond;
     SimState m_lastState;
 };
-
-// "$" + body + "*hh\r\n".
-std::string FinishSentence(const std::string& body);
