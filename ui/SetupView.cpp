@@ -1,6 +1,5 @@
 #include "ui/SetupView.h"
 
-#include "app/OrvaneApp.h"
 #include "framework/WinApp.h"
 #include "recording/OrvaneDoc.h"
 #include "ui/BaudDetection.h"
@@ -103,12 +102,6 @@ CMainFrame* MainFrame()
     return pApp ? dynamic_cast<CMainFrame*>(pApp->m_pMainWnd) : nullptr;
 }
 
-AppSettings* ApplicationSettings()
-{
-    COrvaneApp* pApp = GetOrvaneApp();
-    return pApp ? &pApp->m_settings : nullptr;
-}
-
 // A port the list may not show: a device path (from '/') or a well-formed network source
 // (gpsd://, tcp://, udp://).
 bool IsTypedSource(const QString& name)
@@ -200,6 +193,11 @@ CSetupView::~CSetupView()
     delete m_pWatchNotifier;
 }
 
+void CSetupView::SetSettings(AppSettings& settings)
+{
+    m_pSettings = &settings;
+}
+
 void CSetupView::SetPortSource(PortSource source)
 {
     m_portSource = std::move(source);
@@ -256,9 +254,7 @@ void CSetupView::OnInitialUpdate()
     MakeImageButtons();
     RescanPorts();
 
-    AppSettings settings;
-    if (const AppSettings* pSettings = ApplicationSettings())
-        settings = *pSettings;
+    const AppSettings settings = m_pSettings ? *m_pSettings : AppSettings{};
 
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (!documents.isEmpty())
@@ -523,12 +519,11 @@ void CSetupView::OnSave()
 {
     // A path still being typed counts as chosen once Save is pressed.
     CommitTypedPort();
-    AppSettings* pSettings = ApplicationSettings();
-    if (!pSettings)
+    if (!m_pSettings)
         return;
-    pSettings->port = SelectedPortName().toStdWString();
-    pSettings->baudRate = m_cbBaud->currentText().toStdWString();
-    pSettings->saveFolder = m_strFolder;
+    m_pSettings->port = SelectedPortName().toStdWString();
+    m_pSettings->baudRate = m_cbBaud->currentText().toStdWString();
+    m_pSettings->saveFolder = m_strFolder;
 }
 
 int CSetupView::AddPort(const PortInfo& port, bool bTyped)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Settings.h"
 #include "framework/core/Document.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortWatcher.h"
@@ -22,7 +23,7 @@ class QSocketNotifier;
 class QTimer;
 
 // The "Setup" tab: the receiver's port and baud rate, the folder for recordings, and the Save
-// button that copies the three into the application's settings. Every choice is handed on at
+// button that copies the three into the settings it was handed. Every choice is handed on at
 // once: the port and rate to the main frame, the folder to the document.
 class CSetupView : public QWidget, public CView
 {
@@ -51,6 +52,10 @@ public:
     explicit CSetupView(QWidget* pParent = nullptr);
     ~CSetupView() override;
 
+    // The settings the form starts from and Save writes to; they must outlive the form. Given
+    // before OnInitialUpdate. Without them the form starts from the defaults and Save keeps
+    // nothing.
+    void SetSettings(AppSettings& settings);
     void SetPortSource(PortSource source);
     void SetFolderPicker(FolderPicker picker);
 
@@ -72,7 +77,7 @@ public:
     void ApplyBaudSelection();
     void OnFolderChanged();
     void OnChooseFolder();
-    // Copies the three choices into the application's settings; nothing is written to disk.
+    // Copies the three choices into the settings; nothing is written to disk.
     void OnSave();
 
     // true: controls into m_nBaudIndex and m_strFolder; false: the members into the controls.
@@ -124,6 +129,7 @@ private:
     void CommitTypedPort();
     void MakeImageButtons();
 
+    AppSettings* m_pSettings = nullptr;
     PortSource m_portSource;
     FolderPicker m_pickFolder;
     std::unique_ptr<IPortWatcher> m_pWatcher;
