@@ -4,10 +4,10 @@
 #include "framework/core/CommandIds.h"
 #include "framework/core/MessageBox.h"
 #include "recording/OrvaneDoc.h"
+#include "serial/BaudRates.h"
 #include "serial/SourceAddress.h"
 #include "util/WideText.h"
 #include "ui/OrvaneView.h"
-#include "ui/SetupView.h"
 
 #include <QMenu>
 #include <QMenuBar>
@@ -102,7 +102,7 @@ CMainFrame::CMainFrame()
            [this](int rate, long probe) { PostMessage(WM_BAUD_PROBED, static_cast<std::uintptr_t>(rate), probe); },
            [this](int rate) { return ReopenAtDetectedRate(rate); },
            [this](int fromRate, int toRate) { ReportDetectedRate(fromRate, toRate); }},
-          CSetupView::kBaudRates)
+          kBaudRates)
 {
     // Fixed size, no maximise button: the views are laid out in fixed pixel coordinates.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

@@ -3,6 +3,7 @@
 #include "framework/WinApp.h"
 #include "recording/OrvaneDoc.h"
 #include "ui/BaudDetection.h"
+#include "serial/BaudRates.h"
 #include "serial/SourceAddress.h"
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
@@ -52,9 +53,6 @@ constexpr int kFolderWidth = kChooseLeft - 8 - kFieldLeft;
 constexpr int kTemplateScanWidth = 105;
 constexpr int kTemplateSmallWidth = 77;
 constexpr int kTemplateButtonHeight = 24;
-
-constexpr const char* kBaudTexts[] = {"1200", "2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200"};
-static_assert(std::size(kBaudTexts) == std::size(CSetupView::kBaudRates));
 
 QRect RowRect(int left, int width, int row, int height)
 {
@@ -151,9 +149,9 @@ CSetupView::CSetupView(QWidget* pParent) : QWidget(pParent), m_pickFolder(PickFo
     m_cbBaud = new QComboBox(this);
     m_cbBaud->setObjectName(QStringLiteral("cbBaud"));
     m_cbBaud->setGeometry(RowRect(kFieldLeft, kComboWidth, kRowBaud, kFieldHeight));
-    m_cbBaud->setMaxVisibleItems(kBaudRateCount);
-    for (const char* text : kBaudTexts)
-        m_cbBaud->addItem(QString::fromLatin1(text));
+    m_cbBaud->setMaxVisibleItems(static_cast<int>(kBaudRates.size()));
+    for (const int rate : kBaudRates)
+        m_cbBaud->addItem(QString::number(rate));
     connect(m_cbBaud, &QComboBox::activated, this, [this] { ApplyBaudSelection(); });
 
     m_editFolder = new QLineEdit(this);
@@ -345,10 +343,10 @@ void CSetupView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
     {
         // The form shows the rate the frame now uses; the settings change only on Save.
         const int rate = static_cast<const BaudDetectedHint*>(pHint)->toRate;
-        const auto* found = std::find(std::begin(kBaudRates), std::end(kBaudRates), rate);
-        if (found != std::end(kBaudRates))
+        const auto found = std::ranges::find(kBaudRates, rate);
+        if (found != kBaudRates.end())
         {
-            m_cbBaud->setCurrentIndex(static_cast<int>(found - std::begin(kBaudRates)));
+            m_cbBaud->setCurrentIndex(static_cast<int>(found - kBaudRates.begin()));
             UpdateData(true);
         }
     }
@@ -490,7 +488,7 @@ void CSetupView::ApplyBaudSelection()
 {
     UpdateData(true);
     CMainFrame* pFrame = MainFrame();
-    if (pFrame && m_nBaudIndex >= 0 && m_nBaudIndex < kBaudRateCount)
+    if (pFrame && m_nBaudIndex >= 0 && m_nBaudIndex < static_cast<int>(kBaudRates.size()))
         pFrame->SetBaudRate(kBaudRates[m_nBaudIndex]);
 }
 

@@ -9,7 +9,6 @@
 #include <QWidget>
 
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,9 +44,6 @@ public:
     static constexpr int kTypedRole = Qt::UserRole + 2;      // typed or from the settings
     // Shows the folder picker owned by pOwner (may be null); nothing when the user cancels.
     using FolderPicker = std::function<std::optional<QString>(QWidget* pOwner)>;
-
-    static constexpr int kBaudRates[] = {1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200};
-    static constexpr int kBaudRateCount = static_cast<int>(std::size(kBaudRates));
 
     explicit CSetupView(QWidget* pParent = nullptr);
     ~CSetupView() override;

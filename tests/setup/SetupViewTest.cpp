@@ -6,6 +6,7 @@
 #include "recording/OrvaneDoc.h"
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
+#include "serial/BaudRates.h"
 #include "serial/PublishedPorts.h"
 #include "support/TempFolder.h"
 #include "ui/SetupView.h"
@@ -263,7 +264,9 @@ TEST_F(SetupViewTest, ConstructionStateBeforeTheFirstShowing)
 {
     EXPECT_EQ(m_pView->m_nBaudIndex, 3);
     EXPECT_TRUE(m_pView->m_strFolder.empty());
-    const QStringList expected = {"1200", "2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200"};
+    QStringList expected;
+    for (const int rate : kBaudRates)
+        expected << QString::number(rate);
     QStringList rates;
     for (int i = 0; i < m_pView->m_cbBaud->count(); ++i)
         rates << m_pView->m_cbBaud->itemText(i);
