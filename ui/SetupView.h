@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/PortList.h"
 #include "app/Settings.h"
 #include "framework/core/Document.h"
 #include "serial/PortDiscovery.h"
@@ -12,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class CImageButton;
 class QComboBox;
@@ -38,10 +40,6 @@ public:
     // How long the form lets a burst of device events settle before it reads the list again:
     // udev makes the by-id link a moment after the device node.
     static constexpr int kHotPlugSettleMs = 150;
-    // Each list entry keeps these beside its label.
-    static constexpr int kPortNameRole = Qt::UserRole;      // what the frame opens and Save stores
-    static constexpr int kKernelNameRole = Qt::UserRole + 1; // ttyACM0, for old settings
-    static constexpr int kTypedRole = Qt::UserRole + 2;      // typed or from the settings
     // Shows the folder picker owned by pOwner (may be null); nothing when the user cancels.
     using FolderPicker = std::function<std::optional<QString>(QWidget* pOwner)>;
 
@@ -100,21 +98,15 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
-    // Inserts keeping the list in alphabetical order of the labels, letter case ignored;
-    // returns the index.
-    int AddPort(const PortInfo& port, bool bTyped);
-    int AddPortName(const QString& name);
-    // Fills the list from the port source.
-    void FillPortList();
-    // The entry whose port name or kernel name is `name`, letter case ignored; -1 for none.
-    int FindPort(const QString& name) const;
-    // The entry the receiver lookup names; -1 for none.
-    int FindReceiverEntry();
-    // The first entry whose port name, kernel name or label begins with prefix.
-    int FindPortPrefix(const QString& prefix) const;
+    // What the port source lists, and the receiver's port name (empty for none).
+    std::vector<PortInfo> ListPorts() const;
+    std::wstring ReceiverPort() const;
+    // The list widget shows the port list's entries and selection.
+    void ShowPorts();
+    void ShowSelectedPortTip();
     void StartWatching();
     void OnPortEvents();
-    // The user picked an entry, or the settings or the receiver lookup did.
+    // The user picked an entry.
     void ChoosePort(int index);
     // The first entry from the top that begins with prefix, letter case ignored; -1 for none
     // and for an empty prefix.
@@ -128,12 +120,8 @@ private:
     AppSettings* m_pSettings = nullptr;
     PortSource m_portSource;
     FolderPicker m_pickFolder;
+    CPortList m_portList;
     std::unique_ptr<IPortWatcher> m_pWatcher;
     QSocketNotifier* m_pWatchNotifier = nullptr;
     QTimer* m_pRefreshTimer = nullptr;
-    // The selected port was chosen (by the user, the settings or the receiver lookup), not just
-    // the list's first entry.
-    bool m_bPortChosen = false;
-    // The port name of the last entry chosen, to choose it again when it comes back.
-    QString m_strChosenPort;
 };
