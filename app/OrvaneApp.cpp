@@ -6,6 +6,7 @@
 #include "recording/OrvaneDoc.h"
 #include "ui/MainFrame.h"
 #include "ui/RenderBackend.h"
+#include "ui/SetupView.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -96,6 +97,14 @@ void COrvaneApp::OnAppAbout()
 {
     CAboutDlg dialog(m_pMainWnd);
     dialog.exec();
+}
+
+void COrvaneApp::PreLoadState()
+{
+    if (CDocument* pDoc = GetDocument())
+        for (CView* pView : pDoc->GetViews())
+            if (auto* pSetup = dynamic_cast<CSetupView*>(pView))
+                pSetup->SetSettings(m_settings);
 }
 
 bool COrvaneApp::LoadCustomState()

@@ -30,6 +30,9 @@ public:
     std::wstring m_strConfigPath;
 
 protected:
+    // Hands the settings to the views that show and change them, before the file is read into
+    // them and before the views' first update.
+    void PreLoadState() override;
     bool LoadCustomState() override;
     bool SaveCustomState() override;
 

@@ -4,85 +4,26 @@
 #include "framework/core/CommandIds.h"
 #include "framework/core/MessageBox.h"
 #include "recording/OrvaneDoc.h"
+#include "serial/BaudRates.h"
 #include "serial/SourceAddress.h"
 #include "util/WideText.h"
+#include "ui/ErrorMessages.h"
 #include "ui/OrvaneView.h"
-#include "ui/SetupView.h"
 
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
 
-#include <cstring>
 #include <optional>
 #include <system_error>
 
 namespace
 {
-const wchar_t* const kErrorCaption = L"Error";
-const wchar_t* const kAppCaption = L"Orvane";
-
 COrvaneDoc* OrvaneDocOf(CDocument* pDoc)
 {
     return dynamic_cast<COrvaneDoc*>(pDoc);
 }
 
-std::wstring SystemErrorText(int systemError)
-{
-    if (systemError == 0)
-        return {};
-    const char* text = std::strerror(systemError);
-    return std::wstring(text, text + std::strlen(text));
-}
-
-std::wstring SystemErrorSentence(int systemError)
-{
-    std::wstring text = L"The system reported an error";
-    if (const std::wstring reason = SystemErrorText(systemError); !reason.empty())
-        text += L": " + reason;
-    return text + L".";
-}
-
-// The name the user chose: ttyUSB0 for /dev/ttyUSB0, a path outside /dev as it is.
-std::wstring PortNameOf(const std::wstring& devicePath)
-{
-    const std::wstring dev = L"/dev/";
-    return devicePath.starts_with(dev) ? devicePath.substr(dev.size()) : devicePath;
-}
-
-std::wstring DescribeSourceFailure(const std::wstring& sourceText, PortError error, int systemError)
-{
-    const std::optional<SourceAddress> source = ParseSourceAddress(sourceText);
-    if (!source)
-        return L"The source " + sourceText +
-               L" is not written as Orvane reads it. Write gpsd://HOST[:PORT], tcp://HOST:PORT or "
-               L"udp://[HOST][:PORT].";
-    const std::wstring where = FromUtf8(HostAndPort(*source));
-    std::wstring text = L"The source " + sourceText + L" could not be opened: ";
-    const bool bGpsd = source->kind == SourceAddress::Kind::Gpsd;
-    switch (error)
-    {
-    case PortError::ConnectionRefused:
-    case PortError::NotGpsd:
-        if (bGpsd)
-            return text + L"gpsd is not running on " + where +
-                   L".\n\nStart gpsd there, or choose the receiver's serial port.";
-        return text + L"connection refused.\n\nCheck the address, and that the receiver or "
-                      L"its app serves NMEA on " + where + L", then connect again.";
-    case PortError::HostNotFound:
-        return text +
-               (systemError == ETIMEDOUT ? L"host not found: timed out" : L"host not found") +
-               L".\n\nCheck the host name in " + sourceText + L".";
-    case PortError::NoAnswer:
-        return text + L"no answer from " + where +
-               L".\n\nCheck that the host is on the network, then connect again.";
-    case PortError::Busy:
-        return text + L"the port is in use by another program.\n\nClose that program, or "
-                      L"choose another port.";
-    default:
-        return text + L"\n\n" + SystemErrorSentence(systemError);
-    }
-}
 } // namespace
 
 QWidget* CreateMainView(CMainFrame* pFrame, CDocument* pDoc)
@@ -102,7 +43,7 @@ CMainFrame::CMainFrame()
            [this](int rate, long probe) { PostMessage(WM_BAUD_PROBED, static_cast<std::uintptr_t>(rate), probe); },
            [this](int rate) { return ReopenAtDetectedRate(rate); },
            [this](int fromRate, int toRate) { ReportDetectedRate(fromRate, toRate); }},
-          CSetupView::kBaudRates)
+          kBaudRates)
 {
     // Fixed size, no maximise button: the views are laid out in fixed pixel coordinates.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -171,49 +112,6 @@ std::wstring CMainFrame::ConnectingText(const std::wstring& sourceText)
     const std::wstring where = FromUtf8(HostAndPort(*source));
     return (source->kind == SourceAddress::Kind::Udp ? L"Listening on " : L"Connecting to ") +
            where + L"\u2026";
-}
-
-std::wstring CMainFrame::DescribeOpenFailure(const std::wstring& devicePath, PortError error,
-                                             int systemError, int baudRate)
-{
-    if (IsNetworkSourceText(devicePath))
-        return DescribeSourceFailure(devicePath, error, systemError);
-    std::wstring text = L"The serial port " + devicePath + L" could not be opened.\n\n";
-    switch (error)
-    {
-    case PortError::NotFound:
-        text += L"The port does not exist (any more). Check that the receiver is plugged in, "
-                L"or choose another port.";
-        break;
-    case PortError::Busy:
-        text += L"The port is in use by another program. Close that program, then connect "
-                L"again.";
-        break;
-    case PortError::PermissionDenied:
-        text += L"Permission to use the port is denied. On Linux, your user must be in the "
-                L"\"dialout\" group: run \"sudo usermod -aG dialout $USER\", then log out and "
-                L"in again.";
-        break;
-    case PortError::NotSerialPort:
-        text += L"It is not a serial port. Choose the receiver's port.";
-        break;
-    case PortError::Unsupported:
-        text += L"The port does not accept " + std::to_wstring(baudRate) +
-                L" baud. Choose another baud rate.";
-        break;
-    case PortError::Gone:
-        text += L"The device stopped answering. Unplug the receiver, plug it in again, then "
-                L"connect.";
-        break;
-    case PortError::HeldByGpsd:
-        text += PortNameOf(devicePath) +
-                L" is used by gpsd; choose gpsd://localhost to watch it through gpsd.";
-        break;
-    default:
-        text += SystemErrorSentence(systemError);
-        break;
-    }
-    return text;
 }
 
 bool CMainFrame::OnCreate()
@@ -310,9 +208,7 @@ void CMainFrame::BeginOpen(bool bWasConnected)
     CloseDevice();
     if (m_strPortName.empty())
     {
-        ShowMessageBox(L"No serial port is chosen. Choose the receiver's port in the setup, "
-                       L"then connect.",
-                       kErrorCaption, MbIcon::Error);
+        ShowMessageBox(NoPortChosenText(), kErrorCaption, MbIcon::Error);
         SetConnected(false, bWasConnected);
         return;
     }
@@ -447,12 +343,7 @@ void CMainFrame::OnDeviceLost()
     DeliverLines(true);
     // A running recording goes on: the user may plug the receiver in again and reconnect.
     SetConnected(false, true);
-    const std::wstring advice = IsNetworkSourceText(m_strOpenPath)
-                                    ? L" The other end closed the connection; connect again "
-                                      L"when it is back."
-                                    : L" Plug it in again, then connect.";
-    ShowMessageBox(L"The GPS receiver on " + m_strOpenPath + L" was disconnected." + advice,
-                   kAppCaption, MbIcon::Warning);
+    ShowMessageBox(DescribeDeviceLost(m_strOpenPath), kDeviceLostCaption, MbIcon::Warning);
 }
 
 bool CMainFrame::ReopenAtDetectedRate(int baudRate)

@@ -74,10 +74,6 @@ public:
 
     bool OnCommand(unsigned id) override;
 
-    // What the user is told when the port at `devicePath`, or the network source written as
-    // gpsd://, tcp:// or udp://, could not be opened.
-    static std::wstring DescribeOpenFailure(const std::wstring& devicePath, PortError error,
-                                            int systemError, int baudRate);
     // The restart items are disabled for a source that takes no bytes (udp://, gpsd://).
     bool OnUpdateCommand(CCmdUI& ui) override;
 

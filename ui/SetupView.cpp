@@ -1,10 +1,9 @@
 #include "ui/SetupView.h"
 
-#include "app/OrvaneApp.h"
 #include "framework/WinApp.h"
 #include "recording/OrvaneDoc.h"
 #include "ui/BaudDetection.h"
-#include "serial/SourceAddress.h"
+#include "serial/BaudRates.h"
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
 
@@ -16,6 +15,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
+#include <QSignalBlocker>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
@@ -53,9 +53,6 @@ constexpr int kFolderWidth = kChooseLeft - 8 - kFieldLeft;
 constexpr int kTemplateScanWidth = 105;
 constexpr int kTemplateSmallWidth = 77;
 constexpr int kTemplateButtonHeight = 24;
-
-constexpr const char* kBaudTexts[] = {"1200", "2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200"};
-static_assert(std::size(kBaudTexts) == std::size(CSetupView::kBaudRates));
 
 QRect RowRect(int left, int width, int row, int height)
 {
@@ -103,18 +100,6 @@ CMainFrame* MainFrame()
     return pApp ? dynamic_cast<CMainFrame*>(pApp->m_pMainWnd) : nullptr;
 }
 
-AppSettings* ApplicationSettings()
-{
-    COrvaneApp* pApp = GetOrvaneApp();
-    return pApp ? &pApp->m_settings : nullptr;
-}
-
-// A port the list may not show: a device path (from '/') or a well-formed network source
-// (gpsd://, tcp://, udp://).
-bool IsTypedSource(const QString& name)
-{
-    return name.startsWith(QLatin1Char('/')) || ParseSourceAddress(name.toStdWString());
-}
 } // namespace
 
 CSetupView::CSetupView(QWidget* pParent) : QWidget(pParent), m_pickFolder(PickFolderWithDialog)
@@ -146,21 +131,18 @@ CSetupView::CSetupView(QWidget* pParent) : QWidget(pParent), m_pickFolder(PickFo
 #endif
     connect(m_cbPort, &QComboBox::activated, this, [this](int index) { ChoosePort(index); });
     // The whole label and the port name behind it, when the field is too narrow for them.
-    connect(m_cbPort, &QComboBox::currentIndexChanged, this, [this] {
-        const QString name = SelectedPortName();
-        const QString label = SelectedPortLabel();
-        m_cbPort->setToolTip(name == label ? label : label + QLatin1Char('\n') + name);
-        // The start of a long label shows, the product, as the folder field shows its start.
-        if (m_cbPort->lineEdit())
-            m_cbPort->lineEdit()->setCursorPosition(0);
+    // The list moved by itself (keys, wheel): the port list follows, the choice unchanged.
+    connect(m_cbPort, &QComboBox::currentIndexChanged, this, [this](int index) {
+        m_portList.Select(index);
+        ShowSelectedPortTip();
     });
 
     m_cbBaud = new QComboBox(this);
     m_cbBaud->setObjectName(QStringLiteral("cbBaud"));
     m_cbBaud->setGeometry(RowRect(kFieldLeft, kComboWidth, kRowBaud, kFieldHeight));
-    m_cbBaud->setMaxVisibleItems(kBaudRateCount);
-    for (const char* text : kBaudTexts)
-        m_cbBaud->addItem(QString::fromLatin1(text));
+    m_cbBaud->setMaxVisibleItems(static_cast<int>(kBaudRates.size()));
+    for (const int rate : kBaudRates)
+        m_cbBaud->addItem(QString::number(rate));
     connect(m_cbBaud, &QComboBox::activated, this, [this] { ApplyBaudSelection(); });
 
     m_editFolder = new QLineEdit(this);
@@ -198,6 +180,11 @@ CSetupView::~CSetupView()
 {
     // The notifier watches the watcher's descriptor: it goes first.
     delete m_pWatchNotifier;
+}
+
+void CSetupView::SetSettings(AppSettings& settings)
+{
+    m_pSettings = &settings;
 }
 
 void CSetupView::SetPortSource(PortSource source)
@@ -256,9 +243,7 @@ void CSetupView::OnInitialUpdate()
     MakeImageButtons();
     RescanPorts();
 
-    AppSettings settings;
-    if (const AppSettings* pSettings = ApplicationSettings())
-        settings = *pSettings;
+    const AppSettings settings = m_pSettings ? *m_pSettings : AppSettings{};
 
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (!documents.isEmpty())
@@ -275,30 +260,8 @@ void CSetupView::OnInitialUpdate()
             pDoc->m_strDefaultFolder = QDir::toNativeSeparators(documents).toStdWString();
     }
 
-    const QString port = QString::fromStdWString(settings.port);
-#ifndef Q_OS_WIN
-    if (IsTypedSource(port))
-    {
-        // A receiver saved by its by-id path and not plugged in yet is still the choice.
-        int index = m_cbPort->findData(port, kPortNameRole, Qt::MatchFixedString | Qt::MatchCaseSensitive);
-        if (index < 0)
-            index = AddPortName(port);
-        m_cbPort->setCurrentIndex(index);
-        m_bPortChosen = true;
-        m_strChosenPort = port;
-    }
-    else
-#endif
-    {
-        // Older settings hold the kernel name (ttyUSB0); the entry now goes by its by-id path.
-        const int index = FindPortPrefix(port);
-        if (index >= 0)
-        {
-            m_cbPort->setCurrentIndex(index);
-            m_bPortChosen = true;
-            m_strChosenPort = SelectedPortName();
-        }
-    }
+    m_portList.ChooseSaved(settings.port, m_cbPort->isEditable());
+    ShowPorts();
     ApplyPortSelection();
 
     const int baudIndex = FindPrefix(m_cbBaud, QString::fromStdWString(settings.baudRate));
@@ -349,136 +312,106 @@ void CSetupView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
     {
         // The form shows the rate the frame now uses; the settings change only on Save.
         const int rate = static_cast<const BaudDetectedHint*>(pHint)->toRate;
-        const auto* found = std::find(std::begin(kBaudRates), std::end(kBaudRates), rate);
-        if (found != std::end(kBaudRates))
+        const auto found = std::ranges::find(kBaudRates, rate);
+        if (found != kBaudRates.end())
         {
-            m_cbBaud->setCurrentIndex(static_cast<int>(found - std::begin(kBaudRates)));
+            m_cbBaud->setCurrentIndex(static_cast<int>(found - kBaudRates.begin()));
             UpdateData(true);
         }
     }
 }
 
-void CSetupView::FillPortList()
+std::vector<PortInfo> CSetupView::ListPorts() const
 {
-    m_cbPort->clear();
-    m_cbPort->view()->setMinimumWidth(kComboWidth);
+    std::vector<PortInfo> ports;
     if (m_portSource.enumerate)
-        m_portSource.enumerate([this](const PortInfo& port) { AddPort(port, false); });
+        m_portSource.enumerate([&ports](const PortInfo& port) { ports.push_back(port); });
+    return ports;
 }
 
-int CSetupView::FindReceiverEntry()
+std::wstring CSetupView::ReceiverPort() const
 {
     std::wstring receiver;
-    if (m_portSource.findReceiver && m_portSource.findReceiver(receiver) && !receiver.empty())
-        return FindPort(QString::fromStdWString(receiver));
-    return -1;
+    if (m_portSource.findReceiver && m_portSource.findReceiver(receiver))
+        return receiver;
+    return {};
+}
+
+void CSetupView::ShowPorts()
+{
+    {
+        // The steps of refilling are no selections of the user's.
+        const QSignalBlocker blocker(m_cbPort);
+        QStringList labels;
+        for (const CPortList::Entry& entry : m_portList.Entries())
+            labels << QString::fromStdWString(entry.label);
+        QStringList shown;
+        for (int i = 0; i < m_cbPort->count(); ++i)
+            shown << m_cbPort->itemText(i);
+        if (labels != shown)
+        {
+            m_cbPort->clear();
+            m_cbPort->addItems(labels);
+            // Labels such as "u-blox 7 GNSS receiver (ttyACM0)" and long typed sources are wider
+            // than the field: the open list grows to the longest, the field keeps its place.
+            int width = kComboWidth;
+            for (const QString& label : labels)
+                width = std::max(width, m_cbPort->fontMetrics().horizontalAdvance(label) + kPopupPadding);
+            m_cbPort->view()->setMinimumWidth(width);
+        }
+        m_cbPort->setCurrentIndex(m_portList.Selected());
+    }
+    ShowSelectedPortTip();
+}
+
+void CSetupView::ShowSelectedPortTip()
+{
+    // The whole label and the port name behind it, when the field is too narrow for them.
+    const QString name = SelectedPortName();
+    const QString label = SelectedPortLabel();
+    m_cbPort->setToolTip(name == label ? label : label + QLatin1Char('\n') + name);
+    // The start of a long label shows, the product, as the folder field shows its start.
+    if (m_cbPort->lineEdit())
+        m_cbPort->lineEdit()->setCursorPosition(0);
 }
 
 void CSetupView::RescanPorts()
 {
     m_pRefreshTimer->stop();
-    FillPortList();
-    const int match = FindReceiverEntry();
-    if (match >= 0)
-    {
-        ChoosePort(match);
-    }
-    else
-    {
-        m_cbPort->setCurrentIndex(m_cbPort->count() > 0 ? 0 : -1);
-        m_bPortChosen = false;
-    }
+    std::vector<PortInfo> ports = ListPorts();
+    const bool bApply = m_portList.Rescan(ports, ReceiverPort());
+    ShowPorts();
+    if (bApply)
+        ApplyPortSelection();
 }
 
 void CSetupView::RefreshPorts()
 {
-    const int old = m_cbPort->currentIndex();
-    const QString oldName = SelectedPortName();
-    const QString oldLabel = SelectedPortLabel();
-    const QString oldKernel = old >= 0 ? m_cbPort->itemData(old, kKernelNameRole).toString() : QString();
-    const bool bOldTyped = old >= 0 && m_cbPort->itemData(old, kTypedRole).toBool();
-    QStringList oldNames;
-    for (int i = 0; i < m_cbPort->count(); ++i)
-        oldNames << m_cbPort->itemData(i, kPortNameRole).toString();
-
-    FillPortList();
-
-    int index = -1;
-    bool bApply = false;
-    if (!oldName.isEmpty())
-    {
-        index = m_cbPort->findData(oldName, kPortNameRole, Qt::MatchFixedString);
-        // What the user typed is not in any device list: it stays while it is chosen.
-        if (index < 0 && bOldTyped)
-        {
-            PortInfo typed;
-            typed.name = oldName.toStdWString();
-            typed.label = oldLabel.toStdWString();
-            index = AddPort(typed, true);
-        }
-        // The same device under its new by-id name (udev made the link after the node).
-        if (index < 0 && !oldKernel.isEmpty())
-        {
-            index = m_cbPort->findData(oldKernel, kKernelNameRole, Qt::MatchFixedString);
-            bApply = index >= 0 && m_bPortChosen;
-        }
-    }
+    std::vector<PortInfo> ports = ListPorts();
     // While connected the port in use is the choice, whatever the list's selection says.
     const auto* pDoc = dynamic_cast<const COrvaneDoc*>(GetDocument());
-    const bool bConnected = pDoc && pDoc->m_bConnected;
-    if (!bConnected && (index < 0 || !m_bPortChosen))
-    {
-        // Only a receiver that has just appeared: one that was listed all along was not wanted.
-        const int receiver = FindReceiverEntry();
-        if (receiver >= 0 && !oldNames.contains(m_cbPort->itemData(receiver, kPortNameRole).toString()))
-        {
-            ChoosePort(receiver);
-            return;
-        }
-        // The chosen device came back after a replug, under the name it was chosen by.
-        if (const int back = FindPort(m_strChosenPort); back >= 0)
-        {
-            m_cbPort->setCurrentIndex(back);
-            m_bPortChosen = true;
-            ApplyPortSelection();
-            return;
-        }
-    }
-    if (index < 0)
-    {
-        // Shown, not chosen: the frame keeps the port it has until the user picks one.
-        index = m_cbPort->count() > 0 ? 0 : -1;
-        m_bPortChosen = false;
-    }
+    const bool bApply = m_portList.Refresh(ports, ReceiverPort(), pDoc && pDoc->m_bConnected);
+    ShowPorts();
     if (bApply)
-        ChoosePort(index);
-    else
-        m_cbPort->setCurrentIndex(index);
+        ApplyPortSelection();
 }
 
 void CSetupView::ChoosePort(int index)
 {
-    if (index < 0 || index >= m_cbPort->count())
+    if (!m_portList.Choose(index))
         return;
-    m_cbPort->setCurrentIndex(index);
-    m_bPortChosen = true;
-    m_strChosenPort = SelectedPortName();
+    ShowPorts();
     ApplyPortSelection();
 }
 
 QString CSetupView::SelectedPortName() const
 {
-    const int index = m_cbPort->currentIndex();
-    if (index < 0)
-        return QString();
-    const QVariant name = m_cbPort->itemData(index, kPortNameRole);
-    return name.isValid() ? name.toString() : m_cbPort->itemText(index);
+    return QString::fromStdWString(m_portList.SelectedName());
 }
 
 QString CSetupView::SelectedPortLabel() const
 {
-    const int index = m_cbPort->currentIndex();
-    return index >= 0 ? m_cbPort->itemText(index) : QString();
+    return QString::fromStdWString(m_portList.SelectedLabel());
 }
 
 void CSetupView::ApplyPortSelection()
@@ -494,7 +427,7 @@ void CSetupView::ApplyBaudSelection()
 {
     UpdateData(true);
     CMainFrame* pFrame = MainFrame();
-    if (pFrame && m_nBaudIndex >= 0 && m_nBaudIndex < kBaudRateCount)
+    if (pFrame && m_nBaudIndex >= 0 && m_nBaudIndex < static_cast<int>(kBaudRates.size()))
         pFrame->SetBaudRate(kBaudRates[m_nBaudIndex]);
 }
 
@@ -523,57 +456,11 @@ void CSetupView::OnSave()
 {
     // A path still being typed counts as chosen once Save is pressed.
     CommitTypedPort();
-    AppSettings* pSettings = ApplicationSettings();
-    if (!pSettings)
+    if (!m_pSettings)
         return;
-    pSettings->port = SelectedPortName().toStdWString();
-    pSettings->baudRate = m_cbBaud->currentText().toStdWString();
-    pSettings->saveFolder = m_strFolder;
-}
-
-int CSetupView::AddPort(const PortInfo& port, bool bTyped)
-{
-    const QString label = QString::fromStdWString(port.label.empty() ? port.name : port.label);
-    int index = 0;
-    while (index < m_cbPort->count() && QString::compare(m_cbPort->itemText(index), label, Qt::CaseInsensitive) <= 0)
-        ++index;
-    m_cbPort->insertItem(index, label);
-    m_cbPort->setItemData(index, QString::fromStdWString(port.name), kPortNameRole);
-    m_cbPort->setItemData(index, QString::fromStdWString(port.kernelName), kKernelNameRole);
-    m_cbPort->setItemData(index, bTyped, kTypedRole);
-    // Labels such as "u-blox 7 GNSS receiver (ttyACM0)" and long typed sources are wider than
-    // the field: the open list grows to the longest, the field keeps its place in the form.
-    const int width = m_cbPort->fontMetrics().horizontalAdvance(label) + kPopupPadding;
-    if (width > m_cbPort->view()->minimumWidth())
-        m_cbPort->view()->setMinimumWidth(width);
-    return index;
-}
-
-int CSetupView::AddPortName(const QString& name)
-{
-    PortInfo port;
-    port.name = name.toStdWString();
-    return AddPort(port, true);
-}
-
-int CSetupView::FindPort(const QString& name) const
-{
-    if (name.isEmpty())
-        return -1;
-    const int index = m_cbPort->findData(name, kPortNameRole, Qt::MatchFixedString);
-    return index >= 0 ? index : m_cbPort->findData(name, kKernelNameRole, Qt::MatchFixedString);
-}
-
-int CSetupView::FindPortPrefix(const QString& prefix) const
-{
-    if (prefix.isEmpty())
-        return -1;
-    for (int i = 0; i < m_cbPort->count(); ++i)
-        for (const QString& text : {m_cbPort->itemText(i), m_cbPort->itemData(i, kPortNameRole).toString(),
-                                    m_cbPort->itemData(i, kKernelNameRole).toString()})
-            if (text.startsWith(prefix, Qt::CaseInsensitive))
-                return i;
-    return -1;
+    m_pSettings->port = SelectedPortName().toStdWString();
+    m_pSettings->baudRate = m_cbBaud->currentText().toStdWString();
+    m_pSettings->saveFolder = m_strFolder;
 }
 
 int CSetupView::FindPrefix(const QComboBox* pCombo, const QString& prefix)
@@ -590,22 +477,20 @@ void CSetupView::CommitTypedPort()
 {
     if (!m_cbPort->isEditable())
         return;
-    const QString typed = m_cbPort->lineEdit()->text().trimmed();
-    if (typed == SelectedPortLabel() || typed == SelectedPortName())
-        return;
-
-    int index = m_cbPort->findText(typed, Qt::MatchFixedString);
-    if (index < 0)
-        index = FindPort(typed);
-    if (index < 0 && IsTypedSource(typed))
-        index = AddPortName(typed);
-    if (index < 0)
+    const std::wstring typed = m_cbPort->lineEdit()->text().trimmed().toStdWString();
+    switch (m_portList.Type(typed))
     {
+    case CPortList::TypedOutcome::Unchanged:
+        return;
+    case CPortList::TypedOutcome::Dropped:
         // Not a port: the field shows the selected entry again.
         m_cbPort->lineEdit()->setText(SelectedPortLabel());
         return;
+    case CPortList::TypedOutcome::Chosen:
+        ShowPorts();
+        ApplyPortSelection();
+        return;
     }
-    ChoosePort(index);
 }
 
 void CSetupView::paintEvent(QPaintEvent* /*e*/)

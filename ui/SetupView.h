@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/PortList.h"
+#include "app/Settings.h"
 #include "framework/core/Document.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortWatcher.h"
@@ -8,10 +10,10 @@
 #include <QWidget>
 
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class CImageButton;
 class QComboBox;
@@ -22,7 +24,7 @@ class QSocketNotifier;
 class QTimer;
 
 // The "Setup" tab: the receiver's port and baud rate, the folder for recordings, and the Save
-// button that copies the three into the application's settings. Every choice is handed on at
+// button that copies the three into the settings it was handed. Every choice is handed on at
 // once: the port and rate to the main frame, the folder to the document.
 class CSetupView : public QWidget, public CView
 {
@@ -38,19 +40,16 @@ public:
     // How long the form lets a burst of device events settle before it reads the list again:
     // udev makes the by-id link a moment after the device node.
     static constexpr int kHotPlugSettleMs = 150;
-    // Each list entry keeps these beside its label.
-    static constexpr int kPortNameRole = Qt::UserRole;      // what the frame opens and Save stores
-    static constexpr int kKernelNameRole = Qt::UserRole + 1; // ttyACM0, for old settings
-    static constexpr int kTypedRole = Qt::UserRole + 2;      // typed or from the settings
     // Shows the folder picker owned by pOwner (may be null); nothing when the user cancels.
     using FolderPicker = std::function<std::optional<QString>(QWidget* pOwner)>;
-
-    static constexpr int kBaudRates[] = {1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200};
-    static constexpr int kBaudRateCount = static_cast<int>(std::size(kBaudRates));
 
     explicit CSetupView(QWidget* pParent = nullptr);
     ~CSetupView() override;
 
+    // The settings the form starts from and Save writes to; they must outlive the form. Given
+    // before OnInitialUpdate. Without them the form starts from the defaults and Save keeps
+    // nothing.
+    void SetSettings(AppSettings& settings);
     void SetPortSource(PortSource source);
     void SetFolderPicker(FolderPicker picker);
 
@@ -72,7 +71,7 @@ public:
     void ApplyBaudSelection();
     void OnFolderChanged();
     void OnChooseFolder();
-    // Copies the three choices into the application's settings; nothing is written to disk.
+    // Copies the three choices into the settings; nothing is written to disk.
     void OnSave();
 
     // true: controls into m_nBaudIndex and m_strFolder; false: the members into the controls.
@@ -99,21 +98,15 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
-    // Inserts keeping the list in alphabetical order of the labels, letter case ignored;
-    // returns the index.
-    int AddPort(const PortInfo& port, bool bTyped);
-    int AddPortName(const QString& name);
-    // Fills the list from the port source.
-    void FillPortList();
-    // The entry whose port name or kernel name is `name`, letter case ignored; -1 for none.
-    int FindPort(const QString& name) const;
-    // The entry the receiver lookup names; -1 for none.
-    int FindReceiverEntry();
-    // The first entry whose port name, kernel name or label begins with prefix.
-    int FindPortPrefix(const QString& prefix) const;
+    // What the port source lists, and the receiver's port name (empty for none).
+    std::vector<PortInfo> ListPorts() const;
+    std::wstring ReceiverPort() const;
+    // The list widget shows the port list's entries and selection.
+    void ShowPorts();
+    void ShowSelectedPortTip();
     void StartWatching();
     void OnPortEvents();
-    // The user picked an entry, or the settings or the receiver lookup did.
+    // The user picked an entry.
     void ChoosePort(int index);
     // The first entry from the top that begins with prefix, letter case ignored; -1 for none
     // and for an empty prefix.
@@ -124,14 +117,11 @@ private:
     void CommitTypedPort();
     void MakeImageButtons();
 
+    AppSettings* m_pSettings = nullptr;
     PortSource m_portSource;
     FolderPicker m_pickFolder;
+    CPortList m_portList;
     std::unique_ptr<IPortWatcher> m_pWatcher;
     QSocketNotifier* m_pWatchNotifier = nullptr;
     QTimer* m_pRefreshTimer = nullptr;
-    // The selected port was chosen (by the user, the settings or the receiver lookup), not just
-    // the list's first entry.
-    bool m_bPortChosen = false;
-    // The port name of the last entry chosen, to choose it again when it comes back.
-    QString m_strChosenPort;
 };

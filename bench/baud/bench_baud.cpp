@@ -4,6 +4,7 @@
 // the program adds its quiet wait (CBaudDetection::kQuietMs, 3 s) before the probe.
 #include "gps/BaudProbe.h"
 #include "gps/GPSDevice.h"
+#include "serial/BaudRates.h"
 #include "tools/gpssim/CycleSource.h"
 #include "tools/gpssim/PseudoTerminal.h"
 #include "tools/gpssim/SimSession.h"
@@ -22,7 +23,7 @@
 namespace
 {
 using Clock = std::chrono::steady_clock;
-const std::vector<int> kFormRates = {1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200};
+const std::vector<int> kFormRates(kBaudRates.begin(), kBaudRates.end());
 
 double MsSince(Clock::time_point start)
 {
@@ -82,7 +83,10 @@ void BM_DetectRate(benchmark::State& state)
 
 BENCHMARK(BM_DetectRate)
     ->ArgName("baud")
-    ->Arg(1200)->Arg(2400)->Arg(4800)->Arg(9600)->Arg(14400)->Arg(19200)->Arg(38400)->Arg(57600)->Arg(115200)
+    ->Apply([](benchmark::internal::Benchmark* b) {
+        for (const int rate : kBaudRates)
+            b->Arg(rate);
+    })
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

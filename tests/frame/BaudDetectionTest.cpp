@@ -2,6 +2,8 @@
 // what it reopens at, and that a cancelled probe's late answer changes nothing.
 #include "ui/BaudDetection.h"
 
+#include "serial/BaudRates.h"
+
 #include <QCoreApplication>
 #include <QTest>
 
@@ -19,8 +21,6 @@
 
 namespace
 {
-const int kRates[] = {1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200};
-
 class Pty
 {
 public:
@@ -77,7 +77,7 @@ TEST(BaudDetection, SentencesWithinTheQuietTimeMeanNoProbe)
 {
     Pty pty;
     FakeFrame frame;
-    CBaudDetection detection(frame.Hooks(), kRates);
+    CBaudDetection detection(frame.Hooks(), kBaudRates);
     detection.Arm(pty.Path(), 9600);
     ASSERT_TRUE(detection.IsWaiting());
     ++frame.validLines;
@@ -101,7 +101,7 @@ TEST(BaudDetection, AQuietConnectionIsProbedAndReopenedAtTheRateFound)
         }
     });
     FakeFrame frame;
-    CBaudDetection detection(frame.Hooks(), kRates);
+    CBaudDetection detection(frame.Hooks(), kBaudRates);
     detection.Arm(pty.Path(), 9600);
     QTRY_VERIFY_WITH_TIMEOUT(frame.posted.has_value(), CBaudDetection::kQuietMs + 20000);
     bStop = true;
@@ -118,7 +118,7 @@ TEST(BaudDetection, ACancelledProbesAnswerChangesNothing)
 {
     Pty pty;
     FakeFrame frame;
-    CBaudDetection detection(frame.Hooks(), kRates);
+    CBaudDetection detection(frame.Hooks(), kBaudRates);
     detection.Arm(pty.Path(), 9600);
     QTRY_VERIFY_WITH_TIMEOUT(detection.IsProbing(), CBaudDetection::kQuietMs + 5000);
     EXPECT_EQ(frame.closes, 1);

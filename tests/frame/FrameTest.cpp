@@ -8,6 +8,7 @@
 #include "support/Counter.h"
 #include "support/Files.h"
 #include "support/LoopbackPeers.h"
+#include "ui/ErrorMessages.h"
 #include "ui/LogCtrl.h"
 #include "ui/MapView.h"
 #include "ui/OrvaneView.h"
@@ -355,7 +356,7 @@ TEST(OpenFailureText, NamesThePortAndAReasonThePersonCanActOn)
     for (const auto& row : rows)
     {
         const std::wstring text =
-            CMainFrame::DescribeOpenFailure(L"/dev/ttyUSB0", row.error, row.systemError, 14400);
+            DescribeOpenFailure(L"/dev/ttyUSB0", row.error, row.systemError, 14400);
         EXPECT_NE(text.find(L"/dev/ttyUSB0"), std::wstring::npos) << std::string(text.begin(), text.end());
         EXPECT_NE(text.find(row.phrase), std::wstring::npos) << std::string(text.begin(), text.end());
     }
@@ -385,7 +386,7 @@ TEST(OpenFailureText, NetworkSourcesSayWhatFailedWhere)
     for (const auto& row : rows)
     {
         const std::wstring text =
-            CMainFrame::DescribeOpenFailure(row.source, row.error, row.systemError, 4800);
+            DescribeOpenFailure(row.source, row.error, row.systemError, 4800);
         const std::string shown(text.begin(), text.end());
         EXPECT_NE(text.find(row.source), std::wstring::npos) << shown;
         EXPECT_NE(text.find(row.phrase), std::wstring::npos) << shown;

@@ -1,4 +1,5 @@
 #include "serial/SerialPort.h"
+#include "serial/BaudRates.h"
 #include "serial/PosixSerialDevice.h"
 #include "serial/PseudoTerminal.h"
 
@@ -195,9 +196,7 @@ TEST_P(EveryBaudRate, OpensAndTakesTheRate)
     EXPECT_EQ(port.LastOpenError(), PortError::None);
 }
 
-INSTANTIATE_TEST_SUITE_P(SetupFormRates, EveryBaudRate,
-                         testing::Values(1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600,
-                                         115200));
+INSTANTIATE_TEST_SUITE_P(SetupFormRates, EveryBaudRate, testing::ValuesIn(kBaudRates));
 
 TEST(SerialPortOpen, NonPositiveRateIsUnsupported)
 {

@@ -1,11 +1,12 @@
 // The setup form on real widgets, offscreen: the real application object, document and main
-// frame, the form inside a tab control of the status view's size, ports from a fake source and
-// a folder picker that answers without a dialog.
+// frame, the form inside a tab control of the status view's size with settings of its own,
+// ports from a fake source and a folder picker that answers without a dialog.
 
 #include "app/OrvaneApp.h"
 #include "recording/OrvaneDoc.h"
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
+#include "serial/BaudRates.h"
 #include "serial/PublishedPorts.h"
 #include "support/TempFolder.h"
 #include "ui/SetupView.h"
@@ -148,6 +149,7 @@ protected:
         m_pTabs->setTabPosition(QTabWidget::South);
         m_pTabs->setFixedSize(kTabWidth, kTabHeight);
         m_pView = new CSetupView(m_pTabs.get());
+        m_pView->SetSettings(m_settings);
         m_pTabs->addTab(m_pView, QStringLiteral("Setup"));
         m_pTabs->addTab(new QWidget, QStringLiteral("Terminal"));
 
@@ -191,7 +193,7 @@ protected:
     // Start-up as the application runs it: settings loaded, then the views' first update.
     void Start(const AppSettings& settings)
     {
-        m_app.m_settings = settings;
+        m_settings = settings;
         m_pDoc->SendInitialUpdate();
     }
 
@@ -219,6 +221,7 @@ protected:
     std::unique_ptr<ScopedEnv> m_envConfig;
 
     COrvaneApp m_app;
+    AppSettings m_settings;
     std::unique_ptr<COrvaneDoc> m_pDoc;
     std::unique_ptr<CMainFrame> m_pFrame;
     std::unique_ptr<QTabWidget> m_pTabs;
@@ -253,15 +256,17 @@ TEST_F(SetupViewTest, FirstRunShowsTheDocumentsFolderAndTheDefaultRate)
     EXPECT_EQ(SelectedPort(), "ttyS0");
     EXPECT_EQ(m_pFrame->GetPortName(), L"ttyS0");
     // Start-up only reads the settings.
-    EXPECT_EQ(m_app.m_settings.port, L"");
-    EXPECT_EQ(m_app.m_settings.saveFolder, L"");
+    EXPECT_EQ(m_settings.port, L"");
+    EXPECT_EQ(m_settings.saveFolder, L"");
 }
 
 TEST_F(SetupViewTest, ConstructionStateBeforeTheFirstShowing)
 {
     EXPECT_EQ(m_pView->m_nBaudIndex, 3);
     EXPECT_TRUE(m_pView->m_strFolder.empty());
-    const QStringList expected = {"1200", "2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200"};
+    QStringList expected;
+    for (const int rate : kBaudRates)
+        expected << QString::number(rate);
     QStringList rates;
     for (int i = 0; i < m_pView->m_cbBaud->count(); ++i)
         rates << m_pView->m_cbBaud->itemText(i);
@@ -446,9 +451,9 @@ TEST_F(SetupViewTest, NoPortsPassesAndSavesAnEmptyName)
     EXPECT_EQ(m_pFrame->GetPortName(), L"(before)");
 
     QTest::mouseClick(m_pView->m_btnSave, Qt::LeftButton);
-    EXPECT_EQ(m_app.m_settings.port, L"");
-    EXPECT_EQ(m_app.m_settings.baudRate, L"4800");
-    EXPECT_EQ(m_app.m_settings.saveFolder, L"/data");
+    EXPECT_EQ(m_settings.port, L"");
+    EXPECT_EQ(m_settings.baudRate, L"4800");
+    EXPECT_EQ(m_settings.saveFolder, L"/data");
 }
 
 // ---- Locking ---------------------------------------------------------------------------------
@@ -540,7 +545,7 @@ TEST_F(SetupViewTest, ChoosingAFolderWithoutSaveChangesTheDocumentOnly)
     EXPECT_EQ(FolderField(), "/media/card/tracks");
     EXPECT_EQ(m_pView->m_strFolder, L"/media/card/tracks");
     EXPECT_EQ(m_pDoc->m_strSaveFolder, L"/media/card/tracks");
-    EXPECT_EQ(m_app.m_settings.saveFolder, L"/old");
+    EXPECT_EQ(m_settings.saveFolder, L"/old");
 }
 
 TEST_F(SetupViewTest, CancellingTheFolderPickerChangesNothing)
@@ -564,9 +569,9 @@ TEST_F(SetupViewTest, SaveStoresWhatTheControlsShowAndWritesNothing)
     QTest::mouseClick(m_pView->m_btnChoose, Qt::LeftButton);
     QTest::mouseClick(m_pView->m_btnSave, Qt::LeftButton);
 
-    EXPECT_EQ(m_app.m_settings.port, L"ttyUSB0");
-    EXPECT_EQ(m_app.m_settings.baudRate, L"9600");
-    EXPECT_EQ(m_app.m_settings.saveFolder, L"/new/folder");
+    EXPECT_EQ(m_settings.port, L"ttyUSB0");
+    EXPECT_EQ(m_settings.baudRate, L"9600");
+    EXPECT_EQ(m_settings.saveFolder, L"/new/folder");
     EXPECT_EQ(FilesUnder(m_home.path()), filesBefore);
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdWString(m_app.m_strConfigPath)));
 }
@@ -583,8 +588,8 @@ TEST_F(SetupViewTest, SaveAfterAFruitlessRescanStoresTheShownPortNotTheFramesPor
     QTest::mouseClick(m_pView->m_btnSave, Qt::LeftButton);
 
     EXPECT_EQ(m_pFrame->GetPortName(), L"ttyUSB0");
-    EXPECT_EQ(m_app.m_settings.port, L"ttyS0");
-    EXPECT_EQ(m_app.m_settings.baudRate, L"4800");
+    EXPECT_EQ(m_settings.port, L"ttyS0");
+    EXPECT_EQ(m_settings.baudRate, L"4800");
 }
 
 // ---- Device paths ----------------------------------------------------------------------------
@@ -604,7 +609,7 @@ TEST_F(SetupViewTest, TypedDevicePathIsPassedOnWithEnterAndSaved)
     EXPECT_EQ(PortEntries(), QStringList({"/dev/pts/3", "ttyS0", "ttyUSB0"}));
 
     QTest::mouseClick(m_pView->m_btnSave, Qt::LeftButton);
-    EXPECT_EQ(m_app.m_settings.port, L"/dev/pts/3");
+    EXPECT_EQ(m_settings.port, L"/dev/pts/3");
 }
 
 TEST_F(SetupViewTest, TypedNetworkSourcesArePassedOnAndSavedAndMalformedOnesDropped)
@@ -635,7 +640,7 @@ TEST_F(SetupViewTest, TypedNetworkSourcesArePassedOnAndSavedAndMalformedOnesDrop
         EXPECT_EQ(SelectedPort(), row.selected);
         EXPECT_EQ(m_pFrame->GetPortName(), QString(row.selected).toStdWString());
         QTest::mouseClick(m_pView->m_btnSave, Qt::LeftButton);
-        EXPECT_EQ(m_app.m_settings.port, QString(row.selected).toStdWString());
+        EXPECT_EQ(m_settings.port, QString(row.selected).toStdWString());
     }
 }
 
@@ -652,7 +657,7 @@ TEST_F(SetupViewTest, TypedDevicePathIsTakenWhenTheFieldIsLeft)
     QTest::mouseClick(m_pView->m_btnSave, Qt::LeftButton);
 
     EXPECT_EQ(m_pFrame->GetPortName(), L"/tmp/gps");
-    EXPECT_EQ(m_app.m_settings.port, L"/tmp/gps");
+    EXPECT_EQ(m_settings.port, L"/tmp/gps");
 }
 
 TEST_F(SetupViewTest, TypedEntryNameSelectsThatEntryAndAnythingElseIsDropped)
@@ -730,7 +735,7 @@ TEST_F(SetupViewTest, EntriesShowTheirLabelAndHandOnTheStableName)
     EXPECT_EQ(m_pFrame->GetPortName(), L"(before)");
 
     m_pView->OnSave();
-    EXPECT_EQ(m_app.m_settings.port, kUbloxById);
+    EXPECT_EQ(m_settings.port, kUbloxById);
 }
 
 // Settings written before the stable names hold the kernel name; they still find the device,
@@ -761,7 +766,7 @@ TEST_F(SetupViewTest, OldKernelNameSettingsSelectTheirDevice)
         EXPECT_EQ(m_pView->SelectedPortLabel(), row.selected);
         EXPECT_EQ(m_pFrame->GetPortName(), row.applied);
         m_pView->OnSave();
-        EXPECT_EQ(m_app.m_settings.port, row.applied);
+        EXPECT_EQ(m_settings.port, row.applied);
     }
 }
 
@@ -954,9 +959,9 @@ TEST_F(SetupViewTest, ADetectedRateIsShownAndSavedOnlyOnSave)
         m_pDoc->UpdateAllViews(nullptr, HINT_BAUD_DETECTED, &hint);
         EXPECT_EQ(m_pView->m_cbBaud->currentText(), row.shown);
         EXPECT_EQ(m_pView->m_nBaudIndex, m_pView->m_cbBaud->currentIndex());
-        EXPECT_EQ(m_app.m_settings.baudRate, L"9600");
+        EXPECT_EQ(m_settings.baudRate, L"9600");
         m_pView->OnSave();
-        EXPECT_EQ(m_app.m_settings.baudRate, row.shown.toStdWString());
+        EXPECT_EQ(m_settings.baudRate, row.shown.toStdWString());
     }
 }
 

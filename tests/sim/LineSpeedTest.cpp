@@ -4,6 +4,7 @@
 #include "tools/gpssim/LineSpeed.h"
 #include "tools/gpssim/PseudoTerminal.h"
 
+#include "serial/BaudRates.h"
 #include "serial/CustomBaudRate.h"
 
 #include <gtest/gtest.h>
@@ -100,7 +101,7 @@ struct OrderRow
 
 TEST(BaudProbeOrder, UsualRatesFirstThenTheRestOfTheList)
 {
-    const std::vector<int> all = {1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200};
+    const std::vector<int> all(kBaudRates.begin(), kBaudRates.end());
     const OrderRow rows[] = {
         {9600, all, {4800, 38400, 115200, 57600, 19200, 1200, 2400, 14400}},
         {4800, all, {9600, 38400, 115200, 57600, 19200, 1200, 2400, 14400}},

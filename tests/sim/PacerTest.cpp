@@ -1,5 +1,7 @@
 #include "tools/gpssim/LinePacer.h"
 
+#include "serial/BaudRates.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -16,7 +18,7 @@ const Clock::time_point kT0 = Clock::time_point{} + hours(10);
 
 TEST(LinePacer, ABytesTakesTenBitTimesAtEveryRate)
 {
-    for (const int baud : {1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200})
+    for (const int baud : kBaudRates)
     {
         SCOPED_TRACE(std::to_string(baud) + " baud");
         LinePacer pacer(baud);

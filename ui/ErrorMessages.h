@@ -1,0 +1,20 @@
+#pragma once
+
+#include "serial/PortError.h"
+
+#include <string>
+
+// What the user is told when the receiver cannot be reached or goes away, together so that the
+// wording is read and changed in one place.
+
+inline constexpr wchar_t kErrorCaption[] = L"Error";
+// A receiver that went away is a warning under the program's name.
+inline constexpr wchar_t kDeviceLostCaption[] = L"Orvane";
+
+// The port at `devicePath`, or the network source written as gpsd://, tcp:// or udp://, could
+// not be opened; baudRate is the rate it was opened at.
+std::wstring DescribeOpenFailure(const std::wstring& devicePath, PortError error, int systemError, int baudRate);
+// Connect was pressed with no port chosen.
+std::wstring NoPortChosenText();
+// The receiver on `path` (a device path or a network source) went away while connected.
+std::wstring DescribeDeviceLost(const std::wstring& path);
