@@ -211,7 +211,7 @@ TEST_F(MapViewTest, OfflineKeepsTheMapAndTogglesTheNotice)
     {
         const char* name;
         bool bOnline;
-        float lat;
+        double lat;
         std::vector<std::string> scripts;
     };
     const MapPoint moved{25.5f, 121.0f};
