@@ -63,9 +63,8 @@ public:
 private:
     bool Point(const GpsData& epoch)
     {
-        if (m_bFailed || !HasFixedPosition(epoch))
-            return !m_bFailed;
-        m_bFailed = !m_writer.AddPoint(epoch);
+        if (!m_bFailed && HasFixedPosition(epoch))
+            m_bFailed = !m_writer.AddPoint(epoch);
         return !m_bFailed;
     }
 
