@@ -1,6 +1,6 @@
 #include "app/PortList.h"
 
-#include "serial/SourceAddress.h"
+#include "net/SourceAddress.h"
 
 #include <algorithm>
 #include <cwctype>

@@ -8,7 +8,7 @@
 
 #include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
-#include "serial/GpsdQuery.h"
+#include "net/GpsdQuery.h"
 #include "util/WideText.h"
 
 #include <algorithm>
@@ -136,11 +136,8 @@ void CGPSDevice::OnDataReceived(const char*, std::size_t)
     for (;;)
     {
         std::string line;
-        {
-            std::lock_guard lock(m_portLock);
-            if (!m_pReceiveRing || !m_pReceiveRing->ReadLine(line))
-                return;
-        }
+        if (!TakeLine(line))
+            return;
 
         // The decoders stop at a field that does not convert; what they stored before it stays,
         // and the line is still queued and notified when its checksum holds.

@@ -2,7 +2,7 @@
 
 #include "gps/GpsData.h"
 #include "serial/SerialPort.h"
-#include "serial/SourceAddress.h"
+#include "net/SourceAddress.h"
 
 #include <boost/signals2/connection.hpp>
 #include <boost/signals2/signal.hpp>

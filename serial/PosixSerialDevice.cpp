@@ -246,19 +246,11 @@ PosixSerialDevice::Result PosixSerialDevice::Write(const void* bytes, std::size_
         if (error != EAGAIN)
             return {IsGoneError(error) ? Status::Gone : Status::Failed, 0, error};
 
-        const int remaining = RemainingMs(deadline);
-        if (remaining == 0)
+        if (RemainingMs(deadline) == 0)
             return {Status::TimedOut, 0, 0};
-        pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_wake.Fd(), POLLIN, 0}};
-        const int ready = ::poll(fds, 2, remaining);
-        if (ready < 0 && errno != EINTR)
-            return {Status::Failed, 0, errno};
-        if (ready == 0)
-            return {Status::TimedOut, 0, 0};
-        if (ready > 0 && fds[1].revents != 0)
-            return {Status::Woken, 0, 0};
-        if (ready > 0 && (fds[0].revents & POLLNVAL))
-            return {Status::Gone, 0, EBADF};
+        if (const Result waited = WaitWritableOrWoken(m_fd, m_wake, deadline);
+            waited.status != Status::Done)
+            return waited;
     }
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "serial/ByteDevice.h"
-#include "serial/PortError.h"
-#include "serial/WakeEvent.h"
+#include "io/ByteDevice.h"
+#include "io/PortError.h"
+#include "io/WakeEvent.h"
 
 #include <cstddef>
 #include <string>

@@ -1,7 +1,7 @@
 #include "serial/SerialPort.h"
 
 #include "serial/PosixSerialDevice.h"
-#include "serial/SocketDevice.h"
+#include "net/SocketDevice.h"
 
 #include "util/WideText.h"
 
@@ -257,4 +257,22 @@ void SerialPort::ReaderLoop()
         {
         }
     }
+}
+
+bool SerialPort::TakeLine(std::string& line)
+{
+    std::lock_guard lock(m_portLock);
+    return m_pReceiveRing && m_pReceiveRing->ReadLine(line);
+}
+
+std::string SerialPort::TakeReceived()
+{
+    std::lock_guard lock(m_portLock);
+    std::string bytes;
+    if (m_pReceiveRing)
+    {
+        bytes.resize(m_pReceiveRing->Count());
+        m_pReceiveRing->Read(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    }
+    return bytes;
 }

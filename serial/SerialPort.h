@@ -1,10 +1,10 @@
 #pragma once
 
-#include "serial/ByteDevice.h"
-#include "serial/PortError.h"
-#include "serial/RingBuffer.h"
-#include "serial/SocketDevice.h"
-#include "serial/SourceAddress.h"
+#include "io/ByteDevice.h"
+#include "io/PortError.h"
+#include "io/RingBuffer.h"
+#include "net/SocketDevice.h"
+#include "net/SourceAddress.h"
 
 #include <atomic>
 #include <cstddef>
@@ -73,9 +73,12 @@ protected:
     // For a derived class whose open fails before the port's own Open is reached.
     void SetOpenError(PortError error, int systemError);
 
-    // Derived classes take received bytes from here, holding m_portLock around every use.
-    std::unique_ptr<RingBuffer> m_pReceiveRing;
-    mutable std::mutex m_portLock;
+    // Reader thread, from OnDataReceived: the next complete line of the receive ring (LF
+    // included, at most RingBuffer::kMaxLineLength bytes); false while none is complete, and
+    // the partial line stays for the next call.
+    bool TakeLine(std::string& line);
+    // Reader thread: everything the receive ring holds, for a user that is not line-based.
+    std::string TakeReceived();
 
 private:
     // Starts the reader on a device that is already open.
@@ -90,7 +93,10 @@ private:
     std::atomic<bool> m_bRunning{false};
     std::atomic<bool> m_bStoppedOnItsOwn{false};
     std::thread m_thread;
+    // Both rings are guarded by the port lock, which is never held while OnDataReceived runs.
+    std::unique_ptr<RingBuffer> m_pReceiveRing;
     std::unique_ptr<RingBuffer> m_pTransmitRing;
+    mutable std::mutex m_portLock;
     // Under the port lock: the socket being opened, for CancelOpen to wake, and the cancel.
     ByteDevice* m_pOpening = nullptr;
     bool m_bOpenCancelled = false;

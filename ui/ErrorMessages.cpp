@@ -1,6 +1,6 @@
 #include "ui/ErrorMessages.h"
 
-#include "serial/SourceAddress.h"
+#include "net/SourceAddress.h"
 #include "util/WideText.h"
 
 #include <cerrno>

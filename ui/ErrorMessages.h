@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/PortError.h"
+#include "io/PortError.h"
 
 #include <string>
 

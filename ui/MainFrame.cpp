@@ -5,7 +5,7 @@
 #include "framework/core/MessageBox.h"
 #include "recording/OrvaneDoc.h"
 #include "serial/BaudRates.h"
-#include "serial/SourceAddress.h"
+#include "net/SourceAddress.h"
 #include "util/WideText.h"
 #include "ui/ErrorMessages.h"
 #include "ui/OrvaneView.h"

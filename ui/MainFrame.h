@@ -3,7 +3,7 @@
 #include "framework/FrameWnd.h"
 #include "framework/core/CommandIds.h"
 #include "gps/GPSDevice.h"
-#include "serial/PortError.h"
+#include "io/PortError.h"
 #include "ui/BaudDetection.h"
 #include "ui/UpdatePacer.h"
 

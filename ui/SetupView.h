@@ -3,8 +3,8 @@
 #include "app/PortList.h"
 #include "app/Settings.h"
 #include "framework/core/Document.h"
-#include "serial/PortDiscovery.h"
-#include "serial/PortWatcher.h"
+#include "discovery/PortDiscovery.h"
+#include "discovery/PortWatcher.h"
 
 #include <QString>
 #include <QWidget>

@@ -5,7 +5,7 @@
 // about 160 sentences a second.
 #include "gps/GPSDevice.h"
 #include "gps/NmeaFraming.h"
-#include "serial/RingBuffer.h"
+#include "io/RingBuffer.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,7 +3,7 @@
 // the whole stream at LF says, however the stream was split and however often it was drained.
 // Pieces are as a serial read brings them (up to 64 bytes) or as a socket does (up to a
 // datagram or segment of 1472 bytes, the payload of one Ethernet frame).
-#include "serial/RingBuffer.h"
+#include "io/RingBuffer.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -4,7 +4,7 @@
 // resolver of the test's own.
 #include "gps/GPSDevice.h"
 #include "gps/NmeaFraming.h"
-#include "serial/SocketDevice.h"
+#include "net/SocketDevice.h"
 
 #include "support/Counter.h"
 #include "support/Files.h"

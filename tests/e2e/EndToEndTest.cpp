@@ -5,7 +5,7 @@
 #include "framework/core/MessageBox.h"
 #include "gps/NmeaFraming.h"
 #include "recording/OrvaneDoc.h"
-#include "serial/SourceAddress.h"
+#include "net/SourceAddress.h"
 #include "ui/MainFrame.h"
 #include "ui/MapView.h"
 #include "ui/MemDCEx.h"

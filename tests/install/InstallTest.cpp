@@ -1,7 +1,7 @@
 // `cmake --install` into a temporary prefix, as a packager runs it, and what the desktop makes of
 // the result: desktop-file-validate, appstreamcli, the icons' real sizes, the programs' answers,
 // their manual pages; then the .deb, through lintian when it is there.
-#include "serial/ReceiverRecognition.h"
+#include "discovery/ReceiverRecognition.h"
 #include "support/Files.h"
 #include "support/TempFolder.h"
 

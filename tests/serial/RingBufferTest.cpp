@@ -1,4 +1,4 @@
-#include "serial/RingBuffer.h"
+#include "io/RingBuffer.h"
 
 #include <gtest/gtest.h>
 

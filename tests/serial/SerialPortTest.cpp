@@ -2,6 +2,7 @@
 #include "serial/BaudRates.h"
 #include "serial/PosixSerialDevice.h"
 #include "serial/PseudoTerminal.h"
+#include "io/WakeEvent.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,8 @@
 #include <string>
 #include <termios.h>
 #include <thread>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -58,12 +61,7 @@ public:
 protected:
     void OnDataReceived(const char* bytes, std::size_t count) override
     {
-        std::string fromRing;
-        {
-            std::lock_guard lock(m_portLock);
-            fromRing.resize(m_pReceiveRing->Count());
-            m_pReceiveRing->Read(fromRing.data(), static_cast<std::uint32_t>(fromRing.size()));
-        }
+        const std::string fromRing = TakeReceived();
         std::lock_guard lock(m_mutex);
         received.append(bytes, count);
         takenFromRing += fromRing;
@@ -371,6 +369,35 @@ TEST(SerialPortWriter, CloseWhileOutputIsBlockedReturnsAndSentBytesAreAPrefix)
     const std::string sent = pty.ReadAvailable();
     EXPECT_LE(sent.size(), queued);
     EXPECT_EQ(sent, stream.substr(0, sent.size()));
+}
+
+// The waits both write loops share: every way a wait for room can end.
+TEST(WaitWritable, EndsOnRoomWakeTimeOutAndClosedDescriptor)
+{
+    using Status = ByteDevice::Status;
+    int pipeFds[2];
+    ASSERT_EQ(::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC), 0);
+    WakeEvent wake;
+    ASSERT_TRUE(wake.Open());
+    const auto soon = [] { return std::chrono::steady_clock::now() + std::chrono::milliseconds(50); };
+
+    EXPECT_EQ(WaitWritableOrWoken(pipeFds[1], wake, soon()).status, Status::Done);
+    std::vector<char> fill(65536, 'x');
+    while (::write(pipeFds[1], fill.data(), fill.size()) > 0)
+    {
+    }
+    EXPECT_EQ(WaitWritableOrWoken(pipeFds[1], wake, soon()).status, Status::TimedOut);
+    // A wake-up ends the wait but stays for the read that follows.
+    wake.Signal();
+    EXPECT_EQ(WaitWritableOrWoken(pipeFds[1], wake, soon()).status, Status::Woken);
+    EXPECT_EQ(WaitReadableOrWoken(pipeFds[0], wake, soon()).status, Status::Woken);
+    // The reader gone: the write itself reports EPIPE, so the wait lets it go on.
+    ::close(pipeFds[0]);
+    EXPECT_EQ(WaitWritableOrWoken(pipeFds[1], wake, soon()).status, Status::Done);
+    ::close(pipeFds[1]);
+    const ByteDevice::Result closed = WaitWritableOrWoken(pipeFds[1], wake, soon());
+    EXPECT_EQ(closed.status, Status::Gone);
+    EXPECT_EQ(closed.systemError, EBADF);
 }
 
 } // namespace

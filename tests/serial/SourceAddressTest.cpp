@@ -1,8 +1,8 @@
 // Network sources as a person types them, gpsd's stream with its JSON taken out, and the
 // devices gpsd says it holds.
-#include "serial/GpsdQuery.h"
-#include "serial/SocketDevice.h"
-#include "serial/SourceAddress.h"
+#include "net/GpsdQuery.h"
+#include "net/SocketDevice.h"
+#include "net/SourceAddress.h"
 
 #include <gtest/gtest.h>
 

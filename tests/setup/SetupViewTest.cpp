@@ -7,7 +7,7 @@
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
 #include "serial/BaudRates.h"
-#include "serial/PublishedPorts.h"
+#include "discovery/PublishedPorts.h"
 #include "support/TempFolder.h"
 #include "ui/SetupView.h"
 

@@ -1,7 +1,7 @@
 // Writes the udev rule that keeps ModemManager from probing the receivers Orvane recognises
 // (it sends AT commands to every new ttyACM, which delays and confuses GPS receivers). The rule
 // comes from the recognition table itself, so the two cannot drift apart.
-#include "serial/ReceiverRecognition.h"
+#include "discovery/ReceiverRecognition.h"
 
 #include <iostream>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/SourceAddress.h"
+#include "net/SourceAddress.h"
 
 #include <string>
 #include <string_view>

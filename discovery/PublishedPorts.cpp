@@ -1,6 +1,6 @@
-#include "serial/PublishedPorts.h"
+#include "discovery/PublishedPorts.h"
 
-#include "serial/NaturalOrder.h"
+#include "discovery/NaturalOrder.h"
 #include "util/WideText.h"
 
 #include <sys/stat.h>

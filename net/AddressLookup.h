@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/WakeEvent.h"
+#include "io/WakeEvent.h"
 
 #include <netdb.h>
 #include <sys/socket.h>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "serial/AddressLookup.h"
-#include "serial/ByteDevice.h"
-#include "serial/PortError.h"
-#include "serial/SourceAddress.h"
-#include "serial/WakeEvent.h"
+#include "net/AddressLookup.h"
+#include "io/ByteDevice.h"
+#include "io/PortError.h"
+#include "net/SourceAddress.h"
+#include "io/WakeEvent.h"
 
 #include <cstddef>
 #include <memory>

@@ -1,11 +1,11 @@
 // Port discovery from sysfs: /sys/class/tty lists every tty the kernel made, and the links
 // under each entry lead to the hardware (and for USB bridges, to the USB ids).
 
-#include "serial/NaturalOrder.h"
-#include "serial/PortDiscoveryAt.h"
-#include "serial/PublishedPorts.h"
-#include "serial/ReceiverRecognition.h"
-#include "serial/SysfsTty.h"
+#include "discovery/NaturalOrder.h"
+#include "discovery/PortDiscoveryAt.h"
+#include "discovery/PublishedPorts.h"
+#include "discovery/ReceiverRecognition.h"
+#include "discovery/SysfsTty.h"
 #include "util/WideText.h"
 
 #include <dirent.h>

@@ -1,4 +1,4 @@
-#include "serial/NaturalOrder.h"
+#include "discovery/NaturalOrder.h"
 
 #include <cctype>
 #include <string_view>

@@ -1,6 +1,6 @@
-#include "serial/GpsdQuery.h"
+#include "net/GpsdQuery.h"
 
-#include "serial/SocketDevice.h"
+#include "net/SocketDevice.h"
 
 #include <chrono>
 

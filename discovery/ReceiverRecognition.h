@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/SysfsTty.h"
+#include "discovery/SysfsTty.h"
 
 #include <span>
 #include <string>
@@ -31,6 +31,9 @@ bool IsReceiverBridge(const TtyDeviceInfo& tty);
 
 // A known receiver id, the PL2303 bridge, or a USB device whose product string names GPS/GNSS.
 bool IsReceiver(const TtyDeviceInfo& tty);
+
+// The receiver's bridge as its Windows driver names it; the port list shows the same name.
+inline constexpr std::wstring_view kReceiverFriendlyName = L"Prolific USB-to-Serial Comm Port";
 
 // The name the bridge's Windows driver would show, with the kernel name in the parentheses:
 // "Prolific USB-to-Serial Comm Port (ttyUSB0)". Empty for any other device.

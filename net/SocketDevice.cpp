@@ -1,6 +1,6 @@
 // Sockets for the receivers that are not serial ports. Every socket call stays here, beside
 // the serial device's termios calls, so the reader loop above both is the same.
-#include "serial/SocketDevice.h"
+#include "net/SocketDevice.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -459,15 +459,11 @@ SocketDevice::Result SocketDevice::Write(const void* bytes, std::size_t size, in
             continue;
         if (error != EAGAIN)
             return {IsGone(error) ? Status::Gone : Status::Failed, 0, error};
-        const int remaining = RemainingMs(deadline);
-        if (remaining == 0)
+        if (RemainingMs(deadline) == 0)
             return {Status::TimedOut, 0, 0};
-        pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_wake.Fd(), POLLIN, 0}};
-        const int ready = ::poll(fds, 2, remaining);
-        if (ready == 0)
-            return {Status::TimedOut, 0, 0};
-        if (ready > 0 && fds[1].revents != 0)
-            return {Status::Woken, 0, 0};
+        if (const Result waited = WaitWritableOrWoken(m_fd, m_wake, deadline);
+            waited.status != Status::Done)
+            return waited;
     }
 }
 

@@ -1,4 +1,4 @@
-#include "serial/SourceAddress.h"
+#include "net/SourceAddress.h"
 
 #include "util/WideText.h"
 

@@ -1,4 +1,4 @@
-#include "serial/AddressLookup.h"
+#include "net/AddressLookup.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/PortDiscovery.h"
+#include "discovery/PortDiscovery.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "serial/WakeEvent.h"
+#include "io/WakeEvent.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -61,6 +61,30 @@ ByteDevice::Result WaitReadableOrWoken(int fd, WakeEvent& wake,
             return {Status::Gone, 0, EBADF};
         if (revents)
             *revents = fds[0].revents;
+        return {Status::Done, 0, 0};
+    }
+}
+
+ByteDevice::Result WaitWritableOrWoken(int fd, WakeEvent& wake,
+                                       std::chrono::steady_clock::time_point deadline)
+{
+    using Status = ByteDevice::Status;
+    for (;;)
+    {
+        pollfd fds[2] = {{fd, POLLOUT, 0}, {wake.Fd(), POLLIN, 0}};
+        const int ready = ::poll(fds, 2, RemainingMs(deadline));
+        if (ready < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            return {Status::Failed, 0, errno};
+        }
+        if (ready == 0)
+            return {Status::TimedOut, 0, 0};
+        if (fds[1].revents != 0)
+            return {Status::Woken, 0, 0};
+        if (fds[0].revents & POLLNVAL)
+            return {Status::Gone, 0, EBADF};
         return {Status::Done, 0, 0};
     }
 }

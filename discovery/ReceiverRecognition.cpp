@@ -1,6 +1,5 @@
-#include "serial/ReceiverRecognition.h"
+#include "discovery/ReceiverRecognition.h"
 
-#include "serial/WindowsDeviceNames.h"
 #include "util/WideText.h"
 
 #include <algorithm>

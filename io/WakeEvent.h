@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/ByteDevice.h"
+#include "io/ByteDevice.h"
 
 #include <chrono>
 
@@ -39,3 +39,9 @@ inline int RemainingMs(std::chrono::steady_clock::time_point deadline)
 ByteDevice::Result WaitReadableOrWoken(int fd, WakeEvent& wake,
                                        std::chrono::steady_clock::time_point deadline,
                                        short* revents = nullptr);
+
+// Polls `fd` for room to write beside `wake` until `deadline`: Done once a write may go on (an
+// error or hang-up too, which the write itself then reports with its errno), Woken after a
+// wake-up (left for the Read that follows), TimedOut, Gone for a closed descriptor, or Failed.
+ByteDevice::Result WaitWritableOrWoken(int fd, WakeEvent& wake,
+                                       std::chrono::steady_clock::time_point deadline);

@@ -1,9 +1,9 @@
 // inotify rather than libudev: the links under /dev/serial/by-id are udev's own output, so they
 // tell the same story without another run-time library.
 
-#include "serial/PortWatcher.h"
+#include "discovery/PortWatcher.h"
 
-#include "serial/PublishedPorts.h"
+#include "discovery/PublishedPorts.h"
 
 #include <sys/inotify.h>
 #include <unistd.h>
