@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/OrvaneApp.h"
+#include "ui/RenderBackend.h"
 
 #include <iostream>
 
@@ -7,6 +8,7 @@ int main(int argc, char* argv[])
 {
     if (const std::optional<int> code = AnswerInfoOptions(argc, argv, std::cout))
         return *code;
+    ChooseGlBeforeApplication();
     COrvaneApp app;
     return app.Run(argc, argv);
 }

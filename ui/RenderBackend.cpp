@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace
@@ -52,4 +54,33 @@ bool ChooseQuickBackend()
         return false;
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     return true;
+}
+
+bool HasGpuRenderNode(const std::string& driFolder)
+{
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(driFolder, error), end; !error && it != end; it.increment(error))
+    {
+        if (it->path().filename().string().starts_with("renderD"))
+            return true;
+    }
+    return false;
+}
+
+std::vector<std::pair<std::string, std::string>> GlEnvironmentFor(bool hasRenderNode, bool userSetIntegration,
+                                                                  bool userSetQuickBackend)
+{
+    if (hasRenderNode || userSetIntegration || userSetQuickBackend)
+        return {};
+    return {{"QT_XCB_GL_INTEGRATION", "none"}, {"QT_QUICK_BACKEND", "software"}};
+}
+
+bool ChooseGlBeforeApplication(const std::string& driFolder)
+{
+    const auto set = [](const char* name) { return std::getenv(name) != nullptr; };
+    const auto environment = GlEnvironmentFor(HasGpuRenderNode(driFolder), set("QT_XCB_GL_INTEGRATION"),
+                                              set("QT_QUICK_BACKEND") || set("QMLSCENE_DEVICE"));
+    for (const auto& [name, value] : environment)
+        ::setenv(name.c_str(), value.c_str(), 0);
+    return !environment.empty();
 }

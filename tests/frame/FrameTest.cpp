@@ -943,3 +943,31 @@ TEST(RenderBackend, SoftwareOpenGlRenderersAreToldFromHardwareOnes)
     for (const auto& row : rows)
         EXPECT_EQ(IsSoftwareGlRenderer(row.renderer), row.software) << row.renderer;
 }
+
+// Before the application exists: no GPU keeps the GL driver out, unless the user chose.
+TEST(RenderBackend, NoRenderNodeNoGlDriverUnlessTheUserChose)
+{
+    using Env = std::vector<std::pair<std::string, std::string>>;
+    const Env noGl{{"QT_XCB_GL_INTEGRATION", "none"}, {"QT_QUICK_BACKEND", "software"}};
+    const struct
+    {
+        bool renderNode, userIntegration, userQuick;
+        Env expected;
+    } rows[] = {
+        {false, false, false, noGl},
+        {false, true, false, {}},
+        {false, false, true, {}},
+        {true, false, false, {}},
+        {true, true, true, {}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(GlEnvironmentFor(row.renderNode, row.userIntegration, row.userQuick), row.expected)
+            << row.renderNode << row.userIntegration << row.userQuick;
+
+    TempFolder dri;
+    EXPECT_FALSE(HasGpuRenderNode((dri.Path() / "missing").string()));
+    std::ofstream(dri.Path() / "card0").put('\n');
+    EXPECT_FALSE(HasGpuRenderNode(dri.Path().string())) << "a display card alone renders nothing";
+    std::ofstream(dri.Path() / "renderD128").put('\n');
+    EXPECT_TRUE(HasGpuRenderNode(dri.Path().string()));
+}
