@@ -16,7 +16,8 @@ double SecondOfDay(const GpsData& gps)
 double DayNumber(const GpsData& gps)
 {
     using namespace std::chrono;
-    const sys_days day{year{gps.year} / month{static_cast<unsigned>(gps.month)} / std::chrono::day{static_cast<unsigned>(gps.day)}};
+    const sys_days day{year{gps.year} / month{static_cast<unsigned>(gps.month)} /
+                       std::chrono::day{static_cast<unsigned>(gps.day)}};
     return static_cast<double>(day.time_since_epoch().count());
 }
 
@@ -25,7 +26,8 @@ double DayNumber(const GpsData& gps)
 double UtcStep(const GpsData& from, const GpsData& to)
 {
     if (HasValidDate(from) && HasValidDate(to))
-        return (DayNumber(to) - DayNumber(from)) * kSecondsPerDay + SecondOfDay(to) - SecondOfDay(from);
+        return (DayNumber(to) - DayNumber(from)) * kSecondsPerDay + SecondOfDay(to) -
+               SecondOfDay(from);
     const double step = SecondOfDay(to) - SecondOfDay(from);
     return step < 0.0 ? step + kSecondsPerDay : step;
 }

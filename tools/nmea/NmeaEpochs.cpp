@@ -164,7 +164,8 @@ const char* SystemKey(GnssSystem system)
     return system == GnssSystem::Unknown ? "unknown" : ConstellationOf(system).label;
 }
 
-void AppendSatelliteMaxima(std::string& out, const FixSummary& summary, int FixSummary::Satellites::*field)
+void AppendSatelliteMaxima(std::string& out, const FixSummary& summary,
+                           int FixSummary::Satellites::*field)
 {
     out += '{';
     for (const GnssSystem system : kSystemsInOrder)
@@ -186,7 +187,8 @@ std::string SummaryJson(const FixSummary& summary)
 {
     std::string out = "{\"epochs\":" + std::to_string(summary.Epochs());
     out += ",\"fixes\":{\"unknown\":" + std::to_string(summary.EpochsInMode(0)) +
-           ",\"none\":" + std::to_string(summary.EpochsInMode(1)) + ",\"2d\":" + std::to_string(summary.EpochsInMode(2)) +
+           ",\"none\":" + std::to_string(summary.EpochsInMode(1)) +
+           ",\"2d\":" + std::to_string(summary.EpochsInMode(2)) +
            ",\"3d\":" + std::to_string(summary.EpochsInMode(3)) + '}';
 
     out += ",\"ttff\":";
