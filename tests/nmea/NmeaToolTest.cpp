@@ -685,6 +685,7 @@ INSTANTIATE_TEST_SUITE_P(
                     BadInputRow{"Folder", "@", "Is a directory"},
                     BadInputRow{"BinaryFile", "@/binary.bin", "no NMEA sentences in @/binary.bin"},
                     BadInputRow{"EmptyInput", "", "no NMEA sentences in standard input"},
+                    BadInputRow{"SummaryOfNothing", "--summary @/binary.bin", "no NMEA sentences in @/binary.bin"},
                     BadInputRow{"UnknownOption", "--gpz x", "unknown option --gpz"},
                     BadInputRow{"KmlWithoutFile", "--kml", "--kml needs a file name"},
                     BadInputRow{"GpxWithoutFile", "--gpx", "--gpx needs a file name"},
@@ -740,6 +741,15 @@ TEST(Program, TracksHaveOnePointPerFixEpoch)
         const ToolResult valid = ValidateGpx(gpx);
         EXPECT_EQ(valid.status, 0) << valid.output;
     }
+    // With --summary the track is the same, and has a point for each fix the summary counts.
+    const auto summaryGpx = folder.Path() / "summary.gpx";
+    const Result summary = RunTool(folder, "--summary --gpx '" + summaryGpx.string() + "' '" +
+                                               CorpusPath("haicom-305N.nmea") + "'");
+    ASSERT_EQ(summary.status, 0) << summary.err;
+    EXPECT_EQ(ReadFile(summaryGpx), gpxText);
+    const std::string fixes = JsonObject(summary.out, "fixes");
+    EXPECT_EQ(JsonNumber(fixes, "2d").value_or(0) + JsonNumber(fixes, "3d").value_or(0),
+              static_cast<double>(trkpts));
     for (std::size_t i = 0; i < points.size(); ++i)
     {
         // The writer adds the altitude; longitude and latitude agree to the float.
