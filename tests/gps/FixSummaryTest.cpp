@@ -1,3 +1,5 @@
+// The time to first fix, from the stream's UTC; the rest of the summary is held against worked
+// streams and the corpus through orvane-nmea (tests/nmea).
 #include "gps/FixSummary.h"
 
 #include <gtest/gtest.h>
@@ -94,49 +96,5 @@ INSTANTIATE_TEST_SUITE_P(
                  {{20261209, 120000, 0, 1}, {20261209, 120004, 0, 3}, {19800106, 0, 0, 3}},
                  4.0}),
     [](const testing::TestParamInfo<TtffCase>& info) { return info.param.name; });
-
-TEST(FixSummary, ModesHdopOfFixesAndMaximaPerConstellation)
-{
-    FixSummary summary;
-    GpsData gps = Record({20261209, 120000, 0, 1});
-    gps.decode.known |= kKnownHdop;
-    gps.hdop = 99.0f; // a no-fix epoch's HDOP is no measure
-    gps.satellites[0] = {false, 7, 40, 90, 30, Talker::GP};
-    gps.satellites[1] = {false, 65, 40, 90, 30, Talker::GL};
-    summary.Add(gps);
-    gps = Record({20261209, 120001, 0, 3});
-    gps.decode.known |= kKnownHdop | kKnownPosition;
-    gps.hdop = 1.5f;
-    gps.satellites[0] = {true, 7, 40, 90, 30, Talker::GP};
-    gps.satellites[1] = {true, 9, 40, 90, 30, Talker::GP};
-    gps.satellites[2] = {true, 301, 40, 90, 30, Talker::GN};
-    summary.Add(gps);
-    gps.fixMode = 2;
-    gps.hdop = 0.5f;
-    gps.satellites[2] = {};
-    gps.decode.known &= static_cast<std::uint8_t>(~kKnownPosition);
-    summary.Add(gps);
-
-    EXPECT_EQ(summary.Epochs(), 3);
-    EXPECT_EQ(summary.EpochsInMode(0), 0);
-    EXPECT_EQ(summary.EpochsInMode(1), 1);
-    EXPECT_EQ(summary.EpochsInMode(2), 1);
-    EXPECT_EQ(summary.EpochsInMode(3), 1);
-    const FixSummary::Hdop hdop = summary.HdopOfFixes();
-    EXPECT_EQ(hdop.count, 2);
-    EXPECT_DOUBLE_EQ(hdop.mean, 1.0);
-    EXPECT_EQ(hdop.min, 0.5f);
-    EXPECT_EQ(hdop.max, 1.5f);
-    // Only the 3D fix sent a position.
-    EXPECT_EQ(summary.FixPositions().size(), 1u);
-    EXPECT_EQ(summary.SatellitesOf(GnssSystem::Gps).usedMax, 2);
-    EXPECT_EQ(summary.SatellitesOf(GnssSystem::Gps).inViewMax, 2);
-    EXPECT_EQ(summary.SatellitesOf(GnssSystem::Glonass).usedMax, 0);
-    EXPECT_EQ(summary.SatellitesOf(GnssSystem::Glonass).inViewMax, 1);
-    EXPECT_EQ(summary.SatellitesOf(GnssSystem::Galileo).usedMax, 1);
-    // The most in one epoch, not the sum of each constellation's most (2 + 1 + 1 in view).
-    EXPECT_EQ(summary.AllSatellites().usedMax, 3);
-    EXPECT_EQ(summary.AllSatellites().inViewMax, 3);
-}
 
 } // namespace
