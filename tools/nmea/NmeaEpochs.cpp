@@ -154,3 +154,82 @@ void EpochSplitter::Finish()
     if (m_epochs.Finish(ended))
         m_onEpoch(ended);
 }
+
+namespace
+{
+
+// The constellation's name as the chart's legend writes it.
+const char* SystemKey(GnssSystem system)
+{
+    return system == GnssSystem::Unknown ? "unknown" : ConstellationOf(system).label;
+}
+
+void AppendSatelliteMaxima(std::string& out, const FixSummary& summary,
+                           int FixSummary::Satellites::*field)
+{
+    out += '{';
+    for (const GnssSystem system : kSystemsInOrder)
+    {
+        const FixSummary::Satellites counts = summary.SatellitesOf(system);
+        // A constellation never listed has nothing to say.
+        if (counts.inViewMax == 0 && counts.usedMax == 0)
+            continue;
+        out += '"';
+        out += SystemKey(system);
+        out += "\":" + std::to_string(counts.*field) + ',';
+    }
+    out += "\"all\":" + std::to_string(summary.AllSatellites().*field) + '}';
+}
+
+} // namespace
+
+std::string SummaryJson(const FixSummary& summary)
+{
+    std::string out = "{\"epochs\":" + std::to_string(summary.Epochs());
+    out += ",\"fixes\":{\"unknown\":" + std::to_string(summary.EpochsInMode(0)) +
+           ",\"none\":" + std::to_string(summary.EpochsInMode(1)) +
+           ",\"2d\":" + std::to_string(summary.EpochsInMode(2)) +
+           ",\"3d\":" + std::to_string(summary.EpochsInMode(3)) + '}';
+
+    out += ",\"ttff\":";
+    if (const auto ttff = summary.TimeToFirstFix())
+        AppendNumber(out, "%.3f", *ttff);
+    else
+        out += "null";
+
+    const CepResult cep = summary.Cep();
+    if (cep.count > 0)
+    {
+        out += ",\"cep50\":";
+        AppendNumber(out, "%.3f", cep.cep50);
+        out += ",\"cep95\":";
+        AppendNumber(out, "%.3f", cep.cep95);
+    }
+    else
+    {
+        out += ",\"cep50\":null,\"cep95\":null";
+    }
+
+    const FixSummary::Hdop hdop = summary.HdopOfFixes();
+    out += ",\"hdop\":";
+    if (hdop.count > 0)
+    {
+        AppendNumber(out, "{\"mean\":%.3f", hdop.mean);
+        out += ",\"min\":";
+        AppendFloat(out, hdop.min);
+        out += ",\"max\":";
+        AppendFloat(out, hdop.max);
+        out += '}';
+    }
+    else
+    {
+        out += "null";
+    }
+
+    out += ",\"used_max\":";
+    AppendSatelliteMaxima(out, summary, &FixSummary::Satellites::usedMax);
+    out += ",\"in_view_max\":";
+    AppendSatelliteMaxima(out, summary, &FixSummary::Satellites::inViewMax);
+    out += '}';
+    return out;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gps/EpochDetector.h"
+#include "gps/FixSummary.h"
 #include "gps/GpsData.h"
 
 #include <functional>
@@ -13,6 +14,12 @@
 // el and az only for a satellite with a position). Values no sentence has sent yet are left out, and
 // so are position and motion while the receiver reports no fix.
 std::string EpochJson(const GpsData& gps);
+
+// What --summary prints after the last epoch: epochs, fixes (epochs per mode: unknown, none,
+// 2d, 3d), ttff (s), cep50 and cep95 (m, to the millimetre), hdop (mean, min, max) and
+// used_max and in_view_max (per constellation seen, and "all"). A value with nothing to
+// measure is null.
+std::string SummaryJson(const FixSummary& summary);
 
 // Decodes a log line by line, as the device decodes what it receives: each sentence goes to
 // the line handler with the record right after it (what a recorder takes), and the record each

@@ -17,10 +17,14 @@ namespace
 {
 
 const char kUsage[] =
-    "Usage: orvane-nmea [--kml FILE] [--gpx FILE] [LOG]\n"
+    "Usage: orvane-nmea [--summary] [--kml FILE] [--gpx FILE] [LOG]\n"
     "Decodes an NMEA log (LOG, or standard input when LOG is missing or \"-\") and prints the\n"
     "decoded state once per epoch as one JSON object per line, with gpsd's field names\n"
     "(an epoch of which nothing is known yet prints no line).\n"
+    "  --summary    print one JSON object for the whole log instead of the epochs' lines:\n"
+    "               epochs, fixes (epochs per mode), ttff (s), cep50 and cep95 (m),\n"
+    "               hdop (mean, min, max over the fixes), used_max and in_view_max\n"
+    "               (satellites per constellation)\n"
     "  --kml FILE   also write the log's track to FILE as KML\n"
     "  --gpx FILE   also write the log's track to FILE as GPX 1.1\n";
 
@@ -55,6 +59,7 @@ int main(int argc, char** argv)
     std::vector<Track> tracks;
     std::string input;
     bool haveInput = false;
+    bool summaryOnly = false;
     for (int i = 1; i < argc; ++i)
     {
         const std::string arg = argv[i];
@@ -62,6 +67,11 @@ int main(int argc, char** argv)
         {
             std::fputs(kUsage, stdout);
             return 0;
+        }
+        if (arg == "--summary")
+        {
+            summaryOnly = true;
+            continue;
         }
         const TrackOption* track = nullptr;
         for (const TrackOption& option : kTrackOptions)
@@ -104,15 +114,21 @@ int main(int argc, char** argv)
             return Fail("cannot create " + track.path);
     }
 
+    FixSummary summary;
     EpochSplitter splitter(
-        [](const GpsData& gps) {
-            // An epoch of which nothing is known yet says nothing.
+        [&summary, summaryOnly](const GpsData& gps) {
+            // An epoch of which nothing is known yet says nothing, and the summary counts the
+            // epochs the lines would show.
             const std::string json = EpochJson(gps);
-            if (json != "{}")
+            if (json == "{}")
+                return;
+            if (summaryOnly)
             {
-                std::fputs(json.c_str(), stdout);
-                std::fputc('\n', stdout);
+                summary.Add(gps);
+                return;
             }
+            std::fputs(json.c_str(), stdout);
+            std::fputc('\n', stdout);
         },
         [&tracks](std::string_view line, const GpsData& after) {
             for (Track& track : tracks)
@@ -140,9 +156,15 @@ int main(int argc, char** argv)
             written = false;
         }
     }
-    if (std::fflush(stdout) != 0)
-        return Fail("cannot write the output");
     if (splitter.Sentences() == 0)
         return Fail("no NMEA sentences in " + name);
+    if (summaryOnly)
+    {
+        const std::string json = SummaryJson(summary);
+        std::fputs(json.c_str(), stdout);
+        std::fputc('\n', stdout);
+    }
+    if (std::fflush(stdout) != 0)
+        return Fail("cannot write the output");
     return written ? 0 : 1;
 }
