@@ -35,6 +35,8 @@ public:
     // Ends the current wait of Read or Write, or the next one if none is under way. Read takes
     // the wake-up; Write leaves it for the Read that follows.
     virtual void Wake() = 0;
+    // Lets input gather for up to `us` microseconds without reading it; a Wake ends it early.
+    virtual void Gather(int us);
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
     // False for a source that takes nothing from us, such as a datagram listener.

@@ -266,6 +266,15 @@ void PosixSerialDevice::Wake()
     m_wake.Signal();
 }
 
+void PosixSerialDevice::Gather(int us)
+{
+    pollfd wake{m_wake.Fd(), POLLIN, 0};
+    const timespec timeout{us / 1'000'000, (us % 1'000'000) * 1000L};
+    // A wake-up ends the pause and is taken: the loop goes round either way.
+    if (::ppoll(&wake, 1, &timeout, nullptr) > 0)
+        m_wake.Take();
+}
+
 int PosixSerialDevice::ActualBaudRate() const
 {
     return m_fd >= 0 ? GetActualBaudRate(m_fd) : -1;

@@ -31,6 +31,7 @@ public:
     Result Write(const void* bytes, std::size_t size, int timeoutMs) override;
     void Purge(bool input, bool output) override;
     void Wake() override;
+    void Gather(int us) override;
 
     // The speed the driver reports, for tests; -1 if closed.
     int ActualBaudRate() const;

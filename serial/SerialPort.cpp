@@ -230,7 +230,7 @@ void SerialPort::ReaderLoop()
             Receive(receive, read.count);
             // Only after the bytes read went out: what is delivered is never held back.
             if (read.count < kGatherBytes && m_nGatherUs > 0 && m_bRunning.load())
-                std::this_thread::sleep_for(std::chrono::microseconds(m_nGatherUs));
+                m_pDevice->Gather(m_nGatherUs);
             break;
         case ByteDevice::Status::TimedOut:
             Deliver(receive, 0);

@@ -24,10 +24,11 @@ public:
     static constexpr std::size_t kReceiveChunk = 64;
     static constexpr int kWaitMs = 2000;
     // After a read of fewer bytes than this from a serial line, the reader lets as many more
-    // arrive before it reads again (at most kGatherMaxUs): a slow line brings a byte or two per
-    // wake-up, and hundreds of wake-ups a second cost more than the reading.
-    static constexpr std::size_t kGatherBytes = 16;
-    static constexpr int kGatherMaxUs = 15000;
+    // arrive before it reads again, for at most kGatherMaxUs: a slow line brings a byte or two
+    // per wake-up, and dozens of wake-ups a second cost more than the reading. The cap keeps a
+    // line's last byte within a tenth of a second of the device.
+    static constexpr std::size_t kGatherBytes = kReceiveChunk;
+    static constexpr int kGatherMaxUs = 90000;
 
     SerialPort() = default;
     virtual ~SerialPort();
