@@ -35,6 +35,7 @@ void TimeToFix::Start(FixSearch kind, Clock::time_point now)
     m_result = {};
     m_bEpochAfterStart = false;
     m_bSawNoFix = false;
+    m_bFixedEpochSeen = false;
 }
 
 void TimeToFix::Cancel()
@@ -67,26 +68,44 @@ bool TimeToFix::Feed(const GpsData& gps, Clock::time_point arrived)
     {
         // The epoch that just ended, judged whole: the mode it ended with is the receiver's
         // own for that epoch, whatever an earlier one left in the decoder.
-        if (m_bEpochAfterStart && bEndedFixed && MayKeepItsFix())
+        if (m_bEpochAfterStart && bEndedFixed && !m_bSawNoFix)
         {
-            Found(m_epochStart);
-            return true;
+            if (!m_bFixedEpochSeen)
+            {
+                m_bFixedEpochSeen = true;
+                m_firstFixedEpoch = m_epochStart;
+            }
+            if (MayKeepItsFix() || arrived - m_start >= kIgnoredAfter)
+            {
+                Found(m_firstFixedEpoch);
+                return true;
+            }
         }
         m_epochStart = arrived;
         m_bEpochAfterStart = true;
     }
-    if (!m_bLastFixed)
+    if (m_bLastFixed)
     {
-        m_bSawNoFix = true;
-        return false;
+        // After the receiver has said it has no fix, the next fix it reports is its new one.
+        if (m_bSawNoFix && m_bEpochAfterStart)
+        {
+            Found(arrived);
+            return true;
+        }
     }
-    // After the receiver has said it has no fix, the next fix it reports is its new one.
-    if (m_bSawNoFix && m_bEpochAfterStart)
+    else if (gps.fixMode == 1)
     {
-        Found(arrived);
-        return true;
+        // Said outright; a record that no mode sentence has reached yet says nothing.
+        m_bSawNoFix = true;
     }
     return false;
+}
+
+bool TimeToFix::MayKeepItsFix() const
+{
+    // Warm and cold starts clear what a fix needs: a fix before the receiver has said it has
+    // none is the old one still being sent.
+    return m_kind == FixSearch::Connect || m_kind == FixSearch::HotStart;
 }
 
 TimeToFix::Clock::duration TimeToFix::Elapsed(Clock::time_point now) const
@@ -101,13 +120,6 @@ TimeToFix::Clock::duration TimeToFix::Elapsed(Clock::time_point now) const
         break;
     }
     return Clock::duration::zero();
-}
-
-bool TimeToFix::MayKeepItsFix() const
-{
-    // Warm and cold starts clear what a fix needs: a fix before the receiver has said it has
-    // none is the old one still being sent.
-    return m_kind == FixSearch::Connect || m_kind == FixSearch::HotStart;
 }
 
 double TimeToFix::Seconds(Clock::time_point now) const

@@ -26,12 +26,14 @@ const char* FixSearchName(FixSearch kind);
 // from an epoch (a run of records with one UTC time of day) that began after the command: once
 // a record without fix arrived after the command, the first record with a fix in such an epoch
 // ends the search. Without one (a receiver that re-fixes at once), after Connect or a hot start
-// such an epoch ends the search when it has ended with a fix, timed at its first line; warm and
-// cold starts always lose the fix first.
+// such an epoch ends the search when it has ended with a fix, timed at its first line. Warm and
+// cold starts lose the fix first; a receiver that keeps it for kIgnoredAfter has ignored the
+// command (only SiRF receivers take it), and its first such epoch is taken.
 class TimeToFix
 {
 public:
     using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::seconds kIgnoredAfter{3};
 
     // A new search from `now`; one under way is given up.
     void Start(FixSearch kind, Clock::time_point now);
@@ -73,6 +75,9 @@ private:
     // The epoch under way: whether it began after the start, and when its first line arrived.
     Clock::time_point m_epochStart{};
     bool m_bEpochAfterStart = false;
-    // A record without fix arrived since the start.
+    // A record that said "no fix" arrived since the start.
     bool m_bSawNoFix = false;
+    // The first epoch after the start that ended with a fix, before any "no fix".
+    bool m_bFixedEpochSeen = false;
+    Clock::time_point m_firstFixedEpoch{};
 };

@@ -159,6 +159,14 @@ INSTANTIATE_TEST_SUITE_P(
                  Epochs(0, 5, true) + Command(FixSearch::ColdStart, 5300) + Epochs(6, 7, true) +
                      Epochs(8, 40, false) + Epochs(41, 42, true),
                  50000, "Cold start: fix in 35.9 s", 41200},
+        TtffCase{"warm start ignored (no SiRF receiver): the fix kept for 3 s ends it at its first epoch",
+                 Epochs(0, 5, true) + Command(FixSearch::WarmStart, 5300) + Epochs(6, 10, true), 12000,
+                 "Warm start: fix in 0.7 s", 9000},
+        TtffCase{"warm start right after connecting: a record no mode has reached yet is no loss of fix",
+                 Events{Command(FixSearch::Connect, 0), Command(FixSearch::WarmStart, 10),
+                        {Event::Line, 100, WithChecksum("$GPGSV,1,1,01,04,45,120,40")}} +
+                     Epochs(1, 2, true),
+                 2500, "Warm start: searching 2.4 s", -1},
         TtffCase{"cold start, still searching: tenths counted, cut not rounded",
                  Epochs(0, 5, true) + Command(FixSearch::ColdStart, 5300) + Epochs(8, 16, false), 17299,
                  "Cold start: searching 11.9 s", -1},
