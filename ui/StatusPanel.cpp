@@ -380,7 +380,8 @@ void DrawTimeToFix(CMemDCEx& dc, const QString& text, bool bSearching, const Pan
     if (text.isEmpty())
         return;
     const QFont oldFont = dc.SelectFont(res.fontSmall);
-    const QColor oldColour = dc.SetTextColor(!live ? kStaleInk : bSearching ? kCountInk : kHeadingInk);
+    // The count is the computer's clock, live even while the receiver is silent (rebooting).
+    const QColor oldColour = dc.SetTextColor(bSearching ? kCountInk : live ? kHeadingInk : kStaleInk);
     const QFontMetrics fm(res.fontSmall);
     dc.TextOut(panel::kTimeToFixEnd.x - fm.horizontalAdvance(text), panel::kTimeToFixEnd.y - fm.ascent(), text);
     dc.SetTextColor(oldColour);

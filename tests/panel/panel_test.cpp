@@ -498,6 +498,7 @@ TEST_F(PanelTest, TimeToFixEndsAtThePositionHeadingsRightEdgeInTheInkOfItsState)
         {"ttff-result", "Cold start: fix in 34.2 s", false, true, QColor(30, 36, 52)},
         {"ttff-longest", "Warm start: searching 1999.9 s", true, true, QColor(0, 128, 136)},
         {"ttff-stale", "Connected: fix in 2.1 s", false, false, QColor(130, 136, 150)},
+        {"ttff-counting-through-silence", "Hot start: searching 4.0 s", true, false, QColor(0, 128, 136)},
     };
     const QFontMetrics fm(res.fontSmall);
     const int headingEnd = 15 + QFontMetrics(MakeCellHeightFont(QStringLiteral("Arial"), 12, true))
