@@ -182,19 +182,4 @@ INSTANTIATE_TEST_SUITE_P(
                  Events{Command(FixSearch::Connect, 0)} + Epochs(0, 1, false) + Epochs(2, 3, true) + Disconnect(4000),
                  30000, "Connected: fix in 2.2 s", 2200}));
 
-TEST(TimeToFix, NoSearchBeforeAStart)
-{
-    TimeToFix ttff;
-    GpsData gps{};
-    const Events lines = Epochs(0, 3, false) + Epochs(4, 6, true);
-    for (const Event& e : lines)
-    {
-        DecodeSentence(e.line, gps);
-        EXPECT_FALSE(ttff.Feed(gps, TimeToFix::Clock::time_point{} + milliseconds(e.atMs)));
-    }
-    EXPECT_FALSE(ttff.IsSearching());
-    EXPECT_FALSE(ttff.HasResult());
-    EXPECT_EQ(ttff.Text(TimeToFix::Clock::time_point{} + seconds(10)), "");
-}
-
 } // namespace

@@ -2,13 +2,11 @@
 // plain reader, and its ends.
 #include "gps/BaudProbe.h"
 #include "gps/GPSDevice.h"
-#include "gps/TimeToFix.h"
 #include "sim/SessionThread.h"
 #include "sim/SimTestSupport.h"
 #include "tools/gpssim/CycleSource.h"
 #include "tools/gpssim/LinePacer.h"
 #include "tools/gpssim/PseudoTerminal.h"
-#include "tools/gpssim/SimOptions.h"
 #include "tools/gpssim/SimSession.h"
 #include "util/WideText.h"
 
@@ -267,73 +265,6 @@ TEST(SimOverPty, AColdStartSentThroughTheDeviceSilencesTheReceiverAndEmptiesItsS
             longestGap =
                 std::max<duration<double>>(longestGap, lines[i].first - lines[i - 1].first);
         EXPECT_GT(longestGap.count(), 1.5);
-    }
-    connection.disconnect();
-    device.Close();
-}
-
-// Fast restarts measured as the window measures them: the device's lines, with when they were
-// read, into the time-to-fix tracker, counted from just before the command is written.
-TEST(SimOverPty, FastRestartsAreMeasuredFromTheCommandToTheFirstFix)
-{
-    const int baud = 115200;
-    PseudoTerminal terminal;
-    std::string error;
-    ASSERT_TRUE(terminal.Open(baud, error)) << error;
-    SimConfig config = Config(15, baud);
-    config.restartSpeedup = kFastRestartSpeedup;
-    GeneratedSource source(config, RealUtc);
-    source.Simulator().ScheduleOutage(1000);
-    SimSession session(terminal.MasterFd(), source, baud);
-    SessionThread thread(session);
-
-    CGPSDevice device;
-    std::mutex lock;
-    std::condition_variable changed;
-    TimeToFix ttff;
-    bool bFixed = false;
-    boost::signals2::scoped_connection connection = device.ConnectNotification(
-        [&](int)
-        {
-            std::vector<ReceivedLine> batch;
-            device.PopLines(batch);
-            std::lock_guard guard(lock);
-            for (const ReceivedLine& line : batch)
-            {
-                bFixed = HasFix(line.gps);
-                ttff.Feed(line.gps, line.arrived);
-            }
-            changed.notify_all();
-        });
-    ASSERT_TRUE(device.OpenPort(FromUtf8(PortNameFor(terminal.SlavePath())), baud));
-    {
-        std::unique_lock guard(lock);
-        ASSERT_TRUE(changed.wait_for(guard, seconds(5), [&] { return bFixed; }));
-    }
-
-    const struct
-    {
-        FixSearch kind;
-        std::string_view command;
-        double lowest; // the simulator's tenth of a real receiver's time, and up to a cycle more
-        double highest;
-    } rows[] = {
-        {FixSearch::HotStart, CGPSDevice::kHotStartCommand, 0.1, 1.3},
-        {FixSearch::WarmStart, CGPSDevice::kWarmStartCommand, 2.5, 4.6},
-        {FixSearch::ColdStart, CGPSDevice::kColdStartCommand, 3.0, 7.1},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(FixSearchName(row.kind));
-        std::unique_lock guard(lock);
-        ttff.Start(row.kind, Clock::now());
-        ASSERT_TRUE(device.Write(row.command.data(), row.command.size()));
-        ASSERT_TRUE(changed.wait_for(guard, seconds(10), [&] { return ttff.HasResult(); }));
-        const double measured = ttff.Seconds(Clock::now());
-        ::testing::Test::RecordProperty(std::string("ttff_ms_") + FixSearchName(row.kind)[0],
-                                        static_cast<int>(std::lround(measured * 1000)));
-        EXPECT_GE(measured, row.lowest);
-        EXPECT_LE(measured, row.highest);
     }
     connection.disconnect();
     device.Close();
