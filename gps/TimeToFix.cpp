@@ -122,11 +122,6 @@ TimeToFix::Clock::duration TimeToFix::Elapsed(Clock::time_point now) const
     return Clock::duration::zero();
 }
 
-double TimeToFix::Seconds(Clock::time_point now) const
-{
-    return std::chrono::duration<double>(Elapsed(now)).count();
-}
-
 std::string TimeToFix::Text(Clock::time_point now) const
 {
     if (m_state == State::Idle)

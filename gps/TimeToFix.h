@@ -45,9 +45,6 @@ public:
 
     bool IsSearching() const { return m_state == State::Searching; }
     bool HasResult() const { return m_state == State::Found; }
-    FixSearch Kind() const { return m_kind; }
-    // Seconds searched so far at `now`, or the time to first fix once found.
-    double Seconds(Clock::time_point now) const;
     // "Cold start: searching 12.3 s", "Cold start: fix in 34.2 s"; empty when neither.
     std::string Text(Clock::time_point now) const;
 
@@ -60,6 +57,7 @@ private:
     };
 
     void Found(Clock::time_point at);
+    // Searched so far at `now`, or the time to first fix once found.
     Clock::duration Elapsed(Clock::time_point now) const;
     bool MayKeepItsFix() const;
 
