@@ -132,7 +132,8 @@ void CGPSDevice::CopySnapshot(GpsData& gps)
 void CGPSDevice::OnDataReceived(const char*, std::size_t)
 {
     // Works from the receive ring, which already holds the bytes; a partial line stays there
-    // for the next call.
+    // for the next call. The lines of one read arrived together.
+    const auto arrived = std::chrono::steady_clock::now();
     for (;;)
     {
         std::string line;
@@ -160,7 +161,7 @@ void CGPSDevice::OnDataReceived(const char*, std::size_t)
                 m_roomInQueue.wait_for(lock, kFullQueueRecheck);
             m_gpsSnapshot = m_gpsLive;
             if (valid && m_lines.size() < kMaxQueuedLines)
-                m_lines.push_back(ReceivedLine{std::move(line), m_gpsLive});
+                m_lines.push_back(ReceivedLine{std::move(line), m_gpsLive, arrived});
         }
 
         // A failing slot costs its own notification, not the lines after it.

@@ -2,6 +2,7 @@
 
 #include "gps/Constellations.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <type_traits>
@@ -81,11 +82,13 @@ struct GpsData
     bool operator==(const GpsData&) const = default;
 };
 
-// One checksum-valid line as received (line end included) and the record right after it.
+// One checksum-valid line as received (line end included), the record right after it, and
+// when the reader read it (on the monotonic clock; the epoch when not read from a device).
 struct ReceivedLine
 {
     std::string text;
     GpsData gps{};
+    std::chrono::steady_clock::time_point arrived{};
 };
 
 static_assert(std::is_trivially_copyable_v<GpsData>);

@@ -227,6 +227,7 @@ void CMainFrame::BeginOpen(bool bWasConnected)
             [this, name = m_strPortName, rate = m_nBaudRate, attempt]
             {
                 m_device.OpenPort(name, rate);
+                m_openedAt = TimeToFix::Clock::now();
                 PostMessage(WM_GPS_DEVICE_OPENED, static_cast<std::uintptr_t>(attempt));
             });
     }
@@ -266,6 +267,7 @@ void CMainFrame::OnDeviceOpened(std::uint64_t attempt)
         if (!IsNetworkSourceText(m_strOpenPath))
             m_baudDetection.Arm(ToUtf8(m_strOpenPath), m_nBaudRate);
         SetConnected(true, true);
+        StartFixSearch(FixSearch::Connect, m_openedAt);
         return;
     }
     ReportOpenFailure(m_strOpeningPath);
@@ -410,23 +412,33 @@ void CMainFrame::DeliverLines(bool bOnlyIfAny)
     doc->UpdateAllViews(nullptr, HINT_GPS_DATA, &m_batch);
 }
 
-void CMainFrame::SendRestartCommand(std::string_view command)
+void CMainFrame::StartFixSearch(FixSearch kind, TimeToFix::Clock::time_point start)
 {
+    FixSearchHint hint{kind, start};
+    if (COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
+        doc->UpdateAllViews(nullptr, HINT_FIX_SEARCH, &hint);
+}
+
+void CMainFrame::SendRestartCommand(std::string_view command, FixSearch kind)
+{
+    // Lines read before this moment are the receiver's from before the command.
+    const TimeToFix::Clock::time_point written = TimeToFix::Clock::now();
     // Not sent when the port is closed or its transmit ring is full; the user is not told.
-    m_device.Write(command.data(), command.size());
+    if (m_device.Write(command.data(), command.size()))
+        StartFixSearch(kind, written);
 }
 
 void CMainFrame::OnHotStart()
 {
-    SendRestartCommand(CGPSDevice::kHotStartCommand);
+    SendRestartCommand(CGPSDevice::kHotStartCommand, FixSearch::HotStart);
 }
 
 void CMainFrame::OnWarmStart()
 {
-    SendRestartCommand(CGPSDevice::kWarmStartCommand);
+    SendRestartCommand(CGPSDevice::kWarmStartCommand, FixSearch::WarmStart);
 }
 
 void CMainFrame::OnColdStart()
 {
-    SendRestartCommand(CGPSDevice::kColdStartCommand);
+    SendRestartCommand(CGPSDevice::kColdStartCommand, FixSearch::ColdStart);
 }

@@ -3,6 +3,7 @@
 #include "framework/FrameWnd.h"
 #include "framework/core/CommandIds.h"
 #include "gps/GPSDevice.h"
+#include "gps/TimeToFix.h"
 #include "io/PortError.h"
 #include "ui/BaudDetection.h"
 #include "ui/UpdatePacer.h"
@@ -104,7 +105,9 @@ private:
     void ReportOpenFailure(const std::wstring& path);
     void CloseDevice();
     void SetConnected(bool bConnected, bool bTellViews);
-    void SendRestartCommand(std::string_view command);
+    // Writes the command and, when it went out, has the views count to the first fix.
+    void SendRestartCommand(std::string_view command, FixSearch kind);
+    void StartFixSearch(FixSearch kind, TimeToFix::Clock::time_point start);
     // The probe found the receiver's rate (or none): reopen at it and tell the views.
     bool ReopenAtDetectedRate(int baudRate);
     void ReportDetectedRate(int fromRate, int toRate);
@@ -131,6 +134,8 @@ private:
     bool m_bConnecting = false;
     bool m_bOpenReplacesShown = false;
     std::wstring m_strOpeningPath;
+    // When the worker's open ended; read after it has been joined.
+    TimeToFix::Clock::time_point m_openedAt{};
     // Dropped before the device closes; scoped so that a frame going away drops them too.
     boost::signals2::scoped_connection m_connNotify;
     boost::signals2::scoped_connection m_connStopped;

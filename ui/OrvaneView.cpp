@@ -34,6 +34,8 @@ COrvaneView::COrvaneView(QWidget* pParent)
     // Repaints the panel dimmed once the receiver has been silent for kStaleMs.
     m_staleTimer.setSingleShot(true);
     connect(&m_staleTimer, &QTimer::timeout, this, [this] { update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight)); });
+    m_fixCountTimer.setInterval(kFixCountMs);
+    connect(&m_fixCountTimer, &QTimer::timeout, this, [this] { update(PanelRect(panel::kTimeToFixBox)); });
 }
 
 COrvaneView::~COrvaneView() = default;
@@ -121,6 +123,7 @@ void COrvaneView::paintEvent(QPaintEvent* event)
         else
             m_pPanelDC = std::make_unique<CMemDCEx>(panelRect, dpr);
         DrawStatusPanel(*m_pPanelDC, m_gps, m_res, IsLive());
+        DrawTimeToFix(*m_pPanelDC, TimeToFixText(), m_timeToFix.IsSearching(), m_res, IsLive());
         if (m_bConnecting)
         {
             // The fix box's well as the background has it, with the word in place of "No data",
@@ -158,9 +161,23 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
             m_logCtrl.AddLine(*static_cast<const std::wstring*>(pHint));
         update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
         break;
+    case HINT_FIX_SEARCH:
+        if (pHint)
+        {
+            const auto* search = static_cast<const FixSearchHint*>(pHint);
+            m_timeToFix.Start(search->kind, search->start);
+            m_fixCountTimer.start();
+            update(PanelRect(panel::kTimeToFixBox));
+        }
+        break;
     case HINT_CONNECTION_CHANGED:
         // Sent as an open begins and again when it has ended.
         m_bConnecting = false;
+        if (!doc->m_bConnected)
+        {
+            m_timeToFix.Cancel();
+            m_fixCountTimer.stop();
+        }
         ShowConnectImages(doc->m_bConnected != 0);
         update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
         // The connection can also close without a click (receiver unplugged).
@@ -191,7 +208,16 @@ void COrvaneView::OnGpsData(const std::vector<ReceivedLine>* pLines)
         // Everything drained now reaches the terminal as one batch: one scroll, one repaint.
         CLogCtrl::Batch batch(m_logCtrl);
         for (const ReceivedLine& line : *pLines)
+        {
             m_logCtrl.AddLine(QString::fromLocal8Bit(line.text.data(), static_cast<qsizetype>(line.text.size())).toStdWString());
+            // The result follows the sentence that brought the fix; the terminal only, never
+            // the recording, which takes the receiver's own lines.
+            if (m_timeToFix.Feed(line.gps, line.arrived))
+            {
+                m_fixCountTimer.stop();
+                m_logCtrl.AddLine(TimeToFixText().toStdWString() + L"\r\n");
+            }
+        }
     }
     m_gps = doc->m_gps;
     if (bValid)
@@ -201,6 +227,11 @@ void COrvaneView::OnGpsData(const std::vector<ReceivedLine>* pLines)
         m_staleTimer.start(kStaleMs);
     }
     update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
+}
+
+QString COrvaneView::TimeToFixText() const
+{
+    return QString::fromStdString(m_timeToFix.Text(TimeToFix::Clock::now()));
 }
 
 bool COrvaneView::IsLive() const

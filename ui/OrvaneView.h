@@ -2,6 +2,7 @@
 
 #include "framework/core/Document.h"
 #include "gps/GpsData.h"
+#include "gps/TimeToFix.h"
 #include "ui/ImageButton.h"
 #include "ui/LogCtrl.h"
 #include "ui/NetworkStatus.h"
@@ -20,6 +21,15 @@ class CMapView;
 class COrvaneDoc;
 class CSetupView;
 class QTabWidget;
+
+// Sent by the frame as the port has opened or a restart command was written; pHint points to
+// a FixSearchHint. The status panel counts from then to the first fix.
+inline constexpr long HINT_FIX_SEARCH = 4101;
+struct FixSearchHint
+{
+    FixSearch kind;
+    TimeToFix::Clock::time_point start;
+};
 
 // The main view: the status panel drawn on the left, the connect and record buttons on it, the
 // setup form and the terminal in tabs under it, and the map to its right.
@@ -47,6 +57,11 @@ public:
     // False once shown values are old: disconnected, or no valid sentence for kStaleMs.
     bool IsLive() const;
     static constexpr int kStaleMs = 3000;
+    // How often the time to first fix is redrawn while it is being counted.
+    static constexpr int kFixCountMs = 100;
+    // What the panel shows of the time to first fix now; empty when nothing.
+    QString TimeToFixText() const;
+    bool IsCountingToFix() const { return m_fixCountTimer.isActive(); }
     QTabWidget* GetTabs() const { return m_tabs; }
     CSetupView* GetSetupView() const { return m_pSetupView; }
     CMapView* GetMapView() const { return m_pMapView; }
@@ -82,4 +97,7 @@ private:
     bool m_bHadData = false;
     // A network source is being opened: the fix box says so.
     bool m_bConnecting = false;
+    TimeToFix m_timeToFix;
+    // Runs only while the first fix is searched for.
+    QTimer m_fixCountTimer;
 };

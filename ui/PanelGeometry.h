@@ -54,6 +54,10 @@ inline constexpr Box kCourseBox{290, 220, 339, 239};
 inline constexpr Box kAltitudeBox{290, 248, 339, 267};
 // Rows of the position lines: latitude and speed, longitude and course, altitude.
 inline constexpr int kPositionRows[] = {kSpeedBox.top, kCourseBox.top, kAltitudeBox.top};
+// The time to first fix, right-aligned on the Position heading's row (its baseline at 178),
+// and the box its count repaints.
+inline constexpr Point kTimeToFixEnd{392, 178};
+inline constexpr Box kTimeToFixBox{150, 162, 396, 184};
 
 // The rest of the layout of the main view around the panel.
 inline constexpr int kTabsTop = 478;

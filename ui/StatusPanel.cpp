@@ -22,6 +22,10 @@ const QColor kValueColour(0, 200, 200);
 const QColor kStaleColour(40, 110, 110);
 const QColor kStaleVeil(46, 52, 72, 160);
 const QColor kPanelGrey(192, 192, 192);
+// On the light heading rows: the headings' ink, the accent bar's teal darkened to read as text.
+const QColor kHeadingInk(30, 36, 52);
+const QColor kCountInk(0, 128, 136);
+const QColor kStaleInk(130, 136, 150);
 
 // The panel's numbers go through an 8-character buffer: longer results keep their first 7.
 QString Cut7(const char* format, double value)
@@ -370,6 +374,19 @@ void DrawCrowdedChart(CMemDCEx& dc, std::vector<const SatelliteInfo*> sats, cons
 }
 
 } // namespace
+
+void DrawTimeToFix(CMemDCEx& dc, const QString& text, bool bSearching, const PanelResources& res, bool live)
+{
+    if (text.isEmpty())
+        return;
+    const QFont oldFont = dc.SelectFont(res.fontSmall);
+    // The count is the computer's clock, live even while the receiver is silent (rebooting).
+    const QColor oldColour = dc.SetTextColor(bSearching ? kCountInk : live ? kHeadingInk : kStaleInk);
+    const QFontMetrics fm(res.fontSmall);
+    dc.TextOut(panel::kTimeToFixEnd.x - fm.horizontalAdvance(text), panel::kTimeToFixEnd.y - fm.ascent(), text);
+    dc.SetTextColor(oldColour);
+    dc.SelectFont(oldFont);
+}
 
 QColor PanelBackground()
 {

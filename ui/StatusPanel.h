@@ -65,6 +65,11 @@ void DrawStatusPanel(CMemDCEx& dc, const GpsData& gps, const PanelResources& res
 void DrawSatelliteChart(CMemDCEx& dc, const GpsData& gps, const PanelResources& res);
 void DrawUnusedBar(CMemDCEx& dc, int left, int top, int right, int bottom);
 
+// The time to first fix ("Cold start: searching 12.3 s", "Cold start: fix in 34.2 s") on the
+// Position heading's row, ending at its right edge; nothing for an empty text. The count is in
+// the accent colour, the result as the headings are, greyed when the panel is not live.
+void DrawTimeToFix(CMemDCEx& dc, const QString& text, bool bSearching, const PanelResources& res, bool live = true);
+
 // The grey under and around the panel's images.
 QColor PanelBackground();
 

@@ -13,6 +13,7 @@
 #include "ui/MapView.h"
 #include "ui/OrvaneView.h"
 #include "ui/RenderBackend.h"
+#include "util/WideText.h"
 
 #include <gtest/gtest.h>
 #include <kml/dom.h>
@@ -24,6 +25,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -564,6 +566,118 @@ TEST_F(FrameTest, RestartCommandsReachTheReceiverAndNeedAConnection)
     EXPECT_FALSE(RestartItemsEnabled());
     m_frame->FindCommand(ID_HOT_START)->trigger();
     EXPECT_EQ(pty.ReadAvailable(), "");
+}
+
+namespace
+{
+// One second of a SiRF receiver: GGA, RMC and GSA, with or without a fix.
+std::vector<std::string> FixEpoch(int second, bool fix)
+{
+    char time[32];
+    std::snprintf(time, sizeof time, "1200%02d.000", second);
+    const std::string t(time);
+    const std::string bodies[] = {
+        "GPGGA," + t + (fix ? ",4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,," : ",,,,,0,00,,,M,,M,,"),
+        "GPRMC," + t + (fix ? ",A,4807.038,N,01131.000,E,0.0,0.0,091226,,,A" : ",V,,,,,,,091226,,,N"),
+        fix ? std::string("GPGSA,A,3,04,05,09,12,,,,,,,,,1.8,0.9,1.5") : std::string("GPGSA,A,1,,,,,,,,,,,,,,,"),
+    };
+    std::vector<std::string> lines;
+    for (const std::string& body : bodies)
+    {
+        char tail[8];
+        std::snprintf(tail, sizeof tail, "*%02X\r\n", ComputeChecksum("$" + body));
+        lines.push_back("$" + body + tail);
+    }
+    return lines;
+}
+
+bool StartsWith(const QString& text, const char* start)
+{
+    return text.startsWith(QLatin1String(start));
+}
+} // namespace
+
+// After Connect and after a restart the panel counts the seconds to the first fix, then shows
+// the result, which also goes to the terminal and never into the recording.
+TEST_F(FrameTest, PanelCountsToTheFirstFixThenShowsItAndTheTerminalButNotTheRecordingHasIt)
+{
+    Start();
+    TempFolder records;
+    m_doc->m_strSaveFolder = records.Path().wstring();
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    auto* view = dynamic_cast<COrvaneView*>(m_frame->centralWidget());
+    ASSERT_NE(view, nullptr);
+    const QRect ttffBox = PanelRect(panel::kTimeToFixBox);
+    const QImage idle = view->grab(ttffBox).toImage();
+    EXPECT_TRUE(view->TimeToFixText().isEmpty());
+
+    Connect(pty.SlaveWidePath());
+    ASSERT_EQ(m_doc->m_bConnected, 1);
+    m_frame->FindCommand(ID_SAVE_NMEA)->trigger();
+    m_doc->SetRecording(true);
+    EXPECT_TRUE(view->IsCountingToFix());
+    EXPECT_TRUE(StartsWith(view->TimeToFixText(), "Connected: searching 0.")) << view->TimeToFixText().toStdString();
+    // The count runs on its own, with no sentence coming, and is painted.
+    const QString early = view->TimeToFixText();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return view->TimeToFixText() != early; }, std::chrono::seconds(5)));
+    const QImage counting = view->grab(ttffBox).toImage();
+    EXPECT_NE(counting, idle);
+
+    std::vector<std::string> fed;
+    const auto feed = [&](const std::vector<std::string>& lines) {
+        Feed(pty, lines);
+        fed.insert(fed.end(), lines.begin(), lines.end());
+    };
+    feed(FixEpoch(1, false));
+    EXPECT_TRUE(view->IsCountingToFix());
+    feed(FixEpoch(2, true));
+    EXPECT_FALSE(view->IsCountingToFix()) << "the GSA's 3D ends the search";
+    const QString connected = view->TimeToFixText();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Connected: fix in \\d+\\.\\d s$")).match(connected).hasMatch())
+        << connected.toStdString();
+    const LogLines terminal = view->GetLogCtrl().GetLines();
+    ASSERT_GE(terminal.size(), 2u);
+    EXPECT_EQ(terminal.back().text, connected.toStdWString() + L"\r\n");
+    EXPECT_EQ(terminal[terminal.size() - 2].text, FromUtf8(FixEpoch(2, true).back())) << "right after the line that brought it";
+    EXPECT_NE(view->grab(ttffBox).toImage(), counting);
+
+    m_frame->FindCommand(ID_COLD_START)->trigger();
+    EXPECT_EQ(pty.Read(41), CGPSDevice::kColdStartCommand);
+    EXPECT_TRUE(view->IsCountingToFix());
+    EXPECT_TRUE(StartsWith(view->TimeToFixText(), "Cold start: searching 0.")) << view->TimeToFixText().toStdString();
+    // A fix in the epoch under way when the command went out, then a second with a fix that a
+    // cold start cannot have: the receiver has not said yet that it lost the fix.
+    feed({FixEpoch(2, true).back()});
+    feed(FixEpoch(3, true));
+    EXPECT_TRUE(view->IsCountingToFix());
+    if (const char* folder = std::getenv("ORVANE_PANEL_SHOTS"))
+        view->grab(QRect(0, 0, 400, 478)).save(QString::fromUtf8(folder) + "/ttff-window-counting.png");
+    feed(FixEpoch(5, false));
+    feed(FixEpoch(6, true));
+    EXPECT_FALSE(view->IsCountingToFix());
+    const QString cold = view->TimeToFixText();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Cold start: fix in \\d+\\.\\d s$")).match(cold).hasMatch())
+        << cold.toStdString();
+    EXPECT_EQ(view->GetLogCtrl().GetLines().back().text, cold.toStdWString() + L"\r\n");
+    if (const char* folder = std::getenv("ORVANE_PANEL_SHOTS"))
+        view->grab(QRect(0, 0, 400, 478)).save(QString::fromUtf8(folder) + "/ttff-window-cold.png");
+
+    // Given up on disconnect: no count left running, nothing shown.
+    m_frame->FindCommand(ID_HOT_START)->trigger();
+    EXPECT_EQ(pty.Read(41), CGPSDevice::kHotStartCommand);
+    EXPECT_TRUE(view->IsCountingToFix());
+    m_frame->ConnectDevice(false);
+    EXPECT_FALSE(view->IsCountingToFix());
+    EXPECT_TRUE(view->TimeToFixText().isEmpty());
+
+    m_doc->SetRecording(false);
+    const std::vector<std::filesystem::path> files = records.Entries();
+    ASSERT_EQ(files.size(), 1u);
+    std::string expected;
+    for (const std::string& line : fed)
+        expected += line;
+    EXPECT_EQ(ReadFile(files[0]), expected) << "the receiver's lines only";
 }
 
 TEST_F(FrameTest, PortThatCannotBeOpenedStaysDisconnectedAndSaysWhy)

@@ -482,6 +482,52 @@ TEST_F(PanelTest, StaleRecordSaysNoDataAndDims)
     EXPECT_NE(lat->colour, QColor(0, 200, 200)) << "old values are dimmed";
 }
 
+// The time to first fix on the Position heading's row: right-aligned to the panel's edge,
+// clear of the heading, in the ink of its state.
+TEST_F(PanelTest, TimeToFixEndsAtThePositionHeadingsRightEdgeInTheInkOfItsState)
+{
+    const struct
+    {
+        const char* name;
+        const char* text;
+        bool searching;
+        bool live;
+        QColor ink;
+    } rows[] = {
+        {"ttff-counting", "Cold start: searching 12.3 s", true, true, QColor(0, 128, 136)},
+        {"ttff-result", "Cold start: fix in 34.2 s", false, true, QColor(30, 36, 52)},
+        {"ttff-longest", "Warm start: searching 1999.9 s", true, true, QColor(0, 128, 136)},
+        {"ttff-stale", "Connected: fix in 2.1 s", false, false, QColor(130, 136, 150)},
+        {"ttff-counting-through-silence", "Hot start: searching 4.0 s", true, false, QColor(0, 128, 136)},
+    };
+    const QFontMetrics fm(res.fontSmall);
+    const int headingEnd = 15 + QFontMetrics(MakeCellHeightFont(QStringLiteral("Arial"), 12, true))
+                                    .horizontalAdvance(QStringLiteral("Position"));
+    GpsData gps{};
+    gps.fixMode = 3;
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        RecordingDC dc;
+        DrawStatusPanel(dc, gps, res, row.live);
+        const std::size_t before = dc.texts.size();
+        DrawTimeToFix(dc, QString::fromLatin1(row.text), row.searching, res, row.live);
+        Keep(dc, row.name);
+        ASSERT_EQ(dc.texts.size(), before + 1);
+        const TextCall& t = dc.texts.back();
+        EXPECT_EQ(t.text, row.text);
+        EXPECT_EQ(t.colour, row.ink);
+        EXPECT_EQ(t.pixelSize, res.fontSmall.pixelSize());
+        EXPECT_EQ(t.x + fm.horizontalAdvance(QString::fromLatin1(row.text)), 392);
+        EXPECT_EQ(t.y + fm.ascent(), 178) << "on the heading's baseline";
+        EXPECT_GT(t.x, headingEnd + 20) << "clear of the heading";
+        EXPECT_GE(t.x, PanelRect(panel::kTimeToFixBox).left()) << "inside what the count repaints";
+    }
+    RecordingDC none;
+    DrawTimeToFix(none, QString(), false, res);
+    EXPECT_TRUE(none.texts.empty());
+}
+
 struct DmsRow
 {
     float value;

@@ -178,7 +178,7 @@ TEST(ReceiverSimulator, EverySentenceDecodesIntoTheStateMeantOverMinutesWithLost
     for (int second = 0; second < 720; ++second)
     {
         if (second == kColdStartAt)
-            simulator.Restart(RestartKind::Cold);
+            simulator.Restart(RestartKind::Cold, NewYearsEve() + seconds(second) - milliseconds(500));
         const SimCycle cycle = simulator.Step(NewYearsEve() + seconds(second));
         EXPECT_EQ(cycle.droppedSentences, 0u) << "4800 baud has room for a whole cycle";
         const GpsData before = gps;
@@ -223,7 +223,7 @@ TEST(ReceiverSimulator, GnssSkyDecodesPerConstellationEverySecond)
     for (int second = 0; second < 400; ++second)
     {
         if (second == 250)
-            simulator.Restart(RestartKind::Cold);
+            simulator.Restart(RestartKind::Cold, NewYearsEve() + seconds(second) - milliseconds(500));
         const SimCycle cycle = simulator.Step(NewYearsEve() + seconds(second));
         EXPECT_EQ(cycle.droppedSentences, 0u) << "38400 baud has room for a whole cycle";
         for (const std::string& sentence : cycle.sentences)
@@ -319,7 +319,7 @@ TEST(ReceiverSimulator, SentencesHaveTheFieldLayoutsOfRealReceivers)
     for (int second = 0; second < 120; ++second)
     {
         if (second == 60)
-            simulator.Restart(RestartKind::Cold);
+            simulator.Restart(RestartKind::Cold, NewYearsEve() + seconds(second) - milliseconds(500));
         const SimCycle cycle = simulator.Step(NewYearsEve() + seconds(second));
         const auto& layouts = cycle.state.fixMode > 1 ? withFix : withoutFix;
         for (const std::string& sentence : cycle.sentences)

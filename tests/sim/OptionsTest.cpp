@@ -47,10 +47,14 @@ TEST(SimOptions, AcceptsTheDocumentedOptions)
 
     ASSERT_TRUE(ParseOptions({"--rate", "10"}, options, error)) << error;
     EXPECT_EQ(options.rate, 10);
+    EXPECT_FALSE(options.bFastRestarts);
+    ASSERT_TRUE(ParseOptions({"--fast-restarts"}, options, error)) << error;
+    EXPECT_TRUE(options.bFastRestarts);
 
     ASSERT_TRUE(ParseOptions({"--help"}, options, error));
     EXPECT_TRUE(options.bHelp);
     EXPECT_NE(UsageText().find("--replay FILE"), std::string::npos);
+    EXPECT_NE(UsageText().find("--fast-restarts"), std::string::npos);
 }
 
 TEST(SimOptions, RejectsWhatItCannotHonour)
@@ -78,6 +82,8 @@ TEST(SimOptions, RejectsWhatItCannotHonour)
         {"rate above ten", {"--rate", "20"}, "--rate"},
         {"rate not dividing the second", {"--rate", "3"}, "--rate"},
         {"rate with replay", {"--replay", "x.nmea", "--rate", "5"}, "--rate"},
+        {"fast restarts with replay", {"--replay", "x.nmea", "--fast-restarts"}, "--fast-restarts"},
+        {"value given to fast restarts", {"--fast-restarts=2"}, "takes no value"},
         {"unknown option", {"--bogus"}, "--bogus"},
         {"a bare word", {"4800"}, "4800"},
     };

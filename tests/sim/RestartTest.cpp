@@ -3,6 +3,7 @@
 #include "tools/gpssim/CommandRecogniser.h"
 #include "tools/gpssim/CycleSource.h"
 #include "tools/gpssim/ReceiverSimulator.h"
+#include "tools/gpssim/SimOptions.h"
 
 #include <gtest/gtest.h>
 
@@ -59,17 +60,19 @@ std::vector<Recognition> RecognitionRows()
 // fake clock.
 struct Receiver
 {
-    explicit Receiver(std::uint32_t seed) : simulator(Config(seed)) {}
-    static SimConfig Config(std::uint32_t seed)
+    explicit Receiver(std::uint32_t seed, int speedup = 1) : simulator(Config(seed, speedup)) {}
+    static SimConfig Config(std::uint32_t seed, int speedup)
     {
         SimConfig config;
         config.seed = seed;
+        config.restartSpeedup = speedup;
         return config;
     }
+    // Arrives half-way between the last cycle and the next.
     void Send(std::string_view bytes)
     {
         for (const RestartKind kind : recogniser.Feed(bytes))
-            simulator.Restart(kind);
+            simulator.Restart(kind, NewYearsEve() + seconds(second) - milliseconds(500));
     }
     SimCycle Step() { return simulator.Step(NewYearsEve() + seconds(second++)); }
 
@@ -174,18 +177,18 @@ TEST(Restart, HotStartKeepsTheFixAfterAShortGap)
     EXPECT_EQ(seen.untilFix, seen.silent);
 }
 
-TEST(Restart, WarmStartLosesTheFixForAFewSecondsButKeepsTheSky)
+TEST(Restart, WarmStartLosesTheFixForHalfAMinuteButKeepsTheSky)
 {
     Receiver receiver(22);
     Observe(receiver, 20);
     receiver.Send(CGPSDevice::kWarmStartCommand);
-    const AfterRestart seen = Observe(receiver, 30);
-    EXPECT_GE(seen.silent, 1);
+    const AfterRestart seen = Observe(receiver, 40);
+    EXPECT_EQ(seen.silent, 1);
     EXPECT_TRUE(seen.bSilenceFirst);
-    EXPECT_GE(seen.withoutFix, 3);
-    EXPECT_LE(seen.withoutFix, 8);
+    EXPECT_GE(seen.withoutFix, 23);
+    EXPECT_LE(seen.withoutFix, 35);
     EXPECT_EQ(seen.withoutSatellites, 0);
-    EXPECT_GT(seen.untilFix, 0);
+    EXPECT_EQ(seen.untilFix, seen.silent + seen.withoutFix);
 }
 
 TEST(Restart, ColdStartLosesFixAndSatellitesForLongerThenReacquires)
@@ -193,35 +196,62 @@ TEST(Restart, ColdStartLosesFixAndSatellitesForLongerThenReacquires)
     Receiver receiver(23);
     Observe(receiver, 20);
     receiver.Send(CGPSDevice::kColdStartCommand);
-    const AfterRestart seen = Observe(receiver, 60);
-    EXPECT_GE(seen.silent, 1);
+    const AfterRestart seen = Observe(receiver, 70);
+    EXPECT_EQ(seen.silent, 2);
     EXPECT_TRUE(seen.bSilenceFirst);
     EXPECT_GE(seen.withoutSatellites, 5);
-    EXPECT_GE(seen.withoutFix, 10);
-    EXPECT_GT(seen.untilFix, 10);
-    EXPECT_LT(seen.untilFix, 45);
+    EXPECT_LE(seen.withoutSatellites, 11);
+    EXPECT_GE(seen.untilFix, 30);
+    EXPECT_LE(seen.untilFix, 60);
 }
 
-TEST(Restart, ColdTakesLongerThanWarmAndWarmLongerThanHotForEverySeed)
+// The first fix after each command on the fake clock, at real and at --fast-restarts speed,
+// for twenty seeds: the command arrives half-way through a second and the fix goes out with
+// the first cycle after the drawn delay, so the measured time is at most one cycle late.
+struct RestartDelay
 {
-    for (std::uint32_t seed = 1; seed <= 20; ++seed)
+    const char* name;
+    std::string_view command;
+    double lowest;  // seconds, real speed
+    double highest;
+    double spread;  // at least this much between the seeds' fastest and slowest
+};
+
+TEST(Restart, TimeToFirstFixIsDrawnPerSeedAndFastRestartsDivideItByTen)
+{
+    const RestartDelay rows[] = {
+        {"hot", CGPSDevice::kHotStartCommand, 1.0, 2.0, 0.0},
+        {"warm", CGPSDevice::kWarmStartCommand, 25.0, 35.0, 5.0},
+        {"cold", CGPSDevice::kColdStartCommand, 30.0, 60.0, 15.0},
+    };
+    for (const RestartDelay& row : rows)
     {
-        SCOPED_TRACE("seed " + std::to_string(seed));
-        int untilFix[3] = {};
-        const std::string_view commands[3] = {CGPSDevice::kHotStartCommand,
-                                              CGPSDevice::kWarmStartCommand,
-                                              CGPSDevice::kColdStartCommand};
-        for (int k = 0; k < 3; ++k)
+        SCOPED_TRACE(row.name);
+        double fastest = 1e9;
+        double slowest = 0.0;
+        for (std::uint32_t seed = 1; seed <= 20; ++seed)
         {
-            Receiver receiver(seed);
-            receiver.simulator.ScheduleOutage(1000);
-            Observe(receiver, 5);
-            receiver.Send(commands[k]);
-            untilFix[k] = Observe(receiver, 60).untilFix;
-            EXPECT_GE(untilFix[k], 1);
+            SCOPED_TRACE("seed " + std::to_string(seed));
+            double measured[2] = {};
+            const int speedups[2] = {1, kFastRestartSpeedup};
+            for (int k = 0; k < 2; ++k)
+            {
+                Receiver receiver(seed, speedups[k]);
+                receiver.simulator.ScheduleOutage(1000);
+                Observe(receiver, 5);
+                receiver.Send(row.command);
+                const int untilFix = Observe(receiver, 75).untilFix;
+                ASSERT_GE(untilFix, 0);
+                measured[k] = untilFix + 0.5;
+                EXPECT_GE(measured[k], row.lowest / speedups[k]);
+                EXPECT_LT(measured[k], row.highest / speedups[k] + 1.0);
+            }
+            // The same seed draws the same delay, a tenth of it with fast restarts.
+            EXPECT_NEAR(measured[1], measured[0] / kFastRestartSpeedup, 1.1);
+            fastest = std::min(fastest, measured[0]);
+            slowest = std::max(slowest, measured[0]);
         }
-        EXPECT_LT(untilFix[0], untilFix[1]);
-        EXPECT_LT(untilFix[1], untilFix[2]);
+        EXPECT_GE(slowest - fastest, row.spread);
     }
 }
 
@@ -260,6 +290,8 @@ TEST(Restart, TheSourcePassesCommandsToItsReceiver)
     EXPECT_NE(stepOneSecond(), "");
     source.OnRestart(RestartKind::Cold);
     EXPECT_EQ(stepOneSecond(), "") << "rebooting";
+    EXPECT_EQ(stepOneSecond(), "") << "rebooting for two seconds from the command";
+    EXPECT_NE(stepOneSecond(), "");
 }
 
 TEST(GeneratedSource, TenCyclesASecondRepeatTheSecondsStateWithTheirOwnTimes)

@@ -37,7 +37,7 @@ public:
 
     std::optional<Clock::time_point> NextDue(Clock::time_point now) override;
     std::string Produce() override;
-    void OnRestart(RestartKind kind) override { m_simulator.Restart(kind); }
+    void OnRestart(RestartKind kind) override { m_simulator.Restart(kind, m_utcClock()); }
 
     const SimCycle& LastCycle() const { return m_lastCycle; }
     ReceiverSimulator& Simulator() { return m_simulator; }

@@ -76,7 +76,7 @@ template <std::size_t N> bool Invert(std::array<std::array<double, N>, N>& m)
 } // namespace
 
 ReceiverModel::ReceiverModel(const SimConfig& config)
-    : m_bGnss(config.gnss), m_random(config.seed), m_latitude(config.startLatitude),
+    : m_bGnss(config.gnss), m_nRestartSpeedup(std::max(1, config.restartSpeedup)), m_random(config.seed), m_latitude(config.startLatitude),
       m_longitude(config.startLongitude)
 {
     m_geoidSeparation = RoundTenth(m_random.Uniform(-30.0, 50.0));
@@ -126,7 +126,7 @@ void ReceiverModel::AddRisingSatellite(Talker talker)
 {
     Satellite satellite =
         MakeSatellite(m_random.Uniform(2.5, 5.0), m_random.Uniform(0.004, 0.01), talker);
-    satellite.lockIn = std::max(satellite.lockIn, m_nListHidden);
+    satellite.lockIn = std::max(satellite.lockIn, SecondsUntil(m_listHiddenUntil));
     m_sky.push_back(satellite);
 }
 
@@ -228,9 +228,7 @@ void ReceiverModel::KeepGnssSky()
 
 void ReceiverModel::Acquire()
 {
-    if (m_nListHidden > 0)
-        --m_nListHidden;
-    bool bAllLocked = m_nListHidden == 0;
+    bool bAllLocked = m_now >= m_listHiddenUntil && m_now >= m_fixNotBefore;
     for (Satellite& satellite : m_sky)
     {
         if (satellite.lockIn > 0)
@@ -247,27 +245,59 @@ void ReceiverModel::Acquire()
     }
 }
 
-void ReceiverModel::Restart(RestartKind kind)
+ReceiverModel::TimePoint ReceiverModel::AfterRestart(TimePoint at, double seconds) const
 {
+    return at + std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                    std::chrono::duration<double>(seconds / m_nRestartSpeedup));
+}
+
+int ReceiverModel::SecondsUntil(TimePoint when) const
+{
+    if (when <= m_now)
+        return 0;
+    return static_cast<int>(std::chrono::ceil<std::chrono::seconds>(when - m_now).count());
+}
+
+void ReceiverModel::Restart(RestartKind kind, TimePoint at)
+{
+    // Counted from the command's arrival, so that the time to first fix an observer measures
+    // is the one drawn here, whatever the phase of the second the command came in.
     switch (kind)
     {
     case RestartKind::Hot:
-        m_nSilent = m_random.UniformInt(1, 2);
+        // Everything kept: it fixes again as soon as it speaks after its reboot.
+        m_silentUntil = AfterRestart(at, m_random.Uniform(1.0, 2.0));
+        m_fixNotBefore = m_silentUntil;
         break;
     case RestartKind::Warm:
-        // Ephemeris cleared: the sky is known but every satellite must be locked again.
-        m_nSilent = 1;
+    {
+        // Ephemeris cleared: the sky is known and tracked again within seconds, but no
+        // satellite is used until its ephemeris has been received again.
+        const double toFix = m_random.Uniform(25.0, 35.0);
+        m_silentUntil = AfterRestart(at, 1.0);
+        m_fixNotBefore = AfterRestart(at, toFix);
         for (Satellite& satellite : m_sky)
-            satellite.lockIn = m_random.UniformInt(4, 7);
-        break;
-    case RestartKind::Cold:
-        // Everything cleared: no satellite list until the receiver has searched the sky.
-        m_nSilent = 2;
-        m_nListHidden = m_random.UniformInt(8, 12);
-        for (Satellite& satellite : m_sky)
-            satellite.lockIn = m_nListHidden + m_random.UniformInt(4, 14);
+            satellite.lockIn = static_cast<int>(m_random.Uniform(2.0, 7.0) / m_nRestartSpeedup);
         m_nUntilOutage = m_random.UniformInt(60, 180);
         break;
+    }
+    case RestartKind::Cold:
+    {
+        // Everything cleared: no satellite list until the receiver has searched the sky, then
+        // satellites tracked one by one, the fix when the last ephemeris is in.
+        const double toFix = m_random.Uniform(30.0, 60.0);
+        const double listed = m_random.Uniform(8.0, 12.0);
+        m_silentUntil = AfterRestart(at, 2.0);
+        m_listHiddenUntil = AfterRestart(at, listed);
+        m_fixNotBefore = AfterRestart(at, toFix);
+        // Lock counters run once a second from the end of the reboot; all are done before
+        // the fix is due.
+        for (Satellite& satellite : m_sky)
+            satellite.lockIn =
+                static_cast<int>(m_random.Uniform(listed, toFix - 4.0) / m_nRestartSpeedup);
+        m_nUntilOutage = m_random.UniformInt(60, 180);
+        break;
+    }
     }
 }
 
@@ -319,8 +349,9 @@ void ReceiverModel::ComputeDop(const std::vector<const Satellite*>& used, SimSta
     state.vdop = std::clamp(RoundTenth(state.vdop), 0.5, kMaxDop);
 }
 
-SimState ReceiverModel::Advance()
+SimState ReceiverModel::Advance(TimePoint utc)
 {
+    m_now = utc;
     Move();
     MoveSky();
 
@@ -332,9 +363,8 @@ SimState ReceiverModel::Advance()
     state.speedKnots = m_speed * kKnotsPerMetrePerSecond;
     state.course = m_course;
 
-    if (m_nSilent > 0)
+    if (m_now < m_silentUntil)
     {
-        --m_nSilent;
         state.silent = true;
         return state;
     }
@@ -342,7 +372,8 @@ SimState ReceiverModel::Advance()
     Acquire();
 
     std::vector<const Satellite*> used;
-    if (m_nListHidden == 0)
+    const bool bMayFix = m_now >= m_fixNotBefore;
+    if (m_now >= m_listHiddenUntil)
     {
         for (const Satellite& satellite : m_sky)
         {
@@ -360,7 +391,7 @@ SimState ReceiverModel::Advance()
             const auto usedOfSystem = std::count_if(used.begin(), used.end(), [&](const Satellite* s) {
                 return s->talker == satellite.talker;
             });
-            if (bTracked && listed.snr >= 20 && usedOfSystem < kGsaPlaces)
+            if (bMayFix && bTracked && listed.snr >= 20 && usedOfSystem < kGsaPlaces)
                 used.push_back(&satellite);
         }
     }

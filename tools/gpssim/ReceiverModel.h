@@ -3,6 +3,7 @@
 #include "tools/gpssim/SimRandom.h"
 #include "tools/gpssim/SimState.h"
 
+#include <chrono>
 #include <vector>
 
 // What the receiver knows, without its sentences: where it goes, the sky it sees, how it locks
@@ -13,11 +14,15 @@ class ReceiverModel
 public:
     explicit ReceiverModel(const SimConfig& config);
 
-    // One second of the receiver's life: it moves, its sky turns, its counters run. The
-    // state's time is the caller's.
-    SimState Advance();
-    // Takes effect from the next Advance.
-    void Restart(RestartKind kind);
+    using TimePoint = std::chrono::system_clock::time_point;
+
+    // One second of the receiver's life, the one stamped `utc`: it moves, its sky turns, its
+    // counters run. The state's time is the caller's.
+    SimState Advance(TimePoint utc);
+    // The command arrived at `at` (on the clock Advance is given). Hot: silent for 1 to 2 s,
+    // then fixed. Warm: the sky is kept, the fix comes back after 25 to 35 s. Cold: the sky is
+    // searched for, the fix comes back after 30 to 60 s. All divided by the config's speed-up.
+    void Restart(RestartKind kind, TimePoint at);
     void ScheduleOutage(int secondsFromNow) { m_nUntilOutage = secondsFromNow; }
 
 private:
@@ -41,8 +46,13 @@ private:
     void KeepGnssSky();
     void Acquire();
     void ComputeDop(const std::vector<const Satellite*>& used, SimState& state) const;
+    // `seconds` of a real receiver's restart after `at`, at this receiver's speed-up.
+    TimePoint AfterRestart(TimePoint at, double seconds) const;
+    // Whole seconds of Advance from now until `when`.
+    int SecondsUntil(TimePoint when) const;
 
     bool m_bGnss;
+    int m_nRestartSpeedup;
     SimRandom m_random;
     double m_geoidSeparation;
 
@@ -57,7 +67,11 @@ private:
     int m_nLegLeft = 0;
 
     std::vector<Satellite> m_sky;
-    int m_nSilent = 0;      // seconds of reboot left
-    int m_nListHidden = 0;  // seconds left without any satellite listed (cold start)
+    // Of the last restart: until when nothing is sent (reboot), no satellite is listed (cold
+    // start) and no satellite is used (ephemeris or the whole sky still being gathered).
+    TimePoint m_now{};
+    TimePoint m_silentUntil{};
+    TimePoint m_listHiddenUntil{};
+    TimePoint m_fixNotBefore{};
     int m_nUntilOutage = 0; // seconds of full tracking before the next lost fix
 };

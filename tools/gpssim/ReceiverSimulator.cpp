@@ -59,7 +59,7 @@ SimCycle ReceiverSimulator::Step(std::chrono::system_clock::time_point utc)
 SimCycle ReceiverSimulator::StepSecond(std::chrono::system_clock::time_point utc)
 {
     SimCycle cycle;
-    cycle.state = m_model.Advance();
+    cycle.state = m_model.Advance(utc);
     cycle.state.utc = utc;
     if (cycle.state.silent)
     {

@@ -31,8 +31,8 @@ public:
     explicit ReceiverSimulator(const SimConfig& config);
 
     SimCycle Step(std::chrono::system_clock::time_point utc);
-    // Takes effect from the next Step.
-    void Restart(RestartKind kind) { m_model.Restart(kind); }
+    // The command arrived at `at`, on the clock Step is given; takes effect from the next Step.
+    void Restart(RestartKind kind, std::chrono::system_clock::time_point at) { m_model.Restart(kind, at); }
 
     // Seconds of normal operation before the next lost fix; for tests that want one now.
     void ScheduleOutage(int secondsFromNow) { m_model.ScheduleOutage(secondsFromNow); }

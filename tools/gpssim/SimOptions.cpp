@@ -70,6 +70,12 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std
                 return false;
             options.bGnss = true;
         }
+        else if (name == "--fast-restarts")
+        {
+            if (!flag())
+                return false;
+            options.bFastRestarts = true;
+        }
         else if (name == "--baud")
         {
             baudGiven = true;
@@ -154,10 +160,11 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std
         error = "--loop needs --replay";
         return false;
     }
-    if (!options.replayPath.empty() &&
-        (options.seed || options.startLatitude || options.bGnss || options.rate != 1))
+    if (!options.replayPath.empty() && (options.seed || options.startLatitude || options.bGnss ||
+                                        options.rate != 1 || options.bFastRestarts))
     {
-        error = "--seed, --start, --gnss and --rate are for the generated receiver, not with --replay";
+        error = "--seed, --start, --gnss, --rate and --fast-restarts are for the generated receiver, "
+                "not with --replay";
         return false;
     }
     if (options.bGnss && !baudGiven)
@@ -182,9 +189,13 @@ std::string UsageText()
            "                   system, GPS, GLONASS, Galileo and BeiDou skies of 20 to 40\n"
            "                   satellites (default baud then 38400)\n"
            "  --rate N         fix cycles a second: 1, 2, 4, 5, 8 or 10 (default 1)\n"
+           "  --fast-restarts  restarts take a tenth of their real time: hot 0.1-0.2 s,\n"
+           "                   warm 2.5-3.5 s, cold 3-6 s to the first fix (for tests)\n"
            "  --help           show this text\n"
            "\n"
            "It prints the device to open (for example /dev/pts/5; in Orvane type the whole\n"
            "path, or pts/5 as the port name) and runs until Ctrl+C, SIGTERM, or the other side\n"
-           "closing the port. It obeys the $PSRF101 hot, warm and cold start commands.\n";
+           "closing the port. It obeys the $PSRF101 hot, warm and cold start commands: the\n"
+           "fix comes back after 1-2 s (hot), 25-35 s (warm) or 30-60 s (cold), drawn from\n"
+           "the seed.\n";
 }

@@ -18,10 +18,14 @@ struct SimOptions
     bool bHelp = false;
     bool bGnss = false; // a multi-constellation receiver: GN talker, four skies
     int rate = 1;       // fix cycles a second
+    bool bFastRestarts = false; // restarts take a tenth of a real receiver's time
 };
 
 // --gnss sends up to forty satellites a second, more than 4800 baud can carry.
 inline constexpr int kGnssDefaultBaud = 38400;
+
+// What --fast-restarts divides the restart times by.
+inline constexpr int kFastRestartSpeedup = 10;
 
 inline constexpr int kMinBaud = 1200;
 inline constexpr int kMaxBaud = 115200;

@@ -55,6 +55,9 @@ struct SimConfig
     // Fix cycles a second (1 to 10). Within a second the receiver's state stands still; each
     // cycle repeats it with its own time, as fast-update receivers report.
     int cyclesPerSecond = 1;
+    // Restarts take this many times less than a real receiver's (--fast-restarts: 10), so that
+    // tests need not wait half a minute for a cold start.
+    int restartSpeedup = 1;
 };
 
 // GSA lists the used satellites in twelve places (per system with --gnss).

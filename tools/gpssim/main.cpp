@@ -154,9 +154,11 @@ int main(int argc, char** argv)
         config.baud = options.baud;
         config.gnss = options.bGnss;
         config.cyclesPerSecond = options.rate;
-        std::printf("orvane-gpssim: simulated %sreceiver at %d baud, %d Hz, seed %u, start %.5f,%.5f\n",
+        config.restartSpeedup = options.bFastRestarts ? kFastRestartSpeedup : 1;
+        std::printf("orvane-gpssim: simulated %sreceiver at %d baud, %d Hz, seed %u, start %.5f,%.5f%s\n",
                     config.gnss ? "multi-constellation " : "", config.baud, config.cyclesPerSecond, config.seed,
-                    config.startLatitude, config.startLongitude);
+                    config.startLatitude, config.startLongitude,
+                    options.bFastRestarts ? ", fast restarts" : "");
         source = std::make_unique<GeneratedSource>(config,
                                                    [] { return std::chrono::system_clock::now(); });
     }
