@@ -416,17 +416,26 @@ void CMainFrame::SendRestartCommand(std::string_view command)
     m_device.Write(command.data(), command.size());
 }
 
+void CMainFrame::MarkRestartInHistory(HistoryEventKind kind)
+{
+    if (COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
+        doc->MarkRestart(kind);
+}
+
 void CMainFrame::OnHotStart()
 {
     SendRestartCommand(CGPSDevice::kHotStartCommand);
+    MarkRestartInHistory(HistoryEventKind::HotStart);
 }
 
 void CMainFrame::OnWarmStart()
 {
     SendRestartCommand(CGPSDevice::kWarmStartCommand);
+    MarkRestartInHistory(HistoryEventKind::WarmStart);
 }
 
 void CMainFrame::OnColdStart()
 {
     SendRestartCommand(CGPSDevice::kColdStartCommand);
+    MarkRestartInHistory(HistoryEventKind::ColdStart);
 }

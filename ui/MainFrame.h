@@ -3,6 +3,7 @@
 #include "framework/FrameWnd.h"
 #include "framework/core/CommandIds.h"
 #include "gps/GPSDevice.h"
+#include "gps/History.h"
 #include "serial/PortError.h"
 #include "ui/BaudDetection.h"
 #include "ui/UpdatePacer.h"
@@ -105,6 +106,7 @@ private:
     void CloseDevice();
     void SetConnected(bool bConnected, bool bTellViews);
     void SendRestartCommand(std::string_view command);
+    void MarkRestartInHistory(HistoryEventKind kind);
     // The probe found the receiver's rate (or none): reopen at it and tell the views.
     bool ReopenAtDetectedRate(int baudRate);
     void ReportDetectedRate(int fromRate, int toRate);
