@@ -123,7 +123,7 @@ void History::Add(const GpsData& gps)
 
 void History::AddEpoch(const GpsData& ended)
 {
-    if (!HasFixedPosition(ended))
+    if (std::exchange(m_bSkipEpochUnderWay, false) || !HasFixedPosition(ended))
         return;
     m_fixes.Push({Now(), {ended.latitude, ended.longitude}});
 }
@@ -136,6 +136,7 @@ void History::MarkEvent(HistoryEventKind kind)
 void History::ResetFixes()
 {
     m_fixes.Clear();
+    m_bSkipEpochUnderWay = true;
 }
 
 void History::DropOldFixes()

@@ -119,7 +119,8 @@ public:
     void AddEpoch(const GpsData& ended);
     // A restart command was sent (FixLost is found by Add itself).
     void MarkEvent(HistoryEventKind kind);
-    // Forgets the positions, for a receiver that was moved; the rest is kept.
+    // Forgets the positions, for a receiver that was moved; the rest is kept. The epoch under
+    // way, begun before the reset, is not taken either.
     void ResetFixes();
 
     const FixedRing<HistorySample, kSamples>& Samples() const { return m_samples; }
@@ -148,6 +149,7 @@ private:
     std::int64_t m_nKeyClockMs = 0;
     std::int64_t m_nTimeMovedMs = 0;
     std::int32_t m_nLastTimeOfDay = -1;
+    bool m_bSkipEpochUnderWay = false;
 };
 
 // One sample of a record: counts per constellation, mean C/N0s, DOPs and fix mode (t is left 0).

@@ -205,6 +205,11 @@ TEST(History, AccuracyRingTakesFixEpochsForFifteenMinutesUntilReset)
     history.ResetFixes();
     EXPECT_TRUE(history.FixPositions().empty());
     EXPECT_EQ(history.Samples().Size(), History::kSamples) << "a reset keeps the timeline";
+    // The epoch under way at the reset began where the receiver was before it was moved.
+    GpsData before = At(0, 16, 40);
+    before.longitude = -1.0;
+    history.AddEpoch(before);
+    EXPECT_TRUE(history.FixPositions().empty());
 
     // A fast receiver fills the ring before the window passes: the newest stay.
     for (std::size_t i = 0; i < History::kFixes + 5; ++i)
