@@ -436,7 +436,11 @@ void DrawHistory(QPainter& painter, const QRect& area, const History& history, c
     {
         painter.setFont(res.fontSmall);
         painter.setPen(kAxisText);
-        painter.drawText(layout.sats, Qt::AlignCenter, QStringLiteral("No data yet: connect a receiver"));
+        const QString text = QStringLiteral("No data yet: connect a receiver");
+        const QRect box =
+            QFontMetrics(res.fontSmall).boundingRect(layout.sats, Qt::AlignCenter, text).adjusted(-4, -2, 4, 2);
+        painter.fillRect(box, kPlotFill);
+        painter.drawText(layout.sats, Qt::AlignCenter, text);
     }
     painter.restore();
 }
@@ -536,7 +540,10 @@ void DrawAccuracy(QPainter& painter, const QRect& area, const History& history, 
     if (points.empty())
     {
         painter.setFont(res.fontSmall);
-        painter.drawText(plot, Qt::AlignCenter, QStringLiteral("No fix yet"));
+        const QString text = QStringLiteral("No fix yet");
+        const QRect box = QFontMetrics(res.fontSmall).boundingRect(plot, Qt::AlignCenter, text).adjusted(-4, -2, 4, 2);
+        painter.fillRect(box, kPlotFill);
+        painter.drawText(plot, Qt::AlignCenter, text);
     }
     painter.setClipping(false);
 
@@ -576,6 +583,13 @@ CHistoryView::CHistoryView(Plot plot, QWidget* pParent)
         m_pReset = new QPushButton(QStringLiteral("Reset"), this);
         m_pReset->setObjectName(QStringLiteral("ResetAccuracy"));
         m_pReset->setToolTip(QStringLiteral("Forget the fix positions, after the receiver was moved"));
+        // The face of the setup form's Save and Choose buttons.
+        m_pReset->setStyleSheet(QStringLiteral(
+            "QPushButton { color: white; font-weight: bold; border: 1px solid rgb(44, 51, 70); border-radius: 3px;"
+            " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 rgb(78, 90, 118), stop:1 rgb(56, 65, 88));"
+            " min-width: 72px; min-height: 20px; }"
+            "QPushButton:hover, QPushButton:pressed { border-color: rgb(28, 86, 166);"
+            " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 rgb(62, 136, 224), stop:1 rgb(36, 106, 196)); }"));
         connect(m_pReset, &QPushButton::clicked, this, [this] { OnReset(); });
     }
 }

@@ -634,6 +634,10 @@ TEST_F(FrameTest, HistoryTabsPlotASkyOfFortyAColdStartAndTheFixScatter)
     ReceiverSimulator receiver(config);
     GpsData gps;
     const auto start = std::chrono::sys_days{std::chrono::year{2026} / 12 / 9} + std::chrono::hours(10);
+    view->GetTabs()->setCurrentWidget(history);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return history->GetPaintCount() > 0; }));
+    SaveShot(history, "history-empty.png");
+    view->GetTabs()->setCurrentIndex(0);
     const int paintsBefore = history->GetPaintCount();
     for (int second = 0; second < 900; ++second)
     {
