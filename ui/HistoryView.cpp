@@ -6,7 +6,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPaintEvent>
-#include <QPolygonF>
 
 #include <algorithm>
 #include <cmath>
