@@ -4,7 +4,6 @@
 
 #include <QFontMetrics>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPaintEvent>
 
 #include <algorithm>
@@ -166,13 +165,24 @@ void DrawHeader(QPainter& p, const QRect& plot, const QString& title, const std:
 }
 
 // A value per sample as a line, broken where the receiver was silent or the value is missing.
+// Seconds that share a pixel column give one point, the worst of them, so that a short dip or
+// spike still shows: the highest where `highIsWorse`, else the lowest.
 template <typename Value>
 void DrawSeries(QPainter& p, const QRect& plot, const TimeAxis& axis, const History& history, double low, double high,
-                const QColor& colour, Value value)
+                const QColor& colour, bool highIsWorse, Value value)
 {
     const auto& samples = history.Samples();
-    QPainterPath path;
-    bool bOpen = false;
+    p.save();
+    p.setClipRect(plot);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(QPen(colour, 1.5));
+    std::vector<QPointF> line;
+    line.reserve(static_cast<std::size_t>(plot.width()) + 1);
+    auto flush = [&] {
+        if (line.size() > 1)
+            p.drawPolyline(line.data(), static_cast<int>(line.size()));
+        line.clear();
+    };
     std::int64_t lastT = 0;
     for (std::size_t i = 0; i < samples.Size(); ++i)
     {
@@ -180,24 +190,24 @@ void DrawSeries(QPainter& p, const QRect& plot, const TimeAxis& axis, const Hist
         const double v = value(s);
         if (!axis.Shows(s.t) || v <= 0.0)
         {
-            bOpen = false;
+            flush();
             continue;
         }
+        if (!line.empty() && s.t - lastT > kGapSeconds)
+            flush();
         const double clamped = std::clamp(v, low, high);
         const QPointF point(axis.X(s.t), plot.bottom() - (clamped - low) * (plot.height() - 1) / (high - low));
-        if (bOpen && s.t - lastT <= kGapSeconds)
-            path.lineTo(point);
+        if (!line.empty() && std::floor(line.back().x()) == std::floor(point.x()))
+        {
+            // Screen y grows downwards: a higher value has a smaller y.
+            if (highIsWorse ? point.y() < line.back().y() : point.y() > line.back().y())
+                line.back().setY(point.y());
+        }
         else
-            path.moveTo(point);
-        bOpen = true;
+            line.push_back(point);
         lastT = s.t;
     }
-    p.save();
-    p.setClipRect(plot);
-    p.setRenderHint(QPainter::Antialiasing, true);
-    p.setPen(QPen(colour, 1.5));
-    p.setBrush(Qt::NoBrush);
-    p.drawPath(path);
+    flush();
     p.restore();
 }
 
@@ -293,8 +303,8 @@ void DrawSatellites(QPainter& p, const QRect& plot, const TimeAxis& axis, const 
 void DrawSignal(QPainter& p, const QRect& plot, const TimeAxis& axis, const History& history, const PanelResources& res)
 {
     DrawPlotFrame(p, plot, kSnrLow, kSnrHigh, {20.0, 30.0, 40.0, 50.0}, "%.0f", res);
-    DrawSeries(p, plot, axis, history, kSnrLow, kSnrHigh, kTop4, [](const HistorySample& s) { return s.snrTop4; });
-    DrawSeries(p, plot, axis, history, kSnrLow, kSnrHigh, kValue, [](const HistorySample& s) { return s.snrUsed; });
+    DrawSeries(p, plot, axis, history, kSnrLow, kSnrHigh, kTop4, false, [](const HistorySample& s) { return s.snrTop4; });
+    DrawSeries(p, plot, axis, history, kSnrLow, kSnrHigh, kValue, false, [](const HistorySample& s) { return s.snrUsed; });
     const HistorySample last = history.Samples().Empty() ? HistorySample{} : history.Samples().Back();
     auto value = [](float v) { return v > 0.0f ? Format("%.1f", v) : QStringLiteral("-"); };
     DrawHeader(p, plot, QStringLiteral("C/N0 (dB-Hz)"),
@@ -314,8 +324,8 @@ void DrawDop(QPainter& p, const QRect& plot, const TimeAxis& axis, const History
     const double top = most <= 2.0f ? 2.0 : most <= 5.0f ? 5.0 : 10.0;
     DrawPlotFrame(p, plot, 0.0, top, {0.0, top / 2.0, top}, "%g", res);
     auto ifFix = [](const HistorySample& s, float v) { return s.fixMode >= 2 ? v : 0.0f; };
-    DrawSeries(p, plot, axis, history, 0.0, top, kPdop, [&](const HistorySample& s) { return ifFix(s, s.pdop); });
-    DrawSeries(p, plot, axis, history, 0.0, top, kHdop, [&](const HistorySample& s) { return ifFix(s, s.hdop); });
+    DrawSeries(p, plot, axis, history, 0.0, top, kPdop, true, [&](const HistorySample& s) { return ifFix(s, s.pdop); });
+    DrawSeries(p, plot, axis, history, 0.0, top, kHdop, true, [&](const HistorySample& s) { return ifFix(s, s.hdop); });
     const HistorySample last = samples.Empty() ? HistorySample{} : samples.Back();
     auto value = [&](float v) { return last.fixMode >= 2 && v > 0.0f ? Format("%.1f", v) : QStringLiteral("-"); };
     DrawHeader(p, plot, QStringLiteral("DOP"),
