@@ -46,7 +46,8 @@ HistorySample SampleOf(const GpsData& gps)
     }
     if (snrCount > 0)
         sample.snrUsed = snrSum / static_cast<float>(snrCount);
-    const int heard = static_cast<int>(std::count_if(std::begin(top), std::end(top), [](float v) { return v > 0.0f; }));
+    const int heard = static_cast<int>(
+        std::count_if(std::begin(top), std::end(top), [](float v) { return v > 0.0f; }));
     if (heard > 0)
         sample.snrTop4 = (top[0] + top[1] + top[2] + top[3]) / static_cast<float>(heard);
     if (gps.decode.known & kKnownHdop)

@@ -13,8 +13,7 @@
 
 // A ring of fixed capacity: the newest N of what was pushed, oldest first. Nothing is
 // allocated after construction.
-template <typename T, std::size_t N>
-class FixedRing
+template <typename T, std::size_t N> class FixedRing
 {
 public:
     static constexpr std::size_t kCapacity = N;

@@ -3,8 +3,8 @@
 #include "recording/OrvaneDoc.h"
 
 #include <QFontMetrics>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 
 #include <algorithm>
 #include <cmath>
@@ -31,9 +31,9 @@ const QColor kNoFix(200, 50, 50);
 const QColor kCep50(0, 255, 0);
 const QColor kCep95(255, 170, 0);
 
-constexpr int kGutter = 26;  // tick numbers left of the plots
+constexpr int kGutter = 26; // tick numbers left of the plots
 constexpr int kRightMargin = 6;
-constexpr int kHeader = 13;  // a title row above each plot
+constexpr int kHeader = 13; // a title row above each plot
 constexpr int kFixBand = 7;
 constexpr int kTimeRow = 12;
 // Samples further apart than this are not joined: the receiver was silent in between.
@@ -109,15 +109,17 @@ int NiceCeiling(double value, int least)
     return nice;
 }
 
-void DrawPlotFrame(QPainter& p, const QRect& plot, double low, double high, std::initializer_list<double> ticks,
-                   const char* format, const PanelResources& res)
+void DrawPlotFrame(QPainter& p, const QRect& plot, double low, double high,
+                   std::initializer_list<double> ticks, const char* format,
+                   const PanelResources& res)
 {
     p.fillRect(plot, kPlotFill);
     p.setFont(res.fontTiny);
     const QFontMetrics fm(res.fontTiny);
     for (double tick : ticks)
     {
-        const int y = static_cast<int>(std::lround(plot.bottom() - (tick - low) * (plot.height() - 1) / (high - low)));
+        const int y = static_cast<int>(
+            std::lround(plot.bottom() - (tick - low) * (plot.height() - 1) / (high - low)));
         if (y > plot.top() && y < plot.bottom())
         {
             p.setPen(QPen(kGrid, 1));
@@ -125,9 +127,10 @@ void DrawPlotFrame(QPainter& p, const QRect& plot, double low, double high, std:
         }
         const QString label = Format(format, tick);
         p.setPen(kAxisText);
-        const int labelTop = std::clamp(y - fm.height() / 2, plot.top() - 2, plot.bottom() - fm.height() + 3);
-        p.drawText(QRect(plot.left() - kGutter, labelTop, kGutter - 3, fm.height()), Qt::AlignRight | Qt::AlignVCenter,
-                   label);
+        const int labelTop =
+            std::clamp(y - fm.height() / 2, plot.top() - 2, plot.bottom() - fm.height() + 3);
+        p.drawText(QRect(plot.left() - kGutter, labelTop, kGutter - 3, fm.height()),
+                   Qt::AlignRight | Qt::AlignVCenter, label);
     }
 }
 
@@ -140,14 +143,15 @@ struct KeyEntry
     bool line = false; // a line's key is a short bar, an area's a square
 };
 
-void DrawHeader(QPainter& p, const QRect& plot, const QString& title, const std::vector<KeyEntry>& entries,
-                const PanelResources& res)
+void DrawHeader(QPainter& p, const QRect& plot, const QString& title,
+                const std::vector<KeyEntry>& entries, const PanelResources& res)
 {
     const int y = plot.top() - kHeader;
     p.setFont(res.fontSmall);
     const QFontMetrics fm(res.fontSmall);
     p.setPen(kTitle);
-    p.drawText(QRect(plot.left() - kGutter + 2, y, plot.width(), kHeader), Qt::AlignLeft | Qt::AlignVCenter, title);
+    p.drawText(QRect(plot.left() - kGutter + 2, y, plot.width(), kHeader),
+               Qt::AlignLeft | Qt::AlignVCenter, title);
     int x = plot.right();
     for (auto it = entries.rbegin(); it != entries.rend(); ++it)
     {
@@ -168,8 +172,8 @@ void DrawHeader(QPainter& p, const QRect& plot, const QString& title, const std:
 // Seconds that share a pixel column give one point, the worst of them, so that a short dip or
 // spike still shows: the highest where `highIsWorse`, else the lowest.
 template <typename Value>
-void DrawSeries(QPainter& p, const QRect& plot, const TimeAxis& axis, const History& history, double low, double high,
-                const QColor& colour, bool highIsWorse, Value value)
+void DrawSeries(QPainter& p, const QRect& plot, const TimeAxis& axis, const History& history,
+                double low, double high, const QColor& colour, bool highIsWorse, Value value)
 {
     const auto& samples = history.Samples();
     p.save();
@@ -178,7 +182,8 @@ void DrawSeries(QPainter& p, const QRect& plot, const TimeAxis& axis, const Hist
     p.setPen(QPen(colour, 1.5));
     std::vector<QPointF> line;
     line.reserve(static_cast<std::size_t>(plot.width()) + 1);
-    auto flush = [&] {
+    auto flush = [&]
+    {
         if (line.size() > 1)
             p.drawPolyline(line.data(), static_cast<int>(line.size()));
         line.clear();
@@ -196,7 +201,8 @@ void DrawSeries(QPainter& p, const QRect& plot, const TimeAxis& axis, const Hist
         if (!line.empty() && s.t - lastT > kGapSeconds)
             flush();
         const double clamped = std::clamp(v, low, high);
-        const QPointF point(axis.X(s.t), plot.bottom() - (clamped - low) * (plot.height() - 1) / (high - low));
+        const QPointF point(axis.X(s.t),
+                            plot.bottom() - (clamped - low) * (plot.height() - 1) / (high - low));
         if (!line.empty() && std::floor(line.back().x()) == std::floor(point.x()))
         {
             // Screen y grows downwards: a higher value has a smaller y.
@@ -213,8 +219,7 @@ void DrawSeries(QPainter& p, const QRect& plot, const TimeAxis& axis, const Hist
 
 // Calls draw(sample, left, right) with the columns each sample covers: up to the next one, or a
 // single second's width across a silence and for the newest.
-template <typename Draw>
-void ForEachColumn(const TimeAxis& axis, const History& history, Draw draw)
+template <typename Draw> void ForEachColumn(const TimeAxis& axis, const History& history, Draw draw)
 {
     const auto& samples = history.Samples();
     const double second = static_cast<double>(axis.right - axis.left) / History::kWindowSeconds;
@@ -259,32 +264,38 @@ void DrawSatellites(QPainter& p, const QRect& plot, const TimeAxis& axis, const 
     DrawPlotFrame(p, plot, 0, top, {0.0, top / 2.0, static_cast<double>(top)}, "%.0f", res);
 
     const double pixelsPerSatellite = static_cast<double>(plot.height() - 1) / top;
-    auto yOf = [&](int count) { return static_cast<int>(std::lround(plot.bottom() + 1 - count * pixelsPerSatellite)); };
-    ForEachColumn(axis, history, [&](const HistorySample& s, int left, int right) {
-        // The used of each constellation stacked from the baseline, then those only in view,
-        // dimmed, above them: the solid top is the count used, the whole the count in view.
-        int count = 0;
-        for (int pass = 0; pass < 2; ++pass)
-        {
-            for (std::size_t k = 0; k < kHistorySystems; ++k)
-            {
-                const int n = pass == 0 ? s.used[k] : s.inView[k] - s.used[k];
-                if (n <= 0)
-                    continue;
-                const QColor colour = SystemColour(kSystemsInOrder[k]);
-                const int yTop = yOf(count + n);
-                const int yBottom = yOf(count) - 1;
-                p.fillRect(QRect(QPoint(left, std::max(plot.top(), yTop)), QPoint(right, yBottom)),
-                           pass == 0 ? colour : colour.darker(260));
-                count += n;
-            }
-        }
-    });
+    auto yOf = [&](int count)
+    { return static_cast<int>(std::lround(plot.bottom() + 1 - count * pixelsPerSatellite)); };
+    ForEachColumn(axis, history,
+                  [&](const HistorySample& s, int left, int right)
+                  {
+                      // The used of each constellation stacked from the baseline, then those only
+                      // in view, dimmed, above them: the solid top is the count used, the whole the
+                      // count in view.
+                      int count = 0;
+                      for (int pass = 0; pass < 2; ++pass)
+                      {
+                          for (std::size_t k = 0; k < kHistorySystems; ++k)
+                          {
+                              const int n = pass == 0 ? s.used[k] : s.inView[k] - s.used[k];
+                              if (n <= 0)
+                                  continue;
+                              const QColor colour = SystemColour(kSystemsInOrder[k]);
+                              const int yTop = yOf(count + n);
+                              const int yBottom = yOf(count) - 1;
+                              p.fillRect(QRect(QPoint(left, std::max(plot.top(), yTop)),
+                                               QPoint(right, yBottom)),
+                                         pass == 0 ? colour : colour.darker(260));
+                              count += n;
+                          }
+                      }
+                  });
 
     std::vector<KeyEntry> keys;
     for (std::size_t k = 0; k < kHistorySystems; ++k)
         if (present[k] && kSystemsInOrder[k] != GnssSystem::Unknown)
-            keys.push_back({SystemColour(kSystemsInOrder[k]), QString::fromLatin1(ConstellationOf(kSystemsInOrder[k]).label)});
+            keys.push_back({SystemColour(kSystemsInOrder[k]),
+                            QString::fromLatin1(ConstellationOf(kSystemsInOrder[k]).label)});
     QString title = QStringLiteral("Satellites");
     if (!samples.Empty())
     {
@@ -300,12 +311,16 @@ void DrawSatellites(QPainter& p, const QRect& plot, const TimeAxis& axis, const 
     DrawHeader(p, plot, title, keys, res);
 }
 
-void DrawSignal(QPainter& p, const QRect& plot, const TimeAxis& axis, const History& history, const PanelResources& res)
+void DrawSignal(QPainter& p, const QRect& plot, const TimeAxis& axis, const History& history,
+                const PanelResources& res)
 {
     DrawPlotFrame(p, plot, kSnrLow, kSnrHigh, {20.0, 30.0, 40.0, 50.0}, "%.0f", res);
-    DrawSeries(p, plot, axis, history, kSnrLow, kSnrHigh, kTop4, false, [](const HistorySample& s) { return s.snrTop4; });
-    DrawSeries(p, plot, axis, history, kSnrLow, kSnrHigh, kValue, false, [](const HistorySample& s) { return s.snrUsed; });
-    const HistorySample last = history.Samples().Empty() ? HistorySample{} : history.Samples().Back();
+    DrawSeries(p, plot, axis, history, kSnrLow, kSnrHigh, kTop4, false,
+               [](const HistorySample& s) { return s.snrTop4; });
+    DrawSeries(p, plot, axis, history, kSnrLow, kSnrHigh, kValue, false,
+               [](const HistorySample& s) { return s.snrUsed; });
+    const HistorySample last =
+        history.Samples().Empty() ? HistorySample{} : history.Samples().Back();
     auto value = [](float v) { return v > 0.0f ? Format("%.1f", v) : QStringLiteral("-"); };
     DrawHeader(p, plot, QStringLiteral("C/N0 (dB-Hz)"),
                {{kValue, QStringLiteral("used ") + value(last.snrUsed), true},
@@ -313,7 +328,8 @@ void DrawSignal(QPainter& p, const QRect& plot, const TimeAxis& axis, const Hist
                res);
 }
 
-void DrawDop(QPainter& p, const QRect& plot, const TimeAxis& axis, const History& history, const PanelResources& res)
+void DrawDop(QPainter& p, const QRect& plot, const TimeAxis& axis, const History& history,
+             const PanelResources& res)
 {
     // Scaled to the DOPs of fixes: without a fix a receiver sends 99.9 or nothing at all.
     const auto& samples = history.Samples();
@@ -324,30 +340,40 @@ void DrawDop(QPainter& p, const QRect& plot, const TimeAxis& axis, const History
     const double top = most <= 2.0f ? 2.0 : most <= 5.0f ? 5.0 : 10.0;
     DrawPlotFrame(p, plot, 0.0, top, {0.0, top / 2.0, top}, "%g", res);
     auto ifFix = [](const HistorySample& s, float v) { return s.fixMode >= 2 ? v : 0.0f; };
-    DrawSeries(p, plot, axis, history, 0.0, top, kPdop, true, [&](const HistorySample& s) { return ifFix(s, s.pdop); });
-    DrawSeries(p, plot, axis, history, 0.0, top, kHdop, true, [&](const HistorySample& s) { return ifFix(s, s.hdop); });
+    DrawSeries(p, plot, axis, history, 0.0, top, kPdop, true,
+               [&](const HistorySample& s) { return ifFix(s, s.pdop); });
+    DrawSeries(p, plot, axis, history, 0.0, top, kHdop, true,
+               [&](const HistorySample& s) { return ifFix(s, s.hdop); });
     const HistorySample last = samples.Empty() ? HistorySample{} : samples.Back();
-    auto value = [&](float v) { return last.fixMode >= 2 && v > 0.0f ? Format("%.1f", v) : QStringLiteral("-"); };
+    auto value = [&](float v)
+    { return last.fixMode >= 2 && v > 0.0f ? Format("%.1f", v) : QStringLiteral("-"); };
     DrawHeader(p, plot, QStringLiteral("DOP"),
                {{kHdop, QStringLiteral("HDOP ") + value(last.hdop), true},
                 {kPdop, QStringLiteral("PDOP ") + value(last.pdop), true}},
                res);
 }
 
-void DrawFixBand(QPainter& p, const QRect& band, const TimeAxis& axis, const History& history, const PanelResources& res)
+void DrawFixBand(QPainter& p, const QRect& band, const TimeAxis& axis, const History& history,
+                 const PanelResources& res)
 {
     p.fillRect(band, kGrid);
-    ForEachColumn(axis, history, [&](const HistorySample& s, int left, int right) {
-        const QColor colour = s.fixMode == 3 ? kFix3d : s.fixMode == 2 ? kFix2d : kNoFix;
-        p.fillRect(QRect(QPoint(left, band.top()), QPoint(std::min(right, band.right()), band.bottom())), colour);
-    });
+    ForEachColumn(
+        axis, history,
+        [&](const HistorySample& s, int left, int right)
+        {
+            const QColor colour = s.fixMode == 3 ? kFix3d : s.fixMode == 2 ? kFix2d : kNoFix;
+            p.fillRect(QRect(QPoint(left, band.top()),
+                             QPoint(std::min(right, band.right()), band.bottom())),
+                       colour);
+        });
     p.setFont(res.fontTiny);
     p.setPen(kAxisText);
-    p.drawText(QRect(band.left() - kGutter, band.top() - 3, kGutter - 3, band.height() + 6), Qt::AlignRight | Qt::AlignVCenter,
-               QStringLiteral("Fix"));
+    p.drawText(QRect(band.left() - kGutter, band.top() - 3, kGutter - 3, band.height() + 6),
+               Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Fix"));
 }
 
-void DrawTimeAxis(QPainter& p, const Timeline& layout, const TimeAxis& axis, const PanelResources& res)
+void DrawTimeAxis(QPainter& p, const Timeline& layout, const TimeAxis& axis,
+                  const PanelResources& res)
 {
     p.setFont(res.fontTiny);
     const QFontMetrics fm(res.fontTiny);
@@ -361,13 +387,15 @@ void DrawTimeAxis(QPainter& p, const Timeline& layout, const TimeAxis& axis, con
                               : minutes == 15 ? QStringLiteral("-15 min")
                                               : QStringLiteral("-%1").arg(minutes);
         const int width = fm.horizontalAdvance(label);
-        const int left = std::clamp(x - width / 2, layout.fix.left() - 4, layout.fix.right() + kRightMargin - width);
+        const int left = std::clamp(x - width / 2, layout.fix.left() - 4,
+                                    layout.fix.right() + kRightMargin - width);
         p.setPen(kAxisText);
         p.drawText(left, layout.timeTop + fm.ascent(), label);
     }
     // The fix band's key, centred between the last two labels.
-    const std::pair<QColor, QString> keys[] = {
-        {kFix3d, QStringLiteral("3D")}, {kFix2d, QStringLiteral("2D")}, {kNoFix, QStringLiteral("no fix")}};
+    const std::pair<QColor, QString> keys[] = {{kFix3d, QStringLiteral("3D")},
+                                               {kFix2d, QStringLiteral("2D")},
+                                               {kNoFix, QStringLiteral("no fix")}};
     constexpr int kSwatch = 6;
     constexpr int kSpacing = 7;
     int width = -kSpacing;
@@ -406,7 +434,8 @@ void DrawEvents(QPainter& p, const Timeline& layout, const TimeAxis& axis, const
                 p.drawLine(x, plot.top(), x, plot.bottom());
             if (bLost)
             {
-                const QPointF tip[] = {{x - 3.5, double(layout.sats.top())}, {x + 3.5, double(layout.sats.top())},
+                const QPointF tip[] = {{x - 3.5, double(layout.sats.top())},
+                                       {x + 3.5, double(layout.sats.top())},
                                        {double(x), layout.sats.top() + 5.0}};
                 p.setPen(Qt::NoPen);
                 p.setBrush(colour);
@@ -418,8 +447,8 @@ void DrawEvents(QPainter& p, const Timeline& layout, const TimeAxis& axis, const
                                  : e.kind == HistoryEventKind::WarmStart ? QStringLiteral("W")
                                                                          : QStringLiteral("C");
             const int width = fm.horizontalAdvance(text) + 4;
-            const QRect box(std::min(x - width / 2, layout.sats.right() - width + 1), layout.sats.top(), width,
-                            fm.height());
+            const QRect box(std::min(x - width / 2, layout.sats.right() - width + 1),
+                            layout.sats.top(), width, fm.height());
             p.fillRect(box, colour);
             p.setPen(kBackground);
             p.drawText(box, Qt::AlignCenter, text);
@@ -429,7 +458,8 @@ void DrawEvents(QPainter& p, const Timeline& layout, const TimeAxis& axis, const
 }
 } // namespace
 
-void DrawHistory(QPainter& painter, const QRect& area, const History& history, const PanelResources& res)
+void DrawHistory(QPainter& painter, const QRect& area, const History& history,
+                 const PanelResources& res)
 {
     painter.save();
     painter.fillRect(area, kBackground);
@@ -446,8 +476,9 @@ void DrawHistory(QPainter& painter, const QRect& area, const History& history, c
         painter.setFont(res.fontSmall);
         painter.setPen(kAxisText);
         const QString text = QStringLiteral("No data yet: connect a receiver");
-        const QRect box =
-            QFontMetrics(res.fontSmall).boundingRect(layout.sats, Qt::AlignCenter, text).adjusted(-4, -2, 4, 2);
+        const QRect box = QFontMetrics(res.fontSmall)
+                              .boundingRect(layout.sats, Qt::AlignCenter, text)
+                              .adjusted(-4, -2, 4, 2);
         painter.fillRect(box, kPlotFill);
         painter.drawText(layout.sats, Qt::AlignCenter, text);
     }
@@ -485,8 +516,8 @@ void DrawValueRow(QPainter& p, int x, int& y, int width, const QString& label, c
 }
 } // namespace
 
-void DrawAccuracy(QPainter& painter, const QRect& area, const History& history, const PanelResources& res,
-                  int textBottom)
+void DrawAccuracy(QPainter& painter, const QRect& area, const History& history,
+                  const PanelResources& res, int textBottom)
 {
     painter.save();
     painter.fillRect(area, kBackground);
@@ -541,16 +572,20 @@ void DrawAccuracy(QPainter& painter, const QRect& area, const History& history, 
     painter.setFont(res.fontTiny);
     const QFontMetrics tiny(res.fontTiny);
     painter.setPen(kAxisText);
-    painter.drawText(QRect(plot.left(), plot.top() + 1, plot.width(), tiny.height()), Qt::AlignHCenter, QStringLiteral("N"));
-    painter.drawText(QRect(plot.left(), plot.top(), plot.width() - 3, plot.height()), Qt::AlignRight | Qt::AlignVCenter,
-                     QStringLiteral("E"));
-    painter.drawText(QRect(plot.left() + 3, plot.bottom() - tiny.height(), plot.width(), tiny.height()),
-                     Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("rings %1").arg(Metres(step)));
+    painter.drawText(QRect(plot.left(), plot.top() + 1, plot.width(), tiny.height()),
+                     Qt::AlignHCenter, QStringLiteral("N"));
+    painter.drawText(QRect(plot.left(), plot.top(), plot.width() - 3, plot.height()),
+                     Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("E"));
+    painter.drawText(
+        QRect(plot.left() + 3, plot.bottom() - tiny.height(), plot.width(), tiny.height()),
+        Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("rings %1").arg(Metres(step)));
     if (points.empty())
     {
         painter.setFont(res.fontSmall);
         const QString text = QStringLiteral("No fix yet");
-        const QRect box = QFontMetrics(res.fontSmall).boundingRect(plot, Qt::AlignCenter, text).adjusted(-4, -2, 4, 2);
+        const QRect box = QFontMetrics(res.fontSmall)
+                              .boundingRect(plot, Qt::AlignCenter, text)
+                              .adjusted(-4, -2, 4, 2);
         painter.fillRect(box, kPlotFill);
         painter.drawText(plot, Qt::AlignCenter, text);
     }
@@ -561,17 +596,22 @@ void DrawAccuracy(QPainter& painter, const QRect& area, const History& history, 
     int y = area.top() + 4;
     painter.setFont(res.fontSmall);
     painter.setPen(kTitle);
-    painter.drawText(QRect(x, y, width, 14), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Fix positions, last 15 min"));
+    painter.drawText(QRect(x, y, width, 14), Qt::AlignLeft | Qt::AlignVCenter,
+                     QStringLiteral("Fix positions, last 15 min"));
     y += 20;
-    DrawValueRow(painter, x, y, width, QStringLiteral("Fixes"), QString::number(cep.count), kValue, res);
+    DrawValueRow(painter, x, y, width, QStringLiteral("Fixes"), QString::number(cep.count), kValue,
+                 res);
     const QString none = QStringLiteral("-");
-    DrawValueRow(painter, x, y, width, QStringLiteral("CEP50"), cep.count ? Metres(cep.cep50) : none, kCep50, res);
-    DrawValueRow(painter, x, y, width, QStringLiteral("CEP95"), cep.count ? Metres(cep.cep95) : none, kCep95, res);
+    DrawValueRow(painter, x, y, width, QStringLiteral("CEP50"),
+                 cep.count ? Metres(cep.cep50) : none, kCep50, res);
+    DrawValueRow(painter, x, y, width, QStringLiteral("CEP95"),
+                 cep.count ? Metres(cep.cep95) : none, kCep95, res);
     if (cep.count > 0 && y + 28 <= textBottom)
     {
         painter.setFont(res.fontSmall);
         painter.setPen(kAxisText);
-        painter.drawText(QRect(x, y, width, 14), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Mean"));
+        painter.drawText(QRect(x, y, width, 14), Qt::AlignLeft | Qt::AlignVCenter,
+                         QStringLiteral("Mean"));
         painter.setPen(kValue);
         painter.drawText(QRect(x, y, width, 14), Qt::AlignRight | Qt::AlignVCenter,
                          Format("%.6f", cep.mean.latitude) + QChar(0x00B0));
@@ -591,14 +631,18 @@ CHistoryView::CHistoryView(Plot plot, QWidget* pParent)
     {
         m_pReset = new QPushButton(QStringLiteral("Reset"), this);
         m_pReset->setObjectName(QStringLiteral("ResetAccuracy"));
-        m_pReset->setToolTip(QStringLiteral("Forget the fix positions, after the receiver was moved"));
+        m_pReset->setToolTip(
+            QStringLiteral("Forget the fix positions, after the receiver was moved"));
         // The face of the setup form's Save and Choose buttons.
         m_pReset->setStyleSheet(QStringLiteral(
-            "QPushButton { color: white; font-weight: bold; border: 1px solid rgb(44, 51, 70); border-radius: 3px;"
-            " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 rgb(78, 90, 118), stop:1 rgb(56, 65, 88));"
+            "QPushButton { color: white; font-weight: bold; border: 1px solid rgb(44, 51, 70); "
+            "border-radius: 3px;"
+            " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 rgb(78, 90, 118), stop:1 "
+            "rgb(56, 65, 88));"
             " min-width: 72px; min-height: 20px; }"
             "QPushButton:hover, QPushButton:pressed { border-color: rgb(28, 86, 166);"
-            " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 rgb(62, 136, 224), stop:1 rgb(36, 106, 196)); }"));
+            " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 rgb(62, 136, 224), stop:1 "
+            "rgb(36, 106, 196)); }"));
         connect(m_pReset, &QPushButton::clicked, this, [this] { OnReset(); });
     }
 }
@@ -642,7 +686,8 @@ void CHistoryView::resizeEvent(QResizeEvent* event)
     if (m_pReset)
     {
         const QSize size = m_pReset->sizeHint();
-        m_pReset->setGeometry(width() - size.width() - 6, height() - size.height() - 6, size.width(), size.height());
+        m_pReset->setGeometry(width() - size.width() - 6, height() - size.height() - 6,
+                              size.width(), size.height());
     }
 }
 

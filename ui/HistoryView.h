@@ -14,11 +14,12 @@ class QPainter;
 // The last 15 minutes on one time axis, newest at the right: satellites used and in view per
 // constellation (stacked), the C/N0 of the used satellites and of the four strongest, HDOP and
 // PDOP, the fix mode as a band, restart commands and lost fixes as markers.
-void DrawHistory(QPainter& painter, const QRect& area, const History& history, const PanelResources& res);
+void DrawHistory(QPainter& painter, const QRect& area, const History& history,
+                 const PanelResources& res);
 // The fix positions around their mean, east and north in metres, with the CEP50 and CEP95
 // circles; the numbers go in the column right of the plot, which ends at `textBottom`.
-void DrawAccuracy(QPainter& painter, const QRect& area, const History& history, const PanelResources& res,
-                  int textBottom);
+void DrawAccuracy(QPainter& painter, const QRect& area, const History& history,
+                  const PanelResources& res, int textBottom);
 
 // A tab that plots the document's history: the timeline or the accuracy scatter (with its
 // Reset button). It costs nothing while hidden: new data repaints it only while it is

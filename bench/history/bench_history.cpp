@@ -98,8 +98,7 @@ void AddOneLine(benchmark::State& state)
 }
 BENCHMARK(AddOneLine);
 
-template <bool Timeline>
-void PaintTab(benchmark::State& state)
+template <bool Timeline> void PaintTab(benchmark::State& state)
 {
     std::int64_t clock = 0;
     auto history = std::make_unique<History>([&clock] { return clock; });
@@ -115,7 +114,8 @@ void PaintTab(benchmark::State& state)
             DrawAccuracy(painter, image.rect(), *history, res, kTabHeight - 30);
     }
     state.counters["fixes"] = static_cast<double>(history->FixPositions().size());
-    if (const char* path = std::getenv(Timeline ? "ORVANE_BENCH_HISTORY_PNG" : "ORVANE_BENCH_ACCURACY_PNG"))
+    if (const char* path =
+            std::getenv(Timeline ? "ORVANE_BENCH_HISTORY_PNG" : "ORVANE_BENCH_ACCURACY_PNG"))
         image.save(QString::fromLocal8Bit(path));
 }
 BENCHMARK(PaintTab<true>)->Name("PaintHistoryTab")->Unit(benchmark::kMicrosecond);

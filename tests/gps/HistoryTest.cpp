@@ -41,7 +41,8 @@ struct SamplingCase
 };
 
 class Sampling : public testing::TestWithParam<SamplingCase>
-{};
+{
+};
 
 TEST_P(Sampling, OneSamplePerSecondOnAnAxisThatNeverGoesBack)
 {
@@ -63,35 +64,50 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // Ten epochs a second are one sample each second.
         SamplingCase{"TenHertzReceiver",
-                     {{0, At(12, 0, 0, 0)}, {100, At(12, 0, 0, 100)}, {900, At(12, 0, 0, 900)},
-                      {1000, At(12, 0, 1, 0)}, {1500, At(12, 0, 1, 500)}, {2000, At(12, 0, 2, 0)}},
+                     {{0, At(12, 0, 0, 0)},
+                      {100, At(12, 0, 0, 100)},
+                      {900, At(12, 0, 0, 900)},
+                      {1000, At(12, 0, 1, 0)},
+                      {1500, At(12, 0, 1, 500)},
+                      {2000, At(12, 0, 2, 0)}},
                      {0, 1, 2}},
         // A log played back fast: the clock hardly moves, the receiver's seconds do.
         SamplingCase{"FastPlaybackByReceiverSeconds",
                      {{5, At(8, 0, 0)}, {5, At(8, 0, 1)}, {6, At(8, 0, 2)}, {6, At(8, 0, 3)}},
                      {0, 1, 2, 3}},
         SamplingCase{"SilenceKeepsItsLength", {{0, At(8, 0, 0)}, {30000, At(8, 0, 30)}}, {0, 30}},
-        SamplingCase{"MidnightGoesOn",
-                     {{0, At(23, 59, 58)}, {1000, At(23, 59, 59)}, {2000, At(0, 0, 0)}, {3000, At(0, 0, 1)}},
-                     {0, 1, 2, 3}},
+        SamplingCase{
+            "MidnightGoesOn",
+            {{0, At(23, 59, 58)}, {1000, At(23, 59, 59)}, {2000, At(0, 0, 0)}, {3000, At(0, 0, 1)}},
+            {0, 1, 2, 3}},
         SamplingCase{"LeapSecondBeforeMidnight",
                      {{0, At(23, 59, 59)}, {1000, At(23, 59, 60)}, {2000, At(0, 0, 0)}},
                      {0, 1, 2}},
         // No time sent yet: the clock's seconds.
         SamplingCase{"WithoutTimeByTheClock",
-                     {{0, WithoutTime()}, {500, WithoutTime()}, {1000, WithoutTime()}, {1999, WithoutTime()},
-                      {2000, WithoutTime()}, {5000, WithoutTime()}},
+                     {{0, WithoutTime()},
+                      {500, WithoutTime()},
+                      {1000, WithoutTime()},
+                      {1999, WithoutTime()},
+                      {2000, WithoutTime()},
+                      {5000, WithoutTime()}},
                      {0, 1, 2, 5}},
         // Sentences with empty time fields leave the last time standing: after 3 s the clock takes
         // over from where it stood, and the receiver's time again once it moves.
         SamplingCase{"StalledTimeHandsOverToTheClock",
-                     {{0, At(9, 0, 0)}, {1000, At(9, 0, 0)}, {2000, At(9, 0, 0)}, {3000, At(9, 0, 0)},
-                      {4000, At(9, 0, 0)}, {5000, At(9, 0, 5)}, {6000, At(9, 0, 6)}},
+                     {{0, At(9, 0, 0)},
+                      {1000, At(9, 0, 0)},
+                      {2000, At(9, 0, 0)},
+                      {3000, At(9, 0, 0)},
+                      {4000, At(9, 0, 0)},
+                      {5000, At(9, 0, 5)},
+                      {6000, At(9, 0, 6)}},
                      {0, 3, 4, 5, 6}},
         // A log that starts over goes back hours; the axis goes on by the clock.
-        SamplingCase{"LogStartingOver",
-                     {{0, At(12, 0, 0)}, {1000, At(12, 0, 1)}, {2000, At(11, 0, 0)}, {3000, At(11, 0, 1)}},
-                     {0, 1, 2, 3}}),
+        SamplingCase{
+            "LogStartingOver",
+            {{0, At(12, 0, 0)}, {1000, At(12, 0, 1)}, {2000, At(11, 0, 0)}, {3000, At(11, 0, 1)}},
+            {0, 1, 2, 3}}),
     [](const testing::TestParamInfo<SamplingCase>& info) { return info.param.name; });
 
 TEST(History, RingKeepsTheLastFifteenMinutesInFixedRoom)
@@ -137,7 +153,8 @@ TEST(History, SampleCountsEachConstellationAndAveragesTheSignals)
     gps.fixMode = 3;
 
     const HistorySample s = SampleOf(gps);
-    auto index = [](GnssSystem system) {
+    auto index = [](GnssSystem system)
+    {
         for (std::size_t i = 0; i < kHistorySystems; ++i)
             if (kSystemsInOrder[i] == system)
                 return i;
@@ -174,7 +191,9 @@ TEST(History, FixLossIsMarkedOncePerCompleteSecondAndRestartsWhereTheyHappen)
     for (std::size_t i = 0; i < history.Events().Size(); ++i)
         events.emplace_back(history.Events()[i].t, history.Events()[i].kind);
     EXPECT_EQ(events, (std::vector<std::pair<std::int64_t, HistoryEventKind>>{
-                          {2, HistoryEventKind::FixLost}, {3, HistoryEventKind::ColdStart}, {6, HistoryEventKind::FixLost}}));
+                          {2, HistoryEventKind::FixLost},
+                          {3, HistoryEventKind::ColdStart},
+                          {6, HistoryEventKind::FixLost}}));
 }
 
 TEST(History, AccuracyRingTakesFixEpochsForFifteenMinutesUntilReset)
