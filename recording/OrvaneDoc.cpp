@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -55,7 +56,14 @@ RecordKind KindOf(unsigned id)
 }
 } // namespace
 
-COrvaneDoc::COrvaneDoc() = default;
+// A steady clock for the seconds when the receiver sends no time.
+COrvaneDoc::COrvaneDoc()
+    : m_history([] {
+          return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+              .count();
+      })
+{
+}
 
 // Completes a recording under way, whether or not m_bRecording is set.
 COrvaneDoc::~COrvaneDoc()
@@ -211,10 +219,14 @@ void COrvaneDoc::StartRecording()
 
 void COrvaneDoc::OnReceived(std::span<const ReceivedLine> batch)
 {
+    GpsData ended;
     for (const ReceivedLine& line : batch)
     {
         if (m_bRecording && m_pRecorder && !m_pRecorder->Add(line.text, line.gps))
             StopOnWriteFailure();
+        if (m_epochs.Feed(line.gps, ended))
+            m_history.AddEpoch(ended);
+        m_history.Add(line.gps);
     }
     if (!batch.empty())
         m_gps = batch.back().gps;
@@ -224,6 +236,11 @@ void COrvaneDoc::SyncRecording()
 {
     if (m_bRecording && m_pRecorder && !m_pRecorder->Sync())
         StopOnWriteFailure();
+}
+
+void COrvaneDoc::MarkRestart(HistoryEventKind kind)
+{
+    m_history.MarkEvent(kind);
 }
 
 void COrvaneDoc::StopOnWriteFailure()

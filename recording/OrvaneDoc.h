@@ -4,6 +4,7 @@
 #include "framework/core/Document.h"
 #include "gps/GpsData.h"
 #include "gps/EpochDetector.h"
+#include "gps/History.h"
 #include "recording/Recorder.h"
 
 #include <ctime>
@@ -41,6 +42,8 @@ public:
     // Syncs a recording that has data not yet on the medium; the frame calls it every second,
     // so a quiet stream's last lines are synced too. A failed sync stops it like a failed write.
     void SyncRecording();
+    // The frame sent a restart command: the history marks it on its time axis.
+    void MarkRestart(HistoryEventKind kind);
 
     // The file name of a recording started at `when`, local time, numbered `n` when n > 0
     // ("-1", "-2", ... before the extension).
@@ -58,6 +61,8 @@ public:
     // The running recording, or none.
     std::unique_ptr<Recorder> m_pRecorder;
     int m_nRecordKind = RecordNmea;
+    // The last 15 minutes of what was received, kept whether or not a view shows them.
+    History m_history;
 
 protected:
     // Seams for tests: the clock the file names come from, and the system calls the files go
@@ -66,6 +71,9 @@ protected:
     virtual FileCalls Calls() const;
 
 private:
+    // The epochs of the stream, whose positions the history's accuracy ring takes.
+    EpochDetector m_epochs;
+
     void StartRecording();
     // Creates the recorder's file under the first free name; else what the user is told.
     std::wstring CreateFile(Recorder& recorder);

@@ -419,26 +419,35 @@ void CMainFrame::StartFixSearch(FixSearch kind, TimeToFix::Clock::time_point sta
         doc->UpdateAllViews(nullptr, HINT_FIX_SEARCH, &hint);
 }
 
-void CMainFrame::SendRestartCommand(std::string_view command, FixSearch kind)
+void CMainFrame::SendRestartCommand(std::string_view command, FixSearch kind, HistoryEventKind mark)
 {
     // Lines read before this moment are the receiver's from before the command.
     const TimeToFix::Clock::time_point written = TimeToFix::Clock::now();
     // Not sent when the port is closed or its transmit ring is full; the user is not told.
     if (m_device.Write(command.data(), command.size()))
+    {
+        MarkRestartInHistory(mark);
         StartFixSearch(kind, written);
+    }
+}
+
+void CMainFrame::MarkRestartInHistory(HistoryEventKind kind)
+{
+    if (COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
+        doc->MarkRestart(kind);
 }
 
 void CMainFrame::OnHotStart()
 {
-    SendRestartCommand(CGPSDevice::kHotStartCommand, FixSearch::HotStart);
+    SendRestartCommand(CGPSDevice::kHotStartCommand, FixSearch::HotStart, HistoryEventKind::HotStart);
 }
 
 void CMainFrame::OnWarmStart()
 {
-    SendRestartCommand(CGPSDevice::kWarmStartCommand, FixSearch::WarmStart);
+    SendRestartCommand(CGPSDevice::kWarmStartCommand, FixSearch::WarmStart, HistoryEventKind::WarmStart);
 }
 
 void CMainFrame::OnColdStart()
 {
-    SendRestartCommand(CGPSDevice::kColdStartCommand, FixSearch::ColdStart);
+    SendRestartCommand(CGPSDevice::kColdStartCommand, FixSearch::ColdStart, HistoryEventKind::ColdStart);
 }

@@ -3,6 +3,7 @@
 #include "framework/FrameWnd.h"
 #include "framework/core/CommandIds.h"
 #include "gps/GPSDevice.h"
+#include "gps/History.h"
 #include "gps/TimeToFix.h"
 #include "io/PortError.h"
 #include "ui/BaudDetection.h"
@@ -105,9 +106,11 @@ private:
     void ReportOpenFailure(const std::wstring& path);
     void CloseDevice();
     void SetConnected(bool bConnected, bool bTellViews);
-    // Writes the command and, when it went out, has the views count to the first fix.
-    void SendRestartCommand(std::string_view command, FixSearch kind);
+    // Writes the command and, when it went out, marks it in the history and has the views
+    // count to the first fix.
+    void SendRestartCommand(std::string_view command, FixSearch kind, HistoryEventKind mark);
     void StartFixSearch(FixSearch kind, TimeToFix::Clock::time_point start);
+    void MarkRestartInHistory(HistoryEventKind kind);
     // The probe found the receiver's rate (or none): reopen at it and tell the views.
     bool ReopenAtDetectedRate(int baudRate);
     void ReportDetectedRate(int fromRate, int toRate);

@@ -3,6 +3,7 @@
 #include "framework/FrameWnd.h"
 #include "recording/OrvaneDoc.h"
 #include "ui/BaudDetection.h"
+#include "ui/HistoryView.h"
 #include "ui/MapView.h"
 #include "ui/MemDCEx.h"
 #include "ui/NetworkStatus.h"
@@ -67,6 +68,17 @@ bool COrvaneView::Create(CDocument* pDoc, std::unique_ptr<INetworkStatus> pNetwo
 
     m_logCtrl.Create(L"LogCtrl", true, QRect(0, 0, width(), std::max(0, height() - 60)), m_tabs, 100);
     m_tabs->addTab(&m_logCtrl, QStringLiteral("Terminal"));
+
+    m_pHistoryView = new CHistoryView(CHistoryView::Plot::Timeline, m_tabs);
+    m_pHistoryView->setObjectName(QStringLiteral("History"));
+    if (pDoc)
+        pDoc->AddView(m_pHistoryView);
+    m_tabs->addTab(m_pHistoryView, QStringLiteral("History"));
+    m_pAccuracyView = new CHistoryView(CHistoryView::Plot::Accuracy, m_tabs);
+    m_pAccuracyView->setObjectName(QStringLiteral("Accuracy"));
+    if (pDoc)
+        pDoc->AddView(m_pAccuracyView);
+    m_tabs->addTab(m_pAccuracyView, QStringLiteral("Accuracy"));
 
     m_btnConnect.setParent(this);
     m_btnConnect.setObjectName(QStringLiteral("Connect"));

@@ -19,6 +19,7 @@
 class CMemDCEx;
 class CMapView;
 class COrvaneDoc;
+class CHistoryView;
 class CSetupView;
 class QTabWidget;
 
@@ -32,7 +33,7 @@ struct FixSearchHint
 };
 
 // The main view: the status panel drawn on the left, the connect and record buttons on it, the
-// setup form and the terminal in tabs under it, and the map to its right.
+// setup form, the terminal, the history and the accuracy plot in tabs under it, and the map to its right.
 class COrvaneView : public QWidget, public CView
 {
 public:
@@ -65,6 +66,8 @@ public:
     QTabWidget* GetTabs() const { return m_tabs; }
     CSetupView* GetSetupView() const { return m_pSetupView; }
     CMapView* GetMapView() const { return m_pMapView; }
+    CHistoryView* GetHistoryView() const { return m_pHistoryView; }
+    CHistoryView* GetAccuracyView() const { return m_pAccuracyView; }
     CLogCtrl& GetLogCtrl() { return m_logCtrl; }
     CImageButton& GetConnectButton() { return m_btnConnect; }
     CImageButton& GetRecordButton() { return m_btnRecord; }
@@ -85,6 +88,8 @@ private:
     QTabWidget* m_tabs = nullptr;
     CSetupView* m_pSetupView = nullptr;
     CMapView* m_pMapView = nullptr;
+    CHistoryView* m_pHistoryView = nullptr;
+    CHistoryView* m_pAccuracyView = nullptr;
     CLogCtrl m_logCtrl;
     CImageButton m_btnConnect;
     CImageButton m_btnRecord;

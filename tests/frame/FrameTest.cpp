@@ -2,13 +2,16 @@
 
 #include "app/AboutDlg.h"
 #include "framework/core/CommandIds.h"
+#include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
 #include "serial/PseudoTerminal.h"
 #include "serial/SerialPort.h"
 #include "support/Counter.h"
 #include "support/Files.h"
 #include "support/LoopbackPeers.h"
+#include "tools/gpssim/ReceiverSimulator.h"
 #include "ui/ErrorMessages.h"
+#include "ui/HistoryView.h"
 #include "ui/LogCtrl.h"
 #include "ui/MapView.h"
 #include "ui/OrvaneView.h"
@@ -549,10 +552,11 @@ TEST_F(FrameTest, RestartCommandsReachTheReceiverAndNeedAConnection)
     {
         unsigned id;
         std::string_view bytes;
+        HistoryEventKind marked; // on the history's time axis
     } rows[] = {
-        {ID_HOT_START, "$PSRF101,0,0,0,96000,497260,921,12,1*2E\r\n"},
-        {ID_WARM_START, "$PSRF101,0,0,0,96000,497260,921,12,2*2D\r\n"},
-        {ID_COLD_START, "$PSRF101,0,0,0,96000,497260,921,12,4*2B\r\n"},
+        {ID_HOT_START, "$PSRF101,0,0,0,96000,497260,921,12,1*2E\r\n", HistoryEventKind::HotStart},
+        {ID_WARM_START, "$PSRF101,0,0,0,96000,497260,921,12,2*2D\r\n", HistoryEventKind::WarmStart},
+        {ID_COLD_START, "$PSRF101,0,0,0,96000,497260,921,12,4*2B\r\n", HistoryEventKind::ColdStart},
     };
     for (const auto& row : rows)
     {
@@ -560,7 +564,10 @@ TEST_F(FrameTest, RestartCommandsReachTheReceiverAndNeedAConnection)
         const std::string sent = pty.Read(41);
         EXPECT_EQ(sent, row.bytes);
         EXPECT_EQ(sent.size(), 41u);
+        ASSERT_FALSE(m_doc->m_history.Events().Empty());
+        EXPECT_EQ(m_doc->m_history.Events().Back().kind, row.marked);
     }
+    EXPECT_EQ(m_doc->m_history.Events().Size(), 3u) << "a disabled item marks nothing";
 
     m_frame->ConnectDevice(false);
     EXPECT_FALSE(RestartItemsEnabled());
@@ -678,6 +685,132 @@ TEST_F(FrameTest, PanelCountsToTheFirstFixThenShowsItAndTheTerminalButNotTheReco
     for (const std::string& line : fed)
         expected += line;
     EXPECT_EQ(ReadFile(files[0]), expected) << "the receiver's lines only";
+}
+
+namespace
+{
+// Lines with the record right after each, as the frame hands a batch to the document.
+std::vector<ReceivedLine> Decoded(const std::vector<std::string>& lines, GpsData& gps)
+{
+    std::vector<ReceivedLine> batch;
+    for (const std::string& line : lines)
+    {
+        DecodeSentence(line, gps);
+        batch.push_back({line, gps});
+    }
+    return batch;
+}
+
+void SaveShot(QWidget* widget, const char* name)
+{
+    if (const char* folder = std::getenv("ORVANE_SCREENSHOT_DIR"))
+        widget->grab().save(QString::fromLocal8Bit(folder) + "/" + name);
+}
+
+// Pixels of exactly this colour in a column range of the picture.
+int CountColour(const QImage& image, QColor colour, int fromX = 0)
+{
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = fromX; x < image.width(); ++x)
+            n += image.pixelColor(x, y) == colour;
+    return n;
+}
+
+int FirstColumnOf(const QImage& image, QColor colour)
+{
+    for (int x = 0; x < image.width(); ++x)
+        for (int y = 0; y < image.height(); ++y)
+            if (image.pixelColor(x, y) == colour)
+                return x;
+    return -1;
+}
+} // namespace
+
+TEST_F(FrameTest, HistoryTabsPlotASkyOfFortyAColdStartAndTheFixScatter)
+{
+    Start();
+    auto* view = dynamic_cast<COrvaneView*>(m_frame->centralWidget());
+    ASSERT_NE(view, nullptr);
+    CHistoryView* history = view->GetHistoryView();
+    CHistoryView* accuracy = view->GetAccuracyView();
+    ASSERT_NE(history, nullptr);
+    ASSERT_NE(accuracy, nullptr);
+    EXPECT_EQ(view->GetTabs()->tabText(view->GetTabs()->indexOf(history)), "History");
+    EXPECT_EQ(view->GetTabs()->tabText(view->GetTabs()->indexOf(accuracy)), "Accuracy");
+
+    // Fifteen minutes of a multi-constellation receiver handed over at full speed, a cold start
+    // two thirds of the way, while the tabs are hidden.
+    SimConfig config;
+    config.gnss = true;
+    config.baud = 115200;
+    config.seed = 5;
+    ReceiverSimulator receiver(config);
+    GpsData gps;
+    const auto start = std::chrono::sys_days{std::chrono::year{2026} / 12 / 9} + std::chrono::hours(10);
+    view->GetTabs()->setCurrentWidget(history);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return history->GetPaintCount() > 0; }));
+    SaveShot(history, "history-empty.png");
+    view->GetTabs()->setCurrentIndex(0);
+    const int paintsBefore = history->GetPaintCount();
+    for (int second = 0; second < 900; ++second)
+    {
+        if (second == 600)
+        {
+            // The frame marks only a command that went out; no port is open here.
+            m_doc->MarkRestart(HistoryEventKind::ColdStart);
+            receiver.Restart(RestartKind::Cold, start + std::chrono::seconds(second));
+        }
+        std::vector<ReceivedLine> batch = Decoded(receiver.Step(start + std::chrono::seconds(second)).sentences, gps);
+        m_doc->OnReceived(batch);
+        m_doc->UpdateAllViews(nullptr, HINT_GPS_DATA, &batch);
+    }
+    DeliverPostedEvents();
+    EXPECT_EQ(history->GetPaintCount(), paintsBefore) << "hidden, it is never painted";
+    EXPECT_EQ(m_doc->m_history.Samples().Size(), History::kSamples - 2) << "the two silent seconds after the restart";
+
+    view->GetTabs()->setCurrentWidget(history);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return history->GetPaintCount() > paintsBefore; }));
+    // Shown, a stream of updates repaints it at most once a second, and the last one is shown.
+    const auto shown = std::chrono::steady_clock::now();
+    const int paintsShown = history->GetPaintCount();
+    for (int second = 900; second < 905; ++second)
+    {
+        std::vector<ReceivedLine> batch = Decoded(receiver.Step(start + std::chrono::seconds(second)).sentences, gps);
+        m_doc->OnReceived(batch);
+        m_doc->UpdateAllViews(nullptr, HINT_GPS_DATA, &batch);
+        QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(ProcessEventsUntil([&] { return history->GetPaintCount() > paintsShown; }));
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - shown).count();
+    EXPECT_LE(history->GetPaintCount() - paintsShown, 1 + static_cast<int>(seconds));
+
+    // The picture: constellations, the restart's tag, and the lost fix after it.
+    const QImage timeline = history->grab().toImage();
+    SaveShot(history, "history-tab.png");
+    EXPECT_GT(CountColour(timeline, SystemColour(GnssSystem::Glonass)), 200);
+    EXPECT_GT(CountColour(timeline, SystemColour(GnssSystem::BeiDou)), 200);
+    const int restartX = FirstColumnOf(timeline, QColor(255, 170, 0));
+    ASSERT_GT(restartX, timeline.width() / 2) << "two thirds along the axis";
+    EXPECT_GT(CountColour(timeline, QColor(200, 50, 50), restartX), 0) << "no fix after the cold start";
+    EXPECT_GT(CountColour(timeline, QColor(255, 80, 80)), 0) << "the lost fix's marker";
+
+    // The receiver was moved: Reset forgets the positions, and a still receiver's come in.
+    view->GetTabs()->setCurrentWidget(accuracy);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return accuracy->GetPaintCount() > 0; }));
+    SaveShot(accuracy, "accuracy-moving.png");
+    ASSERT_GT(m_doc->m_history.FixPositions().size(), 100u);
+    accuracy->GetResetButton()->click();
+    EXPECT_TRUE(m_doc->m_history.FixPositions().empty());
+    EXPECT_EQ(m_doc->m_history.Samples().Size(), History::kSamples) << "the timeline is kept";
+    SaveShot(accuracy, "accuracy-reset.png");
+    GpsData still;
+    std::vector<ReceivedLine> batch = Decoded(CaptureLines("sirfstarv-nmea.nmea"), still);
+    m_doc->OnReceived(batch);
+    m_doc->UpdateAllViews(nullptr, HINT_GPS_DATA, &batch);
+    EXPECT_GT(m_doc->m_history.FixPositions().size(), 30u);
+    EXPECT_LT(ComputeCep(m_doc->m_history.FixPositions()).cep95, 50.0) << "nothing of where it was before";
+    SaveShot(accuracy, "accuracy-still.png");
 }
 
 TEST_F(FrameTest, PortThatCannotBeOpenedStaysDisconnectedAndSaysWhy)

@@ -519,6 +519,32 @@ TEST_F(Recording, KmlTrackTakesOnePointPerFixEpochWithTheValuesItEndedWith)
     EXPECT_TRUE(m_boxes.empty());
 }
 
+TEST_F(Recording, HistoryIsKeptWithoutARecordingOrAViewThatShowsIt)
+{
+    // Two lines a second for three seconds, the position moving within each.
+    for (int second = 1; second <= 3; ++second)
+    {
+        for (float step : {0.0f, 0.5f})
+        {
+            GpsData gps = Fix(3, 11.0f, 48.0f + static_cast<float>(second) + step, 500.0f, second);
+            gps.decode.known |= kKnownTime;
+            Receive(kGga, gps);
+        }
+    }
+    m_doc->MarkRestart(HistoryEventKind::WarmStart);
+
+    const History& history = m_doc->m_history;
+    EXPECT_EQ(history.Samples().Size(), 3u);
+    // An epoch's position is where it ended; the one under way joins when it ends.
+    const std::vector<GeoPoint> fixes = history.FixPositions();
+    ASSERT_EQ(fixes.size(), 2u);
+    EXPECT_EQ(fixes[0].latitude, 49.5);
+    EXPECT_EQ(fixes[1].latitude, 50.5);
+    ASSERT_EQ(history.Events().Size(), 1u);
+    EXPECT_EQ(history.Events().Back().kind, HistoryEventKind::WarmStart);
+    EXPECT_EQ(history.Events().Back().t, history.Now());
+}
+
 TEST_F(Recording, KmlRecordingWithoutAFixGivesAnEmptyCoordinatesElement)
 {
     m_doc->OnCommand(ID_SAVE_KML);
