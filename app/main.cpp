@@ -8,5 +8,6 @@ int main(int argc, char* argv[])
     if (const std::optional<int> code = AnswerInfoOptions(argc, argv, std::cout))
         return *code;
     COrvaneApp app;
+    app.m_bPlayLogArgument = true;
     return app.Run(argc, argv);
 }

@@ -4,6 +4,7 @@
 #include "framework/core/CommandIds.h"
 #include "gps/GPSDevice.h"
 #include "io/PortError.h"
+#include "playback/LogPlayer.h"
 #include "ui/BaudDetection.h"
 #include "ui/UpdatePacer.h"
 
@@ -14,6 +15,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +26,10 @@ class QWidget;
 inline constexpr unsigned WM_GPS_DEVICE_LOST = WM_USER + 0x21;
 // Posted from the open worker when its open has ended; wParam is the attempt's number.
 inline constexpr unsigned WM_GPS_DEVICE_OPENED = WM_USER + 0x22;
+
+// Sent to the views when a recorded log starts or stops playing; pHint is the
+// std::shared_ptr<LogPlayer> to steer, empty once the log is closed.
+inline constexpr long HINT_PLAYBACK_CHANGED = 4120;
 
 // The program's one top-level window and the hub between the receiver and the views: it keeps
 // the port and baud rate the setup view chose, opens and closes the device, turns the device's
@@ -68,6 +74,16 @@ public:
     bool IsUpdatePending() const { return m_bUpdatePosted.load(); }
     void OnGpsUpdate();
 
+    // Plays a recorded NMEA log in place of the receiver, from its start at its own pace: the
+    // views show it as connected, the title names it. A file that cannot be played leaves the
+    // window as it was and the user is told why.
+    bool OpenLog(const std::wstring& path);
+    // Stops the log and shows the window disconnected. Safe when none plays.
+    void CloseLog();
+    // File > Open Log…: asks for the file.
+    void OnFileOpenLog();
+    const std::shared_ptr<LogPlayer>& GetPlayer() const { return m_pPlayer; }
+
     void OnHotStart();
     void OnWarmStart();
     void OnColdStart();
@@ -109,6 +125,10 @@ private:
     bool ReopenAtDetectedRate(int baudRate);
     void ReportDetectedRate(int fromRate, int toRate);
 
+    void SetTitleFor(const std::wstring& logPath);
+
+    // The log being played, shared with the device that reads it; empty for a receiver.
+    std::shared_ptr<LogPlayer> m_pPlayer;
     std::wstring m_strPortName;
     int m_nBaudRate = 9600;
     CGPSDevice m_device;

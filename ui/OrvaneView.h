@@ -4,6 +4,7 @@
 #include "gps/GpsData.h"
 #include "ui/ImageButton.h"
 #include "ui/LogCtrl.h"
+#include "playback/LogPlayer.h"
 #include "ui/NetworkStatus.h"
 #include "ui/StatusPanel.h"
 
@@ -17,6 +18,7 @@
 
 class CMemDCEx;
 class CMapView;
+class CPlayerBar;
 class COrvaneDoc;
 class CSetupView;
 class QTabWidget;
@@ -50,6 +52,8 @@ public:
     QTabWidget* GetTabs() const { return m_tabs; }
     CSetupView* GetSetupView() const { return m_pSetupView; }
     CMapView* GetMapView() const { return m_pMapView; }
+    // Under the map while a recorded log plays, hidden otherwise.
+    CPlayerBar* GetPlayerBar() const { return m_pPlayerBar; }
     CLogCtrl& GetLogCtrl() { return m_logCtrl; }
     CImageButton& GetConnectButton() { return m_btnConnect; }
     CImageButton& GetRecordButton() { return m_btnRecord; }
@@ -66,10 +70,14 @@ private:
     void ShowConnectImages(bool bConnected);
     void ShowRecordImages(bool bRecording);
     void EnableRecordButton();
+    // A log started (pPlayer set) or stopped playing.
+    void OnPlaybackChanged(const std::shared_ptr<LogPlayer>* pPlayer);
+    void LayOutMapAndPlayer();
 
     QTabWidget* m_tabs = nullptr;
     CSetupView* m_pSetupView = nullptr;
     CMapView* m_pMapView = nullptr;
+    CPlayerBar* m_pPlayerBar = nullptr;
     CLogCtrl m_logCtrl;
     CImageButton m_btnConnect;
     CImageButton m_btnRecord;

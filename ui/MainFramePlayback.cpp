@@ -1,0 +1,80 @@
+// The main frame's part in playing a recorded log: the log is one more source of the device,
+// so everything after the reader loop is the receiver's road.
+#include "ui/MainFrame.h"
+
+#include "framework/core/MessageBox.h"
+#include "recording/OrvaneDoc.h"
+#include "ui/ErrorMessages.h"
+#include "util/WideText.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+
+bool CMainFrame::OpenLog(const std::wstring& path)
+{
+    // Read and checked before anything changes: a bad file leaves the window as it was.
+    auto player = std::make_shared<LogPlayer>();
+    if (!player->Load(ToUtf8(path)))
+    {
+        ShowMessageBox(DescribeLogFailure(path, player->LastError(), player->LastSystemError()),
+                       kErrorCaption, MbIcon::Error);
+        return false;
+    }
+    auto* doc = dynamic_cast<COrvaneDoc*>(GetActiveDocument());
+    const bool bWasConnected = doc && doc->m_bConnected;
+    m_baudDetection.Cancel();
+    CancelOpen();
+    CloseDevice();
+    // Lines still queued from the source before belong to it, not to this log.
+    m_batch.clear();
+    m_device.PopLines(m_batch);
+    m_batch.clear();
+
+    Subscribe();
+    if (!m_device.OpenLog(player))
+    {
+        m_connNotify.disconnect();
+        m_connStopped.disconnect();
+        m_pPlayer.reset();
+        ShowMessageBox(DescribeOpenFailure(path, m_device.LastOpenError(), m_device.LastOpenSystemError(), m_nBaudRate),
+                       kErrorCaption, MbIcon::Error);
+        SetConnected(false, bWasConnected);
+        return false;
+    }
+    m_pPlayer = std::move(player);
+    m_strOpenPath = path;
+    SetTitleFor(path);
+    // Before the connection, so that the views know the connect button is Close Log.
+    if (doc)
+        doc->UpdateAllViews(nullptr, HINT_PLAYBACK_CHANGED, &m_pPlayer);
+    SetConnected(true, true);
+    return true;
+}
+
+void CMainFrame::CloseLog()
+{
+    if (!m_pPlayer)
+        return;
+    CloseDevice();
+    m_pPlayer.reset();
+    SetTitleFor({});
+    if (auto* doc = dynamic_cast<COrvaneDoc*>(GetActiveDocument()))
+        doc->UpdateAllViews(nullptr, HINT_PLAYBACK_CHANGED, &m_pPlayer);
+    SetConnected(false, true);
+}
+
+void CMainFrame::OnFileOpenLog()
+{
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Open Log"), QString(),
+        QStringLiteral("NMEA logs (*.nmea *.txt *.log);;All files (*)"));
+    if (!path.isEmpty())
+        OpenLog(path.toStdWString());
+}
+
+void CMainFrame::SetTitleFor(const std::wstring& logPath)
+{
+    const QString app = QStringLiteral("Orvane");
+    setWindowTitle(logPath.empty() ? app
+                                   : QFileInfo(QString::fromStdWString(logPath)).fileName() + QStringLiteral(" - ") + app);
+}
