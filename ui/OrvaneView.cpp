@@ -276,8 +276,13 @@ void COrvaneView::OnPlaybackChanged(const std::shared_ptr<LogPlayer>* pPlayer)
         const std::wstring name = FromUtf8(std::filesystem::path(path).filename().string());
         m_logCtrl.AddLine(L"Playing the log " + name);
         m_pPlayerBar->SetOnEnded([this, path, name] {
+            // After the log's last lines, which may still wait in the device or be posted.
+            auto* frame = dynamic_cast<CMainFrame*>(window());
+            if (frame && (frame->IsUpdatePending() || frame->GetDevice().QueuedLineCount() > 0))
+                return false;
             m_logCtrl.AddLine(LogEndedText(name));
             std::fprintf(stderr, "orvane: %s\n", ToUtf8(LogEndedText(FromUtf8(path))).c_str());
+            return true;
         });
     }
     LayOutMapAndPlayer();

@@ -137,8 +137,8 @@ void CPlayerBar::Refresh()
         m_slider->setValue(static_cast<int>(std::lround(m_pPlayer->Fraction() * kSliderSteps)));
     m_labelTime->setText(Clock(m_pPlayer->PositionMs()) + QStringLiteral(" / ") + Clock(m_pPlayer->DurationMs()));
 
-    const bool bAtEnd = m_pPlayer->IsAtEnd();
-    if (bAtEnd && !m_bEndTold && m_onEnded)
-        m_onEnded();
-    m_bEndTold = bAtEnd;
+    if (!m_pPlayer->IsAtEnd())
+        m_bEndTold = false;
+    else if (!m_bEndTold)
+        m_bEndTold = !m_onEnded || m_onEnded();
 }

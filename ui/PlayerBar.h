@@ -32,8 +32,9 @@ public:
     // The log to steer, or none (the bar then has nothing to show).
     void SetPlayer(std::shared_ptr<LogPlayer> pPlayer);
     bool HasPlayer() const { return m_pPlayer != nullptr; }
-    // Called once each time the player reaches the end of the log.
-    void SetOnEnded(std::function<void()> onEnded) { m_onEnded = std::move(onEnded); }
+    // Called once each time the player reaches the end of the log; it returns false while it
+    // cannot tell yet (the last lines still on their way to the views), and is asked again.
+    void SetOnEnded(std::function<bool()> onEnded) { m_onEnded = std::move(onEnded); }
 
     // What the controls do, for the widgets and for tests.
     void TogglePlay();
@@ -54,6 +55,6 @@ private:
     QLabel* m_labelTime = nullptr;
     QButtonGroup* m_speeds = nullptr;
     QTimer m_refreshTimer;
-    std::function<void()> m_onEnded;
+    std::function<bool()> m_onEnded;
     bool m_bEndTold = false;
 };
