@@ -262,7 +262,7 @@ TEST_F(FrameTest, MenuBarHoldsTheMenusWithTheirTexts)
         std::vector<Item> items;
     };
     const std::vector<Menu> expected = {
-        {"&File", {{"E&xit", ID_APP_EXIT}}},
+        {"&File", {{"&Open Log\u2026", ID_FILE_OPEN}, {"", 0}, {"E&xit", ID_APP_EXIT}}},
         {"Tools",
          {{"Hot Start GPS", ID_HOT_START},
           {"Warm Start GPS", ID_WARM_START},
