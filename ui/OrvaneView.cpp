@@ -221,6 +221,9 @@ bool COrvaneView::IsLive() const
     // Before the first sentence there is nothing old to pass off.
     if (!m_bHadData)
         return true;
+    // A log that is paused or at its end is silent on purpose: its last state is no old news.
+    if (m_pPlayerBar && m_pPlayerBar->HasPlayer())
+        return true;
     const COrvaneDoc* doc = GetOrvaneDoc();
     return doc && doc->m_bConnected && m_lastSentence.isValid() && m_lastSentence.elapsed() < kStaleMs;
 }

@@ -94,6 +94,9 @@ int main(int argc, char** argv)
                     frame->GetPlayer()->SetSpeed(16);
                 view->GetTabs()->setCurrentIndex(1);
                 Pump(seconds * 1000);
+                // Paused, and left so for longer than a silent receiver takes to look stale.
+                frame->GetPlayer()->Pause();
+                Pump(COrvaneView::kStaleMs + 500);
                 frame->grab().save(QString::fromStdString(output));
                 status = doc->m_bConnected ? 0 : 1;
             }
