@@ -126,6 +126,8 @@ private:
     void ReportDetectedRate(int fromRate, int toRate);
 
     void SetTitleFor(const std::wstring& logPath);
+    // Closed device only: its queued lines, untaken, are dropped.
+    void DropQueuedLines();
 
     // The log being played, shared with the device that reads it; empty for a receiver.
     std::shared_ptr<LogPlayer> m_pPlayer;

@@ -26,9 +26,7 @@ bool CMainFrame::OpenLog(const std::wstring& path)
     CancelOpen();
     CloseDevice();
     // Lines still queued from the source before belong to it, not to this log.
-    m_batch.clear();
-    m_device.PopLines(m_batch);
-    m_batch.clear();
+    DropQueuedLines();
 
     Subscribe();
     if (!m_device.OpenLog(player))
@@ -36,7 +34,8 @@ bool CMainFrame::OpenLog(const std::wstring& path)
         m_connNotify.disconnect();
         m_connStopped.disconnect();
         m_pPlayer.reset();
-        ShowMessageBox(DescribeOpenFailure(path, m_device.LastOpenError(), m_device.LastOpenSystemError(), m_nBaudRate),
+        // Only a reader thread that could not be started gets here.
+        ShowMessageBox(DescribeLogFailure(path, LogError::Unreadable, m_device.LastOpenSystemError()),
                        kErrorCaption, MbIcon::Error);
         SetConnected(false, bWasConnected);
         return false;
@@ -56,6 +55,8 @@ void CMainFrame::CloseLog()
     if (!m_pPlayer)
         return;
     CloseDevice();
+    // What the log queued and the views did not take yet must not reach the next source's.
+    DropQueuedLines();
     m_pPlayer.reset();
     SetTitleFor({});
     if (auto* doc = dynamic_cast<COrvaneDoc*>(GetActiveDocument()))
@@ -70,6 +71,13 @@ void CMainFrame::OnFileOpenLog()
         QStringLiteral("NMEA logs (*.nmea *.txt *.log);;All files (*)"));
     if (!path.isEmpty())
         OpenLog(path.toStdWString());
+}
+
+void CMainFrame::DropQueuedLines()
+{
+    m_batch.clear();
+    m_device.PopLines(m_batch);
+    m_batch.clear();
 }
 
 void CMainFrame::SetTitleFor(const std::wstring& logPath)
