@@ -1017,6 +1017,12 @@ TEST_P(FramePlaysLog, IntoTheViewsAndARecordingConvertsIt)
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(TrackOf(ReadFile(files[0])), expected);
 
+    // A click on the slider's groove moves back a page, to a line's start.
+    bar->Slider()->triggerAction(QAbstractSlider::SliderPageStepSub);
+    EXPECT_FALSE(player->IsAtEnd());
+    EXPECT_NEAR(player->Fraction(), 0.95, 0.01);
+    EXPECT_EQ(ReadFile(log)[player->Position() - 1], '\n');
+
     // Close Log: disconnected, the bar gone, the title plain.
     view->GetConnectButton().click();
     EXPECT_EQ(m_doc->m_bConnected, 0);
