@@ -57,6 +57,8 @@ struct Playing
     Counter notifications;
     boost::signals2::scoped_connection connection =
         device.ConnectNotification([this](int) { notifications.Raise(); });
+    // The reader stops before the count it raises goes.
+    ~Playing() { device.Close(); }
 
     bool Open(const std::filesystem::path& path, int speed, bool bPaused)
     {
