@@ -1,6 +1,7 @@
 #include "app/OrvaneApp.h"
 
 #include "app/AboutDlg.h"
+#include "app/CommandLine.h"
 #include "app/ShutdownSignals.h"
 #include "framework/core/CommandIds.h"
 #include "recording/OrvaneDoc.h"
@@ -61,8 +62,8 @@ bool COrvaneApp::InitInstance()
     SetRegistryKey(QString::fromLatin1(kRegistryKey));
     ChooseQuickBackend();
 
-    // Command-line arguments are not the program's business: it always starts with a new,
-    // empty document and never connects by itself.
+    // It always starts with a new, empty document and never connects by itself; a log named
+    // on the command line is played once the window shows.
     if (!OpenNewDocument([this] { return CreateDocument(); },
                          [this]() -> std::unique_ptr<CFrameWnd> { return CreateMainFrame(); }))
         return false;
@@ -71,6 +72,13 @@ bool COrvaneApp::InitInstance()
     m_pMainWnd->setWindowTitle(QString::fromLatin1(kAppName));
     m_pMainWnd->show();
     m_pMainWnd->repaint();
+
+    std::vector<std::string> args;
+    for (const QString& arg : QCoreApplication::arguments())
+        args.push_back(arg.toStdString());
+    if (const std::optional<std::string> log = LogToPlay(args); log && m_bPlayLogArgument)
+        if (auto* frame = dynamic_cast<CMainFrame*>(m_pMainWnd))
+            frame->OpenLog(QString::fromStdString(*log).toStdWString());
 
     // Ctrl+C, a closed terminal, a logout: the same end as File > Exit, so that the settings
     // are saved and a recording is completed.

@@ -26,6 +26,10 @@ public:
 
     void OnAppAbout();
 
+    // The program's own start (not a harness that reuses the application with arguments of its
+    // own): the log named among the arguments the toolkit leaves is played once the window shows.
+    bool m_bPlayLogArgument = false;
+
     AppSettings m_settings;
     std::wstring m_strConfigPath;
 

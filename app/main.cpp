@@ -10,5 +10,6 @@ int main(int argc, char* argv[])
         return *code;
     ChooseGlBeforeApplication();
     COrvaneApp app;
+    app.m_bPlayLogArgument = true;
     return app.Run(argc, argv);
 }

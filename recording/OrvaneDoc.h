@@ -8,6 +8,7 @@
 #include "recording/Recorder.h"
 
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -19,6 +20,17 @@ inline constexpr long HINT_RECORDING_CHANGED = 4098;
 // While a network source is being opened; pHint is the std::wstring to show,
 // "Connecting to HOST:PORT…".
 inline constexpr long HINT_SOURCE_CONNECTING = 4100;
+// A recorded log starts or stops playing; pHint is the PlaybackHint.
+inline constexpr long HINT_PLAYBACK_CHANGED = 4120;
+
+class LogPlayer;
+struct PlaybackHint
+{
+    // The player to steer; empty once the log is closed.
+    std::shared_ptr<LogPlayer> player;
+    // True while lines the log already gave have not reached the views yet.
+    std::function<bool()> linesPending;
+};
 
 // The program's document and recorder. Everything here runs on the user-interface thread.
 class COrvaneDoc : public CDocument

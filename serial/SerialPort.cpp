@@ -94,7 +94,24 @@ bool SerialPort::OpenNetwork(const SourceAddress& source, const OpenLimits& limi
     return Start(std::move(pDevice));
 }
 
-bool SerialPort::Start(std::unique_ptr<ByteDevice> pDevice)
+bool SerialPort::OpenLog(std::shared_ptr<ByteDevice> pPlayer)
+{
+    if (IsOpen() || m_thread.joinable())
+    {
+        SetOpenError(PortError::Busy, EBUSY);
+        return false;
+    }
+    if (!pPlayer || !pPlayer->IsOpen())
+    {
+        SetOpenError(PortError::NotFound, ENOENT);
+        return false;
+    }
+    // A file has all its bytes at once; there is nothing to gather.
+    m_nGatherUs = 0;
+    return Start(std::move(pPlayer));
+}
+
+bool SerialPort::Start(std::shared_ptr<ByteDevice> pDevice)
 {
     m_bStoppedOnItsOwn = false;
     {

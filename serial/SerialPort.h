@@ -41,6 +41,9 @@ public:
     // The same for a receiver on the network: looks up, connects or binds, each step within
     // its limit. Blocks for as long: not for the user-interface thread.
     bool OpenNetwork(const SourceAddress& source, const OpenLimits& limits = {});
+    // The same for a recorded log: a device already open (a player), which its owner keeps to
+    // steer while the reader loop takes its bytes. Only while closed.
+    bool OpenLog(std::shared_ptr<ByteDevice> pPlayer);
     // Any thread: ends an Open or OpenNetwork under way on another thread at once (its wait for
     // a lookup, a connection or gpsd's greeting; it fails with PortError::Cancelled), and fails
     // those begun later, until Close.
@@ -83,14 +86,15 @@ protected:
 
 private:
     // Starts the reader on a device that is already open.
-    bool Start(std::unique_ptr<ByteDevice> pDevice);
+    bool Start(std::shared_ptr<ByteDevice> pDevice);
     void ReaderLoop();
     void Receive(const char* bytes, std::size_t count);
     void Deliver(const char* bytes, std::size_t count);
     void StopOnItsOwn();
 
     // Set before the reader starts and released after it has been joined, under the port lock.
-    std::unique_ptr<ByteDevice> m_pDevice;
+    // Shared with its owner for a log player, which steers it.
+    std::shared_ptr<ByteDevice> m_pDevice;
     std::atomic<bool> m_bRunning{false};
     std::atomic<bool> m_bStoppedOnItsOwn{false};
     std::thread m_thread;

@@ -122,3 +122,24 @@ std::wstring DescribeDeviceLost(const std::wstring& path)
                                     : L" Plug it in again, then connect.";
     return L"The GPS receiver on " + path + L" was disconnected." + advice;
 }
+
+std::wstring DescribeLogFailure(const std::wstring& path, LogError error, int systemError)
+{
+    std::wstring text = L"The log " + path + L" cannot be played.\n\n";
+    switch (error)
+    {
+    case LogError::NotFound:
+        return text + L"There is no such file.";
+    case LogError::Empty:
+        return text + L"The file is empty.";
+    case LogError::NotNmea:
+        return text + L"It holds no NMEA sentence with a valid checksum: it is not an NMEA log.";
+    default:
+        return text + L"The file cannot be read. " + SystemErrorSentence(systemError);
+    }
+}
+
+std::wstring LogEndedText(const std::wstring& path)
+{
+    return L"End of the log " + path + L": stopped at its last sentence.";
+}

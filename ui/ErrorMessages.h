@@ -1,6 +1,7 @@
 #pragma once
 
 #include "io/PortError.h"
+#include "playback/LogPlayer.h"
 
 #include <string>
 
@@ -18,3 +19,7 @@ std::wstring DescribeOpenFailure(const std::wstring& devicePath, PortError error
 std::wstring NoPortChosenText();
 // The receiver on `path` (a device path or a network source) went away while connected.
 std::wstring DescribeDeviceLost(const std::wstring& path);
+// A recorded log that cannot be played, and why.
+std::wstring DescribeLogFailure(const std::wstring& path, LogError error, int systemError);
+// The player reached the end of the log at `path`.
+std::wstring LogEndedText(const std::wstring& path);

@@ -125,6 +125,8 @@ void CMainFrame::BuildMenuBar()
     QMenuBar* bar = menuBar();
 
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    AddCommand(file, ID_FILE_OPEN, QStringLiteral("&Open Log\u2026"));
+    file->addSeparator();
     AddCommand(file, ID_APP_EXIT, QStringLiteral("E&xit"));
 
     QMenu* tools = bar->addMenu(QStringLiteral("Tools"));
@@ -161,6 +163,9 @@ bool CMainFrame::OnCommand(unsigned id)
         return true;
     case ID_COLD_START:
         OnColdStart();
+        return true;
+    case ID_FILE_OPEN:
+        OnFileOpenLog();
         return true;
     case ID_CONNECT:
         if (const COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
@@ -306,6 +311,11 @@ void CMainFrame::SetConnected(bool bConnected, bool bTellViews)
 void CMainFrame::ConnectDevice(bool bConnect)
 {
     m_baudDetection.Cancel();
+    if (!bConnect && m_pPlayer)
+    {
+        CloseLog();
+        return;
+    }
     if (!bConnect)
     {
         CancelOpen();

@@ -6,6 +6,7 @@
 #include "gps/History.h"
 #include "gps/TimeToFix.h"
 #include "io/PortError.h"
+#include "playback/LogPlayer.h"
 #include "ui/BaudDetection.h"
 #include "ui/UpdatePacer.h"
 
@@ -16,10 +17,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+class COrvaneDoc;
 class QWidget;
 
 // Posted from the reader thread when the port stopped because the receiver went away.
@@ -70,6 +73,16 @@ public:
     bool IsUpdatePending() const { return m_bUpdatePosted.load(); }
     void OnGpsUpdate();
 
+    // Plays a recorded NMEA log in place of the receiver, from its start at its own pace: the
+    // views show it as connected, the title names it. A file that cannot be played leaves the
+    // window as it was and the user is told why.
+    bool OpenLog(const std::wstring& path);
+    // Stops the log and shows the window disconnected. Safe when none plays.
+    void CloseLog();
+    // File > Open Log…: asks for the file.
+    void OnFileOpenLog();
+    const std::shared_ptr<LogPlayer>& GetPlayer() const { return m_pPlayer; }
+
     void OnHotStart();
     void OnWarmStart();
     void OnColdStart();
@@ -87,6 +100,8 @@ protected:
     void moveEvent(QMoveEvent* e) override;
 
 private:
+    // Hands the views the player to steer, or none once the log closed.
+    void TellViewsOfPlayback(COrvaneDoc& doc);
     void BuildMenuBar();
     // Sizes the client so that frame and client together are kWidth x kHeight.
     void FitFrameToSize();
@@ -115,6 +130,12 @@ private:
     bool ReopenAtDetectedRate(int baudRate);
     void ReportDetectedRate(int fromRate, int toRate);
 
+    void SetTitleFor(const std::wstring& logPath);
+    // Closed device only: its queued lines, untaken, are dropped.
+    void DropQueuedLines();
+
+    // The log being played, shared with the device that reads it; empty for a receiver.
+    std::shared_ptr<LogPlayer> m_pPlayer;
     std::wstring m_strPortName;
     int m_nBaudRate = 9600;
     CGPSDevice m_device;

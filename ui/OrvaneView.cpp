@@ -7,13 +7,18 @@
 #include "ui/MapView.h"
 #include "ui/MemDCEx.h"
 #include "ui/NetworkStatus.h"
+#include "ui/PlayerBar.h"
 #include "ui/SetupView.h"
+#include "util/WideText.h"
+#include "ui/ErrorMessages.h"
 
 #include <QPaintEvent>
 #include <QPainter>
 #include <QTabBar>
 #include <QTabWidget>
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace
@@ -66,6 +71,11 @@ bool COrvaneView::Create(CDocument* pDoc, std::unique_ptr<INetworkStatus> pNetwo
     if (pDoc)
         pDoc->AddView(m_pMapView);
 
+    m_pPlayerBar = new CPlayerBar(this);
+    m_pPlayerBar->setGeometry(kMapLeft, kClientBottom - CPlayerBar::kHeight, 1277 - kMapLeft, CPlayerBar::kHeight);
+    m_pPlayerBar->setPalette(QPalette(PanelBackground()));
+    m_pPlayerBar->hide();
+
     m_logCtrl.Create(L"LogCtrl", true, QRect(0, 0, width(), std::max(0, height() - 60)), m_tabs, 100);
     m_tabs->addTab(&m_logCtrl, QStringLiteral("Terminal"));
 
@@ -112,8 +122,7 @@ void COrvaneView::resizeEvent(QResizeEvent* event)
     // The tabs and the map end at kClientBottom; a client cut shorter by a tall window frame
     // keeps the tab bar in sight.
     const int bottom = std::min(kClientBottom, height());
-    if (m_pMapView)
-        m_pMapView->resize(std::max(0, width() - kMapLeft - 2), bottom);
+    LayOutMapAndPlayer();
     if (m_tabs)
         m_tabs->resize(kPanelWidth - 1, std::max(0, bottom - kTabsTop));
 }
@@ -200,6 +209,9 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
         ShowRecordImages(doc->m_bRecording != 0);
         EnableRecordButton();
         break;
+    case HINT_PLAYBACK_CHANGED:
+        OnPlaybackChanged(static_cast<const PlaybackHint*>(pHint));
+        break;
     case HINT_BAUD_DETECTED:
         if (pHint)
             m_logCtrl.AddLine(DescribeDetectedRate(*static_cast<const BaudDetectedHint*>(pHint)));
@@ -251,6 +263,9 @@ bool COrvaneView::IsLive() const
     // Before the first sentence there is nothing old to pass off.
     if (!m_bHadData)
         return true;
+    // A log that is paused or at its end is silent on purpose: its last state is no old news.
+    if (m_pPlayerBar && m_pPlayerBar->HasPlayer())
+        return true;
     const COrvaneDoc* doc = GetOrvaneDoc();
     return doc && doc->m_bConnected && m_lastSentence.isValid() && m_lastSentence.elapsed() < kStaleMs;
 }
@@ -281,8 +296,53 @@ void COrvaneView::OnRecord()
     EnableRecordButton();
 }
 
+void COrvaneView::LayOutMapAndPlayer()
+{
+    // The player's bar takes the foot of the map's column; the map gives up that much.
+    const int bottom = std::min(kClientBottom, height());
+    const int width = std::max(0, this->width() - kMapLeft - 2);
+    const bool bBar = m_pPlayerBar && m_pPlayerBar->HasPlayer();
+    const int barHeight = bBar ? CPlayerBar::kHeight : 0;
+    if (m_pMapView)
+        m_pMapView->resize(width, std::max(0, bottom - barHeight));
+    if (bBar)
+        m_pPlayerBar->setGeometry(kMapLeft, bottom - barHeight, width, barHeight);
+}
+
+void COrvaneView::OnPlaybackChanged(const PlaybackHint* pHint)
+{
+    const std::shared_ptr<LogPlayer> player = pHint ? pHint->player : nullptr;
+    m_pPlayerBar->SetPlayer(player);
+    m_pPlayerBar->setVisible(player != nullptr);
+    if (player)
+    {
+        // The terminal is narrow: the file's name there, its whole path on standard error.
+        const std::string path = player->Path();
+        const std::wstring name = FromUtf8(std::filesystem::path(path).filename().string());
+        m_logCtrl.AddLine(L"Playing the log " + name);
+        m_pPlayerBar->SetOnEnded([this, path, name, linesPending = pHint->linesPending] {
+            // After the log's last lines, which may still wait in the device or be posted.
+            if (linesPending && linesPending())
+                return false;
+            m_logCtrl.AddLine(LogEndedText(name));
+            std::fprintf(stderr, "orvane: %s\n", ToUtf8(LogEndedText(FromUtf8(path))).c_str());
+            return true;
+        });
+    }
+    LayOutMapAndPlayer();
+}
+
 void COrvaneView::ShowConnectImages(bool bConnected)
 {
+    if (bConnected && m_pPlayerBar && m_pPlayerBar->HasPlayer())
+    {
+        m_btnConnect.LoadImages(QStringLiteral(":/images/btn_close_log_336.png"),
+                                QStringLiteral(":/images/btn_close_log_hot_337.png"));
+        m_btnConnect.setAccessibleName(QStringLiteral("Close Log"));
+        m_btnConnect.setToolTip(QStringLiteral("Stop playing the log"));
+        return;
+    }
+    m_btnConnect.setToolTip(QStringLiteral("Connect to the receiver on the chosen port"));
     if (bConnected)
         m_btnConnect.LoadImages(QStringLiteral(":/images/btn_disconnect_319.png"),
                                 QStringLiteral(":/images/btn_disconnect_hot_320.png"));

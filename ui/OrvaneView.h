@@ -5,6 +5,7 @@
 #include "gps/TimeToFix.h"
 #include "ui/ImageButton.h"
 #include "ui/LogCtrl.h"
+#include "playback/LogPlayer.h"
 #include "ui/NetworkStatus.h"
 #include "ui/StatusPanel.h"
 
@@ -16,8 +17,10 @@
 #include <memory>
 #include <vector>
 
+struct PlaybackHint;
 class CMemDCEx;
 class CMapView;
+class CPlayerBar;
 class COrvaneDoc;
 class CHistoryView;
 class CSetupView;
@@ -68,6 +71,8 @@ public:
     CMapView* GetMapView() const { return m_pMapView; }
     CHistoryView* GetHistoryView() const { return m_pHistoryView; }
     CHistoryView* GetAccuracyView() const { return m_pAccuracyView; }
+    // Under the map while a recorded log plays, hidden otherwise.
+    CPlayerBar* GetPlayerBar() const { return m_pPlayerBar; }
     CLogCtrl& GetLogCtrl() { return m_logCtrl; }
     CImageButton& GetConnectButton() { return m_btnConnect; }
     CImageButton& GetRecordButton() { return m_btnRecord; }
@@ -84,12 +89,16 @@ private:
     void ShowConnectImages(bool bConnected);
     void ShowRecordImages(bool bRecording);
     void EnableRecordButton();
+    // A log started (pPlayer set) or stopped playing.
+    void OnPlaybackChanged(const PlaybackHint* pHint);
+    void LayOutMapAndPlayer();
 
     QTabWidget* m_tabs = nullptr;
     CSetupView* m_pSetupView = nullptr;
     CMapView* m_pMapView = nullptr;
     CHistoryView* m_pHistoryView = nullptr;
     CHistoryView* m_pAccuracyView = nullptr;
+    CPlayerBar* m_pPlayerBar = nullptr;
     CLogCtrl m_logCtrl;
     CImageButton m_btnConnect;
     CImageButton m_btnRecord;

@@ -24,6 +24,10 @@
 //         build/<dir>/bench/app/bench_app hotplug [COUNT=20]
 //             Time from a receiver's link appearing in the published-ports folder to its entry
 //             in the setup form's port list, and from its removal to the entry's going.
+//         build/<dir>/bench/app/bench_app play [SECONDS=3600]
+//             A log of SECONDS epochs (the capture repeated, one GGA an epoch) played with File >
+//             Open Log at Max, as fast as the window follows: time from the open to the terminal
+//             showing the log's end, and CPU use meanwhile.
 //         Each run takes well under two minutes. Sentences are those of a real capture
 //         (ORVANE_CORPUS_DIR/haicom-305N.nmea, or the file in ORVANE_BENCH_NMEA), repeated.
 //         Settings, window state and the web engine's storage go to a throw-away folder, so
@@ -684,10 +688,46 @@ int RunHotplug(const Session& s, const fs::path& ports, int count)
     return 0;
 }
 
+// A log of `seconds` epochs played at Max through the whole window.
+int RunPlay(const Session& s, const fs::path& folder, const std::vector<std::string>& sentences, int seconds)
+{
+    const fs::path log = folder / "hour.nmea";
+    long lines = 0;
+    {
+        std::ofstream out(log, std::ios::binary);
+        for (int epochs = 0; epochs < seconds; ++lines)
+        {
+            const std::string& line = sentences[static_cast<std::size_t>(lines) % sentences.size()];
+            epochs += line.find("GGA,") != std::string::npos;
+            out << line;
+        }
+    }
+    const std::string last = sentences[static_cast<std::size_t>(lines - 1) % sentences.size()];
+    const double cpuBefore = ProcessCpuSeconds();
+    const auto start = Clock::now();
+    if (!s.frame->OpenLog(log.wstring()))
+        return 1;
+    s.frame->GetPlayer()->SetSpeed(LogPlayer::kMaxSpeed);
+    const auto ended = [&] {
+        const auto& shown = s.view->GetLogCtrl().GetLines();
+        return s.frame->GetPlayer()->IsAtEnd() && !s.frame->IsUpdatePending() &&
+               s.frame->GetDevice().QueuedLineCount() == 0 && shown.size() >= 2 &&
+               shown[shown.size() - 2].text == QString::fromStdString(last).toStdWString();
+    };
+    const bool done = RunUntil(ended, 110000, 5);
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = ProcessCpuSeconds() - cpuBefore;
+    std::printf("log of %d epochs, %ld sentences, %ju bytes played at Max: %s in %.2f s (%.0f sentences, %.0f "
+                "epochs a second; %.0fx the log's pace), this process's CPU %.2f s\n",
+                seconds, lines, static_cast<std::uintmax_t>(fs::file_size(log)),
+                done ? "shown to its end" : "NOT ended", wall, lines / wall, seconds / wall, seconds / wall, cpu);
+    return done ? 0 : 1;
+}
+
 void Usage()
 {
     std::fprintf(stderr, "usage: bench_app cpu [BAUD [WINDOW_S [WARMUP_S [setup|terminal]]]] | latency[-udp] [COUNT [SPACING_MS]] | "
-                         "memory [LINES] | hotplug [COUNT]\n");
+                         "memory [LINES] | hotplug [COUNT] | play [SECONDS]\n");
 }
 } // namespace
 
@@ -700,7 +740,8 @@ int main(int argc, char** argv)
     }
     const std::string mode = argv[1];
     auto arg = [&](int i, int fallback) { return argc > i ? std::atoi(argv[i]) : fallback; };
-    if (mode != "cpu" && mode != "latency" && mode != "latency-udp" && mode != "memory" && mode != "hotplug")
+    if (mode != "cpu" && mode != "latency" && mode != "latency-udp" && mode != "memory" && mode != "hotplug" &&
+        mode != "play")
     {
         Usage();
         return 2;
@@ -779,6 +820,8 @@ int main(int argc, char** argv)
                                  ? RunLatency(s, udp, sentences, arg(2, 1000), arg(3, 20))
                                  : 1;
                 }
+                else if (mode == "play")
+                    status = RunPlay(s, folder, sentences, arg(2, 3600));
                 else if (mode == "hotplug")
                     status = RunHotplug(s, folder / "orvane" / "ports", arg(2, 20));
                 else

@@ -1,6 +1,7 @@
 #include "frame/FrameTestSupport.h"
 
 #include "app/AboutDlg.h"
+#include "app/CommandLine.h"
 #include "framework/core/CommandIds.h"
 #include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
@@ -15,7 +16,10 @@
 #include "ui/LogCtrl.h"
 #include "ui/MapView.h"
 #include "ui/OrvaneView.h"
+#include "ui/PlayerBar.h"
 #include "ui/RenderBackend.h"
+#include "recording/Recorder.h"
+#include "tools/nmea/NmeaEpochs.h"
 #include "util/WideText.h"
 
 #include <gtest/gtest.h>
@@ -29,6 +33,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSlider>
+#include <QToolButton>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -260,7 +266,7 @@ TEST_F(FrameTest, MenuBarHoldsTheMenusWithTheirTexts)
         std::vector<Item> items;
     };
     const std::vector<Menu> expected = {
-        {"&File", {{"E&xit", ID_APP_EXIT}}},
+        {"&File", {{"&Open Log\u2026", ID_FILE_OPEN}, {"", 0}, {"E&xit", ID_APP_EXIT}}},
         {"Tools",
          {{"Hot Start GPS", ID_HOT_START},
           {"Warm Start GPS", ID_WARM_START},
@@ -1124,6 +1130,175 @@ TEST_F(FrameTest, ClosingDuringAKmlRecordingLeavesACompleteDocument)
     EXPECT_NE(text.find("<name>test</name>"), std::string::npos);
     EXPECT_NE(text.find("153.05"), std::string::npos);
     EXPECT_NE(text.find("-27.21"), std::string::npos);
+}
+
+// ---- Playing a recorded log --------------------------------------------------------------------
+
+TEST_F(FrameTest, ALogThatCannotBePlayedLeavesTheWindowAsItWasAndSaysWhy)
+{
+    Start();
+    TempFolder logs;
+    std::filesystem::create_directory(logs.Path() / "folder.nmea");
+    std::ofstream(logs.Path() / "empty.nmea").close();
+    std::ofstream(logs.Path() / "notes.txt") << "shopping list\r\n$GPGGA,120000,,,,,0,,,,,,,,*00\r\n";
+    const struct
+    {
+        std::filesystem::path path;
+        const wchar_t* reason;
+    } rows[] = {
+        {logs.Path() / "missing.nmea", L"no such file"},
+        {logs.Path() / "folder.nmea", L"cannot be read"},
+        {logs.Path() / "empty.nmea", L"empty"},
+        {logs.Path() / "notes.txt", L"not an NMEA log"},
+    };
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    // Once with nothing connected, once with a receiver that must stay connected.
+    for (bool bReceiver : {false, true})
+    {
+        if (bReceiver)
+            Connect(pty.SlaveWidePath());
+        const int connected = m_doc->m_bConnected;
+        const QString title = m_frame->windowTitle();
+        for (const auto& row : rows)
+        {
+            SCOPED_TRACE(row.path.string());
+            m_app->m_messages.clear();
+            m_app->m_seen.hints.clear();
+            EXPECT_FALSE(m_frame->OpenLog(row.path.wstring()));
+            ASSERT_EQ(m_app->m_messages.size(), 1u);
+            EXPECT_NE(m_app->m_messages[0].text.find(row.path.wstring()), std::wstring::npos);
+            EXPECT_NE(m_app->m_messages[0].text.find(row.reason), std::wstring::npos) << ToUtf8(m_app->m_messages[0].text);
+            EXPECT_EQ(m_app->m_messages[0].icon, MbIcon::Error);
+            EXPECT_TRUE(m_app->m_seen.hints.empty());
+            EXPECT_EQ(m_doc->m_bConnected, connected);
+            EXPECT_EQ(m_frame->GetDevice().IsOpen(), bReceiver);
+            EXPECT_EQ(m_frame->GetDevice().AcceptsWrites(), bReceiver);
+            EXPECT_EQ(m_frame->GetPlayer(), nullptr);
+            EXPECT_EQ(m_frame->windowTitle(), title);
+        }
+    }
+}
+
+// The track part of a KML or GPX document: what differs between two recordings of the same
+// fixes is around it.
+std::string TrackOf(const std::string& document)
+{
+    for (const auto& [open, close] : {std::pair{"<coordinates>", "</coordinates>"}, std::pair{"<trkseg>", "</trkseg>"}})
+    {
+        const std::size_t from = document.find(open);
+        const std::size_t to = document.rfind(close);
+        if (from != std::string::npos && to != std::string::npos)
+            return document.substr(from, to - from);
+    }
+    return {};
+}
+
+// The track orvane-nmea writes from the log.
+std::string TrackByOrvaneNmea(RecordKind kind, const std::filesystem::path& log, const std::filesystem::path& out)
+{
+    std::unique_ptr<Recorder> recorder = MakeRecorder(kind);
+    EXPECT_TRUE(recorder->Start(out.wstring(), false, GpsData{}));
+    EpochSplitter splitter([](const GpsData&) {},
+                           [&](std::string_view line, const GpsData& after) { recorder->Add(line, after); });
+    for (const std::string& line : DataLines(ReadFile(log)))
+        splitter.Feed(line);
+    splitter.Finish();
+    EXPECT_TRUE(recorder->Finish());
+    return TrackOf(ReadFile(out));
+}
+
+class FramePlaysLog : public FrameTest, public ::testing::WithParamInterface<std::pair<unsigned, RecordKind>>
+{
+};
+
+TEST_P(FramePlaysLog, IntoTheViewsAndARecordingConvertsIt)
+{
+    Start();
+    TempFolder records;
+    m_doc->m_strSaveFolder = records.Path().wstring();
+    const std::filesystem::path log = std::filesystem::path(ORVANE_CORPUS_DIR) / "haicom-305N.nmea";
+    auto* view = dynamic_cast<COrvaneView*>(m_frame->centralWidget());
+    ASSERT_NE(view, nullptr);
+
+    ASSERT_TRUE(m_frame->OpenLog(log.wstring()));
+    const std::shared_ptr<LogPlayer> player = m_frame->GetPlayer();
+    ASSERT_NE(player, nullptr);
+    // Held at the start while the recording is set up; what came meanwhile is played again.
+    player->Pause();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsUpdatePending(); }));
+    player->Seek(0.0);
+    EXPECT_EQ(m_doc->m_bConnected, 1);
+    EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("haicom-305N.nmea - Orvane"));
+    EXPECT_EQ(view->GetConnectButton().accessibleName(), QStringLiteral("Close Log"));
+    EXPECT_FALSE(RestartItemsEnabled());
+    CPlayerBar* bar = view->GetPlayerBar();
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_EQ(bar->geometry().bottom(), view->GetMapView()->geometry().bottom() + CPlayerBar::kHeight);
+
+    m_frame->FindCommand(GetParam().first)->trigger();
+    m_doc->SetRecording(true);
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    bar->SpeedButton(LogPlayer::kMaxSpeed)->click();
+    bar->PlayButton()->click();
+    // The terminal says the log ended after its last line.
+    ASSERT_TRUE(ProcessEventsUntil([&] {
+        return view->GetLogCtrl().GetLines().back().text == LogEndedText(L"haicom-305N.nmea");
+    }));
+    EXPECT_TRUE(player->IsAtEnd());
+    EXPECT_EQ(view->GetLogCtrl().GetLines()[view->GetLogCtrl().GetLines().size() - 2].text,
+              FromUtf8(DataLines(ReadFile(log)).back()));
+    m_doc->SetRecording(false);
+
+    // Paused at 100 %, still showing the last state, and the terminal says the log ended.
+    EXPECT_EQ(bar->Slider()->value(), CPlayerBar::kSliderSteps);
+    EXPECT_EQ(bar->PlayButton()->accessibleName(), QStringLiteral("Play"));
+    EXPECT_EQ(m_doc->m_bConnected, 1);
+    EXPECT_NEAR(m_doc->m_gps.latitude, -27.2107, 0.001);
+
+    const std::vector<std::filesystem::path> files = records.Entries();
+    ASSERT_EQ(files.size(), 1u);
+    TempFolder oracle;
+    const std::string expected = TrackByOrvaneNmea(GetParam().second, log, oracle.Path() / "track");
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(TrackOf(ReadFile(files[0])), expected);
+
+    // A click on the slider's groove moves back a page, to a line's start.
+    bar->Slider()->triggerAction(QAbstractSlider::SliderPageStepSub);
+    EXPECT_FALSE(player->IsAtEnd());
+    EXPECT_NEAR(player->Fraction(), 0.95, 0.01);
+    EXPECT_EQ(ReadFile(log)[player->Position() - 1], '\n');
+
+    // Close Log: disconnected, the bar gone, the title plain.
+    view->GetConnectButton().click();
+    EXPECT_EQ(m_doc->m_bConnected, 0);
+    EXPECT_EQ(m_frame->GetPlayer(), nullptr);
+    EXPECT_FALSE(m_frame->GetDevice().IsOpen());
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_EQ(view->GetConnectButton().accessibleName(), QStringLiteral("Connect"));
+    EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("Orvane"));
+    EXPECT_EQ(view->GetMapView()->geometry().bottom(), bar->geometry().bottom());
+}
+
+INSTANTIATE_TEST_SUITE_P(Frame, FramePlaysLog,
+                         ::testing::Values(std::pair{ID_SAVE_KML, RecordKml}, std::pair{ID_SAVE_GPX, RecordGpx}),
+                         [](const auto& info) { return info.param.second == RecordKml ? "Kml" : "Gpx"; });
+
+TEST(CommandLine, TheLogToPlayIsTheFirstArgumentThatIsNoOption)
+{
+    const struct
+    {
+        std::vector<std::string> args;
+        std::optional<std::string> log;
+    } rows[] = {
+        {{"orvane"}, std::nullopt},
+        {{"orvane", "track.nmea"}, "track.nmea"},
+        {{"orvane", "--verbose", "a.nmea", "b.nmea"}, "a.nmea"},
+        {{"orvane", "--", "-odd-name.nmea"}, "-odd-name.nmea"},
+        {{"orvane", "-x"}, std::nullopt},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(LogToPlay(row.args), row.log) << row.args.size();
 }
 
 } // namespace

@@ -214,7 +214,7 @@ TEST_F(InstallTest, VersionAndHelpAnswerWithoutAWindow)
     };
     const Row rows[] = {
         {"--version", std::string("Orvane ") + ORVANE_VERSION + "\n"},
-        {"--help", "Usage: orvane [--version] [--help]\n"},
+        {"--help", "Usage: orvane [--version] [--help] [FILE]\n"},
         {"-platform offscreen --version", std::string("Orvane ") + ORVANE_VERSION + "\n"},
     };
     for (const fs::path& program : {Prefix() / "bin/orvane", fs::path(ORVANE_BUILT_ORVANE)})

@@ -111,6 +111,20 @@ QImage ConnectButton(const QImage& behind, bool disconnect, bool hot)
     return image;
 }
 
+QImage CloseLogButton(const QImage& behind, bool hot)
+{
+    const Face face = BandFace(hot);
+    QImage image = ButtonBase(behind, face);
+    QPainter p(&image);
+    Prepare(p);
+    // A player's stop square, in the colour the connector has while connected.
+    p.setPen(Qt::NoPen);
+    p.setBrush(hot ? QColor(120, 240, 160) : QColor(92, 226, 132));
+    p.drawRoundedRect(QRectF(11.5, 7.5, 9, 9), 1.5, 1.5);
+    Caption(p, QRect(26, 0, 69, 24), QStringLiteral("Close Log"), face.text);
+    return image;
+}
+
 QImage RecordButton(const QImage& behind, bool recording, bool hot)
 {
     const Face face = BandFace(hot);

@@ -23,6 +23,8 @@ QImage SatelliteMarker();
 // Each drawn over `behind`, the pixels that will be behind it.
 QImage ConnectButton(const QImage& behind, bool disconnect, bool hot);
 QImage RecordButton(const QImage& behind, bool recording, bool hot);
+// The connect button's place while a recorded log plays.
+QImage CloseLogButton(const QImage& behind, bool hot);
 QImage ScanButton(bool hot);
 QImage FormButton(const QString& text, bool hot);
 

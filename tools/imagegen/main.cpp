@@ -77,6 +77,8 @@ int main(int argc, char** argv)
     ok &= Save(ConnectButton(connectBehind, false, true), dir, QStringLiteral("btn_connect_hot_318.png"));
     ok &= Save(ConnectButton(connectBehind, true, false), dir, QStringLiteral("btn_disconnect_319.png"));
     ok &= Save(ConnectButton(connectBehind, true, true), dir, QStringLiteral("btn_disconnect_hot_320.png"));
+    ok &= Save(CloseLogButton(connectBehind, false), dir, QStringLiteral("btn_close_log_336.png"));
+    ok &= Save(CloseLogButton(connectBehind, true), dir, QStringLiteral("btn_close_log_hot_337.png"));
     ok &= Save(RecordButton(recordBehind, false, false), dir, QStringLiteral("btn_rec_idle_314.png"));
     ok &= Save(RecordButton(recordBehind, false, true), dir, QStringLiteral("btn_rec_idle_hot_322.png"));
     ok &= Save(RecordButton(recordBehind, true, false), dir, QStringLiteral("btn_rec_active_315.png"));

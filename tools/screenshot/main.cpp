@@ -1,7 +1,7 @@
 // Starts the simulated receiver, opens Orvane's window with a throw-away settings file, types
 // the receiver's port, connects, records a little, waits for live data and saves the window as
 // a PNG: orvane-screenshot OUTPUT.png [SECONDS] [setup|terminal]. The map shows the position and
-// the track driven so far.
+// the track driven so far. With `log FILE` instead, it plays that log at 16x for the seconds.
 #include "app/OrvaneApp.h"
 #include "recording/OrvaneDoc.h"
 #include "ui/MainFrame.h"
@@ -57,6 +57,7 @@ int main(int argc, char** argv)
     const std::string output = argv[1];
     const int seconds = argc > 2 ? std::max(2, std::atoi(argv[2])) : 8;
     const bool showSetup = argc > 3 && std::string(argv[3]) == "setup";
+    const std::string logToPlay = argc > 4 && std::string(argv[3]) == "log" ? argv[4] : "";
 
     char pattern[] = "/tmp/orvane-shot-XXXXXX";
     const char* made = ::mkdtemp(pattern);
@@ -87,7 +88,19 @@ int main(int argc, char** argv)
             auto* doc = dynamic_cast<COrvaneDoc*>(app.GetDocument());
             for (int i = 0; i < 100 && !std::filesystem::exists(link); ++i)
                 Pump(50);
-            if (view && doc)
+            if (view && doc && !logToPlay.empty())
+            {
+                if (frame->OpenLog(QString::fromStdString(logToPlay).toStdWString()))
+                    frame->GetPlayer()->SetSpeed(16);
+                view->GetTabs()->setCurrentIndex(1);
+                Pump(seconds * 1000);
+                // Paused, and left so for longer than a silent receiver takes to look stale.
+                frame->GetPlayer()->Pause();
+                Pump(COrvaneView::kStaleMs + 500);
+                frame->grab().save(QString::fromStdString(output));
+                status = doc->m_bConnected ? 0 : 1;
+            }
+            else if (view && doc)
             {
                 doc->m_strSaveFolder = folder.wstring();
                 QComboBox* ports = view->GetSetupView()->m_cbPort;
