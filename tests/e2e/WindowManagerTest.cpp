@@ -1,5 +1,5 @@
 // The real program under a real window manager (openbox on Xvfb), as a user sees it.
-#include "e2e/Child.h"
+#include "support/Child.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -18,11 +18,6 @@ using namespace std::chrono_literals;
 
 namespace
 {
-bool OnPath(const std::string& program)
-{
-    return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 // Ends the X server politely, so that it takes its lock file and socket with it.
 struct Terminated
 {
@@ -36,15 +31,7 @@ struct Terminated
 
 std::string Output(const std::string& command)
 {
-    std::string text;
-    if (FILE* pipe = ::popen(command.c_str(), "r"))
-    {
-        std::array<char, 256> buffer{};
-        while (std::fgets(buffer.data(), buffer.size(), pipe))
-            text += buffer.data();
-        ::pclose(pipe);
-    }
-    return text;
+    return RunShell(command).output;
 }
 
 // The first free X display number from 60 on.

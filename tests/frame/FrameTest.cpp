@@ -3,7 +3,7 @@
 #include "app/AboutDlg.h"
 #include "framework/core/CommandIds.h"
 #include "gps/NmeaFraming.h"
-#include "serial/PseudoTerminal.h"
+#include "support/PseudoTerminal.h"
 #include "serial/SerialPort.h"
 #include "support/Counter.h"
 #include "support/Files.h"
@@ -40,26 +40,6 @@ using namespace frametest;
 
 namespace
 {
-// One QApplication for the program, with the window state kept in a folder of its own.
-class QtEnvironment : public ::testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        ::setenv("XDG_CONFIG_HOME", m_config.Path().c_str(), 1);
-        static int argc = 1;
-        static char name[] = "test_frame";
-        static char* argv[] = {name, nullptr};
-        m_app = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { m_app.reset(); }
-
-private:
-    TempFolder m_config;
-    std::unique_ptr<QApplication> m_app;
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
 const char* const kOrganisation = "Local AppWizard-Generated Applications";
 
 class FrameTest : public ::testing::Test
@@ -719,10 +699,12 @@ TEST_F(FrameTest, TcpSourceFeedsTheTerminalAndTheRecordTakesRestartsAndEndsLikeA
 TEST_F(FrameTest, SourcesThatTakeNoBytesDisableTheRestartItems)
 {
     Start();
-    const std::uint16_t port = loopback::FreePort(SOCK_DGRAM);
+    loopback::ReservedPort reserved(SOCK_DGRAM);
+    const std::uint16_t port = reserved.Port();
     const std::wstring source = L"udp://127.0.0.1:" + std::to_wstring(port);
     Connect(source);
     ASSERT_EQ(m_doc->m_bConnected, 1);
+    reserved.Release();
     EXPECT_FALSE(RestartItemsEnabled());
     // The record button and the rest work as for any receiver.
     loopback::UdpSender sender;
@@ -735,7 +717,8 @@ TEST_F(FrameTest, SourcesThatTakeNoBytesDisableTheRestartItems)
     EXPECT_FALSE(RestartItemsEnabled());
 
     // Nothing listens where nothing was typed: a refused source says so and stays disconnected.
-    const std::uint16_t closed = loopback::FreePort(SOCK_STREAM);
+    const loopback::ReservedPort refusing(SOCK_STREAM);
+    const std::uint16_t closed = refusing.Port();
     m_app->m_messages.clear();
     Connect(L"gpsd://127.0.0.1:" + std::to_wstring(closed));
     EXPECT_EQ(m_doc->m_bConnected, 0);

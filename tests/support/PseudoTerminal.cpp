@@ -1,4 +1,4 @@
-#include "serial/PseudoTerminal.h"
+#include "support/PseudoTerminal.h"
 
 #include <algorithm>
 #include <cerrno>
