@@ -439,7 +439,12 @@ TEST_F(EndToEndTest, DisconnectAndReconnect)
     EXPECT_FALSE(m_view->GetRecordButton().isEnabled());
     EXPECT_TRUE(m_view->GetSetupView()->m_cbPort->isEnabled());
     const std::size_t afterDisconnect = TerminalLines();
-    QTest::qWait(300);
+    // Nothing more can come: the port is closed, and the simulator, left without a reader,
+    // has ended. Whatever was already posted is delivered before the count is taken again.
+    EXPECT_FALSE(m_frame->GetDevice().IsOpen());
+    ASSERT_TRUE(m_sim.Ended(20));
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
     EXPECT_EQ(TerminalLines(), afterDisconnect);
 
     // The simulator leaves when its reader goes away, as a log player does: start it again.
