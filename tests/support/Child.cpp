@@ -23,6 +23,8 @@ std::vector<std::string> Environment(const std::vector<std::string>& entries)
         out.emplace_back(*e);
     for (const std::string& entry : entries)
     {
+        if (entry.find('=') == std::string::npos)
+            continue;
         const std::string name = entry.substr(0, entry.find('=') + 1);
         std::erase_if(out, [&](const std::string& old) { return old.starts_with(name); });
         out.push_back(entry);

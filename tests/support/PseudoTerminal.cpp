@@ -21,6 +21,9 @@ int MsLeft(Clock::time_point deadline)
 
 } // namespace
 
+namespace test_support
+{
+
 PseudoTerminal::PseudoTerminal()
 {
     char name[256] = {};
@@ -111,3 +114,5 @@ void PseudoTerminal::CloseMaster()
         m_master = -1;
     }
 }
+
+} // namespace test_support
