@@ -180,7 +180,8 @@ int main(int argc, char** argv)
 
                 loopback::SilentListener silent;
                 loopback::SilentListener silentGpsd;
-                const std::uint16_t refused = loopback::FreePort(SOCK_STREAM);
+                const loopback::ReservedPort refusing(SOCK_STREAM);
+                const std::uint16_t refused = refusing.Port();
                 loopback::GreetingPeer mute({}, loopback::GreetingPeer::After::Hold);
                 loopback::GreetingPeer half({"{\"class\":\"VER"},
                                             loopback::GreetingPeer::After::Hold);

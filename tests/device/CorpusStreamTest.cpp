@@ -5,7 +5,7 @@
 #include "gps/NmeaFraming.h"
 
 #include "device/DeviceTestSupport.h"
-#include "serial/PseudoTerminal.h"
+#include "support/PseudoTerminal.h"
 #include "support/Files.h"
 
 #include <gtest/gtest.h>

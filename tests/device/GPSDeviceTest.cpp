@@ -2,7 +2,7 @@
 #include "gps/NmeaFraming.h"
 
 #include "device/DeviceTestSupport.h"
-#include "serial/PseudoTerminal.h"
+#include "support/PseudoTerminal.h"
 
 #include <gtest/gtest.h>
 

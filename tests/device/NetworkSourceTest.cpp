@@ -211,9 +211,11 @@ TEST(UdpSource, EachDatagramsLinesComeInOrder)
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.name);
-        const std::uint16_t port = loopback::FreePort(SOCK_DGRAM);
+        loopback::ReservedPort reserved(SOCK_DGRAM);
+        const std::uint16_t port = reserved.Port();
         CGPSDevice device;
         ASSERT_TRUE(device.OpenPort(UdpSource(port), 4800));
+        reserved.Release();
         UdpSender sender;
         for (const std::string& datagram : row.datagrams)
             ASSERT_TRUE(sender.Send(port, datagram));
@@ -226,9 +228,11 @@ TEST(UdpSource, ManyDatagramsNoneLostAndNothingToSend)
 {
     std::string bytes;
     const std::vector<std::string> expected = ValidCaptureLines(bytes);
-    const std::uint16_t port = loopback::FreePort(SOCK_DGRAM);
+    loopback::ReservedPort reserved(SOCK_DGRAM);
+    const std::uint16_t port = reserved.Port();
     CGPSDevice device;
     ASSERT_TRUE(device.OpenPort(UdpSource(port), 4800));
+    reserved.Release();
     EXPECT_FALSE(device.AcceptsWrites());
     EXPECT_FALSE(device.Write(CGPSDevice::kHotStartCommand.data(), CGPSDevice::kRestartCommandLength));
 
@@ -254,12 +258,14 @@ TEST(UdpSource, ManyDatagramsNoneLostAndNothingToSend)
 
 TEST(UdpSource, FloodWithNoOneTakingLinesKeepsTheQueueBounded)
 {
-    const std::uint16_t port = loopback::FreePort(SOCK_DGRAM);
+    loopback::ReservedPort reserved(SOCK_DGRAM);
+    const std::uint16_t port = reserved.Port();
     CGPSDevice device;
     Counter notified;
     boost::signals2::scoped_connection connection =
         device.ConnectNotification([&](int) { notified.Raise(); });
     ASSERT_TRUE(device.OpenPort(UdpSource(port), 4800));
+    reserved.Release();
 
     UdpSender sender;
     const std::string datagram = kGga + kRmc + kGsa + kGga + kRmc + kGsa;
@@ -299,7 +305,8 @@ TEST(UdpSource, FloodWithNoOneTakingLinesKeepsTheQueueBounded)
 
 TEST(NetworkOpen, FailuresSayWhy)
 {
-    const std::uint16_t closedPort = loopback::FreePort(SOCK_STREAM);
+    const loopback::ReservedPort refusing(SOCK_STREAM);
+    const std::uint16_t closedPort = refusing.Port();
     // Something that answers but is not gpsd: it greets with a line of its own.
     TcpServer other;
     std::thread greeter(
@@ -336,7 +343,8 @@ TEST(NetworkOpen, FailuresSayWhy)
 
 TEST(NetworkOpen, OnlyTheTypedUdpPortIsBoundAndOnlyWhileOpen)
 {
-    const std::uint16_t port = loopback::FreePort(SOCK_DGRAM);
+    loopback::ReservedPort reserved(SOCK_DGRAM);
+    const std::uint16_t port = reserved.Port();
     const auto bound = [&]
     {
         const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -348,6 +356,7 @@ TEST(NetworkOpen, OnlyTheTypedUdpPortIsBoundAndOnlyWhileOpen)
     };
     CGPSDevice device;
     ASSERT_TRUE(device.OpenPort(UdpSource(port), 4800));
+    reserved.Release();
     EXPECT_TRUE(bound());
     device.Close();
     EXPECT_FALSE(bound());
@@ -358,10 +367,12 @@ TEST(NetworkOpen, OnlyTheTypedUdpPortIsBoundAndOnlyWhileOpen)
 
 TEST(UdpSource, NoHostListensOnIpv4AndIpv6AndANameOnEachOfItsAddresses)
 {
-    const std::uint16_t port = loopback::FreePort(SOCK_DGRAM);
+    loopback::ReservedPort reserved(SOCK_DGRAM);
+    const std::uint16_t port = reserved.Port();
     {
         CGPSDevice device;
         ASSERT_TRUE(device.OpenPort(L"udp://:" + std::to_wstring(port), 4800));
+        reserved.Release();
         UdpSender v4;
         UdpSender v6(AF_INET6);
         ASSERT_TRUE(v4.Send(port, kGga));
@@ -392,7 +403,8 @@ TEST(UdpSource, NoHostListensOnIpv4AndIpv6AndANameOnEachOfItsAddresses)
 TEST(NetworkOpen, EachStepHasItsOwnTimeAndAPartialGreetingIsWaitedForWithoutSpinning)
 {
     using loopback::GreetingPeer;
-    const std::uint16_t refused = loopback::FreePort(SOCK_STREAM);
+    const loopback::ReservedPort refusing(SOCK_STREAM);
+    const std::uint16_t refused = refusing.Port();
     loopback::SilentListener silent;
     TcpServer listening;
     GreetingPeer pieces({kBanner.substr(0, 5), kBanner.substr(5, 9), kBanner.substr(14)}, GreetingPeer::After::Hold, 150ms);

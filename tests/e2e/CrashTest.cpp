@@ -5,7 +5,7 @@
 #include "support/KmlText.h"
 #include "support/Peers.h"
 #include "support/TempFolder.h"
-#include "e2e/Child.h"
+#include "support/Child.h"
 
 #include "gps/NmeaFraming.h"
 

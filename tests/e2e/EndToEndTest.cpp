@@ -13,8 +13,10 @@
 #include "ui/SetupView.h"
 #include "ui/StatusPanel.h"
 
+#include "support/Child.h"
 #include "support/Files.h"
 #include "support/LoopbackPeers.h"
+#include "support/OrvaneTestApp.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -32,8 +34,6 @@
 #include <kml/dom.h>
 
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -65,28 +65,18 @@ public:
     {
         Stop();
         fs::remove(link);
-        m_pid = ::fork();
-        if (m_pid == 0)
-        {
-            const std::string baudText = std::to_string(baud);
-            std::vector<std::string> args = {ORVANE_GPSSIM, "--baud", baudText, "--link", link.string()};
-            if (replay.empty())
-                args.insert(args.end(), {"--seed", "11", "--start", "35.6812,139.7671"});
-            else // looped: a player that closes at the end would hang up on its last lines
-                args.insert(args.end(), {"--replay", replay.string(), "--loop"});
-            if (stay)
-                args.emplace_back("--stay");
-            if (gnss)
-                args.emplace_back("--gnss");
-            if (fastRestarts)
-                args.emplace_back("--fast-restarts");
-            std::vector<char*> argv;
-            for (std::string& arg : args)
-                argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            ::execv(ORVANE_GPSSIM, argv.data());
-            ::_exit(127);
-        }
+        std::vector<std::string> args = {ORVANE_GPSSIM, "--baud", std::to_string(baud), "--link", link.string()};
+        if (replay.empty())
+            args.insert(args.end(), {"--seed", "11", "--start", "35.6812,139.7671"});
+        else // looped: a player that closes at the end would hang up on its last lines
+            args.insert(args.end(), {"--replay", replay.string(), "--loop"});
+        if (stay)
+            args.emplace_back("--stay");
+        if (gnss)
+            args.emplace_back("--gnss");
+        if (fastRestarts)
+            args.emplace_back("--fast-restarts");
+        m_child = std::make_unique<Child>(args, Child::Options{{}, Child::Output::Shared, false});
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (std::chrono::steady_clock::now() < deadline)
         {
@@ -97,34 +87,22 @@ public:
         }
         return false;
     }
+    // Asked to end, it takes its link with it.
     void Stop()
     {
-        if (m_pid > 0)
+        if (m_child)
         {
-            ::kill(m_pid, SIGTERM);
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
-            m_pid = -1;
+            m_child->Signal(SIGTERM);
+            m_child->Wait(10);
         }
+        m_child.reset();
     }
+    // Whether it ended by itself within `seconds`.
+    bool Ended(int seconds) { return m_child && m_child->Wait(seconds) >= 0; }
     ~Simulator() { Stop(); }
 
 private:
-    pid_t m_pid = -1;
-};
-
-class TestApp : public COrvaneApp
-{
-public:
-    explicit TestApp(fs::path config) : m_config(std::move(config)) {}
-    CMainFrame* Frame() const { return dynamic_cast<CMainFrame*>(m_pMainWnd); }
-    COrvaneDoc* Doc() const { return dynamic_cast<COrvaneDoc*>(GetDocument()); }
-
-protected:
-    std::wstring MakeConfigPath() const override { return m_config.wstring(); }
-
-private:
-    fs::path m_config;
+    std::unique_ptr<Child> m_child;
 };
 
 class EndToEndTest : public ::testing::Test
@@ -136,7 +114,7 @@ protected:
         m_previousBox = SetMessageBoxHandler([this](const std::wstring& text, const std::wstring&, MbIcon) {
             m_messages.push_back(text);
         });
-        m_app = std::make_unique<TestApp>(m_folder.Path() / "Orvane.xml");
+        m_app = std::make_unique<OrvaneTestApp>(m_folder.Path() / "Orvane.xml");
         // The application installs its modal box; messages are only noted here.
         SetMessageBoxHandler([this](const std::wstring& text, const std::wstring&, MbIcon) {
             m_messages.push_back(text);
@@ -215,7 +193,7 @@ protected:
     fs::path m_link;
     MessageBoxHandler m_previousBox;
     std::vector<std::wstring> m_messages;
-    std::unique_ptr<TestApp> m_app;
+    std::unique_ptr<OrvaneTestApp> m_app;
     CMainFrame* m_frame = nullptr;
     COrvaneDoc* m_doc = nullptr;
     COrvaneView* m_view = nullptr;
@@ -416,9 +394,9 @@ TEST_F(EndToEndTest, RecordedTracksArePointForPointWhatOrvaneNmeaWrites)
     ASSERT_FALSE(last.empty());
     const fs::path expected = m_folder.Path() / "expected";
     fs::create_directory(expected);
-    const std::string command = std::string(ORVANE_NMEA) + " --kml '" + (expected / "t.kml").string() + "' --gpx '" +
-                                (expected / "t.gpx").string() + "' '" + capture.string() + "' > /dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const RunResult run =
+        RunProgram({ORVANE_NMEA, "--kml", (expected / "t.kml").string(), "--gpx", (expected / "t.gpx").string(), capture.string()});
+    ASSERT_EQ(run.status, 0) << run.output;
 
     for (const auto& [id, extension] : {std::pair{ID_SAVE_KML, ".kml"}, std::pair{ID_SAVE_GPX, ".gpx"}})
     {
@@ -471,7 +449,12 @@ TEST_F(EndToEndTest, DisconnectAndReconnect)
     EXPECT_FALSE(m_view->GetRecordButton().isEnabled());
     EXPECT_TRUE(m_view->GetSetupView()->m_cbPort->isEnabled());
     const std::size_t afterDisconnect = TerminalLines();
-    QTest::qWait(300);
+    // Nothing more can come: the port is closed, and the simulator, left without a reader,
+    // has ended. Whatever was already posted is delivered before the count is taken again.
+    EXPECT_FALSE(m_frame->GetDevice().IsOpen());
+    ASSERT_TRUE(m_sim.Ended(20));
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
     EXPECT_EQ(TerminalLines(), afterDisconnect);
 
     // The simulator leaves when its reader goes away, as a log player does: start it again.

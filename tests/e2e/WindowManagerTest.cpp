@@ -1,5 +1,5 @@
 // The real program under a real window manager (openbox on Xvfb), as a user sees it.
-#include "e2e/Child.h"
+#include "support/Child.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -18,11 +18,6 @@ using namespace std::chrono_literals;
 
 namespace
 {
-bool OnPath(const std::string& program)
-{
-    return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 // Ends the X server politely, so that it takes its lock file and socket with it.
 struct Terminated
 {
@@ -36,24 +31,30 @@ struct Terminated
 
 std::string Output(const std::string& command)
 {
-    std::string text;
-    if (FILE* pipe = ::popen(command.c_str(), "r"))
-    {
-        std::array<char, 256> buffer{};
-        while (std::fgets(buffer.data(), buffer.size(), pipe))
-            text += buffer.data();
-        ::pclose(pipe);
-    }
-    return text;
+    return RunShell(command).output;
 }
 
-// The first free X display number from 60 on.
-int FreeDisplay()
+// Starts an X server on a display it picks itself; its name (":N") once it takes clients.
+std::string StartServer(Child& server)
 {
-    for (int n = 60; n < 100; ++n)
-        if (!fs::exists("/tmp/.X11-unix/X" + std::to_string(n)) && !fs::exists("/tmp/.X" + std::to_string(n) + "-lock"))
-            return n;
-    return -1;
+    if (!server.Start({"Xvfb", "-displayfd", "1", "-screen", "0", "1366x768x24", "-nolisten", "tcp"}))
+        return {};
+    std::string number;
+    return server.ReadLine(number, 30) && !number.empty() ? ":" + number : std::string();
+}
+
+// Whether a window manager has announced itself on the root window, as EWMH has it do once it
+// manages windows. xprop -spy prints the root's properties now and at every change (all of
+// them: the property's name means nothing to the server until someone uses it).
+bool WaitForWindowManager(const std::string& display)
+{
+    Child spy;
+    if (!spy.Start({"xprop", "-root", "-spy"}, {"DISPLAY=" + display}))
+        return false;
+    for (std::string line; spy.ReadLine(line, 30);)
+        if (line.starts_with("_NET_SUPPORTING_WM_CHECK(WINDOW)"))
+            return true;
+    return false;
 }
 
 struct WindowFrame
@@ -90,17 +91,13 @@ TEST(WindowManager, TheWholeWindowFrameIncludedIs1280By768AndFitsALaptopScreen)
     for (const char* tool : {"Xvfb", "openbox", "xdotool", "xprop"})
         if (!OnPath(tool))
             GTEST_SKIP() << tool << " is not installed";
-    const int number = FreeDisplay();
-    ASSERT_GE(number, 0);
-    const std::string display = ":" + std::to_string(number);
     TempFolder home("orvane-wm");
     ASSERT_FALSE(home.Path().empty());
 
     Child server;
-    ASSERT_TRUE(server.Start({"Xvfb", display, "-screen", "0", "1366x768x24", "-nolisten", "tcp"}));
     const Terminated serverEnds{server};
-    for (int i = 0; i < 100 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(number)); ++i)
-        std::this_thread::sleep_for(50ms);
+    const std::string display = StartServer(server);
+    ASSERT_FALSE(display.empty()) << "Xvfb did not start";
     std::vector<std::string> environment = {
         "DISPLAY=" + display,
         "HOME=" + home.Path().string(),
@@ -114,7 +111,7 @@ TEST(WindowManager, TheWholeWindowFrameIncludedIs1280By768AndFitsALaptopScreen)
         environment.push_back("QTWEBENGINE_DISABLE_SANDBOX=1");
     Child manager;
     ASSERT_TRUE(manager.Start({"openbox"}, environment));
-    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(WaitForWindowManager(display)) << "openbox did not take the screen";
     // A copy, so that the settings it saves beside itself stay in the temporary folder.
     const fs::path copy = home.Path() / "orvane";
     ASSERT_TRUE(fs::copy_file(ORVANE_PROGRAM, copy));

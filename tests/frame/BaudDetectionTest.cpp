@@ -3,14 +3,12 @@
 #include "ui/BaudDetection.h"
 
 #include "serial/BaudRates.h"
+#include "support/PseudoTerminal.h"
 
 #include <QCoreApplication>
 #include <QTest>
 
 #include <gtest/gtest.h>
-
-#include <pty.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -21,31 +19,6 @@
 
 namespace
 {
-class Pty
-{
-public:
-    Pty()
-    {
-        char name[256] = {};
-        if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) == 0)
-            m_path = name;
-    }
-    ~Pty()
-    {
-        if (m_master >= 0)
-            ::close(m_master);
-        if (m_slave >= 0)
-            ::close(m_slave);
-    }
-    const std::string& Path() const { return m_path; }
-    int Master() const { return m_master; }
-
-private:
-    int m_master = -1;
-    int m_slave = -1;
-    std::string m_path;
-};
-
 // The frame's part, recorded.
 struct FakeFrame
 {
@@ -75,10 +48,10 @@ struct FakeFrame
 
 TEST(BaudDetection, SentencesWithinTheQuietTimeMeanNoProbe)
 {
-    Pty pty;
+    PseudoTerminal pty;
     FakeFrame frame;
     CBaudDetection detection(frame.Hooks(), kBaudRates);
-    detection.Arm(pty.Path(), 9600);
+    detection.Arm(pty.SlavePath(), 9600);
     ASSERT_TRUE(detection.IsWaiting());
     ++frame.validLines;
     QTRY_VERIFY_WITH_TIMEOUT(!detection.IsWaiting(), CBaudDetection::kQuietMs + 5000);
@@ -90,19 +63,19 @@ TEST(BaudDetection, SentencesWithinTheQuietTimeMeanNoProbe)
 // first rate listened to brings them.
 TEST(BaudDetection, AQuietConnectionIsProbedAndReopenedAtTheRateFound)
 {
-    Pty pty;
+    PseudoTerminal pty;
     std::atomic<bool> bStop{false};
     std::thread talker([&] {
         const std::string sentence = "$GPGSA,A,3,01,02,03,04,05,06,07,08,,,,,1.8,1.0,1.5*36\r\n";
         while (!bStop)
         {
-            [[maybe_unused]] const ssize_t put = ::write(pty.Master(), sentence.data(), sentence.size());
+            pty.Write(sentence);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     });
     FakeFrame frame;
     CBaudDetection detection(frame.Hooks(), kBaudRates);
-    detection.Arm(pty.Path(), 9600);
+    detection.Arm(pty.SlavePath(), 9600);
     QTRY_VERIFY_WITH_TIMEOUT(frame.posted.has_value(), CBaudDetection::kQuietMs + 20000);
     bStop = true;
     talker.join();
@@ -116,10 +89,10 @@ TEST(BaudDetection, AQuietConnectionIsProbedAndReopenedAtTheRateFound)
 
 TEST(BaudDetection, ACancelledProbesAnswerChangesNothing)
 {
-    Pty pty;
+    PseudoTerminal pty;
     FakeFrame frame;
     CBaudDetection detection(frame.Hooks(), kBaudRates);
-    detection.Arm(pty.Path(), 9600);
+    detection.Arm(pty.SlavePath(), 9600);
     QTRY_VERIFY_WITH_TIMEOUT(detection.IsProbing(), CBaudDetection::kQuietMs + 5000);
     EXPECT_EQ(frame.closes, 1);
     detection.Cancel();
@@ -131,7 +104,7 @@ TEST(BaudDetection, ACancelledProbesAnswerChangesNothing)
     EXPECT_TRUE(frame.reports.empty());
 
     // Armed again: the old probe's number is not the new one's.
-    detection.Arm(pty.Path(), 9600);
+    detection.Arm(pty.SlavePath(), 9600);
     QTRY_VERIFY_WITH_TIMEOUT(detection.IsProbing(), CBaudDetection::kQuietMs + 5000);
     detection.OnProbed(38400, 1);
     EXPECT_TRUE(frame.reopens.empty());

@@ -7,6 +7,7 @@
 #include "app/Settings.h"
 #include "framework/core/MessageBox.h"
 #include "recording/OrvaneDoc.h"
+#include "support/OrvaneTestApp.h"
 #include "support/TempFolder.h"
 #include "ui/MainFrame.h"
 
@@ -120,55 +121,17 @@ private:
     Seen& m_seen;
 };
 
-struct ShownMessage
-{
-    std::wstring text;
-    std::wstring caption;
-    MbIcon icon;
-};
-
-class TestApp : public COrvaneApp
+// The application with the probing frame.
+class TestApp : public OrvaneTestApp
 {
 public:
-    explicit TestApp(std::filesystem::path configPath) : m_configPath(std::move(configPath))
+    explicit TestApp(std::filesystem::path configPath) : OrvaneTestApp(std::move(configPath))
     {
-        SetMessageBoxHandler([this](const std::wstring& text, const std::wstring& caption, MbIcon icon) {
-            m_messages.push_back({text, caption, icon});
-        });
+        m_makeFrame = [this] { return std::make_unique<TestFrame>(m_seen); };
     }
-
-    bool InitInstance() override
-    {
-        m_bStarted = COrvaneApp::InitInstance();
-        if (m_bStarted && m_afterStart)
-            QMetaObject::invokeMethod(QCoreApplication::instance(), [this] { m_afterStart(*this); },
-                                      Qt::QueuedConnection);
-        return m_bStarted;
-    }
-
-    TestFrame* Frame() const { return dynamic_cast<TestFrame*>(m_pMainWnd); }
-    COrvaneDoc* Doc() const { return dynamic_cast<COrvaneDoc*>(GetDocument()); }
+    TestFrame* Frame() const { return dynamic_cast<TestFrame*>(OrvaneTestApp::Frame()); }
 
     Seen m_seen;
-    std::vector<ShownMessage> m_messages;
-    // Runs inside the event loop of Run, after start-up.
-    std::function<void(TestApp&)> m_afterStart;
-    bool m_bStarted = false;
-
-protected:
-    std::wstring MakeConfigPath() const override { return m_configPath.wstring(); }
-    std::unique_ptr<CMainFrame> CreateMainFrame() override { return std::make_unique<TestFrame>(m_seen); }
-    std::unique_ptr<COrvaneDoc> CreateDocument() override
-    {
-        return m_makeDocument ? m_makeDocument() : COrvaneApp::CreateDocument();
-    }
-
-public:
-    // The document the application makes, when a test needs its own.
-    std::function<std::unique_ptr<COrvaneDoc>()> m_makeDocument;
-
-private:
-    std::filesystem::path m_configPath;
 };
 
 } // namespace frametest

@@ -37,7 +37,7 @@ TEST(Run, UnknownArgumentsStartTheProgramAndFileExitEndsItSavingTheSettings)
     AppSettings loaded;
     {
         TestApp app(config);
-        app.m_afterStart = [&](TestApp& started) {
+        app.m_afterStart = [&](OrvaneTestApp& started) {
             visible = started.m_pMainWnd->isVisible();
             title = started.m_pMainWnd->windowTitle();
             loaded = started.m_settings;

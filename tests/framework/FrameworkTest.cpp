@@ -25,24 +25,6 @@
 
 namespace
 {
-// One QApplication for the whole program, made before the first test and gone after the last.
-class QtEnvironment : public ::testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        static int argc = 1;
-        static char name[] = "test_framework";
-        static char* argv[] = {name, nullptr};
-        m_app = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { m_app.reset(); }
-
-private:
-    std::unique_ptr<QApplication> m_app;
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
 // Processes events until the condition holds; the deadline only keeps a broken build from
 // hanging the suite.
 template <class Condition>

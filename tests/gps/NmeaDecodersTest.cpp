@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -92,58 +91,6 @@ const std::string kUbloxGsv2 = "$GPGSV,3,2,12,15,78,214,34,17,25,106,18,18,32,29
 const std::string kUbloxGsv3 = "$GPGSV,3,3,12,24,04,342,,26,55,139,24,27,62,276,36,28,39,055,26*77\r\n";
 const std::string kUbloxGsa = "$GPGSA,A,3,27,15,09,28,18,08,,,,,,,3.33,2.51,2.20*04\r\n";
 const std::vector<std::string> kUbloxSky = {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kUbloxGsa};
-
-// ---------------------------------------------------------------------------------------------
-// The record before any sentence
-
-TEST(GpsDataRecord, StartsAllZero)
-{
-    const GpsData gps;
-    EXPECT_EQ(gps.fixMode, 0);
-    EXPECT_EQ(gps.hour, 0);
-    EXPECT_EQ(gps.minute, 0);
-    EXPECT_EQ(gps.second, 0);
-    EXPECT_EQ(gps.year, 0);
-    EXPECT_EQ(gps.month, 0);
-    EXPECT_EQ(gps.day, 0);
-    EXPECT_EQ(gps.latitude, 0.0f);
-    EXPECT_EQ(gps.longitude, 0.0f);
-    EXPECT_EQ(gps.altitude, 0.0f);
-    EXPECT_EQ(gps.speed, 0.0f);
-    EXPECT_EQ(gps.course, 0.0f);
-    EXPECT_EQ(gps.hdop, 0.0f);
-    EXPECT_EQ(gps.pdop, 0.0f);
-    for (const SatelliteInfo& s : gps.satellites)
-    {
-        EXPECT_FALSE(s.used);
-        EXPECT_EQ(s.prn, 0);
-        EXPECT_EQ(s.elevation, 0);
-        EXPECT_EQ(s.azimuth, 0);
-        EXPECT_EQ(s.snr, 0);
-    }
-}
-
-TEST(GpsDataRecord, FieldsInDocumentedOrder)
-{
-    EXPECT_LT(offsetof(GpsData, fixMode), offsetof(GpsData, hour));
-    EXPECT_LT(offsetof(GpsData, hour), offsetof(GpsData, minute));
-    EXPECT_LT(offsetof(GpsData, minute), offsetof(GpsData, second));
-    EXPECT_LT(offsetof(GpsData, second), offsetof(GpsData, year));
-    EXPECT_LT(offsetof(GpsData, year), offsetof(GpsData, month));
-    EXPECT_LT(offsetof(GpsData, month), offsetof(GpsData, day));
-    EXPECT_LT(offsetof(GpsData, day), offsetof(GpsData, latitude));
-    EXPECT_LT(offsetof(GpsData, latitude), offsetof(GpsData, longitude));
-    EXPECT_LT(offsetof(GpsData, longitude), offsetof(GpsData, altitude));
-    EXPECT_LT(offsetof(GpsData, altitude), offsetof(GpsData, speed));
-    EXPECT_LT(offsetof(GpsData, speed), offsetof(GpsData, course));
-    EXPECT_LT(offsetof(GpsData, course), offsetof(GpsData, hdop));
-    EXPECT_LT(offsetof(GpsData, hdop), offsetof(GpsData, pdop));
-    EXPECT_LT(offsetof(GpsData, pdop), offsetof(GpsData, satellites));
-    EXPECT_LT(offsetof(SatelliteInfo, used), offsetof(SatelliteInfo, prn));
-    EXPECT_LT(offsetof(SatelliteInfo, prn), offsetof(SatelliteInfo, elevation));
-    EXPECT_LT(offsetof(SatelliteInfo, elevation), offsetof(SatelliteInfo, azimuth));
-    EXPECT_LT(offsetof(SatelliteInfo, azimuth), offsetof(SatelliteInfo, snr));
-}
 
 // ---------------------------------------------------------------------------------------------
 // Coordinate conversion

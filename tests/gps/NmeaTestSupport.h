@@ -2,6 +2,7 @@
 
 #include "gps/GpsData.h"
 #include "support/Files.h"
+#include "support/Nmea.h"
 
 #include <gtest/gtest.h>
 
@@ -20,18 +21,7 @@
 namespace nmea_test
 {
 
-// Appends "*HH\r\n" with the XOR of the body's bytes (leading '$' excluded). Written here
-// from the NMEA definition rather than with the code under test.
-inline std::string WithChecksum(const std::string& body)
-{
-    unsigned sum = 0;
-    for (std::size_t i = (!body.empty() && body[0] == '$') ? 1 : 0; i < body.size(); ++i)
-        sum ^= static_cast<unsigned char>(body[i]);
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-    return body + tail;
-}
-
+using ::WithChecksum;
 using ::ReadFile;
 
 // Cuts a byte stream the way the device hands it on: every line up to and including its LF;

@@ -2,6 +2,7 @@
 // the result: desktop-file-validate, appstreamcli, the icons' real sizes, the programs' answers,
 // their manual pages; then the .deb, through lintian when it is there.
 #include "discovery/ReceiverRecognition.h"
+#include "support/Child.h"
 #include "support/Files.h"
 #include "support/TempFolder.h"
 
@@ -24,31 +25,6 @@ namespace
 {
 const std::string kAppId = "org.orvane.Orvane";
 
-struct CommandRun
-{
-    int status = -1;
-    std::string output; // standard output and error together
-};
-
-CommandRun RunCommand(const std::string& command)
-{
-    CommandRun run;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return run;
-    char buffer[4096];
-    while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe))
-        run.output.append(buffer, got);
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
-bool HaveTool(const std::string& tool)
-{
-    return RunCommand("command -v " + tool).status == 0;
-}
-
 std::string Quoted(const fs::path& path)
 {
     return "'" + path.string() + "'";
@@ -63,9 +39,9 @@ std::vector<std::string> Programs()
 }
 
 // A manual page as a reader sees it: plain text, lines long enough that nothing is hyphenated.
-CommandRun RenderManualPage(const fs::path& page)
+RunResult RenderManualPage(const fs::path& page)
 {
-    return RunCommand("gzip -dc " + Quoted(page) + " | groff -man -Tascii -P-cbou -rHY=0 -rLL=400n");
+    return RunShell("gzip -dc " + Quoted(page) + " | groff -man -Tascii -P-cbou -rHY=0 -rLL=400n");
 }
 
 // The long options a program's --help names, such as "--baud".
@@ -120,7 +96,7 @@ protected:
     static void SetUpTestSuite()
     {
         s_prefix = new TempFolder("orvane-install");
-        s_install = RunCommand(std::string(ORVANE_CMAKE) + " --install " + Quoted(ORVANE_BINARY_DIR) +
+        s_install = RunShell(std::string(ORVANE_CMAKE) + " --install " + Quoted(ORVANE_BINARY_DIR) +
                                " --prefix " + Quoted(s_prefix->Path()));
     }
     static void TearDownTestSuite()
@@ -133,11 +109,11 @@ protected:
     static fs::path Prefix() { return s_prefix->Path(); }
 
     static TempFolder* s_prefix;
-    static CommandRun s_install;
+    static RunResult s_install;
 };
 
 TempFolder* InstallTest::s_prefix = nullptr;
-CommandRun InstallTest::s_install;
+RunResult InstallTest::s_install;
 
 TEST_F(InstallTest, PutsEveryPieceWhereTheDesktopLooks)
 {
@@ -177,10 +153,10 @@ TEST_F(InstallTest, IconsAreInEveryHicolorSizeAtThatSize)
 
 TEST_F(InstallTest, DesktopEntryPassesDesktopFileValidate)
 {
-    if (!HaveTool("desktop-file-validate"))
+    if (!OnPath("desktop-file-validate"))
         GTEST_SKIP() << "desktop-file-validate is not installed (apt: desktop-file-utils)";
     const fs::path entry = Prefix() / "share/applications" / (kAppId + ".desktop");
-    const CommandRun run = RunCommand("desktop-file-validate " + Quoted(entry));
+    const RunResult run = RunShell("desktop-file-validate " + Quoted(entry));
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output, "") << "hints and warnings count too";
 
@@ -192,10 +168,10 @@ TEST_F(InstallTest, DesktopEntryPassesDesktopFileValidate)
 
 TEST_F(InstallTest, MetainfoPassesAppstreamValidation)
 {
-    if (!HaveTool("appstreamcli"))
+    if (!OnPath("appstreamcli"))
         GTEST_SKIP() << "appstreamcli is not installed (apt: appstream)";
     const fs::path metainfo = Prefix() / "share/metainfo" / (kAppId + ".metainfo.xml");
-    const CommandRun run = RunCommand("appstreamcli validate --no-net --pedantic " + Quoted(metainfo));
+    const RunResult run = RunShell("appstreamcli validate --no-net --pedantic " + Quoted(metainfo));
     EXPECT_EQ(run.status, 0) << run.output;
     const std::string text = ReadFile(metainfo);
     EXPECT_NE(text.find("<launchable type=\"desktop-id\">" + kAppId + ".desktop</launchable>"), std::string::npos);
@@ -221,7 +197,7 @@ TEST_F(InstallTest, VersionAndHelpAnswerWithoutAWindow)
         for (const Row& row : rows)
         {
             SCOPED_TRACE(program.string() + " " + row.args);
-            const CommandRun run = RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + Quoted(program) +
+            const RunResult run = RunShell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + Quoted(program) +
                                        " " + row.args);
             EXPECT_EQ(run.status, 0) << run.output;
             EXPECT_TRUE(run.output.starts_with(row.starts)) << run.output;
@@ -231,7 +207,7 @@ TEST_F(InstallTest, VersionAndHelpAnswerWithoutAWindow)
 // What --help says the program does today, and where to read more.
 TEST_F(InstallTest, HelpNamesEverySourceAndRecordingAndTheManualPage)
 {
-    const CommandRun help = RunCommand(Quoted(Prefix() / "bin/orvane") + " --help");
+    const RunResult help = RunShell(Quoted(Prefix() / "bin/orvane") + " --help");
     ASSERT_EQ(help.status, 0) << help.output;
     const std::vector<std::string> sources = ReadmeSources();
     ASSERT_EQ(sources.size(), 3u) << "the README's list of network sources changed";
@@ -244,16 +220,16 @@ TEST_F(InstallTest, HelpNamesEverySourceAndRecordingAndTheManualPage)
 // Each program has its page, and the page describes every option the program's --help names.
 TEST_F(InstallTest, ManualPagesDescribeEveryOption)
 {
-    if (!HaveTool("groff"))
+    if (!OnPath("groff"))
         GTEST_SKIP() << "groff is not installed (apt: groff-base)";
     const std::vector<std::string> sources = ReadmeSources();
     for (const std::string& program : Programs())
     {
         SCOPED_TRACE(program);
-        const CommandRun page = RenderManualPage(Prefix() / "share/man/man1" / (program + ".1.gz"));
+        const RunResult page = RenderManualPage(Prefix() / "share/man/man1" / (program + ".1.gz"));
         ASSERT_EQ(page.status, 0) << page.output;
         EXPECT_NE(page.output.find("\n       " + program + " - "), std::string::npos) << "the NAME line\n" << page.output;
-        const CommandRun help = RunCommand(Quoted(Prefix() / "bin" / program) + " --help");
+        const RunResult help = RunShell(Quoted(Prefix() / "bin" / program) + " --help");
         ASSERT_EQ(help.status, 0) << help.output;
         const std::vector<std::string> options = LongOptions(help.output);
         EXPECT_GE(options.size(), 2u) << help.output;
@@ -271,7 +247,7 @@ TEST_F(InstallTest, ManualPagesDescribeEveryOption)
 TEST_F(InstallTest, ChangelogAndCopyrightSpeakForThisVersion)
 {
     const fs::path docs = Prefix() / "share/doc/orvane";
-    const CommandRun changelog = RunCommand("gzip -dc " + Quoted(docs / "changelog.gz"));
+    const RunResult changelog = RunShell("gzip -dc " + Quoted(docs / "changelog.gz"));
     ASSERT_EQ(changelog.status, 0) << changelog.output;
     EXPECT_TRUE(changelog.output.starts_with(std::string("orvane (") + ORVANE_VERSION + ") ")) << changelog.output;
     const std::string copyright = ReadFile(docs / "copyright");
@@ -315,10 +291,10 @@ class DebPackage : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        if (!HaveTool("dpkg-deb") || !HaveTool("dpkg-shlibdeps"))
+        if (!OnPath("dpkg-deb") || !OnPath("dpkg-shlibdeps"))
             return;
         s_out = new TempFolder("orvane-deb");
-        s_pack = RunCommand("cd " + Quoted(s_out->Path()) + " && " + ORVANE_CPACK + " -G DEB --config " +
+        s_pack = RunShell("cd " + Quoted(s_out->Path()) + " && " + ORVANE_CPACK + " -G DEB --config " +
                             Quoted(fs::path(ORVANE_BINARY_DIR) / "CPackConfig.cmake"));
         for (const auto& entry : fs::directory_iterator(s_out->Path()))
         {
@@ -342,26 +318,26 @@ protected:
     }
 
     static TempFolder* s_out;
-    static CommandRun s_pack;
+    static RunResult s_pack;
     static fs::path s_deb;
     static fs::path s_ddeb;
 };
 
 TempFolder* DebPackage::s_out = nullptr;
-CommandRun DebPackage::s_pack;
+RunResult DebPackage::s_pack;
 fs::path DebPackage::s_deb;
 fs::path DebPackage::s_ddeb;
 
 // The same files as the install, and the run-time packages as its dependencies.
 TEST_F(DebPackage, HoldsTheProgramAndDependsOnItsRunTimePackages)
 {
-    const CommandRun depends = RunCommand("dpkg-deb -f " + Quoted(s_deb) + " Depends");
+    const RunResult depends = RunShell("dpkg-deb -f " + Quoted(s_deb) + " Depends");
     ASSERT_EQ(depends.status, 0) << depends.output;
     for (const char* package : {"libqt6widgets6", "libqt6webenginewidgets6", "libqt6network6", "libpugixml1v5",
                                 "libkmldom1", "libstdc++6", "qt6-qpa-plugins", "fonts-liberation2"})
         EXPECT_NE(depends.output.find(package), std::string::npos) << package << " in " << depends.output;
 
-    const CommandRun contents = RunCommand("dpkg-deb -c " + Quoted(s_deb));
+    const RunResult contents = RunShell("dpkg-deb -c " + Quoted(s_deb));
     std::vector<std::string> files = {"./usr/share/applications/" + kAppId + ".desktop",
                                       "./usr/lib/udev/rules.d/70-orvane-receivers.rules",
                                       "./usr/share/doc/orvane/copyright", "./usr/share/doc/orvane/changelog.gz"};
@@ -377,24 +353,24 @@ TEST_F(DebPackage, HoldsTheProgramAndDependsOnItsRunTimePackages)
 // Stripped programs, whose debug symbols are in the -dbgsym package under their build ids.
 TEST_F(DebPackage, DebugSymbolsAreInTheDbgsymPackage)
 {
-    if (!HaveTool("readelf"))
+    if (!OnPath("readelf"))
         GTEST_SKIP() << "readelf is not installed (apt: binutils)";
     ASSERT_FALSE(s_ddeb.empty()) << s_pack.output;
     const TempFolder unpacked("orvane-deb-files");
-    const CommandRun extract = RunCommand("dpkg-deb -x " + Quoted(s_deb) + " " + Quoted(unpacked.Path()));
+    const RunResult extract = RunShell("dpkg-deb -x " + Quoted(s_deb) + " " + Quoted(unpacked.Path()));
     ASSERT_EQ(extract.status, 0) << extract.output;
-    const CommandRun debug = RunCommand("dpkg-deb -c " + Quoted(s_ddeb));
+    const RunResult debug = RunShell("dpkg-deb -c " + Quoted(s_ddeb));
     ASSERT_EQ(debug.status, 0) << debug.output;
     const std::regex buildId("Build ID: ([0-9a-f]{2})([0-9a-f]+)");
     for (const std::string& program : Programs())
     {
         SCOPED_TRACE(program);
         const fs::path binary = unpacked.Path() / "usr/bin" / program;
-        const CommandRun sections = RunCommand("readelf -S -W " + Quoted(binary));
+        const RunResult sections = RunShell("readelf -S -W " + Quoted(binary));
         ASSERT_EQ(sections.status, 0) << sections.output;
         EXPECT_EQ(sections.output.find(".debug_info"), std::string::npos) << "not stripped";
         EXPECT_EQ(sections.output.find(".symtab"), std::string::npos) << "not stripped";
-        const CommandRun notes = RunCommand("readelf -n " + Quoted(binary));
+        const RunResult notes = RunShell("readelf -n " + Quoted(binary));
         std::smatch id;
         ASSERT_TRUE(std::regex_search(notes.output, id, buildId)) << notes.output;
         const std::string file = "./usr/lib/debug/.build-id/" + id[1].str() + "/" + id[2].str() + ".debug\n";
@@ -405,9 +381,9 @@ TEST_F(DebPackage, DebugSymbolsAreInTheDbgsymPackage)
 // No errors and no missing manual page, which is what lintian found before.
 TEST_F(DebPackage, PassesLintian)
 {
-    if (!HaveTool("lintian"))
+    if (!OnPath("lintian"))
         GTEST_SKIP() << "lintian is not installed (scripts/deps.sh installs it)";
-    const CommandRun lint = RunCommand("lintian --no-cfg " + Quoted(s_deb));
+    const RunResult lint = RunShell("lintian --no-cfg " + Quoted(s_deb));
     std::printf("lintian %s:\n%s", s_deb.filename().c_str(), lint.output.c_str());
     std::istringstream lines(lint.output);
     for (std::string line; std::getline(lines, line);)

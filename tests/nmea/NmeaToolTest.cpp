@@ -165,9 +165,8 @@ Result RunTool(const TempFolder& folder, const std::string& args, const std::str
     const auto err = folder.Path() / "stderr";
     const std::string command = std::string("'") + ORVANE_NMEA_EXE + "' " + args + " < '" + stdinFile + "' > '" +
                                 out.string() + "' 2> '" + err.string() + "'";
-    const int raw = std::system(command.c_str());
     Result result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.status = RunShell(command).status;
     result.out = ReadFile(out);
     result.err = ReadFile(err);
     return result;

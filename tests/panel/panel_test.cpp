@@ -7,10 +7,10 @@
 
 #include <algorithm>
 
-#include <QGuiApplication>
 
 #include "gps/NmeaDecoders.h"
 #include "support/Files.h"
+#include "support/Nmea.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -97,11 +97,6 @@ class PanelTest : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        static int argc = 1;
-        static char arg0[] = "panel_test";
-        static char* argv[] = {arg0, nullptr};
-        if (!QGuiApplication::instance())
-            new QGuiApplication(argc, argv);
         setenv("TZ", "UTC0", 1);
         tzset();
     }
@@ -357,12 +352,7 @@ GpsData FortySatelliteSky()
                 body += "," + std::to_string(prn) + "," + std::to_string(5 + (prn * 37) % 85) + "," +
                         std::to_string((prn * 71) % 360) + "," + std::to_string(15 + (prn * 13) % 36);
             }
-            char tail[8];
-            unsigned sum = 0;
-            for (std::size_t k = 1; k < body.size(); ++k)
-                sum ^= static_cast<unsigned char>(body[k]);
-            std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-            DecodeSentence(body + tail, gps);
+            DecodeSentence(WithChecksum(body), gps);
         }
     };
     cycle("GP", 1, 12);

@@ -5,6 +5,7 @@
 #include "gps/NmeaFraming.h"
 #include "recording/Recorder.h"
 #include "recording/RecordingFixtures.h"
+#include "support/Nmea.h"
 #include "support/Peers.h"
 
 #include <gtest/gtest.h>
@@ -20,13 +21,6 @@
 
 namespace
 {
-std::string Sentence(const std::string& body)
-{
-    char sum[8];
-    std::snprintf(sum, sizeof sum, "*%02X\r\n", ComputeChecksum(body));
-    return "$" + body + sum;
-}
-
 struct Point
 {
     double lat;
@@ -75,14 +69,14 @@ GpsData Record(int fixMode, double lat, double lon, float ele)
 
 TEST(EpochDetector, AnEpochEndsWhenTheTimeOfDayChanges)
 {
-    const std::string gga1 = Sentence("GPGGA,095257.809,2712.6404,S,15303.1201,E,1,05,1.0,4.0,M,42.2,M,,");
-    const std::string rmc1 = Sentence("GPRMC,095257.809,A,2712.6404,S,15303.1201,E,0.00,0.00,080407,,,A");
-    const std::string gsa = Sentence("GPGSA,A,3,01,03,05,,,,,,,,,,1.8,0.9,1.5");
-    const std::string gsv = Sentence("GPGSV,1,1,01,05,45,347,45");
-    const std::string gga2 = Sentence("GPGGA,095257.909,2712.6404,S,15303.1201,E,1,05,1.0,4.0,M,42.2,M,,");
-    const std::string gnrmc2 = Sentence("GNRMC,095257.909,A,2712.6404,S,15303.1201,E,0.00,0.00,080407,,,A");
-    const std::string gga3 = Sentence("GPGGA,095258,2712.6404,S,15303.1201,E,1,05,1.0,4.0,M,42.2,M,,");
-    const std::string noTime = Sentence("GPGGA,,,,,,0,00,,,M,,M,,");
+    const std::string gga1 = WithChecksum("$GPGGA,095257.809,2712.6404,S,15303.1201,E,1,05,1.0,4.0,M,42.2,M,,");
+    const std::string rmc1 = WithChecksum("$GPRMC,095257.809,A,2712.6404,S,15303.1201,E,0.00,0.00,080407,,,A");
+    const std::string gsa = WithChecksum("$GPGSA,A,3,01,03,05,,,,,,,,,,1.8,0.9,1.5");
+    const std::string gsv = WithChecksum("$GPGSV,1,1,01,05,45,347,45");
+    const std::string gga2 = WithChecksum("$GPGGA,095257.909,2712.6404,S,15303.1201,E,1,05,1.0,4.0,M,42.2,M,,");
+    const std::string gnrmc2 = WithChecksum("$GNRMC,095257.909,A,2712.6404,S,15303.1201,E,0.00,0.00,080407,,,A");
+    const std::string gga3 = WithChecksum("$GPGGA,095258,2712.6404,S,15303.1201,E,1,05,1.0,4.0,M,42.2,M,,");
+    const std::string noTime = WithChecksum("$GPGGA,,,,,,0,00,,,M,,M,,");
     struct Row
     {
         const char* what;

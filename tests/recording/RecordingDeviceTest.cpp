@@ -6,7 +6,7 @@
 #include "gps/GPSDevice.h"
 #include "gps/NmeaFraming.h"
 #include "recording/RecordingFixtures.h"
-#include "serial/PseudoTerminal.h"
+#include "support/PseudoTerminal.h"
 #include "support/Counter.h"
 
 #include <gtest/gtest.h>

@@ -810,12 +810,12 @@ public:
     explicit SmallDisk(const std::filesystem::path& at) : m_path(at)
     {
         std::filesystem::create_directory(at);
-        m_bMounted = ::geteuid() == 0 && std::system(("mount -t tmpfs -o size=16k tmpfs '" + at.string() + "' 2>/dev/null").c_str()) == 0;
+        m_bMounted = ::geteuid() == 0 && RunProgram({"mount", "-t", "tmpfs", "-o", "size=16k", "tmpfs", at.string()}).status == 0;
     }
     ~SmallDisk()
     {
         if (m_bMounted)
-            static_cast<void>(std::system(("umount '" + m_path.string() + "'").c_str()));
+            RunProgram({"umount", m_path.string()});
     }
     bool Mounted() const { return m_bMounted; }
 

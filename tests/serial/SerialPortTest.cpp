@@ -1,7 +1,7 @@
 #include "serial/SerialPort.h"
 #include "serial/BaudRates.h"
 #include "serial/PosixSerialDevice.h"
-#include "serial/PseudoTerminal.h"
+#include "support/PseudoTerminal.h"
 #include "io/WakeEvent.h"
 
 #include <gtest/gtest.h>

@@ -8,6 +8,7 @@
 #include "ui/MainFrame.h"
 #include "serial/BaudRates.h"
 #include "discovery/PublishedPorts.h"
+#include "support/PseudoTerminal.h"
 #include "support/TempFolder.h"
 #include "ui/SetupView.h"
 
@@ -28,7 +29,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <pty.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -918,16 +918,14 @@ TEST_F(SetupViewTest, ALinkAppearingInTheWatchedFolderIsListedByItself)
     Start(AppSettings{});
     ASSERT_EQ(PortEntries(), QStringList());
 
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
     // The folder does not exist yet: its parent is watched until it does.
     std::filesystem::create_directories(ports);
     const std::string link = ports + "/simulated-receiver";
     QElapsedTimer clock;
     clock.start();
-    std::filesystem::create_symlink(name, link);
+    std::filesystem::create_symlink(pty.SlavePath(), link);
     QTRY_COMPARE_WITH_TIMEOUT(PortEntries(), QStringList({QString::fromStdString(link)}), 10000);
     const qint64 listedMs = clock.elapsed();
     std::cout << "[ figure ] link to list: " << listedMs << " ms (settle time " << CSetupView::kHotPlugSettleMs
@@ -936,8 +934,6 @@ TEST_F(SetupViewTest, ALinkAppearingInTheWatchedFolderIsListedByItself)
 
     std::filesystem::remove(link);
     QTRY_COMPARE_WITH_TIMEOUT(PortEntries(), QStringList(), 10000);
-    ::close(slave);
-    ::close(master);
 }
 
 // The frame found the receiver at another rate: the form shows it, the settings wait for Save.

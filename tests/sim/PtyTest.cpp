@@ -5,7 +5,6 @@
 #include "sim/SessionThread.h"
 #include "sim/SimTestSupport.h"
 #include "tools/gpssim/CycleSource.h"
-#include "tools/gpssim/LinePacer.h"
 #include "tools/gpssim/PseudoTerminal.h"
 #include "tools/gpssim/SimSession.h"
 #include "util/WideText.h"
@@ -47,7 +46,7 @@ std::vector<std::string> SplitLines(const std::string& bytes)
     return lines;
 }
 
-// The other side as a plain program would be: the slave opened, lines read with their times.
+// The other side as a plain program would be: the slave opened, its lines read.
 class SlaveReader
 {
 public:
@@ -79,14 +78,12 @@ public:
             const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
             if (got <= 0)
                 continue;
-            const auto now = Clock::now();
             for (ssize_t i = 0; i < got; ++i)
             {
                 m_partial.push_back(buffer[i]);
                 if (buffer[i] == '\n')
                 {
                     lines.push_back(m_partial);
-                    times.push_back(now);
                     m_partial.clear();
                 }
             }
@@ -95,7 +92,6 @@ public:
     }
 
     std::vector<std::string> lines;
-    std::vector<Clock::time_point> times;
 
 private:
     int m_fd;
@@ -117,7 +113,7 @@ std::chrono::system_clock::time_point RealUtc()
 
 } // namespace
 
-TEST(SimOverPty, GeneratedLinesReachTheGpsDeviceInOrderAtTheBaudRatesPace)
+TEST(SimOverPty, GeneratedLinesReachTheGpsDeviceWholeAndInOrder)
 {
     const int baud = 9600;
     PseudoTerminal terminal;
@@ -178,35 +174,10 @@ TEST(SimOverPty, GeneratedLinesReachTheGpsDeviceInOrderAtTheBaudRatesPace)
     ASSERT_LE(received.size(), sent.size());
     EXPECT_TRUE(std::equal(received.begin(), received.end(), sent.begin()))
         << "exactly the lines sent, in order";
+    // One notice a line at least. The pace of the lines is the line pacer's, tested on a fake
+    // clock: here only their order and count.
     ASSERT_GE(arrivals.size(), received.size());
 
-    // Within each cycle, from its first line's arrival to its last: the bytes between them at
-    // 10 bits a byte. Cycles start one second apart.
-    const LinePacer wire(baud);
-    duration<double> measured{0};
-    duration<double> expected{0};
-    std::size_t first = 0;
-    std::vector<Clock::time_point> starts;
-    for (std::size_t c = 0; c < kCycles; ++c)
-    {
-        const std::vector<std::string> lines = SplitLines(queued[c]);
-        std::size_t bytes = 0;
-        for (std::size_t i = 1; i < lines.size(); ++i)
-            bytes += lines[i].size();
-        measured += arrivals[first + lines.size() - 1] - arrivals[first];
-        expected += wire.LineTime(bytes);
-        starts.push_back(arrivals[first]);
-        first += lines.size();
-    }
-    ::testing::Test::RecordProperty(
-        "measured_to_line_time_percent",
-        static_cast<int>(std::lround(100.0 * measured.count() / expected.count())));
-    EXPECT_GT(expected.count(), 0.8) << "enough bytes to measure";
-    EXPECT_NEAR(measured.count() / expected.count(), 1.0, 0.10)
-        << "measured " << measured.count() << " s for " << expected.count() << " s of line time";
-    for (std::size_t c = 1; c < starts.size(); ++c)
-        EXPECT_NEAR(duration<double>(starts[c] - starts[c - 1]).count(), 1.0, 0.10)
-            << "cycle " << c;
 }
 
 TEST(SimOverPty, AColdStartSentThroughTheDeviceSilencesTheReceiverAndEmptiesItsSky)
@@ -337,7 +308,7 @@ TEST(SimOverPty, StoppingASessionNobodyOpenedEndsItAtOnce)
     EXPECT_EQ(session.DroppedBytes(), 0u);
 }
 
-TEST(SimOverPty, AReplayStartsWhenOpenedAndKeepsTheRecordedPaceInRealTime)
+TEST(SimOverPty, AReplayStartsWhenOpenedAndSendsTheWholeLogInOrder)
 {
     // Three seconds of a real SiRF capture behind its comment header.
     std::ifstream capture(std::string(ORVANE_CORPUS_DIR) + "/gpslim236.nmea", std::ios::binary);
@@ -348,10 +319,8 @@ TEST(SimOverPty, AReplayStartsWhenOpenedAndKeepsTheRecordedPaceInRealTime)
     ASSERT_GE(full.Cycles().size(), 3u);
     std::string excerpt = "# three seconds of gpslim236\r\n";
     std::vector<std::string> expected;
-    std::vector<std::size_t> cycleStarts;
     for (std::size_t c = 0; c < 3; ++c)
     {
-        cycleStarts.push_back(expected.size());
         for (const std::string& line : full.Cycles()[c].lines)
         {
             excerpt += line;
@@ -374,12 +343,6 @@ TEST(SimOverPty, AReplayStartsWhenOpenedAndKeepsTheRecordedPaceInRealTime)
     SlaveReader reader(terminal.SlavePath());
     ASSERT_TRUE(reader.ReadLines(expected.size(), seconds(5)));
     EXPECT_EQ(reader.lines, expected);
-    for (std::size_t c = 1; c < cycleStarts.size(); ++c)
-    {
-        const double gap =
-            duration<double>(reader.times[cycleStarts[c]] - reader.times[cycleStarts[0]]).count();
-        EXPECT_NEAR(gap, static_cast<double>(c), 0.1 * static_cast<double>(c)) << "cycle " << c;
-    }
     EXPECT_EQ(thread.EndWithin(seconds(2)), SessionEnd::Finished);
 }
 

@@ -1,6 +1,7 @@
 #include "tools/gpssim/CycleSource.h"
 #include "tools/gpssim/LinePacer.h"
 #include "support/Files.h"
+#include "support/Nmea.h"
 #include "support/TempFolder.h"
 #include "tools/gpssim/ReplayLog.h"
 
@@ -168,15 +169,6 @@ TEST(ReplayLog, CyclesFollowTheRecordedTimes)
 
 TEST(ReplayLog, TimesMissingOrOddFallBackToOneCyclePerSecond)
 {
-    const auto line = [](std::string body)
-    {
-        unsigned char sum = 0;
-        for (const char c : body.substr(1))
-            sum ^= static_cast<unsigned char>(c);
-        char tail[8];
-        std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-        return body + tail;
-    };
     const struct
     {
         const char* name;
@@ -185,39 +177,39 @@ TEST(ReplayLog, TimesMissingOrOddFallBackToOneCyclePerSecond)
         std::vector<std::size_t> sizes;
     } rows[] = {
         {"untimed: a cycle ends where its first sentence comes again",
-         line("$GPGSA,A,1,,,,,,,,,,,,,,") + line("$GPGSV,1,1,00") +
-             line("$GPGSA,A,1,,,,,,,,,,,,,,") + line("$GPGSV,1,1,00") +
-             line("$GPGSA,A,1,,,,,,,,,,,,,,"),
+         WithChecksum("$GPGSA,A,1,,,,,,,,,,,,,,") + WithChecksum("$GPGSV,1,1,00") +
+             WithChecksum("$GPGSA,A,1,,,,,,,,,,,,,,") + WithChecksum("$GPGSV,1,1,00") +
+             WithChecksum("$GPGSA,A,1,,,,,,,,,,,,,,"),
          {0.0, 1.0, 2.0},
          {2, 2, 1}},
         {"past midnight",
-         line("$GPGGA,235959.000,,,,,0,00,,,M,,M,,0000") +
-             line("$GPGGA,000000.000,,,,,0,00,,,M,,M,,0000"),
+         WithChecksum("$GPGGA,235959.000,,,,,0,00,,,M,,M,,0000") +
+             WithChecksum("$GPGGA,000000.000,,,,,0,00,,,M,,M,,0000"),
          {0.0, 1.0},
          {1, 1}},
         {"half-second receiver",
-         line("$GPRMC,120000.000,A,,,,,,,010120,,,A") +
-             line("$GPRMC,120000.500,A,,,,,,,010120,,,A"),
+         WithChecksum("$GPRMC,120000.000,A,,,,,,,010120,,,A") +
+             WithChecksum("$GPRMC,120000.500,A,,,,,,,010120,,,A"),
          {0.0, 0.5},
          {1, 1}},
         {"time going backwards",
-         line("$GPGGA,120010.000,,,,,0,00,,,M,,M,,0000") +
-             line("$GPGGA,120000.000,,,,,0,00,,,M,,M,,0000"),
+         WithChecksum("$GPGGA,120010.000,,,,,0,00,,,M,,M,,0000") +
+             WithChecksum("$GPGGA,120000.000,,,,,0,00,,,M,,M,,0000"),
          {0.0, 1.0},
          {1, 1}},
         {"a gap of an hour",
-         line("$GPGGA,120000.000,,,,,0,00,,,M,,M,,0000") +
-             line("$GPGGA,130000.000,,,,,0,00,,,M,,M,,0000"),
+         WithChecksum("$GPGGA,120000.000,,,,,0,00,,,M,,M,,0000") +
+             WithChecksum("$GPGGA,130000.000,,,,,0,00,,,M,,M,,0000"),
          {0.0, 1.0},
          {1, 1}},
         {"a gap of five seconds kept",
-         line("$GPGGA,120000.000,,,,,0,00,,,M,,M,,0000") +
-             line("$GPGGA,120005.000,,,,,0,00,,,M,,M,,0000"),
+         WithChecksum("$GPGGA,120000.000,,,,,0,00,,,M,,M,,0000") +
+             WithChecksum("$GPGGA,120005.000,,,,,0,00,,,M,,M,,0000"),
          {0.0, 5.0},
          {1, 1}},
         {"comments and a last line without LF",
-         "# header\r\n" + line("$GPGGA,120000.000,,,,,0,00,,,M,,M,,0000") + "# between\n" +
-             line("$GPGGA,120001.000,,,,,0,00,,,M,,M,,0000") + "$GPGGA,1200",
+         "# header\r\n" + WithChecksum("$GPGGA,120000.000,,,,,0,00,,,M,,M,,0000") + "# between\n" +
+             WithChecksum("$GPGGA,120001.000,,,,,0,00,,,M,,M,,0000") + "$GPGGA,1200",
          {0.0, 1.0},
          {1, 2}},
     };

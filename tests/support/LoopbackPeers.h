@@ -4,6 +4,7 @@
 // a listener that never completes a connection, a peer that greets and then holds or hangs up,
 // a UDP sender, and a real gpsd run on a free port in a temporary folder.
 
+#include "support/Child.h"
 #include "support/TempFolder.h"
 
 #include <arpa/inet.h>
@@ -11,9 +12,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -22,8 +21,6 @@
 #include <string_view>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace loopback
 {
@@ -37,20 +34,40 @@ inline sockaddr_in Address(std::uint16_t port)
     return address;
 }
 
-// A port on 127.0.0.1 that nothing was bound to a moment ago (the kernel's choice).
-inline std::uint16_t FreePort(int type)
+// A port of 127.0.0.1 held for the test: bound to the kernel's choice, so that no other test
+// running beside it is given the port, and never listened on, so that a connection to it is
+// refused. The code under test may bind the same port beside it (both allow reuse): release it
+// once that is done, so that datagrams go to the code alone.
+class ReservedPort
 {
-    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
-    sockaddr_in address = Address(0);
-    socklen_t length = sizeof address;
-    std::uint16_t port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0)
-        ::close(fd);
-    return port;
-}
+public:
+    explicit ReservedPort(int type) : m_fd(::socket(AF_INET, type | SOCK_CLOEXEC, 0))
+    {
+        const int on = 1;
+        sockaddr_in address = Address(0);
+        socklen_t length = sizeof address;
+        if (m_fd >= 0 && ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+            ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            m_port = ntohs(address.sin_port);
+    }
+    ~ReservedPort() { Release(); }
+    ReservedPort(const ReservedPort&) = delete;
+    ReservedPort& operator=(const ReservedPort&) = delete;
+
+    // 0 if no port could be had.
+    std::uint16_t Port() const { return m_port; }
+    void Release()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+    std::uint16_t m_port = 0;
+};
 
 // Listens on a free port of 127.0.0.1 and serves one client at a time.
 class TcpServer
@@ -265,8 +282,8 @@ private:
     int m_family;
 };
 
-// gpsd in the foreground on a free loopback port, reading `devicePath` from the start, with
-// its control socket in a temporary folder; never the system's service. Stopped with the
+// gpsd in the foreground on a loopback port held for it, reading `devicePath` from the start,
+// with its control socket in a temporary folder; never the system's service. Stopped with the
 // object.
 class Gpsd
 {
@@ -279,44 +296,32 @@ public:
     // real line needs the receiver's.
     Gpsd(const std::string& devicePath, int speed) : m_folder("orvane-gpsd")
     {
-        m_port = FreePort(SOCK_STREAM);
         const std::string control = (m_folder.Path() / "control.sock").string();
-        std::vector<std::string> args = {kProgram, "-N", "-n", "-s", std::to_string(speed), "-S",
-                                         std::to_string(m_port), "-F", control, devicePath};
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        if (m_port == 0 || posix_spawn(&m_pid, kProgram, &actions, nullptr, argv.data(), environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
+        if (m_port.Port() != 0)
+            m_gpsd.Start({kProgram, "-N", "-n", "-s", std::to_string(speed), "-S", std::to_string(m_port.Port()),
+                          "-F", control, devicePath},
+                         Child::Options{{}, Child::Output::Discard, false});
     }
     ~Gpsd()
     {
-        if (m_pid > 0)
-        {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-        }
+        // Asked to end, it removes its control socket before the folder goes.
+        m_gpsd.Signal(SIGTERM);
+        m_gpsd.Wait(10);
     }
     Gpsd(const Gpsd&) = delete;
     Gpsd& operator=(const Gpsd&) = delete;
 
-    std::uint16_t Port() const { return m_port; }
-    std::wstring Source() const { return L"gpsd://127.0.0.1:" + std::to_wstring(m_port); }
+    std::uint16_t Port() const { return m_port.Port(); }
+    std::wstring Source() const { return L"gpsd://127.0.0.1:" + std::to_wstring(Port()); }
 
     // Polls until gpsd accepts connections on its port.
     bool WaitUntilListening(std::chrono::milliseconds limit = std::chrono::seconds(20)) const
     {
         const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (m_pid > 0 && std::chrono::steady_clock::now() < deadline)
+        while (m_gpsd.Pid() > 0 && std::chrono::steady_clock::now() < deadline)
         {
             const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            const sockaddr_in address = Address(m_port);
+            const sockaddr_in address = Address(Port());
             const bool connected =
                 ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
             ::close(fd);
@@ -329,8 +334,9 @@ public:
 
 private:
     TempFolder m_folder;
-    std::uint16_t m_port = 0;
-    pid_t m_pid = -1;
+    // Held while gpsd runs: it listens beside the bound socket, and no one else gets the port.
+    ReservedPort m_port{SOCK_STREAM};
+    Child m_gpsd;
 };
 
 } // namespace loopback

@@ -4,36 +4,21 @@
 // Each is optional: a test asks HaveTool first and skips without it (scripts/deps.sh installs
 // them).
 
-#include <sys/wait.h>
+#include "support/Child.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
-struct ToolResult
-{
-    int status = -1; // exit code, -1 when it did not run or did not exit
-    std::string output;
-};
+using ToolResult = RunResult;
 
 inline ToolResult RunTool(const std::string& command)
 {
-    ToolResult result;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return result;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        result.output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return RunShell(command);
 }
 
 inline bool HaveTool(const std::string& name)
 {
-    return RunTool("command -v " + name).status == 0;
+    return OnPath(name);
 }
 
 inline std::string Quoted(const std::filesystem::path& path)

@@ -1,4 +1,4 @@
-#include "serial/PseudoTerminal.h"
+#include "support/PseudoTerminal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,6 +20,9 @@ int MsLeft(Clock::time_point deadline)
 }
 
 } // namespace
+
+namespace test_support
+{
 
 PseudoTerminal::PseudoTerminal()
 {
@@ -111,3 +114,5 @@ void PseudoTerminal::CloseMaster()
         m_master = -1;
     }
 }
+
+} // namespace test_support

@@ -8,6 +8,11 @@
 #include <string>
 #include <string_view>
 
+// In a namespace of its own: the simulated receiver has a class of this name, with other
+// members, and the test programs that use that one link this library too.
+namespace test_support
+{
+
 class PseudoTerminal
 {
 public:
@@ -39,3 +44,7 @@ private:
     int m_slave = -1;
     std::string m_slavePath;
 };
+
+} // namespace test_support
+
+using test_support::PseudoTerminal;
