@@ -3,7 +3,7 @@
 // port gpsd holds is refused with gpsd named.
 #include "gps/GPSDevice.h"
 #include "gps/NmeaFraming.h"
-#include "sim/SessionThread.h"
+#include "tools/gpssim/SessionThread.h"
 #include "support/LoopbackPeers.h"
 #include "tools/gpssim/CycleSource.h"
 #include "tools/gpssim/PseudoTerminal.h"

@@ -1,4 +1,4 @@
-#include "frame/FrameTestSupport.h"
+#include "ui/FrameTestSupport.h"
 
 #include "app/AboutDlg.h"
 #include "app/CommandLine.h"

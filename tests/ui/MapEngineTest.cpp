@@ -1,6 +1,6 @@
 // The map view in the real web engine, offscreen, with tiles from a server on 127.0.0.1.
 #include "recording/OrvaneDoc.h"
-#include "tests/map/TileServer.h"
+#include "ui/TileServer.h"
 #include "ui/MapView.h"
 
 #include <QDirIterator>

@@ -1,7 +1,7 @@
 #include "gps/GPSDevice.h"
 #include "gps/NmeaFraming.h"
 
-#include "device/DeviceTestSupport.h"
+#include "gps/DeviceTestSupport.h"
 #include "support/PseudoTerminal.h"
 
 #include <gtest/gtest.h>

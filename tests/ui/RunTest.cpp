@@ -1,7 +1,7 @@
 // The whole run as main() does it: the application makes its own QApplication from the command
 // line, starts, runs the event loop until File, Exit, and shuts down.
 
-#include "frame/FrameTestSupport.h"
+#include "ui/FrameTestSupport.h"
 
 #include "framework/core/CommandIds.h"
 

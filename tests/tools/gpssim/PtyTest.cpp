@@ -2,8 +2,8 @@
 // plain reader, and its ends.
 #include "gps/BaudProbe.h"
 #include "gps/GPSDevice.h"
-#include "sim/SessionThread.h"
-#include "sim/SimTestSupport.h"
+#include "tools/gpssim/SessionThread.h"
+#include "tools/gpssim/SimTestSupport.h"
 #include "tools/gpssim/CycleSource.h"
 #include "tools/gpssim/PseudoTerminal.h"
 #include "tools/gpssim/SimSession.h"

@@ -1,6 +1,6 @@
 #include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
-#include "sim/SimTestSupport.h"
+#include "tools/gpssim/SimTestSupport.h"
 #include "tools/gpssim/ReceiverSimulator.h"
 
 #include <gtest/gtest.h>

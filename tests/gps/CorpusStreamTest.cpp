@@ -4,7 +4,7 @@
 #include "gps/GPSDevice.h"
 #include "gps/NmeaFraming.h"
 
-#include "device/DeviceTestSupport.h"
+#include "gps/DeviceTestSupport.h"
 #include "support/PseudoTerminal.h"
 #include "support/Files.h"
 

@@ -1,5 +1,5 @@
 #include "gps/GPSDevice.h"
-#include "sim/SimTestSupport.h"
+#include "tools/gpssim/SimTestSupport.h"
 #include "tools/gpssim/CommandRecogniser.h"
 #include "tools/gpssim/CycleSource.h"
 #include "tools/gpssim/ReceiverSimulator.h"
