@@ -9,6 +9,8 @@
 # It builds into build/app, as scripts/run.sh does; ORVANE_BUILD_DIR names another build folder.
 # Extra environment for Orvane alone (for comparisons) goes in ORVANE_PEER_ENV, e.g.
 # ORVANE_PEER_ENV="QT_QUICK_BACKEND=opengl".
+# ORVANE_PEER_TABS="90 170" measures Orvane alone, once per tab clicked at each x under the panel
+# (90: Terminal), on both streams, with no peer: what a tab costs while it is shown.
 # Two streams: the SiRF-class receiver at 4800 baud, one cycle a second, with Orvane's Terminal
 # tab shown; and the multi-constellation receiver at 115200 baud, ten cycles a second.
 set -euo pipefail
@@ -112,7 +114,7 @@ XML
   local menu=${ORVANE_MENU_HEIGHT:-23}
   xdotool mousemove --window "$wid" 240 $((menu + 13)) click 1
   sleep 1
-  xdotool mousemove --window "$wid" 90 $((menu + 689)) click 1
+  xdotool mousemove --window "$wid" "${tab_x:-90}" $((menu + 689)) click 1
   sleep 1
   if ! grep -q "Port opened by the other side" "$work/sim.log"; then
     echo "Orvane did not connect; see $work/orvane.log" >&2
@@ -144,6 +146,16 @@ row() { # label, orvane, peer
 }
 
 echo "Measuring ${window}s after ${warmup}s of warm-up, each side alone, on $display (Xvfb, no GPU)."
+if [ -n "${ORVANE_PEER_TABS:-}" ]; then
+  echo
+  echo "| tab at x | 4800 baud, 1 Hz % | 115200 baud, 10 Hz % |"
+  echo "|----------|-------------------|----------------------|"
+  for tab_x in $ORVANE_PEER_TABS; do
+    a=$(run_orvane 4800); b=$(run_orvane 115200 --gnss --rate 10)
+    printf "| %8s | %17s | %20s |\n" "$tab_x" "$a" "$b"
+  done
+  exit 0
+fi
 o1=$(run_orvane 4800); p1=$(run_peer 4800)
 o2=$(run_orvane 115200 --gnss --rate 10); p2=$(run_peer 115200 --gnss --rate 10)
 echo
