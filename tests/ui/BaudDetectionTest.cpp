@@ -6,6 +6,7 @@
 #include "support/PseudoTerminal.h"
 
 #include <QCoreApplication>
+#include <QObject>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -28,6 +29,9 @@ struct FakeFrame
     std::vector<std::pair<int, int>> reports;
     std::optional<std::pair<int, long>> posted;
     CBaudDetection* pDetection = nullptr;
+    // What was posted dies with the fake: a post still queued when a test ends must not reach a
+    // later test's events.
+    QObject context;
 
     CBaudDetection::Hooks Hooks()
     {
@@ -35,7 +39,7 @@ struct FakeFrame
                 [this](int rate, long probe) {
                     // As the frame's PostMessage: handled later on the user-interface thread.
                     QMetaObject::invokeMethod(
-                        qApp, [this, rate, probe] { posted = {rate, probe}; }, Qt::QueuedConnection);
+                        &context, [this, rate, probe] { posted = {rate, probe}; }, Qt::QueuedConnection);
                 },
                 [this](int rate) {
                     reopens.push_back(rate);
