@@ -41,14 +41,17 @@ void WakeEvent::Take()
         (void)!::read(m_fd, &count, sizeof count);
 }
 
-ByteDevice::Result WaitReadableOrWoken(int fd, WakeEvent& wake,
-                                       std::chrono::steady_clock::time_point deadline,
-                                       short* revents)
+namespace
+{
+// Polls `fd` for `events` beside `wake` until `deadline`. A wake-up is taken only when
+// `takeWake`: a write's wait leaves it for the read that follows.
+ByteDevice::Result WaitOrWoken(int fd, short events, WakeEvent& wake, bool takeWake,
+                               std::chrono::steady_clock::time_point deadline, short* revents)
 {
     using Status = ByteDevice::Status;
     for (;;)
     {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {wake.Fd(), POLLIN, 0}};
+        pollfd fds[2] = {{fd, events, 0}, {wake.Fd(), POLLIN, 0}};
         const int ready = ::poll(fds, 2, RemainingMs(deadline));
         if (ready < 0)
         {
@@ -60,7 +63,8 @@ ByteDevice::Result WaitReadableOrWoken(int fd, WakeEvent& wake,
             return {Status::TimedOut, 0, 0};
         if (fds[1].revents != 0)
         {
-            wake.Take();
+            if (takeWake)
+                wake.Take();
             return {Status::Woken, 0, 0};
         }
         if (fds[0].revents & POLLNVAL)
@@ -70,27 +74,17 @@ ByteDevice::Result WaitReadableOrWoken(int fd, WakeEvent& wake,
         return {Status::Done, 0, 0};
     }
 }
+} // namespace
+
+ByteDevice::Result WaitReadableOrWoken(int fd, WakeEvent& wake,
+                                       std::chrono::steady_clock::time_point deadline,
+                                       short* revents)
+{
+    return WaitOrWoken(fd, POLLIN, wake, true, deadline, revents);
+}
 
 ByteDevice::Result WaitWritableOrWoken(int fd, WakeEvent& wake,
                                        std::chrono::steady_clock::time_point deadline)
 {
-    using Status = ByteDevice::Status;
-    for (;;)
-    {
-        pollfd fds[2] = {{fd, POLLOUT, 0}, {wake.Fd(), POLLIN, 0}};
-        const int ready = ::poll(fds, 2, RemainingMs(deadline));
-        if (ready < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            return {Status::Failed, 0, errno};
-        }
-        if (ready == 0)
-            return {Status::TimedOut, 0, 0};
-        if (fds[1].revents != 0)
-            return {Status::Woken, 0, 0};
-        if (fds[0].revents & POLLNVAL)
-            return {Status::Gone, 0, EBADF};
-        return {Status::Done, 0, 0};
-    }
+    return WaitOrWoken(fd, POLLOUT, wake, false, deadline, nullptr);
 }

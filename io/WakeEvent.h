@@ -2,7 +2,9 @@
 
 #include "io/ByteDevice.h"
 
+#include <cerrno>
 #include <chrono>
+#include <sys/types.h>
 
 // The wake-up of a device's waits: an eventfd that Signal makes readable until Take empties
 // it, so a wake given before a wait still ends that wait.
@@ -45,3 +47,29 @@ ByteDevice::Result WaitReadableOrWoken(int fd, WakeEvent& wake,
 // wake-up (left for the Read that follows), TimedOut, Gone for a closed descriptor, or Failed.
 ByteDevice::Result WaitWritableOrWoken(int fd, WakeEvent& wake,
                                        std::chrono::steady_clock::time_point deadline);
+
+// The write loop of every device: `put` writes without blocking and returns what write(2) or
+// send(2) returns. It is tried again after EINTR, and after EAGAIN once there is room, until
+// `deadline`; `isGone` tells a device that went away from a failure a later call may mend.
+template <class Put, class IsGone>
+ByteDevice::Result WriteWithin(int fd, WakeEvent& wake, std::chrono::steady_clock::time_point deadline,
+                               Put put, IsGone isGone)
+{
+    using Status = ByteDevice::Status;
+    for (;;)
+    {
+        const ssize_t written = put();
+        if (written > 0)
+            return {Status::Done, static_cast<std::size_t>(written), 0};
+        const int error = written == 0 ? EAGAIN : errno;
+        if (error == EINTR)
+            continue;
+        if (error != EAGAIN)
+            return {isGone(error) ? Status::Gone : Status::Failed, 0, error};
+        if (RemainingMs(deadline) == 0)
+            return {Status::TimedOut, 0, 0};
+        if (const ByteDevice::Result waited = WaitWritableOrWoken(fd, wake, deadline);
+            waited.status != Status::Done)
+            return waited;
+    }
+}

@@ -447,24 +447,10 @@ SocketDevice::Result SocketDevice::Write(const void* bytes, std::size_t size, in
 {
     if (m_fd < 0 || m_kind == SourceAddress::Kind::Udp)
         return {Status::Failed, 0, m_fd < 0 ? EBADF : EOPNOTSUPP};
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;)
-    {
-        // MSG_NOSIGNAL: a peer that has gone makes this fail with EPIPE, not kill the program.
-        const ssize_t put = ::send(m_fd, bytes, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (put > 0)
-            return {Status::Done, static_cast<std::size_t>(put), 0};
-        const int error = put == 0 ? EAGAIN : errno;
-        if (error == EINTR)
-            continue;
-        if (error != EAGAIN)
-            return {IsGone(error) ? Status::Gone : Status::Failed, 0, error};
-        if (RemainingMs(deadline) == 0)
-            return {Status::TimedOut, 0, 0};
-        if (const Result waited = WaitWritableOrWoken(m_fd, m_wake, deadline);
-            waited.status != Status::Done)
-            return waited;
-    }
+    // MSG_NOSIGNAL: a peer that has gone makes this fail with EPIPE, not kill the program.
+    return WriteWithin(
+        m_fd, m_wake, Clock::now() + std::chrono::milliseconds(timeoutMs),
+        [&] { return ::send(m_fd, bytes, size, MSG_NOSIGNAL | MSG_DONTWAIT); }, IsGone);
 }
 
 void SocketDevice::Purge(bool input, bool /*output*/)

@@ -195,24 +195,9 @@ PosixSerialDevice::Result PosixSerialDevice::Write(const void* bytes, std::size_
 {
     if (m_fd < 0)
         return {Status::Failed, 0, EBADF};
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;)
-    {
-        const ssize_t put = ::write(m_fd, bytes, size);
-        if (put > 0)
-            return {Status::Done, static_cast<std::size_t>(put), 0};
-        const int error = put == 0 ? EAGAIN : errno;
-        if (error == EINTR)
-            continue;
-        if (error != EAGAIN)
-            return {IsGoneError(error) ? Status::Gone : Status::Failed, 0, error};
-
-        if (RemainingMs(deadline) == 0)
-            return {Status::TimedOut, 0, 0};
-        if (const Result waited = WaitWritableOrWoken(m_fd, m_wake, deadline);
-            waited.status != Status::Done)
-            return waited;
-    }
+    return WriteWithin(
+        m_fd, m_wake, Clock::now() + std::chrono::milliseconds(timeoutMs),
+        [&] { return ::write(m_fd, bytes, size); }, IsGoneError);
 }
 
 void PosixSerialDevice::Purge(bool input, bool output)
