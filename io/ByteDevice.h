@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <thread>
 
 // The narrow interface the reader loop drives: a serial device or a socket. Read, Write and
 // Purge belong to the one thread doing the input and output, Wake to any thread, Close to the
@@ -36,7 +38,7 @@ public:
     // the wake-up; Write leaves it for the Read that follows.
     virtual void Wake() = 0;
     // Lets input gather for up to `us` microseconds without reading it; a Wake ends it early.
-    virtual void Gather(int us);
+    virtual void Gather(int us) { std::this_thread::sleep_for(std::chrono::microseconds(us)); }
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
     // False for a source that takes nothing from us, such as a datagram listener.

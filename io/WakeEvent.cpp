@@ -4,13 +4,7 @@
 #include <cstdint>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <thread>
 #include <unistd.h>
-
-void ByteDevice::Gather(int us)
-{
-    std::this_thread::sleep_for(std::chrono::microseconds(us));
-}
 
 bool WakeEvent::Open()
 {

@@ -116,21 +116,9 @@ StreamResult Stream(const std::string& bytes, int expectedLines)
     return result;
 }
 
-std::vector<std::filesystem::path> Captures()
-{
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(kCorpus))
-    {
-        if (entry.path().extension() == ".nmea")
-            files.push_back(entry.path());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 TEST(CorpusStream, EveryCaptureQueuesExactlyItsChecksumValidLines)
 {
-    const std::vector<std::filesystem::path> captures = Captures();
+    const std::vector<std::filesystem::path> captures = CaptureFiles();
     ASSERT_GE(captures.size(), 9u) << kCorpus;
     int totalWithNul = 0;
     for (const std::filesystem::path& path : captures)

@@ -94,19 +94,9 @@ std::vector<ReceivedLine> DecodedByOrvaneNmea(const std::string& bytes)
     return lines;
 }
 
-std::vector<std::filesystem::path> Captures()
-{
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(kCorpus))
-        if (entry.path().extension() == ".nmea")
-            files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 TEST(LogPlayer, EveryCaptureDeliversTheRecordsOrvaneNmeaDecodes)
 {
-    const std::vector<std::filesystem::path> captures = Captures();
+    const std::vector<std::filesystem::path> captures = CaptureFiles();
     ASSERT_GE(captures.size(), 9u) << kCorpus;
     for (const std::filesystem::path& path : captures)
     {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
@@ -29,6 +30,19 @@ inline std::vector<std::string> DataLines(const std::string& bytes)
         start = end;
     }
     return lines;
+}
+
+// Every receiver capture of the corpus (*.nmea), in name order.
+inline std::vector<std::filesystem::path> CaptureFiles()
+{
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(ORVANE_CORPUS_DIR))
+    {
+        if (entry.path().extension() == ".nmea")
+            files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 // DataLines of a receiver capture from the corpus.

@@ -7,6 +7,7 @@
 #include "gps/NmeaFraming.h"
 #include "gps/NmeaTestSupport.h"
 #include "support/Peers.h"
+#include "support/Files.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -293,12 +294,8 @@ unsigned ChecksFor(const std::string& capture)
 std::vector<std::string> CorpusCaptures()
 {
     std::vector<std::string> captures;
-    for (const auto& entry : std::filesystem::directory_iterator(CorpusPath("")))
-    {
-        if (entry.path().extension() == ".nmea")
-            captures.push_back(entry.path().stem().string());
-    }
-    std::sort(captures.begin(), captures.end());
+    for (const std::filesystem::path& file : CaptureFiles())
+        captures.push_back(file.stem().string());
     return captures;
 }
 
