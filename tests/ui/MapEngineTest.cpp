@@ -3,6 +3,7 @@
 #include "ui/TileServer.h"
 #include "ui/MapView.h"
 
+#include <QDir>
 #include <QDirIterator>
 #include <QEventLoop>
 #include <QImage>
@@ -72,9 +73,12 @@ constexpr const char* kTilesSettled =
     " Array.from(document.querySelectorAll('.leaflet-tile-loaded'))"
     "      .every(function (t) { return getComputedStyle(t).opacity === '1'; })";
 
+// The pictures are kept for a person to look at; the folder is made here so a clean build has it.
 QString GrabPath(const char* name)
 {
-    return QStringLiteral(ORVANE_BINARY_DIR "/tests/map/%1.png").arg(QLatin1String(name));
+    const QString folder = QStringLiteral(ORVANE_BINARY_DIR "/tests/ui/grabs");
+    QDir().mkpath(folder);
+    return folder + QStringLiteral("/%1.png").arg(QLatin1String(name));
 }
 
 class MapEngineTest : public ::testing::Test
