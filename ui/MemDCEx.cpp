@@ -35,6 +35,8 @@ void CMemDCEx::Begin(const QRect& clipBox, qreal devicePixelRatio)
         // Opaque, as a screen bitmap starts: copying it to the widget then needs no blending.
         m_bitmap.fill(Qt::black);
         ++m_nAllocations;
+        // Laid out for the old ratio's pixels.
+        m_laidOut.clear();
     }
     StartPainting();
 }
@@ -45,6 +47,7 @@ void CMemDCEx::StartPainting()
     // Only matters when scaling: the 1x images are then smoothed rather than doubled.
     m_painter.setRenderHint(QPainter::SmoothPixmapTransform, m_bitmap.devicePixelRatio() != 1.0);
     m_font = m_painter.font();
+    NoteFont();
     m_crText = Qt::black;
     m_pen = QPen(Qt::black);
     m_ptCurrent = QPoint();
@@ -99,21 +102,44 @@ void CMemDCEx::TransparentBlt(int x, int y, const QImage& image, const QColor& k
     m_painter.drawImage(QPoint(x, y), KeyOut(image, key));
 }
 
+void CMemDCEx::ClipTo(const QRegion& region)
+{
+    m_painter.setClipRegion(region);
+}
+
+const QStaticText& CMemDCEx::LaidOut(const QString& text)
+{
+    QString key = m_strFontKey;
+    key += QChar(0x1F);
+    key += text;
+    auto it = m_laidOut.constFind(key);
+    if (it == m_laidOut.constEnd())
+    {
+        // Changing values (time, position) would grow it without end.
+        if (m_laidOut.size() >= kMaxLaidOut)
+            m_laidOut.clear();
+        QStaticText laid(text);
+        laid.setTextFormat(Qt::PlainText);
+        laid.prepare(m_painter.deviceTransform(), m_font);
+        it = m_laidOut.insert(key, laid);
+    }
+    return *it;
+}
+
 void CMemDCEx::TextOut(int x, int y, const QString& text)
 {
-    const QFontMetrics fm(m_font);
     m_painter.setFont(m_font);
     m_painter.setPen(m_crText);
-    m_painter.drawText(QPoint(x, y + fm.ascent()), text);
+    m_painter.drawStaticText(QPointF(x, y + m_dTextDrop), LaidOut(text));
 }
 
 void CMemDCEx::DrawText(const QString& text, const QRect& box)
 {
     m_painter.save();
-    m_painter.setClipRect(box);
+    m_painter.setClipRect(box, Qt::IntersectClip);
     m_painter.setFont(m_font);
     m_painter.setPen(m_crText);
-    m_painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+    m_painter.drawStaticText(QPointF(box.left(), box.top() + m_dTextDrop), LaidOut(text));
     m_painter.restore();
 }
 
@@ -166,7 +192,17 @@ void CMemDCEx::LineTo(int x, int y)
 
 QFont CMemDCEx::SelectFont(const QFont& font)
 {
-    return std::exchange(m_font, font);
+    QFont old = std::exchange(m_font, font);
+    NoteFont();
+    return old;
+}
+
+void CMemDCEx::NoteFont()
+{
+    m_strFontKey = m_font.key();
+    // Laid-out text puts its baseline at the exact ascent; the surface's texts stand on the
+    // whole-pixel one, which a ratio above 1 would otherwise show.
+    m_dTextDrop = QFontMetrics(m_font).ascent() - QFontMetricsF(m_font).ascent();
 }
 
 QColor CMemDCEx::SetTextColor(const QColor& color)

@@ -5,7 +5,10 @@
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
+#include <QHash>
 #include <QRect>
+#include <QRegion>
+#include <QStaticText>
 #include <QString>
 
 // Off-screen drawing surface of the status panel. Everything is composed here and copied to
@@ -33,6 +36,8 @@ public:
     // kept, still holding the previous picture, which the new one is expected to cover. Drawing
     // state (font, colours, pen) returns to that of a new surface.
     void Begin(const QRect& clipBox, qreal devicePixelRatio = 1.0);
+    // Limits this picture's drawing to a region; the rest keeps the previous picture.
+    void ClipTo(const QRegion& region);
 
     virtual void FillSolidRect(const QRect& rc, const QColor& color);
     virtual void BitBlt(int x, int y, const QImage& image);
@@ -58,11 +63,19 @@ public:
 
 private:
     void StartPainting();
+    // The text laid out in the current font, kept: shaping is most of what a text draw costs,
+    // and the panel's labels and values come back paint after paint.
+    const QStaticText& LaidOut(const QString& text);
+    void NoteFont();
+    static constexpr qsizetype kMaxLaidOut = 512;
 
     QRect m_rcClip;
     QPixmap m_bitmap;
     QPainter m_painter;
     QFont m_font;
+    QString m_strFontKey;
+    qreal m_dTextDrop = 0;
+    QHash<QString, QStaticText> m_laidOut;
     QColor m_crText{Qt::black};
     QPen m_pen{Qt::black};
     QPoint m_ptCurrent;

@@ -17,8 +17,10 @@
 #include <QTabBar>
 #include <QTabWidget>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <string>
 
 namespace
@@ -42,6 +44,9 @@ COrvaneView::COrvaneView(QWidget* pParent)
     connect(&m_staleTimer, &QTimer::timeout, this, [this] { update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight)); });
     m_fixCountTimer.setInterval(kFixCountMs);
     connect(&m_fixCountTimer, &QTimer::timeout, this, [this] { update(PanelRect(panel::kTimeToFixBox)); });
+    m_panelClock.start();
+    m_panelTimer.setSingleShot(true);
+    connect(&m_panelTimer, &QTimer::timeout, this, [this] { SchedulePanel(); });
 }
 
 COrvaneView::~COrvaneView() = default;
@@ -140,11 +145,18 @@ void COrvaneView::paintEvent(QPaintEvent* event)
     {
         const qreal dpr = devicePixelRatioF();
         if (m_pPanelDC)
+        {
+            // The surface keeps the last picture: only the part asked for is drawn again.
+            const int allocations = m_pPanelDC->GetAllocations();
             m_pPanelDC->Begin(panelRect, dpr);
+            if (m_pPanelDC->GetAllocations() == allocations)
+                m_pPanelDC->ClipTo(event->region() & panelRect);
+        }
         else
             m_pPanelDC = std::make_unique<CMemDCEx>(panelRect, dpr);
-        DrawStatusPanel(*m_pPanelDC, m_gps, m_res, IsLive());
-        DrawTimeToFix(*m_pPanelDC, TimeToFixText(), m_timeToFix.IsSearching(), m_res, IsLive());
+        m_bDrawnLive = IsLive();
+        DrawStatusPanel(*m_pPanelDC, m_gps, m_res, m_bDrawnLive);
+        DrawTimeToFix(*m_pPanelDC, TimeToFixText(), m_timeToFix.IsSearching(), m_res, m_bDrawnLive);
         if (m_bConnecting)
         {
             // The fix box's well as the background has it, with the word in place of "No data",
@@ -198,6 +210,8 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
         {
             m_timeToFix.Cancel();
             m_fixCountTimer.stop();
+            m_panelTimer.stop();
+            m_panelPacer.Reset();
         }
         ShowConnectImages(doc->m_bConnected != 0);
         update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
@@ -226,31 +240,72 @@ void COrvaneView::OnGpsData(const std::vector<ReceivedLine>* pLines)
     const COrvaneDoc* doc = GetOrvaneDoc();
     if (!doc || !doc->m_bConnected)
         return;
-    const bool bValid = pLines && !pLines->empty();
-    if (bValid)
+    if (!pLines || pLines->empty())
+    {
+        // Nothing new: whatever waits is drawn when it is due.
+        SchedulePanel();
+        return;
+    }
     {
         // Everything drained now reaches the terminal as one batch: one scroll, one repaint.
         CLogCtrl::Batch batch(m_logCtrl);
         for (const ReceivedLine& line : *pLines)
         {
             m_logCtrl.AddLine(QString::fromLocal8Bit(line.text.data(), static_cast<qsizetype>(line.text.size())).toStdWString());
+            m_panelPacer.Line(line.text, line.gps);
             // The result follows the sentence that brought the fix; the terminal only, never
             // the recording, which takes the receiver's own lines.
             if (m_timeToFix.Feed(line.gps, line.arrived))
             {
                 m_fixCountTimer.stop();
                 m_logCtrl.AddLine(TimeToFixText().toStdWString() + L"\r\n");
+                update(PanelRect(panel::kTimeToFixBox));
             }
         }
     }
-    m_gps = doc->m_gps;
-    if (bValid)
+    m_bHadData = true;
+    m_lastSentence.restart();
+    m_staleTimer.start(kStaleMs);
+    SchedulePanel();
+}
+
+void COrvaneView::SchedulePanel()
+{
+    const std::int64_t due = m_panelPacer.Due();
+    if (due < 0)
+        return;
+    if (due > 0)
     {
-        m_bHadData = true;
-        m_lastSentence.restart();
-        m_staleTimer.start(kStaleMs);
+        m_panelTimer.start(static_cast<int>(due));
+        return;
     }
-    update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
+    m_panelTimer.stop();
+    m_panelPacer.Drawn();
+    if (const COrvaneDoc* doc = GetOrvaneDoc())
+        ShowRecord(doc->m_gps);
+}
+
+void COrvaneView::ShowRecord(const GpsData& gps)
+{
+    const QRect status(0, 0, kPanelWidth, panel::kSatellitePanelTop);
+    const QRect sky(0, panel::kSatellitePanelTop, kPanelWidth, panel::kRepaintHeight - panel::kSatellitePanelTop);
+    if (IsLive() != m_bDrawnLive)
+    {
+        // Dimmed or lit again: every value changes colour.
+        m_gps = gps;
+        update(status | sky);
+        return;
+    }
+    // Only the parts whose values changed: the satellites' half often stays as it was.
+    GpsData sameSky = gps;
+    std::copy(std::begin(m_gps.satellites), std::end(m_gps.satellites), std::begin(sameSky.satellites));
+    const bool bStatus = !(sameSky == m_gps);
+    const bool bSky = !std::equal(std::begin(gps.satellites), std::end(gps.satellites), std::begin(m_gps.satellites));
+    m_gps = gps;
+    if (bStatus)
+        update(status);
+    if (bSky)
+        update(sky);
 }
 
 QString COrvaneView::TimeToFixText() const

@@ -7,6 +7,7 @@
 #include "ui/LogCtrl.h"
 #include "playback/LogPlayer.h"
 #include "ui/NetworkStatus.h"
+#include "ui/PanelPacer.h"
 #include "ui/StatusPanel.h"
 
 #include <QElapsedTimer>
@@ -57,6 +58,7 @@ public:
     void OnRecord();
 
     COrvaneDoc* GetOrvaneDoc() const;
+    // The record the panel shows: the document's as it stood when the panel was last due.
     const GpsData& GetGps() const { return m_gps; }
     // False once shown values are old: disconnected, or no valid sentence for kStaleMs.
     bool IsLive() const;
@@ -86,6 +88,10 @@ protected:
 private:
     // The lines the frame handed to the document, or none.
     void OnGpsData(const std::vector<ReceivedLine>* pLines);
+    // Draws the panel when its pacer says so, or sets the timer for when it will.
+    void SchedulePanel();
+    // Takes the document's record and repaints the parts of the panel that differ.
+    void ShowRecord(const GpsData& gps);
     void ShowConnectImages(bool bConnected);
     void ShowRecordImages(bool bRecording);
     void EnableRecordButton();
@@ -103,6 +109,11 @@ private:
     CImageButton m_btnConnect;
     CImageButton m_btnRecord;
     GpsData m_gps{};
+    QElapsedTimer m_panelClock;
+    PanelPacer m_panelPacer{[this] { return m_panelClock.elapsed(); }};
+    QTimer m_panelTimer;
+    // Whether the last paint of the panel showed live values: a change needs the whole panel.
+    bool m_bDrawnLive = true;
     PanelResources m_res;
     std::unique_ptr<CMemDCEx> m_pPanelDC;
     // When the last valid sentence came; the panel dims values older than kStaleMs.

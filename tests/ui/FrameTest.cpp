@@ -3,6 +3,7 @@
 #include "app/AboutDlg.h"
 #include "app/CommandLine.h"
 #include "framework/core/CommandIds.h"
+#include "gps/EpochDetector.h"
 #include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
 #include "support/PseudoTerminal.h"
@@ -31,6 +32,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSlider>
@@ -476,6 +478,66 @@ TEST_F(FrameTest, PanelGoesStaleWhenTheReceiverFallsSilentOrIsDisconnected)
     Feed(pty, some);
     const QImage live = view->grab(QRect(0, 0, 400, 478)).toImage();
     EXPECT_NE(stale.copy(28, 130, 62, 20), live.copy(28, 130, 62, 20));
+    m_frame->ConnectDevice(false);
+}
+
+struct PanelPaints : QObject
+{
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        // The count to the first fix repaints its own box ten times a second: not the panel's values.
+        if (event->type() == QEvent::Paint &&
+            static_cast<QPaintEvent*>(event)
+                ->region()
+                .subtracted(PanelRect(panel::kTimeToFixBox))
+                .intersects(QRect(0, 0, panel::kWidth, panel::kRepaintHeight)))
+            ++count;
+        return false;
+    }
+};
+
+// A receiver's lines one by one, as a slow link brings them: the panel is drawn about once an
+// epoch, not once a line, and in the end shows every line received.
+TEST_F(FrameTest, PanelIsDrawnOnceAnEpochAndInTheEndShowsEveryLine)
+{
+    Start();
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    auto* view = dynamic_cast<COrvaneView*>(m_frame->centralWidget());
+    ASSERT_NE(view, nullptr);
+    const std::vector<std::string> all = CaptureLines("haicom-305N.nmea");
+    ASSERT_GE(all.size(), 40u);
+    const std::vector<std::string> lines(all.begin(), all.begin() + 40);
+    int epochs = 1;
+    {
+        EpochDetector detector;
+        GpsData gps{}, ended;
+        for (const std::string& line : lines)
+        {
+            DecodeSentence(line, gps);
+            epochs += detector.Feed(gps, ended) ? 1 : 0;
+        }
+    }
+    ASSERT_LE(2 * epochs, static_cast<int>(lines.size())) << "the capture sends several sentences an epoch";
+
+    // A fast link, so the reader's pause between reads is short.
+    m_frame->SetBaudRate(115200);
+    Connect(pty.SlaveWidePath());
+    QCoreApplication::processEvents();
+    PanelPaints paints;
+    view->installEventFilter(&paints);
+    for (const std::string& line : lines)
+    {
+        Feed(pty, {line});
+        QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(ProcessEventsUntil([&] { return view->GetGps() == m_doc->m_gps; }));
+    QCoreApplication::processEvents();
+    view->removeEventFilter(&paints);
+    // The first line at once, then each epoch once its last sentence is known.
+    EXPECT_GE(paints.count, 2);
+    EXPECT_LE(paints.count, epochs + 2) << epochs << " epochs in " << lines.size() << " lines";
     m_frame->ConnectDevice(false);
 }
 

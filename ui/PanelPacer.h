@@ -1,0 +1,69 @@
+#pragma once
+
+#include "gps/EpochDetector.h"
+#include "gps/GpsData.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// When the status panel shows what came. A receiver sends a fix as a run of sentences; drawing
+// the panel for each of them costs a redraw a sentence and shows half-updated fixes. So the panel
+// is drawn once a fix epoch is complete, at once for the first sentence after a silence, and no
+// more often than every kFloodRepaintMs while sentences flood.
+//
+// An epoch is known to have ended only when the next one begins. To draw as its last sentence
+// arrives, the pacer learns which sentence ended the last epoch (its address and how many of that
+// address came before it in the epoch: "GPGSV" third, say) and takes that sentence as the end of
+// the next. A receiver that changes its order is followed one epoch late: the start of a new
+// epoch, a pause of kQuietMs, or kLatestMs since the first line not shown all draw what waits.
+// The clock is given, so that the rule is tested without waiting.
+class PanelPacer
+{
+public:
+    // No line for this long, and the next is drawn at once.
+    static constexpr std::int64_t kSilenceMs = 1500;
+    // Sentences of one epoch come back to back: at 4800 baud the longest takes 170 ms.
+    static constexpr std::int64_t kQuietMs = 250;
+    // A stream without times has no epochs: it is still drawn this often.
+    static constexpr std::int64_t kLatestMs = 1000;
+    static constexpr std::int64_t kFloodRepaintMs = 250;
+    // More lines than this in a second is a flood.
+    static constexpr std::size_t kFloodLinesPerSecond = 100;
+
+    // Milliseconds on a steady clock.
+    using Clock = std::function<std::int64_t()>;
+    explicit PanelPacer(Clock now) : m_now(std::move(now)) {}
+
+    // A line the document took: its text, and the record as it stood right after it.
+    void Line(std::string_view sentence, const GpsData& after);
+    // Milliseconds until the panel should be drawn: 0 now, -1 when nothing waits.
+    std::int64_t Due() const;
+    // The panel was drawn with every line given so far.
+    void Drawn();
+    // The stream ended (disconnected): the next line starts afresh, as after a silence.
+    void Reset();
+
+private:
+    bool Flooding(std::int64_t now) const;
+    // The sentence's address and its count among this epoch's lines of that address.
+    std::string KeyOf(std::string_view sentence);
+
+    Clock m_now;
+    EpochDetector m_epochs;
+    std::string m_ender;
+    std::string m_previousKey;
+    std::vector<std::pair<std::string, int>> m_seen;
+    std::int64_t m_nLastLineMs = -1;
+    std::int64_t m_nFirstWaitingMs = -1;
+    std::int64_t m_nDrawnMs = -1;
+    std::size_t m_nWaiting = 0;
+    bool m_bComplete = false;
+    // The times of the last kFloodLinesPerSecond lines, a ring.
+    std::array<std::int64_t, kFloodLinesPerSecond> m_recent{};
+    std::size_t m_nRecent = 0;
+};
