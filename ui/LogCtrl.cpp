@@ -9,6 +9,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -18,6 +20,63 @@ namespace
 {
 
 constexpr int kLeftMargin = 4;
+
+// A scroll bar that is repainted only when what it shows changes. The terminal moves it to the
+// end for every line, but in a long log its handle stays where it is, pixel for pixel.
+class QuietScrollBar : public QScrollBar
+{
+public:
+    explicit QuietScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {}
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (change == SliderOrientationChange)
+        {
+            QScrollBar::sliderChange(change);
+            return;
+        }
+        // Range, page and value change one after the other: the look is judged after all.
+        if (m_bCheckQueued)
+            return;
+        m_bCheckQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_bCheckQueued = false;
+                if (Look() != m_shown)
+                    update();
+            },
+            Qt::QueuedConnection);
+    }
+
+    void paintEvent(QPaintEvent* event) override
+    {
+        m_shown = Look();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    struct Appearance
+    {
+        QRect handle;
+        // A style may grey an arrow at its end.
+        bool atTop = false;
+        bool atEnd = false;
+        bool operator==(const Appearance&) const = default;
+    };
+
+    Appearance Look() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                value() == minimum(), value() == maximum()};
+    }
+
+    Appearance m_shown;
+    bool m_bCheckQueued = false;
+};
 
 // Length of the text without its line end: CR and LF are kept in the store but have no glyph,
 // and the text engine would draw them as boxes.
@@ -35,6 +94,7 @@ CLogCtrl::CLogCtrl(QWidget* parent)
     : QAbstractScrollArea(parent)
     , m_crBackground(255, 255, 255)
 {
+    setVerticalScrollBar(new QuietScrollBar(this));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFrameShape(QFrame::NoFrame);

@@ -554,3 +554,50 @@ TEST(LogCtrlPaint, LineEndAloneDrawsNothing)
     const QImage pixels = pane.Pixels();
     EXPECT_TRUE(IsBackground(pixels, pixels.rect()));
 }
+
+namespace
+{
+struct PaintCount : QObject
+{
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+} // namespace
+
+// A line a time at the end of a long log leaves the handle where it is: the bar is not painted
+// again for it. While the log is short every line moves the handle, and the bar shows it.
+TEST(LogCtrlScroll, TheScrollBarIsPaintedOnlyWhenItsHandleMoves)
+{
+    for (const int filled : {12, 3000})
+    {
+        SCOPED_TRACE(filled);
+        Pane pane(160);
+        pane.Fill(filled);
+        pane.Settle();
+        QScrollBar* bar = pane.ctrl.verticalScrollBar();
+        const QImage before = bar->grab().toImage();
+        PaintCount paints;
+        bar->installEventFilter(&paints);
+        for (int i = 0; i < 5; ++i)
+        {
+            pane.ctrl.AddLine(Numbered(filled + i));
+            QApplication::processEvents();
+        }
+        bar->removeEventFilter(&paints);
+        EXPECT_EQ(bar->value(), bar->maximum());
+        if (filled > 1000)
+        {
+            EXPECT_EQ(paints.count, 0);
+            EXPECT_EQ(bar->grab().toImage(), before) << "it looks as it did";
+        }
+        else
+        {
+            EXPECT_GE(paints.count, 1);
+            EXPECT_NE(bar->grab().toImage(), before);
+        }
+    }
+}
