@@ -55,10 +55,7 @@ bool SerialPort::Open(const std::wstring& devicePath, int baudRate)
         SetOpenError(pDevice->LastError(), pDevice->LastSystemError());
         return false;
     }
-    // Ten bits a byte on the line.
-    m_nGatherUs = baudRate > 0 ? static_cast<int>(std::min<long long>(
-                                     kGatherMaxUs, 10'000'000LL * kGatherBytes / baudRate))
-                               : 0;
+    m_gather = GatherPause(baudRate);
     return Start(std::move(pDevice));
 }
 
@@ -90,7 +87,7 @@ bool SerialPort::OpenNetwork(const SourceAddress& source, const OpenLimits& limi
         return false;
     }
     // Datagrams and segments come whole; there is nothing to gather.
-    m_nGatherUs = 0;
+    m_gather = GatherPause();
     return Start(std::move(pDevice));
 }
 
@@ -107,7 +104,7 @@ bool SerialPort::OpenLog(std::shared_ptr<ByteDevice> pPlayer)
         return false;
     }
     // A file has all its bytes at once; there is nothing to gather.
-    m_nGatherUs = 0;
+    m_gather = GatherPause();
     return Start(std::move(pPlayer));
 }
 
@@ -244,11 +241,14 @@ void SerialPort::ReaderLoop()
         switch (read.status)
         {
         case ByteDevice::Status::Done:
+        {
             Receive(receive, read.count);
             // Only after the bytes read went out: what is delivered is never held back.
-            if (read.count < kGatherBytes && m_nGatherUs > 0 && m_bRunning.load())
-                m_pDevice->Gather(m_nGatherUs);
+            const int pauseUs = m_gather.After(receive, read.count, GatherPause::Clock::now());
+            if (pauseUs > 0 && m_bRunning.load())
+                m_pDevice->Gather(pauseUs);
             break;
+        }
         case ByteDevice::Status::TimedOut:
             Deliver(receive, 0);
             break;

@@ -5,6 +5,7 @@
 #include "io/RingBuffer.h"
 #include "net/SocketDevice.h"
 #include "net/SourceAddress.h"
+#include "serial/GatherPause.h"
 
 #include <atomic>
 #include <cstddef>
@@ -23,12 +24,7 @@ public:
     static constexpr std::size_t kSendChunk = 8;
     static constexpr std::size_t kReceiveChunk = 64;
     static constexpr int kWaitMs = 2000;
-    // After a read of fewer bytes than this from a serial line, the reader lets as many more
-    // arrive before it reads again, for at most kGatherMaxUs: a slow line brings a byte or two
-    // per wake-up, and dozens of wake-ups a second cost more than the reading. The cap keeps a
-    // line's last byte within a tenth of a second of the device.
-    static constexpr std::size_t kGatherBytes = kReceiveChunk;
-    static constexpr int kGatherMaxUs = 90000;
+    static_assert(GatherPause::kGatherBytes == kReceiveChunk, "a full read means more is waiting");
 
     SerialPort() = default;
     virtual ~SerialPort();
@@ -105,8 +101,8 @@ private:
     // Under the port lock: the socket being opened, for CancelOpen to wake, and the cancel.
     ByteDevice* m_pOpening = nullptr;
     bool m_bOpenCancelled = false;
-    // The pause after a short read, from the line's speed; 0 for network sources.
-    int m_nGatherUs = 0;
+    // The pause after a read, from the line's speed; none for network sources.
+    GatherPause m_gather;
     PortError m_nLastOpenError = PortError::None;
     int m_nLastOpenSystemError = 0;
 };

@@ -1,5 +1,6 @@
 #include "serial/SerialPort.h"
 #include "serial/BaudRates.h"
+#include "serial/GatherPause.h"
 #include "serial/PosixSerialDevice.h"
 #include "support/PseudoTerminal.h"
 #include "io/WakeEvent.h"
@@ -401,3 +402,46 @@ TEST(WaitWritable, EndsOnRoomWakeTimeOutAndClosedDescriptor)
 }
 
 } // namespace
+
+// The reader's pause between reads: a short read waits for about 64 bytes of the line's time,
+// at most 90 ms; a full read none; a flood of lines a longer pause, bounded by what the
+// terminal driver can hold; a network source none.
+TEST(GatherPause, WaitsForAChunkOfTheLineAndLongerInAFlood)
+{
+    struct Row
+    {
+        int baud;
+        int base;
+        int flood;
+    };
+    for (const Row& row : {Row{4800, 90000, 90000}, Row{9600, 66666, 66666}, Row{115200, 5555, 20000},
+                           Row{921600, 694, 20000}, Row{0, 0, 0}})
+    {
+        SCOPED_TRACE(row.baud);
+        GatherPause pause(row.baud);
+        EXPECT_EQ(pause.BaseUs(), row.base);
+        EXPECT_EQ(pause.FloodUs(), row.flood);
+    }
+
+    const std::string line = "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39\r\n";
+    const std::string full(GatherPause::kGatherBytes, 'x');
+    GatherPause pause(115200);
+    GatherPause::Clock::time_point now{};
+    const auto readAt = [&](const std::string& bytes, int ms) {
+        return pause.After(bytes.data(), bytes.size(), now + std::chrono::milliseconds(ms));
+    };
+    EXPECT_EQ(readAt(line, 0), 5555) << "a short read";
+    EXPECT_EQ(readAt(full, 1), 0) << "a full read: more is waiting";
+    // 99 lines in the first second are no flood; 101 in the next are.
+    for (int i = 0; i < 97; ++i)
+        readAt(line, 2 + i);
+    EXPECT_EQ(readAt(line, 1000), 5555);
+    EXPECT_FALSE(pause.Flooding());
+    for (int i = 0; i < 100; ++i)
+        readAt(line, 1001 + i);
+    EXPECT_EQ(readAt(line, 2000), 20000);
+    EXPECT_TRUE(pause.Flooding());
+    // A quiet spell ends it, judged over the whole time since.
+    EXPECT_EQ(readAt(line, 4500), 5555);
+    EXPECT_FALSE(pause.Flooding());
+}
