@@ -122,6 +122,12 @@ class Window:
                         see(("t", int(t), ts[2], pid == int(t)), ts[3], ts[0])
 
     def result(self, seconds):
+        # An older Orvane leaves its reader unnamed: it is then the last started of the threads
+        # named after the process, as it starts at Connect.
+        reader = READER
+        unnamed = [k for k, n in self.label.items() if k[0] == "t" and not k[3] and n == "orvane"]
+        if unnamed and READER not in self.label.values():
+            reader = max(unnamed, key=lambda k: k[2])
         rows, counts = {}, {}
         total = main_process = main_threads = 0
         for key, label in self.label.items():
@@ -129,7 +135,7 @@ class Window:
             if key[0] == "t":
                 if key[3]:
                     label = "main: UI thread"
-                elif label == READER:
+                elif label == READER or key == reader:
                     label = "main: reader thread"
                 elif WEB_THREAD.match(label):
                     label = "main: web engine threads"

@@ -17,6 +17,8 @@
 # tab shown; and the multi-constellation receiver at 115200 baud, ten cycles a second.
 #
 # It builds into build/app, as scripts/run.sh does; ORVANE_BUILD_DIR names another build folder.
+# ORVANE_BEFORE_BUILD_DIR names the build folder of an older Orvane: it is measured too, on
+# each stream just before the current one and on this build's simulator, in columns of its own.
 # Extra environment for Orvane alone (for comparisons) goes in ORVANE_PEER_ENV, e.g.
 # ORVANE_PEER_ENV="QT_QUICK_BACKEND=opengl".
 # ORVANE_PEER_TABS="90 170" measures Orvane alone, once per tab clicked at each x under the panel
@@ -137,6 +139,12 @@ run_peer() { # out, baud, simulator options...
   stop "$client" "$daemon" "$sim"
 }
 
+before=${ORVANE_BEFORE_BUILD_DIR:-}
+if [ -n "$before" ] && [ ! -x "$before/orvane" ]; then
+  echo "ORVANE_BEFORE_BUILD_DIR: no orvane in $before" >&2
+  exit 1
+fi
+
 echo "Measuring ${window}s after ${warmup}s of warm-up, each side alone, on $display (Xvfb, no GPU)."
 if [ -n "${ORVANE_PEER_TABS:-}" ]; then
   echo
@@ -150,10 +158,13 @@ if [ -n "${ORVANE_PEER_TABS:-}" ]; then
   exit 0
 fi
 
+# Before, now and the peer on each stream in turn, so that a slow spell of a shared machine
+# weighs on all three alike.
 streams=("4800" "115200 --gnss --rate 10")
 for i in 0 1; do
   # shellcheck disable=SC2086
   {
+    if [ -n "$before" ]; then run_orvane "$work/before-$i.json" "$before/orvane" ${streams[$i]}; fi
     run_orvane "$work/orvane-$i.json" "$build/orvane" ${streams[$i]}
     run_peer "$work/peer-$i.json" ${streams[$i]}
   }
@@ -161,12 +172,20 @@ done
 
 names=("4800 baud, 1 Hz, GPS, Terminal tab" "115200 baud, 10 Hz, multi-constellation")
 echo
-echo "| stream                                  | Orvane % | gpsd + xgps % | ratio |"
-echo "|-----------------------------------------|---------:|--------------:|------:|"
+if [ -n "$before" ]; then
+  echo "| stream                                  | Orvane before % | Orvane % | gpsd + xgps % | ratio |"
+  echo "|-----------------------------------------|----------------:|---------:|--------------:|------:|"
+else
+  echo "| stream                                  | Orvane % | gpsd + xgps % | ratio |"
+  echo "|-----------------------------------------|---------:|--------------:|------:|"
+fi
 for i in 0 1; do
   o=$(total "$work/orvane-$i.json"); p=$(total "$work/peer-$i.json")
-  awk -v l="${names[$i]}" -v o="$o" -v p="$p" 'BEGIN {
-    printf "| %-39s | %8.1f | %13.1f | %5.2f |\n", l, o, p, (p > 0 ? o / p : 0) }'
+  b=; [ -n "$before" ] && b=$(total "$work/before-$i.json")
+  awk -v l="${names[$i]}" -v b="$b" -v o="$o" -v p="$p" 'BEGIN {
+    printf "| %-39s |", l
+    if (b != "") printf " %15.1f |", b
+    printf " %8.1f | %13.1f | %5.2f |\n", o, p, (p > 0 ? o / p : 0) }'
 done
 o1=$(total "$work/orvane-0.json"); o2=$(total "$work/orvane-1.json")
 awk -v a="$o1" -v b="$o2" 'BEGIN { printf "\nOrvane at 115200 baud / 10 Hz is %.2fx its 4800-baud figure.\n", (a > 0 ? b / a : 0) }'
@@ -175,6 +194,7 @@ echo
 columns=()
 short=("4800 baud, 1 Hz" "115200 baud, 10 Hz")
 for i in 0 1; do
-  columns+=("${short[$i]}=$work/orvane-$i.json,$work/peer-$i.json")
+  [ -n "$before" ] && columns+=("${short[$i]}, before=$work/before-$i.json")
+  columns+=("${short[$i]}${before:+, now}=$work/orvane-$i.json,$work/peer-$i.json")
 done
 python3 "$parts" table "${columns[@]}"
