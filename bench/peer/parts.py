@@ -2,6 +2,7 @@
 """CPU and memory of process trees, by process and by thread, for bench/peer/run.sh.
 
   parts.py measure OUT.json SECONDS LABEL=PID...  CPU of the trees rooted at the PIDs
+  parts.py memory PID                             main and renderer RSS and PSS, MiB
   parts.py table HEADING=OUT.json...              the breakdown of several windows, Markdown
 
 A tree labelled orvane is broken down: the main process's threads (UI, reader, web engine,
@@ -248,6 +249,9 @@ def table(columns):
 def main(argv):
     if len(argv) >= 4 and argv[1] == "measure":
         measure(argv[2], float(argv[3]), argv[4:])
+    elif len(argv) == 3 and argv[1] == "memory":
+        m = memory(int(argv[2]))
+        print(" ".join(f"{v:.1f}" for v in m.values()))
     elif len(argv) >= 3 and argv[1] == "table":
         table(argv[2:])
     else:

@@ -23,6 +23,9 @@
 # ORVANE_PEER_ENV="QT_QUICK_BACKEND=opengl".
 # ORVANE_PEER_TABS="90 170" measures Orvane alone, once per tab clicked at each x under the panel
 # (90: Terminal), on both streams, with no peer: what a tab costs while it is shown.
+# ORVANE_PEER_MEMORY_MINUTES=N instead runs Orvane alone on the 115200-baud stream for N minutes
+# (the older one first, when named) and prints the RSS and PSS of its main process and of its
+# renderer once a minute, from the Connect on: the memory after 10 minutes, growth over an hour.
 # PSS shares pages among the processes mapping them, so it moves with what else runs.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -143,6 +146,29 @@ before=${ORVANE_BEFORE_BUILD_DIR:-}
 if [ -n "$before" ] && [ ! -x "$before/orvane" ]; then
   echo "ORVANE_BEFORE_BUILD_DIR: no orvane in $before" >&2
   exit 1
+fi
+
+if [ -n "${ORVANE_PEER_MEMORY_MINUTES:-}" ]; then
+  echo "Orvane alone at 115200 baud, 10 Hz, multi-constellation, for $ORVANE_PEER_MEMORY_MINUTES minutes on $display (Xvfb, no GPU)."
+  for binary in ${before:+"$before/orvane"} "$build/orvane"; do
+    start_orvane "$binary" 115200 --gnss --rate 10
+    echo
+    [ "$binary" = "$build/orvane" ] && echo "Orvane ($binary):" || echo "Orvane before ($binary):"
+    echo
+    echo "| minute | main RSS MiB | main PSS MiB | renderer RSS MiB | renderer PSS MiB |"
+    echo "|-------:|-------------:|-------------:|-----------------:|-----------------:|"
+    for minute in $(seq 0 "$ORVANE_PEER_MEMORY_MINUTES"); do
+      [ "$minute" -gt 0 ] && sleep 60
+      if ! kill -0 "$app" 2>/dev/null; then
+        echo "Orvane ended; see $work/orvane.log" >&2
+        exit 1
+      fi
+      read -r rss pss rrss rpss < <(python3 "$parts" memory "$app")
+      printf "| %6s | %12s | %12s | %16s | %16s |\n" "$minute" "$rss" "$pss" "$rrss" "$rpss"
+    done
+    stop "$app" "$sim"
+  done
+  exit 0
 fi
 
 echo "Measuring ${window}s after ${warmup}s of warm-up, each side alone, on $display (Xvfb, no GPU)."
