@@ -28,9 +28,14 @@
 # renderer once a minute, from the Connect on: the memory after 10 minutes, growth over an hour.
 # PSS shares pages among the processes mapping them, so it moves with what else runs.
 set -euo pipefail
+before=${ORVANE_BEFORE_BUILD_DIR:+$(realpath -m "$ORVANE_BEFORE_BUILD_DIR")}
 cd "$(dirname "$0")/../.."
 window=${1:-60}
 warmup=${2:-15}
+if [ -n "$before" ] && [ ! -x "$before/orvane" ]; then
+  echo "ORVANE_BEFORE_BUILD_DIR: no orvane in $before" >&2
+  exit 1
+fi
 
 bash scripts/deps.sh
 need=()
@@ -73,7 +78,7 @@ measure() { # out, label=pid...
   python3 "$parts" measure "$out" "$window" "$@"
 }
 
-total() { python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["cpu"]["total"])' "$1"; }
+total() { python3 -c 'import json, sys; print("%.1f" % json.load(open(sys.argv[1]))["cpu"]["total"])' "$1"; }
 
 start_simulator() { # link, options...
   local link=$1; shift
@@ -141,12 +146,6 @@ run_peer() { # out, baud, simulator options...
   measure "$out" "gpsd=$daemon" "xgps=$client"
   stop "$client" "$daemon" "$sim"
 }
-
-before=${ORVANE_BEFORE_BUILD_DIR:-}
-if [ -n "$before" ] && [ ! -x "$before/orvane" ]; then
-  echo "ORVANE_BEFORE_BUILD_DIR: no orvane in $before" >&2
-  exit 1
-fi
 
 if [ -n "${ORVANE_PEER_MEMORY_MINUTES:-}" ]; then
   echo "Orvane alone at 115200 baud, 10 Hz, multi-constellation, for $ORVANE_PEER_MEMORY_MINUTES minutes on $display (Xvfb, no GPU)."
