@@ -10,9 +10,9 @@ other) and its children by their --type= (renderer, gpu-process, zygote, utility
 the memory figures at the window's end. Any other tree is one row under its label.
 
 Each thread and process is read at the window's start and end, and once a second between, so
-that one which starts or ends inside the window counts with what it used inside it (one that
-ends is counted up to the last second it was seen; what it used after that stays in the
-process's total, shown as its own row).
+that one which starts or ends inside the window counts with what it used inside it. One that
+ends counts up to the last second it was seen: what a main-process thread used after that is
+still in the process's own figure, the row "unattributed"; what a child process used is lost.
 """
 import json
 import os
