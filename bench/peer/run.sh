@@ -1,22 +1,41 @@
 #!/usr/bin/env bash
 # CPU of Orvane against its peers gpsd + xgps, on the same simulated receiver, under Xvfb: an X
 # server without a GPU, as on a virtual machine, a remote desktop or an older laptop. Each side
-# runs alone, one after the other, in one run; the figures are the whole process trees' CPU
-# time over the measured window, in % of one core. It prints figures and asserts nothing.
+# runs alone, one after the other, in one run. It prints figures and asserts nothing:
+#
+# - a summary: each side's whole process tree's CPU time over the measured window, in % of one
+#   core, and Orvane's against the peer's;
+# - a breakdown (bench/peer/parts.py) over the same windows: Orvane's main process by thread (UI,
+#   the reader orvane-reader, the web engine's Chromium threads, other threads, and what ended
+#   between the once-a-second samples or was lost to rounding), its Qt WebEngine children by
+#   kind (renderer, zygote, utility, gpu-process), gpsd and xgps apart; then RSS and PSS (MiB)
+#   of Orvane's main process and of its renderer at the window's end.
 #
 #   bench/peer/run.sh [SECONDS=60] [WARMUP=15]
 #
+# Two streams: the SiRF-class receiver at 4800 baud, one cycle a second, with Orvane's Terminal
+# tab shown; and the multi-constellation receiver at 115200 baud, ten cycles a second.
+#
 # It builds into build/app, as scripts/run.sh does; ORVANE_BUILD_DIR names another build folder.
+# ORVANE_BEFORE_BUILD_DIR names the build folder of an older Orvane: it is measured too, on
+# each stream just before the current one and on this build's simulator, in columns of its own.
 # Extra environment for Orvane alone (for comparisons) goes in ORVANE_PEER_ENV, e.g.
 # ORVANE_PEER_ENV="QT_QUICK_BACKEND=opengl".
 # ORVANE_PEER_TABS="90 170" measures Orvane alone, once per tab clicked at each x under the panel
 # (90: Terminal), on both streams, with no peer: what a tab costs while it is shown.
-# Two streams: the SiRF-class receiver at 4800 baud, one cycle a second, with Orvane's Terminal
-# tab shown; and the multi-constellation receiver at 115200 baud, ten cycles a second.
+# ORVANE_PEER_MEMORY_MINUTES=N instead runs Orvane alone on the 115200-baud stream for N minutes
+# (the older one first, when named) and prints the RSS and PSS of its main process and of its
+# renderer once a minute, from the Connect on: the memory after 10 minutes, growth over an hour.
+# PSS shares pages among the processes mapping them, so it moves with what else runs.
 set -euo pipefail
+before=${ORVANE_BEFORE_BUILD_DIR:+$(realpath -m "$ORVANE_BEFORE_BUILD_DIR")}
 cd "$(dirname "$0")/../.."
 window=${1:-60}
 warmup=${2:-15}
+if [ -n "$before" ] && [ ! -x "$before/orvane" ]; then
+  echo "ORVANE_BEFORE_BUILD_DIR: no orvane in $before" >&2
+  exit 1
+fi
 
 bash scripts/deps.sh
 need=()
@@ -49,36 +68,17 @@ pids+=($!)
 export DISPLAY=$display
 for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 
-# CPU ticks (utime + stime) of the given processes and all their descendants.
-tree_ticks() {
-  local all=() queue=("$@") p kids
-  while [ ${#queue[@]} -gt 0 ]; do
-    p=${queue[0]}; queue=("${queue[@]:1}")
-    all+=("$p")
-    kids=$(pgrep -P "$p" || true)
-    for k in $kids; do queue+=("$k"); done
-  done
-  local sum=0
-  for p in "${all[@]}"; do
-    if [ -r "/proc/$p/stat" ]; then
-      # Fields after the command name, which may hold spaces: utime is 14th, stime 15th overall.
-      read -r -a f < <(sed 's/^.*) //' "/proc/$p/stat")
-      sum=$((sum + f[11] + f[12]))
-    fi
-  done
-  echo "$sum"
+parts=bench/peer/parts.py
+
+# After the warm-up, the CPU of the trees LABEL=PID over $window seconds into OUT (JSON), as
+# bench/peer/parts.py reads it: by process and, for Orvane, by thread.
+measure() { # out, label=pid...
+  local out=$1; shift
+  sleep "$warmup"
+  python3 "$parts" measure "$out" "$window" "$@"
 }
 
-# % of one core used by the trees rooted at the given pids over $window seconds.
-measure() {
-  local hz t0 t1 s0 s1
-  hz=$(getconf CLK_TCK)
-  sleep "$warmup"
-  t0=$(tree_ticks "$@"); s0=$(date +%s.%N)
-  sleep "$window"
-  t1=$(tree_ticks "$@"); s1=$(date +%s.%N)
-  awk -v d=$((t1 - t0)) -v hz="$hz" -v a="$s0" -v b="$s1" 'BEGIN { printf "%.1f", 100 * d / hz / (b - a) }'
-}
+total() { python3 -c 'import json, sys; print("%.1f" % json.load(open(sys.argv[1]))["cpu"]["total"])' "$1"; }
 
 start_simulator() { # link, options...
   local link=$1; shift
@@ -90,11 +90,11 @@ start_simulator() { # link, options...
 
 stop() { for p in "$@"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done; }
 
-run_orvane() { # baud, simulator options...
-  local baud=$1; shift
+start_orvane() { # binary, baud, simulator options...; sets app
+  local binary=$1 baud=$2; shift 2
   local home="$work/orvane-home" bin="$work/orvane-bin"
   rm -rf "$home" "$bin"; mkdir -p "$home/rec" "$bin"
-  cp "$build/orvane" "$bin/"
+  cp "$binary" "$bin/orvane"
   start_simulator "$work/gps" --baud "$baud" "$@"
   cat >"$bin/Orvane.xml" <<XML
 <?xml version="1.0" encoding="UTF-8"?>
@@ -104,7 +104,7 @@ XML
   # shellcheck disable=SC2086
   env ${ORVANE_PEER_ENV:-} HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$home" \
     QT_QPA_PLATFORM=xcb "$bin/orvane" >"$work/orvane.log" 2>&1 &
-  local app=$!
+  app=$!
   pids+=("$app")
   local wid
   wid=$(timeout 30 xdotool search --sync --onlyvisible --name '^Orvane$' | head -n 1)
@@ -122,12 +122,18 @@ XML
     exit 1
   fi
   [ -n "${ORVANE_PEER_SHOT:-}" ] && command -v import >/dev/null && import -window root "$ORVANE_PEER_SHOT"
-  measure "$app"
+  return 0
+}
+
+run_orvane() { # out, binary, baud, simulator options...
+  local out=$1; shift
+  start_orvane "$@"
+  measure "$out" "orvane=$app"
   stop "$app" "$sim"
 }
 
-run_peer() { # baud, simulator options...
-  local baud=$1; shift
+run_peer() { # out, baud, simulator options...
+  local out=$1 baud=$2; shift 2
   start_simulator "$work/gps" --baud "$baud" "$@"
   local port=$((29470 + RANDOM % 500))
   /usr/sbin/gpsd -N -n -s "$baud" -S "$port" -F "$work/gpsd.sock" "$(readlink -f "$work/gps")" >/dev/null 2>&1 &
@@ -137,13 +143,32 @@ run_peer() { # baud, simulator options...
   /usr/bin/python3 /usr/bin/xgps "localhost:$port" >"$work/xgps.log" 2>&1 &
   local client=$!
   pids+=("$client")
-  measure "$daemon" "$client"
+  measure "$out" "gpsd=$daemon" "xgps=$client"
   stop "$client" "$daemon" "$sim"
 }
 
-row() { # label, orvane, peer
-  awk -v l="$1" -v o="$2" -v p="$3" 'BEGIN { printf "| %-40s | %7s | %7s | %5.2f |\n", l, o, p, (p > 0 ? o / p : 0) }'
-}
+if [ -n "${ORVANE_PEER_MEMORY_MINUTES:-}" ]; then
+  echo "Orvane alone at 115200 baud, 10 Hz, multi-constellation, for $ORVANE_PEER_MEMORY_MINUTES minutes on $display (Xvfb, no GPU)."
+  for binary in ${before:+"$before/orvane"} "$build/orvane"; do
+    start_orvane "$binary" 115200 --gnss --rate 10
+    echo
+    [ "$binary" = "$build/orvane" ] && echo "Orvane ($binary):" || echo "Orvane before ($binary):"
+    echo
+    echo "| minute | main RSS MiB | main PSS MiB | renderer RSS MiB | renderer PSS MiB |"
+    echo "|-------:|-------------:|-------------:|-----------------:|-----------------:|"
+    for minute in $(seq 0 "$ORVANE_PEER_MEMORY_MINUTES"); do
+      [ "$minute" -gt 0 ] && sleep 60
+      if ! kill -0 "$app" 2>/dev/null; then
+        echo "Orvane ended; see $work/orvane.log" >&2
+        exit 1
+      fi
+      read -r rss pss rrss rpss < <(python3 "$parts" memory "$app")
+      printf "| %6s | %12s | %12s | %16s | %16s |\n" "$minute" "$rss" "$pss" "$rrss" "$rpss"
+    done
+    stop "$app" "$sim"
+  done
+  exit 0
+fi
 
 echo "Measuring ${window}s after ${warmup}s of warm-up, each side alone, on $display (Xvfb, no GPU)."
 if [ -n "${ORVANE_PEER_TABS:-}" ]; then
@@ -151,16 +176,50 @@ if [ -n "${ORVANE_PEER_TABS:-}" ]; then
   echo "| tab at x | 4800 baud, 1 Hz % | 115200 baud, 10 Hz % |"
   echo "|----------|-------------------|----------------------|"
   for tab_x in $ORVANE_PEER_TABS; do
-    a=$(run_orvane 4800); b=$(run_orvane 115200 --gnss --rate 10)
-    printf "| %8s | %17s | %20s |\n" "$tab_x" "$a" "$b"
+    run_orvane "$work/tab-1.json" "$build/orvane" 4800
+    run_orvane "$work/tab-2.json" "$build/orvane" 115200 --gnss --rate 10
+    printf "| %8s | %17s | %20s |\n" "$tab_x" "$(total "$work/tab-1.json")" "$(total "$work/tab-2.json")"
   done
   exit 0
 fi
-o1=$(run_orvane 4800); p1=$(run_peer 4800)
-o2=$(run_orvane 115200 --gnss --rate 10); p2=$(run_peer 115200 --gnss --rate 10)
+
+# Before, now and the peer on each stream in turn, so that a slow spell of a shared machine
+# weighs on all three alike.
+streams=("4800" "115200 --gnss --rate 10")
+for i in 0 1; do
+  # shellcheck disable=SC2086
+  {
+    if [ -n "$before" ]; then run_orvane "$work/before-$i.json" "$before/orvane" ${streams[$i]}; fi
+    run_orvane "$work/orvane-$i.json" "$build/orvane" ${streams[$i]}
+    run_peer "$work/peer-$i.json" ${streams[$i]}
+  }
+done
+
+names=("4800 baud, 1 Hz, GPS, Terminal tab" "115200 baud, 10 Hz, multi-constellation")
 echo
-echo "| stream                                   | Orvane % | gpsd + xgps % | ratio |"
-echo "|------------------------------------------|---------|---------|-------|"
-row "4800 baud, 1 Hz, GPS, Terminal tab" "$o1" "$p1"
-row "115200 baud, 10 Hz, multi-constellation" "$o2" "$p2"
+if [ -n "$before" ]; then
+  echo "| stream                                  | Orvane before % | Orvane % | gpsd + xgps % | ratio |"
+  echo "|-----------------------------------------|----------------:|---------:|--------------:|------:|"
+else
+  echo "| stream                                  | Orvane % | gpsd + xgps % | ratio |"
+  echo "|-----------------------------------------|---------:|--------------:|------:|"
+fi
+for i in 0 1; do
+  o=$(total "$work/orvane-$i.json"); p=$(total "$work/peer-$i.json")
+  b=; [ -n "$before" ] && b=$(total "$work/before-$i.json")
+  awk -v l="${names[$i]}" -v b="$b" -v o="$o" -v p="$p" 'BEGIN {
+    printf "| %-39s |", l
+    if (b != "") printf " %15.1f |", b
+    printf " %8.1f | %13.1f | %5.2f |\n", o, p, (p > 0 ? o / p : 0) }'
+done
+o1=$(total "$work/orvane-0.json"); o2=$(total "$work/orvane-1.json")
 awk -v a="$o1" -v b="$o2" 'BEGIN { printf "\nOrvane at 115200 baud / 10 Hz is %.2fx its 4800-baud figure.\n", (a > 0 ? b / a : 0) }'
+
+echo
+columns=()
+short=("4800 baud, 1 Hz" "115200 baud, 10 Hz")
+for i in 0 1; do
+  [ -n "$before" ] && columns+=("${short[$i]}, before=$work/before-$i.json")
+  columns+=("${short[$i]}${before:+, now}=$work/orvane-$i.json,$work/peer-$i.json")
+done
+python3 "$parts" table "${columns[@]}"
