@@ -43,6 +43,8 @@
 #include "gps/EpochDetector.h"
 #include "gps/NmeaDecoders.h"
 #include "recording/OrvaneDoc.h"
+#include "serial/CustomBaudRate.h"
+#include "serial/SerialPort.h"
 #include "ui/LogCtrl.h"
 #include "ui/MainFrame.h"
 #include "ui/MapView.h"
@@ -333,6 +335,8 @@ public:
         return true;
     }
     const std::string& Path() const { return m_path; }
+    // The rate the program set on its side: both sides share one set of terminal settings.
+    int Baud() const { return GetActualBaudRate(m_slave); }
     ~Pty()
     {
         // The slave stays open until here so the program's port never sees a hang-up.
@@ -619,6 +623,27 @@ private:
     std::size_t m_count = 0;
 };
 
+// The program's side of the link, as it reads it: the baud it set and so its reader's pause.
+std::string ReaderNote(const Pty& pty, int baud)
+{
+    const int actual = pty.Baud();
+    // As the reader computes it: ten bits a byte, capped.
+    const double gatherMs =
+        actual > 0 ? std::min(1e7 * SerialPort::kGatherBytes / actual, double{SerialPort::kGatherMaxUs}) / 1000 : 0;
+    char note[256];
+    std::snprintf(note, sizeof note,
+                  "the program set its port to %d baud%s; after a read of under %zu bytes its reader lets more "
+                  "arrive for %.1f ms",
+                  actual, actual == baud ? "" : " (NOT the rate asked for!)", SerialPort::kGatherBytes, gatherMs);
+    return note;
+}
+
+std::string ReaderNote(const UdpLink& udp, int)
+{
+    return "the program listens on " + QString::fromStdWString(udp.Source()).toStdString() +
+           ": each datagram read as it comes, nothing gathered";
+}
+
 // `link` is the receiver's side: a Pty or a UdpLink, the program already connected to it.
 template <class Link>
 int RunLatency(const Session& s, Link& link, const Epochs& epochs, int count, const EpochPacing& pacing)
@@ -656,6 +681,7 @@ int RunLatency(const Session& s, Link& link, const Epochs& epochs, int count, co
     }
     RunFor(1000);
     const std::size_t base = held.Count(terminal);
+    const std::string reader = ReaderNote(link, pacing.baud);
 
     // As many epochs as the terminal holds without dropping a line: past that, lines held no
     // longer tell which sentence came.
@@ -738,6 +764,7 @@ int RunLatency(const Session& s, Link& link, const Epochs& epochs, int count, co
     else
         std::printf("  one epoch every %d ms, its sentences spaced as a %d baud line delivers them (10 bits a byte)\n",
                     pacing.periodMs, pacing.baud);
+    std::printf("  %s\n", reader.c_str());
     std::printf("  to the end of the paint:   median %6.2f ms, 99th percentile %6.2f ms, max %6.2f ms (goal: 99th "
                 "percentile <= 16.7 ms)\n",
                 Percentile(toEnd, 0.5), Percentile(toEnd, 0.99), Percentile(toEnd, 1.0));
