@@ -11,14 +11,17 @@
 //             web engine's helper processes, first idle while connected, then with sentences
 //             streamed continuously at BAUD/10 bytes per second, with the setup tab (a first
 //             run's) or the terminal tab shown under the panel.
-//         build/<dir>/bench/app/bench_app latency [EPOCHS=100] [PERIOD_MS=1000] [BAUD=115200] [paced|burst]
+//         build/<dir>/bench/app/bench_app latency [EPOCHS=100] [PERIOD_MS=1000] [BAUD=115200]
+//                                              [paced|trickle|burst]
 //             Time from a fix epoch's last sentence (its LF written to the pseudo-terminal) to
 //             the end of the first paint of the status panel after the terminal holds that
 //             sentence, and the panel's paints per epoch. The capture is sent as a receiver
 //             sends it: whole epochs (runs of one UTC time, grouped by the program's epoch
-//             detector), one every PERIOD_MS (100 for 10 Hz), each sentence's LF when a BAUD
-//             line would deliver it (paced), or an epoch's sentences back to back (burst). The
-//             program opens the port at BAUD, which sets how long its reader gathers bytes.
+//             detector), one every PERIOD_MS (100 for 10 Hz), each sentence written whole when a
+//             BAUD line would have delivered its LF (paced), or its bytes written as that line
+//             delivers them (trickle: the reader then meets the partial reads it gathers after),
+//             or an epoch's sentences back to back (burst). The program opens the port at BAUD,
+//             which sets how long its reader gathers bytes after a short read.
 //         build/<dir>/bench/app/bench_app latency-udp [EPOCHS=100] [PERIOD_MS=1000] [BAUD=115200] [paced|burst]
 //             The same from datagrams sent to a udp:// source on 127.0.0.1 (one sentence a
 //             datagram, as a boat's multiplexer forwards them from its receiver's BAUD line).
@@ -566,39 +569,66 @@ double Percentile(std::vector<double> values, double p)
 // How the receiver's side sends its epochs.
 struct EpochPacing
 {
+    enum class Spacing
+    {
+        Paced,   // each sentence whole when a line at the baud would have delivered its LF
+        Trickle, // each sentence's bytes as that line delivers them, in pieces of about 1 ms
+        Burst,   // an epoch's sentences back to back, as fast as they are taken
+    };
     int periodMs = 1000; // one epoch begins every period
-    int baud = 115200;   // the wire's rate, which spaces an epoch's sentences
-    bool burst = false;  // an epoch's sentences back to back instead, as fast as they are taken
+    int baud = 115200;   // the line's rate
+    Spacing spacing = Spacing::Paced;
 };
 
-// Writes epochs first .. first + n - 1 of the capture (repeated), one every period. Each
-// sentence's LF goes out when a wire at the baud would have delivered it; an epoch the wire has
-// not finished when the next is due delays that one, as on a real line. `begun` and `last` get
-// when each epoch's first and last sentence was written. Returns the epochs written whole.
+const char* SpacingName(EpochPacing::Spacing spacing)
+{
+    switch (spacing)
+    {
+    case EpochPacing::Spacing::Trickle:
+        return "trickle";
+    case EpochPacing::Spacing::Burst:
+        return "burst";
+    default:
+        return "paced";
+    }
+}
+
+// Writes epochs first .. first + n - 1 of the capture (repeated), one every period, spaced as
+// `pacing` says; an epoch the line has not finished when the next is due delays that one, as on
+// a real line. `begun` and `last` get when each epoch's first byte and its last sentence's LF
+// were written. Returns the epochs written whole.
 template <class Link>
 std::size_t SendEpochs(Link& link, const Epochs& epochs, std::size_t first, std::size_t n, const EpochPacing& pacing,
                        std::vector<Clock::time_point>& begun, std::vector<Clock::time_point>& last)
 {
+    using Spacing = EpochPacing::Spacing;
+    const auto atBaud = [&](std::size_t bytes) {
+        return std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(static_cast<double>(bytes) * 10.0 / pacing.baud));
+    };
+    // About a millisecond of the line a write, at least a byte.
+    const std::size_t piece =
+        pacing.spacing == Spacing::Trickle ? std::max(1, pacing.baud / 10 / 1000) : std::string::npos;
     const auto start = Clock::now();
-    auto wire = start; // when the wire has delivered all written so far
+    auto wire = start; // when the line has delivered all written so far
     for (std::size_t i = 0; i < n; ++i)
     {
         wire = std::max(wire, start + std::chrono::milliseconds(static_cast<long long>(i) * pacing.periodMs));
         const std::vector<std::string>& epoch = epochs[(first + i) % epochs.size()];
         for (std::size_t k = 0; k < epoch.size(); ++k)
-        {
-            if (!pacing.burst)
-                wire += std::chrono::duration_cast<Clock::duration>(
-                    std::chrono::duration<double>(epoch[k].size() * 10.0 / pacing.baud));
-            std::this_thread::sleep_until(wire);
-            const auto now = Clock::now();
-            if (k == 0)
-                begun[i] = now;
-            if (k + 1 == epoch.size())
+            for (std::size_t at = 0; at < epoch[k].size(); at += piece)
+            {
+                const std::string bytes = epoch[k].substr(at, piece);
+                if (pacing.spacing != Spacing::Burst)
+                    wire += atBaud(bytes.size());
+                std::this_thread::sleep_until(wire);
+                const auto now = Clock::now();
+                if (k == 0 && at == 0)
+                    begun[i] = now;
                 last[i] = now;
-            if (!link.Write(epoch[k]))
-                return i;
-        }
+                if (!link.Write(bytes))
+                    return i;
+            }
     }
     return n;
 }
@@ -730,7 +760,7 @@ int RunLatency(const Session& s, Link& link, const Epochs& epochs, int count, co
 
     std::size_t sent = 0;
     std::thread writer([&] { sent = SendEpochs(link, epochs, warmup, n, pacing, begun, written); });
-    const int wireMs = pacing.burst ? 0 : static_cast<int>(measuredBytes * 10000.0 / pacing.baud);
+    const int wireMs = static_cast<int>(measuredBytes * 10000.0 / pacing.baud);
     const bool all = RunUntil([&] { return nextUnshown >= n; },
                               static_cast<int>(n) * pacing.periodMs + wireMs + 15000);
     writer.join();
@@ -759,10 +789,15 @@ int RunLatency(const Session& s, Link& link, const Epochs& epochs, int count, co
 
     std::printf("latency, a fix epoch's last sentence (its LF written) -> panel painted, %zu of %zu epochs%s:\n",
                 toEnd.size(), n, all ? "" : " (some never shown!)");
-    if (pacing.burst)
-        std::printf("  one epoch every %d ms, its sentences written back to back\n", pacing.periodMs);
+    if (pacing.spacing == EpochPacing::Spacing::Burst)
+        std::printf("  one epoch every %d ms, its sentences written back to back (burst)\n", pacing.periodMs);
+    else if (pacing.spacing == EpochPacing::Spacing::Trickle)
+        std::printf("  one epoch every %d ms, its bytes written as a %d baud line delivers them, 10 bits a byte, in "
+                    "pieces of about 1 ms (trickle)\n",
+                    pacing.periodMs, pacing.baud);
     else
-        std::printf("  one epoch every %d ms, its sentences spaced as a %d baud line delivers them (10 bits a byte)\n",
+        std::printf("  one epoch every %d ms, each sentence written whole when a %d baud line would have delivered "
+                    "its LF, 10 bits a byte (paced)\n",
                     pacing.periodMs, pacing.baud);
     std::printf("  %s\n", reader.c_str());
     std::printf("  to the end of the paint:   median %6.2f ms, 99th percentile %6.2f ms, max %6.2f ms (goal: 99th "
@@ -908,7 +943,8 @@ int RunPlay(const Session& s, const fs::path& folder, const std::vector<std::str
 void Usage()
 {
     std::fprintf(stderr, "usage: bench_app cpu [BAUD [WINDOW_S [WARMUP_S [setup|terminal]]]] | "
-                         "latency[-udp] [EPOCHS [PERIOD_MS [BAUD [paced|burst]]]] | memory [LINES] | hotplug [COUNT] | "
+                         "latency [EPOCHS [PERIOD_MS [BAUD [paced|trickle|burst]]]] | latency-udp [EPOCHS [PERIOD_MS [BAUD "
+                         "[paced|burst]]]] | memory [LINES] | hotplug [COUNT] | "
                          "play [SECONDS]\n");
 }
 } // namespace
@@ -935,9 +971,15 @@ int main(int argc, char** argv)
         return 1;
     }
     const bool latency = mode == "latency" || mode == "latency-udp";
-    const EpochPacing pacing{arg(3, 1000), arg(4, 115200), argc > 5 && std::string(argv[5]) == "burst"};
+    EpochPacing pacing{arg(3, 1000), arg(4, 115200)};
+    const std::string spacing = argc > 5 ? argv[5] : SpacingName(pacing.spacing);
+    for (auto named : {EpochPacing::Spacing::Paced, EpochPacing::Spacing::Trickle, EpochPacing::Spacing::Burst})
+        if (spacing == SpacingName(named))
+            pacing.spacing = named;
+    // Datagrams carry whole sentences.
     if (latency && (arg(2, 100) <= 0 || pacing.periodMs <= 0 || pacing.baud <= 0 ||
-                    (argc > 5 && std::string(argv[5]) != "burst" && std::string(argv[5]) != "paced")))
+                    spacing != SpacingName(pacing.spacing) ||
+                    (mode == "latency-udp" && pacing.spacing == EpochPacing::Spacing::Trickle)))
     {
         Usage();
         return 2;
