@@ -692,7 +692,8 @@ int RunLatency(const Session& s, Link& link, const Epochs& epochs, int count, co
     std::printf("the capture's %zu sentences make %zu epochs of %zu to %zu sentences (%.0f bytes on average)\n",
                 lines, epochs.size(), smallest, largest, static_cast<double>(bytes) / epochs.size());
 
-    // Warm-up: a few seconds' epochs, the first fix and the map's first centring included.
+    // Warm-up: a few seconds' epochs (the default capture's first fix and the map's first
+    // centring among them).
     const std::size_t warmup = std::max<std::size_t>(8, 3000 / pacing.periodMs);
     std::size_t warmupLines = 0;
     for (std::size_t i = 0; i < warmup; ++i)
