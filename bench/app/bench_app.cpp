@@ -11,12 +11,20 @@
 //             web engine's helper processes, first idle while connected, then with sentences
 //             streamed continuously at BAUD/10 bytes per second, with the setup tab (a first
 //             run's) or the terminal tab shown under the panel.
-//         build/<dir>/bench/app/bench_app latency [COUNT=1000] [SPACING_MS=20]
-//             Time from a sentence's LF written to the pseudo-terminal to the end of the first
-//             paint of the status view after the terminal holds that line.
-//         build/<dir>/bench/app/bench_app latency-udp [COUNT=1000] [SPACING_MS=20]
-//             The same from a datagram sent to a udp:// source on 127.0.0.1 (one sentence a
-//             datagram, as a boat's multiplexer sends them).
+//         build/<dir>/bench/app/bench_app latency [EPOCHS=100] [PERIOD_MS=1000] [BAUD=115200]
+//                                              [paced|trickle|burst]
+//             Time from a fix epoch's last sentence (its LF written to the pseudo-terminal) to
+//             the end of the first paint of the status panel after the terminal holds that
+//             sentence, and the panel's paints per epoch. The capture is sent as a receiver
+//             sends it: whole epochs (runs of one UTC time, grouped by the program's epoch
+//             detector), one every PERIOD_MS (100 for 10 Hz), each sentence written whole when a
+//             BAUD line would have delivered its LF (paced), or its bytes written as that line
+//             delivers them (trickle: the reader then meets the partial reads it gathers after),
+//             or an epoch's sentences back to back (burst). The program opens the port at BAUD,
+//             which sets how long its reader gathers bytes after a short read.
+//         build/<dir>/bench/app/bench_app latency-udp [EPOCHS=100] [PERIOD_MS=1000] [BAUD=115200] [paced|burst]
+//             The same from datagrams sent to a udp:// source on 127.0.0.1 (one sentence a
+//             datagram, as a boat's multiplexer forwards them from its receiver's BAUD line).
 //         build/<dir>/bench/app/bench_app memory [LINES=36000]
 //             Resident memory after start-up, after the map's page loaded, and after LINES
 //             sentences (an hour at 10 a second, compressed: sent as fast as the window keeps up),
@@ -28,22 +36,29 @@
 //             A log of SECONDS epochs (the capture repeated, one GGA an epoch) played with File >
 //             Open Log at Max, as fast as the window follows: time from the open to the terminal
 //             showing the log's end, and CPU use meanwhile.
-//         Each run takes well under two minutes. Sentences are those of a real capture
-//         (ORVANE_CORPUS_DIR/haicom-305N.nmea, or the file in ORVANE_BENCH_NMEA), repeated.
+//         Each run takes under two minutes (the latency modes at 1 Hz about that). Sentences
+//         are those of a real capture (ORVANE_CORPUS_DIR/haicom-305N.nmea, or the file in
+//         ORVANE_BENCH_NMEA), repeated.
 //         Settings, window state and the web engine's storage go to a throw-away folder, so
 //         every run is a first run.
 #include "app/OrvaneApp.h"
 #include "framework/core/MessageBox.h"
+#include "gps/EpochDetector.h"
+#include "gps/NmeaDecoders.h"
 #include "recording/OrvaneDoc.h"
+#include "serial/CustomBaudRate.h"
+#include "serial/SerialPort.h"
 #include "ui/LogCtrl.h"
 #include "ui/MainFrame.h"
 #include "ui/MapView.h"
 #include "ui/OrvaneView.h"
+#include "ui/PanelGeometry.h"
 #include "ui/SetupView.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QEventLoop>
+#include <QPaintEvent>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -111,6 +126,36 @@ std::vector<std::string> LoadSentences()
             sentences.push_back(line);
     }
     return sentences;
+}
+
+// The sentences of one fix epoch each, in the capture's order.
+using Epochs = std::vector<std::vector<std::string>>;
+
+// The capture's sentences in fix epochs, as the program's epoch detector finds them: runs that
+// share one UTC time of day, a sentence without a time joining the epoch under way. Those
+// before the capture's first time join its last epoch, which they follow when it repeats.
+Epochs GroupEpochs(const std::vector<std::string>& sentences)
+{
+    Epochs epochs;
+    EpochDetector detector;
+    GpsData gps{};
+    GpsData ended{};
+    bool untimedStart = false;
+    for (const std::string& line : sentences)
+    {
+        DecodeSentence(line, gps);
+        if (detector.Feed(gps, ended) || epochs.empty())
+            epochs.emplace_back();
+        epochs.back().push_back(line);
+        if (epochs.size() == 1)
+            untimedStart = (gps.decode.known & kKnownTime) == 0;
+    }
+    if (untimedStart && epochs.size() > 1)
+    {
+        epochs.back().insert(epochs.back().end(), epochs.front().begin(), epochs.front().end());
+        epochs.erase(epochs.begin());
+    }
+    return epochs;
 }
 
 // ---- process figures ------------------------------------------------------------------------
@@ -293,6 +338,8 @@ public:
         return true;
     }
     const std::string& Path() const { return m_path; }
+    // The rate the program set on its side: both sides share one set of terminal settings.
+    int Baud() const { return GetActualBaudRate(m_slave); }
     ~Pty()
     {
         // The slave stays open until here so the program's port never sees a hang-up.
@@ -519,42 +566,190 @@ double Percentile(std::vector<double> values, double p)
     return values[at];
 }
 
+// How the receiver's side sends its epochs.
+struct EpochPacing
+{
+    enum class Spacing
+    {
+        Paced,   // each sentence whole when a line at the baud would have delivered its LF
+        Trickle, // each sentence's bytes as that line delivers them, in pieces of about 1 ms
+        Burst,   // an epoch's sentences back to back, as fast as they are taken
+    };
+    int periodMs = 1000; // one epoch begins every period
+    int baud = 115200;   // the line's rate
+    Spacing spacing = Spacing::Paced;
+};
+
+const char* SpacingName(EpochPacing::Spacing spacing)
+{
+    switch (spacing)
+    {
+    case EpochPacing::Spacing::Trickle:
+        return "trickle";
+    case EpochPacing::Spacing::Burst:
+        return "burst";
+    default:
+        return "paced";
+    }
+}
+
+// Writes epochs first .. first + n - 1 of the capture (repeated), one every period, spaced as
+// `pacing` says; an epoch the line has not finished when the next is due delays that one, as on
+// a real line. `begun` and `last` get when each epoch's first byte and its last sentence's LF
+// were written. Returns the epochs written whole.
+template <class Link>
+std::size_t SendEpochs(Link& link, const Epochs& epochs, std::size_t first, std::size_t n, const EpochPacing& pacing,
+                       std::vector<Clock::time_point>& begun, std::vector<Clock::time_point>& last)
+{
+    using Spacing = EpochPacing::Spacing;
+    const auto atBaud = [&](std::size_t bytes) {
+        return std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(static_cast<double>(bytes) * 10.0 / pacing.baud));
+    };
+    // About a millisecond of the line a write, at least a byte.
+    const std::size_t piece =
+        pacing.spacing == Spacing::Trickle ? std::max(1, pacing.baud / 10 / 1000) : std::string::npos;
+    const auto start = Clock::now();
+    auto wire = start; // when the line has delivered all written so far
+    for (std::size_t i = 0; i < n; ++i)
+    {
+        wire = std::max(wire, start + std::chrono::milliseconds(static_cast<long long>(i) * pacing.periodMs));
+        const std::vector<std::string>& epoch = epochs[(first + i) % epochs.size()];
+        for (std::size_t k = 0; k < epoch.size(); ++k)
+            for (std::size_t at = 0; at < epoch[k].size(); at += piece)
+            {
+                const std::string bytes = epoch[k].substr(at, piece);
+                if (pacing.spacing != Spacing::Burst)
+                    wire += atBaud(bytes.size());
+                std::this_thread::sleep_until(wire);
+                const auto now = Clock::now();
+                if (k == 0 && at == 0)
+                    begun[i] = now;
+                last[i] = now;
+                if (!link.Write(bytes))
+                    return i;
+            }
+    }
+    return n;
+}
+
+// Sentences the terminal holds, counted on from the lines looked at before: it also shows lines
+// of its own (the time to the first fix, "Connecting…"). Only while its ring has not wrapped.
+class HeldSentences
+{
+public:
+    std::size_t Count(const CLogCtrl& terminal)
+    {
+        for (const std::size_t lines = terminal.GetLineCount(); m_examined < lines; ++m_examined)
+        {
+            const std::wstring& text = terminal.GetLine(m_examined).text;
+            m_count += !text.empty() && text[0] == L'$';
+        }
+        return m_count;
+    }
+
+private:
+    std::size_t m_examined = 0;
+    std::size_t m_count = 0;
+};
+
+// The program's side of the link, as it reads it: the baud it set and so its reader's pause.
+std::string ReaderNote(const Pty& pty, int baud)
+{
+    const int actual = pty.Baud();
+    // As the reader computes it: ten bits a byte, capped.
+    const double gatherMs =
+        actual > 0 ? std::min(1e7 * SerialPort::kGatherBytes / actual, double{SerialPort::kGatherMaxUs}) / 1000 : 0;
+    char note[256];
+    std::snprintf(note, sizeof note,
+                  "the program set its port to %d baud%s; after a read of under %zu bytes its reader lets more "
+                  "arrive for %.1f ms",
+                  actual, actual == baud ? "" : " (NOT the rate asked for!)", SerialPort::kGatherBytes, gatherMs);
+    return note;
+}
+
+std::string ReaderNote(const UdpLink& udp, int)
+{
+    return "the program listens on " + QString::fromStdWString(udp.Source()).toStdString() +
+           ": each datagram read as it comes, nothing gathered";
+}
+
 // `link` is the receiver's side: a Pty or a UdpLink, the program already connected to it.
 template <class Link>
-int RunLatency(const Session& s, Link& pty, const std::vector<std::string>& sentences, int count, int spacingMs)
+int RunLatency(const Session& s, Link& link, const Epochs& epochs, int count, const EpochPacing& pacing)
 {
-    // Warm-up: a few seconds' sentences, the map's first centring included.
-    const int warmup = 150;
-    for (int i = 0; i < warmup; ++i)
+    const CLogCtrl& terminal = s.view->GetLogCtrl();
+    HeldSentences held;
+    std::size_t smallest = epochs.front().size(), largest = 0, bytes = 0, lines = 0;
+    for (const auto& epoch : epochs)
     {
-        pty.Write(sentences[i % sentences.size()]);
-        RunFor(spacingMs);
+        smallest = std::min(smallest, epoch.size());
+        largest = std::max(largest, epoch.size());
+        lines += epoch.size();
+        for (const std::string& sentence : epoch)
+            bytes += sentence.size();
     }
-    if (!RunUntil([&] { return TerminalLines(s) >= static_cast<std::size_t>(warmup); }, 10000))
+    std::printf("the capture's %zu sentences make %zu epochs of %zu to %zu sentences (%.0f bytes on average)\n",
+                lines, epochs.size(), smallest, largest, static_cast<double>(bytes) / epochs.size());
+
+    // Warm-up: a few seconds' epochs (the default capture's first fix and the map's first
+    // centring among them).
+    const std::size_t warmup = std::max<std::size_t>(8, 3000 / pacing.periodMs);
+    std::size_t warmupLines = 0;
+    for (std::size_t i = 0; i < warmup; ++i)
+        warmupLines += epochs[i % epochs.size()].size();
     {
-        std::fprintf(stderr, "bench_app: the warm-up sentences did not reach the terminal\n");
-        return 1;
+        std::vector<Clock::time_point> begun(warmup), last(warmup);
+        std::thread writer([&] { SendEpochs(link, epochs, 0, warmup, pacing, begun, last); });
+        const bool warmed = RunUntil([&] { return held.Count(terminal) >= warmupLines; },
+                                     static_cast<int>(warmup) * pacing.periodMs + 15000);
+        writer.join();
+        if (!warmed)
+        {
+            std::fprintf(stderr, "bench_app: the warm-up epochs did not reach the terminal\n");
+            return 1;
+        }
     }
     RunFor(1000);
-    const std::size_t base = TerminalLines(s);
-    if (base + count > CLogCtrl::kMaxLines)
-        count = static_cast<int>(CLogCtrl::kMaxLines - base);
+    const std::size_t base = held.Count(terminal);
+    const std::string reader = ReaderNote(link, pacing.baud);
 
-    std::vector<Clock::time_point> written(count), paintStart(count), paintEnd(count);
-    std::vector<bool> shown(count, false);
+    // As many epochs as the terminal holds without dropping a line: past that, lines held no
+    // longer tell which sentence came.
+    std::vector<std::size_t> lastLine; // sentences held, counted from base, once epoch i is
+    for (std::size_t i = 0, total = 0; i < static_cast<std::size_t>(count); ++i)
+    {
+        total += epochs[(warmup + i) % epochs.size()].size();
+        if (terminal.GetLineCount() + total + 100 > CLogCtrl::kMaxLines)
+            break;
+        lastLine.push_back(total);
+    }
+    const std::size_t n = lastLine.size();
+    std::size_t measuredBytes = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        for (const std::string& sentence : epochs[(warmup + i) % epochs.size()])
+            measuredBytes += sentence.size();
+
+    std::vector<Clock::time_point> begun(n), written(n), paintStart(n), paintEnd(n);
+    std::vector<bool> shown(n, false);
     std::size_t nextUnshown = 0;
+    std::vector<Clock::time_point> panelPaints;
     std::vector<double> paintMs;
     EventHook hook;
+    // The view also fills the margins around the map, which repaints often; only paints that
+    // reach the panel's box draw the panel.
+    const QRect panelBox(0, 0, panel::kWidth, panel::kRepaintHeight);
     hook.filter = [&](QObject* watched, QEvent* event) {
-        if (event->type() != QEvent::Paint)
+        if (event->type() != QEvent::Paint || !static_cast<QPaintEvent*>(event)->region().intersects(panelBox))
             return false;
         const Clock::time_point start = Clock::now();
-        const std::size_t lines = TerminalLines(s);
+        const std::size_t sentences = held.Count(terminal) - base;
         // Deliver it here, so that the paint's end can be timed too.
         watched->event(event);
         const Clock::time_point end = Clock::now();
+        panelPaints.push_back(start);
         paintMs.push_back(std::chrono::duration<double, std::milli>(end - start).count());
-        while (nextUnshown < static_cast<std::size_t>(count) && base + nextUnshown + 1 <= lines)
+        while (nextUnshown < n && lastLine[nextUnshown] <= sentences)
         {
             paintStart[nextUnshown] = start;
             paintEnd[nextUnshown] = end;
@@ -564,39 +759,61 @@ int RunLatency(const Session& s, Link& pty, const std::vector<std::string>& sent
     };
     s.view->installEventFilter(&hook);
 
-    std::thread writer([&] {
-        auto next = Clock::now();
-        for (int i = 0; i < count; ++i)
-        {
-            std::this_thread::sleep_until(next);
-            written[i] = Clock::now();
-            if (!pty.Write(sentences[(warmup + i) % sentences.size()]))
-                break;
-            next += std::chrono::milliseconds(spacingMs);
-        }
-    });
-    const bool all = RunUntil([&] { return nextUnshown >= static_cast<std::size_t>(count); },
-                              count * spacingMs + 15000);
+    std::size_t sent = 0;
+    std::thread writer([&] { sent = SendEpochs(link, epochs, warmup, n, pacing, begun, written); });
+    const int wireMs = static_cast<int>(measuredBytes * 10000.0 / pacing.baud);
+    const bool all = RunUntil([&] { return nextUnshown >= n; },
+                              static_cast<int>(n) * pacing.periodMs + wireMs + 15000);
     writer.join();
     s.view->removeEventFilter(&hook);
 
     std::vector<double> toEnd, toStart;
-    for (int i = 0; i < count; ++i)
+    for (std::size_t i = 0; i < std::min(n, sent); ++i)
         if (shown[i])
         {
             toEnd.push_back(std::chrono::duration<double, std::milli>(paintEnd[i] - written[i]).count());
             toStart.push_back(std::chrono::duration<double, std::milli>(paintStart[i] - written[i]).count());
         }
-    std::printf("latency, LF written -> panel painted, %zu of %d sentences %d ms apart%s:\n", toEnd.size(), count,
-                spacingMs, all ? "" : " (some never shown!)");
-    std::printf("  to the end of the paint:   median %6.2f ms, 99th percentile %6.2f ms, max %6.2f ms\n",
+    // The panel's paints that began within each period: from one epoch's first sentence to the
+    // next one's (the last epoch's period is cut short by the end of the run, so left out).
+    std::vector<double> perEpoch(sent > 1 ? sent - 1 : 0, 0.0);
+    for (const Clock::time_point& paint : panelPaints)
+    {
+        const auto after = std::upper_bound(begun.begin(), begun.begin() + static_cast<long>(sent), paint);
+        const auto period = after - begun.begin() - 1;
+        if (period >= 0 && static_cast<std::size_t>(period) < perEpoch.size())
+            ++perEpoch[static_cast<std::size_t>(period)];
+    }
+    double paintsInPeriods = 0;
+    for (double paints : perEpoch)
+        paintsInPeriods += paints;
+
+    std::printf("latency, a fix epoch's last sentence (its LF written) -> panel painted, %zu of %zu epochs%s:\n",
+                toEnd.size(), n, all ? "" : " (some never shown!)");
+    if (pacing.spacing == EpochPacing::Spacing::Burst)
+        std::printf("  one epoch every %d ms, its sentences written back to back (burst)\n", pacing.periodMs);
+    else if (pacing.spacing == EpochPacing::Spacing::Trickle)
+        std::printf("  one epoch every %d ms, its bytes written as a %d baud line delivers them, 10 bits a byte, in "
+                    "pieces of about 1 ms (trickle)\n",
+                    pacing.periodMs, pacing.baud);
+    else
+        std::printf("  one epoch every %d ms, each sentence written whole when a %d baud line would have delivered "
+                    "its LF, 10 bits a byte (paced)\n",
+                    pacing.periodMs, pacing.baud);
+    std::printf("  %s\n", reader.c_str());
+    std::printf("  to the end of the paint:   median %6.2f ms, 99th percentile %6.2f ms, max %6.2f ms (goal: 99th "
+                "percentile <= 16.7 ms)\n",
                 Percentile(toEnd, 0.5), Percentile(toEnd, 0.99), Percentile(toEnd, 1.0));
     std::printf("  to the start of the paint: median %6.2f ms, 99th percentile %6.2f ms\n", Percentile(toStart, 0.5),
                 Percentile(toStart, 0.99));
+    std::printf("  the panel's paints per epoch: %.2f on average, %.0f to %.0f (over the %zu periods between "
+                "epochs' first sentences)\n",
+                perEpoch.empty() ? 0.0 : paintsInPeriods / perEpoch.size(), Percentile(perEpoch, 0.0),
+                Percentile(perEpoch, 1.0), perEpoch.size());
     std::printf("  the paint itself (%zu paints): median %6.2f ms, 99th percentile %6.2f ms\n", paintMs.size(),
                 Percentile(paintMs, 0.5), Percentile(paintMs, 0.99));
     std::fflush(stdout);
-    return all ? 0 : 1;
+    return all && sent == n ? 0 : 1;
 }
 
 int RunMemory(const Session& s, Pty& pty, const std::vector<std::string>& sentences, int total)
@@ -726,8 +943,10 @@ int RunPlay(const Session& s, const fs::path& folder, const std::vector<std::str
 
 void Usage()
 {
-    std::fprintf(stderr, "usage: bench_app cpu [BAUD [WINDOW_S [WARMUP_S [setup|terminal]]]] | latency[-udp] [COUNT [SPACING_MS]] | "
-                         "memory [LINES] | hotplug [COUNT] | play [SECONDS]\n");
+    std::fprintf(stderr, "usage: bench_app cpu [BAUD [WINDOW_S [WARMUP_S [setup|terminal]]]] | "
+                         "latency [EPOCHS [PERIOD_MS [BAUD [paced|trickle|burst]]]] | latency-udp [EPOCHS [PERIOD_MS [BAUD "
+                         "[paced|burst]]]] | memory [LINES] | hotplug [COUNT] | "
+                         "play [SECONDS]\n");
 }
 } // namespace
 
@@ -752,6 +971,21 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_app: no sentences in the capture\n");
         return 1;
     }
+    const bool latency = mode == "latency" || mode == "latency-udp";
+    EpochPacing pacing{arg(3, 1000), arg(4, 115200)};
+    const std::string spacing = argc > 5 ? argv[5] : SpacingName(pacing.spacing);
+    for (auto named : {EpochPacing::Spacing::Paced, EpochPacing::Spacing::Trickle, EpochPacing::Spacing::Burst})
+        if (spacing == SpacingName(named))
+            pacing.spacing = named;
+    // Datagrams carry whole sentences.
+    if (latency && (arg(2, 100) <= 0 || pacing.periodMs <= 0 || pacing.baud <= 0 ||
+                    spacing != SpacingName(pacing.spacing) ||
+                    (mode == "latency-udp" && pacing.spacing == EpochPacing::Spacing::Trickle)))
+    {
+        Usage();
+        return 2;
+    }
+    const Epochs epochs = latency ? GroupEpochs(sentences) : Epochs{};
 
     char pattern[] = "/tmp/orvane-bench-XXXXXX";
     const char* made = ::mkdtemp(pattern);
@@ -810,15 +1044,15 @@ int main(int argc, char** argv)
                     status = RunCpu(s, pty, sentences, arg(2, 115200), arg(3, 20), arg(4, 5),
                                     argc > 5 && std::string(argv[5]) == "terminal");
                 else if (mode == "latency")
-                    status = Connect(s, QString::fromStdString(pty.Path()).toStdWString(), 115200)
-                                 ? RunLatency(s, pty, sentences, arg(2, 1000), arg(3, 20))
+                    status = Connect(s, QString::fromStdString(pty.Path()).toStdWString(), pacing.baud)
+                                 ? RunLatency(s, pty, epochs, arg(2, 100), pacing)
                                  : 1;
                 else if (mode == "latency-udp")
                 {
+                    // A datagram source has no baud; the multiplexer forwards what its receiver's
+                    // line brings, at that line's pace.
                     UdpLink udp;
-                    status = Connect(s, udp.Source(), 115200)
-                                 ? RunLatency(s, udp, sentences, arg(2, 1000), arg(3, 20))
-                                 : 1;
+                    status = Connect(s, udp.Source(), pacing.baud) ? RunLatency(s, udp, epochs, arg(2, 100), pacing) : 1;
                 }
                 else if (mode == "play")
                     status = RunPlay(s, folder, sentences, arg(2, 3600));
