@@ -657,14 +657,13 @@ private:
 std::string ReaderNote(const Pty& pty, int baud)
 {
     const int actual = pty.Baud();
-    // As the reader computes it: ten bits a byte, capped.
-    const double gatherMs =
-        actual > 0 ? std::min(1e7 * SerialPort::kGatherBytes / actual, double{SerialPort::kGatherMaxUs}) / 1000 : 0;
+    const GatherPause pause(actual);
     char note[256];
     std::snprintf(note, sizeof note,
                   "the program set its port to %d baud%s; after a read of under %zu bytes its reader lets more "
-                  "arrive for %.1f ms",
-                  actual, actual == baud ? "" : " (NOT the rate asked for!)", SerialPort::kGatherBytes, gatherMs);
+                  "arrive for %.1f ms (%.1f ms while lines flood)",
+                  actual, actual == baud ? "" : " (NOT the rate asked for!)", GatherPause::kGatherBytes,
+                  pause.BaseUs() / 1000.0, pause.FloodUs() / 1000.0);
     return note;
 }
 
