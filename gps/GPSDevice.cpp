@@ -150,8 +150,12 @@ void CGPSDevice::OnDataReceived(const char*, std::size_t)
         {
         }
         const bool valid = IsChecksumValid(line);
+        EpochMarks marks;
         if (valid)
+        {
             m_nValidLines.fetch_add(1, std::memory_order_relaxed);
+            marks = m_epochEnd.Feed(line, m_gpsLive);
+        }
 
         {
             std::unique_lock lock(m_deviceLock);
@@ -161,13 +165,13 @@ void CGPSDevice::OnDataReceived(const char*, std::size_t)
                 m_roomInQueue.wait_for(lock, kFullQueueRecheck);
             m_gpsSnapshot = m_gpsLive;
             if (valid && m_lines.size() < kMaxQueuedLines)
-                m_lines.push_back(ReceivedLine{std::move(line), m_gpsLive, arrived});
+                m_lines.push_back(ReceivedLine{std::move(line), m_gpsLive, arrived, marks});
         }
 
         // A failing slot costs its own notification, not the lines after it.
         try
         {
-            m_sigNotify(0);
+            m_sigNotify(marks.ends ? kEpochCompleted : kLineReceived);
         }
         catch (...)
         {

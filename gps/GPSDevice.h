@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gps/EpochEnd.h"
 #include "gps/GpsData.h"
 #include "serial/SerialPort.h"
 #include "net/SourceAddress.h"
@@ -55,7 +56,13 @@ public:
     // Where OpenPort asks which serial ports gpsd holds; 127.0.0.1:2947 unless set.
     void SetGpsdAddress(const SourceAddress& gpsd) { m_gpsdAddress = gpsd; }
 
-    // The slot runs on the reader thread, once per received line, with 0. It may be
+    // What the notification says of its line.
+    static constexpr int kLineReceived = 0;
+    // A checksum-valid line that most likely completes a fix epoch (see EpochEnd).
+    static constexpr int kEpochCompleted = 1;
+
+    // The slot runs on the reader thread, once per received line, with kLineReceived or
+    // kEpochCompleted. It may be
     // disconnected from any thread, also while the signal fires; it must not wait for the
     // thread that calls Close.
     boost::signals2::connection ConnectNotification(const NotificationSignal::slot_type& slot);
@@ -92,6 +99,8 @@ private:
     std::deque<ReceivedLine> m_lines;
     GpsData m_gpsLive{};
     GpsData m_gpsSnapshot{};
+    // Reader thread only.
+    EpochEnd m_epochEnd;
     std::atomic<std::uint64_t> m_nValidLines{0};
 };
 

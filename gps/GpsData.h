@@ -84,11 +84,22 @@ struct GpsData
 
 // One checksum-valid line as received (line end included), the record right after it, and
 // when the reader read it (on the monotonic clock; the epoch when not read from a device).
+// Where a line stands in the receiver's fix epochs (see EpochEnd).
+struct EpochMarks
+{
+    // The line began a new epoch: the one before it has ended.
+    bool began = false;
+    // The line is the one that ended the last epoch, as far as the stream has shown: the epoch
+    // under way is most likely complete with it.
+    bool ends = false;
+};
+
 struct ReceivedLine
 {
     std::string text;
     GpsData gps{};
     std::chrono::steady_clock::time_point arrived{};
+    EpochMarks epoch{};
 };
 
 static_assert(std::is_trivially_copyable_v<GpsData>);

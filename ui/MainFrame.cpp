@@ -328,13 +328,20 @@ void CMainFrame::ConnectDevice(bool bConnect)
     BeginOpen(doc && doc->m_bConnected);
 }
 
-void CMainFrame::OnDeviceNotify(int)
+void CMainFrame::OnDeviceNotify(int code)
 {
     // One update waiting is enough: it drains every line queued until it runs. A fast receiver
     // thus costs one pass of the views per update, not one per sentence.
     m_nLinesSinceUpdate.fetch_add(1, std::memory_order_relaxed);
     if (!m_bUpdatePosted.exchange(true) && !PostMessage(WM_GPS_UPDATE))
         m_bUpdatePosted.store(false);
+    // The fix is complete: the panel shows it now, not when the pacer's frame has passed.
+    if (code == CGPSDevice::kEpochCompleted)
+    {
+        m_bEpochCompleted.store(true);
+        if (m_bWaitingOnTimer.exchange(false))
+            PostMessage(WM_GPS_UPDATE);
+    }
 }
 
 void CMainFrame::OnDeviceStopped()
@@ -394,14 +401,21 @@ bool CMainFrame::OnUpdateCommand(CCmdUI& ui)
 
 void CMainFrame::OnGpsUpdate()
 {
+    m_bWaitingOnTimer.store(false);
+    const bool bEpochCompleted = m_bEpochCompleted.exchange(false) && !m_pacer.Flooding();
     // Too soon after the last update: the timer brings this one, and no other is posted
-    // meanwhile (the flag stays set).
-    if (const qint64 wait = m_pacer.Wait(); wait > 0)
+    // meanwhile (the flag stays set), but for a line that completes an epoch.
+    if (const qint64 wait = m_pacer.Wait(); wait > 0 && !bEpochCompleted)
     {
         if (!m_updateTimer.isActive())
             m_updateTimer.start(static_cast<int>(wait));
-        return;
+        m_bWaitingOnTimer.store(true);
+        // Such a line queued just now found nobody waiting, and posted nothing.
+        if (!m_bEpochCompleted.load() || !m_bWaitingOnTimer.exchange(false) || m_pacer.Flooding())
+            return;
+        m_bEpochCompleted.store(false);
     }
+    m_updateTimer.stop();
     // Cleared before the device is drained, so a line queued meanwhile posts again.
     m_bUpdatePosted.store(false);
     m_pacer.Ran(m_nLinesSinceUpdate.exchange(0, std::memory_order_relaxed));

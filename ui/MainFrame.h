@@ -66,7 +66,7 @@ public:
     static std::wstring ConnectingText(const std::wstring& sourceText);
 
     // Reader thread: posts WM_GPS_UPDATE and touches nothing else.
-    void OnDeviceNotify(int);
+    void OnDeviceNotify(int code);
     // User-interface thread, for a posted WM_GPS_UPDATE: hands the device's lines to the
     // document, then HINT_GPS_DATA (pHint: the lines) to all views, now or, too soon after
     // the last one, as the pacer says.
@@ -141,6 +141,11 @@ private:
     CGPSDevice m_device;
     // A WM_GPS_UPDATE is posted, or waits for m_updateTimer, and the views have not had it.
     std::atomic<bool> m_bUpdatePosted{false};
+    // The reader queued a line that completes a fix epoch: the update runs without waiting
+    // for the pacer, unless lines flood.
+    std::atomic<bool> m_bEpochCompleted{false};
+    // The posted update waits for m_updateTimer; the reader then posts again for such a line.
+    std::atomic<bool> m_bWaitingOnTimer{false};
     // Lines the reader thread announced since the views were last updated.
     std::atomic<unsigned> m_nLinesSinceUpdate{0};
     QElapsedTimer m_clock;

@@ -252,7 +252,7 @@ void COrvaneView::OnGpsData(const std::vector<ReceivedLine>* pLines)
         for (const ReceivedLine& line : *pLines)
         {
             m_logCtrl.AddLine(QString::fromLocal8Bit(line.text.data(), static_cast<qsizetype>(line.text.size())).toStdWString());
-            m_panelPacer.Line(line.text, line.gps);
+            m_panelPacer.Line(line.epoch);
             // The result follows the sentence that brought the fix; the terminal only, never
             // the recording, which takes the receiver's own lines.
             if (m_timeToFix.Feed(line.gps, line.arrived))

@@ -2,37 +2,12 @@
 
 #include <algorithm>
 
-std::string PanelPacer::KeyOf(std::string_view sentence)
-{
-    const std::size_t start = sentence.find_first_of("$!");
-    std::string_view address;
-    if (start != std::string_view::npos)
-    {
-        address = sentence.substr(start + 1);
-        address = address.substr(0, std::min(address.find_first_of(",*\r\n"), std::size_t{8}));
-    }
-    auto it = std::find_if(m_seen.begin(), m_seen.end(), [&](const auto& seen) { return seen.first == address; });
-    if (it == m_seen.end())
-        it = m_seen.insert(m_seen.end(), {std::string(address), 0});
-    return std::string(address) + '#' + std::to_string(++it->second);
-}
-
-void PanelPacer::Line(std::string_view sentence, const GpsData& after)
+void PanelPacer::Line(EpochMarks marks)
 {
     const std::int64_t now = m_now();
     const bool bAfterSilence = m_nLastLineMs < 0 || now - m_nLastLineMs >= kSilenceMs;
-    GpsData ended;
-    if (m_epochs.Feed(after, ended))
-    {
-        // The line before this one ended an epoch; lines of it still waiting are due now.
-        m_ender = m_previousKey;
-        m_seen.clear();
-        m_bComplete = m_bComplete || m_nWaiting > 0;
-    }
-    std::string key = KeyOf(sentence);
-    m_bComplete = m_bComplete || bAfterSilence || key == m_ender;
-    m_previousKey = std::move(key);
-
+    // A new epoch: lines of the last one still waiting are due now.
+    m_bComplete = m_bComplete || (marks.began && m_nWaiting > 0) || marks.ends || bAfterSilence;
     if (m_nWaiting++ == 0)
         m_nFirstWaitingMs = now;
     m_nLastLineMs = now;

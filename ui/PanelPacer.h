@@ -1,26 +1,18 @@
 #pragma once
 
-#include "gps/EpochDetector.h"
-#include "gps/GpsData.h"
+#include "gps/EpochEnd.h"
 
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <string>
-#include <string_view>
 #include <utility>
-#include <vector>
 
 // When the status panel shows what came. A receiver sends a fix as a run of sentences; drawing
 // the panel for each of them costs a redraw a sentence and shows half-updated fixes. So the panel
 // is drawn once a fix epoch is complete, at once for the first sentence after a silence, and no
-// more often than every kFloodRepaintMs while sentences flood.
-//
-// An epoch is known to have ended only when the next one begins. To draw as its last sentence
-// arrives, the pacer learns which sentence ended the last epoch (its address and how many of that
-// address came before it in the epoch: "GPGSV" third, say) and takes that sentence as the end of
-// the next. A receiver that changes its order is followed one epoch late: the start of a new
-// epoch, a pause of kQuietMs, or kLatestMs since the first line not shown all draw what waits.
+// more often than every kFloodRepaintMs while sentences flood. Where an epoch ends is told by
+// the lines' epoch marks; when the receiver changes its order, the start of a new epoch, a pause
+// of kQuietMs, or kLatestMs since the first line not shown draw what waits.
 // The clock is given, so that the rule is tested without waiting.
 class PanelPacer
 {
@@ -39,8 +31,8 @@ public:
     using Clock = std::function<std::int64_t()>;
     explicit PanelPacer(Clock now) : m_now(std::move(now)) {}
 
-    // A line the document took: its text, and the record as it stood right after it.
-    void Line(std::string_view sentence, const GpsData& after);
+    // A line the document took, with where it stands in the epochs.
+    void Line(EpochMarks marks);
     // Milliseconds until the panel should be drawn: 0 now, -1 when nothing waits.
     std::int64_t Due() const;
     // The panel was drawn with every line given so far.
@@ -50,14 +42,8 @@ public:
 
 private:
     bool Flooding(std::int64_t now) const;
-    // The sentence's address and its count among this epoch's lines of that address.
-    std::string KeyOf(std::string_view sentence);
 
     Clock m_now;
-    EpochDetector m_epochs;
-    std::string m_ender;
-    std::string m_previousKey;
-    std::vector<std::pair<std::string, int>> m_seen;
     std::int64_t m_nLastLineMs = -1;
     std::int64_t m_nFirstWaitingMs = -1;
     std::int64_t m_nDrawnMs = -1;

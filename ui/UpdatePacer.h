@@ -24,6 +24,7 @@ public:
     // An update runs now; `lines` came since the last one.
     void Ran(unsigned lines);
     std::int64_t Interval() const { return m_nIntervalMs; }
+    bool Flooding() const { return m_nIntervalMs == kFloodUpdateMs; }
 
 private:
     std::int64_t SinceLast() const;

@@ -4,6 +4,8 @@
 #include "gps/DeviceTestSupport.h"
 #include "support/PseudoTerminal.h"
 
+#include "support/Nmea.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -50,13 +52,16 @@ protected:
         connection = device.ConnectNotification(
             [this](int argument)
             {
-                if (argument == 0)
+                if (argument == CGPSDevice::kLineReceived || argument == CGPSDevice::kEpochCompleted)
                     notifications.Raise();
+                if (argument == CGPSDevice::kEpochCompleted)
+                    completions.Raise();
             });
         ASSERT_TRUE(device.OpenPort(pty.SlavePortName(), 4800));
     }
 
     Counter notifications;
+    Counter completions;
     PseudoTerminal pty;
     ObservedDevice device;
     boost::signals2::scoped_connection connection;
@@ -152,6 +157,29 @@ TEST_F(GPSDeviceTest, LinesComeOutInOrderWithOneNotificationPerLine)
     std::string line = "kept";
     EXPECT_FALSE(device.PopLine(line));
     EXPECT_EQ(line, "kept");
+}
+
+// Each queued line says where it stands in the epochs: the first of a new time begins one, and
+// once an epoch has ended with a VTG, the next VTG is taken as its epoch's end and notified so.
+TEST_F(GPSDeviceTest, LinesCarryTheirEpochMarksAndTheLearntEndIsNotified)
+{
+    const auto epoch = [](const char* time) {
+        return WithChecksum(std::string("$GPGGA,") + time + ",4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,") +
+               kGsa + kVtg;
+    };
+    ASSERT_TRUE(pty.Write(epoch("123519") + epoch("123520") + epoch("123521")));
+    ASSERT_TRUE(notifications.WaitFor(9));
+    std::vector<ReceivedLine> lines;
+    ASSERT_EQ(device.PopLines(lines), 9u);
+    std::vector<std::pair<bool, bool>> marks;
+    for (const ReceivedLine& line : lines)
+        marks.emplace_back(line.epoch.began, line.epoch.ends);
+    const std::vector<std::pair<bool, bool>> expected{{false, false}, {false, false}, {false, false},
+                                                      {true, false},  {false, false}, {false, true},
+                                                      {true, false},  {false, false}, {false, true}};
+    EXPECT_EQ(marks, expected);
+    EXPECT_TRUE(completions.WaitFor(2));
+    EXPECT_EQ(completions.Value(), 2);
 }
 
 TEST_F(GPSDeviceTest, SentenceSplitOverTwoWritesIsHandledOnceWhole)

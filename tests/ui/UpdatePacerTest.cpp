@@ -99,6 +99,7 @@ std::vector<std::int64_t> Draws(const std::vector<PacedLine>& lines)
 {
     std::int64_t now = 0;
     PanelPacer pacer([&now] { return now; });
+    EpochEnd epochs;
     GpsData gps{};
     std::vector<std::int64_t> draws;
     std::int64_t deadline = -1;
@@ -121,7 +122,7 @@ std::vector<std::int64_t> Draws(const std::vector<PacedLine>& lines)
         }
         now = line.at;
         DecodeSentence(line.text, gps);
-        pacer.Line(line.text, gps);
+        pacer.Line(epochs.Feed(line.text, gps));
         settle();
     }
     while (deadline >= 0)
