@@ -231,6 +231,10 @@ TEST_P(Seeking, LandsOnALineStartAndPlaysOnFromIt)
     EXPECT_GE(static_cast<double>(offset), GetParam() * static_cast<double>(bytes.size()));
     EXPECT_TRUE(offset == 0 || bytes[offset - 1] == '\n') << offset;
     EXPECT_DOUBLE_EQ(playing.player->Fraction(), static_cast<double>(offset) / static_cast<double>(bytes.size()));
+    // At the end there is nothing to play on from: Play then starts the log again, as soon as
+    // the reader has taken the seek, and when that is cannot be told from here.
+    if (offset == bytes.size())
+        return;
 
     playing.player->Play();
     const std::vector<ReceivedLine> played = playing.DrainToEnd();
