@@ -194,14 +194,22 @@ TEST_F(MapEngineTest, TilesThatCannotBeHadShowTheNotice)
     EXPECT_EQ(Eval(*view, "tilesLoaded").toInt(), 0);
     EXPECT_GT(Eval(*view, "tileErrors").toInt(), 0);
     EXPECT_TRUE(Eval(*view, "document.getElementById('offline').innerText").toString().contains("You are offline"));
-    EXPECT_TRUE(EvalTrue(*view, "retryTimer !== null")) << "no retry planned";
+    EXPECT_TRUE(EvalTrue(*view, "retryTimer !== null && retrySeconds === 30")) << "no retry planned";
     EXPECT_TRUE(view->grab().toImage().save(GrabPath("map-tiles-failed")));
+
+    // A retry that brings nothing waits twice as long for the next; each asks for every tile.
+    const int errors = Eval(*view, "tileErrors").toInt();
+    Eval(*view, "clearTimeout(retryTimer); retryTimer = null; retryTiles();");
+    ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, "retryTimer !== null") && !EvalTrue(*view, "tiles.isLoading()"); }));
+    EXPECT_GT(Eval(*view, "tileErrors").toInt(), errors);
+    EXPECT_EQ(Eval(*view, "retrySeconds").toInt(), 60);
 
     // The tiles come back: the planned retry brings the map back without a new page.
     m_server.SetFailing(TileServer::Failing::None);
     Eval(*view, "clearTimeout(retryTimer); retryTiles();");
     ASSERT_TRUE(WaitFor([&] { return EvalTrue(*view, kTilesSettled); }));
     EXPECT_GT(Eval(*view, "tilesLoaded").toInt(), 0);
+    EXPECT_EQ(Eval(*view, "retrySeconds").toInt(), 30) << "the first tile starts the count again";
     EXPECT_EQ(Eval(*view, "document.getElementById('offline').className").toString(), "");
 }
 
