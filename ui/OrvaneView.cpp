@@ -212,6 +212,8 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
             m_fixCountTimer.stop();
             m_panelTimer.stop();
             m_panelPacer.Reset();
+            // Lines that waited for their epoch's end are shown, dimmed, with the rest.
+            m_gps = doc->m_gps;
         }
         ShowConnectImages(doc->m_bConnected != 0);
         update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
