@@ -82,8 +82,6 @@ struct GpsData
     bool operator==(const GpsData&) const = default;
 };
 
-// One checksum-valid line as received (line end included), the record right after it, and
-// when the reader read it (on the monotonic clock; the epoch when not read from a device).
 // Where a line stands in the receiver's fix epochs (see EpochEnd).
 struct EpochMarks
 {
@@ -94,6 +92,9 @@ struct EpochMarks
     bool ends = false;
 };
 
+// One checksum-valid line as received (line end included), the record right after it, when
+// the reader read it (on the monotonic clock; the epoch when not read from a device), and where
+// it stands in the epochs.
 struct ReceivedLine
 {
     std::string text;

@@ -32,8 +32,8 @@ int GatherPause::After(const char* bytes, std::size_t count, Clock::time_point n
     }
     if (const auto elapsed = now - m_windowStart; elapsed >= std::chrono::seconds(1))
     {
-        m_bFlooding = m_nLines * std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::seconds(1)).count() >
-                      kFloodLinesPerSecond * std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
+        const long long elapsedUs = std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
+        m_bFlooding = m_nLines * 1'000'000 > kFloodLinesPerSecond * elapsedUs;
         m_nLines = 0;
         m_windowStart = now;
     }

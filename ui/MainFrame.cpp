@@ -402,7 +402,9 @@ bool CMainFrame::OnUpdateCommand(CCmdUI& ui)
 void CMainFrame::OnGpsUpdate()
 {
     m_bWaitingOnTimer.store(false);
-    const bool bEpochCompleted = m_bEpochCompleted.exchange(false) && !m_pacer.Flooding();
+    // While lines flood, a completed epoch waits its turn like any line.
+    const bool bFlooding = m_pacer.Flooding();
+    const bool bEpochCompleted = m_bEpochCompleted.exchange(false) && !bFlooding;
     // Too soon after the last update: the timer brings this one, and no other is posted
     // meanwhile (the flag stays set), but for a line that completes an epoch.
     if (const qint64 wait = m_pacer.Wait(); wait > 0 && !bEpochCompleted)
@@ -410,8 +412,9 @@ void CMainFrame::OnGpsUpdate()
         if (!m_updateTimer.isActive())
             m_updateTimer.start(static_cast<int>(wait));
         m_bWaitingOnTimer.store(true);
-        // Such a line queued just now found nobody waiting, and posted nothing.
-        if (!m_bEpochCompleted.load() || !m_bWaitingOnTimer.exchange(false) || m_pacer.Flooding())
+        // Such a line queued just now found nobody waiting, and posted nothing: whoever takes
+        // the waiting flag back runs the update.
+        if (bFlooding || !m_bEpochCompleted.load() || !m_bWaitingOnTimer.exchange(false))
             return;
         m_bEpochCompleted.store(false);
     }

@@ -69,6 +69,7 @@ namespace
 struct PacedLine
 {
     std::int64_t at;
+    // Empty: the stream ends there (a disconnect).
     std::string text;
 };
 
@@ -121,6 +122,13 @@ std::vector<std::int64_t> Draws(const std::vector<PacedLine>& lines)
             settle();
         }
         now = line.at;
+        if (line.text.empty())
+        {
+            // The stream ended: what waited is dropped, and the next line is as after a silence.
+            pacer.Reset();
+            deadline = -1;
+            continue;
+        }
         DecodeSentence(line.text, gps);
         pacer.Line(epochs.Feed(line.text, gps));
         settle();
@@ -189,6 +197,11 @@ std::vector<PanelRow> PanelRows()
     for (const PacedLine& line : Epochs(1, 1000, {0, 100}, 3000))
         silent.push_back(line);
     rows.push_back({"the first line after a silence at once", silent, {0, 350, 3000, 3100}});
+
+    std::vector<PacedLine> reconnected = Epochs(1, 1000, {0, 100});
+    reconnected.push_back({200, ""});
+    reconnected.push_back({300, kGsa});
+    rows.push_back({"after a disconnect nothing waits, and the first line shows at once", reconnected, {0, 300}});
     return rows;
 }
 } // namespace
