@@ -103,6 +103,8 @@ CLogCtrl::CLogCtrl(QWidget* parent)
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     viewport()->setAttribute(Qt::WA_NoSystemBackground);
     verticalScrollBar()->setSingleStep(1);
+    m_showTimer.setSingleShot(true);
+    connect(&m_showTimer, &QTimer::timeout, this, &CLogCtrl::ShowPending);
     verticalScrollBar()->installEventFilter(this);
     SetLineHeight(QFontMetrics(QApplication::font()).height());
 }
@@ -128,7 +130,7 @@ void CLogCtrl::AddLine(const std::wstring& text)
     if (m_nBatchDepth > 0)
         m_bPending = true;
     else
-        ShowNewLines();
+        RequestShow();
 }
 
 void CLogCtrl::AddLines(std::span<const std::wstring> texts)
@@ -146,6 +148,32 @@ void CLogCtrl::BeginBatch()
 void CLogCtrl::EndBatch()
 {
     if (m_nBatchDepth > 0 && --m_nBatchDepth == 0 && m_bPending)
+        RequestShow();
+}
+
+// Each show scrolls and flushes the whole pane, so lines that come one by one are gathered.
+void CLogCtrl::RequestShow()
+{
+    const qint64 since = m_sinceShown.isValid() ? m_sinceShown.elapsed() : m_nShowIntervalMs;
+    if (since >= m_nShowIntervalMs)
+    {
+        ShowNewLines();
+        return;
+    }
+    m_bPending = true;
+    if (!m_showTimer.isActive())
+        m_showTimer.start(static_cast<int>(m_nShowIntervalMs - since));
+}
+
+void CLogCtrl::SetShowInterval(int milliseconds)
+{
+    m_nShowIntervalMs = milliseconds;
+    m_sinceShown.invalidate();
+}
+
+void CLogCtrl::ShowPending()
+{
+    if (m_bPending && m_nBatchDepth == 0)
         ShowNewLines();
 }
 
@@ -167,6 +195,8 @@ void CLogCtrl::Store(const std::wstring& text)
 void CLogCtrl::ShowNewLines()
 {
     m_bPending = false;
+    m_showTimer.stop();
+    m_sinceShown.start();
     // Positions counted over every line ever added, so a full ring, whose top line index stays
     // the same, still shows how far its contents moved.
     const std::int64_t oldTop = static_cast<std::int64_t>(m_nDroppedShown) + GetTopLine();

@@ -2,8 +2,10 @@
 
 #include <QAbstractScrollArea>
 #include <QColor>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QRect>
+#include <QTimer>
 
 #include <cstddef>
 #include <cstdint>
@@ -111,6 +113,12 @@ public:
         CLogCtrl& m_ctrl;
     };
 
+    // Lines that trickle in are shown together, at most once per interval (a first line after a
+    // quiet spell at once); 0, the default, shows every line or batch at once.
+    void SetShowInterval(int milliseconds);
+    // Shows now what waits for the interval.
+    void ShowPending();
+
     int GetDlgCtrlID() const { return m_nId; }
     // Line `index` of GetLineCount(), oldest first.
     std::size_t GetLineCount() const { return m_ring.size(); }
@@ -141,6 +149,7 @@ private:
     void Store(const std::wstring& text);
     // Scrolls to the end and repaints for the lines stored since the last time.
     void ShowNewLines();
+    void RequestShow();
 
     // A ring of at most kMaxLines: it grows until full, then the oldest slot is overwritten and
     // m_nFirst moves on, so no line is ever shifted.
@@ -158,6 +167,9 @@ private:
     int m_nId = 0;
     int m_nAscent = 0;
     bool m_bScrollingToEnd = false;
+    int m_nShowIntervalMs = 0;
+    QElapsedTimer m_sinceShown;
+    QTimer m_showTimer;
 };
 
 inline std::size_t LogLines::size() const

@@ -31,6 +31,8 @@ constexpr int kMapLeft = panel::kMapLeft;
 constexpr int kClientBottom = panel::kClientBottom;
 const QRect kConnectRect = PanelRect(panel::kConnectButton);
 const QRect kRecordRect = PanelRect(panel::kRecordButton);
+// At 4800 baud a sentence comes every 150 ms or so; the terminal shows them in pairs.
+constexpr int kTerminalShowMs = 250;
 } // namespace
 
 COrvaneView::COrvaneView(QWidget* pParent)
@@ -83,6 +85,7 @@ bool COrvaneView::Create(CDocument* pDoc, std::unique_ptr<INetworkStatus> pNetwo
 
     m_logCtrl.Create(L"LogCtrl", true, QRect(0, 0, width(), std::max(0, height() - 60)), m_tabs, 100);
     m_tabs->addTab(&m_logCtrl, QStringLiteral("Terminal"));
+    m_logCtrl.SetShowInterval(kTerminalShowMs);
 
     m_pHistoryView = new CHistoryView(CHistoryView::Plot::Timeline, m_tabs);
     m_pHistoryView->setObjectName(QStringLiteral("History"));
@@ -283,6 +286,8 @@ void COrvaneView::SchedulePanel()
     }
     m_panelTimer.stop();
     m_panelPacer.Drawn();
+    // The epoch's last sentence reaches the terminal with the panel it completes: one repaint.
+    m_logCtrl.ShowPending();
     if (const COrvaneDoc* doc = GetOrvaneDoc())
         ShowRecord(doc->m_gps);
 }

@@ -316,6 +316,34 @@ INSTANTIATE_TEST_SUITE_P(
                       TopLineRow{"TallerPane", 320, 25, 5}, TopLineRow{"ShorterThanOneLine", 10, 3, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// With a show interval, the first line after a quiet spell shows at once; those that follow
+// within it wait for its end, a batch's close or ShowPending, and then show in one scroll.
+TEST(LogCtrlShowInterval, LinesWithinTheIntervalShowTogether)
+{
+    Pane pane(160);
+    pane.Fill(25);
+    pane.ctrl.SetShowInterval(60000);
+    QSignalSpy moves(pane.ctrl.verticalScrollBar(), &QScrollBar::valueChanged);
+    pane.ctrl.AddLine(Numbered(25));
+    EXPECT_EQ(pane.ctrl.GetTopLine(), 16) << "a line after a quiet spell waits for nothing";
+    pane.ctrl.AddLine(Numbered(26));
+    pane.ctrl.AddLines(std::vector<std::wstring>{Numbered(27), Numbered(28)});
+    QApplication::processEvents();
+    EXPECT_EQ(pane.ctrl.GetLineCount(), 29u) << "stored at once";
+    EXPECT_EQ(pane.ctrl.GetTopLine(), 16) << "shown before the interval ended";
+    pane.ctrl.ShowPending();
+    EXPECT_EQ(pane.ctrl.GetTopLine(), 19);
+    EXPECT_EQ(moves.count(), 2);
+    pane.ctrl.ShowPending();
+    EXPECT_EQ(moves.count(), 2) << "nothing waited";
+
+    // The interval's end shows what waits by itself.
+    pane.ctrl.SetShowInterval(50);
+    pane.ctrl.AddLine(Numbered(29));
+    pane.ctrl.AddLine(Numbered(30));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pane.ctrl.GetTopLine() == 21; }, 5000)) << pane.ctrl.GetTopLine();
+}
+
 TEST(LogCtrlScroll, PageIsClientHeightOverLineHeight)
 {
     Pane pane(160);
