@@ -237,6 +237,8 @@ void CLogCtrl::SetLineHeight(int pixels)
 {
     m_nLineHeight = std::max(1, pixels);
     m_font = MakeCellHeightFont(QStringLiteral("Arial"), m_nLineHeight);
+    // Sentences are plain ASCII: no shaping, the most of a line's drawing, and no kerning.
+    m_font.setStyleStrategy(QFont::PreferNoShaping);
     QFontMetrics metrics(m_font);
     // Centre the text's line box in the pitch when the font came out shorter than asked.
     m_nAscent = metrics.ascent() + std::max(0, (m_nLineHeight - metrics.height()) / 2);
