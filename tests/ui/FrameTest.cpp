@@ -26,6 +26,7 @@
 #include <gtest/gtest.h>
 #include <kml/dom.h>
 
+#include <QScrollBar>
 #include <QAction>
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -484,6 +485,9 @@ TEST_F(FrameTest, PanelGoesStaleWhenTheReceiverFallsSilentOrIsDisconnected)
 struct PanelPaints : QObject
 {
     int count = 0;
+    // Paints while the terminal, holding more than a page, still kept back lines it had stored.
+    const CLogCtrl* terminal = nullptr;
+    int terminalBehind = 0;
     bool eventFilter(QObject*, QEvent* event) override
     {
         // The count to the first fix repaints its own box ten times a second: not the panel's values.
@@ -492,7 +496,14 @@ struct PanelPaints : QObject
                 ->region()
                 .subtracted(PanelRect(panel::kTimeToFixBox))
                 .intersects(QRect(0, 0, panel::kWidth, panel::kRepaintHeight)))
+        {
             ++count;
+            // The scroll range covers the lines shown: a page less than those stored, once caught up.
+            const QScrollBar* bar = terminal ? terminal->verticalScrollBar() : nullptr;
+            const int stored = terminal ? static_cast<int>(terminal->GetLineCount()) : 0;
+            if (bar && stored > bar->pageStep() && bar->maximum() + bar->pageStep() != stored)
+                ++terminalBehind;
+        }
         return false;
     }
 };
@@ -526,6 +537,7 @@ TEST_F(FrameTest, PanelIsDrawnOnceAnEpochAndInTheEndShowsEveryLine)
     Connect(pty.SlaveWidePath());
     QCoreApplication::processEvents();
     PanelPaints paints;
+    paints.terminal = &view->GetLogCtrl();
     view->installEventFilter(&paints);
     for (const std::string& line : lines)
     {
@@ -533,11 +545,16 @@ TEST_F(FrameTest, PanelIsDrawnOnceAnEpochAndInTheEndShowsEveryLine)
         QCoreApplication::processEvents();
     }
     ASSERT_TRUE(ProcessEventsUntil([&] { return view->GetGps() == m_doc->m_gps; }));
+    const QScrollBar* bar = view->GetLogCtrl().verticalScrollBar();
+    EXPECT_TRUE(ProcessEventsUntil([&] {
+        return bar->maximum() + bar->pageStep() == static_cast<int>(view->GetLogCtrl().GetLineCount());
+    })) << "lines kept back for the terminal's interval are shown by its end";
     QCoreApplication::processEvents();
     view->removeEventFilter(&paints);
     // The first line at once, then each epoch once its last sentence is known.
     EXPECT_GE(paints.count, 2);
     EXPECT_LE(paints.count, epochs + 2) << epochs << " epochs in " << lines.size() << " lines";
+    EXPECT_EQ(paints.terminalBehind, 0) << "an epoch's last sentences reach the terminal with the panel";
     m_frame->ConnectDevice(false);
 }
 
