@@ -55,7 +55,9 @@ void CMapView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
     SetOffline(!m_pNetwork->IsOnline());
 
     const auto* pDoc = dynamic_cast<const COrvaneDoc*>(GetDocument());
-    const bool bFix = pDoc && pDoc->m_bConnected && HasFix(pDoc->m_gps);
+    // A lost fix clears the position while the last GSA's mode may still say 3D: only a
+    // position some sentence sent moves the marker.
+    const bool bFix = pDoc && pDoc->m_bConnected && HasFixedPosition(pDoc->m_gps);
     if (bFix && DistanceMetres(m_dLastLat, m_dLastLon, pDoc->m_gps.latitude, pDoc->m_gps.longitude) > kMinMoveMetres)
         ShowPosition({pDoc->m_gps.latitude, pDoc->m_gps.longitude});
 }

@@ -64,9 +64,10 @@ class MapViewTest : public ::testing::Test
 protected:
     void SetUp() override { m_doc.AddView(&m_view); }
 
-    void Fix(int fixMode, float lat, float lon)
+    void Fix(int fixMode, float lat, float lon, bool bKnown = true)
     {
         m_doc.m_gps.fixMode = fixMode;
+        m_doc.m_gps.decode.known = bKnown ? kKnownPosition : 0;
         m_doc.m_gps.latitude = lat;
         m_doc.m_gps.longitude = lon;
     }
@@ -169,17 +170,36 @@ TEST_F(MapViewTest, NoFixOrDisconnectedNeverMoves)
         const char* name;
         int connected;
         int fixMode;
+        bool known;
     };
-    for (const Case& c : {Case{"no fix", 1, 1}, Case{"fix mode 0", 1, 0}, Case{"disconnected 3D", 0, 3},
-                          Case{"disconnected 2D", 0, 2}})
+    // A lost fix's GGA clears the position while the last GSA's 3D stands until the next GSA.
+    for (const Case& c : {Case{"no fix", 1, 1, true}, Case{"fix mode 0", 1, 0, true},
+                          Case{"disconnected 3D", 0, 3, true}, Case{"disconnected 2D", 0, 2, true},
+                          Case{"3D without a position", 1, 3, false}})
     {
         m_doc.m_bConnected = c.connected;
-        Fix(c.fixMode, 24.5f, 121.0f);
+        Fix(c.fixMode, c.known ? 24.5f : 0.0f, c.known ? 121.0f : 0.0f, c.known);
         Notify();
         EXPECT_TRUE(m_view.m_loads.empty()) << c.name;
         EXPECT_TRUE(m_view.GetTrack().empty()) << c.name;
         EXPECT_FLOAT_EQ(m_view.LastLat(), 0.0f) << c.name;
     }
+}
+
+TEST_F(MapViewTest, ALostFixKeepsTheMarkerWhereItWas)
+{
+    m_doc.SendInitialUpdate();
+    m_view.Loaded();
+    m_doc.m_bConnected = 1;
+    Fix(3, 24.5f, 121.0f);
+    Notify();
+    m_view.Loaded();
+    Fix(3, 0.0f, 0.0f, false);
+    Notify();
+    ASSERT_EQ(m_view.GetTrack().size(), 1u);
+    EXPECT_FLOAT_EQ(m_view.LastLat(), 24.5f);
+    for (const std::string& script : m_view.m_scripts)
+        EXPECT_FALSE(Contains(script, "0.000000, 0.000000")) << script;
 }
 
 TEST_F(MapViewTest, OtherHintsAreIgnored)
