@@ -56,13 +56,26 @@ RecordKind KindOf(unsigned id)
 }
 } // namespace
 
-// A steady clock for the seconds when the receiver sends no time.
-COrvaneDoc::COrvaneDoc()
-    : m_history([] {
-          return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-              .count();
-      })
+namespace
 {
+// A steady clock for the seconds when the receiver sends no time.
+std::int64_t SteadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+} // namespace
+
+COrvaneDoc::COrvaneDoc() : m_history(SteadyMs)
+{
+}
+
+void COrvaneDoc::StartSource()
+{
+    m_gps = GpsData{};
+    m_epochs = EpochDetector();
+    m_history = History(SteadyMs);
+    UpdateAllViews(nullptr, HINT_SOURCE_STARTED);
 }
 
 // Completes a recording under way, whether or not m_bRecording is set.

@@ -22,6 +22,9 @@ inline constexpr long HINT_RECORDING_CHANGED = 4098;
 inline constexpr long HINT_SOURCE_CONNECTING = 4100;
 // A recorded log starts or stops playing; pHint is the PlaybackHint.
 inline constexpr long HINT_PLAYBACK_CHANGED = 4120;
+// A new source begins (a connect, a log): what the views keep of the last one (its track, its
+// fixes) is forgotten.
+inline constexpr long HINT_SOURCE_STARTED = 4121;
 
 class LogPlayer;
 struct PlaybackHint
@@ -54,6 +57,9 @@ public:
     // Syncs a recording that has data not yet on the medium; the frame calls it every second,
     // so a quiet stream's last lines are synced too. A failed sync stops it like a failed write.
     void SyncRecording();
+    // A new source begins: its record, epochs and history start empty, and the views are told
+    // with HINT_SOURCE_STARTED. A running recording goes on.
+    void StartSource();
     // The frame sent a restart command: the history marks it on its time axis.
     void MarkRestart(HistoryEventKind kind);
 

@@ -655,7 +655,7 @@ const History* CHistoryView::GetHistory() const
 
 void CHistoryView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
 {
-    if (lHint == HINT_GPS_DATA)
+    if (lHint == HINT_GPS_DATA || lHint == HINT_SOURCE_STARTED)
         RequestRepaint();
 }
 

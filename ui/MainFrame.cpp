@@ -37,13 +37,7 @@ QWidget* CreateMainView(CMainFrame* pFrame, CDocument* pDoc)
     return view;
 }
 
-CMainFrame::CMainFrame()
-    : m_baudDetection(
-          {[this] { return m_device.ValidLineCount(); }, [this] { CloseDevice(); },
-           [this](int rate, long probe) { PostMessage(WM_BAUD_PROBED, static_cast<std::uintptr_t>(rate), probe); },
-           [this](int rate) { return ReopenAtDetectedRate(rate); },
-           [this](int fromRate, int toRate) { ReportDetectedRate(fromRate, toRate); }},
-          kBaudRates)
+CMainFrame::CMainFrame() : m_pSession(std::make_unique<CGpsSession>())
 {
     // Fixed size, no maximise button: the views are laid out in fixed pixel coordinates.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -51,11 +45,8 @@ CMainFrame::CMainFrame()
                    Qt::WindowCloseButtonHint);
     move(0, 0);
     setFixedSize(kWidth, kHeight);
-    m_clock.start();
-    m_updateTimer.setSingleShot(true);
-    QObject::connect(&m_updateTimer, &QTimer::timeout, this, [this] { OnGpsUpdate(); });
     QObject::connect(&m_syncTimer, &QTimer::timeout, this, [this] {
-        if (COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
+        if (COrvaneDoc* doc = Doc())
             doc->SyncRecording();
     });
     m_syncTimer.start(kSyncMs);
@@ -87,11 +78,39 @@ void CMainFrame::moveEvent(QMoveEvent* e)
 
 CMainFrame::~CMainFrame()
 {
-    // The open worker and the reader thread post to this object: they must be gone before the
-    // window is.
-    m_baudDetection.Cancel();
-    CancelOpen();
-    CloseDevice();
+    // The session's threads queue to it, not to the window; it goes first all the same.
+    m_pSession.reset();
+}
+
+COrvaneDoc* CMainFrame::Doc() const
+{
+    return OrvaneDocOf(GetActiveDocument());
+}
+
+CGpsSession& CMainFrame::NewSession(bool bStartSource)
+{
+    const bool bWasLog = m_pSession->IsLog();
+    m_pSession.reset();
+    m_pSession = std::make_unique<CGpsSession>();
+    CGpsSession* session = m_pSession.get();
+    session->SetGpsdAddress(m_gpsdAddress);
+    QObject::connect(session, &CGpsSession::linesArrived, this, [this](const std::vector<ReceivedLine>& batch) { OnLinesArrived(batch); });
+    QObject::connect(session, &CGpsSession::opened, this, [this](CGpsSession::Clock::time_point at) { OnOpened(at); });
+    QObject::connect(session, &CGpsSession::failed, this, [this](const SessionError& error) { OnFailed(error); });
+    QObject::connect(session, &CGpsSession::lost, this, [this](const std::wstring& path) { OnLost(path); });
+    QObject::connect(session, &CGpsSession::baudDetected, this, [this](int from, int to) { OnBaudDetected(from, to); });
+    // Nothing of the last source's state reaches this one's.
+    if (COrvaneDoc* doc = Doc())
+    {
+        if (bStartSource)
+            doc->StartSource();
+        if (bWasLog)
+        {
+            SetTitleFor({});
+            TellViewsOfPlayback(*doc);
+        }
+    }
+    return *session;
 }
 
 void CMainFrame::SetPortName(const std::wstring& portName)
@@ -168,7 +187,7 @@ bool CMainFrame::OnCommand(unsigned id)
         OnFileOpenLog();
         return true;
     case ID_CONNECT:
-        if (const COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
+        if (const COrvaneDoc* doc = Doc())
             ConnectDevice(!doc->m_bConnected);
         return true;
     default:
@@ -176,131 +195,26 @@ bool CMainFrame::OnCommand(unsigned id)
     }
 }
 
-void CMainFrame::OnMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam)
+void CMainFrame::OnFailed(const SessionError& error)
 {
-    if (msg == WM_GPS_UPDATE)
-        OnGpsUpdate();
-    else if (msg == WM_GPS_DEVICE_LOST)
-        OnDeviceLost();
-    else if (msg == WM_GPS_DEVICE_OPENED)
-        OnDeviceOpened(static_cast<std::uint64_t>(wParam));
-    else if (msg == WM_BAUD_PROBED)
-        m_baudDetection.OnProbed(static_cast<int>(wParam), static_cast<long>(lParam));
-}
-
-void CMainFrame::Subscribe()
-{
-    m_connNotify = m_device.ConnectNotification([this](int code) { OnDeviceNotify(code); });
-    m_connStopped = m_device.ConnectStoppedNotification([this] { OnDeviceStopped(); });
-}
-
-void CMainFrame::ReportOpenFailure(const std::wstring& path)
-{
-    m_connNotify.disconnect();
-    m_connStopped.disconnect();
-    if (m_device.LastOpenError() == PortError::Cancelled)
-        return;
-    ShowMessageBox(DescribeOpenFailure(path, m_device.LastOpenError(),
-                                       m_device.LastOpenSystemError(), m_nBaudRate),
+    ShowMessageBox(DescribeOpenFailure(error.path, error.error, error.systemError, error.baudRate),
                    kErrorCaption, MbIcon::Error);
-}
-
-void CMainFrame::BeginOpen(bool bWasConnected)
-{
-    // A port left open by a receiver that went away (its message not handled yet), or an open
-    // still under way, is replaced, with its subscriptions.
-    CancelOpen();
-    CloseDevice();
-    if (m_strPortName.empty())
-    {
-        ShowMessageBox(NoPortChosenText(), kErrorCaption, MbIcon::Error);
-        SetConnected(false, bWasConnected);
-        return;
-    }
-
-    Subscribe();
-    // The path a port name stands for, or the network source as it was typed.
-    const bool bNetwork = IsNetworkSourceText(m_strPortName);
-    m_strOpeningPath = bNetwork ? m_strPortName : CGPSDevice::DevicePathOf(m_strPortName);
-    m_bOpenReplacesShown = bWasConnected || bNetwork;
-    m_bConnecting = true;
-    const std::uint64_t attempt = ++m_nOpenAttempt;
-    try
-    {
-        // Even a serial open: it first asks the local gpsd which ports it holds.
-        m_openWorker = std::thread(
-            [this, name = m_strPortName, rate = m_nBaudRate, attempt]
-            {
-                m_device.OpenPort(name, rate);
-                m_openedAt = TimeToFix::Clock::now();
-                PostMessage(WM_GPS_DEVICE_OPENED, static_cast<std::uintptr_t>(attempt));
-            });
-    }
-    catch (const std::system_error&)
-    {
-        m_bConnecting = false;
-        m_connNotify.disconnect();
-        m_connStopped.disconnect();
-        ShowMessageBox(DescribeOpenFailure(m_strOpeningPath, PortError::Other, EAGAIN, m_nBaudRate),
-                       kErrorCaption, MbIcon::Error);
-        SetConnected(false, bWasConnected);
-        return;
-    }
-    // A network source may take seconds: it shows as connected, so that the button says
-    // Disconnect, and the views say where it is connecting to.
-    if (bNetwork)
-    {
-        SetConnected(true, true);
-        std::wstring text = ConnectingText(m_strPortName);
-        if (COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
-            doc->UpdateAllViews(nullptr, HINT_SOURCE_CONNECTING, &text);
-    }
-}
-
-void CMainFrame::OnDeviceOpened(std::uint64_t attempt)
-{
-    // An open cancelled or replaced since posted this.
-    if (!m_bConnecting || attempt != m_nOpenAttempt)
-        return;
-    if (m_openWorker.joinable())
-        m_openWorker.join();
-    m_bConnecting = false;
-    if (m_device.IsOpen())
-    {
-        m_strOpenPath = m_strOpeningPath;
-        // A network source has no line speed to find.
-        if (!IsNetworkSourceText(m_strOpenPath))
-            m_baudDetection.Arm(ToUtf8(m_strOpenPath), m_nBaudRate);
-        SetConnected(true, true);
-        StartFixSearch(FixSearch::Connect, m_openedAt);
-        return;
-    }
-    ReportOpenFailure(m_strOpeningPath);
     // A failed open changes nothing the views show unless they showed a connection.
     SetConnected(false, m_bOpenReplacesShown);
 }
 
-void CMainFrame::CancelOpen()
+void CMainFrame::OnOpened(CGpsSession::Clock::time_point at)
 {
-    if (!m_openWorker.joinable())
-        return;
-    m_device.CancelOpen();
-    m_openWorker.join();
-    m_bConnecting = false;
-    ++m_nOpenAttempt;
-}
-
-void CMainFrame::CloseDevice()
-{
-    m_connNotify.disconnect();
-    m_connStopped.disconnect();
-    // Also lifts a cancel left by CancelOpen, for the next open.
-    m_device.Close();
+    // From now on the views show this connection, and a failure (a reopen at the probed rate)
+    // takes it back.
+    m_bOpenReplacesShown = true;
+    SetConnected(true, true);
+    StartFixSearch(FixSearch::Connect, at);
 }
 
 void CMainFrame::SetConnected(bool bConnected, bool bTellViews)
 {
-    COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument());
+    COrvaneDoc* doc = Doc();
     if (!doc)
         return;
     doc->m_bConnected = bConnected ? 1 : 0;
@@ -310,80 +224,59 @@ void CMainFrame::SetConnected(bool bConnected, bool bTellViews)
 
 void CMainFrame::ConnectDevice(bool bConnect)
 {
-    m_baudDetection.Cancel();
-    if (!bConnect && m_pPlayer)
+    if (!bConnect && m_pSession->IsLog())
     {
         CloseLog();
         return;
     }
     if (!bConnect)
     {
-        CancelOpen();
-        CloseDevice();
+        // Lines read and not yet handed over go with the source.
+        NewSession(false);
         SetConnected(false, true);
         return;
     }
 
-    const COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument());
-    BeginOpen(doc && doc->m_bConnected);
-}
-
-void CMainFrame::OnDeviceNotify(int code)
-{
-    // One update waiting is enough: it drains every line queued until it runs. A fast receiver
-    // thus costs one pass of the views per update, not one per sentence.
-    m_nLinesSinceUpdate.fetch_add(1, std::memory_order_relaxed);
-    if (!m_bUpdatePosted.exchange(true) && !PostMessage(WM_GPS_UPDATE))
-        m_bUpdatePosted.store(false);
-    // The fix is complete: the panel shows it now, not when the pacer's frame has passed.
-    if (code == CGPSDevice::kEpochCompleted)
+    const COrvaneDoc* doc = Doc();
+    const bool bWasConnected = doc && doc->m_bConnected;
+    if (m_strPortName.empty())
     {
-        m_bEpochCompleted.store(true);
-        if (m_bWaitingOnTimer.exchange(false))
-            PostMessage(WM_GPS_UPDATE);
+        m_pSession->Close();
+        ShowMessageBox(NoPortChosenText(), kErrorCaption, MbIcon::Error);
+        SetConnected(false, bWasConnected);
+        return;
+    }
+    // A port left open by a receiver that went away (its message not handled yet), or an open
+    // still under way, is replaced with its session.
+    CGpsSession& session = NewSession();
+    const bool bNetwork = IsNetworkSourceText(m_strPortName);
+    m_bOpenReplacesShown = bWasConnected || bNetwork;
+    if (!session.BeginOpen(m_strPortName, m_nBaudRate))
+        return;
+    // A network source may take seconds: it shows as connected, so that the button says
+    // Disconnect, and the views say where it is connecting to.
+    if (bNetwork)
+    {
+        SetConnected(true, true);
+        std::wstring text = ConnectingText(m_strPortName);
+        if (COrvaneDoc* d = Doc())
+            d->UpdateAllViews(nullptr, HINT_SOURCE_CONNECTING, &text);
     }
 }
 
-void CMainFrame::OnDeviceStopped()
+void CMainFrame::OnLost(const std::wstring& path)
 {
-    // Close joins the reader thread, which is the one running here.
-    PostMessage(WM_GPS_DEVICE_LOST);
-}
-
-void CMainFrame::OnDeviceLost()
-{
-    // A message from a port the user has closed or reopened since is stale.
-    if (!m_device.IsOpen() || !m_device.HasStoppedOnItsOwn())
-        return;
-
-    m_baudDetection.Cancel();
-    CloseDevice();
-    // The last lines before it went, still queued, are shown and recorded.
-    DeliverLines(true);
     // A running recording goes on: the user may plug the receiver in again and reconnect.
     SetConnected(false, true);
-    ShowMessageBox(DescribeDeviceLost(m_strOpenPath), kDeviceLostCaption, MbIcon::Warning);
+    ShowMessageBox(DescribeDeviceLost(path), kDeviceLostCaption, MbIcon::Warning);
 }
 
-bool CMainFrame::ReopenAtDetectedRate(int baudRate)
+void CMainFrame::OnBaudDetected(int fromRate, int toRate)
 {
-    // The same port, a moment after it was open: it opens at once, here, without asking gpsd
-    // again.
-    m_nBaudRate = baudRate;
-    CloseDevice();
-    Subscribe();
-    if (m_device.Open(m_strOpenPath, baudRate))
-        return true;
-    ReportOpenFailure(m_strOpenPath);
-    // The receiver went away while it was listened to; the user has been told why.
-    SetConnected(false, true);
-    return false;
-}
-
-void CMainFrame::ReportDetectedRate(int fromRate, int toRate)
-{
+    if (toRate > 0)
+        m_nBaudRate = toRate;
     BaudDetectedHint hint{fromRate, toRate};
-    if (COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
+    if (COrvaneDoc* doc = Doc())
         doc->UpdateAllViews(nullptr, HINT_BAUD_DETECTED, &hint);
 }
 
@@ -391,58 +284,28 @@ bool CMainFrame::OnUpdateCommand(CCmdUI& ui)
 {
     if (ui.m_nID != ID_HOT_START && ui.m_nID != ID_WARM_START && ui.m_nID != ID_COLD_START)
         return false;
-    // Left to the document (enabled while connected) unless the source is still being opened
-    // or takes nothing.
-    if (!m_bConnecting && (!m_device.IsOpen() || m_device.AcceptsWrites()))
+    // Left to the document (enabled while connected) unless the source is still being opened,
+    // is given up to the baud probe, or takes nothing.
+    const CGpsSession& session = *m_pSession;
+    if (!session.IsConnecting() && !session.IsProbing() && (!session.IsOpen() || session.AcceptsWrites()))
         return false;
     ui.Enable(false);
     return true;
 }
 
-void CMainFrame::OnGpsUpdate()
+void CMainFrame::OnLinesArrived(const std::vector<ReceivedLine>& batch)
 {
-    m_bWaitingOnTimer.store(false);
-    // While lines flood, a completed epoch waits its turn like any line.
-    const bool bFlooding = m_pacer.Flooding();
-    const bool bEpochCompleted = m_bEpochCompleted.exchange(false) && !bFlooding;
-    // Too soon after the last update: the timer brings this one, and no other is posted
-    // meanwhile (the flag stays set), but for a line that completes an epoch.
-    if (const qint64 wait = m_pacer.Wait(); wait > 0 && !bEpochCompleted)
-    {
-        if (!m_updateTimer.isActive())
-            m_updateTimer.start(static_cast<int>(wait));
-        m_bWaitingOnTimer.store(true);
-        // Such a line queued just now found nobody waiting, and posted nothing: whoever takes
-        // the waiting flag back runs the update.
-        if (bFlooding || !m_bEpochCompleted.load() || !m_bWaitingOnTimer.exchange(false))
-            return;
-        m_bEpochCompleted.store(false);
-    }
-    m_updateTimer.stop();
-    // Cleared before the device is drained, so a line queued meanwhile posts again.
-    m_bUpdatePosted.store(false);
-    m_pacer.Ran(m_nLinesSinceUpdate.exchange(0, std::memory_order_relaxed));
-    DeliverLines(false);
-}
-
-void CMainFrame::DeliverLines(bool bOnlyIfAny)
-{
-    COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument());
-    if (!doc)
+    COrvaneDoc* doc = Doc();
+    if (!doc || !doc->m_bConnected)
         return;
-    m_batch.clear();
-    if (doc->m_bConnected)
-        m_device.PopLines(m_batch);
-    if (bOnlyIfAny && m_batch.empty())
-        return;
-    doc->OnReceived(m_batch);
-    doc->UpdateAllViews(nullptr, HINT_GPS_DATA, &m_batch);
+    doc->OnReceived(batch);
+    doc->UpdateAllViews(nullptr, HINT_GPS_DATA, const_cast<std::vector<ReceivedLine>*>(&batch));
 }
 
 void CMainFrame::StartFixSearch(FixSearch kind, TimeToFix::Clock::time_point start)
 {
     FixSearchHint hint{kind, start};
-    if (COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
+    if (COrvaneDoc* doc = Doc())
         doc->UpdateAllViews(nullptr, HINT_FIX_SEARCH, &hint);
 }
 
@@ -451,17 +314,12 @@ void CMainFrame::SendRestartCommand(std::string_view command, FixSearch kind, Hi
     // Lines read before this moment are the receiver's from before the command.
     const TimeToFix::Clock::time_point written = TimeToFix::Clock::now();
     // Not sent when the port is closed or its transmit ring is full; the user is not told.
-    if (m_device.Write(command.data(), command.size()))
+    if (m_pSession->Write(command))
     {
-        MarkRestartInHistory(mark);
+        if (COrvaneDoc* doc = Doc())
+            doc->MarkRestart(mark);
         StartFixSearch(kind, written);
     }
-}
-
-void CMainFrame::MarkRestartInHistory(HistoryEventKind kind)
-{
-    if (COrvaneDoc* doc = OrvaneDocOf(GetActiveDocument()))
-        doc->MarkRestart(kind);
 }
 
 void CMainFrame::OnHotStart()

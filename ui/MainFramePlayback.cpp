@@ -9,6 +9,7 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QPointer>
 
 bool CMainFrame::OpenLog(const std::wstring& path)
 {
@@ -20,47 +21,27 @@ bool CMainFrame::OpenLog(const std::wstring& path)
                        kErrorCaption, MbIcon::Error);
         return false;
     }
-    auto* doc = dynamic_cast<COrvaneDoc*>(GetActiveDocument());
-    const bool bWasConnected = doc && doc->m_bConnected;
-    m_baudDetection.Cancel();
-    CancelOpen();
-    CloseDevice();
-    // Lines still queued from the source before belong to it, not to this log.
-    DropQueuedLines();
-
-    Subscribe();
-    if (!m_device.OpenLog(player))
-    {
-        m_connNotify.disconnect();
-        m_connStopped.disconnect();
-        m_pPlayer.reset();
-        // Only a reader thread that could not be started gets here.
-        ShowMessageBox(DescribeLogFailure(path, LogError::Unreadable, m_device.LastOpenSystemError()),
-                       kErrorCaption, MbIcon::Error);
-        SetConnected(false, bWasConnected);
+    COrvaneDoc* doc = Doc();
+    m_bOpenReplacesShown = doc && doc->m_bConnected;
+    // The source before, and whatever it still had queued, go with its session.
+    CGpsSession& session = NewSession();
+    if (!session.OpenLog(player, path))
         return false;
-    }
-    m_pPlayer = std::move(player);
-    m_strOpenPath = path;
     SetTitleFor(path);
     // Before the connection, so that the views know the connect button is Close Log.
     if (doc)
         TellViewsOfPlayback(*doc);
+    m_bOpenReplacesShown = true;
     SetConnected(true, true);
     return true;
 }
 
 void CMainFrame::CloseLog()
 {
-    if (!m_pPlayer)
+    if (!m_pSession->IsLog())
         return;
-    CloseDevice();
-    // What the log queued and the views did not take yet must not reach the next source's.
-    DropQueuedLines();
-    m_pPlayer.reset();
-    SetTitleFor({});
-    if (auto* doc = dynamic_cast<COrvaneDoc*>(GetActiveDocument()))
-        TellViewsOfPlayback(*doc);
+    // What the log queued and the views did not take yet goes with its session.
+    NewSession(false);
     SetConnected(false, true);
 }
 
@@ -73,13 +54,6 @@ void CMainFrame::OnFileOpenLog()
         OpenLog(path.toStdWString());
 }
 
-void CMainFrame::DropQueuedLines()
-{
-    m_batch.clear();
-    m_device.PopLines(m_batch);
-    m_batch.clear();
-}
-
 void CMainFrame::SetTitleFor(const std::wstring& logPath)
 {
     const QString app = QStringLiteral("Orvane");
@@ -89,6 +63,7 @@ void CMainFrame::SetTitleFor(const std::wstring& logPath)
 
 void CMainFrame::TellViewsOfPlayback(COrvaneDoc& doc)
 {
-    PlaybackHint hint{m_pPlayer, [this] { return IsUpdatePending() || m_device.QueuedLineCount() > 0; }};
+    QPointer<CGpsSession> session = m_pSession.get();
+    PlaybackHint hint{session->Player(), [session] { return session && session->LinesPending(); }};
     doc.UpdateAllViews(nullptr, HINT_PLAYBACK_CHANGED, &hint);
 }

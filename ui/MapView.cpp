@@ -50,6 +50,18 @@ void CMapView::OnInitialUpdate()
 
 void CMapView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
 {
+    if (lHint == HINT_SOURCE_STARTED)
+    {
+        // Another source: its first fix starts a track of its own on a fresh page.
+        if (!m_track.empty())
+        {
+            m_track.clear();
+            m_dLastLat = 0.0;
+            m_dLastLon = 0.0;
+            ShowMap(m_pszPage);
+        }
+        return;
+    }
     if (lHint != HINT_GPS_DATA)
         return;
     SetOffline(!m_pNetwork->IsOnline());

@@ -2,7 +2,7 @@
 
 #include "framework/FrameWnd.h"
 #include "recording/OrvaneDoc.h"
-#include "ui/BaudDetection.h"
+#include "session/BaudDetection.h"
 #include "ui/HistoryView.h"
 #include "ui/MapView.h"
 #include "ui/MemDCEx.h"
@@ -205,6 +205,15 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
             m_fixCountTimer.start();
             update(PanelRect(panel::kTimeToFixBox));
         }
+        break;
+    case HINT_SOURCE_STARTED:
+        // Another source: nothing of the last one's fix or its search is shown as its own.
+        m_timeToFix.Cancel();
+        m_fixCountTimer.stop();
+        m_panelTimer.stop();
+        m_panelPacer.Reset();
+        m_gps = doc->m_gps;
+        update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
         break;
     case HINT_CONNECTION_CHANGED:
         // Sent as an open begins and again when it has ended.

@@ -2,7 +2,7 @@
 
 #include "framework/WinApp.h"
 #include "recording/OrvaneDoc.h"
-#include "ui/BaudDetection.h"
+#include "session/BaudDetection.h"
 #include "serial/BaudRates.h"
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"

@@ -2,8 +2,8 @@
 // connected at another (9600, or 4800 for 9600 itself), heard nothing valid, and now listens.
 // Reports the probe's time and the time from the reopen to the first checksum-valid sentence;
 // the program adds its quiet wait (CBaudDetection::kQuietMs, 3 s) before the probe.
-#include "gps/BaudProbe.h"
-#include "gps/GPSDevice.h"
+#include "device/BaudProbe.h"
+#include "device/GPSDevice.h"
 #include "serial/BaudRates.h"
 #include "tools/gpssim/CycleSource.h"
 #include "tools/gpssim/PseudoTerminal.h"

@@ -210,7 +210,7 @@ int main(int argc, char** argv)
                     {"serial, gpsd address silent", L"/dev/null",
                      [&]
                      {
-                         frame->GetDevice().SetGpsdAddress(
+                         frame->SetGpsdAddress(
                              {SourceAddress::Kind::Gpsd, "127.0.0.1", silentGpsd.Port()});
                      }},
                 };

@@ -3,7 +3,7 @@
 // cut into lines, decoded and queued by the device, drained by the consumer. Reports lines per
 // second, lines lost, and the reader thread's CPU time per line. A 115200-baud receiver sends
 // about 160 sentences a second.
-#include "gps/GPSDevice.h"
+#include "device/GPSDevice.h"
 #include "gps/NmeaFraming.h"
 #include "io/RingBuffer.h"
 

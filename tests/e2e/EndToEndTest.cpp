@@ -660,7 +660,7 @@ TEST_F(EndToEndTest, ReceiverHeldByGpsdIsNamedAndWatchedThroughGpsd)
         GTEST_SKIP() << "gpsd is not installed (scripts/deps.sh installs it)";
     loopback::Gpsd gpsd(m_link.string(), kSimBaud);
     ASSERT_TRUE(gpsd.WaitUntilListening());
-    m_frame->GetDevice().SetGpsdAddress({SourceAddress::Kind::Gpsd, "127.0.0.1", gpsd.Port()});
+    m_frame->SetGpsdAddress({SourceAddress::Kind::Gpsd, "127.0.0.1", gpsd.Port()});
 
     // The simulator's port, now gpsd's: the program says so and stays disconnected.
     ChoosePort();

@@ -1,6 +1,6 @@
 // A recorded log played through the device: the records it delivers, its pacing timeline,
 // pause, seeking, the end, and the files it refuses.
-#include "gps/GPSDevice.h"
+#include "device/GPSDevice.h"
 #include "gps/NmeaFraming.h"
 #include "playback/LogPlayer.h"
 #include "tools/nmea/NmeaEpochs.h"

@@ -3,7 +3,7 @@
 #include "recording/OrvaneDoc.h"
 
 #include "framework/core/MessageBox.h"
-#include "gps/GPSDevice.h"
+#include "device/GPSDevice.h"
 #include "gps/NmeaFraming.h"
 #include "recording/RecordingFixtures.h"
 #include "support/PseudoTerminal.h"

@@ -1,6 +1,6 @@
 #include "serial/SerialPort.h"
 #include "serial/BaudRates.h"
-#include "serial/GatherPause.h"
+#include "io/GatherPause.h"
 #include "serial/PosixSerialDevice.h"
 #include "support/PseudoTerminal.h"
 #include "io/WakeEvent.h"

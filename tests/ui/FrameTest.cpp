@@ -416,13 +416,10 @@ TEST_F(FrameTest, ConnectDisconnectConnectKeepsOneSubscriptionAndAtMostOneMessag
     EXPECT_FALSE(m_frame->GetDevice().IsOpen());
     EXPECT_EQ(m_app->m_seen.Count(HINT_CONNECTION_CHANGED), 2);
 
-    EXPECT_EQ(m_frame->GetDevice().NotificationSlotCount(), 0u);
-
     // A second connect replaces the connection rather than adding one.
     Connect(pty.SlaveWidePath());
     Connect(pty.SlaveWidePath());
     ASSERT_EQ(m_doc->m_bConnected, 1);
-    EXPECT_EQ(m_frame->GetDevice().NotificationSlotCount(), 1u);
     EXPECT_TRUE(m_app->m_messages.empty());
     // Twenty lines in one burst reach the views at most once a frame: however slowly the burst
     // is read, no two updates start closer than that, so there is at most one more update than
@@ -558,7 +555,38 @@ TEST_F(FrameTest, PanelIsDrawnOnceAnEpochAndInTheEndShowsEveryLine)
     m_frame->ConnectDevice(false);
 }
 
-TEST_F(FrameTest, NoDataUpdateAfterDisconnectButThoseAlreadyPosted)
+namespace
+{
+// One second of a SiRF receiver: GGA, RMC and GSA, with or without a fix.
+std::vector<std::string> FixEpoch(int second, bool fix)
+{
+    char time[32];
+    std::snprintf(time, sizeof time, "1200%02d.000", second);
+    const std::string t(time);
+    const std::string bodies[] = {
+        "GPGGA," + t + (fix ? ",4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,," : ",,,,,0,00,,,M,,M,,"),
+        "GPRMC," + t + (fix ? ",A,4807.038,N,01131.000,E,0.0,0.0,091226,,,A" : ",V,,,,,,,091226,,,N"),
+        fix ? std::string("GPGSA,A,3,04,05,09,12,,,,,,,,,1.8,0.9,1.5") : std::string("GPGSA,A,1,,,,,,,,,,,,,,,"),
+    };
+    std::vector<std::string> lines;
+    for (const std::string& body : bodies)
+    {
+        char tail[8];
+        std::snprintf(tail, sizeof tail, "*%02X\r\n", ComputeChecksum("$" + body));
+        lines.push_back("$" + body + tail);
+    }
+    return lines;
+}
+
+bool StartsWith(const QString& text, const char* start)
+{
+    return text.startsWith(QLatin1String(start));
+}
+} // namespace
+
+// Lines read but not yet handed over when the user disconnects go with that source: none of
+// them reaches the views, the history or the next source's record.
+TEST_F(FrameTest, NoLineOfASourceReachesTheWindowAfterDisconnectNorTheNextSource)
 {
     Start();
     PseudoTerminal pty;
@@ -573,31 +601,33 @@ TEST_F(FrameTest, NoDataUpdateAfterDisconnectButThoseAlreadyPosted)
     Connect(pty.SlaveWidePath());
     ASSERT_EQ(m_doc->m_bConnected, 1);
     // Counts notifications on the reader thread, so the test can wait for lines to be read
-    // without letting the user-interface thread handle their messages.
+    // without letting the user-interface thread handle them.
     Counter read;
     boost::signals2::scoped_connection watch = m_frame->GetDevice().ConnectNotification([&](int) { read.Raise(); });
 
-    // Read and posted, but not handled, when the user disconnects.
+    // Read and queued, but not handled, when the user disconnects.
     std::string bytes;
     for (const std::string& line : valid)
         bytes += line;
     ASSERT_TRUE(pty.Write(bytes));
     ASSERT_TRUE(read.WaitFor(static_cast<int>(valid.size())));
-    m_frame->ConnectDevice(false);
     watch.disconnect();
-    const int hintsAtDisconnect = m_app->m_seen.Count(HINT_GPS_DATA);
-    EXPECT_EQ(hintsAtDisconnect, 0);
-
+    m_frame->ConnectDevice(false);
     DeliverPostedEvents();
-    // All of them were read before any was handled: one update waited for them all.
-    EXPECT_EQ(m_frame->m_nGpsUpdates, 1);
-    EXPECT_EQ(m_app->m_seen.Count(HINT_GPS_DATA), 1);
-    // A disconnected main view leaves the lines where they are.
-    std::string line;
-    int queued = 0;
-    while (m_frame->GetDevice().PopLine(line))
-        ++queued;
-    EXPECT_EQ(queued, static_cast<int>(valid.size()));
+    EXPECT_EQ(m_app->m_seen.Count(HINT_GPS_DATA), 0);
+    EXPECT_EQ(m_frame->m_nGpsUpdates, 0);
+
+    // The next source, a receiver at 48°N 11°E, shows only its own lines.
+    PseudoTerminal next;
+    ASSERT_TRUE(next.IsValid());
+    Connect(next.SlaveWidePath());
+    ASSERT_EQ(m_doc->m_bConnected, 1);
+    Feed(next, FixEpoch(5, true));
+    DeliverPostedEvents();
+    EXPECT_NEAR(m_doc->m_gps.latitude, 48.12, 0.01);
+    EXPECT_EQ(m_frame->m_nGpsUpdates, m_app->m_seen.Count(HINT_GPS_DATA));
+    ASSERT_EQ(m_doc->m_history.Samples().Size(), 1u) << "the history holds the new source's second alone";
+    EXPECT_EQ(m_doc->m_history.Samples().Back().fixMode, 3);
 }
 
 TEST_F(FrameTest, RestartCommandsReachTheReceiverAndNeedAConnection)
@@ -648,34 +678,6 @@ TEST_F(FrameTest, RestartCommandsReachTheReceiverAndNeedAConnection)
     EXPECT_EQ(pty.ReadAvailable(), "");
 }
 
-namespace
-{
-// One second of a SiRF receiver: GGA, RMC and GSA, with or without a fix.
-std::vector<std::string> FixEpoch(int second, bool fix)
-{
-    char time[32];
-    std::snprintf(time, sizeof time, "1200%02d.000", second);
-    const std::string t(time);
-    const std::string bodies[] = {
-        "GPGGA," + t + (fix ? ",4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,," : ",,,,,0,00,,,M,,M,,"),
-        "GPRMC," + t + (fix ? ",A,4807.038,N,01131.000,E,0.0,0.0,091226,,,A" : ",V,,,,,,,091226,,,N"),
-        fix ? std::string("GPGSA,A,3,04,05,09,12,,,,,,,,,1.8,0.9,1.5") : std::string("GPGSA,A,1,,,,,,,,,,,,,,,"),
-    };
-    std::vector<std::string> lines;
-    for (const std::string& body : bodies)
-    {
-        char tail[8];
-        std::snprintf(tail, sizeof tail, "*%02X\r\n", ComputeChecksum("$" + body));
-        lines.push_back("$" + body + tail);
-    }
-    return lines;
-}
-
-bool StartsWith(const QString& text, const char* start)
-{
-    return text.startsWith(QLatin1String(start));
-}
-} // namespace
 
 // After Connect and after a restart the panel counts the seconds to the first fix, then shows
 // the result, which also goes to the terminal and never into the recording.

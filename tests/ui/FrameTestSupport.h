@@ -96,7 +96,7 @@ class TestFrame : public CMainFrame
 public:
     explicit TestFrame(Seen& seen) : m_seen(seen) {}
 
-    int m_nGpsUpdates = 0;
+    int m_nGpsUpdates = 0; // hand-overs of lines
     int m_nDeviceLost = 0;
 
 protected:
@@ -108,13 +108,13 @@ protected:
         return true;
     }
 
-    void OnMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) override
+    // Counts each session's hand-overs of lines and losses of its receiver.
+    CGpsSession& NewSession(bool bStartSource) override
     {
-        if (msg == WM_GPS_UPDATE)
-            ++m_nGpsUpdates;
-        else if (msg == WM_GPS_DEVICE_LOST)
-            ++m_nDeviceLost;
-        CMainFrame::OnMessage(msg, wParam, lParam);
+        CGpsSession& session = CMainFrame::NewSession(bStartSource);
+        QObject::connect(&session, &CGpsSession::linesArrived, this, [this] { ++m_nGpsUpdates; });
+        QObject::connect(&session, &CGpsSession::lost, this, [this] { ++m_nDeviceLost; });
+        return session;
     }
 
 private:

@@ -109,6 +109,7 @@ protected:
     void Move(float lat, float lon)
     {
         m_doc.m_gps.fixMode = 3;
+        m_doc.m_gps.decode.known |= kKnownPosition;
         m_doc.m_gps.latitude = lat;
         m_doc.m_gps.longitude = lon;
         m_doc.UpdateAllViews(nullptr, HINT_GPS_DATA);
@@ -150,6 +151,7 @@ TEST_F(MapEngineTest, MapShowsThePositionWithLocalTiles)
     EXPECT_EQ(Eval(*view, "map.getZoom()").toInt(), 2);
 
     m_doc.m_gps.fixMode = 3;
+    m_doc.m_gps.decode.known |= kKnownPosition;
     m_doc.m_gps.latitude = 24.5f;
     m_doc.m_gps.longitude = 121.0f;
     m_doc.UpdateAllViews(nullptr, HINT_GPS_DATA);

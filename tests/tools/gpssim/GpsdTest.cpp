@@ -1,7 +1,7 @@
 // The simulated receiver on a pseudo-terminal, read by a real gpsd on a free loopback port,
 // watched through gpsd://: what gpsd relays is the simulator's own sentences, and the serial
 // port gpsd holds is refused with gpsd named.
-#include "gps/GPSDevice.h"
+#include "device/GPSDevice.h"
 #include "gps/NmeaFraming.h"
 #include "tools/gpssim/SessionThread.h"
 #include "support/LoopbackPeers.h"

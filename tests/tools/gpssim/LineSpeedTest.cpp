@@ -1,5 +1,5 @@
 // What a reader at the wrong speed gets from the simulator, and what the baud probe makes of it.
-#include "gps/BaudProbe.h"
+#include "device/BaudProbe.h"
 #include "gps/NmeaFraming.h"
 #include "tools/gpssim/LineSpeed.h"
 #include "tools/gpssim/PseudoTerminal.h"

@@ -1,7 +1,7 @@
 // The simulator's session on real pseudo-terminals, in real time: into the GPS device, to a
 // plain reader, and its ends.
-#include "gps/BaudProbe.h"
-#include "gps/GPSDevice.h"
+#include "device/BaudProbe.h"
+#include "device/GPSDevice.h"
 #include "tools/gpssim/SessionThread.h"
 #include "tools/gpssim/SimTestSupport.h"
 #include "tools/gpssim/CycleSource.h"

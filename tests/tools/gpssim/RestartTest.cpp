@@ -1,4 +1,4 @@
-#include "gps/GPSDevice.h"
+#include "device/GPSDevice.h"
 #include "tools/gpssim/SimTestSupport.h"
 #include "tools/gpssim/CommandRecogniser.h"
 #include "tools/gpssim/CycleSource.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "gps/GPSDevice.h"
+#include "device/GPSDevice.h"
 #include "support/Counter.h"
 
 #include <atomic>

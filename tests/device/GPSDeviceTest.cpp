@@ -1,7 +1,7 @@
-#include "gps/GPSDevice.h"
+#include "device/GPSDevice.h"
 #include "gps/NmeaFraming.h"
 
-#include "gps/DeviceTestSupport.h"
+#include "device/DeviceTestSupport.h"
 #include "support/PseudoTerminal.h"
 
 #include "support/Nmea.h"

@@ -1,6 +1,6 @@
-#include "ui/BaudDetection.h"
+#include "session/BaudDetection.h"
 
-#include "gps/BaudProbe.h"
+#include "device/BaudProbe.h"
 
 CBaudDetection::CBaudDetection(Hooks hooks, std::span<const int> rates)
     : m_hooks(std::move(hooks)), m_rates(rates)

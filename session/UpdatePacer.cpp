@@ -1,4 +1,4 @@
-#include "ui/UpdatePacer.h"
+#include "session/UpdatePacer.h"
 
 #include <algorithm>
 

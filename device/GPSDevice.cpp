@@ -4,7 +4,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-#include "gps/GPSDevice.h"
+#include "device/GPSDevice.h"
 
 #include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
@@ -69,6 +69,22 @@ bool CGPSDevice::OpenPort(const std::wstring& portName, int baudRate)
         return false;
     }
     return Open(path, baudRate);
+}
+
+bool CGPSDevice::OpenNetwork(const SourceAddress& source, const OpenLimits& limits)
+{
+    auto pDevice = std::make_unique<SocketDevice>();
+    if (!BeginOpening(pDevice.get()))
+        return false;
+    const bool bOpened = pDevice->Open(source, limits);
+    EndOpening();
+    if (!bOpened)
+    {
+        SetOpenError(pDevice->LastError(), pDevice->LastSystemError());
+        return false;
+    }
+    // Datagrams and segments come whole; there is nothing to gather.
+    return Start(std::move(pDevice), GatherPause());
 }
 
 bool CGPSDevice::IsHeldByGpsd(const std::wstring& devicePath) const

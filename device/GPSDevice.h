@@ -2,8 +2,9 @@
 
 #include "gps/EpochEnd.h"
 #include "gps/GpsData.h"
-#include "serial/SerialPort.h"
+#include "net/SocketDevice.h"
 #include "net/SourceAddress.h"
+#include "serial/SerialPort.h"
 
 #include <boost/signals2/connection.hpp>
 #include <boost/signals2/signal.hpp>
@@ -53,6 +54,9 @@ public:
     // A name that starts with '/' is a path already (pseudo-terminals, rfcomm binds, symbolic
     // links); otherwise the kernel name goes under /dev (ttyUSB0 becomes /dev/ttyUSB0).
     static std::wstring DevicePathOf(const std::wstring& portName);
+    // A receiver on the network: looks up, connects or binds, each step within its limit.
+    // Blocks for as long: not for the user-interface thread. Only while closed.
+    bool OpenNetwork(const SourceAddress& source, const OpenLimits& limits = {});
     // Where OpenPort asks which serial ports gpsd holds; 127.0.0.1:2947 unless set.
     void SetGpsdAddress(const SourceAddress& gpsd) { m_gpsdAddress = gpsd; }
 

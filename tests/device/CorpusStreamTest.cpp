@@ -1,10 +1,10 @@
 // Every receiver capture streamed through the device over a pseudo-terminal, as the receiver
 // would send it, with the queue and the snapshot checked against the capture itself and
 // against gpsd's reading of it.
-#include "gps/GPSDevice.h"
+#include "device/GPSDevice.h"
 #include "gps/NmeaFraming.h"
 
-#include "gps/DeviceTestSupport.h"
+#include "device/DeviceTestSupport.h"
 #include "support/PseudoTerminal.h"
 #include "support/Files.h"
 

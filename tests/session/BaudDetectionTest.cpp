@@ -1,6 +1,6 @@
 // The detection's course on the user-interface thread, on real pseudo-terminals: when it probes,
 // what it reopens at, and that a cancelled probe's late answer changes nothing.
-#include "ui/BaudDetection.h"
+#include "session/BaudDetection.h"
 
 #include "serial/BaudRates.h"
 #include "support/PseudoTerminal.h"

@@ -1,4 +1,4 @@
-#include "serial/GatherPause.h"
+#include "io/GatherPause.h"
 
 #include <algorithm>
 

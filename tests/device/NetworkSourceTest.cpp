@@ -2,7 +2,7 @@
 // loopback play the receiver; the lines come out of the same ring and queue as a serial
 // port's. Opening is taken step by step on the socket itself, with names looked up by a
 // resolver of the test's own.
-#include "gps/GPSDevice.h"
+#include "device/GPSDevice.h"
 #include "gps/NmeaFraming.h"
 #include "net/SocketDevice.h"
 

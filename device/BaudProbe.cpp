@@ -1,4 +1,4 @@
-#include "gps/BaudProbe.h"
+#include "device/BaudProbe.h"
 
 #include "gps/NmeaFraming.h"
 

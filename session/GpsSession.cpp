@@ -1,0 +1,220 @@
+#include "session/GpsSession.h"
+
+#include "net/SourceAddress.h"
+#include "playback/LogPlayer.h"
+#include "serial/BaudRates.h"
+#include "util/WideText.h"
+
+#include <system_error>
+#include <utility>
+
+CGpsSession::CGpsSession(QObject* parent)
+    : QObject(parent),
+      m_baudDetection(
+          {[this] { return m_device.ValidLineCount(); }, [this] { CloseDevice(); },
+           [this](int rate, long probe) {
+               QMetaObject::invokeMethod(this, [this, rate, probe] { m_baudDetection.OnProbed(rate, probe); },
+                                         Qt::QueuedConnection);
+           },
+           [this](int rate) { return ReopenAtDetectedRate(rate); },
+           [this](int fromRate, int toRate) { emit baudDetected(fromRate, toRate); }},
+          kBaudRates)
+{
+    m_clock.start();
+    m_updateTimer.setSingleShot(true);
+    QObject::connect(&m_updateTimer, &QTimer::timeout, this, [this] { OnUpdate(); });
+}
+
+CGpsSession::~CGpsSession()
+{
+    // The open worker, the probe and the reader thread call into this object: they go first.
+    Close();
+}
+
+void CGpsSession::Subscribe()
+{
+    m_connNotify = m_device.ConnectNotification([this](int code) { OnDeviceNotify(code); });
+    m_connStopped = m_device.ConnectStoppedNotification([this] {
+        // Close joins the reader thread, which is the one running here.
+        QMetaObject::invokeMethod(this, [this] { OnDeviceLost(); }, Qt::QueuedConnection);
+    });
+}
+
+SessionError CGpsSession::ErrorOfDevice() const
+{
+    return {m_device.LastOpenError(), m_device.LastOpenSystemError(), m_strPath, m_nBaudRate};
+}
+
+bool CGpsSession::BeginOpen(const std::wstring& portName, int baudRate)
+{
+    Close();
+    m_bNetwork = IsNetworkSourceText(portName);
+    // The path a port name stands for, or the network source as it was typed.
+    m_strPath = m_bNetwork ? portName : CGPSDevice::DevicePathOf(portName);
+    m_nBaudRate = baudRate;
+    Subscribe();
+    m_bConnecting = true;
+    const std::uint64_t attempt = ++m_nOpenAttempt;
+    try
+    {
+        // Even a serial open: it first asks the local gpsd which ports it holds.
+        m_openWorker = std::thread([this, portName, baudRate, attempt] {
+            m_device.OpenPort(portName, baudRate);
+            m_openedAt = Clock::now();
+            QMetaObject::invokeMethod(this, [this, attempt] { OnOpened(attempt); }, Qt::QueuedConnection);
+        });
+    }
+    catch (const std::system_error&)
+    {
+        m_bConnecting = false;
+        CloseDevice();
+        emit failed({PortError::Other, EAGAIN, m_strPath, m_nBaudRate});
+        return false;
+    }
+    return true;
+}
+
+bool CGpsSession::OpenLog(std::shared_ptr<LogPlayer> player, const std::wstring& path)
+{
+    Close();
+    m_strPath = path;
+    Subscribe();
+    if (!m_device.OpenLog(player))
+    {
+        CloseDevice();
+        emit failed(ErrorOfDevice());
+        return false;
+    }
+    m_pPlayer = std::move(player);
+    return true;
+}
+
+void CGpsSession::OnOpened(std::uint64_t attempt)
+{
+    // An open cancelled or replaced since queued this.
+    if (!m_bConnecting || attempt != m_nOpenAttempt)
+        return;
+    if (m_openWorker.joinable())
+        m_openWorker.join();
+    m_bConnecting = false;
+    if (m_device.IsOpen())
+    {
+        // A network source has no line speed to find.
+        if (!m_bNetwork)
+            m_baudDetection.Arm(ToUtf8(m_strPath), m_nBaudRate);
+        emit opened(m_openedAt);
+        return;
+    }
+    const SessionError error = ErrorOfDevice();
+    CloseDevice();
+    if (error.error != PortError::Cancelled)
+        emit failed(error);
+}
+
+void CGpsSession::CancelOpen()
+{
+    if (!m_openWorker.joinable())
+        return;
+    m_device.CancelOpen();
+    m_openWorker.join();
+    m_bConnecting = false;
+    ++m_nOpenAttempt;
+}
+
+void CGpsSession::CloseDevice()
+{
+    m_connNotify.disconnect();
+    m_connStopped.disconnect();
+    // Also lifts a cancel left by CancelOpen, for the next open.
+    m_device.Close();
+}
+
+void CGpsSession::Close()
+{
+    m_baudDetection.Cancel();
+    CancelOpen();
+    CloseDevice();
+    m_updateTimer.stop();
+}
+
+void CGpsSession::OnDeviceNotify(int code)
+{
+    // One hand-over waiting is enough: it takes every line queued until it runs. A fast receiver
+    // thus costs one pass of the views per hand-over, not one per sentence.
+    m_nLinesSinceUpdate.fetch_add(1, std::memory_order_relaxed);
+    if (!m_bUpdatePosted.exchange(true))
+        QMetaObject::invokeMethod(this, [this] { OnUpdate(); }, Qt::QueuedConnection);
+    // The fix is complete: the panel shows it now, not when the pacer's frame has passed.
+    if (code == CGPSDevice::kEpochCompleted)
+    {
+        m_bEpochCompleted.store(true);
+        if (m_bWaitingOnTimer.exchange(false))
+            QMetaObject::invokeMethod(this, [this] { OnUpdate(); }, Qt::QueuedConnection);
+    }
+}
+
+void CGpsSession::OnUpdate()
+{
+    m_bWaitingOnTimer.store(false);
+    // While lines flood, a completed epoch waits its turn like any line.
+    const bool bFlooding = m_pacer.Flooding();
+    const bool bEpochCompleted = m_bEpochCompleted.exchange(false) && !bFlooding;
+    // Too soon after the last hand-over: the timer brings this one, and no other is queued
+    // meanwhile (the flag stays set), but for a line that completes an epoch.
+    if (const qint64 wait = m_pacer.Wait(); wait > 0 && !bEpochCompleted)
+    {
+        if (!m_updateTimer.isActive())
+            m_updateTimer.start(static_cast<int>(wait));
+        m_bWaitingOnTimer.store(true);
+        // Such a line queued just now found nobody waiting, and queued nothing: whoever takes
+        // the waiting flag back runs the hand-over.
+        if (bFlooding || !m_bEpochCompleted.load() || !m_bWaitingOnTimer.exchange(false))
+            return;
+        m_bEpochCompleted.store(false);
+    }
+    m_updateTimer.stop();
+    // Cleared before the device is drained, so a line queued meanwhile queues again.
+    m_bUpdatePosted.store(false);
+    m_pacer.Ran(m_nLinesSinceUpdate.exchange(0, std::memory_order_relaxed));
+    HandOver();
+}
+
+void CGpsSession::HandOver()
+{
+    // A batch of its own: a slot that runs a nested event loop may see another hand-over.
+    std::vector<ReceivedLine> batch;
+    batch.swap(m_spare);
+    batch.clear();
+    m_device.PopLines(batch);
+    emit linesArrived(batch);
+    if (m_spare.capacity() < batch.capacity())
+        m_spare.swap(batch);
+}
+
+void CGpsSession::OnDeviceLost()
+{
+    // Queued before a Close or a reopen that has since replaced the stopped reader.
+    if (!m_device.IsOpen() || !m_device.HasStoppedOnItsOwn())
+        return;
+    m_baudDetection.Cancel();
+    CloseDevice();
+    // The last lines before it went, still queued, are shown and recorded.
+    if (m_device.QueuedLineCount() > 0)
+        HandOver();
+    emit lost(m_strPath);
+}
+
+bool CGpsSession::ReopenAtDetectedRate(int baudRate)
+{
+    // The same port, a moment after it was open: it opens at once, here, without asking gpsd
+    // again. The decoder's record stays: it is the same receiver.
+    m_nBaudRate = baudRate;
+    CloseDevice();
+    Subscribe();
+    if (m_device.Open(m_strPath, baudRate))
+        return true;
+    const SessionError error = ErrorOfDevice();
+    CloseDevice();
+    emit failed(error);
+    return false;
+}

@@ -1,0 +1,148 @@
+#pragma once
+
+#include "device/GPSDevice.h"
+#include "io/PortError.h"
+#include "net/SourceAddress.h"
+#include "session/BaudDetection.h"
+#include "session/UpdatePacer.h"
+
+#include <boost/signals2/connection.hpp>
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+class LogPlayer;
+
+// Why a source could not be opened, or why an open one had to be given up.
+struct SessionError
+{
+    PortError error = PortError::None;
+    int systemError = 0;
+    // The device path, or the network source as typed.
+    std::wstring path;
+    int baudRate = 0;
+};
+
+// One source, from its open to its close: the device that reads it, the worker that opens it,
+// the baud probe, the log player, and the hand-over of its lines to the window. Every Connect
+// and every Open Log makes a new one, so nothing of one source's state (the decoder's record,
+// its epochs, lines still queued) reaches the next. It lives on the user-interface thread and
+// tells the window what happened through its signals, all emitted there: the reader thread
+// only queues calls to it, which die with it.
+class CGpsSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit CGpsSession(QObject* parent = nullptr);
+    // Ends an open under way, the probe and the reader; nothing is emitted after.
+    ~CGpsSession() override;
+
+    // Where a serial open asks which ports gpsd holds.
+    void SetGpsdAddress(const SourceAddress& gpsd) { m_device.SetGpsdAddress(gpsd); }
+
+    // Opens the port or network source the name stands for on a worker thread; `opened` or
+    // `failed` tells how it ended. False when no worker could be started (`failed` was emitted).
+    bool BeginOpen(const std::wstring& portName, int baudRate);
+    // Plays a loaded log; false (and `failed` emitted) when its reader cannot start.
+    bool OpenLog(std::shared_ptr<LogPlayer> player, const std::wstring& path);
+    // Ends an open under way, the probe and the reader. The session stays closed.
+    void Close();
+
+    // From BeginOpen until its open has ended.
+    bool IsConnecting() const { return m_bConnecting; }
+    bool IsOpen() const { return m_device.IsOpen(); }
+    // A restart command can go out now: open, taking bytes, and not given up for the probe.
+    bool AcceptsWrites() const { return m_device.AcceptsWrites(); }
+    // The port is closed while the probe listens for the receiver's rate.
+    bool IsProbing() const { return m_baudDetection.IsProbing(); }
+    bool IsNetwork() const { return m_bNetwork; }
+    bool IsLog() const { return m_pPlayer != nullptr; }
+    // Queues bytes for the receiver; false when they cannot go out now.
+    bool Write(std::string_view bytes) { return m_device.Write(bytes.data(), bytes.size()); }
+
+    // What was opened: a device path, a network source as typed, or the log's path.
+    const std::wstring& Path() const { return m_strPath; }
+    int BaudRate() const { return m_nBaudRate; }
+    const std::shared_ptr<LogPlayer>& Player() const { return m_pPlayer; }
+    CGPSDevice& Device() { return m_device; }
+
+    // A hand-over of lines is due and has not run yet.
+    bool IsUpdatePending() const { return m_bUpdatePosted.load(); }
+    // Lines the reader gave that the window has not had yet.
+    bool LinesPending() { return IsUpdatePending() || m_device.QueuedLineCount() > 0; }
+
+signals:
+    // The lines the reader queued since the last hand-over, in order, each with the record right
+    // after it; at once for a line that completes a fix epoch, else at the pacer's pace.
+    void linesArrived(const std::vector<ReceivedLine>& batch);
+    // The open has ended with the source open; `at` is when it did.
+    void opened(Clock::time_point at);
+    // An open failed (not when cancelled), or a reopen at the probed rate did: the session is
+    // closed.
+    void failed(const SessionError& error);
+    // The receiver went away on its own (unplugged, hung up); its last lines came before this.
+    void lost(const std::wstring& path);
+    // The probe found the receiver at `toRate` (0: at no rate) and the port is open again.
+    void baudDetected(int fromRate, int toRate);
+
+private:
+    // Reader thread.
+    void OnDeviceNotify(int code);
+    // User-interface thread, queued by the reader or by the pacer's timer.
+    void OnUpdate();
+    void HandOver();
+    void OnOpened(std::uint64_t attempt);
+    void OnDeviceLost();
+    void CancelOpen();
+    void CloseDevice();
+    void Subscribe();
+    SessionError ErrorOfDevice() const;
+    bool ReopenAtDetectedRate(int baudRate);
+
+    CGPSDevice m_device;
+    std::shared_ptr<LogPlayer> m_pPlayer;
+    std::wstring m_strPath;
+    int m_nBaudRate = 0;
+    bool m_bNetwork = false;
+
+    // The open under way: its worker (which only opens the device and queues), its number.
+    std::thread m_openWorker;
+    std::uint64_t m_nOpenAttempt = 0;
+    bool m_bConnecting = false;
+    // When the worker's open ended; read after it has been joined.
+    Clock::time_point m_openedAt{};
+
+    // A hand-over is queued, or waits for m_updateTimer, and the window has not had it.
+    std::atomic<bool> m_bUpdatePosted{false};
+    // The reader queued a line that completes a fix epoch: the hand-over runs without waiting
+    // for the pacer, unless lines flood.
+    std::atomic<bool> m_bEpochCompleted{false};
+    // The queued hand-over waits for m_updateTimer; the reader then queues again for such a line.
+    std::atomic<bool> m_bWaitingOnTimer{false};
+    // Lines the reader announced since the last hand-over.
+    std::atomic<unsigned> m_nLinesSinceUpdate{0};
+    QElapsedTimer m_clock;
+    UpdatePacer m_pacer{[this] { return m_clock.elapsed(); }};
+    QTimer m_updateTimer;
+    // Kept between hand-overs to reuse its room; each hand-over takes it for its own.
+    std::vector<ReceivedLine> m_spare;
+
+    // Dropped before the device closes.
+    boost::signals2::scoped_connection m_connNotify;
+    boost::signals2::scoped_connection m_connStopped;
+    // Last, so that its probe thread, which queues to this session, is joined first.
+    CBaudDetection m_baudDetection;
+};
