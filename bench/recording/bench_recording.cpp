@@ -2,6 +2,9 @@
 // on their own schedule as they do in use: CPU time of the recording thread (system calls and
 // syncs included) and bytes handed to the system, per point and per fix cycle. The document
 // feeds the writers as the status view does: every sentence, with the record after it.
+// SlowMedium: the window's longest call into the document while it records to a medium whose
+// every sync takes 200 ms (an SD card, a USB stick, NFS): a line every 10 ms for 10 s and the
+// frame's sync each second, as the frame drives them.
 //
 //   bench_recording [--benchmark_filter=...]    (files go to $TMPDIR or the current folder)
 #include "gps/NmeaDecoders.h"
@@ -13,6 +16,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -76,11 +80,15 @@ protected:
     }
 };
 
-void RecordAtTenHertz(benchmark::State& state, int kind)
+std::filesystem::path BenchFolder()
 {
     const char* tmp = std::getenv("TMPDIR");
-    const std::filesystem::path folder =
-        std::filesystem::path(tmp ? tmp : ".") / ("orvane-bench-" + std::to_string(::getpid()));
+    return std::filesystem::path(tmp ? tmp : ".") / ("orvane-bench-" + std::to_string(::getpid()));
+}
+
+void RecordAtTenHertz(benchmark::State& state, int kind)
+{
+    const std::filesystem::path folder = BenchFolder();
     std::filesystem::create_directories(folder);
     for (auto _ : state)
     {
@@ -129,9 +137,76 @@ void RecordAtTenHertz(benchmark::State& state, int kind)
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
 }
+class SlowSyncDoc : public COrvaneDoc
+{
+protected:
+    FileCalls Calls() const override
+    {
+        return {.sync = [](int fd) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return ::fdatasync(fd);
+        }};
+    }
+};
+
+void SlowMedium(benchmark::State& state, int kind)
+{
+    using Clock = std::chrono::steady_clock;
+    const std::filesystem::path folder = BenchFolder();
+    std::filesystem::create_directories(folder);
+    for (auto _ : state)
+    {
+        SlowSyncDoc doc;
+        doc.m_strSaveFolder = folder.wstring();
+        doc.m_nRecordKind = kind;
+        doc.m_gps.fixMode = 3;
+        doc.SetRecording(true);
+        if (!doc.m_bRecording)
+        {
+            state.SkipWithError("the recording did not start");
+            break;
+        }
+        Clock::duration longestLine{}, longestSync{};
+        auto due = Clock::now();
+        GpsData gps = doc.m_gps;
+        int line = 0;
+        for (int n = 0; line < 1000; ++n)
+            for (const std::string& text : Cycle(n))
+            {
+                std::this_thread::sleep_until(due);
+                due += std::chrono::milliseconds(10);
+                DecodeSentence(text, gps);
+                const ReceivedLine received{text, gps};
+                auto start = Clock::now();
+                doc.OnReceived({&received, 1});
+                longestLine = std::max(longestLine, Clock::now() - start);
+                if (++line % 100 == 0)
+                {
+                    start = Clock::now();
+                    doc.SyncRecording();
+                    longestSync = std::max(longestSync, Clock::now() - start);
+                }
+            }
+        const bool recorded = doc.m_bRecording != 0;
+        const auto start = Clock::now();
+        doc.SetRecording(false);
+        const auto stop = Clock::now() - start;
+        if (!recorded)
+            state.SkipWithError("the recording stopped on its own");
+        const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+        state.SetIterationTime(ms(std::max(longestLine, longestSync)) / 1000.0);
+        state.counters["longest_line_ms"] = ms(longestLine);
+        state.counters["longest_sync_ms"] = ms(longestSync);
+        state.counters["stop_ms"] = ms(stop);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+}
 } // namespace
 
 BENCHMARK_CAPTURE(RecordAtTenHertz, Kml, RecordKml)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(RecordAtTenHertz, Gpx, RecordGpx)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(RecordAtTenHertz, Nmea, RecordNmea)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SlowMedium, Nmea, RecordNmea)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SlowMedium, Kml, RecordKml)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();
