@@ -35,6 +35,12 @@ std::wstring WriteFailureText(const std::wstring& path, int error)
     return text;
 }
 
+// The writer fell behind until its queue was full: the medium has stopped answering.
+std::wstring StallFailureText(const std::wstring& path)
+{
+    return WriteFailureText(path, 0) + L"\nThe disk did not keep up with the receiver";
+}
+
 // The open failure, with the place it concerns and why, so the user knows what to mend.
 std::wstring OpenFailureText(const std::wstring& place, int error)
 {
@@ -200,7 +206,7 @@ void COrvaneDoc::StartRecording()
     if (!failure.empty())
         ShowError(failure);
 
-    std::unique_ptr<Recorder> recorder = MakeRecorder(static_cast<RecordKind>(m_nRecordKind), Calls());
+    auto recorder = std::make_unique<QueuedRecorder>(MakeRecorder(static_cast<RecordKind>(m_nRecordKind), Calls()));
     std::wstring problem = CheckSaveFolder();
     if (problem.empty())
         problem = CreateFile(*recorder);
@@ -234,6 +240,7 @@ void COrvaneDoc::OnReceived(std::span<const ReceivedLine> batch)
 
 void COrvaneDoc::SyncRecording()
 {
+    std::erase_if(m_stalledWriters, [](const std::unique_ptr<QueuedRecorder>& writer) { return writer->Done(); });
     if (m_bRecording && m_pRecorder && !m_pRecorder->Sync())
         StopOnWriteFailure();
 }
@@ -246,7 +253,9 @@ void COrvaneDoc::MarkRestart(HistoryEventKind kind)
 void COrvaneDoc::StopOnWriteFailure()
 {
     // Disk full or medium gone: keep what is in the file, stop, and say why.
-    const std::wstring failure = WriteFailureText(m_pRecorder->Path(), m_pRecorder->LastError());
+    const std::wstring failure = m_pRecorder->Stalled()
+                                     ? StallFailureText(m_pRecorder->Path())
+                                     : WriteFailureText(m_pRecorder->Path(), m_pRecorder->LastError());
     m_bRecording = 0;
     std::wstring closeFailure;
     Finish(closeFailure);
@@ -258,6 +267,13 @@ void COrvaneDoc::Finish(std::wstring& failure)
 {
     if (!m_pRecorder)
         return;
+    if (m_pRecorder->Stalled())
+    {
+        // Waiting here would hold the window for as long as the medium hangs.
+        m_pRecorder->FinishLater();
+        m_stalledWriters.push_back(std::move(m_pRecorder));
+        return;
+    }
     if (!m_pRecorder->Finish())
         failure = WriteFailureText(m_pRecorder->Path(), m_pRecorder->LastError());
     m_pRecorder.reset();

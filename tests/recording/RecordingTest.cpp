@@ -140,6 +140,13 @@ protected:
         Receive(line, after);
     }
 
+    // Returns once the recording's writer thread has done all it was asked.
+    void WaitForTheWriter()
+    {
+        ASSERT_NE(m_doc->m_pRecorder, nullptr);
+        m_doc->m_pRecorder->WaitUntilWritten();
+    }
+
     std::filesystem::path NmeaPath() const { return m_dir.Path() / "20100307-090503.txt"; }
     std::filesystem::path KmlPath() const { return m_dir.Path() / "20100307-090503.kml"; }
 
@@ -252,7 +259,8 @@ TEST_F(Recording, NmeaLogHoldsExactlyTheLinesHandedToIt)
     {
         Receive(line);
         expected += line;
-        // Each line is in the file at once, not when the recording ends.
+        // Each line is in the file once the writer has had it, not when the recording ends.
+        WaitForTheWriter();
         ASSERT_EQ(std::filesystem::file_size(NmeaPath()), expected.size());
     }
     m_doc->SetRecording(false);
@@ -389,9 +397,11 @@ TEST_F(Recording, GpxRecordingTakesOnePointPerFixedCycleAndIsCompleteAtEveryStep
     // Two sentences of one cycle: its point is written once the next cycle's time arrives.
     Receive(kGga);
     Receive(kRmc);
+    WaitForTheWriter();
     EXPECT_EQ(ReadFile(path), empty);
     const std::string next = "$GPGGA,123520,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*4D\r\n";
     Receive(next);
+    WaitForTheWriter();
     const std::string one = ReadFile(path);
     // 48 degrees 7.038 minutes north, 11 degrees 31 minutes east; the RMC's two-digit year 94 counts from 2000, as the record keeps it.
     EXPECT_NE(one.find("<trkpt lat=\"48.1173\" lon=\"11.516666667\">"), std::string::npos) << one;
@@ -501,10 +511,13 @@ TEST_F(Recording, KmlTrackTakesOnePointPerFixEpochWithTheValuesItEndedWith)
     // when the next second begins.
     Receive(kGga, Fix(3, 121.5654f, 25.033f, 100.5f, 1));
     Receive(kRmc, Fix(3, 121.5f, 25.25f, 101.0f, 1));
+    WaitForTheWriter();
     EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({}));
     Receive(kGga, Fix(1, 1.0f, 2.0f, 3.0f, 2)); // fix lost: no point for second 2
+    WaitForTheWriter();
     EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({"121.5,25.25,101"}));
     Receive(kGga, Fix(2, -58.5f, -34.25f, 12.0f, 3));
+    WaitForTheWriter();
     EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({"121.5,25.25,101"}));
     GpsData noPosition = Fix(3, 5.0f, 6.0f, 7.0f, 4);
     noPosition.decode.known = 0;
@@ -712,6 +725,10 @@ TEST_F(Recording, DiskFullingUpStopsTheRecordingAndKeepsTheEarlierLines)
     Receive(kRmc);
     EXPECT_TRUE(m_boxes.empty());
     Receive(kGga);
+    // The writer meets the full disk on its own thread; the next line handed over learns of it.
+    WaitForTheWriter();
+    EXPECT_EQ(m_doc->m_bRecording, 1);
+    Receive(kRmc);
 
     EXPECT_EQ(m_doc->m_bRecording, 0);
     EXPECT_EQ(m_doc->m_pRecorder, nullptr);
@@ -719,8 +736,9 @@ TEST_F(Recording, DiskFullingUpStopsTheRecordingAndKeepsTheEarlierLines)
     ASSERT_EQ(m_boxes.size(), 1u);
     EXPECT_EQ(m_boxes[0].caption, L"Error");
     EXPECT_EQ(m_boxes[0].icon, MbIcon::Error);
-    EXPECT_NE(m_boxes[0].text.find(Wide(NmeaPath())), std::wstring::npos);
-    EXPECT_NE(m_boxes[0].text.find(L"No space left on device"), std::wstring::npos);
+    EXPECT_EQ(m_boxes[0].text,
+              L"The recording was stopped because its file could not be written:\n" + Wide(NmeaPath()) +
+                  L"\nNo space left on device");
 
     // Later lines go nowhere, and the file holds the whole lines written before the failure.
     Receive(kRmc);
@@ -760,17 +778,25 @@ TEST_F(Recording, SyncOfAQuietRecordingSyncsWhatIsLeftAndAFailedOneStopsIt)
         // The track's empty document is synced as it is made; a quiet stream adds nothing.
         const int atStart = syncs;
         m_doc->SyncRecording();
+        WaitForTheWriter();
         EXPECT_EQ(syncs, atStart);
         Receive(kGga, Fix(3, 1.0f, 2.0f, 3.0f, 1));
         Receive(kGga, Fix(3, 1.0f, 2.0f, 3.0f, 2));
         // Written within the second, so not yet synced by the write itself.
         m_doc->SyncRecording();
+        WaitForTheWriter();
         EXPECT_EQ(syncs, atStart + 1);
         m_doc->SyncRecording();
+        WaitForTheWriter();
         EXPECT_EQ(syncs, atStart + 1);
 
         Receive(kGga, Fix(3, 1.0f, 2.0f, 3.0f, 3));
+        WaitForTheWriter();
         failWith = EIO;
+        m_doc->SyncRecording();
+        WaitForTheWriter();
+        // The writer's sync failed; the next second's call tells it.
+        EXPECT_TRUE(m_boxes.empty());
         m_doc->SyncRecording();
         EXPECT_EQ(m_doc->m_bRecording, 0);
         ASSERT_EQ(m_boxes.size(), 1u);
