@@ -10,8 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <future>
+#include <semaphore>
 #include <sstream>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -927,4 +930,142 @@ TEST_F(Recording, ADiskThatFillsUpLeavesAWholeFileOfEveryKind)
         }
         std::filesystem::remove(file);
     }
+}
+
+namespace
+{
+// A gate the test opens: the calls of a medium that hangs wait at it.
+class Gate
+{
+public:
+    void Wait() const { m_opened.wait(); }
+    void Open() { m_open.set_value(); }
+
+private:
+    std::promise<void> m_open;
+    std::shared_future<void> m_opened = m_open.get_future().share();
+};
+
+// A numbered GGA, so that a file shows which lines it holds and in what order.
+std::string NumberedLine(int n)
+{
+    char body[96];
+    std::snprintf(body, sizeof body, "GPGGA,%02d%02d%02d,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", n / 3600 % 24,
+                  n / 60 % 60, n % 60);
+    char sum[8];
+    std::snprintf(sum, sizeof sum, "*%02X\r\n", ComputeChecksum(body));
+    return std::string("$") + body + sum;
+}
+} // namespace
+
+TEST_F(Recording, AMediumWhoseSyncHangsNeverHoldsTheWindow)
+{
+    for (int kind : {RecordNmea, RecordKml})
+    {
+        SCOPED_TRACE(kind);
+        Gate gate;
+        std::atomic<bool> hang{false};
+        std::atomic<bool> inSync{false};
+        std::binary_semaphore entered{0};
+        m_doc->m_calls.sync = [&](int fd) {
+            if (hang)
+            {
+                inSync = true;
+                entered.release();
+                gate.Wait();
+                inSync = false;
+            }
+            return ::fdatasync(fd);
+        };
+        m_doc->m_nRecordKind = kind;
+        m_doc->m_now += 1;
+        m_doc->SetRecording(true);
+        ASSERT_EQ(m_doc->m_bRecording, 1);
+        hang = true;
+        std::vector<std::string> lines;
+        for (int n = 0; n < 100; ++n)
+            lines.push_back(NumberedLine(n));
+        // A track has a point to sync once the next second begins.
+        Receive(lines[0], Fix(3, 1.0f, 2.0f, 3.0f, 1));
+        Receive(lines[1], Fix(3, 1.0f, 2.0f, 3.0f, 2));
+        m_doc->SyncRecording();
+        entered.acquire();
+
+        // The writer is held in the sync; the frame's calls go on and return all the same.
+        for (int n = 2; n < 100; ++n)
+        {
+            Receive(lines[n], Fix(3, 1.0f, 2.0f, 3.0f, n + 1));
+            if (n % 10 == 0)
+                m_doc->SyncRecording();
+        }
+        EXPECT_TRUE(inSync);
+        EXPECT_EQ(m_doc->m_bRecording, 1);
+        EXPECT_TRUE(m_boxes.empty());
+
+        hang = false;
+        gate.Open();
+        m_doc->SetRecording(false);
+        EXPECT_TRUE(m_boxes.empty());
+        if (kind == RecordNmea)
+        {
+            std::string expected;
+            for (const std::string& line : lines)
+                expected += line;
+            EXPECT_EQ(ReadFile(m_dir.Path() / (Stamp(m_doc->m_now) + ".txt")), expected);
+        }
+        else
+        {
+            EXPECT_EQ(KmlPointsOf(ReadFile(m_dir.Path() / (Stamp(m_doc->m_now) + ".kml"))).size(), 100u);
+        }
+    }
+}
+
+TEST_F(Recording, AWriterStuckOnTheMediumStopsTheRecordingWithoutHoldingTheWindowOrLosingALine)
+{
+    Gate gate;
+    std::atomic<bool> hang{false};
+    m_doc->m_calls.write = [&](int fd, const void* data, size_t size) {
+        if (hang)
+            gate.Wait();
+        return ::write(fd, data, size);
+    };
+    m_doc->SetRecording(true);
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    const std::wstring path = m_doc->m_pRecorder->Path();
+    hang = true;
+
+    // The first line holds the writer; the queue takes the next until it is full.
+    std::string accepted;
+    const int bound = 2 * static_cast<int>(QueuedRecorder::kDefaultCapacity) + 2;
+    int n = 0;
+    for (; n < bound && m_doc->m_bRecording; ++n)
+    {
+        const std::string line = NumberedLine(n);
+        Receive(line);
+        if (m_doc->m_bRecording)
+            accepted += line;
+    }
+    ASSERT_EQ(m_doc->m_bRecording, 0);
+    EXPECT_GT(n, static_cast<int>(QueuedRecorder::kDefaultCapacity));
+    EXPECT_EQ(m_doc->m_pRecorder, nullptr);
+    EXPECT_EQ(m_view.m_hints, (std::vector<Hint>{{HINT_RECORDING_CHANGED, 1}, {HINT_RECORDING_CHANGED, 0}}));
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text, L"The recording was stopped because its file could not be written:\n" + path +
+                                   L"\nThe disk did not keep up with the receiver");
+
+    // The window goes on while that writer waits: its calls return, and a new recording runs.
+    Receive(NumberedLine(n));
+    m_doc->SyncRecording();
+    hang = false;
+    m_doc->m_now += 1;
+    m_doc->SetRecording(true);
+    EXPECT_EQ(m_doc->m_bRecording, 1);
+    m_doc->SetRecording(false);
+    EXPECT_EQ(m_boxes.size(), 1u);
+
+    // The medium answers again: what was accepted reaches the file, whole and in order.
+    gate.Open();
+    m_doc.reset();
+    EXPECT_EQ(ReadFile(std::filesystem::path(ToUtf8(path))), accepted);
+    EXPECT_EQ(m_boxes.size(), 1u);
 }
