@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 namespace
 {
@@ -74,10 +75,11 @@ COrvaneDoc::COrvaneDoc()
 // Completes a recording under way, whether or not m_bRecording is set.
 COrvaneDoc::~COrvaneDoc()
 {
+    ShowQueuedErrors();
     std::wstring failure;
     Finish(failure);
     if (!failure.empty())
-        ShowError(failure);
+        Report(failure);
 }
 
 bool COrvaneDoc::OnCommand(unsigned id)
@@ -174,7 +176,7 @@ void COrvaneDoc::SetRecording(bool bStart)
     Finish(failure);
     UpdateAllViews(nullptr, HINT_RECORDING_CHANGED);
     if (!failure.empty())
-        ShowError(failure);
+        Report(failure);
 }
 
 std::wstring COrvaneDoc::CreateFile(Recorder& recorder)
@@ -204,7 +206,7 @@ void COrvaneDoc::StartRecording()
     std::wstring failure;
     Finish(failure);
     if (!failure.empty())
-        ShowError(failure);
+        Report(failure);
 
     auto recorder = std::make_unique<QueuedRecorder>(MakeRecorder(static_cast<RecordKind>(m_nRecordKind), Calls()));
     std::wstring problem = CheckSaveFolder();
@@ -220,11 +222,12 @@ void COrvaneDoc::StartRecording()
     m_bRecording = 0;
     if (bWasRecording)
         UpdateAllViews(nullptr, HINT_RECORDING_CHANGED);
-    ShowError(problem);
+    Report(problem);
 }
 
 void COrvaneDoc::OnReceived(std::span<const ReceivedLine> batch)
 {
+    const bool wasHandingOut = std::exchange(m_bHandingOut, true);
     GpsData ended;
     for (const ReceivedLine& line : batch)
     {
@@ -236,13 +239,33 @@ void COrvaneDoc::OnReceived(std::span<const ReceivedLine> batch)
     }
     if (!batch.empty())
         m_gps = batch.back().gps;
+    m_bHandingOut = wasHandingOut;
 }
 
 void COrvaneDoc::SyncRecording()
 {
+    ShowQueuedErrors();
     std::erase_if(m_stalledWriters, [](const std::unique_ptr<QueuedRecorder>& writer) { return writer->Done(); });
     if (m_bRecording && m_pRecorder && !m_pRecorder->Sync())
         StopOnWriteFailure();
+}
+
+void COrvaneDoc::ShowQueuedErrors()
+{
+    if (m_bHandingOut)
+        return;
+    // Taken first: a box's event loop may hand out another batch, which queues its own.
+    const std::vector<std::wstring> errors = std::exchange(m_queuedErrors, {});
+    for (const std::wstring& text : errors)
+        ShowError(text);
+}
+
+void COrvaneDoc::Report(const std::wstring& text)
+{
+    if (m_bHandingOut)
+        m_queuedErrors.push_back(text);
+    else
+        ShowError(text);
 }
 
 void COrvaneDoc::MarkRestart(HistoryEventKind kind)
@@ -260,7 +283,7 @@ void COrvaneDoc::StopOnWriteFailure()
     std::wstring closeFailure;
     Finish(closeFailure);
     UpdateAllViews(nullptr, HINT_RECORDING_CHANGED);
-    ShowError(failure);
+    Report(failure);
 }
 
 void COrvaneDoc::Finish(std::wstring& failure)

@@ -59,6 +59,10 @@ public:
     // second, so a quiet stream's last lines are synced too. A failed write or sync, or a writer
     // stuck on a medium that stopped answering, stops the recording.
     void SyncRecording();
+    // Shows the errors met while a batch was handed out. OnReceived shows no message box: the
+    // box's event loop could hand out the next batch inside it. The frame calls this once the
+    // views have had the batch; SyncRecording shows any left.
+    void ShowQueuedErrors();
     // The frame sent a restart command: the history marks it on its time axis.
     void MarkRestart(HistoryEventKind kind);
 
@@ -94,6 +98,9 @@ private:
     // when the medium answers again, without holding the window; let go once done, and waited
     // for when the document ends.
     std::vector<std::unique_ptr<QueuedRecorder>> m_stalledWriters;
+    // While OnReceived hands out a batch, errors wait here for ShowQueuedErrors.
+    bool m_bHandingOut = false;
+    std::vector<std::wstring> m_queuedErrors;
 
     void StartRecording();
     // Creates the recorder's file under the first free name; else what the user is told.
@@ -102,6 +109,8 @@ private:
     void Finish(std::wstring& failure);
     // Stops after a failed write or sync: the file keeps what it holds, and the user is told why.
     void StopOnWriteFailure();
+    // Shows the error now, or queues it while a batch is handed out.
+    void Report(const std::wstring& text);
     // Empty when the folder can take a recording; else what the user is told.
     std::wstring CheckSaveFolder() const;
 };

@@ -129,11 +129,13 @@ protected:
         ::tzset();
     }
 
-    // One line handed over as the frame hands the device's lines, with the record right after it.
+    // One line handed over as the frame hands the device's lines, with the record right after
+    // it; then, the batch done, what it met is shown.
     void Receive(const std::string& line, const GpsData& after)
     {
         const ReceivedLine received{line, after};
         m_doc->OnReceived({&received, 1});
+        m_doc->ShowQueuedErrors();
     }
     // The same, the record decoded from the document's latest one.
     void Receive(const std::string& line)
@@ -1067,5 +1069,74 @@ TEST_F(Recording, AWriterStuckOnTheMediumStopsTheRecordingWithoutHoldingTheWindo
     gate.Open();
     m_doc.reset();
     EXPECT_EQ(ReadFile(std::filesystem::path(ToUtf8(path))), accepted);
+    EXPECT_EQ(m_boxes.size(), 1u);
+}
+
+TEST_F(Recording, AnErrorInABatchIsShownAfterItAndEachLineReachesTheHistoryOnce)
+{
+    // The frame's batch: a nested update refills it, and a larger batch frees the old elements.
+    std::vector<ReceivedLine> batch;
+    const auto fill = [&batch](int first) {
+        std::vector<ReceivedLine> lines;
+        for (int i = first; i < first + 50; ++i)
+        {
+            GpsData gps = Fix(3, 11.0f, 1.0f + static_cast<float>(i), 500.0f, i % 60);
+            gps.minute = i / 60;
+            gps.decode.known |= kKnownTime;
+            lines.push_back({NumberedLine(i), gps});
+        }
+        batch = std::move(lines);
+    };
+    int boxes = 0;
+    SetMessageBoxHandler([&](const std::wstring& text, const std::wstring& caption, MbIcon icon) {
+        m_boxes.push_back({text, caption, icon});
+        // While the box is open its event loop delivers the next update, as the frame's would.
+        if (boxes++ == 0)
+        {
+            fill(100);
+            m_doc->OnReceived(batch);
+            m_doc->ShowQueuedErrors();
+        }
+    });
+
+    std::atomic<bool> failing{false};
+    m_doc->m_calls.sync = [&failing](int fd) {
+        if (failing)
+        {
+            errno = EIO;
+            return -1;
+        }
+        return ::fdatasync(fd);
+    };
+    m_doc->SetRecording(true);
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    fill(0);
+    // The medium fails before the batch, so the batch's first line is the one refused.
+    Receive(batch[0].text, batch[0].gps);
+    WaitForTheWriter();
+    failing = true;
+    m_doc->SyncRecording();
+    WaitForTheWriter();
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+
+    m_doc->OnReceived(batch);
+    EXPECT_EQ(m_doc->m_bRecording, 0);
+    EXPECT_TRUE(m_boxes.empty());
+    m_doc->ShowQueuedErrors();
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_NE(m_boxes[0].text.find(L"Input/output error"), std::wstring::npos);
+
+    // Each epoch's position once, in the order received; the last one is still under way.
+    std::vector<double> latitudes;
+    for (const GeoPoint& fix : m_doc->m_history.FixPositions())
+        latitudes.push_back(fix.latitude);
+    std::vector<double> expected;
+    for (int i : {0, 100})
+        for (int n = i; n < i + 50; ++n)
+            expected.push_back(1.0 + n);
+    expected.pop_back();
+    EXPECT_EQ(latitudes, expected);
+    m_doc->ShowQueuedErrors();
+    m_doc->SyncRecording();
     EXPECT_EQ(m_boxes.size(), 1u);
 }
