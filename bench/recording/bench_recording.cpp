@@ -86,6 +86,18 @@ std::filesystem::path BenchFolder()
     return std::filesystem::path(tmp ? tmp : ".") / ("orvane-bench-" + std::to_string(::getpid()));
 }
 
+// A recording of `kind` in `folder`, as the record button starts it with a fix known.
+bool StartRecording(COrvaneDoc& doc, const std::filesystem::path& folder, int kind, benchmark::State& state)
+{
+    doc.m_strSaveFolder = folder.wstring();
+    doc.m_nRecordKind = kind;
+    doc.m_gps.fixMode = 3;
+    doc.SetRecording(true);
+    if (!doc.m_bRecording)
+        state.SkipWithError("the recording did not start");
+    return doc.m_bRecording != 0;
+}
+
 void RecordAtTenHertz(benchmark::State& state, int kind)
 {
     const std::filesystem::path folder = BenchFolder();
@@ -93,15 +105,8 @@ void RecordAtTenHertz(benchmark::State& state, int kind)
     for (auto _ : state)
     {
         CountingDoc doc;
-        doc.m_strSaveFolder = folder.wstring();
-        doc.m_nRecordKind = kind;
-        doc.m_gps.fixMode = 3;
-        doc.SetRecording(true);
-        if (!doc.m_bRecording)
-        {
-            state.SkipWithError("the recording did not start");
+        if (!StartRecording(doc, folder, kind, state))
             break;
-        }
         const int cycles = kCyclesPerSecond * kSeconds;
         long long points = 0;
         double cpu = 0.0;
@@ -157,15 +162,8 @@ void SlowMedium(benchmark::State& state, int kind)
     for (auto _ : state)
     {
         SlowSyncDoc doc;
-        doc.m_strSaveFolder = folder.wstring();
-        doc.m_nRecordKind = kind;
-        doc.m_gps.fixMode = 3;
-        doc.SetRecording(true);
-        if (!doc.m_bRecording)
-        {
-            state.SkipWithError("the recording did not start");
+        if (!StartRecording(doc, folder, kind, state))
             break;
-        }
         Clock::duration longestLine{}, longestSync{};
         auto due = Clock::now();
         GpsData gps = doc.m_gps;
