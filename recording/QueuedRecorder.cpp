@@ -155,7 +155,8 @@ void QueuedRecorder::Run()
         bool ok = true;
         for (std::size_t i = 0; !broken && ok && i < lines.size(); ++i)
             ok = m_inner->Add(lines[i], m_bRecords ? records[i] : kNoRecord);
-        if (!broken && ok && sync)
+        // Finishing syncs as it closes.
+        if (!broken && ok && sync && !finish)
             ok = m_inner->Sync();
         lines.clear();
         records.clear();
