@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 namespace
 {
@@ -33,6 +34,12 @@ std::wstring WriteFailureText(const std::wstring& path, int error)
     if (error != 0)
         text += L"\n" + ReasonText(error);
     return text;
+}
+
+// The writer fell behind until its queue was full: the medium has stopped answering.
+std::wstring StallFailureText(const std::wstring& path)
+{
+    return WriteFailureText(path, 0) + L"\nThe disk did not keep up with the receiver";
 }
 
 // The open failure, with the place it concerns and why, so the user knows what to mend.
@@ -81,10 +88,11 @@ void COrvaneDoc::StartSource()
 // Completes a recording under way, whether or not m_bRecording is set.
 COrvaneDoc::~COrvaneDoc()
 {
+    ShowQueuedErrors();
     std::wstring failure;
     Finish(failure);
     if (!failure.empty())
-        ShowError(failure);
+        Report(failure);
 }
 
 bool COrvaneDoc::OnCommand(unsigned id)
@@ -181,7 +189,7 @@ void COrvaneDoc::SetRecording(bool bStart)
     Finish(failure);
     UpdateAllViews(nullptr, HINT_RECORDING_CHANGED);
     if (!failure.empty())
-        ShowError(failure);
+        Report(failure);
 }
 
 std::wstring COrvaneDoc::CreateFile(Recorder& recorder)
@@ -211,9 +219,9 @@ void COrvaneDoc::StartRecording()
     std::wstring failure;
     Finish(failure);
     if (!failure.empty())
-        ShowError(failure);
+        Report(failure);
 
-    std::unique_ptr<Recorder> recorder = MakeRecorder(static_cast<RecordKind>(m_nRecordKind), Calls());
+    auto recorder = std::make_unique<QueuedRecorder>(MakeRecorder(static_cast<RecordKind>(m_nRecordKind), Calls()));
     std::wstring problem = CheckSaveFolder();
     if (problem.empty())
         problem = CreateFile(*recorder);
@@ -227,11 +235,12 @@ void COrvaneDoc::StartRecording()
     m_bRecording = 0;
     if (bWasRecording)
         UpdateAllViews(nullptr, HINT_RECORDING_CHANGED);
-    ShowError(problem);
+    Report(problem);
 }
 
 void COrvaneDoc::OnReceived(std::span<const ReceivedLine> batch)
 {
+    const bool wasHandingOut = std::exchange(m_bHandingOut, true);
     GpsData ended;
     for (const ReceivedLine& line : batch)
     {
@@ -243,12 +252,33 @@ void COrvaneDoc::OnReceived(std::span<const ReceivedLine> batch)
     }
     if (!batch.empty())
         m_gps = batch.back().gps;
+    m_bHandingOut = wasHandingOut;
 }
 
 void COrvaneDoc::SyncRecording()
 {
+    ShowQueuedErrors();
+    std::erase_if(m_stalledWriters, [](const std::unique_ptr<QueuedRecorder>& writer) { return writer->Done(); });
     if (m_bRecording && m_pRecorder && !m_pRecorder->Sync())
         StopOnWriteFailure();
+}
+
+void COrvaneDoc::ShowQueuedErrors()
+{
+    if (m_bHandingOut)
+        return;
+    // Taken first: a box's event loop may hand out another batch, which queues its own.
+    const std::vector<std::wstring> errors = std::exchange(m_queuedErrors, {});
+    for (const std::wstring& text : errors)
+        ShowError(text);
+}
+
+void COrvaneDoc::Report(const std::wstring& text)
+{
+    if (m_bHandingOut)
+        m_queuedErrors.push_back(text);
+    else
+        ShowError(text);
 }
 
 void COrvaneDoc::MarkRestart(HistoryEventKind kind)
@@ -259,18 +289,27 @@ void COrvaneDoc::MarkRestart(HistoryEventKind kind)
 void COrvaneDoc::StopOnWriteFailure()
 {
     // Disk full or medium gone: keep what is in the file, stop, and say why.
-    const std::wstring failure = WriteFailureText(m_pRecorder->Path(), m_pRecorder->LastError());
+    const std::wstring failure = m_pRecorder->Stalled()
+                                     ? StallFailureText(m_pRecorder->Path())
+                                     : WriteFailureText(m_pRecorder->Path(), m_pRecorder->LastError());
     m_bRecording = 0;
     std::wstring closeFailure;
     Finish(closeFailure);
     UpdateAllViews(nullptr, HINT_RECORDING_CHANGED);
-    ShowError(failure);
+    Report(failure);
 }
 
 void COrvaneDoc::Finish(std::wstring& failure)
 {
     if (!m_pRecorder)
         return;
+    if (m_pRecorder->Stalled())
+    {
+        // Waiting here would hold the window for as long as the medium hangs.
+        m_pRecorder->FinishLater();
+        m_stalledWriters.push_back(std::move(m_pRecorder));
+        return;
+    }
     if (!m_pRecorder->Finish())
         failure = WriteFailureText(m_pRecorder->Path(), m_pRecorder->LastError());
     m_pRecorder.reset();

@@ -5,6 +5,7 @@
 #include "gps/GpsData.h"
 #include "gps/EpochDetector.h"
 #include "gps/History.h"
+#include "recording/QueuedRecorder.h"
 #include "recording/Recorder.h"
 
 #include <ctime>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 // Update hints sent to all views of the document.
 inline constexpr long HINT_GPS_DATA = 4096;
@@ -35,7 +37,8 @@ struct PlaybackHint
     std::function<bool()> linesPending;
 };
 
-// The program's document and recorder. Everything here runs on the user-interface thread.
+// The program's document and recorder. Everything here runs on the user-interface thread, apart
+// from a recording's writes and syncs, which its writer thread does (see QueuedRecorder).
 class COrvaneDoc : public CDocument
 {
 public:
@@ -52,14 +55,20 @@ public:
     // be created is reported to the user and leaves the document idle.
     void SetRecording(bool bStart);
     // The lines the frame drained from the device, in order, each with the record right after
-    // it: recorded while a recording runs, and the last record becomes m_gps.
+    // it: recorded while a recording runs, and the last record becomes m_gps. The recording's
+    // writer thread writes them; a failure it met is told here or at the next SyncRecording.
     void OnReceived(std::span<const ReceivedLine> batch);
-    // Syncs a recording that has data not yet on the medium; the frame calls it every second,
-    // so a quiet stream's last lines are synced too. A failed sync stops it like a failed write.
+    // Has the recording's writer sync what it has not yet synced; the frame calls it every
+    // second, so a quiet stream's last lines are synced too. A failed write or sync, or a writer
+    // stuck on a medium that stopped answering, stops the recording.
     void SyncRecording();
     // A new source begins: its record, epochs and history start empty, and the views are told
     // with HINT_SOURCE_STARTED. A running recording goes on.
     void StartSource();
+    // Shows the errors met while a batch was handed out. OnReceived shows no message box: the
+    // box's event loop could hand out the next batch inside it. The frame calls this once the
+    // views have had the batch; SyncRecording shows any left.
+    void ShowQueuedErrors();
     // The frame sent a restart command: the history marks it on its time axis.
     void MarkRestart(HistoryEventKind kind);
 
@@ -77,7 +86,7 @@ public:
     std::wstring m_strDefaultFolder;
     GpsData m_gps = {};
     // The running recording, or none.
-    std::unique_ptr<Recorder> m_pRecorder;
+    std::unique_ptr<QueuedRecorder> m_pRecorder;
     int m_nRecordKind = RecordNmea;
     // The last 15 minutes of what was received, kept whether or not a view shows them.
     History m_history;
@@ -91,6 +100,13 @@ protected:
 private:
     // The epochs of the stream, whose positions the history's accuracy ring takes.
     EpochDetector m_epochs;
+    // Recordings stopped while their writer was stuck on the medium: each completes its file
+    // when the medium answers again, without holding the window; let go once done, and waited
+    // for when the document ends.
+    std::vector<std::unique_ptr<QueuedRecorder>> m_stalledWriters;
+    // While OnReceived hands out a batch, errors wait here for ShowQueuedErrors.
+    bool m_bHandingOut = false;
+    std::vector<std::wstring> m_queuedErrors;
 
     void StartRecording();
     // Creates the recorder's file under the first free name; else what the user is told.
@@ -99,6 +115,8 @@ private:
     void Finish(std::wstring& failure);
     // Stops after a failed write or sync: the file keeps what it holds, and the user is told why.
     void StopOnWriteFailure();
+    // Shows the error now, or queues it while a batch is handed out.
+    void Report(const std::wstring& text);
     // Empty when the folder can take a recording; else what the user is told.
     std::wstring CheckSaveFolder() const;
 };

@@ -19,6 +19,7 @@ public:
     bool Add(std::string_view line, const GpsData&) override { return m_log.Write(line); }
     bool Sync() override { return m_log.Sync(); }
     bool Finish() override { return m_log.Close(); }
+    bool UsesRecords() const override { return false; }
     long long Written() const override { return m_log.Size(); }
     const std::wstring& Path() const override { return m_log.GetPath(); }
     int LastError() const override { return m_log.GetLastError(); }

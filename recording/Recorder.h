@@ -35,6 +35,10 @@ public:
     // write nothing more is tried on that disk: it only closes.
     virtual bool Finish() = 0;
 
+    // False when Add ignores the record (a log keeps only the text), so that a queue in front
+    // of it need not copy records.
+    virtual bool UsesRecords() const { return true; }
+
     // Points in a track's file, bytes in a log's.
     virtual long long Written() const = 0;
     virtual const std::wstring& Path() const = 0;

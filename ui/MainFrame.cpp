@@ -300,6 +300,8 @@ void CMainFrame::OnLinesArrived(const std::vector<ReceivedLine>& batch)
         return;
     doc->OnReceived(batch);
     doc->UpdateAllViews(nullptr, HINT_GPS_DATA, const_cast<std::vector<ReceivedLine>*>(&batch));
+    // After the views had the batch: a message box's event loop may hand out the next one.
+    doc->ShowQueuedErrors();
 }
 
 void CMainFrame::StartFixSearch(FixSearch kind, TimeToFix::Clock::time_point start)

@@ -1,7 +1,11 @@
 // The cost of one recorded point at 10 fixes a second, in real time, so that the writers sync
-// on their own schedule as they do in use: CPU time of the recording thread (system calls and
-// syncs included) and bytes handed to the system, per point and per fix cycle. The document
+// on their own schedule as they do in use: CPU time of the process while it records (the
+// window's thread and the writer's, system calls and syncs included; between cycles it sleeps)
+// and bytes handed to the system, per point and per fix cycle. The document
 // feeds the writers as the status view does: every sentence, with the record after it.
+// SlowMedium: the window's longest call into the document while it records to a medium whose
+// every sync takes 200 ms (an SD card, a USB stick, NFS): a line every 10 ms for 10 s and the
+// frame's sync each second, as the frame drives them.
 //
 //   bench_recording [--benchmark_filter=...]    (files go to $TMPDIR or the current folder)
 #include "gps/NmeaDecoders.h"
@@ -13,6 +17,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -48,10 +53,10 @@ std::vector<std::string> Cycle(int n)
             Sentence(std::string("GPRMC,") + time + ",A," + lat + ",N," + lon + ",E,3.1,45.0,081226,,,A")};
 }
 
-double ThreadCpuSeconds()
+double ProcessCpuSeconds()
 {
     timespec now{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
@@ -76,33 +81,41 @@ protected:
     }
 };
 
-void RecordAtTenHertz(benchmark::State& state, int kind)
+std::filesystem::path BenchFolder()
 {
     const char* tmp = std::getenv("TMPDIR");
-    const std::filesystem::path folder =
-        std::filesystem::path(tmp ? tmp : ".") / ("orvane-bench-" + std::to_string(::getpid()));
+    return std::filesystem::path(tmp ? tmp : ".") / ("orvane-bench-" + std::to_string(::getpid()));
+}
+
+// A recording of `kind` in `folder`, as the record button starts it with a fix known.
+bool StartRecording(COrvaneDoc& doc, const std::filesystem::path& folder, int kind, benchmark::State& state)
+{
+    doc.m_strSaveFolder = folder.wstring();
+    doc.m_nRecordKind = kind;
+    doc.m_gps.fixMode = 3;
+    doc.SetRecording(true);
+    if (!doc.m_bRecording)
+        state.SkipWithError("the recording did not start");
+    return doc.m_bRecording != 0;
+}
+
+void RecordAtTenHertz(benchmark::State& state, int kind)
+{
+    const std::filesystem::path folder = BenchFolder();
     std::filesystem::create_directories(folder);
     for (auto _ : state)
     {
         CountingDoc doc;
-        doc.m_strSaveFolder = folder.wstring();
-        doc.m_nRecordKind = kind;
-        doc.m_gps.fixMode = 3;
-        doc.SetRecording(true);
-        if (!doc.m_bRecording)
-        {
-            state.SkipWithError("the recording did not start");
+        if (!StartRecording(doc, folder, kind, state))
             break;
-        }
         const int cycles = kCyclesPerSecond * kSeconds;
         long long points = 0;
-        double cpu = 0.0;
+        const double cpuAtStart = ProcessCpuSeconds();
         auto due = std::chrono::steady_clock::now();
         for (int n = 0; n < cycles; ++n)
         {
             std::this_thread::sleep_until(due);
             due += std::chrono::milliseconds(1000 / kCyclesPerSecond);
-            const double start = ThreadCpuSeconds();
             // As the device and the frame do: each sentence decoded, then the batch to the document.
             std::vector<ReceivedLine> batch;
             GpsData gps = doc.m_gps;
@@ -112,11 +125,9 @@ void RecordAtTenHertz(benchmark::State& state, int kind)
                 batch.push_back({line, gps});
             }
             doc.OnReceived(batch);
-            cpu += ThreadCpuSeconds() - start;
         }
-        const double start = ThreadCpuSeconds();
         doc.SetRecording(false);
-        cpu += ThreadCpuSeconds() - start;
+        const double cpu = ProcessCpuSeconds() - cpuAtStart;
         // A track takes a point per cycle, a log a line.
         points = kind == RecordNmea ? 3LL * cycles : cycles;
         state.SetIterationTime(cpu);
@@ -129,9 +140,69 @@ void RecordAtTenHertz(benchmark::State& state, int kind)
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
 }
+class SlowSyncDoc : public COrvaneDoc
+{
+protected:
+    FileCalls Calls() const override
+    {
+        return {.sync = [](int fd) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return ::fdatasync(fd);
+        }};
+    }
+};
+
+void SlowMedium(benchmark::State& state, int kind)
+{
+    using Clock = std::chrono::steady_clock;
+    const std::filesystem::path folder = BenchFolder();
+    std::filesystem::create_directories(folder);
+    for (auto _ : state)
+    {
+        SlowSyncDoc doc;
+        if (!StartRecording(doc, folder, kind, state))
+            break;
+        Clock::duration longestLine{}, longestSync{};
+        auto due = Clock::now();
+        GpsData gps = doc.m_gps;
+        int line = 0;
+        for (int n = 0; line < 1000; ++n)
+            for (const std::string& text : Cycle(n))
+            {
+                std::this_thread::sleep_until(due);
+                due += std::chrono::milliseconds(10);
+                DecodeSentence(text, gps);
+                const ReceivedLine received{text, gps};
+                auto start = Clock::now();
+                doc.OnReceived({&received, 1});
+                longestLine = std::max(longestLine, Clock::now() - start);
+                if (++line % 100 == 0)
+                {
+                    start = Clock::now();
+                    doc.SyncRecording();
+                    longestSync = std::max(longestSync, Clock::now() - start);
+                }
+            }
+        const bool recorded = doc.m_bRecording != 0;
+        const auto start = Clock::now();
+        doc.SetRecording(false);
+        const auto stop = Clock::now() - start;
+        if (!recorded)
+            state.SkipWithError("the recording stopped on its own");
+        const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+        state.SetIterationTime(ms(std::max(longestLine, longestSync)) / 1000.0);
+        state.counters["longest_line_ms"] = ms(longestLine);
+        state.counters["longest_sync_ms"] = ms(longestSync);
+        state.counters["stop_ms"] = ms(stop);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+}
 } // namespace
 
 BENCHMARK_CAPTURE(RecordAtTenHertz, Kml, RecordKml)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(RecordAtTenHertz, Gpx, RecordGpx)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(RecordAtTenHertz, Nmea, RecordNmea)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SlowMedium, Nmea, RecordNmea)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SlowMedium, Kml, RecordKml)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -1,4 +1,5 @@
 #include "recording/LogFile.h"
+#include "recording/QueuedRecorder.h"
 
 #include "recording/RecordingFixtures.h"
 #include "util/ExclusiveFile.h"
@@ -264,4 +265,42 @@ TEST(ExclusiveFile, WritesOverItsOwnBytesAndTruncates)
     EXPECT_TRUE(file.Close());
     EXPECT_FALSE(file.WriteAt(0, "x"));
     EXPECT_EQ(file.GetLastError(), EBADF);
+}
+
+TEST(QueuedRecorder, WritesALogOnItsOwnThreadAndTellsAFailedWriteAtTheNextCall)
+{
+    TempFolder dir;
+    const auto path = dir.Path() / "log.txt";
+    // The third line meets a full disk.
+    int writes = 0;
+    FileCalls calls;
+    calls.write = [&writes](int fd, const void* data, size_t size) -> ssize_t {
+        if (++writes == 3)
+        {
+            errno = ENOSPC;
+            return -1;
+        }
+        return ::write(fd, data, size);
+    };
+    QueuedRecorder log(MakeRecorder(RecordNmea, calls));
+    // A log keeps only the text: its queue copies no records.
+    EXPECT_FALSE(log.UsesRecords());
+    ASSERT_TRUE(log.Start(Wide(path), true, GpsData{}));
+    EXPECT_EQ(log.Path(), Wide(path));
+
+    for (const std::string& line : {kGga, kRmc, kGga, kRmc})
+        EXPECT_TRUE(log.Add(line, GpsData{}));
+    log.WaitUntilWritten();
+    // What reached the file, whole lines only; the failure is told from now on.
+    EXPECT_EQ(log.Written(), static_cast<long long>(kGga.size() + kRmc.size()));
+    EXPECT_FALSE(log.Add(kGga, GpsData{}));
+    EXPECT_FALSE(log.Sync());
+    EXPECT_EQ(log.LastError(), ENOSPC);
+    EXPECT_FALSE(log.Stalled());
+    EXPECT_EQ(writes, 3);
+
+    EXPECT_TRUE(log.Finish());
+    EXPECT_TRUE(log.Done());
+    EXPECT_EQ(ReadFile(path), kGga + kRmc);
+    EXPECT_TRUE(CanLock(path));
 }

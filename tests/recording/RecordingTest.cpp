@@ -10,8 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <future>
+#include <semaphore>
 #include <sstream>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -126,11 +129,13 @@ protected:
         ::tzset();
     }
 
-    // One line handed over as the frame hands the device's lines, with the record right after it.
+    // One line handed over as the frame hands the device's lines, with the record right after
+    // it; then, the batch done, what it met is shown.
     void Receive(const std::string& line, const GpsData& after)
     {
         const ReceivedLine received{line, after};
         m_doc->OnReceived({&received, 1});
+        m_doc->ShowQueuedErrors();
     }
     // The same, the record decoded from the document's latest one.
     void Receive(const std::string& line)
@@ -138,6 +143,13 @@ protected:
         GpsData after = m_doc->m_gps;
         DecodeSentence(line, after);
         Receive(line, after);
+    }
+
+    // Returns once the recording's writer thread has done all it was asked.
+    void WaitForTheWriter()
+    {
+        ASSERT_NE(m_doc->m_pRecorder, nullptr);
+        m_doc->m_pRecorder->WaitUntilWritten();
     }
 
     std::filesystem::path NmeaPath() const { return m_dir.Path() / "20100307-090503.txt"; }
@@ -252,7 +264,8 @@ TEST_F(Recording, NmeaLogHoldsExactlyTheLinesHandedToIt)
     {
         Receive(line);
         expected += line;
-        // Each line is in the file at once, not when the recording ends.
+        // Each line is in the file once the writer has had it, not when the recording ends.
+        WaitForTheWriter();
         ASSERT_EQ(std::filesystem::file_size(NmeaPath()), expected.size());
     }
     m_doc->SetRecording(false);
@@ -389,9 +402,11 @@ TEST_F(Recording, GpxRecordingTakesOnePointPerFixedCycleAndIsCompleteAtEveryStep
     // Two sentences of one cycle: its point is written once the next cycle's time arrives.
     Receive(kGga);
     Receive(kRmc);
+    WaitForTheWriter();
     EXPECT_EQ(ReadFile(path), empty);
     const std::string next = "$GPGGA,123520,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*4D\r\n";
     Receive(next);
+    WaitForTheWriter();
     const std::string one = ReadFile(path);
     // 48 degrees 7.038 minutes north, 11 degrees 31 minutes east; the RMC's two-digit year 94 counts from 2000, as the record keeps it.
     EXPECT_NE(one.find("<trkpt lat=\"48.1173\" lon=\"11.516666667\">"), std::string::npos) << one;
@@ -501,10 +516,13 @@ TEST_F(Recording, KmlTrackTakesOnePointPerFixEpochWithTheValuesItEndedWith)
     // when the next second begins.
     Receive(kGga, Fix(3, 121.5654f, 25.033f, 100.5f, 1));
     Receive(kRmc, Fix(3, 121.5f, 25.25f, 101.0f, 1));
+    WaitForTheWriter();
     EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({}));
     Receive(kGga, Fix(1, 1.0f, 2.0f, 3.0f, 2)); // fix lost: no point for second 2
+    WaitForTheWriter();
     EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({"121.5,25.25,101"}));
     Receive(kGga, Fix(2, -58.5f, -34.25f, 12.0f, 3));
+    WaitForTheWriter();
     EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({"121.5,25.25,101"}));
     GpsData noPosition = Fix(3, 5.0f, 6.0f, 7.0f, 4);
     noPosition.decode.known = 0;
@@ -712,6 +730,10 @@ TEST_F(Recording, DiskFullingUpStopsTheRecordingAndKeepsTheEarlierLines)
     Receive(kRmc);
     EXPECT_TRUE(m_boxes.empty());
     Receive(kGga);
+    // The writer meets the full disk on its own thread; the next line handed over learns of it.
+    WaitForTheWriter();
+    EXPECT_EQ(m_doc->m_bRecording, 1);
+    Receive(kRmc);
 
     EXPECT_EQ(m_doc->m_bRecording, 0);
     EXPECT_EQ(m_doc->m_pRecorder, nullptr);
@@ -719,8 +741,9 @@ TEST_F(Recording, DiskFullingUpStopsTheRecordingAndKeepsTheEarlierLines)
     ASSERT_EQ(m_boxes.size(), 1u);
     EXPECT_EQ(m_boxes[0].caption, L"Error");
     EXPECT_EQ(m_boxes[0].icon, MbIcon::Error);
-    EXPECT_NE(m_boxes[0].text.find(Wide(NmeaPath())), std::wstring::npos);
-    EXPECT_NE(m_boxes[0].text.find(L"No space left on device"), std::wstring::npos);
+    EXPECT_EQ(m_boxes[0].text,
+              L"The recording was stopped because its file could not be written:\n" + Wide(NmeaPath()) +
+                  L"\nNo space left on device");
 
     // Later lines go nowhere, and the file holds the whole lines written before the failure.
     Receive(kRmc);
@@ -760,17 +783,25 @@ TEST_F(Recording, SyncOfAQuietRecordingSyncsWhatIsLeftAndAFailedOneStopsIt)
         // The track's empty document is synced as it is made; a quiet stream adds nothing.
         const int atStart = syncs;
         m_doc->SyncRecording();
+        WaitForTheWriter();
         EXPECT_EQ(syncs, atStart);
         Receive(kGga, Fix(3, 1.0f, 2.0f, 3.0f, 1));
         Receive(kGga, Fix(3, 1.0f, 2.0f, 3.0f, 2));
         // Written within the second, so not yet synced by the write itself.
         m_doc->SyncRecording();
+        WaitForTheWriter();
         EXPECT_EQ(syncs, atStart + 1);
         m_doc->SyncRecording();
+        WaitForTheWriter();
         EXPECT_EQ(syncs, atStart + 1);
 
         Receive(kGga, Fix(3, 1.0f, 2.0f, 3.0f, 3));
+        WaitForTheWriter();
         failWith = EIO;
+        m_doc->SyncRecording();
+        WaitForTheWriter();
+        // The writer's sync failed; the next second's call tells it.
+        EXPECT_TRUE(m_boxes.empty());
         m_doc->SyncRecording();
         EXPECT_EQ(m_doc->m_bRecording, 0);
         ASSERT_EQ(m_boxes.size(), 1u);
@@ -901,4 +932,211 @@ TEST_F(Recording, ADiskThatFillsUpLeavesAWholeFileOfEveryKind)
         }
         std::filesystem::remove(file);
     }
+}
+
+namespace
+{
+// A gate the test opens: the calls of a medium that hangs wait at it.
+class Gate
+{
+public:
+    void Wait() const { m_opened.wait(); }
+    void Open() { m_open.set_value(); }
+
+private:
+    std::promise<void> m_open;
+    std::shared_future<void> m_opened = m_open.get_future().share();
+};
+
+// A numbered GGA, so that a file shows which lines it holds and in what order.
+std::string NumberedLine(int n)
+{
+    char body[96];
+    std::snprintf(body, sizeof body, "GPGGA,%02d%02d%02d,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", n / 3600 % 24,
+                  n / 60 % 60, n % 60);
+    char sum[8];
+    std::snprintf(sum, sizeof sum, "*%02X\r\n", ComputeChecksum(body));
+    return std::string("$") + body + sum;
+}
+} // namespace
+
+TEST_F(Recording, AMediumWhoseSyncHangsNeverHoldsTheWindow)
+{
+    for (int kind : {RecordNmea, RecordKml})
+    {
+        SCOPED_TRACE(kind);
+        Gate gate;
+        std::atomic<bool> hang{false};
+        std::atomic<bool> inSync{false};
+        std::binary_semaphore entered{0};
+        m_doc->m_calls.sync = [&](int fd) {
+            if (hang)
+            {
+                inSync = true;
+                entered.release();
+                gate.Wait();
+                inSync = false;
+            }
+            return ::fdatasync(fd);
+        };
+        m_doc->m_nRecordKind = kind;
+        m_doc->m_now += 1;
+        m_doc->SetRecording(true);
+        ASSERT_EQ(m_doc->m_bRecording, 1);
+        hang = true;
+        std::vector<std::string> lines;
+        for (int n = 0; n < 100; ++n)
+            lines.push_back(NumberedLine(n));
+        // A track has a point to sync once the next second begins.
+        Receive(lines[0], Fix(3, 1.0f, 2.0f, 3.0f, 1));
+        Receive(lines[1], Fix(3, 1.0f, 2.0f, 3.0f, 2));
+        m_doc->SyncRecording();
+        entered.acquire();
+
+        // The writer is held in the sync; the frame's calls go on and return all the same.
+        for (int n = 2; n < 100; ++n)
+        {
+            Receive(lines[n], Fix(3, 1.0f, 2.0f, 3.0f, n + 1));
+            if (n % 10 == 0)
+                m_doc->SyncRecording();
+        }
+        EXPECT_TRUE(inSync);
+        EXPECT_EQ(m_doc->m_bRecording, 1);
+        EXPECT_TRUE(m_boxes.empty());
+
+        hang = false;
+        gate.Open();
+        m_doc->SetRecording(false);
+        EXPECT_TRUE(m_boxes.empty());
+        if (kind == RecordNmea)
+        {
+            std::string expected;
+            for (const std::string& line : lines)
+                expected += line;
+            EXPECT_EQ(ReadFile(m_dir.Path() / (Stamp(m_doc->m_now) + ".txt")), expected);
+        }
+        else
+        {
+            EXPECT_EQ(KmlPointsOf(ReadFile(m_dir.Path() / (Stamp(m_doc->m_now) + ".kml"))).size(), 100u);
+        }
+    }
+}
+
+TEST_F(Recording, AWriterStuckOnTheMediumStopsTheRecordingWithoutHoldingTheWindowOrLosingALine)
+{
+    Gate gate;
+    std::atomic<bool> hang{false};
+    m_doc->m_calls.write = [&](int fd, const void* data, size_t size) {
+        if (hang)
+            gate.Wait();
+        return ::write(fd, data, size);
+    };
+    m_doc->SetRecording(true);
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    const std::wstring path = m_doc->m_pRecorder->Path();
+    hang = true;
+
+    // The first line holds the writer; the queue takes the next until it is full.
+    std::string accepted;
+    const int bound = 2 * static_cast<int>(QueuedRecorder::kDefaultCapacity) + 2;
+    int n = 0;
+    for (; n < bound && m_doc->m_bRecording; ++n)
+    {
+        const std::string line = NumberedLine(n);
+        Receive(line);
+        if (m_doc->m_bRecording)
+            accepted += line;
+    }
+    ASSERT_EQ(m_doc->m_bRecording, 0);
+    EXPECT_GT(n, static_cast<int>(QueuedRecorder::kDefaultCapacity));
+    EXPECT_EQ(m_doc->m_pRecorder, nullptr);
+    EXPECT_EQ(m_view.m_hints, (std::vector<Hint>{{HINT_RECORDING_CHANGED, 1}, {HINT_RECORDING_CHANGED, 0}}));
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text, L"The recording was stopped because its file could not be written:\n" + path +
+                                   L"\nThe disk did not keep up with the receiver");
+
+    // The window goes on while that writer waits: its calls return, and a new recording runs.
+    Receive(NumberedLine(n));
+    m_doc->SyncRecording();
+    hang = false;
+    m_doc->m_now += 1;
+    m_doc->SetRecording(true);
+    EXPECT_EQ(m_doc->m_bRecording, 1);
+    m_doc->SetRecording(false);
+    EXPECT_EQ(m_boxes.size(), 1u);
+
+    // The medium answers again: what was accepted reaches the file, whole and in order.
+    gate.Open();
+    m_doc.reset();
+    EXPECT_EQ(ReadFile(std::filesystem::path(ToUtf8(path))), accepted);
+    EXPECT_EQ(m_boxes.size(), 1u);
+}
+
+TEST_F(Recording, AnErrorInABatchIsShownAfterItAndEachLineReachesTheHistoryOnce)
+{
+    // The frame's batch: a nested update refills it, and a larger batch frees the old elements.
+    std::vector<ReceivedLine> batch;
+    const auto fill = [&batch](int first) {
+        std::vector<ReceivedLine> lines;
+        for (int i = first; i < first + 50; ++i)
+        {
+            GpsData gps = Fix(3, 11.0f, 1.0f + static_cast<float>(i), 500.0f, i % 60);
+            gps.minute = i / 60;
+            gps.decode.known |= kKnownTime;
+            lines.push_back({NumberedLine(i), gps});
+        }
+        batch = std::move(lines);
+    };
+    int boxes = 0;
+    SetMessageBoxHandler([&](const std::wstring& text, const std::wstring& caption, MbIcon icon) {
+        m_boxes.push_back({text, caption, icon});
+        // While the box is open its event loop delivers the next update, as the frame's would.
+        if (boxes++ == 0)
+        {
+            fill(100);
+            m_doc->OnReceived(batch);
+            m_doc->ShowQueuedErrors();
+        }
+    });
+
+    std::atomic<bool> failing{false};
+    m_doc->m_calls.sync = [&failing](int fd) {
+        if (failing)
+        {
+            errno = EIO;
+            return -1;
+        }
+        return ::fdatasync(fd);
+    };
+    m_doc->SetRecording(true);
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    fill(0);
+    // The medium fails before the batch, so the batch's first line is the one refused.
+    Receive(batch[0].text, batch[0].gps);
+    WaitForTheWriter();
+    failing = true;
+    m_doc->SyncRecording();
+    WaitForTheWriter();
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+
+    m_doc->OnReceived(batch);
+    EXPECT_EQ(m_doc->m_bRecording, 0);
+    EXPECT_TRUE(m_boxes.empty());
+    m_doc->ShowQueuedErrors();
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_NE(m_boxes[0].text.find(L"Input/output error"), std::wstring::npos);
+
+    // Each epoch's position once, in the order received; the last one is still under way.
+    std::vector<double> latitudes;
+    for (const GeoPoint& fix : m_doc->m_history.FixPositions())
+        latitudes.push_back(fix.latitude);
+    std::vector<double> expected;
+    for (int i : {0, 100})
+        for (int n = i; n < i + 50; ++n)
+            expected.push_back(1.0 + n);
+    expected.pop_back();
+    EXPECT_EQ(latitudes, expected);
+    m_doc->ShowQueuedErrors();
+    m_doc->SyncRecording();
+    EXPECT_EQ(m_boxes.size(), 1u);
 }
