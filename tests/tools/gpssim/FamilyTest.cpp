@@ -2,6 +2,7 @@
 // and what it prints after a restart.
 #include "receiver/ReceiverCommands.h"
 #include "receiver/ReceiverIdentity.h"
+#include "tools/gpssim/FamilyRows.h"
 #include "tools/gpssim/SimTestSupport.h"
 #include "tools/gpssim/CommandRecogniser.h"
 #include "tools/gpssim/FamilyTalk.h"
@@ -11,32 +12,13 @@
 
 using namespace std::chrono;
 using simtest::NewYearsEve;
+using simtest::QueryRow;
+using simtest::QueryRows;
 
 namespace
 {
 
 constexpr RestartKind kKinds[] = {RestartKind::Hot, RestartKind::Warm, RestartKind::Cold};
-
-// Each family's own version query, and the start of its answer.
-struct QueryRow
-{
-    ReceiverFamily family;
-    std::string query;
-    std::string answerStart;
-};
-
-std::vector<QueryRow> QueryRows()
-{
-    return {
-        {ReceiverFamily::SiRF, "$PSRF125*21\r\n", "$PSRFTXT,Version:GSW3"},
-        {ReceiverFamily::UBlox, std::string("\xB5\x62\x0A\x04\x00\x00\x0E\x34", 8), std::string("\xB5\x62\x0A\x04\xBE\x00", 6)},
-        {ReceiverFamily::MediaTek, "$PMTK605*31\r\n", "$PMTK705,AXN_3.8_3333_"},
-        {ReceiverFamily::Airoha, "$PAIR021*39\r\n", "$PAIR001,021,0*"},
-        {ReceiverFamily::Quectel, "$PQTMVERNO*58\r\n", "$PQTMVERNO,LG290P"},
-        {ReceiverFamily::ST, "$PSTMGETSWVER*09\r\n", "$PSTMVER,GNSSLIB_"},
-        {ReceiverFamily::CASIC, "$PCAS06,0*1B\r\n", "$GPTXT,01,01,02,SW=URANUS5"},
-    };
-}
 
 std::vector<std::string> Lines(std::string_view bytes)
 {
