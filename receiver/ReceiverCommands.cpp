@@ -18,6 +18,20 @@ constexpr std::uint8_t kUbxMonVer = 0x04;
 // CFG-RST reset mode: stop and start the GNSS part only.
 constexpr char kUbxGnssOnly = 0x02;
 
+// The families whose commands are NMEA sentences without fields to fill: hot, warm, cold.
+struct NmeaRestarts
+{
+    ReceiverFamily family;
+    std::string_view bodies[3];
+};
+constexpr NmeaRestarts kNmeaRestarts[] = {
+    {ReceiverFamily::MediaTek, {"PMTK101", "PMTK102", "PMTK103"}},
+    {ReceiverFamily::Airoha, {"PAIR004", "PAIR005", "PAIR006"}},
+    {ReceiverFamily::Quectel, {"PQTMHOT", "PQTMWARM", "PQTMCOLD"}},
+    {ReceiverFamily::ST, {"PSTMHOT", "PSTMWARM", "PSTMCOLD"}},
+    {ReceiverFamily::CASIC, {"PCAS10,0", "PCAS10,1", "PCAS10,2"}},
+};
+
 int Index(RestartKind kind)
 {
     return static_cast<int>(kind);
@@ -91,31 +105,10 @@ std::optional<std::string> RestartCommand(ReceiverFamily family, RestartKind kin
     }
     case ReceiverFamily::UBlox:
         return UbxRestart(kind);
-    case ReceiverFamily::MediaTek:
-    {
-        static constexpr std::string_view kBodies[] = {"PMTK101", "PMTK102", "PMTK103"};
-        return NmeaCommand(kBodies[k]);
-    }
-    case ReceiverFamily::Airoha:
-    {
-        static constexpr std::string_view kBodies[] = {"PAIR004", "PAIR005", "PAIR006"};
-        return NmeaCommand(kBodies[k]);
-    }
-    case ReceiverFamily::Quectel:
-    {
-        static constexpr std::string_view kBodies[] = {"PQTMHOT", "PQTMWARM", "PQTMCOLD"};
-        return NmeaCommand(kBodies[k]);
-    }
-    case ReceiverFamily::ST:
-    {
-        static constexpr std::string_view kBodies[] = {"PSTMHOT", "PSTMWARM", "PSTMCOLD"};
-        return NmeaCommand(kBodies[k]);
-    }
-    case ReceiverFamily::CASIC:
-    {
-        static constexpr std::string_view kBodies[] = {"PCAS10,0", "PCAS10,1", "PCAS10,2"};
-        return NmeaCommand(kBodies[k]);
-    }
+    default:
+        for (const NmeaRestarts& row : kNmeaRestarts)
+            if (row.family == family)
+                return NmeaCommand(row.bodies[k]);
     }
     return std::nullopt;
 }
