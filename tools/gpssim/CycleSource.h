@@ -21,6 +21,12 @@ public:
     // The bytes of the cycle NextDue announced.
     virtual std::string Produce() = 0;
     virtual void OnRestart(RestartKind) {}
+    // The receiver family whose commands it obeys; none for the SiRF-class receiver of old.
+    virtual std::optional<ReceiverFamily> Family() const { return std::nullopt; }
+    // Sent at once when the other side opens the port: a banner.
+    virtual std::string OnOpened() { return {}; }
+    // Sent at once in answer to a message from the other side.
+    virtual std::string Answer(std::string_view /*message*/) { return {}; }
     // A replay starts from its top when the other side opens the port; a receiver runs on its
     // own clock whether anyone listens or not.
     virtual bool WaitsForPeer() const { return false; }
@@ -38,6 +44,9 @@ public:
     std::optional<Clock::time_point> NextDue(Clock::time_point now) override;
     std::string Produce() override;
     void OnRestart(RestartKind kind) override { m_simulator.Restart(kind, m_utcClock()); }
+    std::optional<ReceiverFamily> Family() const override { return m_simulator.Family(); }
+    std::string OnOpened() override { return m_simulator.Greeting(); }
+    std::string Answer(std::string_view message) override { return m_simulator.Answer(message); }
 
     const SimCycle& LastCycle() const { return m_lastCycle; }
     ReceiverSimulator& Simulator() { return m_simulator; }

@@ -1,5 +1,7 @@
 #include "tools/gpssim/ReceiverSimulator.h"
 
+#include "tools/gpssim/FamilyTalk.h"
+
 #include <algorithm>
 
 namespace
@@ -32,10 +34,32 @@ std::size_t ReceiverSimulator::LineBudget(int baud)
 }
 
 ReceiverSimulator::ReceiverSimulator(const SimConfig& config)
-    : m_dialect(config.gnss ? Dialect::Gnss : Dialect::Gps), m_model(config),
+    : m_dialect(config.gnss ? Dialect::Gnss : Dialect::Gps), m_family(config.family), m_bBanner(config.banner),
+      m_model(config),
       // Each cycle of a second has its share of the line.
       m_nBudget(LineBudget(config.baud) / static_cast<std::size_t>(std::max(1, config.cyclesPerSecond)))
 {
+}
+
+void ReceiverSimulator::Restart(RestartKind kind, std::chrono::system_clock::time_point at)
+{
+    m_model.Restart(kind, at);
+    if (m_family)
+        m_afterRestart = family_talk::AfterRestart(*m_family);
+}
+
+std::string ReceiverSimulator::Greeting() const
+{
+    std::string bytes;
+    if (m_family && m_bBanner)
+        for (const std::string& sentence : family_talk::Banner(*m_family))
+            bytes += sentence;
+    return bytes;
+}
+
+std::string ReceiverSimulator::Answer(std::string_view message) const
+{
+    return m_family ? family_talk::Answer(*m_family, message) : std::string();
 }
 
 SimCycle ReceiverSimulator::Step(std::chrono::system_clock::time_point utc)
@@ -68,6 +92,11 @@ SimCycle ReceiverSimulator::StepSecond(std::chrono::system_clock::time_point utc
         return cycle;
     }
     SendState(cycle);
+    if (!m_afterRestart.empty())
+    {
+        cycle.sentences.insert(cycle.sentences.begin(), m_afterRestart.begin(), m_afterRestart.end());
+        m_afterRestart.clear();
+    }
     return cycle;
 }
 

@@ -32,7 +32,14 @@ public:
 
     SimCycle Step(std::chrono::system_clock::time_point utc);
     // The command arrived at `at`, on the clock Step is given; takes effect from the next Step.
-    void Restart(RestartKind kind, std::chrono::system_clock::time_point at) { m_model.Restart(kind, at); }
+    void Restart(RestartKind kind, std::chrono::system_clock::time_point at);
+
+    // What the receiver sends when the port is opened: its family's banner, if any.
+    std::string Greeting() const;
+    // Its answer at once to a message from the other side (a line with its CR LF, or a whole
+    // UBX message): its version, an acknowledgement; empty for none.
+    std::string Answer(std::string_view message) const;
+    std::optional<ReceiverFamily> Family() const { return m_family; }
 
     // Seconds of normal operation before the next lost fix; for tests that want one now.
     void ScheduleOutage(int secondsFromNow) { m_model.ScheduleOutage(secondsFromNow); }
@@ -47,7 +54,11 @@ private:
     std::vector<std::string> FitToLine(const std::vector<std::string>& sentences);
 
     Dialect m_dialect;
+    std::optional<ReceiverFamily> m_family;
+    bool m_bBanner;
     ReceiverModel m_model;
+    // Printed with the first sentences after a restart's silence.
+    std::vector<std::string> m_afterRestart;
     std::size_t m_nBudget;
 
     // Seconds since each kind of sentence last went out, to share a slow line fairly.

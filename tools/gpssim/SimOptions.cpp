@@ -76,6 +76,23 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std
                 return false;
             options.bFastRestarts = true;
         }
+        else if (name == "--no-banner")
+        {
+            if (!flag())
+                return false;
+            options.bNoBanner = true;
+        }
+        else if (name == "--family")
+        {
+            if (!value(text))
+                return false;
+            options.family = ParseFamilyToken(text);
+            if (!options.family)
+            {
+                error = "--family must be sirf, ublox, mediatek, airoha, quectel, st or casic, not '" + text + "'";
+                return false;
+            }
+        }
         else if (name == "--baud")
         {
             baudGiven = true;
@@ -161,10 +178,16 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std
         return false;
     }
     if (!options.replayPath.empty() && (options.seed || options.startLatitude || options.bGnss ||
-                                        options.rate != 1 || options.bFastRestarts))
+                                        options.rate != 1 || options.bFastRestarts || options.family ||
+                                        options.bNoBanner))
     {
-        error = "--seed, --start, --gnss, --rate and --fast-restarts are for the generated receiver, "
-                "not with --replay";
+        error = "--seed, --start, --gnss, --rate, --fast-restarts, --family and --no-banner are for the "
+                "generated receiver, not with --replay";
+        return false;
+    }
+    if (options.bNoBanner && !options.family)
+    {
+        error = "--no-banner needs --family";
         return false;
     }
     if (options.bGnss && !baudGiven)
@@ -191,11 +214,19 @@ std::string UsageText()
            "  --rate N         fix cycles a second: 1, 2, 4, 5, 8 or 10 (default 1)\n"
            "  --fast-restarts  restarts take a tenth of their real time: hot 0.1-0.2 s,\n"
            "                   warm 2.5-3.5 s, cold 3-6 s to the first fix (for tests)\n"
+           "  --family NAME    a receiver of that family: sirf, ublox, mediatek, airoha,\n"
+           "                   quectel, st or casic. It prints its banner when the port is\n"
+           "                   opened, answers its version query, obeys its own hot, warm and\n"
+           "                   cold start commands only (a ublox reads binary UBX CFG-RST and\n"
+           "                   MON-VER) and logs every message it receives. Without it: a\n"
+           "                   SiRF-class receiver that sends nothing but its fixes\n"
+           "  --no-banner      with --family: no banner, only the answer to the version query\n"
+           "                   tells who it is\n"
            "  --help           show this text\n"
            "\n"
            "It prints the device to open (for example /dev/pts/5; in Orvane type the whole\n"
            "path, or pts/5 as the port name) and runs until Ctrl+C, SIGTERM, or the other side\n"
-           "closing the port. It obeys the $PSRF101 hot, warm and cold start commands: the\n"
-           "fix comes back after 1-2 s (hot), 25-35 s (warm) or 30-60 s (cold), drawn from\n"
-           "the seed.\n";
+           "closing the port. It obeys the $PSRF101 hot, warm and cold start commands (with\n"
+           "--family, that family's own): the fix comes back after 1-2 s (hot), 25-35 s\n"
+           "(warm) or 30-60 s (cold), drawn from the seed.\n";
 }

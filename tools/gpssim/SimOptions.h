@@ -1,5 +1,7 @@
 #pragma once
 
+#include "receiver/ReceiverFamily.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,6 +21,8 @@ struct SimOptions
     bool bGnss = false; // a multi-constellation receiver: GN talker, four skies
     int rate = 1;       // fix cycles a second
     bool bFastRestarts = false; // restarts take a tenth of a real receiver's time
+    std::optional<ReceiverFamily> family; // none: the SiRF-class receiver of old, no banner
+    bool bNoBanner = false;
 };
 
 // --gnss sends up to forty satellites a second, more than 4800 baud can carry.

@@ -1,6 +1,5 @@
 #include "tools/gpssim/SimSession.h"
 
-#include "tools/gpssim/CommandRecogniser.h"
 #include "tools/gpssim/LinePacer.h"
 #include "tools/gpssim/LineSpeed.h"
 
@@ -25,7 +24,7 @@ bool SimSession::PeerPresent() const
 SessionEnd SimSession::Run(int stopFd)
 {
     LinePacer pacer(m_nBaud);
-    CommandRecogniser recogniser;
+    CommandRecogniser recogniser(m_source.Family());
     // Writes of about 4 ms of line time: smooth enough for any reader, few wake-ups.
     const std::size_t chunk =
         std::max<std::size_t>(1, static_cast<std::size_t>(m_nBaud) / 10 / 250);
@@ -49,6 +48,9 @@ SessionEnd SimSession::Run(int stopFd)
             bConnected = bEverConnected = true;
             if (m_onConnection)
                 m_onConnection(true);
+            // As a receiver powered up by being plugged in, it speaks first.
+            if (const std::string banner = m_source.OnOpened(); !banner.empty())
+                pacer.Enqueue(banner, now);
         }
 
         std::optional<CycleSource::Clock::time_point> due;
@@ -136,12 +138,20 @@ SessionEnd SimSession::Run(int stopFd)
             const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
             if (got > 0)
             {
-                for (const RestartKind kind :
+                for (const ReceivedMessage& message :
                      recogniser.Feed(std::string_view(buffer, static_cast<std::size_t>(got))))
                 {
-                    m_source.OnRestart(kind);
-                    if (m_onRestart)
-                        m_onRestart(kind);
+                    const std::string answer = m_source.Answer(message.bytes);
+                    if (m_onMessage)
+                        m_onMessage(message, answer);
+                    if (message.restart)
+                    {
+                        m_source.OnRestart(*message.restart);
+                        if (m_onRestart)
+                            m_onRestart(*message.restart);
+                    }
+                    if (!answer.empty())
+                        pacer.Enqueue(answer, CycleSource::Clock::now());
                 }
             }
             else if (got < 0 && errno == EIO)

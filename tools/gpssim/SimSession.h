@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tools/gpssim/CommandRecogniser.h"
 #include "tools/gpssim/CycleSource.h"
 #include "tools/gpssim/ReceiverSimulator.h"
 
@@ -16,7 +17,8 @@ enum class SessionEnd
 };
 
 // Drives one pseudo-terminal master: sends the source's cycles at the line's pace while the
-// other side has the port open, and passes its restart commands to the source.
+// other side has the port open, passes its restart commands to the source, and sends the
+// source's banner when the port is opened and its answers to what it receives.
 class SimSession
 {
 public:
@@ -36,6 +38,11 @@ public:
     void SetRestartObserver(std::function<void(RestartKind)> observer)
     {
         m_onRestart = std::move(observer);
+    }
+    // Every message the other side sent, with what the receiver answered at once (often nothing).
+    void SetMessageObserver(std::function<void(const ReceivedMessage&, std::string_view answer)> observer)
+    {
+        m_onMessage = std::move(observer);
     }
     void SetConnectionObserver(std::function<void(bool)> observer)
     {
@@ -59,5 +66,6 @@ private:
     std::size_t m_nDropped = 0;
     std::function<void(std::string_view)> m_onCycle;
     std::function<void(RestartKind)> m_onRestart;
+    std::function<void(const ReceivedMessage&, std::string_view)> m_onMessage;
     std::function<void(bool)> m_onConnection;
 };

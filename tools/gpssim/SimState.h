@@ -1,18 +1,13 @@
 #pragma once
 
 #include "gps/Constellations.h"
+#include "receiver/ReceiverFamily.h"
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
-
-enum class RestartKind
-{
-    Hot,
-    Warm,
-    Cold,
-};
 
 // One satellite as the receiver lists it in GSV, values as sent.
 struct SimSatellite
@@ -58,6 +53,12 @@ struct SimConfig
     // Restarts take this many times less than a real receiver's (--fast-restarts: 10), so that
     // tests need not wait half a minute for a cold start.
     int restartSpeedup = 1;
+    // Whose commands it obeys and whose banner and answers it sends (--family). None: the
+    // SiRF-class receiver of old, which sends nothing but its fixes.
+    std::optional<ReceiverFamily> family;
+    // Whether it prints its banner when the port is opened; without, only the version query
+    // tells who it is.
+    bool banner = true;
 };
 
 // GSA lists the used satellites in twelve places (per system with --gnss).

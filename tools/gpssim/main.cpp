@@ -155,8 +155,12 @@ int main(int argc, char** argv)
         config.gnss = options.bGnss;
         config.cyclesPerSecond = options.rate;
         config.restartSpeedup = options.bFastRestarts ? kFastRestartSpeedup : 1;
-        std::printf("orvane-gpssim: simulated %sreceiver at %d baud, %d Hz, seed %u, start %.5f,%.5f%s\n",
-                    config.gnss ? "multi-constellation " : "", config.baud, config.cyclesPerSecond, config.seed,
+        config.family = options.family;
+        config.banner = !options.bNoBanner;
+        const std::string family = options.family ? std::string(FamilyName(*options.family)) + " " : "";
+        std::printf("orvane-gpssim: simulated %s%sreceiver at %d baud, %d Hz, seed %u, start %.5f,%.5f%s\n",
+                    config.gnss ? "multi-constellation " : "", family.c_str(), config.baud, config.cyclesPerSecond,
+                    config.seed,
                     config.startLatitude, config.startLongitude,
                     options.bFastRestarts ? ", fast restarts" : "");
         source = std::make_unique<GeneratedSource>(config,
@@ -177,6 +181,14 @@ int main(int argc, char** argv)
         });
     session.SetRestartObserver([](RestartKind kind)
                                { std::printf("%s start command received.\n", RestartName(kind)); });
+    // A receiver of a family logs all it receives, so that one sees which commands came.
+    if (options.family)
+        session.SetMessageObserver(
+            [](const ReceivedMessage& message, std::string_view answer)
+            {
+                std::printf("Received: %s%s\n", message.Text().c_str(),
+                            message.restart ? "" : answer.empty() ? " (ignored)" : " (answered)");
+            });
 
     const SessionEnd end = session.Run(g_stopPipe[0]);
     link.Remove();

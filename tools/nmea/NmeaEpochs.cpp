@@ -21,6 +21,31 @@ void AppendFloat(std::string& out, float value)
     out.append(buffer, result.ptr);
 }
 
+// A JSON string: what a receiver says of itself may hold any byte.
+void AppendString(std::string& out, std::string_view text)
+{
+    out += '"';
+    for (const char c : text)
+    {
+        if (c == '"' || c == '\\')
+        {
+            out += '\\';
+            out += c;
+        }
+        else if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F)
+        {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+            out += escape;
+        }
+        else
+        {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
 void AppendNumber(std::string& out, const char* format, double value)
 {
     char buffer[64];
@@ -183,7 +208,18 @@ void AppendSatelliteMaxima(std::string& out, const FixSummary& summary,
 
 } // namespace
 
-std::string SummaryJson(const FixSummary& summary)
+std::string WithReceiver(std::string epochJson, const ReceiverIdentity& receiver)
+{
+    if (receiver.family == ReceiverFamily::Unknown || !epochJson.ends_with('}'))
+        return epochJson;
+    epochJson.pop_back();
+    epochJson += epochJson.size() > 1 ? ",\"receiver\":" : "\"receiver\":";
+    AppendString(epochJson, receiver.DisplayName());
+    epochJson += '}';
+    return epochJson;
+}
+
+std::string SummaryJson(const FixSummary& summary, const ReceiverIdentity& receiver)
 {
     std::string out = "{\"epochs\":" + std::to_string(summary.Epochs());
     out += ",\"fixes\":{\"unknown\":" + std::to_string(summary.EpochsInMode(0)) +
@@ -230,6 +266,22 @@ std::string SummaryJson(const FixSummary& summary)
     AppendSatelliteMaxima(out, summary, &FixSummary::Satellites::usedMax);
     out += ",\"in_view_max\":";
     AppendSatelliteMaxima(out, summary, &FixSummary::Satellites::inViewMax);
+    if (receiver.family != ReceiverFamily::Unknown)
+    {
+        out += ",\"receiver\":{\"family\":";
+        AppendString(out, FamilyName(receiver.family));
+        if (!receiver.model.empty())
+        {
+            out += ",\"model\":";
+            AppendString(out, receiver.model);
+        }
+        if (!receiver.firmware.empty())
+        {
+            out += ",\"firmware\":";
+            AppendString(out, receiver.firmware);
+        }
+        out += '}';
+    }
     out += '}';
     return out;
 }

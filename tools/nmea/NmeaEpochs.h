@@ -3,6 +3,7 @@
 #include "gps/EpochDetector.h"
 #include "gps/FixSummary.h"
 #include "gps/GpsData.h"
+#include "receiver/ReceiverIdentity.h"
 
 #include <functional>
 #include <string>
@@ -18,8 +19,12 @@ std::string EpochJson(const GpsData& gps);
 // What --summary prints after the last epoch: epochs, fixes (epochs per mode: unknown, none,
 // 2d, 3d), ttff (s), cep50 and cep95 (m, to the millimetre), hdop (mean, min, max) and
 // used_max and in_view_max (per constellation seen, and "all"). A value with nothing to
-// measure is null.
-std::string SummaryJson(const FixSummary& summary);
+// measure is null. Then receiver: {"family","model","firmware"} once the log has said who the
+// receiver is (absent otherwise; model and firmware absent when it did not say them).
+std::string SummaryJson(const FixSummary& summary, const ReceiverIdentity& receiver = {});
+
+// An epoch's JSON object with "receiver":"<its one-line name>" added, once the family is known.
+std::string WithReceiver(std::string epochJson, const ReceiverIdentity& receiver);
 
 // Decodes a log line by line, as the device decodes what it receives: each sentence goes to
 // the line handler with the record right after it (what a recorder takes), and the record each

@@ -20,11 +20,13 @@ const char kUsage[] =
     "Usage: orvane-nmea [--summary] [--kml FILE] [--gpx FILE] [LOG]\n"
     "Decodes an NMEA log (LOG, or standard input when LOG is missing or \"-\") and prints the\n"
     "decoded state once per epoch as one JSON object per line, with gpsd's field names\n"
-    "(an epoch of which nothing is known yet prints no line).\n"
+    "(an epoch of which nothing is known yet prints no line); once the log has said who\n"
+    "the receiver is, each line names it in \"receiver\".\n"
     "  --summary    print one JSON object for the whole log instead of the epochs' lines:\n"
     "               epochs, fixes (epochs per mode), ttff (s), cep50 and cep95 (m),\n"
     "               hdop (mean, min, max over the fixes), used_max and in_view_max\n"
-    "               (satellites per constellation)\n"
+    "               (satellites per constellation), and receiver (family, model,\n"
+    "               firmware) once the log has said who the receiver is\n"
     "  --kml FILE   also write the log's track to FILE as KML\n"
     "  --gpx FILE   also write the log's track to FILE as GPX 1.1\n";
 
@@ -115,8 +117,9 @@ int main(int argc, char** argv)
     }
 
     FixSummary summary;
+    ReceiverRecogniser receiver;
     EpochSplitter splitter(
-        [&summary, summaryOnly](const GpsData& gps) {
+        [&summary, &receiver, summaryOnly](const GpsData& gps) {
             // An epoch of which nothing is known yet says nothing, and the summary counts the
             // epochs the lines would show.
             const std::string json = EpochJson(gps);
@@ -127,10 +130,11 @@ int main(int argc, char** argv)
                 summary.Add(gps);
                 return;
             }
-            std::fputs(json.c_str(), stdout);
+            std::fputs(WithReceiver(json, receiver.Identity()).c_str(), stdout);
             std::fputc('\n', stdout);
         },
-        [&tracks](std::string_view line, const GpsData& after) {
+        [&tracks, &receiver](std::string_view line, const GpsData& after) {
+            receiver.FeedLine(line);
             for (Track& track : tracks)
                 track.written = track.recorder->Add(line, after) && track.written;
         });
@@ -160,7 +164,7 @@ int main(int argc, char** argv)
         return Fail("no NMEA sentences in " + name);
     if (summaryOnly)
     {
-        const std::string json = SummaryJson(summary);
+        const std::string json = SummaryJson(summary, receiver.Identity());
         std::fputs(json.c_str(), stdout);
         std::fputc('\n', stdout);
     }

@@ -51,6 +51,14 @@ TEST(SimOptions, AcceptsTheDocumentedOptions)
     ASSERT_TRUE(ParseOptions({"--fast-restarts"}, options, error)) << error;
     EXPECT_TRUE(options.bFastRestarts);
 
+    EXPECT_FALSE(options.family);
+    ASSERT_TRUE(ParseOptions({"--family", "ublox"}, options, error)) << error;
+    EXPECT_EQ(options.family, ReceiverFamily::UBlox);
+    EXPECT_FALSE(options.bNoBanner);
+    ASSERT_TRUE(ParseOptions({"--family=casic", "--no-banner"}, options, error)) << error;
+    EXPECT_EQ(options.family, ReceiverFamily::CASIC);
+    EXPECT_TRUE(options.bNoBanner);
+
     ASSERT_TRUE(ParseOptions({"--help"}, options, error));
     EXPECT_TRUE(options.bHelp);
     EXPECT_NE(UsageText().find("--replay FILE"), std::string::npos);
@@ -84,6 +92,10 @@ TEST(SimOptions, RejectsWhatItCannotHonour)
         {"rate with replay", {"--replay", "x.nmea", "--rate", "5"}, "--rate"},
         {"fast restarts with replay", {"--replay", "x.nmea", "--fast-restarts"}, "--fast-restarts"},
         {"value given to fast restarts", {"--fast-restarts=2"}, "takes no value"},
+        {"unknown family", {"--family", "garmin"}, "garmin"},
+        {"family without value", {"--family"}, "needs a value"},
+        {"family with replay", {"--replay", "x.nmea", "--family", "st"}, "--family"},
+        {"no banner without family", {"--no-banner"}, "--family"},
         {"unknown option", {"--bogus"}, "--bogus"},
         {"a bare word", {"4800"}, "4800"},
     };

@@ -124,6 +124,31 @@ TEST_F(ProgramTest, EndsByItselfWhenTheOtherSideClosesThePort)
     EXPECT_TRUE(LinkGone(link));
 }
 
+TEST_F(ProgramTest, AReceiverOfAFamilyGreetsAndLogsWhatItReceives)
+{
+    const fs::path link = m_folder / "gps";
+    Program program({"--family", "casic", "--baud", "115200", "--link", link.string()});
+    ASSERT_TRUE(program.ReadUntil("Ctrl+C stops.")) << program.Text();
+    EXPECT_NE(program.Text().find("simulated CASIC receiver"), std::string::npos) << program.Text();
+    const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(FirstLine(fd), "$GPTXT,01,01,02,MA=CASIC*27\r\n");
+    const std::string commands = "$PMTK103*30\r\n$PCAS06,0*1B\r\n$PCAS10,2*1E\r\n";
+    ASSERT_EQ(::write(fd, commands.data(), commands.size()), static_cast<ssize_t>(commands.size()));
+    ASSERT_TRUE(program.ReadUntil("cold start command received.")) << program.Text();
+    const std::string log = program.Text();
+    const auto ignored = log.find("Received: $PMTK103*30 (ignored)\n");
+    const auto answered = log.find("Received: $PCAS06,0*1B (answered)\n");
+    const auto obeyed = log.find("Received: $PCAS10,2*1E\ncold start command received.\n");
+    EXPECT_NE(ignored, std::string::npos) << log;
+    EXPECT_NE(answered, std::string::npos) << log;
+    EXPECT_NE(obeyed, std::string::npos) << log;
+    EXPECT_TRUE(ignored < answered && answered < obeyed) << log;
+    program.Signal(SIGTERM);
+    EXPECT_TRUE(program.Wait() == 0) << program.Text();
+    ::close(fd);
+}
+
 TEST_F(ProgramTest, ACrashDoesNotLeaveTheLinkBehind)
 {
     const fs::path link = m_folder / "gps";

@@ -56,6 +56,16 @@ std::vector<Recognition> RecognitionRows()
     };
 }
 
+// The restart commands among the messages.
+std::vector<RestartKind> Restarts(const std::vector<ReceivedMessage>& messages)
+{
+    std::vector<RestartKind> kinds;
+    for (const ReceivedMessage& message : messages)
+        if (message.restart)
+            kinds.push_back(*message.restart);
+    return kinds;
+}
+
 // One receiver as another program would see it: fed through the recogniser, stepped by a
 // fake clock.
 struct Receiver
@@ -71,7 +81,7 @@ struct Receiver
     // Arrives half-way between the last cycle and the next.
     void Send(std::string_view bytes)
     {
-        for (const RestartKind kind : recogniser.Feed(bytes))
+        for (const RestartKind kind : Restarts(recogniser.Feed(bytes)))
             simulator.Restart(kind, NewYearsEve() + seconds(second) - milliseconds(500));
     }
     SimCycle Step() { return simulator.Step(NewYearsEve() + seconds(second++)); }
@@ -129,7 +139,7 @@ TEST(CommandRecogniser, RecognisesExactlyTheThreeRestartCommands)
         SCOPED_TRACE(row.name);
         EXPECT_EQ(CommandRecogniser::Recognise(row.line), row.expected);
         CommandRecogniser recogniser;
-        const std::vector<RestartKind> fed = recogniser.Feed(row.line);
+        const std::vector<RestartKind> fed = Restarts(recogniser.Feed(row.line));
         EXPECT_EQ(fed.size(), row.expected ? 1u : 0u);
     }
 }
@@ -147,7 +157,7 @@ TEST(CommandRecogniser, FindsCommandsInPiecesAndAmongOtherBytes)
         std::vector<RestartKind> kinds;
         for (std::size_t at = 0; at < stream.size(); at += piece)
             for (const RestartKind kind :
-                 recogniser.Feed(std::string_view(stream).substr(at, piece)))
+                 Restarts(recogniser.Feed(std::string_view(stream).substr(at, piece))))
                 kinds.push_back(kind);
         EXPECT_EQ(kinds, (std::vector<RestartKind>{RestartKind::Warm, RestartKind::Hot,
                                                    RestartKind::Cold}));
@@ -160,7 +170,7 @@ TEST(CommandRecogniser, AnOverlongLineIsNoCommandEvenIfItEndsLikeOne)
     const std::string padded = std::string(CommandRecogniser::kMaxLine, '0') + "," +
                                std::string(CGPSDevice::kHotStartCommand).substr(1);
     EXPECT_TRUE(recogniser.Feed("#" + padded).empty());
-    EXPECT_EQ(recogniser.Feed(CGPSDevice::kHotStartCommand).size(), 1u);
+    EXPECT_EQ(Restarts(recogniser.Feed(CGPSDevice::kHotStartCommand)).size(), 1u);
 }
 
 TEST(Restart, HotStartKeepsTheFixAfterAShortGap)

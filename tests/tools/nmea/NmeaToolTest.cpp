@@ -392,7 +392,7 @@ struct SummaryRow
 {
     const char* name;
     std::vector<std::string> lines;
-    const char* expected;
+    std::string expected;
 };
 
 void PrintTo(const SummaryRow& row, std::ostream* os)
@@ -416,7 +416,7 @@ TEST_P(SummaryOfStream, OneObjectOfWorkedValues)
     const Result run = RunTool(folder, "--summary '" + path.string() + "'");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out, std::string(GetParam().expected) + "\n");
+    EXPECT_EQ(run.out, GetParam().expected + "\n");
 }
 
 const std::string kGpsSky = WithChecksum("$GPGSV,1,1,03,07,45,090,38,09,30,180,35,12,10,270,");
@@ -430,6 +430,11 @@ std::vector<std::string> Joined(std::vector<std::string> first, const std::vecto
     first.insert(first.end(), then.begin(), then.end());
     return first;
 }
+
+// The summary of kNoFixYet without its closing brace.
+const std::string kNoFixSummary =
+    "{\"epochs\":2,\"fixes\":{\"unknown\":0,\"none\":2,\"2d\":0,\"3d\":0},\"ttff\":null,\"cep50\":null,\"cep95\":null,"
+    "\"hdop\":null,\"used_max\":{\"GPS\":0,\"all\":0},\"in_view_max\":{\"GPS\":3,\"all\":3}";
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, SummaryOfStream,
@@ -455,7 +460,23 @@ INSTANTIATE_TEST_SUITE_P(
                            kGlonassSky, WithChecksum("$GNGSA,A,3,65,66,,,,,,,,,,,2.0,1.5,1.3")}),
                    "{\"epochs\":6,\"fixes\":{\"unknown\":0,\"none\":2,\"2d\":1,\"3d\":3},\"ttff\":3.000,"
                    "\"cep50\":2.780,\"cep95\":5.560,\"hdop\":{\"mean\":1.500,\"min\":1,\"max\":2},"
-                   "\"used_max\":{\"GPS\":3,\"GLO\":2,\"all\":4},\"in_view_max\":{\"GPS\":3,\"GLO\":2,\"all\":5}}"}),
+                   "\"used_max\":{\"GPS\":3,\"GLO\":2,\"all\":4},\"in_view_max\":{\"GPS\":3,\"GLO\":2,\"all\":5}}"},
+        // Banners of families the corpus lacks, before the same two epochs.
+        SummaryRow{"CasicBanner",
+                   Joined({WithChecksum("$GPTXT,01,01,02,MA=CASIC"), WithChecksum("$GPTXT,01,01,02,IC=AT6558-5N-32-1C510800"),
+                           WithChecksum("$GPTXT,01,01,02,SW=URANUS5,V5.3.0.0")},
+                          kNoFixYet),
+                   kNoFixSummary + R"(,"receiver":{"family":"CASIC","model":"AT6558","firmware":"URANUS5,V5.3.0.0"}})"},
+        SummaryRow{"AirohaAnswer", Joined({WithChecksum("$PAIR021,AG3335MN_V2.1.0_20231103,S,N")}, kNoFixYet),
+                   kNoFixSummary + R"(,"receiver":{"family":"Airoha","model":"AG3335","firmware":"V2.1.0"}})"},
+        SummaryRow{"QuectelAnswer", Joined({WithChecksum("$PQTMVERNO,LG290P03AANR01A01S,2023/07/31,17:38:12")}, kNoFixYet),
+                   kNoFixSummary +
+                       R"(,"receiver":{"family":"Quectel","model":"Quectel LG290P","firmware":"LG290P03AANR01A01S"}})"},
+        SummaryRow{"StVersion", Joined({WithChecksum("$PSTMVER,GNSSLIB_8.4.18.25_CP_ARM")}, kNoFixYet),
+                   kNoFixSummary + R"(,"receiver":{"family":"ST","model":"Teseo","firmware":"GNSSLIB 8.4.18.25"}})"},
+        // What a receiver says goes into a JSON string as it is, escaped.
+        SummaryRow{"FirmwareWithQuotes", Joined({WithChecksum("$GPTXT,01,01,02,SW=\"V1\"\\2\t")}, kNoFixYet),
+                   kNoFixSummary + R"(,"receiver":{"family":"CASIC","firmware":"\"V1\"\\2\u0009"}})"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What gpsd's reports on a capture add up to.
@@ -600,6 +621,64 @@ INSTANTIATE_TEST_SUITE_P(Corpus, SummaryOnCapture, testing::ValuesIn(CorpusCaptu
             c = '_';
     return name;
 });
+
+// The receiver: named in the summary and, once known, in every epoch's line.
+
+struct ReceiverRow
+{
+    const char* capture;
+    const char* summary; // the summary's receiver member, empty when absent
+    const char* line;    // the last epoch line's receiver member
+};
+
+TEST(Program, CapturesWithABannerNameTheirReceiver)
+{
+    const ReceiverRow rows[] = {
+        {"nl402u", R"j("receiver":{"family":"u-blox","model":"5","firmware":"EXT CORE 5.00"})j",
+         R"j("receiver":"u-blox 5 (EXT CORE 5.00)")j"},
+        {"ublox-lea-5h", R"j("receiver":{"family":"u-blox","model":"5","firmware":"EXT CORE 6.00"})j",
+         R"j("receiver":"u-blox 5 (EXT CORE 6.00)")j"},
+        {"ublox-f9p-hpnmea", R"j("receiver":{"family":"u-blox"})j", R"j("receiver":"u-blox")j"},
+        {"mtk-3301", R"j("receiver":{"family":"MediaTek"})j", R"j("receiver":"MediaTek")j"},
+        {"beidou-bd", R"j("receiver":{"family":"SiRF"})j", R"j("receiver":"SiRF")j"},
+        {"quectelLC79D", "", ""},
+        {"sirfstarv-nmea", "", ""},
+    };
+    for (const ReceiverRow& row : rows)
+    {
+        SCOPED_TRACE(row.capture);
+        TempFolder folder;
+        const std::string path = "'" + CorpusPath(std::string(row.capture) + ".nmea") + "'";
+        const Result summary = RunTool(folder, "--summary " + path);
+        ASSERT_EQ(summary.status, 0) << summary.err;
+        if (*row.summary)
+        {
+            EXPECT_TRUE(summary.out.ends_with("," + std::string(row.summary) + "}\n")) << summary.out;
+        }
+        else
+        {
+            EXPECT_EQ(summary.out.find("receiver"), std::string::npos) << summary.out;
+        }
+
+        const Result epochs = RunTool(folder, path);
+        ASSERT_EQ(epochs.status, 0) << epochs.err;
+        const std::vector<std::string> lines = OutputLines(epochs.out);
+        ASSERT_FALSE(lines.empty());
+        if (*row.line)
+        {
+            EXPECT_TRUE(lines.back().ends_with("," + std::string(row.line) + "}")) << lines.back();
+        }
+        // Once named, every line after names it.
+        bool named = false;
+        for (const std::string& line : lines)
+        {
+            const bool has = line.find("\"receiver\":") != std::string::npos;
+            EXPECT_TRUE(has || !named) << line;
+            named = has;
+        }
+        EXPECT_EQ(named, *row.line != '\0');
+    }
+}
 
 TEST(Program, StandardInputLikeAFile)
 {
