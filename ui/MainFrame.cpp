@@ -311,6 +311,7 @@ void CMainFrame::SetConnected(bool bConnected, bool bTellViews)
 void CMainFrame::ConnectDevice(bool bConnect)
 {
     m_baudDetection.Cancel();
+    CancelLogOpening();
     if (!bConnect && m_pPlayer)
     {
         CloseLog();

@@ -74,10 +74,13 @@ public:
     void OnGpsUpdate();
 
     // Plays a recorded NMEA log in place of the receiver, from its start at its own pace: the
-    // views show it as connected, the title names it. A file that cannot be played leaves the
-    // window as it was and the user is told why.
+    // views show it as connected, the title names it. The file is indexed on a worker first,
+    // the title showing how far, and the source before plays on meanwhile. A file that cannot
+    // be played leaves the window as it was and the user is told why: at once (false) for
+    // what is not a readable regular file, after the indexing for one without NMEA.
     bool OpenLog(const std::wstring& path);
-    // Stops the log and shows the window disconnected. Safe when none plays.
+    bool IsOpeningLog() const { return m_pLogOpening != nullptr; }
+    // Stops the log, or its indexing, and shows the window disconnected. Safe when none plays.
     void CloseLog();
     // File > Open Log…: asks for the file.
     void OnFileOpenLog();
@@ -131,11 +134,31 @@ private:
     void ReportDetectedRate(int fromRate, int toRate);
 
     void SetTitleFor(const std::wstring& logPath);
+    // Once the log is indexed: plays it, or says why it cannot be.
+    bool StartLog(std::shared_ptr<LogPlayer> player, const std::wstring& path);
+    void OnLogOpeningTick();
+    // Calls off an indexing under way; the title is as it was before.
+    void CancelLogOpening();
     // Closed device only: its queued lines, untaken, are dropped.
     void DropQueuedLines();
 
     // The log being played, shared with the device that reads it; empty for a receiver.
     std::shared_ptr<LogPlayer> m_pPlayer;
+    // A log being indexed on its worker; going, it cancels the indexing and joins the worker.
+    struct LogOpening
+    {
+        std::shared_ptr<LogPlayer> player;
+        std::wstring path;
+        // The title before, given back when the opening ends.
+        QString title;
+        LogIndexing progress;
+        std::atomic<bool> bIndexed{false};
+        std::thread worker;
+        // Reads the progress into the title and sees the end.
+        QTimer* pTimer = nullptr;
+        ~LogOpening();
+    };
+    std::unique_ptr<LogOpening> m_pLogOpening;
     std::wstring m_strPortName;
     int m_nBaudRate = 9600;
     CGPSDevice m_device;

@@ -4,8 +4,9 @@
 //
 // Build:  ninja -C build/<dir> bench_log_open
 // Run:    build/<dir>/bench/playback/bench_log_open [MEGABYTES, default 200]
-#include "gps/NmeaFraming.h"
 #include "playback/LogPlayer.h"
+#include "support/Nmea.h"
+#include "support/PeakMemory.h"
 
 #include <unistd.h>
 
@@ -22,23 +23,6 @@ using Clock = std::chrono::steady_clock;
 namespace
 {
 
-long VmHwmKb()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::atol(line.c_str() + 6);
-    return -1;
-}
-
-std::string Sentence(const std::string& body)
-{
-    const std::uint8_t sum = ComputeChecksum(body);
-    const char* hex = "0123456789ABCDEF";
-    return body + '*' + hex[sum >> 4] + hex[sum & 15] + "\r\n";
-}
-
 // One 10 Hz epoch a step: GGA, RMC and GSA, about 230 bytes.
 void WriteLog(const fs::path& path, std::size_t bytes)
 {
@@ -49,9 +33,9 @@ void WriteLog(const fs::path& path, std::size_t bytes)
         const long s = (tenth / 10) % 86400;
         char time[16];
         std::snprintf(time, sizeof time, "%02ld%02ld%02ld.%ld0", s / 3600, s / 60 % 60, s % 60, tenth % 10);
-        std::string epoch = Sentence(std::string("$GPGGA,") + time + ",4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,") +
-                            Sentence(std::string("$GPRMC,") + time + ",A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W") +
-                            Sentence("$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1");
+        std::string epoch = WithChecksum(std::string("$GPGGA,") + time + ",4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,") +
+                            WithChecksum(std::string("$GPRMC,") + time + ",A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W") +
+                            WithChecksum("$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1");
         out << epoch;
         written += epoch.size();
     }
