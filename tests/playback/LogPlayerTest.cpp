@@ -381,8 +381,8 @@ INSTANTIATE_TEST_SUITE_P(
                     [](const std::filesystem::path& f)
                     {
                         std::string bytes;
-                        for (int i = 0; i < 300000; ++i)
-                            bytes += static_cast<char>((i * 7919 + i / 13) & 0xff);
+                        for (unsigned i = 0; i < 300000; ++i)
+                            bytes += static_cast<char>((i * 7919u + i / 13) & 0xffu);
                         bytes += std::string(200000, '\0');
                         WriteFile(f / "image.nmea", bytes);
                         return f / "image.nmea";

@@ -1219,8 +1219,8 @@ TEST_F(FrameTest, ALogThatCannotBePlayedLeavesTheWindowAsItWasAndSaysWhy)
     ASSERT_EQ(::mkfifo((logs.Path() / "pipe.nmea").c_str(), 0600), 0);
     {
         std::ofstream binary(logs.Path() / "image.nmea", std::ios::binary);
-        for (int i = 0; i < 100000; ++i)
-            binary.put(static_cast<char>((i * 7919 + i / 13) & 0xff));
+        for (unsigned i = 0; i < 100000; ++i)
+            binary.put(static_cast<char>((i * 7919u + i / 13) & 0xffu));
     }
     std::ofstream(logs.Path() / "locked.nmea") << "$GPGGA,120000,,,,,0,,,,,,,,*66\r\n";
     std::filesystem::permissions(logs.Path() / "locked.nmea", std::filesystem::perms::none);
