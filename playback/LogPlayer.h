@@ -19,7 +19,7 @@ enum class LogError
 {
     None,
     NotFound,   // no such file
-    Unreadable, // it exists but cannot be read (permissions, a folder, an I/O error)
+    Unreadable, // it exists but cannot be read (permissions, an I/O error)
     Empty,      // no bytes at all
     NotNmea,    // not one sentence with a valid checksum
     NotAFile,   // a folder, a device, a named pipe: nothing that a log is
@@ -38,9 +38,8 @@ struct LogIndexing
 // reader loop at the pace of their sentences' UTC time of day, or as fast as they are taken.
 // Only a checkpoint of the timeline every kCheckpointBytes is kept, so a log of any size costs
 // little memory; a line longer than the receive ring takes (binary junk) is skipped, as the ring
-// skips it on a port. The reader thread calls Read;
-// the controls (Play, Pause, SetSpeed, Seek) come from any thread and wake its wait, so none of
-// them waits for a sleep to end. Lines are handed on whole around a seek: the receive ring
+// skips it on a port. The reader thread calls Read; the controls (Play, Pause, SetSpeed, Seek)
+// come from any thread and wake its wait, so none of them waits for a sleep to end. Lines are handed on whole around a seek: the receive ring
 // never holds the front of one line joined to the back of another.
 class LogPlayer : public ByteDevice
 {
