@@ -125,8 +125,9 @@ std::size_t CGPSDevice::PopLines(std::vector<ReceivedLine>& batch)
 {
     std::lock_guard lock(m_deviceLock);
     const std::size_t count = m_lines.size();
-    batch.reserve(batch.size() + count);
-    std::move(m_lines.begin(), m_lines.end(), std::back_inserter(batch));
+    // Not reserved to the exact size: a caller that gathers batch after batch would have the
+    // whole batch copied at every call, not now and then as the vector grows.
+    batch.insert(batch.end(), std::make_move_iterator(m_lines.begin()), std::make_move_iterator(m_lines.end()));
     m_lines.clear();
     if (count >= kMaxQueuedLines)
         m_roomInQueue.notify_one();

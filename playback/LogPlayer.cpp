@@ -1,19 +1,20 @@
 #include "playback/LogPlayer.h"
 
 #include "gps/NmeaFraming.h"
+#include "io/RingBuffer.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <string_view>
 #include <unistd.h>
 
 namespace
 {
 constexpr std::int64_t kDayMs = 24LL * 3600 * 1000;
-constexpr std::size_t kNoSeek = static_cast<std::size_t>(-1);
 
 // Which field holds hhmmss[.sss] in the sentences that carry one.
 int TimeFieldOf(std::string_view type)
@@ -26,24 +27,20 @@ int TimeFieldOf(std::string_view type)
     return -1;
 }
 
-// Many tools save logs with bare LF ends; the receiver sent CR LF, which the checksum test
-// wants, and orvane-nmea puts the CR back as well.
-std::string WithCarriageReturns(std::string bytes)
+constexpr std::size_t kReadAhead = 65536;
+
+// The step on the played timeline from one sentence's time of day to the next: midnight rolled
+// over, a step backwards played at once and a long gap shortened.
+std::int64_t StepMs(std::int64_t last, std::int64_t time)
 {
-    std::size_t bare = 0;
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bare += bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r');
-    if (bare == 0)
-        return bytes;
-    std::string restored;
-    restored.reserve(bytes.size() + bare);
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-    {
-        if (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r'))
-            restored += '\r';
-        restored += bytes[i];
-    }
-    return restored;
+    std::int64_t step = time - last;
+    if (step < -kDayMs / 2)
+        step += kDayMs;
+    if (step < 0)
+        step = 0;
+    else if (step > LogPlayer::kMaxStepMs)
+        step = LogPlayer::kGapPlayedMs;
+    return step;
 }
 
 int Digits(std::string_view text, std::size_t at, std::size_t count)
@@ -86,45 +83,85 @@ bool LogPlayer::Fail(LogError error, int systemError)
 {
     m_nError = error;
     m_nSystemError = systemError;
-    m_bytes.clear();
-    m_lines.clear();
+    m_fd.Reset();
+    m_checkpoints.clear();
+    m_checkpoints.shrink_to_fit();
+    m_buffer.clear();
+    m_buffer.shrink_to_fit();
     return false;
 }
 
 bool LogPlayer::Load(const std::string& path, bool bPaused)
 {
+    return Open(path) && Index(nullptr, bPaused);
+}
+
+bool LogPlayer::Open(const std::string& path)
+{
     Close();
     m_strPath = path;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    m_nSize = 0;
+    m_durationMs = 0;
+    // Looked at before it is opened: opening a named pipe waits for a writer, and opening a
+    // terminal may hang up or reset what is on it.
+    struct stat info{};
+    if (::stat(path.c_str(), &info) != 0)
         return Fail(errno == ENOENT || errno == ENOTDIR ? LogError::NotFound : LogError::Unreadable, errno);
-    std::string bytes;
-    char chunk[65536];
-    for (;;)
-    {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-        {
-            const int error = errno;
-            ::close(fd);
-            return Fail(LogError::Unreadable, error);
-        }
-        if (got == 0)
-            break;
-        bytes.append(chunk, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    if (bytes.empty())
+    if (!S_ISREG(info.st_mode))
+        return Fail(LogError::NotAFile, 0);
+    // Non-blocking all the same, and checked again: the name may have been replaced meanwhile.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd.Valid())
+        return Fail(errno == ENOENT || errno == ENOTDIR ? LogError::NotFound : LogError::Unreadable, errno);
+    if (::fstat(fd.Get(), &info) != 0)
+        return Fail(LogError::Unreadable, errno);
+    if (!S_ISREG(info.st_mode))
+        return Fail(LogError::NotAFile, 0);
+    if (info.st_size == 0)
         return Fail(LogError::Empty, 0);
-    // A last line without its end would wait in the receive ring for ever.
-    if (bytes.back() != '\n')
-        bytes += "\r\n";
-    m_bytes = WithCarriageReturns(std::move(bytes));
-    Index();
-    if (m_lines.empty())
+    m_fd = std::move(fd);
+    m_nSize = static_cast<std::uint64_t>(info.st_size);
+    m_nError = LogError::None;
+    m_nSystemError = 0;
+    return true;
+}
+
+bool LogPlayer::Index(LogIndexing* progress, bool bPaused)
+{
+    if (!m_fd.Valid())
+        return false;
+    if (progress)
+        progress->total = m_nSize;
+    // Not open yet: no other thread reads the file or the timeline until the end.
+    m_nReadError = 0;
+    m_buffer.assign(kReadAhead, '\0');
+    m_nBuffered = 0;
+    m_checkpoints.assign(1, Cursor{});
+    Cursor cursor;
+    bool bAnyValid = false;
+    std::string text;
+    std::uint64_t length = 0;
+    while (cursor.start < m_nSize)
+    {
+        if (progress)
+        {
+            if (progress->cancel.load(std::memory_order_relaxed))
+                return Fail(LogError::Cancelled, 0);
+            progress->done.store(cursor.start, std::memory_order_relaxed);
+        }
+        if (!ReadLine(cursor.start, text, length))
+            return Fail(LogError::Unreadable, m_nReadError);
+        bAnyValid = bAnyValid || IsChecksumValid(text);
+        Advance(cursor, text, length);
+        if (cursor.start - m_checkpoints.back().start >= kCheckpointBytes && cursor.start < m_nSize)
+            m_checkpoints.push_back(cursor);
+    }
+    if (progress)
+        progress->done = m_nSize;
+    if (!bAnyValid)
         return Fail(LogError::NotNmea, 0);
+    m_checkpoints.shrink_to_fit();
+    m_durationMs = cursor.playedMs;
     if (!m_wake.Open())
         return Fail(LogError::Unreadable, errno);
 
@@ -133,53 +170,102 @@ bool LogPlayer::Load(const std::string& path, bool bPaused)
     m_bPaused = bPaused;
     m_bAtEnd = false;
     m_nSpeed = 1;
-    m_nSeekLine = kNoSeek;
-    StartLine(0);
+    m_seek.reset();
+    m_next = Cursor{};
+    m_line.clear();
+    m_nLineTaken = 0;
     Anchor(0, Clock::now());
-    m_nError = LogError::None;
-    m_nSystemError = 0;
     return true;
 }
 
-void LogPlayer::Index()
+bool LogPlayer::ReadLine(std::uint64_t at, std::string& text, std::uint64_t& length)
 {
-    // The played timeline: a sentence's step from the last time seen, with midnight rolled
-    // over, a step backwards played at once and a long gap shortened; a sentence without a
-    // time goes with the epoch under way. No valid sentence at all: no lines.
-    std::int64_t played = 0;
-    std::int64_t last = -1;
-    bool bAnyValid = false;
-    for (std::size_t start = 0; start < m_bytes.size();)
+    text.clear();
+    bool bTooLong = false;
+    std::uint64_t pos = at;
+    for (;;)
     {
-        std::size_t end = m_bytes.find('\n', start);
-        end = end == std::string::npos ? m_bytes.size() : end + 1;
-        const std::string line = m_bytes.substr(start, end - start);
-        bAnyValid = bAnyValid || IsChecksumValid(line);
-        if (const std::int64_t time = TimeOfDayMs(line); time >= 0)
+        if (pos < m_nBufferAt || pos >= m_nBufferAt + m_nBuffered)
         {
-            if (last >= 0)
+            if (pos >= m_nSize)
+                break;
+            ssize_t got = -1;
+            do
+                got = ::pread(m_fd.Get(), m_buffer.data(), m_buffer.size(), static_cast<off_t>(pos));
+            while (got < 0 && errno == EINTR);
+            if (got < 0)
             {
-                std::int64_t step = time - last;
-                if (step < -kDayMs / 2)
-                    step += kDayMs;
-                if (step < 0)
-                    step = 0;
-                else if (step > kMaxStepMs)
-                    step = kGapPlayedMs;
-                played += step;
+                m_nReadError = errno;
+                return false;
             }
-            last = time;
+            m_nBufferAt = pos;
+            m_nBuffered = static_cast<std::size_t>(got);
+            // The file was cut short since it was measured: it ends here.
+            if (got == 0)
+                break;
         }
-        m_lines.push_back(Line{start, played});
-        start = end;
+        const char* from = m_buffer.data() + (pos - m_nBufferAt);
+        const char* end = m_buffer.data() + m_nBuffered;
+        const char* lf = static_cast<const char*>(std::memchr(from, '\n', static_cast<std::size_t>(end - from)));
+        const char* upTo = lf ? lf + 1 : end;
+        if (!bTooLong)
+        {
+            text.append(from, upTo);
+            bTooLong = text.size() > RingBuffer::kMaxLineLength;
+            if (bTooLong)
+                text.clear();
+        }
+        pos += static_cast<std::uint64_t>(upTo - from);
+        if (lf || pos >= m_nSize)
+            break;
     }
-    if (!bAnyValid)
-        m_lines.clear();
+    length = pos - at;
+    if (bTooLong || text.empty())
+    {
+        text.clear();
+        return true;
+    }
+    // Many tools save logs with bare LF ends, and a last line may have none; the receiver sent
+    // CR LF, which the checksum test wants, and orvane-nmea puts the CR back as well.
+    if (text.back() != '\n')
+        text += "\r\n";
+    else if (text.size() < 2 || text[text.size() - 2] != '\r')
+        text.insert(text.size() - 1, 1, '\r');
+    return true;
 }
 
-std::size_t LogPlayer::LineEnd(std::size_t line) const
+void LogPlayer::Advance(Cursor& cursor, const std::string& text, std::uint64_t length)
 {
-    return line + 1 < m_lines.size() ? m_lines[line + 1].start : m_bytes.size();
+    // A sentence without a time goes with the epoch under way.
+    if (const std::int64_t time = text.empty() ? -1 : TimeOfDayMs(text); time >= 0)
+    {
+        if (cursor.lastMs >= 0)
+            cursor.playedMs += StepMs(cursor.lastMs, time);
+        cursor.lastMs = time;
+    }
+    cursor.start += length;
+}
+
+bool LogPlayer::Stage()
+{
+    std::uint64_t length = 0;
+    while (m_line.empty() && m_next.start < m_nSize)
+    {
+        if (!ReadLine(m_next.start, m_line, length))
+            return false;
+        Cursor after = m_next;
+        Advance(after, m_line, length);
+        if (m_line.empty())
+        {
+            // Junk that is not handed on.
+            m_next = after;
+            continue;
+        }
+        m_afterLine = after;
+        m_lineMs = after.playedMs;
+        m_nLineTaken = 0;
+    }
+    return !m_line.empty();
 }
 
 std::int64_t LogPlayer::PlayedMsNow(Clock::time_point now) const
@@ -196,19 +282,17 @@ void LogPlayer::Anchor(std::int64_t ms, Clock::time_point now)
     m_anchorTime = now;
 }
 
-void LogPlayer::StartLine(std::size_t line)
+std::size_t LogPlayer::Take(char* out, std::size_t size)
 {
-    m_nLine = std::min(line, m_lines.size());
-    m_nPos = m_nLine < m_lines.size() ? m_lines[m_nLine].start : m_bytes.size();
-}
-
-std::size_t LogPlayer::Take(char* out, std::size_t size, std::size_t end)
-{
-    const std::size_t count = std::min(size, end - m_nPos);
-    std::memcpy(out, m_bytes.data() + m_nPos, count);
-    m_nPos += count;
-    while (m_nLine < m_lines.size() && m_nPos >= LineEnd(m_nLine))
-        ++m_nLine;
+    const std::size_t count = std::min(size, m_line.size() - m_nLineTaken);
+    std::memcpy(out, m_line.data() + m_nLineTaken, count);
+    m_nLineTaken += count;
+    if (m_nLineTaken == m_line.size())
+    {
+        m_next = m_afterLine;
+        m_line.clear();
+        m_nLineTaken = 0;
+    }
     return count;
 }
 
@@ -224,40 +308,45 @@ ByteDevice::Result LogPlayer::Read(void* buffer, std::size_t size, int timeoutMs
             if (!m_bOpen)
                 return {Status::Gone, 0, EBADF};
             const Clock::time_point now = Clock::now();
-            const bool bAtLineStart = m_nLine >= m_lines.size() || m_nPos == m_lines[m_nLine].start;
             // The rest of a line under way goes first, whatever else was asked meanwhile.
-            if (!bAtLineStart && size > 0)
-                return {Status::Done, Take(out, size, LineEnd(m_nLine)), 0};
-            if (m_nSeekLine != kNoSeek)
+            if (m_nLineTaken > 0 && size > 0)
+                return {Status::Done, Take(out, size), 0};
+            if (m_seek)
             {
-                StartLine(m_nSeekLine);
-                m_nSeekLine = kNoSeek;
+                m_next = *m_seek;
+                m_seek.reset();
+                m_line.clear();
                 m_bAtEnd = false;
-                Anchor(m_nLine < m_lines.size() ? m_lines[m_nLine].ms : m_lines.back().ms, now);
+                Anchor(m_next.playedMs, now);
+                if (Stage())
+                    Anchor(m_lineMs, now);
             }
-            if (m_nLine >= m_lines.size())
+            if (!Stage())
             {
+                // A file that can no longer be read went away as a port does.
+                if (m_nReadError != 0)
+                    return {Status::Gone, 0, m_nReadError};
                 // Stays here, paused at 100 %, until a seek or Play.
                 m_bAtEnd = true;
                 if (!m_bPaused)
                 {
-                    m_anchorMs = m_lines.back().ms;
+                    m_anchorMs = m_durationMs;
                     m_bPaused = true;
                 }
             }
             else if (!m_bPaused && size > 0)
             {
                 const std::int64_t playedMs = PlayedMsNow(now);
-                const std::int64_t dueMs = m_lines[m_nLine].ms;
+                const std::int64_t dueMs = m_lineMs;
                 if (m_nSpeed == kMaxSpeed || dueMs <= playedMs)
                 {
                     if (m_nSpeed != kMaxSpeed && playedMs - dueMs > kMaxLateMs * m_nSpeed)
                         Anchor(dueMs, now);
                     // This line and those after it of the same time, as far as they fit.
-                    std::size_t last = m_nLine;
-                    while (last + 1 < m_lines.size() && m_lines[last + 1].ms <= dueMs)
-                        ++last;
-                    return {Status::Done, Take(out, size, m_nSpeed == kMaxSpeed ? m_bytes.size() : LineEnd(last)), 0};
+                    std::size_t count = Take(out, size);
+                    while (count < size && m_nLineTaken == 0 && Stage() && (m_nSpeed == kMaxSpeed || m_lineMs <= dueMs))
+                        count += Take(out + count, size - count);
+                    return {Status::Done, count, 0};
                 }
                 wakeAt = std::min(deadline, m_anchorTime + std::chrono::milliseconds((dueMs - m_anchorMs + m_nSpeed - 1) / m_nSpeed));
             }
@@ -277,8 +366,8 @@ void LogPlayer::Play()
         std::lock_guard lock(m_lock);
         if (!m_bOpen)
             return;
-        if (m_bAtEnd && m_nSeekLine == kNoSeek)
-            m_nSeekLine = 0;
+        if (m_bAtEnd && !m_seek)
+            m_seek = Cursor{};
         m_bAtEnd = false;
         if (m_bPaused)
             Anchor(m_anchorMs, Clock::now());
@@ -312,8 +401,8 @@ void LogPlayer::SetSpeed(int speed)
         const Clock::time_point now = Clock::now();
         // The log's time goes on from where it is; at full speed it is the next line's.
         std::int64_t played = PlayedMsNow(now);
-        if (m_nSpeed == kMaxSpeed && m_nLine < m_lines.size())
-            played = m_lines[m_nLine].ms;
+        if (m_nSpeed == kMaxSpeed && m_bOpen && !m_seek && Stage())
+            played = m_lineMs;
         m_nSpeed = std::max(speed, kMaxSpeed);
         Anchor(played, now);
     }
@@ -328,17 +417,26 @@ int LogPlayer::Speed() const
 
 std::size_t LogPlayer::Seek(double fraction)
 {
-    std::size_t offset = 0;
+    std::uint64_t offset = 0;
     {
         std::lock_guard lock(m_lock);
         if (!m_bOpen)
             return 0;
         const double clamped = std::clamp(fraction, 0.0, 1.0);
-        const auto target = static_cast<std::size_t>(clamped * static_cast<double>(m_bytes.size()));
-        const auto at = std::lower_bound(m_lines.begin(), m_lines.end(), target,
-                                         [](const Line& line, std::size_t byte) { return line.start < byte; });
-        m_nSeekLine = static_cast<std::size_t>(at - m_lines.begin());
-        offset = at == m_lines.end() ? m_bytes.size() : at->start;
+        const auto target = static_cast<std::uint64_t>(clamped * static_cast<double>(m_nSize));
+        // From the last checkpoint at or before the target, over the lines before it.
+        const auto after = std::upper_bound(m_checkpoints.begin(), m_checkpoints.end(), target,
+                                            [](std::uint64_t byte, const Cursor& cursor) { return byte < cursor.start; });
+        Cursor cursor = after == m_checkpoints.begin() ? Cursor{} : *(after - 1);
+        std::string text;
+        std::uint64_t length = 0;
+        while (cursor.start < target && ReadLine(cursor.start, text, length))
+            Advance(cursor, text, length);
+        // A read error: the reader meets it too, and stops.
+        if (cursor.start < target)
+            cursor.start = m_nSize;
+        m_seek = cursor;
+        offset = cursor.start;
         m_bAtEnd = false;
     }
     m_wake.Signal();
@@ -348,9 +446,11 @@ std::size_t LogPlayer::Seek(double fraction)
 std::size_t LogPlayer::Position() const
 {
     std::lock_guard lock(m_lock);
-    if (m_nSeekLine != kNoSeek)
-        return m_nSeekLine < m_lines.size() ? m_lines[m_nSeekLine].start : m_bytes.size();
-    return m_nPos;
+    if (m_seek)
+        return m_seek->start;
+    if (m_nLineTaken > 0)
+        return std::min(m_next.start + m_nLineTaken, m_afterLine.start);
+    return m_next.start;
 }
 
 double LogPlayer::Fraction() const
@@ -368,19 +468,16 @@ bool LogPlayer::IsAtEnd() const
 std::int64_t LogPlayer::PositionMs() const
 {
     std::lock_guard lock(m_lock);
-    std::size_t line = m_nSeekLine != kNoSeek ? m_nSeekLine : m_nLine;
-    if (m_lines.empty())
-        return 0;
     // The last line handed on, not the next one waiting for its time.
-    if (line > 0 && (line >= m_lines.size() || m_nPos == m_lines[line].start))
-        --line;
-    return m_lines[std::min(line, m_lines.size() - 1)].ms;
+    if (m_seek)
+        return m_seek->playedMs;
+    return m_nLineTaken > 0 ? m_lineMs : m_next.playedMs;
 }
 
 std::int64_t LogPlayer::DurationMs() const
 {
     std::lock_guard lock(m_lock);
-    return m_lines.empty() ? 0 : m_lines.back().ms;
+    return m_durationMs;
 }
 
 void LogPlayer::Close()

@@ -134,6 +134,9 @@ std::wstring DescribeLogFailure(const std::wstring& path, LogError error, int sy
         return text + L"The file is empty.";
     case LogError::NotNmea:
         return text + L"It holds no NMEA sentence with a valid checksum: it is not an NMEA log.";
+    case LogError::NotAFile:
+        return text + L"It is not a file that can be played: a folder, a device or a named pipe is "
+                      L"not a log.";
     default:
         return text + L"The file cannot be read. " + SystemErrorSentence(systemError);
     }

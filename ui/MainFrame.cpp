@@ -78,6 +78,7 @@ void CMainFrame::moveEvent(QMoveEvent* e)
 
 CMainFrame::~CMainFrame()
 {
+    m_pLogOpening.reset();
     // The session's threads queue to it, not to the window; it goes first all the same.
     m_pSession.reset();
 }
@@ -224,6 +225,7 @@ void CMainFrame::SetConnected(bool bConnected, bool bTellViews)
 
 void CMainFrame::ConnectDevice(bool bConnect)
 {
+    CancelLogOpening();
     if (!bConnect && m_pSession->IsLog())
     {
         CloseLog();

@@ -5,18 +5,20 @@
 #include "gps/History.h"
 #include "gps/TimeToFix.h"
 #include "net/SourceAddress.h"
+#include "playback/LogPlayer.h"
 #include "session/GpsSession.h"
 
 #include <QTimer>
 
+#include <atomic>
 #include <cstdint>
+#include <thread>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 class COrvaneDoc;
-class LogPlayer;
 class QWidget;
 
 // The program's one top-level window: its menu, its size and title, and what the user is told.
@@ -63,10 +65,13 @@ public:
     bool IsUpdatePending() const { return m_pSession->IsUpdatePending(); }
 
     // Plays a recorded NMEA log in place of the receiver, from its start at its own pace: the
-    // views show it as connected, the title names it. A file that cannot be played leaves the
-    // window as it was and the user is told why.
+    // views show it as connected, the title names it. The file is indexed on a worker first,
+    // the title showing how far, and the source before plays on meanwhile. A file that cannot
+    // be played leaves the window as it was and the user is told why: at once (false) for
+    // what is not a readable regular file, after the indexing for one without NMEA.
     bool OpenLog(const std::wstring& path);
-    // Stops the log and shows the window disconnected. Safe when none plays.
+    bool IsOpeningLog() const { return m_pLogOpening != nullptr; }
+    // Stops the log, or its indexing, and shows the window disconnected. Safe when none plays.
     void CloseLog();
     // File > Open Log…: asks for the file.
     void OnFileOpenLog();
@@ -114,7 +119,27 @@ private:
     void SendRestartCommand(std::string_view command, FixSearch kind, HistoryEventKind mark);
     void StartFixSearch(FixSearch kind, TimeToFix::Clock::time_point start);
     void SetTitleFor(const std::wstring& logPath);
+    // Once the log is indexed: plays it, or says why it cannot be.
+    bool StartLog(std::shared_ptr<LogPlayer> player, const std::wstring& path);
+    void OnLogOpeningTick();
+    // Calls off an indexing under way; the title is as it was before.
+    void CancelLogOpening();
 
+    // A log being indexed on its worker; going, it cancels the indexing and joins the worker.
+    struct LogOpening
+    {
+        std::shared_ptr<LogPlayer> player;
+        std::wstring path;
+        // The title before, given back when the opening ends.
+        QString title;
+        LogIndexing progress;
+        std::atomic<bool> bIndexed{false};
+        std::thread worker;
+        // Reads the progress into the title and sees the end.
+        QTimer* pTimer = nullptr;
+        ~LogOpening();
+    };
+    std::unique_ptr<LogOpening> m_pLogOpening;
     std::wstring m_strPortName;
     int m_nBaudRate = 9600;
     // 127.0.0.1 rather than localhost: no name to look up on every serial open.

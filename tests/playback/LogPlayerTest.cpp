@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -68,17 +71,16 @@ struct Playing
         return device.OpenLog(player);
     }
 
-    // Waits for the player to reach the end, taking the lines as the views do.
+    // Waits for the player to reach the end, taking the lines as the views do. However slow
+    // the machine, the end comes: the test program's own time-out is for a player that hangs.
     std::vector<ReceivedLine> DrainToEnd()
     {
         std::vector<ReceivedLine> lines;
-        const auto deadline = std::chrono::steady_clock::now() + 60s;
-        while (!player->IsAtEnd() && std::chrono::steady_clock::now() < deadline)
+        while (!player->IsAtEnd())
         {
             device.PopLines(lines);
             std::this_thread::sleep_for(1ms);
         }
-        EXPECT_TRUE(player->IsAtEnd());
         device.PopLines(lines);
         return lines;
     }
@@ -250,28 +252,62 @@ TEST_P(Seeking, LandsOnALineStartAndPlaysOnFromIt)
 
 INSTANTIATE_TEST_SUITE_P(LogPlayer, Seeking, testing::Values(0.0, 0.013, 0.25, 0.5, 0.9, 0.9999, 1.0));
 
-TEST(LogPlayer, SeekingMidLineFinishesTheLineFirst)
+// The player read as the reader loop reads it, with no thread: `before` bytes in `chunk`s,
+// which leaves it in the middle of a line, then a seek to `fraction`, then on to the end.
+struct MidLineSeekCase
 {
-    // Played at full speed with no one taking lines, the reader is held back by the queue in
-    // the middle of the log; a seek then must not join the line under way to another.
-    const std::filesystem::path path = kCorpus / "quectel-eg25-g.nmea";
-    std::string log;
-    for (int i = 0; i < 8; ++i)
-        log += ReadFile(path);
-    TempFolder folder;
-    WriteFile(folder.Path() / "long.nmea", log);
-    Playing playing;
-    ASSERT_TRUE(playing.Open(folder.Path() / "long.nmea", LogPlayer::kMaxSpeed, false));
-    ASSERT_TRUE(playing.notifications.WaitFor(static_cast<int>(CGPSDevice::kMaxQueuedLines)));
-    playing.player->Seek(0.0);
-    const std::vector<ReceivedLine> played = playing.DrainToEnd();
-    const std::size_t perCopy = DecodedByOrvaneNmea(ReadFile(path)).size();
-    EXPECT_GT(played.size(), 8 * perCopy) << "the start played again";
-    for (const ReceivedLine& line : played)
-    {
-        ASSERT_TRUE(IsChecksumValid(line.text)) << line.text;
-    }
+    std::size_t chunk;
+    std::size_t before;
+    double fraction;
+};
+
+class SeekingMidLine : public testing::TestWithParam<MidLineSeekCase>
+{
+};
+
+TEST_P(SeekingMidLine, FinishesTheLineFirst)
+{
+    const MidLineSeekCase& row = GetParam();
+    const std::filesystem::path path = kCorpus / "haicom-305N.nmea";
+    const std::string bytes = ReadFile(path);
+    LogPlayer player;
+    ASSERT_TRUE(player.Load(path.string()));
+    ASSERT_EQ(player.Size(), bytes.size()) << "the capture ends its lines in CR LF";
+    player.SetSpeed(LogPlayer::kMaxSpeed);
+
+    std::string played;
+    std::vector<char> buffer(row.chunk);
+    auto readOnce = [&] {
+        const ByteDevice::Result read = player.Read(buffer.data(), buffer.size(), 0);
+        if (read.status == ByteDevice::Status::Done)
+            played.append(buffer.data(), read.count);
+        return read.status;
+    };
+    while (played.size() < row.before)
+        ASSERT_EQ(readOnce(), ByteDevice::Status::Done);
+    ASSERT_NE(played.back(), '\n') << "the row must stop in the middle of a line";
+    const std::size_t lineEnd = bytes.find('\n', played.size()) + 1;
+
+    const std::size_t target = player.Seek(row.fraction);
+    while (!player.IsAtEnd())
+        readOnce();
+
+    // The line under way whole, then the log from the line the seek found: never the front
+    // of one line joined to the back of another.
+    std::string expected = bytes.substr(0, lineEnd);
+    expected += bytes.substr(target);
+    ASSERT_EQ(played.size(), expected.size());
+    EXPECT_TRUE(played == expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(LogPlayer, SeekingMidLine,
+                         testing::Values(MidLineSeekCase{64, 4000, 0.0}, MidLineSeekCase{64, 4000, 0.5},
+                                         MidLineSeekCase{7, 3000, 0.14}, MidLineSeekCase{64, 640, 1.0},
+                                         MidLineSeekCase{1, 2001, 0.9999}),
+                         [](const testing::TestParamInfo<MidLineSeekCase>& info) {
+                             return "Chunk" + std::to_string(info.param.chunk) + "At" + std::to_string(info.param.before) +
+                                    "To" + std::to_string(static_cast<int>(info.param.fraction * 10000));
+                         });
 
 // ---- Files it refuses ---------------------------------------------------------------------
 
@@ -279,22 +315,20 @@ struct BadFileCase
 {
     const char* name;
     LogError error;
+    // Makes the file in the folder and gives its path.
+    std::filesystem::path (*make)(const std::filesystem::path& folder);
 };
 
 class BadFile : public testing::TestWithParam<BadFileCase>
 {
 };
 
-TEST_P(BadFile, IsRefusedWithItsReason)
+TEST_P(BadFile, IsRefusedWithItsReasonAndNothingWaits)
 {
     TempFolder folder;
-    const std::filesystem::path missing = folder.Path() / "missing.nmea";
-    const std::filesystem::path folderAsFile = folder.Path() / "a-folder.nmea";
-    std::filesystem::create_directory(folderAsFile);
-    WriteFile(folder.Path() / "empty.nmea", "");
-    WriteFile(folder.Path() / "text.nmea", "# a header only\r\nhello\r\n$GPGGA,120000,,,,,0,,,,,,,,*00\r\n");
-    const std::filesystem::path paths[] = {missing, folderAsFile, folder.Path() / "empty.nmea", folder.Path() / "text.nmea"};
-    const std::filesystem::path& path = paths[static_cast<int>(GetParam().error) - 1];
+    const std::filesystem::path path = GetParam().make(folder.Path());
+    if (GetParam().error == LogError::Unreadable && ::access(path.c_str(), R_OK) == 0)
+        GTEST_SKIP() << "this user reads a file whatever its mode (root): nothing here is unreadable";
 
     auto player = std::make_shared<LogPlayer>();
     EXPECT_FALSE(player->Load(path.string()));
@@ -305,11 +339,105 @@ TEST_P(BadFile, IsRefusedWithItsReason)
     EXPECT_FALSE(device.IsOpen());
 }
 
-INSTANTIATE_TEST_SUITE_P(LogPlayer, BadFile,
-                         testing::Values(BadFileCase{"Missing", LogError::NotFound},
-                                         BadFileCase{"Unreadable", LogError::Unreadable},
-                                         BadFileCase{"Empty", LogError::Empty},
-                                         BadFileCase{"WithoutNmea", LogError::NotNmea}),
-                         [](const testing::TestParamInfo<BadFileCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    LogPlayer, BadFile,
+    testing::Values(
+        BadFileCase{"Missing", LogError::NotFound, [](const std::filesystem::path& f) { return f / "missing.nmea"; }},
+        BadFileCase{"Folder", LogError::NotAFile,
+                    [](const std::filesystem::path& f)
+                    {
+                        std::filesystem::create_directory(f / "a-folder.nmea");
+                        return f / "a-folder.nmea";
+                    }},
+        BadFileCase{"DevZero", LogError::NotAFile, [](const std::filesystem::path&) { return std::filesystem::path("/dev/zero"); }},
+        // Opening it for reading would wait for a writer for ever.
+        BadFileCase{"NamedPipe", LogError::NotAFile,
+                    [](const std::filesystem::path& f)
+                    {
+                        EXPECT_EQ(::mkfifo((f / "pipe.nmea").c_str(), 0600), 0);
+                        return f / "pipe.nmea";
+                    }},
+        BadFileCase{"Unreadable", LogError::Unreadable,
+                    [](const std::filesystem::path& f)
+                    {
+                        WriteFile(f / "locked.nmea", Gga("120000"));
+                        std::filesystem::permissions(f / "locked.nmea", std::filesystem::perms::none);
+                        return f / "locked.nmea";
+                    }},
+        BadFileCase{"Empty", LogError::Empty,
+                    [](const std::filesystem::path& f)
+                    {
+                        WriteFile(f / "empty.nmea", "");
+                        return f / "empty.nmea";
+                    }},
+        BadFileCase{"WithoutNmea", LogError::NotNmea,
+                    [](const std::filesystem::path& f)
+                    {
+                        WriteFile(f / "text.nmea", "# a header only\r\nhello\r\n$GPGGA,120000,,,,,0,,,,,,,,*00\r\n");
+                        return f / "text.nmea";
+                    }},
+        // Bytes of every value, line ends among them, and a run far longer than a line.
+        BadFileCase{"Binary", LogError::NotNmea,
+                    [](const std::filesystem::path& f)
+                    {
+                        std::string bytes;
+                        for (unsigned i = 0; i < 300000; ++i)
+                            bytes += static_cast<char>((i * 7919u + i / 13) & 0xffu);
+                        bytes += std::string(200000, '\0');
+                        WriteFile(f / "image.nmea", bytes);
+                        return f / "image.nmea";
+                    }}),
+    [](const testing::TestParamInfo<BadFileCase>& info) { return std::string(info.param.name); });
+
+TEST(LogPlayer, BinaryJunkInsideALogIsSkippedAsOnAPort)
+{
+    TempFolder folder;
+    std::string junk(5000, '\x7f');
+    junk[2500] = '\0';
+    const std::string log = Gga("120000") + junk + "\n" + Gga("120001") + std::string("\x01\xfe\0$GP\r\n", 8) +
+                            Gsa() + std::string(3000, '\0') + Gga("120002");
+    WriteFile(folder.Path() / "junk.nmea", log);
+    Playing playing;
+    ASSERT_TRUE(playing.Open(folder.Path() / "junk.nmea", LogPlayer::kMaxSpeed, false));
+    EXPECT_EQ(playing.player->DurationMs(), 1000) << "the last GGA went with the run before it";
+    std::vector<std::string> texts;
+    for (const ReceivedLine& line : playing.DrainToEnd())
+        texts.push_back(line.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{Gga("120000"), Gga("120001"), Gsa()}));
+    // And the seek lands past the run, on the line after it.
+    const std::size_t offset = playing.player->Seek(static_cast<double>(Gga("120000").size() + 100) / log.size());
+    EXPECT_EQ(offset, Gga("120000").size() + junk.size() + 1);
+}
+
+TEST(LogPlayer, IndexingShowsHowFarItGotAndCanBeCancelled)
+{
+    TempFolder folder;
+    std::string log;
+    for (int i = 0; i < 2000; ++i)
+        log += Gga("12" + std::to_string(1000 + i / 60).substr(2) + std::to_string(100 + i % 60).substr(1)) + Gsa();
+    WriteFile(folder.Path() / "log.nmea", log);
+
+    LogPlayer player;
+    LogIndexing progress;
+    ASSERT_TRUE(player.Open((folder.Path() / "log.nmea").string()));
+    EXPECT_FALSE(player.IsOpen()) << "not playable before it is indexed";
+    ASSERT_TRUE(player.Index(&progress, true));
+    EXPECT_EQ(progress.total.load(), log.size());
+    EXPECT_EQ(progress.done.load(), log.size());
+    EXPECT_EQ(player.DurationMs(), 1999000);
+    // Seeks land on line starts from the checkpoints as from the start.
+    const std::size_t middle = player.Seek(0.5);
+    EXPECT_EQ(log[middle - 1], '\n');
+    EXPECT_GE(middle, log.size() / 2);
+    EXPECT_LT(middle, log.size() / 2 + Gga("120000").size() + Gsa().size());
+
+    LogPlayer cancelled;
+    LogIndexing cancel;
+    cancel.cancel = true;
+    ASSERT_TRUE(cancelled.Open((folder.Path() / "log.nmea").string()));
+    EXPECT_FALSE(cancelled.Index(&cancel));
+    EXPECT_EQ(cancelled.LastError(), LogError::Cancelled);
+    EXPECT_FALSE(cancelled.IsOpen());
+}
 
 } // namespace

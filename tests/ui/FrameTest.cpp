@@ -10,6 +10,8 @@
 #include "serial/SerialPort.h"
 #include "support/Counter.h"
 #include "support/Files.h"
+#include "support/Nmea.h"
+#include "support/PeakMemory.h"
 #include "support/LoopbackPeers.h"
 #include "tools/gpssim/ReceiverSimulator.h"
 #include "ui/ErrorMessages.h"
@@ -49,6 +51,9 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace frametest;
 
@@ -1213,15 +1218,29 @@ TEST_F(FrameTest, ALogThatCannotBePlayedLeavesTheWindowAsItWasAndSaysWhy)
     std::filesystem::create_directory(logs.Path() / "folder.nmea");
     std::ofstream(logs.Path() / "empty.nmea").close();
     std::ofstream(logs.Path() / "notes.txt") << "shopping list\r\n$GPGGA,120000,,,,,0,,,,,,,,*00\r\n";
+    ASSERT_EQ(::mkfifo((logs.Path() / "pipe.nmea").c_str(), 0600), 0);
+    {
+        std::ofstream binary(logs.Path() / "image.nmea", std::ios::binary);
+        for (unsigned i = 0; i < 100000; ++i)
+            binary.put(static_cast<char>((i * 7919u + i / 13) & 0xffu));
+    }
+    std::ofstream(logs.Path() / "locked.nmea") << "$GPGGA,120000,,,,,0,,,,,,,,*66\r\n";
+    std::filesystem::permissions(logs.Path() / "locked.nmea", std::filesystem::perms::none);
+    // Root reads a file whatever its mode: that row then says nothing.
+    const bool bLockedIsUnreadable = ::access((logs.Path() / "locked.nmea").c_str(), R_OK) != 0;
     const struct
     {
         std::filesystem::path path;
         const wchar_t* reason;
     } rows[] = {
         {logs.Path() / "missing.nmea", L"no such file"},
-        {logs.Path() / "folder.nmea", L"cannot be read"},
+        {logs.Path() / "folder.nmea", L"not a file that can be played"},
+        {"/dev/zero", L"not a file that can be played"},
+        {logs.Path() / "pipe.nmea", L"not a file that can be played"},
+        {logs.Path() / "locked.nmea", L"cannot be read"},
         {logs.Path() / "empty.nmea", L"empty"},
         {logs.Path() / "notes.txt", L"not an NMEA log"},
+        {logs.Path() / "image.nmea", L"not an NMEA log"},
     };
     PseudoTerminal pty;
     ASSERT_TRUE(pty.IsValid());
@@ -1235,9 +1254,13 @@ TEST_F(FrameTest, ALogThatCannotBePlayedLeavesTheWindowAsItWasAndSaysWhy)
         for (const auto& row : rows)
         {
             SCOPED_TRACE(row.path.string());
+            if (row.path.filename() == "locked.nmea" && !bLockedIsUnreadable)
+                continue;
             m_app->m_messages.clear();
             m_app->m_seen.hints.clear();
-            EXPECT_FALSE(m_frame->OpenLog(row.path.wstring()));
+            // What has no NMEA is known once it has been read through, on the worker.
+            m_frame->OpenLog(row.path.wstring());
+            ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsOpeningLog(); }));
             ASSERT_EQ(m_app->m_messages.size(), 1u);
             EXPECT_NE(m_app->m_messages[0].text.find(row.path.wstring()), std::wstring::npos);
             EXPECT_NE(m_app->m_messages[0].text.find(row.reason), std::wstring::npos) << ToUtf8(m_app->m_messages[0].text);
@@ -1250,6 +1273,75 @@ TEST_F(FrameTest, ALogThatCannotBePlayedLeavesTheWindowAsItWasAndSaysWhy)
             EXPECT_EQ(m_frame->windowTitle(), title);
         }
     }
+}
+
+TEST_F(FrameTest, ABigLogIsIndexedWhileTheWindowGoesOnAndCloseLogCallsItOff)
+{
+    Start();
+    TempFolder logs;
+    const std::filesystem::path log = logs.Path() / "big.nmea";
+    {
+        // 200 MB of 1 Hz epochs, the day over and over.
+        std::ofstream out(log, std::ios::binary);
+        std::string epoch;
+        for (std::size_t written = 0, second = 0; written < (200u << 20); ++second)
+        {
+            char time[8];
+            std::snprintf(time, sizeof time, "%02zu%02zu%02zu", second / 3600 % 24, second / 60 % 60, second % 60);
+            epoch = WithChecksum(std::string("$GPGGA,") + time + ",4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,") +
+                    WithChecksum("$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1");
+            out << epoch;
+            written += epoch.size();
+        }
+    }
+
+    // Close Log while it is being indexed: nothing opens, nothing is said.
+    const QString title = m_frame->windowTitle();
+    ASSERT_TRUE(m_frame->OpenLog(log.wstring()));
+    EXPECT_TRUE(m_frame->IsOpeningLog());
+    m_frame->CloseLog();
+    EXPECT_FALSE(m_frame->IsOpeningLog());
+    EXPECT_EQ(m_frame->GetPlayer(), nullptr);
+    EXPECT_EQ(m_frame->windowTitle(), title);
+    EXPECT_TRUE(m_app->m_messages.empty());
+
+    // A timer on the window's thread goes on ticking while the log is indexed.
+    int ticks = 0;
+    bool bProgressShown = false;
+    double longestStallMs = 0;
+    auto last = std::chrono::steady_clock::now();
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout,
+                     [&]
+                     {
+                         const auto now = std::chrono::steady_clock::now();
+                         longestStallMs = std::max(longestStallMs, std::chrono::duration<double, std::milli>(now - last).count());
+                         last = now;
+                         ++ticks;
+                         bProgressShown = bProgressShown || m_frame->windowTitle().startsWith(QStringLiteral("Opening big.nmea"));
+                     });
+    const long hwmBefore = VmHwmKb();
+    ticker.start(10);
+    last = std::chrono::steady_clock::now();
+    ASSERT_TRUE(m_frame->OpenLog(log.wstring()));
+    // However slow the machine, the indexing ends; the wait is only against a hang.
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsOpeningLog(); }, std::chrono::seconds(900)));
+    ticker.stop();
+    EXPECT_GE(ticks, 3);
+    std::printf("200 MB log indexed: %d ticks of a 10 ms timer, longest stall %.1f ms, progress %s, VmHWM %ld -> %ld kB\n",
+                ticks, longestStallMs, bProgressShown ? "shown" : "not seen", hwmBefore, VmHwmKb());
+    const std::shared_ptr<LogPlayer> player = m_frame->GetPlayer();
+    ASSERT_NE(player, nullptr);
+    EXPECT_TRUE(m_app->m_messages.empty());
+    EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("big.nmea - Orvane"));
+    EXPECT_EQ(player->Size(), std::filesystem::file_size(log));
+
+    // It plays from a seek to the middle.
+    const std::uint64_t validBefore = m_frame->GetDevice().ValidLineCount();
+    const std::size_t middle = player->Seek(0.5);
+    EXPECT_NEAR(static_cast<double>(middle) / static_cast<double>(player->Size()), 0.5, 0.001);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return m_frame->GetDevice().ValidLineCount() > validBefore; }));
+    m_frame->CloseLog();
 }
 
 // The track part of a KML or GPX document: what differs between two recordings of the same
@@ -1294,6 +1386,7 @@ TEST_P(FramePlaysLog, IntoTheViewsAndARecordingConvertsIt)
     ASSERT_NE(view, nullptr);
 
     ASSERT_TRUE(m_frame->OpenLog(log.wstring()));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsOpeningLog(); }));
     const std::shared_ptr<LogPlayer> player = m_frame->GetPlayer();
     ASSERT_NE(player, nullptr);
     // Held at the start while the recording is set up; what came meanwhile is played again.
