@@ -1,6 +1,6 @@
 #include "app/OrvaneApp.h"
 
-#include "app/AboutDlg.h"
+#include "ui/AboutDlg.h"
 #include "app/CommandLine.h"
 #include "app/ShutdownSignals.h"
 #include "framework/core/CommandIds.h"

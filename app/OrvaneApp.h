@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "framework/WinApp.h"
 
 #include <memory>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/PortList.h"
-#include "app/Settings.h"
+#include "settings/PortList.h"
+#include "settings/Settings.h"
 #include "framework/core/Document.h"
 #include "discovery/PortDiscovery.h"
 #include "discovery/PortWatcher.h"

@@ -1,6 +1,6 @@
 #include "ui/FrameTestSupport.h"
 
-#include "app/AboutDlg.h"
+#include "ui/AboutDlg.h"
 #include "app/CommandLine.h"
 #include "framework/core/CommandIds.h"
 #include "gps/EpochDetector.h"
