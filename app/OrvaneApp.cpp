@@ -1,16 +1,21 @@
 #include "app/OrvaneApp.h"
 
-#include "ui/AboutDlg.h"
 #include "app/CommandLine.h"
 #include "app/ShutdownSignals.h"
 #include "framework/core/CommandIds.h"
 #include "recording/OrvaneDoc.h"
+#include "ui/AboutDlg.h"
+#include "ui/ErrorMessages.h"
 #include "ui/MainFrame.h"
 #include "ui/RenderBackend.h"
 #include "ui/SetupView.h"
 
+#include "util/WideText.h"
+
 #include <QApplication>
 #include <QIcon>
+
+#include <iostream>
 
 namespace
 {
@@ -112,7 +117,7 @@ void COrvaneApp::PreLoadState()
     if (CDocument* pDoc = GetDocument())
         for (CView* pView : pDoc->GetViews())
             if (auto* pSetup = dynamic_cast<CSetupView*>(pView))
-                pSetup->SetSettings(m_settings);
+                pSetup->SetSettings(m_settings, [this] { SaveSettingsFile(); });
 }
 
 bool COrvaneApp::LoadCustomState()
@@ -120,7 +125,21 @@ bool COrvaneApp::LoadCustomState()
     return LoadSettings(m_strConfigPath, m_settings);
 }
 
+bool COrvaneApp::SaveSettingsFile()
+{
+    int error = 0;
+    if (SaveSettings(m_settings, m_strConfigPath, error))
+        return true;
+    ShowMessageBox(DescribeSettingsSaveFailure(m_strConfigPath, error), kErrorCaption, MbIcon::Error);
+    return false;
+}
+
 bool COrvaneApp::SaveCustomState()
 {
-    return SaveSettings(m_settings, m_strConfigPath);
+    int error = 0;
+    if (SaveSettings(m_settings, m_strConfigPath, error))
+        return true;
+    // The window is going and a box could no longer be answered: the terminal is told.
+    std::cerr << ToUtf8(DescribeSettingsSaveFailure(m_strConfigPath, error)) << std::endl;
+    return false;
 }

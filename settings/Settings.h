@@ -22,7 +22,9 @@ inline constexpr std::size_t kMaxSettingsFileSize = 1024 * 1024;
 bool LoadSettings(const std::wstring& path, AppSettings& settings);
 
 // Writes settings to path, replacing the file in one step (a new file renamed over the old
-// one, so a failed write never leaves half a file). False when the file could not be written.
+// one, so a failed write never leaves half a file) and flushed to the disk before it returns.
+// False when the file could not be written; systemError then says why (an errno value).
+bool SaveSettings(const AppSettings& settings, const std::wstring& path, int& systemError);
 bool SaveSettings(const AppSettings& settings, const std::wstring& path);
 
 // ---- Where the file lives -----------------------------------------------------------------

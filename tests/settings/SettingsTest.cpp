@@ -146,21 +146,45 @@ TEST(SaveSettings, WritesThroughASymbolicLink)
     EXPECT_EQ(loaded.port, L"COM2");
 }
 
-TEST(SaveSettings, ReportsFilesThatCannotBeWritten)
+TEST(SaveSettings, ReportsFilesThatCannotBeWrittenAndWhy)
 {
     TempFolder dir;
     const AppSettings settings = Make(L"COM3", L"4800", L"");
-    EXPECT_FALSE(SaveSettings(settings, dir.File("missing/Orvane.xml")));
     fs::create_directory(dir.Path() / "folder.xml");
-    EXPECT_FALSE(SaveSettings(settings, dir.File("folder.xml")));
+    // A regular file where the folder should be: refused for root as well.
+    WriteBytes(dir.File("plain"), "not a folder");
+    struct Row
+    {
+        std::wstring path;
+        int error;
+    } rows[] = {
+        {dir.File("missing/Orvane.xml"), ENOENT},
+        {dir.File("folder.xml"), EISDIR},
+        {dir.File("plain/Orvane.xml"), ENOTDIR},
+        // /proc takes no new files, whoever asks.
+        {L"/proc/Orvane.xml", ENOENT},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(std::string(row.path.begin(), row.path.end()));
+        int error = -1;
+        EXPECT_FALSE(SaveSettings(settings, row.path, error));
+        EXPECT_EQ(error, row.error);
+    }
     EXPECT_TRUE(fs::is_directory(dir.Path() / "folder.xml"));
+    EXPECT_EQ(ReadFile(dir.Path() / "plain"), "not a folder");
     // Disk full: the device is written in place and refuses every byte.
     if (fs::exists("/dev/full"))
     {
-        EXPECT_FALSE(SaveSettings(settings, L"/dev/full"));
+        int error = 0;
+        EXPECT_FALSE(SaveSettings(settings, L"/dev/full", error));
+        EXPECT_EQ(error, ENOSPC);
         EXPECT_TRUE(fs::is_character_file("/dev/full"));
     }
-    EXPECT_FALSE(SaveSettings(settings, L"/proc/Orvane.xml"));
+    // A written file says so.
+    int error = -1;
+    EXPECT_TRUE(SaveSettings(settings, dir.File("Orvane.xml"), error));
+    EXPECT_EQ(error, 0);
 }
 
 // ---- Reading ------------------------------------------------------------------------------
