@@ -19,8 +19,6 @@
 
 namespace
 {
-// The names the window state is stored under (the registry key on Windows).
-const char* const kRegistryKey = "Local AppWizard-Generated Applications";
 const char* const kAppName = "Orvane";
 
 // Every size drawn, so that title bars, task bars and switchers each pick a sharp one.
@@ -62,9 +60,12 @@ bool COrvaneApp::InitInstance()
     // Before anything else: the load-state step needs it.
     m_strConfigPath = MakeConfigPath();
 
+    // Before the window state or the map's cache is opened in its new place.
+    MoveEarlierUserFiles(CurrentConfigEnvironment());
     QApplication::setApplicationName(QString::fromLatin1(kAppName));
     QApplication::setWindowIcon(AppIcon());
-    SetRegistryKey(QString::fromLatin1(kRegistryKey));
+    // The window state goes to ~/.config/orvane/Orvane.conf.
+    SetRegistryKey(QString::fromLatin1(kUserFolderName));
     ChooseQuickBackend();
 
     // It always starts with a new, empty document and never connects by itself; a log named

@@ -56,7 +56,7 @@ using namespace frametest;
 
 namespace
 {
-const char* const kOrganisation = "Local AppWizard-Generated Applications";
+const char* const kOrganisation = kUserFolderName;
 
 class FrameTest : public ::testing::Test
 {
