@@ -391,9 +391,9 @@ bool CMainFrame::OnUpdateCommand(CCmdUI& ui)
 {
     if (ui.m_nID != ID_HOT_START && ui.m_nID != ID_WARM_START && ui.m_nID != ID_COLD_START)
         return false;
-    // Left to the document (enabled while connected) unless the source is still being opened
-    // or takes nothing.
-    if (!m_bConnecting && (!m_device.IsOpen() || m_device.AcceptsWrites()))
+    // Left to the document (enabled while connected) unless the source is still being opened,
+    // takes nothing, or is closed while the baud probe listens.
+    if (!m_bConnecting && !m_baudDetection.IsProbing() && (!m_device.IsOpen() || m_device.AcceptsWrites()))
         return false;
     ui.Enable(false);
     return true;

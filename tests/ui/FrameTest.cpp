@@ -706,6 +706,27 @@ TEST_F(FrameTest, RestartCommandsReachTheReceiverAndNeedAConnection)
     EXPECT_EQ(pty.ReadAvailable(), "");
 }
 
+TEST_F(FrameTest, RestartItemsAreDisabledWhileTheBaudProbeHasThePortClosed)
+{
+    Start();
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    Connect(pty.SlavePortName());
+    ASSERT_EQ(m_doc->m_bConnected, 1);
+    EXPECT_TRUE(RestartItemsEnabled());
+
+    // A receiver that stays silent: after the quiet time the port is closed while the other
+    // rates are listened to, and the connection still stands.
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->GetDevice().IsOpen(); }));
+    EXPECT_EQ(m_doc->m_bConnected, 1);
+    EXPECT_FALSE(RestartItemsEnabled());
+    m_frame->FindCommand(ID_HOT_START)->trigger();
+    EXPECT_TRUE(m_doc->m_history.Events().Empty()) << "a disabled item marks nothing";
+
+    m_frame->ConnectDevice(false);
+    EXPECT_FALSE(RestartItemsEnabled());
+}
+
 namespace
 {
 // One second of a SiRF receiver: GGA, RMC and GSA, with or without a fix.
