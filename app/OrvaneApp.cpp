@@ -1,21 +1,24 @@
 #include "app/OrvaneApp.h"
 
-#include "app/AboutDlg.h"
 #include "app/CommandLine.h"
 #include "app/ShutdownSignals.h"
 #include "framework/core/CommandIds.h"
 #include "recording/OrvaneDoc.h"
+#include "ui/AboutDlg.h"
+#include "ui/ErrorMessages.h"
 #include "ui/MainFrame.h"
 #include "ui/RenderBackend.h"
 #include "ui/SetupView.h"
 
+#include "util/WideText.h"
+
 #include <QApplication>
 #include <QIcon>
 
+#include <iostream>
+
 namespace
 {
-// The names the window state is stored under (the registry key on Windows).
-const char* const kRegistryKey = "Local AppWizard-Generated Applications";
 const char* const kAppName = "Orvane";
 
 // Every size drawn, so that title bars, task bars and switchers each pick a sharp one.
@@ -57,9 +60,12 @@ bool COrvaneApp::InitInstance()
     // Before anything else: the load-state step needs it.
     m_strConfigPath = MakeConfigPath();
 
+    // Before the window state or the map's cache is opened in its new place.
+    MoveEarlierUserFiles(CurrentConfigEnvironment());
     QApplication::setApplicationName(QString::fromLatin1(kAppName));
     QApplication::setWindowIcon(AppIcon());
-    SetRegistryKey(QString::fromLatin1(kRegistryKey));
+    // The window state goes to ~/.config/orvane/Orvane.conf.
+    SetRegistryKey(QString::fromLatin1(kUserFolderName));
     ChooseQuickBackend();
 
     // It always starts with a new, empty document and never connects by itself; a log named
@@ -112,7 +118,7 @@ void COrvaneApp::PreLoadState()
     if (CDocument* pDoc = GetDocument())
         for (CView* pView : pDoc->GetViews())
             if (auto* pSetup = dynamic_cast<CSetupView*>(pView))
-                pSetup->SetSettings(m_settings);
+                pSetup->SetSettings(m_settings, [this] { SaveSettingsFile(); });
 }
 
 bool COrvaneApp::LoadCustomState()
@@ -120,7 +126,21 @@ bool COrvaneApp::LoadCustomState()
     return LoadSettings(m_strConfigPath, m_settings);
 }
 
+bool COrvaneApp::SaveSettingsFile()
+{
+    int error = 0;
+    if (SaveSettings(m_settings, m_strConfigPath, error))
+        return true;
+    ShowMessageBox(DescribeSettingsSaveFailure(m_strConfigPath, error), kErrorCaption, MbIcon::Error);
+    return false;
+}
+
 bool COrvaneApp::SaveCustomState()
 {
-    return SaveSettings(m_settings, m_strConfigPath);
+    int error = 0;
+    if (SaveSettings(m_settings, m_strConfigPath, error))
+        return true;
+    // The window is going and a box could no longer be answered: the terminal is told.
+    std::cerr << ToUtf8(DescribeSettingsSaveFailure(m_strConfigPath, error)) << std::endl;
+    return false;
 }

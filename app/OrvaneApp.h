@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "framework/WinApp.h"
 
 #include <memory>
@@ -25,6 +25,9 @@ public:
     bool OnCommand(unsigned id) override;
 
     void OnAppAbout();
+    // Writes the settings file now, as at exit; when it cannot be written, a message box names
+    // the file and the reason. What Save does.
+    bool SaveSettingsFile();
 
     // The program's own start (not a harness that reuses the application with arguments of its
     // own): the log named among the arguments the toolkit leaves is played once the window shows.

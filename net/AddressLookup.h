@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,9 +43,44 @@ enum class LookupStatus
     Cancelled
 };
 
-// Runs `resolver` on a thread of its own and waits up to limitMs for its answer, or until
-// `cancel` is signalled (the wake-up is taken). getaddrinfo cannot be interrupted: a lookup
-// that outlives the wait finishes on its own and its answer is dropped.
+// At most this many lookups run at once, each on a thread of its own: a resolver that hangs
+// holds its places, and never makes more threads than this.
+inline constexpr int kMaxConcurrentLookups = 4;
+
+// The places the lookups of one process share. A lookup waits for a free place before its
+// thread starts; the thread gives the place back when the resolver returns, even when its
+// caller gave up waiting long before. Those threads keep what they share alive on their own,
+// so the pool may go while they run.
+class LookupPool
+{
+public:
+    explicit LookupPool(int places = kMaxConcurrentLookups);
+    ~LookupPool();
+    LookupPool(const LookupPool&) = delete;
+    LookupPool& operator=(const LookupPool&) = delete;
+
+    // Runs `resolver` on a thread of its own and waits up to limitMs, for a place and then for
+    // its answer, or until `cancel` is signalled (the wake-up is taken). getaddrinfo cannot be
+    // interrupted: a lookup that outlives the wait finishes on its own and its answer is
+    // dropped. A lookup that finds no free place within its limit is TimedOut.
+    LookupStatus LookUp(const Resolver& resolver, const std::string& host, const std::string& port,
+                        const addrinfo& hints, int limitMs, WakeEvent& cancel,
+                        std::vector<ResolvedAddress>& addresses);
+
+    // Lookup threads alive now, those whose caller stopped waiting included.
+    int RunningThreads() const;
+    // Lookups waiting for a place.
+    int WaitingLookups() const;
+
+    // The pool every source of the process uses.
+    static LookupPool& Shared();
+
+private:
+    struct State;
+    std::shared_ptr<State> m_state;
+};
+
+// A lookup in the shared pool.
 LookupStatus LookUp(const Resolver& resolver, const std::string& host, const std::string& port,
                     const addrinfo& hints, int limitMs, WakeEvent& cancel,
                     std::vector<ResolvedAddress>& addresses);

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -16,9 +18,28 @@
 
 namespace
 {
-// The longest name a recording may have (a buffer of 260 wide characters on the original
-// platform); a longer one is refused rather than cut, since cut names collide.
-constexpr std::size_t kMaxFileName = 259;
+// Whether the file system takes the name: each part at most NAME_MAX bytes (as the folder's
+// file system counts them), the whole at most PATH_MAX with its terminating zero. A longer
+// name is refused rather than cut, since cut names collide.
+bool FitsFileSystem(const std::wstring& name, const std::string& folder)
+{
+    const std::string path = ToUtf8(name);
+    if (path.size() >= PATH_MAX)
+        return false;
+    long nameMax = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (nameMax <= 0)
+        nameMax = NAME_MAX;
+    for (std::size_t begin = 0; begin <= path.size();)
+    {
+        std::size_t end = path.find('/', begin);
+        if (end == std::string::npos)
+            end = path.size();
+        if (end - begin > static_cast<std::size_t>(nameMax))
+            return false;
+        begin = end + 1;
+    }
+    return true;
+}
 
 const wchar_t* const kOpenFailureText = L"Please check path or file name.";
 const wchar_t* const kErrorCaption = L"Error";
@@ -201,7 +222,7 @@ std::wstring COrvaneDoc::CreateFile(Recorder& recorder)
     for (int n = 0; n < kMaxNameTries; ++n)
     {
         const std::wstring name = MakeFileName(when, ExtensionOf(kind), n);
-        if (name.size() > kMaxFileName)
+        if (!FitsFileSystem(name, ToUtf8(m_strSaveFolder)))
             return OpenFailureText(m_strSaveFolder, ENAMETOOLONG);
         if (recorder.Start(name, true, m_gps))
             return {};

@@ -114,6 +114,11 @@ std::wstring NoPortChosenText()
     return L"No serial port is chosen. Choose the receiver's port in the setup, then connect.";
 }
 
+std::wstring DescribeSettingsSaveFailure(const std::wstring& path, int systemError)
+{
+    return L"The settings could not be saved to " + path + L".\n\n" + SystemErrorSentence(systemError);
+}
+
 std::wstring DescribeDeviceLost(const std::wstring& path)
 {
     const std::wstring advice = IsNetworkSourceText(path)

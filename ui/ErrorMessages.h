@@ -5,8 +5,8 @@
 
 #include <string>
 
-// What the user is told when the receiver cannot be reached or goes away, together so that the
-// wording is read and changed in one place.
+// What the user is told when the receiver cannot be reached or goes away, or a file of
+// Orvane's cannot be had, together so that the wording is read and changed in one place.
 
 inline constexpr wchar_t kErrorCaption[] = L"Error";
 // A receiver that went away is a warning under the program's name.
@@ -17,6 +17,8 @@ inline constexpr wchar_t kDeviceLostCaption[] = L"Orvane";
 std::wstring DescribeOpenFailure(const std::wstring& devicePath, PortError error, int systemError, int baudRate);
 // Connect was pressed with no port chosen.
 std::wstring NoPortChosenText();
+// Save could not write the settings file at `path`; systemError is the errno value.
+std::wstring DescribeSettingsSaveFailure(const std::wstring& path, int systemError);
 // The receiver on `path` (a device path or a network source) went away while connected.
 std::wstring DescribeDeviceLost(const std::wstring& path);
 // A recorded log that cannot be played, and why.

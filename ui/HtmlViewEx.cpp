@@ -1,5 +1,7 @@
 #include "ui/HtmlViewEx.h"
 
+#include "settings/Settings.h"
+
 #include <QDesktopServices>
 #include <QStandardPaths>
 #include <QString>
@@ -64,7 +66,8 @@ CHtmlViewEx::CHtmlViewEx(QWidget* pParent)
 
 QString CHtmlViewEx::StorageFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/web");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/") +
+           QString::fromLatin1(kUserFolderName) + QStringLiteral("/web");
 }
 
 QUrl CHtmlViewEx::BaseUrl()

@@ -28,8 +28,8 @@ public:
 
     // The base address of pages loaded from memory.
     static QUrl BaseUrl();
-    // The folder of the browser's disk cache and storage: "web" in the user's cache folder
-    // (XDG_CACHE_HOME, else ~/.cache), read when the first view is made.
+    // The folder of the browser's disk cache and storage: orvane/web in the user's cache
+    // folder (XDG_CACHE_HOME, else ~/.cache), read when the first view is made.
     static QString StorageFolder();
 
 private:

@@ -182,9 +182,10 @@ CSetupView::~CSetupView()
     delete m_pWatchNotifier;
 }
 
-void CSetupView::SetSettings(AppSettings& settings)
+void CSetupView::SetSettings(AppSettings& settings, SettingsKeeper keep)
 {
     m_pSettings = &settings;
+    m_keepSettings = std::move(keep);
 }
 
 void CSetupView::SetPortSource(PortSource source)
@@ -461,6 +462,8 @@ void CSetupView::OnSave()
     m_pSettings->port = SelectedPortName().toStdWString();
     m_pSettings->baudRate = m_cbBaud->currentText().toStdWString();
     m_pSettings->saveFolder = m_strFolder;
+    if (m_keepSettings)
+        m_keepSettings();
 }
 
 int CSetupView::FindPrefix(const QComboBox* pCombo, const QString& prefix)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/PortList.h"
-#include "app/Settings.h"
+#include "settings/PortList.h"
+#include "settings/Settings.h"
 #include "framework/core/Document.h"
 #include "discovery/PortDiscovery.h"
 #include "discovery/PortWatcher.h"
@@ -46,10 +46,13 @@ public:
     explicit CSetupView(QWidget* pParent = nullptr);
     ~CSetupView() override;
 
+    // Keeps the settings where they last: called by Save once the settings hold the choices.
+    using SettingsKeeper = std::function<void()>;
+
     // The settings the form starts from and Save writes to; they must outlive the form. Given
     // before OnInitialUpdate. Without them the form starts from the defaults and Save keeps
-    // nothing.
-    void SetSettings(AppSettings& settings);
+    // nothing. keep, when given, is called after each Save.
+    void SetSettings(AppSettings& settings, SettingsKeeper keep = {});
     void SetPortSource(PortSource source);
     void SetFolderPicker(FolderPicker picker);
 
@@ -71,7 +74,7 @@ public:
     void ApplyBaudSelection();
     void OnFolderChanged();
     void OnChooseFolder();
-    // Copies the three choices into the settings; nothing is written to disk.
+    // Copies the three choices into the settings and hands them to the keeper.
     void OnSave();
 
     // true: controls into m_nBaudIndex and m_strFolder; false: the members into the controls.
@@ -118,6 +121,7 @@ private:
     void MakeImageButtons();
 
     AppSettings* m_pSettings = nullptr;
+    SettingsKeeper m_keepSettings;
     PortSource m_portSource;
     FolderPicker m_pickFolder;
     CPortList m_portList;

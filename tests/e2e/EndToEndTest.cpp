@@ -110,7 +110,7 @@ class EndToEndTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Orvane")).clear();
+        QSettings(QString::fromLatin1(kUserFolderName), QStringLiteral("Orvane")).clear();
         m_previousBox = SetMessageBoxHandler([this](const std::wstring& text, const std::wstring&, MbIcon) {
             m_messages.push_back(text);
         });

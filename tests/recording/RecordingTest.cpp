@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
 #include <cerrno>
 #include <cstring>
 #include <future>
@@ -189,6 +190,24 @@ TEST_F(Recording, FileNamesComeFromTheLocalStartTime)
     }
 }
 
+namespace
+{
+// A folder of exactly `length` bytes under `base`, made of parts no longer than a name may be.
+std::filesystem::path DeepFolder(const std::filesystem::path& base, std::size_t length, char fill)
+{
+    std::string path = base.string();
+    while (path.size() < length)
+    {
+        const std::size_t left = length - path.size() - 1;
+        // No part shorter than 2 is left for the end.
+        const std::size_t part = left > 200 ? (left - 200 < 2 ? 150 : 200) : left;
+        path += '/' + std::string(part, fill);
+    }
+    std::filesystem::create_directories(path);
+    return path;
+}
+} // namespace
+
 TEST_F(Recording, NameThatDoesNotFitIsRefusedRatherThanCut)
 {
     // A cut name would lose its time and extension, and every cut name would be the same.
@@ -196,8 +215,10 @@ TEST_F(Recording, NameThatDoesNotFitIsRefusedRatherThanCut)
     m_doc->m_strSaveFolder = folder;
     EXPECT_EQ(m_doc->MakeFileName(kMarch2010, L".txt"), folder + L"/20100307-090503.txt");
 
-    // Folder lengths around the limit: the whole name is 20 characters longer.
-    const std::size_t base = Wide(m_dir.Path()).size() + 1;
+    // The file system's limits, not another platform's 259 characters: the whole path at most
+    // PATH_MAX bytes with its terminating zero, each name at most NAME_MAX. The whole name is
+    // 20 bytes longer than the folder.
+    constexpr std::size_t kLongest = PATH_MAX - 1;
     struct Row
     {
         const char* what;
@@ -206,17 +227,18 @@ TEST_F(Recording, NameThatDoesNotFitIsRefusedRatherThanCut)
         bool starts;
     };
     const Row rows[] = {
-        {"exactly 259 characters", 239, false, true},
-        {"one character over", 240, false, false},
-        {"fits, but its -1 does not", 239, true, false},
-        {"fits with its -1", 237, true, true},
+        {"past 259 characters, well within the limit", 600, false, true},
+        {"exactly PATH_MAX - 1 bytes", kLongest - 20, false, true},
+        {"one byte over", kLongest - 19, false, false},
+        {"fits, but its -1 does not", kLongest - 20, true, false},
+        {"fits with its -1", kLongest - 22, true, true},
     };
     for (const Row& row : rows)
     {
         SCOPED_TRACE(row.what);
         m_boxes.clear();
-        const auto sub = m_dir.Path() / std::string(row.folderLength - base, static_cast<char>('a' + (&row - rows)));
-        std::filesystem::create_directory(sub);
+        const auto sub = DeepFolder(m_dir.Path(), row.folderLength, static_cast<char>('a' + (&row - rows)));
+        ASSERT_EQ(sub.string().size(), row.folderLength);
         m_doc->m_strSaveFolder = Wide(sub);
         if (row.taken)
         {
@@ -227,7 +249,8 @@ TEST_F(Recording, NameThatDoesNotFitIsRefusedRatherThanCut)
         if (row.starts)
         {
             EXPECT_TRUE(m_boxes.empty());
-            EXPECT_LE(m_doc->m_pRecorder->Path().size(), 259u);
+            EXPECT_GT(m_doc->m_pRecorder->Path().size(), 259u);
+            EXPECT_LE(m_doc->m_pRecorder->Path().size(), kLongest);
         }
         else
         {
@@ -239,12 +262,23 @@ TEST_F(Recording, NameThatDoesNotFitIsRefusedRatherThanCut)
         m_doc->SetRecording(false);
         // Nothing cut was made, and an earlier file is untouched.
         for (const auto& entry : std::filesystem::directory_iterator(sub))
-            EXPECT_LE(Wide(entry.path()).size(), 259u);
+            EXPECT_LE(entry.path().string().size(), kLongest);
         if (row.taken)
         {
             EXPECT_EQ(ReadFile(sub / "20100307-090503.txt"), "earlier");
         }
     }
+
+    // A folder name longer than NAME_MAX: refused with the same message, naming the folder.
+    m_boxes.clear();
+    const std::wstring tooLong = Wide(m_dir.Path()) + L"/" + std::wstring(NAME_MAX + 1, L'n');
+    m_doc->m_strSaveFolder = tooLong;
+    m_doc->SetRecording(true);
+    EXPECT_EQ(m_doc->m_bRecording, 0);
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text.rfind(L"Please check path or file name.", 0), 0u);
+    EXPECT_NE(m_boxes[0].text.find(tooLong), std::wstring::npos);
+    EXPECT_NE(m_boxes[0].text.find(L"File name too long"), std::wstring::npos);
 }
 
 TEST_F(Recording, NmeaLogHoldsExactlyTheLinesHandedToIt)

@@ -1,6 +1,6 @@
 #include "ui/FrameTestSupport.h"
 
-#include "app/AboutDlg.h"
+#include "ui/AboutDlg.h"
 #include "app/CommandLine.h"
 #include "framework/core/CommandIds.h"
 #include "gps/EpochDetector.h"
@@ -21,6 +21,7 @@
 #include "ui/OrvaneView.h"
 #include "ui/PlayerBar.h"
 #include "ui/RenderBackend.h"
+#include "ui/SetupView.h"
 #include "recording/Recorder.h"
 #include "tools/nmea/NmeaEpochs.h"
 #include "util/WideText.h"
@@ -30,6 +31,7 @@
 
 #include <QScrollBar>
 #include <QAction>
+#include <QComboBox>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -59,7 +61,7 @@ using namespace frametest;
 
 namespace
 {
-const char* const kOrganisation = "Local AppWizard-Generated Applications";
+const char* const kOrganisation = kUserFolderName;
 
 class FrameTest : public ::testing::Test
 {
@@ -191,6 +193,62 @@ TEST_F(FrameTest, UnwritableSettingsFolderStillStartsAndCloses)
     EXPECT_TRUE(m_frame->isVisible());
     CloseWindow();
     EXPECT_FALSE(std::filesystem::exists(m_folder.Path() / "no-such-folder"));
+}
+
+// The setup form inside the running program.
+CSetupView* SetupViewOf(COrvaneDoc* doc)
+{
+    for (CView* view : doc->GetViews())
+        if (auto* setup = dynamic_cast<CSetupView*>(view))
+            return setup;
+    return nullptr;
+}
+
+TEST_F(FrameTest, SaveWritesTheSettingsFileAtOnce)
+{
+    Start();
+    CSetupView* setup = SetupViewOf(m_doc);
+    ASSERT_NE(setup, nullptr);
+    setup->m_cbBaud->setCurrentText(QStringLiteral("38400"));
+    setup->m_strFolder = (m_folder.Path() / "tracks").wstring();
+    setup->m_btnSave->click();
+
+    // On disk before the window closes: a crash or a power cut now keeps it.
+    AppSettings written;
+    ASSERT_TRUE(LoadSettings(ConfigPath().wstring(), written));
+    EXPECT_EQ(written.baudRate, L"38400");
+    EXPECT_EQ(written.saveFolder, (m_folder.Path() / "tracks").wstring());
+    EXPECT_TRUE(m_app->m_messages.empty());
+    // And once more at exit.
+    std::filesystem::remove(ConfigPath());
+    CloseWindow();
+    ASSERT_TRUE(LoadSettings(ConfigPath().wstring(), written));
+    EXPECT_EQ(written.baudRate, L"38400");
+}
+
+TEST_F(FrameTest, SaveThatCannotWriteNamesTheFileAndWhy)
+{
+    // A regular file where the settings' folder should be: no one, root included, writes there.
+    const std::filesystem::path notAFolder = m_folder.Path() / "plain";
+    std::ofstream(notAFolder) << "a file";
+    const std::filesystem::path path = notAFolder / "Orvane.xml";
+    m_app.reset();
+    m_app = std::make_unique<TestApp>(path);
+    Start();
+    CSetupView* setup = SetupViewOf(m_doc);
+    ASSERT_NE(setup, nullptr);
+    setup->m_btnSave->click();
+
+    ASSERT_EQ(m_app->m_messages.size(), 1u);
+    const ShownMessage& shown = m_app->m_messages[0];
+    EXPECT_EQ(shown.text, L"The settings could not be saved to " + path.wstring() +
+                              L".\n\nThe system reported an error: Not a directory.");
+    EXPECT_EQ(shown.caption, L"Error");
+    EXPECT_EQ(shown.icon, MbIcon::Error);
+    // The exit's attempt fails without a box no one could answer.
+    CloseWindow();
+    EXPECT_EQ(m_app->m_messages.size(), 1u);
+    EXPECT_EQ(ReadFile(notAFolder), "a file");
 }
 
 TEST_F(FrameTest, WindowStateIsKeptUnderTheApplicationsKey)
@@ -681,6 +739,27 @@ TEST_F(FrameTest, RestartCommandsReachTheReceiverAndNeedAConnection)
     EXPECT_FALSE(RestartItemsEnabled());
     m_frame->FindCommand(ID_HOT_START)->trigger();
     EXPECT_EQ(pty.ReadAvailable(), "");
+}
+
+TEST_F(FrameTest, RestartItemsAreDisabledWhileTheBaudProbeHasThePortClosed)
+{
+    Start();
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    Connect(pty.SlavePortName());
+    ASSERT_EQ(m_doc->m_bConnected, 1);
+    EXPECT_TRUE(RestartItemsEnabled());
+
+    // A receiver that stays silent: after the quiet time the port is closed while the other
+    // rates are listened to, and the connection still stands.
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->GetDevice().IsOpen(); }));
+    EXPECT_EQ(m_doc->m_bConnected, 1);
+    EXPECT_FALSE(RestartItemsEnabled());
+    m_frame->FindCommand(ID_HOT_START)->trigger();
+    EXPECT_TRUE(m_doc->m_history.Events().Empty()) << "a disabled item marks nothing";
+
+    m_frame->ConnectDevice(false);
+    EXPECT_FALSE(RestartItemsEnabled());
 }
 
 

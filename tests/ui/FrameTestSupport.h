@@ -4,7 +4,7 @@
 // told, a settings file in a temporary folder and a message box that only takes notes.
 
 #include "app/OrvaneApp.h"
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "framework/core/MessageBox.h"
 #include "recording/OrvaneDoc.h"
 #include "support/OrvaneTestApp.h"

@@ -377,7 +377,7 @@ TEST_F(MapEngineTest, TilesSeenBeforeShowFromTheDiskCache)
     const QByteArray savedHome = qgetenv("XDG_CACHE_HOME");
     qputenv("XDG_CACHE_HOME", cacheHome.path().toLocal8Bit());
     const QString folder = CHtmlViewEx::StorageFolder();
-    EXPECT_TRUE(folder.startsWith(cacheHome.path() + "/")) << folder.toStdString();
+    EXPECT_EQ(folder, cacheHome.path() + "/orvane/web");
     m_server.SetCacheable(true);
     for (const bool bServed : {true, false})
     {

@@ -14,7 +14,6 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QImage>
@@ -77,15 +76,6 @@ private:
     QByteArray m_old;
 };
 
-QStringList FilesUnder(const QString& root)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << it.next();
-    files.sort();
-    return files;
-}
 // A watcher the test fires by hand: a byte in a pipe is one burst of device events.
 class FakePortWatcher : public IPortWatcher
 {
@@ -149,7 +139,7 @@ protected:
         m_pTabs->setTabPosition(QTabWidget::South);
         m_pTabs->setFixedSize(kTabWidth, kTabHeight);
         m_pView = new CSetupView(m_pTabs.get());
-        m_pView->SetSettings(m_settings);
+        m_pView->SetSettings(m_settings, [this] { m_kept.push_back(m_settings); });
         m_pTabs->addTab(m_pView, QStringLiteral("Setup"));
         m_pTabs->addTab(new QWidget, QStringLiteral("Terminal"));
 
@@ -222,6 +212,8 @@ protected:
 
     COrvaneApp m_app;
     AppSettings m_settings;
+    // The settings each time Save handed them to be kept.
+    std::vector<AppSettings> m_kept;
     std::unique_ptr<COrvaneDoc> m_pDoc;
     std::unique_ptr<CMainFrame> m_pFrame;
     std::unique_ptr<QTabWidget> m_pTabs;
@@ -558,22 +550,25 @@ TEST_F(SetupViewTest, CancellingTheFolderPickerChangesNothing)
     EXPECT_EQ(m_pDoc->m_strSaveFolder, L"/old");
 }
 
-TEST_F(SetupViewTest, SaveStoresWhatTheControlsShowAndWritesNothing)
+TEST_F(SetupViewTest, SaveStoresWhatTheControlsShowThenHasItKept)
 {
     m_ports = {L"ttyUSB0", L"ttyS0"};
     Start(Settings(L"ttyUSB0", L"4800", L"/old"));
-    const QStringList filesBefore = FilesUnder(m_home.path());
 
     QTest::keyClick(m_pView->m_cbBaud, Qt::Key_Down);
     m_picked = QStringLiteral("/new/folder");
     QTest::mouseClick(m_pView->m_btnChoose, Qt::LeftButton);
+    // Choosing alone keeps nothing.
+    EXPECT_TRUE(m_kept.empty());
     QTest::mouseClick(m_pView->m_btnSave, Qt::LeftButton);
 
     EXPECT_EQ(m_settings.port, L"ttyUSB0");
     EXPECT_EQ(m_settings.baudRate, L"9600");
     EXPECT_EQ(m_settings.saveFolder, L"/new/folder");
-    EXPECT_EQ(FilesUnder(m_home.path()), filesBefore);
-    EXPECT_FALSE(QFileInfo::exists(QString::fromStdWString(m_app.m_strConfigPath)));
+    // Kept once, with the new choices already in the settings.
+    ASSERT_EQ(m_kept.size(), 1u);
+    EXPECT_EQ(m_kept[0].baudRate, L"9600");
+    EXPECT_EQ(m_kept[0].saveFolder, L"/new/folder");
 }
 
 TEST_F(SetupViewTest, SaveAfterAFruitlessRescanStoresTheShownPortNotTheFramesPort)

@@ -1,4 +1,4 @@
-#include "app/Settings.h"
+#include "settings/Settings.h"
 
 #include "util/WideText.h"
 
@@ -83,11 +83,32 @@ ConfigEnvironment CurrentConfigEnvironment()
 {
     ConfigEnvironment env;
     env.xdgConfigHome = FromEnvironment("XDG_CONFIG_HOME");
+    env.xdgCacheHome = FromEnvironment("XDG_CACHE_HOME");
     env.home = FromEnvironment("HOME");
     if (env.home.empty())
         env.home = HomeFromPasswordDatabase();
     env.canCreateIn = IsWritableFolder;
     return env;
+}
+
+namespace
+{
+std::wstring XdgFolder(const std::wstring& variable, const std::wstring& home, const wchar_t* underHome)
+{
+    if (!variable.empty() && variable.front() == L'/')
+        return variable;
+    return home.empty() ? std::wstring() : home + underHome;
+}
+} // namespace
+
+std::wstring UserConfigFolder(const ConfigEnvironment& env)
+{
+    return XdgFolder(env.xdgConfigHome, env.home, L"/.config");
+}
+
+std::wstring UserCacheFolder(const ConfigEnvironment& env)
+{
+    return XdgFolder(env.xdgCacheHome, env.home, L"/.cache");
 }
 
 std::wstring ComputeConfigPath(const std::wstring& exePath, const ConfigEnvironment& env)
@@ -107,11 +128,7 @@ std::wstring ComputeConfigPath(const std::wstring& exePath, const ConfigEnvironm
 
     // An installed program's folder is not the user's to write: settings go to the user's
     // configuration folder instead of being lost at every close.
-    std::wstring base;
-    if (!env.xdgConfigHome.empty() && env.xdgConfigHome.front() == L'/')
-        base = env.xdgConfigHome;
-    else if (!env.home.empty())
-        base = env.home + L"/.config";
+    const std::wstring base = UserConfigFolder(env);
     if (base.empty())
         return std::wstring(L"/") + kSettingsFileName;
 

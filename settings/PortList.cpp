@@ -1,4 +1,4 @@
-#include "app/PortList.h"
+#include "settings/PortList.h"
 
 #include "net/SourceAddress.h"
 

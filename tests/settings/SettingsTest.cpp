@@ -1,4 +1,4 @@
-#include "app/Settings.h"
+#include "settings/Settings.h"
 
 #include "support/Files.h"
 #include "support/TempFolder.h"
@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -146,21 +147,45 @@ TEST(SaveSettings, WritesThroughASymbolicLink)
     EXPECT_EQ(loaded.port, L"COM2");
 }
 
-TEST(SaveSettings, ReportsFilesThatCannotBeWritten)
+TEST(SaveSettings, ReportsFilesThatCannotBeWrittenAndWhy)
 {
     TempFolder dir;
     const AppSettings settings = Make(L"COM3", L"4800", L"");
-    EXPECT_FALSE(SaveSettings(settings, dir.File("missing/Orvane.xml")));
     fs::create_directory(dir.Path() / "folder.xml");
-    EXPECT_FALSE(SaveSettings(settings, dir.File("folder.xml")));
+    // A regular file where the folder should be: refused for root as well.
+    WriteBytes(dir.File("plain"), "not a folder");
+    struct Row
+    {
+        std::wstring path;
+        int error;
+    } rows[] = {
+        {dir.File("missing/Orvane.xml"), ENOENT},
+        {dir.File("folder.xml"), EISDIR},
+        {dir.File("plain/Orvane.xml"), ENOTDIR},
+        // /proc takes no new files, whoever asks.
+        {L"/proc/Orvane.xml", ENOENT},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(std::string(row.path.begin(), row.path.end()));
+        int error = -1;
+        EXPECT_FALSE(SaveSettings(settings, row.path, error));
+        EXPECT_EQ(error, row.error);
+    }
     EXPECT_TRUE(fs::is_directory(dir.Path() / "folder.xml"));
+    EXPECT_EQ(ReadFile(dir.Path() / "plain"), "not a folder");
     // Disk full: the device is written in place and refuses every byte.
     if (fs::exists("/dev/full"))
     {
-        EXPECT_FALSE(SaveSettings(settings, L"/dev/full"));
+        int error = 0;
+        EXPECT_FALSE(SaveSettings(settings, L"/dev/full", error));
+        EXPECT_EQ(error, ENOSPC);
         EXPECT_TRUE(fs::is_character_file("/dev/full"));
     }
-    EXPECT_FALSE(SaveSettings(settings, L"/proc/Orvane.xml"));
+    // A written file says so.
+    int error = -1;
+    EXPECT_TRUE(SaveSettings(settings, dir.File("Orvane.xml"), error));
+    EXPECT_EQ(error, 0);
 }
 
 // ---- Reading ------------------------------------------------------------------------------
@@ -435,3 +460,145 @@ TEST(ConfigPath, ThisProcess)
 }
 
 } // namespace
+
+// ---- Moving an earlier Orvane's files -----------------------------------------------------
+
+namespace
+{
+void Put(const fs::path& path, const std::string& bytes, int ageSeconds = 0)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(ageSeconds));
+}
+
+// Restores an environment variable when the test ends.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char* name, const char* value) : m_name(name)
+    {
+        if (const char* old = std::getenv(name))
+            m_old = old;
+        m_bHad = std::getenv(name) != nullptr;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnv()
+    {
+        if (m_bHad)
+            ::setenv(m_name, m_old.c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    std::string m_old;
+    bool m_bHad = false;
+};
+} // namespace
+
+TEST(EarlierUserFiles, MovedFromTheWizardsNameIntoOrvanesOwnOnATemporaryHome)
+{
+    TempFolder home;
+    const ScopedEnv envHome("HOME", home.Path().c_str());
+    const ScopedEnv envConfig("XDG_CONFIG_HOME", nullptr);
+    const ScopedEnv envCache("XDG_CACHE_HOME", nullptr);
+    const fs::path config = home.Path() / ".config";
+    const fs::path cache = home.Path() / ".cache";
+    Put(config / kEarlierFolderName / "Orvane.conf", "[General]\ngeometry=1\n");
+    // Another program of that wizard keeps its own file there: it stays, and so does the folder.
+    Put(config / kEarlierFolderName / "Other.conf", "other");
+    Put(cache / kEarlierFolderName / "Orvane" / "web" / "cache" / "index", "tiles");
+    Put(cache / kEarlierFolderName / "Orvane" / "web" / "storage" / "db", "storage");
+
+    EXPECT_TRUE(MoveEarlierUserFiles(CurrentConfigEnvironment()));
+
+    EXPECT_EQ(ReadFile(config / "orvane" / "Orvane.conf"), "[General]\ngeometry=1\n");
+    EXPECT_FALSE(fs::exists(config / kEarlierFolderName / "Orvane.conf"));
+    EXPECT_EQ(ReadFile(config / kEarlierFolderName / "Other.conf"), "other");
+    EXPECT_EQ(ReadFile(cache / "orvane" / "web" / "cache" / "index"), "tiles");
+    EXPECT_EQ(ReadFile(cache / "orvane" / "web" / "storage" / "db"), "storage");
+    EXPECT_FALSE(fs::exists(cache / kEarlierFolderName));
+
+    // Once: the next start finds nothing to move and changes nothing.
+    EXPECT_TRUE(MoveEarlierUserFiles(CurrentConfigEnvironment()));
+    EXPECT_EQ(ReadFile(config / "orvane" / "Orvane.conf"), "[General]\ngeometry=1\n");
+}
+
+TEST(EarlierUserFiles, XdgFoldersAreFollowed)
+{
+    TempFolder home;
+    TempFolder xdg;
+    const ScopedEnv envHome("HOME", home.Path().c_str());
+    const ScopedEnv envConfig("XDG_CONFIG_HOME", (xdg.Path() / "conf").c_str());
+    const ScopedEnv envCache("XDG_CACHE_HOME", (xdg.Path() / "cache").c_str());
+    Put(xdg.Path() / "conf" / kEarlierFolderName / "Orvane.conf", "state");
+    Put(xdg.Path() / "cache" / kEarlierFolderName / "Orvane" / "web" / "tile", "tile");
+    // What lies under the home's own folders is not Orvane's while XDG says otherwise.
+    Put(home.Path() / ".config" / kEarlierFolderName / "Orvane.conf", "not this one");
+
+    EXPECT_TRUE(MoveEarlierUserFiles(CurrentConfigEnvironment()));
+
+    EXPECT_EQ(ReadFile(xdg.Path() / "conf" / "orvane" / "Orvane.conf"), "state");
+    EXPECT_EQ(ReadFile(xdg.Path() / "cache" / "orvane" / "web" / "tile"), "tile");
+    EXPECT_EQ(ReadFile(home.Path() / ".config" / kEarlierFolderName / "Orvane.conf"), "not this one");
+    EXPECT_FALSE(fs::exists(home.Path() / ".config" / "orvane"));
+}
+
+TEST(EarlierUserFiles, WhatIsThereAlreadyIsMergedAndTheNewerFileKept)
+{
+    TempFolder dir;
+    const fs::path from = dir.Path() / "old";
+    const fs::path to = dir.Path() / "new";
+    Put(from / "web" / "only-old", "only old");
+    Put(to / "web" / "only-new", "only new");
+    Put(from / "web" / "newer-in-old", "old, newer", 10);
+    Put(to / "web" / "newer-in-old", "new, older", 100);
+    Put(from / "web" / "newer-in-new", "old, older", 100);
+    Put(to / "web" / "newer-in-new", "new, newer", 10);
+
+    EXPECT_TRUE(MoveOver(from.string(), to.string()));
+
+    EXPECT_EQ(ReadFile(to / "web" / "only-old"), "only old");
+    EXPECT_EQ(ReadFile(to / "web" / "only-new"), "only new");
+    EXPECT_EQ(ReadFile(to / "web" / "newer-in-old"), "old, newer");
+    EXPECT_EQ(ReadFile(to / "web" / "newer-in-new"), "new, newer");
+    EXPECT_FALSE(fs::exists(from));
+
+    // A folder where a file of the same name is: neither is touched, and it says so.
+    Put(from / "clash" / "inside", "kept");
+    Put(to / "clash", "a file");
+    EXPECT_FALSE(MoveOver(from.string(), to.string()));
+    EXPECT_EQ(ReadFile(from / "clash" / "inside"), "kept");
+    EXPECT_EQ(ReadFile(to / "clash"), "a file");
+}
+
+TEST(EarlierUserFiles, AnotherFileSystemIsCopiedThenRemoved)
+{
+    // /dev/shm is a memory file system: a rename from there to the temporary folder fails.
+    struct stat shm{};
+    struct stat tmp{};
+    TempFolder dir;
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(dir.Path().c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev)
+        GTEST_SKIP() << "no second file system here";
+    char pattern[] = "/dev/shm/orvane-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const fs::path elsewhere = pattern;
+    Put(elsewhere / "web" / "cache" / "tile", "tile bytes", 3600);
+    fs::create_symlink("tile", elsewhere / "web" / "cache" / "link");
+    const auto age = fs::last_write_time(elsewhere / "web" / "cache" / "tile");
+    const fs::path to = dir.Path() / "cache" / "orvane";
+
+    EXPECT_TRUE(MoveOver(elsewhere.string(), to.string()));
+
+    EXPECT_EQ(ReadFile(to / "web" / "cache" / "tile"), "tile bytes");
+    EXPECT_EQ(fs::last_write_time(to / "web" / "cache" / "tile"), age);
+    EXPECT_EQ(fs::read_symlink(to / "web" / "cache" / "link"), "tile");
+    EXPECT_FALSE(fs::exists(elsewhere));
+    std::error_code ignored;
+    fs::remove_all(elsewhere, ignored);
+}

@@ -1,4 +1,4 @@
-#include "app/Settings.h"
+#include "settings/Settings.h"
 
 #include "util/FileIo.h"
 #include "util/WideText.h"
@@ -73,39 +73,70 @@ bool ReadSettingsBytes(const std::string& path, std::string& bytes)
     }
 }
 
-bool WriteInPlace(const std::string& path, const std::string& bytes)
+// Each step sets error to errno when it fails, so that the user can be told why.
+bool Failed(int& error)
+{
+    error = errno != 0 ? errno : EIO;
+    return false;
+}
+
+bool WriteInPlace(const std::string& path, const std::string& bytes, int& error)
 {
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!fd.Valid())
+        return Failed(error);
+    if (!WriteAll(fd.Get(), bytes.data(), bytes.size(), error))
         return false;
-    const bool written = WriteAll(fd.Get(), bytes);
-    return fd.Close() && written;
+    // A device written through (/dev/null) has nothing to sync.
+    if ((::fsync(fd.Get()) != 0 && errno != EINVAL) || !fd.Close())
+        return Failed(error);
+    return true;
+}
+
+// The rename itself reaches the disk only with its folder: without this, a power cut soon
+// after Save may bring back the previous file. A folder that cannot be opened or synced (some
+// network file systems) still holds the renamed file.
+void SyncFolderOf(const std::string& path)
+{
+    const std::string::size_type slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.Valid())
+        ::fsync(fd.Get());
 }
 
 // A new file beside the old one, renamed over it once complete: a crash or a full disk
 // mid-write leaves the previous settings intact.
-bool WriteReplacing(const std::string& path, const std::string& bytes)
+bool WriteReplacing(const std::string& path, const std::string& bytes, int& error)
 {
     struct stat existing{};
     const bool exists = ::lstat(path.c_str(), &existing) == 0;
     // A link or a device is written through, not replaced.
     if (exists && !S_ISREG(existing.st_mode))
-        return WriteInPlace(path, bytes);
+        return WriteInPlace(path, bytes, error);
 
     std::string temp = path + ".XXXXXX";
     UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (!fd.Valid())
     {
         // The folder refuses new files while the file itself may still be writable.
-        return WriteInPlace(path, bytes);
+        return WriteInPlace(path, bytes, error);
     }
     const mode_t mode = exists ? (existing.st_mode & 07777) : 0644;
-    bool ok = WriteAll(fd.Get(), bytes) && ::fchmod(fd.Get(), mode) == 0 && ::fsync(fd.Get()) == 0;
-    ok = fd.Close() && ok;
-    if (ok && ::rename(temp.c_str(), path.c_str()) == 0)
-        return true;
-    ::unlink(temp.c_str());
-    return false;
+    bool ok = WriteAll(fd.Get(), bytes.data(), bytes.size(), error);
+    if (ok && (::fchmod(fd.Get(), mode) != 0 || ::fsync(fd.Get()) != 0))
+        ok = Failed(error);
+    if (!fd.Close() && ok)
+        ok = Failed(error);
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0)
+        ok = Failed(error);
+    if (!ok)
+    {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    SyncFolderOf(path);
+    return true;
 }
 
 // The text content as a DOM gives it: every text and CDATA piece under the element, in
@@ -225,6 +256,13 @@ bool LoadSettings(const std::wstring& path, AppSettings& settings)
 
 bool SaveSettings(const AppSettings& settings, const std::wstring& path)
 {
+    int error = 0;
+    return SaveSettings(settings, path, error);
+}
+
+bool SaveSettings(const AppSettings& settings, const std::wstring& path, int& systemError)
+{
+    systemError = 0;
     try
     {
         pugi::xml_document doc;
@@ -254,10 +292,11 @@ bool SaveSettings(const AppSettings& settings, const std::wstring& path)
             node.print(writer, "", pugi::format_raw, pugi::encoding_utf8);
             text += '\n';
         }
-        return WriteReplacing(ToUtf8(path), text);
+        return WriteReplacing(ToUtf8(path), text, systemError);
     }
     catch (...)
     {
+        systemError = ENOMEM;
         return false;
     }
 }

@@ -1,7 +1,7 @@
 // The setup form's port list without widgets: what each operation selects, whether the
 // selection counts as chosen, and whether it is to be handed to the frame.
 
-#include "app/PortList.h"
+#include "settings/PortList.h"
 
 #include <gtest/gtest.h>
 

@@ -22,7 +22,9 @@ inline constexpr std::size_t kMaxSettingsFileSize = 1024 * 1024;
 bool LoadSettings(const std::wstring& path, AppSettings& settings);
 
 // Writes settings to path, replacing the file in one step (a new file renamed over the old
-// one, so a failed write never leaves half a file). False when the file could not be written.
+// one, so a failed write never leaves half a file) and flushed to the disk before it returns.
+// False when the file could not be written; systemError then says why (an errno value).
+bool SaveSettings(const AppSettings& settings, const std::wstring& path, int& systemError);
 bool SaveSettings(const AppSettings& settings, const std::wstring& path);
 
 // ---- Where the file lives -----------------------------------------------------------------
@@ -31,6 +33,7 @@ bool SaveSettings(const AppSettings& settings, const std::wstring& path);
 struct ConfigEnvironment
 {
     std::wstring xdgConfigHome; // $XDG_CONFIG_HOME; only an absolute path counts
+    std::wstring xdgCacheHome;  // $XDG_CACHE_HOME; only an absolute path counts
     std::wstring home;          // $HOME, else the password database's home folder
     // Whether a file can be created in the folder (an empty folder means "/").
     std::function<bool(const std::wstring& folder)> canCreateIn;
@@ -44,6 +47,31 @@ ConfigEnvironment CurrentConfigEnvironment();
 // configuration folder ($XDG_CONFIG_HOME, else ~/.config), which is created when missing.
 std::wstring ComputeConfigPath(const std::wstring& exePath, const ConfigEnvironment& env);
 std::wstring ComputeConfigPath(const std::wstring& exePath);
+
+// The user's configuration folder ($XDG_CONFIG_HOME, else ~/.config) and cache folder
+// ($XDG_CACHE_HOME, else ~/.cache); empty without a home.
+std::wstring UserConfigFolder(const ConfigEnvironment& env);
+std::wstring UserCacheFolder(const ConfigEnvironment& env);
+
+// ---- Orvane's own folders -----------------------------------------------------------------
+
+// The folder under the user's configuration folder that holds the window state, and under the
+// cache folder that holds the map's tiles (in web/).
+inline constexpr char kUserFolderName[] = "orvane";
+// What an earlier Orvane filed them under: the name a Windows wizard gave it.
+inline constexpr char kEarlierFolderName[] = "Local AppWizard-Generated Applications";
+
+// Moves a file or a folder to `to`, whose parent folders are made. In one rename where it
+// can, else (another file system) copied under a temporary name, renamed into place and
+// removed. What is there already is merged into: folder with folder, entry by entry, and of
+// two files of one name the newer is kept. False when anything stayed behind.
+bool MoveOver(const std::string& from, const std::string& to);
+
+// Start-up, before the window state or the map's cache is opened: what an earlier Orvane left
+// under kEarlierFolderName (the window state in the configuration folder, the tile cache in
+// the cache folder) is moved into Orvane's own folders, and the old folders go once empty.
+// Finding nothing, it does nothing. False when something could not be moved.
+bool MoveEarlierUserFiles(const ConfigEnvironment& env);
 
 // The running executable's full path, empty when it cannot be had.
 std::wstring CurrentExecutablePath();
