@@ -70,7 +70,6 @@ public:
     // disconnected from any thread, also while the signal fires; it must not wait for the
     // thread that calls Close.
     boost::signals2::connection ConnectNotification(const NotificationSignal::slot_type& slot);
-    std::size_t NotificationSlotCount() const { return m_sigNotify.num_slots(); }
     // The slot runs on the reader thread, once, when the port stopped because the device went
     // away (unplugged, hung up); not on Close.
     boost::signals2::connection ConnectStoppedNotification(const StoppedSignal::slot_type& slot);

@@ -16,9 +16,6 @@ class CBaudProbe;
 // Sent to all views when the receiver was found at another rate than the one connected with;
 // pHint points to a BaudDetectedHint.
 inline constexpr long HINT_BAUD_DETECTED = 4099;
-// Posted to the main frame by the probe when it has finished; wParam is the rate found, or 0,
-// lParam the probe's number.
-inline constexpr unsigned WM_BAUD_PROBED = WM_USER + 0x30;
 
 struct BaudDetectedHint
 {
@@ -56,7 +53,8 @@ public:
     void Arm(const std::string& path, int rate);
     // On a disconnect: no probe is started, a running one is stopped and its result dropped.
     void Cancel();
-    // WM_BAUD_PROBED arrived.
+    // The probe's result, handed over on the user-interface thread: the rate found (0: none)
+    // and the probe's number.
     void OnProbed(int rate, long probe);
 
     bool IsProbing() const { return m_bProbing; }

@@ -79,7 +79,6 @@ public:
     CImageButton& GetConnectButton() { return m_btnConnect; }
     CImageButton& GetRecordButton() { return m_btnRecord; }
     // The panel's off-screen surface, made by the first paint and reused by every later one.
-    const CMemDCEx* GetPanelSurface() const { return m_pPanelDC.get(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

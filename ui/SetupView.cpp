@@ -13,8 +13,8 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPaintEvent>
 #include <QPainter>
-#include <QPixmap>
 #include <QSignalBlocker>
 #include <QSocketNotifier>
 #include <QStandardPaths>
@@ -496,11 +496,8 @@ void CSetupView::CommitTypedPort()
     }
 }
 
-void CSetupView::paintEvent(QPaintEvent* /*e*/)
+void CSetupView::paintEvent(QPaintEvent* e)
 {
-    QPixmap surface(size() * devicePixelRatioF());
-    surface.setDevicePixelRatio(devicePixelRatioF());
-    surface.fill(Qt::white);
     QPainter painter(this);
-    painter.drawPixmap(0, 0, surface);
+    painter.fillRect(e->rect(), Qt::white);
 }

@@ -10,12 +10,9 @@ inline constexpr unsigned ID_SAVE_NMEA = 32775;
 inline constexpr unsigned ID_SAVE_GPX = 32776;
 // The connect button: connects, or disconnects when connected.
 inline constexpr unsigned ID_CONNECT = 32777;
-inline constexpr unsigned ID_FILE_NEW = 57600;
 inline constexpr unsigned ID_FILE_OPEN = 57601;
 inline constexpr unsigned ID_APP_ABOUT = 57664;
 inline constexpr unsigned ID_APP_EXIT = 57665;
 
 // Private messages posted to the main frame start here.
 inline constexpr unsigned WM_USER = 0x0400;
-// Posted from the reader thread: new lines and a new snapshot wait in the device.
-inline constexpr unsigned WM_GPS_UPDATE = WM_USER + 0x20;

@@ -25,6 +25,8 @@
 
 namespace
 {
+// A private message, as a reader thread would post one.
+constexpr unsigned kTestMessage = WM_USER + 0x20;
 // Processes events until the condition holds; the deadline only keeps a broken build from
 // hanging the suite.
 template <class Condition>
@@ -462,7 +464,7 @@ TEST(Framework, MessagesPostedFromAnotherThreadArriveOneEachInOrder)
     constexpr std::uintptr_t kCount = 2000;
     std::thread reader([frame] {
         for (std::uintptr_t i = 0; i < kCount; ++i)
-            frame->PostMessage(WM_GPS_UPDATE, i, 0);
+            frame->PostMessage(kTestMessage, i, 0);
     });
     reader.join();
     // Nothing is handled on the posting thread.
@@ -473,7 +475,7 @@ TEST(Framework, MessagesPostedFromAnotherThreadArriveOneEachInOrder)
     ASSERT_EQ(frame->m_posted.size(), kCount);
     for (std::uintptr_t i = 0; i < kCount; ++i)
     {
-        EXPECT_EQ(frame->m_posted[i].msg, WM_GPS_UPDATE);
+        EXPECT_EQ(frame->m_posted[i].msg, kTestMessage);
         EXPECT_EQ(frame->m_posted[i].wParam, i);
         EXPECT_TRUE(frame->m_posted[i].onUiThread);
     }
@@ -509,7 +511,7 @@ TEST(Framework, PostedMessagesToADestroyedFrameAreDropped)
 {
     TestApp app;
     ASSERT_TRUE(app.OpenTestDocument());
-    ASSERT_TRUE(app.Frame()->PostMessage(WM_GPS_UPDATE));
+    ASSERT_TRUE(app.Frame()->PostMessage(kTestMessage));
     app.DestroyMainWindow();
     app.m_log.clear();
     // The pending message must not reach the freed frame.

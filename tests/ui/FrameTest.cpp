@@ -1451,6 +1451,94 @@ std::string TrackByOrvaneNmea(RecordKind kind, const std::filesystem::path& log,
     return TrackOf(ReadFile(out));
 }
 
+namespace
+{
+// A second of fixes from `talker`, at hh:mm:ss, at the latitude and longitude given in NMEA form.
+std::vector<std::string> TalkerEpoch(const char* talker, const char* hhmmss, const char* lat, const char* lon)
+{
+    const std::string t = std::string(hhmmss) + ".000";
+    const std::string bodies[] = {
+        std::string(talker) + "GGA," + t + "," + lat + "," + lon + ",1,09,0.9,120.0,M,40.0,M,,",
+        std::string(talker) + "RMC," + t + ",A," + lat + "," + lon + ",0.0,0.0,091226,,,A",
+        std::string(talker) + "GSA,A,3,04,05,09,12,16,20,,,,,,,1.8,0.9,1.5",
+    };
+    std::vector<std::string> lines;
+    for (const std::string& body : bodies)
+        lines.push_back(WithChecksum("$" + body));
+    return lines;
+}
+} // namespace
+
+// A multi-constellation receiver late in the UTC day, then a GPS-only log from earlier in the
+// day: nothing the first left behind (its position, its mode, its talker's standing) stands in
+// for the second's, in the record, the map, the accuracy ring or a KML track.
+TEST_F(FrameTest, TwoSourcesInARowEachShowOnlyTheirOwnFixes)
+{
+    Start();
+    TempFolder records;
+    m_doc->m_strSaveFolder = records.Path().wstring();
+    auto* view = dynamic_cast<COrvaneView*>(m_frame->centralWidget());
+    ASSERT_NE(view, nullptr);
+
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    Connect(pty.SlaveWidePath());
+    for (const char* time : {"223700", "223701", "223702"})
+        Feed(pty, TalkerEpoch("GN", time, "3351.000,S", "15112.000,E"));
+    DeliverPostedEvents();
+    ASSERT_NEAR(m_doc->m_gps.latitude, -33.85, 0.01);
+    ASSERT_FALSE(view->GetMapView()->GetTrack().empty());
+    m_frame->ConnectDevice(false);
+
+    const std::filesystem::path log = records.Path() / "gps-only.nmea";
+    {
+        std::ofstream out(log, std::ios::binary);
+        for (int second = 0; second < 6; ++second)
+        {
+            char time[16];
+            std::snprintf(time, sizeof time, "1533%02d", second);
+            for (const std::string& line : TalkerEpoch("GP", time, "4807.000,N", "01131.000,E"))
+                out << line;
+        }
+    }
+    ASSERT_TRUE(m_frame->OpenLog(log.wstring()));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsOpeningLog(); }));
+    const std::shared_ptr<LogPlayer> player = m_frame->GetPlayer();
+    ASSERT_NE(player, nullptr);
+    player->Pause();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsUpdatePending(); }));
+    player->Seek(0.0);
+    m_frame->FindCommand(ID_SAVE_KML)->trigger();
+    m_doc->SetRecording(true);
+    ASSERT_EQ(m_doc->m_bRecording, 1);
+    view->GetPlayerBar()->SpeedButton(LogPlayer::kMaxSpeed)->click();
+    view->GetPlayerBar()->PlayButton()->click();
+    ASSERT_TRUE(ProcessEventsUntil([&] {
+        return view->GetLogCtrl().GetLines().back().text == LogEndedText(L"gps-only.nmea");
+    }));
+    m_doc->SetRecording(false);
+
+    EXPECT_NEAR(m_doc->m_gps.latitude, 48.1167, 0.001);
+    EXPECT_EQ(m_doc->m_gps.hour, 15);
+    for (const MapPoint& point : view->GetMapView()->GetTrack())
+        EXPECT_NEAR(point.latitude, 48.1167, 0.001);
+    EXPECT_FALSE(view->GetMapView()->GetTrack().empty());
+    const std::vector<GeoPoint> fixes = m_doc->m_history.FixPositions();
+    EXPECT_FALSE(fixes.empty());
+    for (const GeoPoint& fix : fixes)
+        EXPECT_NEAR(fix.latitude, 48.1167, 0.001);
+
+    std::vector<std::filesystem::path> kml;
+    for (const std::filesystem::path& file : records.Entries())
+        if (file.extension() == ".kml")
+            kml.push_back(file);
+    ASSERT_EQ(kml.size(), 1u);
+    const std::string text = ReadFile(kml[0]);
+    EXPECT_NE(text.find("11.516666"), std::string::npos) << text;
+    EXPECT_EQ(text.find("151.2"), std::string::npos) << text;
+    EXPECT_EQ(text.find("-33.85"), std::string::npos) << text;
+}
+
 class FramePlaysLog : public FrameTest, public ::testing::WithParamInterface<std::pair<unsigned, RecordKind>>
 {
 };
