@@ -30,6 +30,13 @@ bool HasValidDate(const GpsData& gps)
            gps.millisecond <= 999;
 }
 
+std::optional<TimeOfDay> UtcTimeOfDay(const GpsData& gps)
+{
+    if ((gps.decode.known & kKnownTime) == 0)
+        return std::nullopt;
+    return TimeOfDay::FromParts(gps.hour, gps.minute, gps.second, gps.millisecond);
+}
+
 int SatellitesInView(const GpsData& gps)
 {
     int count = 0;

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "gps/Constellations.h"
+#include "gps/TimeOfDay.h"
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <type_traits>
 
@@ -118,6 +120,9 @@ bool HasFixedPosition(const GpsData& gps);
 // The date and time of day make a real UTC instant (no 30 February, no hour 24); a leap
 // second's 60 passes.
 bool HasValidDate(const GpsData& gps);
+
+// The record's UTC time of day; nullopt before any sentence sent one.
+std::optional<TimeOfDay> UtcTimeOfDay(const GpsData& gps);
 
 // Satellites with a PRN, and those among them used in the fix.
 int SatellitesInView(const GpsData& gps);

@@ -1,12 +1,11 @@
 #include "gps/History.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace
 {
-constexpr std::int64_t kDaySeconds = 86400;
-
 std::size_t SystemIndex(GnssSystem system)
 {
     for (std::size_t i = 0; i < kHistorySystems; ++i)
@@ -63,8 +62,9 @@ History::History(Clock now) : m_now(std::move(now)) {}
 std::int64_t History::AxisTime(const GpsData& gps, bool& bNew)
 {
     const std::int64_t now = m_now();
-    const bool bHasTime = (gps.decode.known & kKnownTime) != 0;
-    const std::int32_t timeOfDay = gps.hour * 3600 + gps.minute * 60 + gps.second;
+    const std::optional<TimeOfDay> utc = UtcTimeOfDay(gps);
+    const bool bHasTime = utc.has_value();
+    const std::int32_t timeOfDay = utc ? utc->SecondOfDay() : -1;
     if (bHasTime && timeOfDay != m_nLastTimeOfDay)
     {
         m_nLastTimeOfDay = timeOfDay;
@@ -84,9 +84,9 @@ std::int64_t History::AxisTime(const GpsData& gps, bool& bNew)
     std::int64_t step = 0;
     if (!m_samples.Empty() && bUtc == m_bKeyedByUtc)
     {
-        step = key - m_nKey;
-        if (bUtc && step < -kDaySeconds / 2)
-            step += kDaySeconds; // midnight
+        // Seconds of the day: midnight and a leap second are steps of one second.
+        step = bUtc ? StepMs(*TimeOfDay::FromMs(m_nKey * 1000), *TimeOfDay::FromMs(key * 1000)) / 1000
+                    : key - m_nKey;
     }
     // Going back (a log starting over), or changing between receiver time and the clock: the
     // axis goes on by the time that really passed.

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -41,7 +42,7 @@ bool AllNonEmpty(const Fields& fields, std::initializer_list<std::size_t> indice
     return true;
 }
 
-// Two characters of a time or date field, counted from 0. A field too short to cut into
+// Two characters of a date field (ddmmyy), counted from 0. A field too short to cut into
 // three pairs cannot be read at all.
 std::int32_t PairAt(std::string_view field, std::size_t pair)
 {
@@ -52,21 +53,13 @@ std::int32_t PairAt(std::string_view field, std::size_t pair)
 
 void StoreTime(std::string_view field, GpsData& gps)
 {
-    gps.hour = PairAt(field, 0);
-    gps.minute = PairAt(field, 1);
-    gps.second = PairAt(field, 2);
-    // hhmmss.sss: up to three digits of the fraction count; 10 Hz receivers tell epochs by it.
-    gps.millisecond = 0;
-    if (field.size() > 7 && field[6] == '.')
-    {
-        int scale = 100;
-        for (std::size_t i = 7; i < field.size() && scale > 0; ++i, scale /= 10)
-        {
-            if (field[i] < '0' || field[i] > '9')
-                break;
-            gps.millisecond += (field[i] - '0') * scale;
-        }
-    }
+    const std::optional<TimeOfDay> time = TimeOfDay::Parse(field);
+    if (!time)
+        throw ConversionError{};
+    gps.hour = time->Hour();
+    gps.minute = time->Minute();
+    gps.second = time->Second();
+    gps.millisecond = time->Millisecond();
     gps.decode.known |= kKnownTime;
 }
 
@@ -122,28 +115,22 @@ bool TryInt(std::string_view field, std::int32_t& out)
 // ---------------------------------------------------------------------------------------------
 // Which talker outranks which for the fix
 
-constexpr std::int32_t kSecondsPerDay = 24 * 3600;
-constexpr std::int32_t kSilentSeconds = 3;
-
-std::int32_t SecondOfDay(const GpsData& gps)
-{
-    return gps.hour * 3600 + gps.minute * 60 + gps.second;
-}
+constexpr std::int64_t kSilentMs = 3000;
 
 // The second of the day the record's time stands at, -1 before any sentence sent one.
 std::int32_t CurrentSecond(const GpsData& gps)
 {
-    return (gps.decode.known & kKnownTime) ? SecondOfDay(gps) : -1;
+    const std::optional<TimeOfDay> time = UtcTimeOfDay(gps);
+    return time ? time->SecondOfDay() : -1;
 }
 
-// True when 3 s or more of the stream's UTC passed from `since` to `now`; false when either
-// is unknown. A jump backwards (a replayed log, a new day in the far past) is not silence.
+// True when 3 s or more of the stream's UTC passed from `since` to `now` (seconds of the day);
+// false when either is unknown. A step back (a replayed log, a clock reset) is not silence.
 bool SilentSince(std::int32_t since, std::int32_t now)
 {
-    if (since < 0 || now < 0)
-        return false;
-    const std::int32_t silent = ((now - since) % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;
-    return silent >= kSilentSeconds && silent < kSecondsPerDay / 2;
+    const std::optional<TimeOfDay> from = TimeOfDay::FromMs(since * 1000LL);
+    const std::optional<TimeOfDay> to = TimeOfDay::FromMs(now * 1000LL);
+    return from && to && StepMs(*from, *to) >= kSilentMs;
 }
 
 // True when a sentence of `talker` stamped `time` (-1 unknown) may write a value that
@@ -297,8 +284,10 @@ std::int32_t ReadTime(const Fields& f, std::size_t index, GpsData& gps)
 {
     if (!Has(f, {index}) || f[index].empty())
         return -1;
-    StoreTime(f[index], gps);
-    return SecondOfDay(gps);
+    // A sentence that ends with its time carries the checksum in the same field.
+    const std::string_view field(f[index]);
+    StoreTime(field.substr(0, field.find('*')), gps);
+    return CurrentSecond(gps);
 }
 
 // The position of fields at..at+3 (latitude, N/S, longitude, E/W), by the rule of which
