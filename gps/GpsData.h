@@ -37,8 +37,9 @@ struct GpsDecodeState
     std::uint32_t messagesSeen[kSkyGroups] = {};    // bit n: message n of the lead cycle arrived
     Talker positionTalker = Talker::None;           // the talker the position follows
     Talker altitudeTalker = Talker::None;
-    std::int32_t positionTime = -1; // second of the day of its last write, -1 unknown
+    std::int32_t positionTime = -1; // millisecond of the day of its last write, -1 unknown
     std::int32_t altitudeTime = -1;
+    std::int32_t previousEpochMs = -1; // the time of day before the record's current one, -1 none
     std::uint8_t known = 0;         // kKnown... bits: values some sentence has written
     std::int8_t gsaMode = 0;           // mode of the latest GSA, 0 none yet
     std::int8_t epochMode = 0;         // best mode the other sentences of epochTime reported

@@ -56,6 +56,9 @@ void StoreTime(std::string_view field, GpsData& gps)
     const std::optional<TimeOfDay> time = TimeOfDay::Parse(field);
     if (!time)
         throw ConversionError{};
+    // The epoch before this one, for the talker rule.
+    if (const std::optional<TimeOfDay> before = UtcTimeOfDay(gps); before && *before != *time)
+        gps.decode.previousEpochMs = static_cast<std::int32_t>(before->Ms());
     gps.hour = time->Hour();
     gps.minute = time->Minute();
     gps.second = time->Second();
@@ -117,11 +120,23 @@ bool TryInt(std::string_view field, std::int32_t& out)
 
 constexpr std::int64_t kSilentMs = 3000;
 
+// The millisecond of the day the record's time stands at, -1 before any sentence sent one.
+std::int32_t CurrentMs(const GpsData& gps)
+{
+    const std::optional<TimeOfDay> time = UtcTimeOfDay(gps);
+    return time ? static_cast<std::int32_t>(time->Ms()) : -1;
+}
+
+// The second of the day of a millisecond of the day; -1 stays unknown.
+std::int32_t SecondOf(std::int32_t ms)
+{
+    return ms < 0 ? -1 : ms / 1000;
+}
+
 // The second of the day the record's time stands at, -1 before any sentence sent one.
 std::int32_t CurrentSecond(const GpsData& gps)
 {
-    const std::optional<TimeOfDay> time = UtcTimeOfDay(gps);
-    return time ? time->SecondOfDay() : -1;
+    return SecondOf(CurrentMs(gps));
 }
 
 // True when 3 s or more of the stream's UTC passed from `since` to `now` (seconds of the day);
@@ -133,13 +148,17 @@ bool SilentSince(std::int32_t since, std::int32_t now)
     return from && to && StepMs(*from, *to) >= kSilentMs;
 }
 
-// True when a sentence of `talker` stamped `time` (-1 unknown) may write a value that
-// currently follows `owner`, last written at `ownerTime`.
-bool MayWrite(Talker owner, std::int32_t ownerTime, Talker talker, std::int32_t time)
+// True when a sentence of `talker` stamped `time` (ms of the day, -1 unknown) may write a value
+// that currently follows `owner`, last written at `ownerTime`. A talker of lower rank may once
+// the owner has let a whole epoch pass without writing it: the receiver has moved from GN to GP
+// sentences, say. Within the epoch, and the one after it (where GP's sentence may come before
+// GN's), the owner's value stands, unless 3 s of the stream have passed since (a gap in it).
+bool MayWrite(const GpsData& gps, Talker owner, std::int32_t ownerTime, Talker talker, std::int32_t time)
 {
     if (owner == Talker::None || owner == talker || TalkerRank(talker) > TalkerRank(owner))
         return true;
-    return SilentSince(ownerTime, time);
+    const bool skipped = ownerTime != time && ownerTime != gps.decode.previousEpochMs;
+    return time >= 0 && (ownerTime < 0 || skipped || SilentSince(SecondOf(ownerTime), SecondOf(time)));
 }
 
 void TakeOver(Talker& owner, std::int32_t& ownerTime, Talker talker, std::int32_t time)
@@ -253,11 +272,10 @@ void ReportGsaMode(GpsData& gps, std::int32_t mode)
 
 // What a position sentence says of the fix. Within one second the best report of every
 // sentence counts (RMC's "A" is 2D at least, beside a GGA that has the altitude).
-void ReportMode(GpsData& gps, int mode, std::int32_t time)
+void ReportMode(GpsData& gps, int mode, std::int32_t timeMs)
 {
     GpsDecodeState& d = gps.decode;
-    if (time < 0)
-        time = CurrentSecond(gps);
+    const std::int32_t time = timeMs < 0 ? CurrentSecond(gps) : SecondOf(timeMs);
     if (d.gsaMode != 0 && d.gsaTime < 0)
         d.gsaTime = time; // a GSA before any time: its 3 s start with the first time
     if (time != d.epochTime || d.epochMode == 0)
@@ -273,13 +291,13 @@ void ReportMode(GpsData& gps, int mode, std::int32_t time)
 }
 
 // A sentence stamped `time` that reports no mode: a fix nothing has reported for 3 s is gone.
-void AgeMode(GpsData& gps, std::int32_t time)
+void AgeMode(GpsData& gps, std::int32_t timeMs)
 {
-    if (gps.fixMode >= kFix2d && SilentSince(gps.decode.modeTime, time))
+    if (gps.fixMode >= kFix2d && SilentSince(gps.decode.modeTime, SecondOf(timeMs)))
         gps.fixMode = kNoFix;
 }
 
-// The UTC time field of a sentence, stored; its second of the day, or -1 when it is empty.
+// The UTC time field of a sentence, stored; its millisecond of the day, or -1 when it is empty.
 std::int32_t ReadTime(const Fields& f, std::size_t index, GpsData& gps)
 {
     if (!Has(f, {index}) || f[index].empty())
@@ -287,7 +305,7 @@ std::int32_t ReadTime(const Fields& f, std::size_t index, GpsData& gps)
     // A sentence that ends with its time carries the checksum in the same field.
     const std::string_view field(f[index]);
     StoreTime(field.substr(0, field.find('*')), gps);
-    return CurrentSecond(gps);
+    return CurrentMs(gps);
 }
 
 // The position of fields at..at+3 (latitude, N/S, longitude, E/W), by the rule of which
@@ -297,7 +315,7 @@ void ReadPosition(const Fields& f, std::size_t at, bool clearWhenEmpty, Talker t
                   GpsData& gps)
 {
     GpsDecodeState& d = gps.decode;
-    if (!Has(f, {at, at + 1, at + 2, at + 3}) || !MayWrite(d.positionTalker, d.positionTime, talker, time))
+    if (!Has(f, {at, at + 1, at + 2, at + 3}) || !MayWrite(gps, d.positionTalker, d.positionTime, talker, time))
         return;
     if (AllNonEmpty(f, {at, at + 1, at + 2, at + 3}))
     {
@@ -318,7 +336,7 @@ void ReadPosition(const Fields& f, std::size_t at, bool clearWhenEmpty, Talker t
 void ReadAltitude(const Fields& f, std::size_t index, Talker talker, std::int32_t time, GpsData& gps)
 {
     GpsDecodeState& d = gps.decode;
-    if (Has(f, {index}) && !f[index].empty() && MayWrite(d.altitudeTalker, d.altitudeTime, talker, time))
+    if (Has(f, {index}) && !f[index].empty() && MayWrite(gps, d.altitudeTalker, d.altitudeTime, talker, time))
     {
         TakeOver(d.altitudeTalker, d.altitudeTime, talker, time);
         gps.altitude = FieldToFloat(f[index]);
@@ -389,7 +407,7 @@ void ParseRMC(std::string_view line, Talker talker, GpsData& gps)
     }
 
     GpsDecodeState& d = gps.decode;
-    if (MayWrite(d.positionTalker, d.positionTime, talker, time))
+    if (MayWrite(gps, d.positionTalker, d.positionTime, talker, time))
     {
         ReadPosition(f, 3, false, talker, time, gps);
         ReadMotion(f, 7, 8, gps);
@@ -431,7 +449,7 @@ void ParseVTG(std::string_view line, Talker talker, GpsData& gps)
 {
     const Fields f = SplitFields(line);
     const GpsDecodeState& d = gps.decode;
-    if (!MayWrite(d.positionTalker, d.positionTime, talker, CurrentSecond(gps)))
+    if (!MayWrite(gps, d.positionTalker, d.positionTime, talker, CurrentMs(gps)))
         return;
     if (Has(f, {2}) && f[2] == "T")
         ReadMotion(f, 5, 1, gps);

@@ -24,10 +24,12 @@
 // Combined and single-constellation fixes. Some receivers send a GN fix beside GP and GL ones
 // in the same second. The position (with speed and course) follows one talker at a time,
 // whichever of GGA, RMC, GLL and GNS carried it, the latest of the second winning: GN outranks
-// GP, GP the other satellite systems, and they any other talker; a talker of lower rank than
-// the one the position follows changes none of it, unless that talker has been silent for 3 s
-// or more by the sentence's own UTC time. The altitude follows its GGA or GNS talker by the
-// same rule. Time and date are taken from every talker.
+// GP, GP the other satellite systems, and they any other talker. A talker of lower rank than
+// the one the position follows changes none of it while that talker keeps writing it: in its
+// epoch (a time of day, to the millisecond) and the one after. Once it lets a whole epoch pass
+// without, a fresh position of any talker replaces its older one, so a receiver that moves
+// from GN to GP sentences is followed from its second GP epoch. The altitude follows its GGA
+// or GNS talker by the same rule. Time and date are taken from every talker.
 //
 // The fix mode. A GSA states it. Until the first GSA, and once 3 s of the stream's UTC have
 // passed without one, the position sentences give it, the best of each second counting: GGA

@@ -774,6 +774,86 @@ INSTANTIATE_TEST_SUITE_P(
                   [](GpsData& g) { g.fixMode = 3; g.second = 22; }}),
     RowName);
 
+// A receiver that moves between talkers, as in gpsd's nmea-rtk capture (10 Hz, GN sentences,
+// then GP ones for a while, then GN again): each epoch a GGA and an RMC of one talker, or of
+// two (the first talker's first). After each epoch the position is the one of the epoch `shows`
+// names (its index) that the talker `by` sent, and the altitude that epoch's.
+struct TalkerEpoch
+{
+    std::vector<std::string> talkers;
+    const char* time;
+    int shows;
+    std::string by;
+};
+
+struct TalkerChangeRow
+{
+    const char* name;
+    std::vector<TalkerEpoch> epochs;
+};
+
+class TalkerChangeTest : public testing::TestWithParam<TalkerChangeRow>
+{
+};
+
+// Epoch i's own position: 48 degrees 7.001 + i thousandths of a minute north, GP's a tenth of
+// a minute further, so that every epoch and talker is told apart; its altitude 100 + i.
+std::string EpochLatitude(int epoch, const std::string& talker)
+{
+    return "4807." + std::to_string((talker == "GP" ? 100 : 0) + epoch + 1 + 1000).substr(1);
+}
+
+TEST_P(TalkerChangeTest, ThePositionFollowsTheTalkerThatStillSpeaks)
+{
+    GpsData gps;
+    const std::vector<TalkerEpoch>& epochs = GetParam().epochs;
+    for (std::size_t i = 0; i < epochs.size(); ++i)
+    {
+        const int epoch = static_cast<int>(i);
+        for (const std::string& talker : epochs[i].talkers)
+        {
+            const std::string lat = EpochLatitude(epoch, talker);
+            const std::string alt = std::to_string(100 + epoch) + ".0";
+            DecodeSentence(WithChecksum("$" + talker + "GGA," + epochs[i].time + "," + lat +
+                                        ",N,01131.000,E,4,12,0.7," + alt + ",M,46.9,M,1.0,0000"), gps);
+            DecodeSentence(WithChecksum("$" + talker + "RMC," + epochs[i].time + ",A," + lat +
+                                        ",N,01131.000,E,0.1,,091226,,,R"), gps);
+        }
+        GpsData alone;
+        DecodeSentence(WithChecksum("$GPGGA," + std::string(epochs[i].time) + "," +
+                                    EpochLatitude(epochs[i].shows, epochs[i].by) + ",N,01131.000,E,4,12,0.7,1,M,,,,"), alone);
+        EXPECT_DOUBLE_EQ(gps.latitude, alone.latitude) << "epoch " << i << " at " << epochs[i].time;
+        EXPECT_FLOAT_EQ(gps.altitude, 100.0f + static_cast<float>(epochs[i].shows)) << "epoch " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TalkerChangeTest,
+    testing::Values(
+        // GP's first epoch still stands beside GN's last (a GP sentence may come before the GN
+        // one of its epoch); from its second GP is followed, and GN again at once.
+        TalkerChangeRow{"GnToGpAndBackAtTenHertz",
+                        {{{"GN"}, "120000.00", 0, "GN"}, {{"GN"}, "120000.10", 1, "GN"},
+                         {{"GN"}, "120000.20", 2, "GN"}, {{"GP"}, "120000.30", 2, "GN"},
+                         {{"GP"}, "120000.40", 4, "GP"}, {{"GP"}, "120000.50", 5, "GP"},
+                         {{"GP"}, "120000.60", 6, "GP"}, {{"GN"}, "120000.70", 7, "GN"},
+                         {{"GN"}, "120000.80", 8, "GN"}, {{"GP"}, "120000.90", 8, "GN"},
+                         {{"GP"}, "120001.00", 10, "GP"}}},
+        TalkerChangeRow{"GnToGpOnceASecond",
+                        {{{"GN"}, "120000", 0, "GN"}, {{"GP"}, "120001", 0, "GN"}, {{"GP"}, "120002", 2, "GP"},
+                         {{"GP"}, "120003", 3, "GP"}, {{"GN"}, "120004", 4, "GN"}}},
+        // Across midnight the epochs still follow one another.
+        TalkerChangeRow{"GnToGpOverMidnight",
+                        {{{"GN"}, "235959.80", 0, "GN"}, {{"GP"}, "235959.90", 0, "GN"},
+                         {{"GP"}, "000000.00", 2, "GP"}}},
+        // Both talkers every epoch, GP's sentences first (as SiRFstarV sends them): GN's
+        // position stands throughout, and GP's takes over only when GN stops.
+        TalkerChangeRow{"GpBesideGnEveryEpoch",
+                        {{{"GN"}, "120000", 0, "GN"}, {{"GP", "GN"}, "120001", 1, "GN"},
+                         {{"GP", "GN"}, "120002", 2, "GN"}, {{"GP"}, "120003", 2, "GN"},
+                         {{"GP"}, "120004", 4, "GP"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // SiRFstarV sends GPGGA and GLGGA beside GNRMC every second: once the combined fix is there,
 // the position follows it on every later line, and the altitude follows GPGGA.
 TEST(CombinedFix, SirfstarvPositionFollowsGnThroughout)
