@@ -65,15 +65,17 @@ void FixSummary::Add(const GpsData& epoch)
     if (HasFixedPosition(epoch))
         m_fixPositions.push_back({epoch.latitude, epoch.longitude});
 
+    static_assert(kSystems == kGnssSystems);
     Satellites counts[kSystems] = {};
     for (const SatelliteInfo& sat : epoch.satellites)
     {
-        if (sat.prn == 0)
-            continue;
-        Satellites& system = counts[static_cast<int>(SatelliteSystem(sat))];
-        ++system.inViewMax;
-        system.usedMax += sat.used ? 1 : 0;
+        if (sat.prn != 0)
+            ++counts[static_cast<int>(SatelliteSystem(sat))].inViewMax;
     }
+    int used[kGnssSystems];
+    SatellitesUsedBySystem(epoch, used);
+    for (int i = 0; i < kSystems; ++i)
+        counts[i].usedMax = used[i];
     Satellites all{};
     for (int i = 0; i < kSystems; ++i)
     {

@@ -25,17 +25,12 @@ HistorySample SampleOf(const GpsData& gps)
     {
         if (sat.prn == 0)
             continue;
-        const std::size_t i = SystemIndex(SatelliteSystem(sat));
-        ++sample.inView[i];
-        if (sat.used)
+        ++sample.inView[SystemIndex(SatelliteSystem(sat))];
+        // A used satellite without a C/N0 is one the GSV has not listed yet, not a 0 dB-Hz one.
+        if (sat.used && sat.snr > 0)
         {
-            ++sample.used[i];
-            // A used satellite without a C/N0 is one the GSV has not listed yet, not a 0 dB-Hz one.
-            if (sat.snr > 0)
-            {
-                snrSum += sat.snr;
-                ++snrCount;
-            }
+            snrSum += sat.snr;
+            ++snrCount;
         }
         // The four strongest heard, used or not: the antenna's view of the sky.
         float snr = sat.snr;
@@ -43,6 +38,10 @@ HistorySample SampleOf(const GpsData& gps)
             if (snr > slot)
                 std::swap(snr, slot);
     }
+    int used[kGnssSystems];
+    SatellitesUsedBySystem(gps, used);
+    for (int s = 0; s < kGnssSystems; ++s)
+        sample.used[SystemIndex(static_cast<GnssSystem>(s))] += static_cast<std::uint8_t>(used[s]);
     if (snrCount > 0)
         sample.snrUsed = snrSum / static_cast<float>(snrCount);
     const int heard = static_cast<int>(

@@ -260,6 +260,23 @@ constexpr int kNoFix = 1;
 constexpr int kFix2d = 2;
 constexpr int kFix3d = 3;
 
+// True when `time` is at most 3 s of the stream after `since` (seconds of the day, -1 unknown).
+bool Within3s(std::int32_t since, std::int32_t time)
+{
+    const std::optional<TimeOfDay> from = TimeOfDay::FromMs(since * 1000LL);
+    const std::optional<TimeOfDay> to = TimeOfDay::FromMs(time * 1000LL);
+    if (!from || !to)
+        return false;
+    const std::int64_t step = StepMs(*from, *to);
+    return step >= 0 && step <= kSilentMs;
+}
+
+// A sentence that states the mode (not "2D at least") says whether the fix is 3D now.
+void Remember3d(GpsDecodeState& d, int mode, std::int32_t time)
+{
+    d.fix3dTime = mode == kFix3d ? time : -1;
+}
+
 // A GSA states the mode outright; it speaks until 3 s of the stream pass without one.
 void ReportGsaMode(GpsData& gps, std::int32_t mode)
 {
@@ -268,16 +285,25 @@ void ReportGsaMode(GpsData& gps, std::int32_t mode)
     d.gsaMode = static_cast<std::int8_t>(std::clamp(mode, -1, 127));
     d.gsaTime = CurrentSecond(gps);
     d.modeTime = d.gsaTime;
+    Remember3d(d, mode, d.gsaTime);
 }
 
 // What a position sentence says of the fix. Within one second the best report of every
-// sentence counts (RMC's "A" is 2D at least, beside a GGA that has the altitude).
-void ReportMode(GpsData& gps, int mode, std::int32_t timeMs)
+// sentence counts (RMC's "A" is 2D at least, beside a GGA that has the altitude), and "at
+// least 2D" keeps a 3D that a sentence stated within the last 3 s (a GGA every 4 s beside an
+// RMC every second).
+void ReportMode(GpsData& gps, int mode, std::int32_t timeMs, bool atLeast = false)
 {
     GpsDecodeState& d = gps.decode;
     const std::int32_t time = timeMs < 0 ? CurrentSecond(gps) : SecondOf(timeMs);
-    if (d.gsaMode != 0 && d.gsaTime < 0)
-        d.gsaTime = time; // a GSA before any time: its 3 s start with the first time
+    // A GSA before any time: its 3 s start with the first time, and its epoch is an older one.
+    const bool gsaUntimed = d.gsaMode != 0 && d.gsaTime < 0;
+    if (gsaUntimed)
+        d.gsaTime = time;
+    if (!atLeast)
+        Remember3d(d, mode, time);
+    else if (mode == kFix2d && Within3s(d.fix3dTime, time))
+        mode = kFix3d;
     if (time != d.epochTime || d.epochMode == 0)
     {
         d.epochTime = time;
@@ -286,7 +312,10 @@ void ReportMode(GpsData& gps, int mode, std::int32_t timeMs)
     else
         d.epochMode = static_cast<std::int8_t>(std::max<int>(d.epochMode, mode));
     d.modeTime = time;
-    if (d.gsaMode == 0 || SilentSince(d.gsaTime, time))
+    // A GSA speaks for its own epoch: a fix reported in a newer one is not held back by its
+    // "no fix" (the first fix after a cold start, before the next GSA).
+    const bool newerFix = d.gsaMode <= kNoFix && d.epochMode >= kFix2d && (gsaUntimed || time != d.gsaTime);
+    if (d.gsaMode == 0 || newerFix || SilentSince(d.gsaTime, time))
         gps.fixMode = d.epochMode;
 }
 
@@ -365,7 +394,7 @@ void ReportStatus(const Fields& f, std::size_t index, std::int32_t time, GpsData
     if (!Has(f, {index}))
         return;
     if (f[index] == "A")
-        ReportMode(gps, kFix2d, time);
+        ReportMode(gps, kFix2d, time, true);
     else if (f[index] == "V")
         ReportMode(gps, kNoFix, time);
 }
@@ -381,6 +410,12 @@ void ParseGGA(std::string_view line, Talker talker, GpsData& gps)
     const std::int32_t time = ReadTime(f, 1, gps);
     ReadPosition(f, 2, true, talker, time, gps);
     ReadAltitude(f, 9, talker, time, gps);
+    std::int32_t used = 0;
+    if (Has(f, {7}) && !f[7].empty() && TryInt(f[7], used) && used >= 0 && used <= 255)
+    {
+        gps.decode.ggaUsed = static_cast<std::uint8_t>(used);
+        gps.decode.ggaUsedSystem = SystemOf(talker, 0);
+    }
     std::int32_t quality = 0;
     if (Has(f, {6}) && !f[6].empty() && TryInt(f[6], quality) && quality >= 0 && quality <= 8)
     {
@@ -515,12 +550,19 @@ void ParseGSA(std::string_view line, Talker talker, GpsData& gps)
         byRun = true;
     }
 
+    GpsDecodeState& d = gps.decode;
+    d.usedByGsa = true;
     if (byRun)
     {
         for (int slot = 0; slot < kSatelliteSlots; ++slot)
         {
             if (SlotInGroup(gps, slot, group))
                 gps.satellites[slot].used = false;
+        }
+        for (int s = 0; s < kGnssSystems; ++s)
+        {
+            if (GroupOfSystem(static_cast<GnssSystem>(s)) == group)
+                d.usedUnlisted[s] = 0;
         }
     }
     else
@@ -532,28 +574,44 @@ void ParseGSA(std::string_view line, Talker talker, GpsData& gps)
             if (GroupOfPrn(prns[i], of))
                 speaksFor[static_cast<int>(of)] = true;
         }
+        // No satellites and no word of which constellation: nothing is used only without a fix.
+        const auto cleared = [&](GnssSystem system) {
+            return listed == 0 ? noFix : speaksFor[static_cast<int>(GroupOfSystem(system))];
+        };
         for (SatelliteInfo& sat : gps.satellites)
         {
-            // No satellites and no word of which constellation: nothing is used only without a fix.
-            if (sat.prn != 0 && (listed == 0 ? noFix : speaksFor[static_cast<int>(GroupOfSystem(SatelliteSystem(sat)))]))
+            if (sat.prn != 0 && cleared(SatelliteSystem(sat)))
                 sat.used = false;
+        }
+        for (int s = 0; s < kGnssSystems; ++s)
+        {
+            if (cleared(static_cast<GnssSystem>(s)))
+                d.usedUnlisted[s] = 0;
         }
     }
 
+    // The talker the PRNs are numbered by: a GN GSA with a system id numbers them as that
+    // system's own talker would.
+    const Talker numbering = talker == Talker::GN && byRun ? ConstellationOf(SystemOfNmeaId(id)).talker : talker;
     for (int i = 0; i < listed; ++i)
     {
         const GnssSystem system = SystemOfCombinedPrn(prns[i]);
         // Only the lowest slot holding the PRN is marked, so a duplicate never counts twice.
-        for (int slot = 0; slot < kSatelliteSlots; ++slot)
+        bool marked = false;
+        for (int slot = 0; slot < kSatelliteSlots && !marked; ++slot)
         {
             const SatelliteInfo& sat = gps.satellites[slot];
             const bool inScope = byRun ? SlotInGroup(gps, slot, group) : SatelliteSystem(sat) == system;
             if (sat.prn == prns[i] && inScope)
             {
                 gps.satellites[slot].used = true;
-                break;
+                marked = true;
             }
         }
+        // Used, though no GSV has listed it (yet, or ever): counted all the same.
+        std::uint8_t& unlisted = d.usedUnlisted[static_cast<int>(SystemOf(numbering, prns[i]))];
+        if (!marked && unlisted < 255)
+            ++unlisted;
     }
 
     if (broken)

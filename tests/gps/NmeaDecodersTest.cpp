@@ -137,8 +137,8 @@ TEST_P(IgnoredLineTest, RecordUntouched)
 INSTANTIATE_TEST_SUITE_P(
     Rows, IgnoredLineTest,
     testing::Values(
-        DecodeRow{"LowercaseChecksumHex", {},
-                  "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6a\r\n", kNothing},
+        DecodeRow{"WrongLowercaseChecksumHex", {},
+                  "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6b\r\n", kNothing},
         DecodeRow{"WrongChecksum", {kGga}, "$GPGGA,235959,0000.000,N,00000.000,E,1,08,0.9,1.0,M,46.9,M,,*47\r\n", kNothing},
         DecodeRow{"BareLineFeed", {}, "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\n", kNothing},
         DecodeRow{"StrayByteBeforeDollar", {}, "x" + kGga, kNothing},
@@ -264,6 +264,12 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, RmcTest,
     testing::Values(
         DecodeRow{"TwoDigitYearPlus2000", {}, kRmc,
+                  [](GpsData& g) { g.fixMode = 2; g.hour = 12; g.minute = 35; g.second = 19; g.day = 23;
+                                   g.month = 3; g.year = 2094; g.latitude = kLat; g.longitude = kLon;
+                                   g.speed = 22.4f; g.course = 84.4f; }},
+        // Magellan's lowercase hex checksum: the same sentence, the same record.
+        DecodeRow{"LowercaseChecksumHex", {},
+                  "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6a\r\n",
                   [](GpsData& g) { g.fixMode = 2; g.hour = 12; g.minute = 35; g.second = 19; g.day = 23;
                                    g.month = 3; g.year = 2094; g.latitude = kLat; g.longitude = kLon;
                                    g.speed = 22.4f; g.course = 84.4f; }},
@@ -716,6 +722,16 @@ TEST_P(MoreSentencesTest, WhatTheReceiverSays)
 }
 
 const std::string kGsaMode2 = WithChecksum("$GPGSA,A,2,,,,,,,,,,,,,,,");
+// humminbird-M37 at 12:35:0s: GGA quality 2 with the altitude (or without), RMC status A.
+std::string HumGga(int second, bool altitude = true)
+{
+    return WithChecksum("$GPGGA,12350" + std::to_string(second) + ",4807.038,N,01131.000,E,2,08,0.9," +
+                        (altitude ? "545.4" : "") + ",M,46.9,M,,");
+}
+std::string HumRmc(int second)
+{
+    return WithChecksum("$GPRMC,12350" + std::to_string(second) + ",A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W");
+}
 std::string GgaAt(int second)
 {
     return WithChecksum("$GPGGA,1235" + std::to_string(second) + ",4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,");
@@ -771,8 +787,97 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeRow{"GsaSilentThreeSecondsGgaTakesOver", {kGga, kGsaMode2, GgaAt(20), GgaAt(21)}, GgaAt(22),
                   [](GpsData& g) { g.fixMode = 3; g.second = 22; }},
         DecodeRow{"GsaBeforeAnyTimeCountsFromTheFirstTime", {kGsaMode2, kGga, GgaAt(21)}, GgaAt(22),
-                  [](GpsData& g) { g.fixMode = 3; g.second = 22; }}),
+                  [](GpsData& g) { g.fixMode = 3; g.second = 22; }},
+        // humminbird-M37: GGA (quality 2, altitude) every 4 s, RMC every second, no GSA. RMC's
+        // "2D at least" keeps the 3D a GGA stated within 3 s, and lowers one older.
+        DecodeRow{"HumminbirdRmcKeepsTheGgas3d", {HumGga(0), HumRmc(0), HumRmc(1), HumRmc(2)}, HumRmc(3),
+                  [](GpsData& g) { g.second = 3; }},
+        DecodeRow{"HumminbirdRmcLowersA3dOfFourSecondsAgo", {HumGga(0), HumRmc(0), HumRmc(1), HumRmc(2), HumRmc(3)},
+                  HumRmc(4), [](GpsData& g) { g.fixMode = 2; g.second = 4; }},
+        DecodeRow{"HumminbirdNextGgaAfterItsRmc", {HumGga(0), HumRmc(0), HumRmc(1), HumRmc(2), HumRmc(3), HumRmc(4)},
+                  HumGga(4), [](GpsData& g) { g.fixMode = 3; }},
+        DecodeRow{"HumminbirdRmcBesideA2dGgaStays2d", {HumGga(0), HumRmc(0), HumGga(1, false)}, HumRmc(1),
+                  [](GpsData& g) { g.second = 1; }},
+        // rx210: the GSAs of the last epoch without a fix say so; the next epoch's RMC and GGA
+        // report the fix before any GSA does.
+        DecodeRow{"Rx210FixOfANewerEpochOverrulesAnOldGsa",
+                  {WithChecksum("$GPRMC,184041,V,,,,,,,240110,,,N"), WithChecksum("$GPGSA,A,1,,,,,,,,,,,,,,,")},
+                  WithChecksum("$GPRMC,184042,A,4807.038,N,01131.000,E,0.1,1.0,240110,,,A"),
+                  [](GpsData& g) { g.fixMode = 2; g.second = 42; g.latitude = kLat; g.longitude = kLon;
+                                   g.speed = 0.1f; g.course = 1.0f; }},
+        DecodeRow{"Rx210FixWithinThreeSecondsOfTheGsa",
+                  {WithChecksum("$GPRMC,184100,V,,,,,,,240110,,,N"), WithChecksum("$GPGSA,A,1,,,,,,,,,,,,,,,")},
+                  WithChecksum("$GPGGA,184101,4807.038,N,01131.000,E,1,04,2.0,545.4,M,46.9,M,,"),
+                  [](GpsData& g) { g.fixMode = 3; g.second = 1; g.latitude = kLat; g.longitude = kLon;
+                                   g.altitude = 545.4f; }},
+        DecodeRow{"Rx210UntimedGsaIsOfAnOlderEpoch", {WithChecksum("$GPGSA,A,1,,,,,,,,,,,,,,,")},
+                  WithChecksum("$GPGGA,184102,4807.038,N,01131.000,E,1,04,2.0,545.4,M,46.9,M,,"),
+                  [](GpsData& g) { g.fixMode = 3; g.hour = 18; g.minute = 41; g.second = 2; g.latitude = kLat;
+                                   g.longitude = kLon; g.altitude = 545.4f; }},
+        DecodeRow{"GsaOfTheSameEpochStillSaysNoFix",
+                  {WithChecksum("$GPGGA,184102,4807.038,N,01131.000,E,1,04,2.0,545.4,M,46.9,M,,"),
+                   WithChecksum("$GPGSA,A,1,,,,,,,,,,,,,,,")},
+                  WithChecksum("$GPRMC,184102,A,4807.038,N,01131.000,E,0.1,1.0,240110,,,A"),
+                  [](GpsData& g) { g.day = 24; g.month = 1; g.year = 2010; g.speed = 0.1f; g.course = 1.0f; }}),
     RowName);
+
+// ---------------------------------------------------------------------------------------------
+// Satellites used: the GSA's word, listed by a GSV or not, else the GGA's count
+
+struct UsedRow
+{
+    const char* name;
+    std::vector<std::string> lines;
+    int used;
+    GnssSystem system; // where they are counted
+};
+
+class UsedCountTest : public testing::TestWithParam<UsedRow>
+{
+};
+
+TEST_P(UsedCountTest, CountsWhatTheReceiverSaysItUses)
+{
+    GpsData gps;
+    for (const std::string& line : GetParam().lines)
+        DecodeSentence(line, gps);
+    EXPECT_EQ(SatellitesUsed(gps), GetParam().used);
+    int bySystem[kGnssSystems];
+    SatellitesUsedBySystem(gps, bySystem);
+    EXPECT_EQ(bySystem[static_cast<int>(GetParam().system)], GetParam().used);
+}
+
+const std::string kGga9 = WithChecksum("$GPGGA,123519,4807.038,N,01131.000,E,1,09,0.9,545.4,M,46.9,M,,");
+const std::string kGsa9 = WithChecksum("$GPGSA,A,3,27,15,09,28,18,08,05,12,26,,,,1.8,0.9,1.5");
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, UsedCountTest,
+    testing::Values(
+        UsedRow{"GsaWithoutGsv", {kGga9, kGsa9}, 9, GnssSystem::Gps},
+        UsedRow{"GgaCountWithoutGsaOrGsv", {kGga9}, 9, GnssSystem::Gps},
+        UsedRow{"GgaCountBesideAGsvWithoutGsa", {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kGga9}, 9, GnssSystem::Gps},
+        // The GSA names each satellite; the GGA's count (here 12) gives way to it.
+        UsedRow{"GsaWinsOverADifferentGgaCount",
+                {WithChecksum("$GPGGA,123519,4807.038,N,01131.000,E,1,12,0.9,545.4,M,46.9,M,,"), kGsa9}, 9,
+                GnssSystem::Gps},
+        // Six of the GSA's PRNs are in the GSV's slots, three are not: nine all the same.
+        UsedRow{"GsvListsSomeOfThem", {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kGsa9}, 9, GnssSystem::Gps},
+        UsedRow{"ListedLaterStillCountedOnce", {kGsa9, kUbloxGsv1, kUbloxGsv2, kUbloxGsv3}, 9, GnssSystem::Gps},
+        UsedRow{"NextGsaCountsAfresh", {kGsa9, WithChecksum("$GPGSA,A,3,27,15,09,28,,,,,,,,,1.8,0.9,1.5")}, 4,
+                GnssSystem::Gps},
+        UsedRow{"NoFixGsaEmptiesIt", {kGsa9, WithChecksum("$GPGSA,A,1,,,,,,,,,,,,,,,")}, 0, GnssSystem::Gps},
+        // u-blox F9P: one GN GSA per system id, GLONASS and Galileo never listed by a GSV.
+        UsedRow{"GlonassBySystemId", {WithChecksum("$GNGSA,A,3,70,78,82,79,88,81,69,,,,,,0.98,0.49,0.84,2")}, 7,
+                GnssSystem::Glonass},
+        UsedRow{"GalileoBySystemId", {WithChecksum("$GNGSA,A,3,13,31,01,09,04,26,21,,,,,,0.98,0.49,0.84,3")}, 7,
+                GnssSystem::Galileo},
+        // Without a system id each PRN speaks for its own system.
+        UsedRow{"GlonassByPrnRange", {WithChecksum("$GNGSA,A,3,70,78,82,,,,,,,,,,1.9,1.0,1.6")}, 3,
+                GnssSystem::Glonass},
+        // A combined fix's count names no one system.
+        UsedRow{"CombinedGgaCount", {WithChecksum("$GNGGA,123519,4807.038,N,01131.000,E,1,17,0.9,545.4,M,46.9,M,,")},
+                17, GnssSystem::Unknown}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A receiver that moves between talkers, as in gpsd's nmea-rtk capture (10 Hz, GN sentences,
 // then GP ones for a while, then GN again): each epoch a GGA and an RMC of one talker, or of
