@@ -81,9 +81,11 @@ struct GpsData
     std::int32_t day = 0;
     double latitude = 0.0;
     double longitude = 0.0;
-    float altitude = 0.0f;
-    float speed = 0.0f;
-    float course = 0.0f;
+    // As the receiver sent them (metres, knots, degrees): a double holds every digit of its text,
+    // so that they are written again without single-precision noise.
+    double altitude = 0.0;
+    double speed = 0.0;
+    double course = 0.0;
     float hdop = 0.0f;
     float pdop = 0.0f;
     SatelliteInfo satellites[kSatelliteSlots] = {};

@@ -368,7 +368,7 @@ void ReadAltitude(const Fields& f, std::size_t index, Talker talker, std::int32_
     if (Has(f, {index}) && !f[index].empty() && MayWrite(gps, d.altitudeTalker, d.altitudeTime, talker, time))
     {
         TakeOver(d.altitudeTalker, d.altitudeTime, talker, time);
-        gps.altitude = FieldToFloat(f[index]);
+        gps.altitude = FieldToDouble(f[index]);
         d.known |= kKnownAltitude;
     }
 }
@@ -378,12 +378,12 @@ void ReadMotion(const Fields& f, std::size_t speed, std::size_t course, GpsData&
 {
     if (Has(f, {speed}) && !f[speed].empty())
     {
-        gps.speed = FieldToFloat(f[speed]);
+        gps.speed = FieldToDouble(f[speed]);
         gps.decode.known |= kKnownSpeed;
     }
     if (Has(f, {course}) && !f[course].empty())
     {
-        gps.course = FieldToFloat(f[course]);
+        gps.course = FieldToDouble(f[course]);
         gps.decode.known |= kKnownCourse;
     }
 }
