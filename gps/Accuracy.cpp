@@ -6,7 +6,20 @@
 
 namespace {
 constexpr double kRadPerDeg = std::numbers::pi / 180.0;
+
+// The longitude, give or take whole turns, that lies within half a turn of `around`: at the
+// 180th meridian 179.9999 and -179.9999 are neighbours, not 360 degrees apart.
+double Unwrapped(double longitude, double around)
+{
+    return longitude - 360.0 * std::round((longitude - around) / 360.0);
 }
+
+// Into [-180, 180].
+double Wrapped(double longitude)
+{
+    return longitude > 180.0 || longitude < -180.0 ? Unwrapped(longitude, 0.0) : longitude;
+}
+} // namespace
 
 GeoPoint MeanPosition(std::span<const GeoPoint> points)
 {
@@ -14,18 +27,19 @@ GeoPoint MeanPosition(std::span<const GeoPoint> points)
         return {};
     double lat = 0.0;
     double lon = 0.0;
+    const double first = points.front().longitude;
     for (const GeoPoint& p : points) {
         lat += p.latitude;
-        lon += p.longitude;
+        lon += Unwrapped(p.longitude, first);
     }
     const double n = static_cast<double>(points.size());
-    return {lat / n, lon / n};
+    return {lat / n, Wrapped(lon / n)};
 }
 
 Offset OffsetFrom(const GeoPoint& origin, const GeoPoint& point)
 {
-    return {(point.longitude - origin.longitude) * kRadPerDeg * std::cos(origin.latitude * kRadPerDeg) *
-                kEarthRadiusM,
+    const double east = Unwrapped(point.longitude, origin.longitude) - origin.longitude;
+    return {east * kRadPerDeg * std::cos(origin.latitude * kRadPerDeg) * kEarthRadiusM,
             (point.latitude - origin.latitude) * kRadPerDeg * kEarthRadiusM};
 }
 

@@ -30,9 +30,12 @@ struct CepResult
 // The mean sphere's radius (IUGG), in metres.
 inline constexpr double kEarthRadiusM = 6371008.8;
 
-// The arithmetic mean of the latitudes and of the longitudes.
+// The arithmetic mean of the latitudes and of the longitudes, the longitudes taken within half
+// a turn of the first one's (so that the 180th meridian is an ordinary place) and the mean
+// wrapped back into [-180, 180].
 GeoPoint MeanPosition(std::span<const GeoPoint> points);
-// One point as seen from `origin`: east = dlon * cos(origin latitude), on the sphere.
+// One point as seen from `origin`: east = dlon * cos(origin latitude), on the sphere, dlon the
+// shorter way round (at most 180 degrees either way).
 Offset OffsetFrom(const GeoPoint& origin, const GeoPoint& point);
 // CEP50 is the median horizontal distance from the mean (the mean of the two middle ones for
 // an even count), CEP95 the nearest-rank 95th percentile.

@@ -6,13 +6,6 @@
 namespace
 {
 
-constexpr double kSecondsPerDay = 86400.0;
-
-double SecondOfDay(const GpsData& gps)
-{
-    return gps.hour * 3600.0 + gps.minute * 60.0 + gps.second + gps.millisecond / 1000.0;
-}
-
 double DayNumber(const GpsData& gps)
 {
     using namespace std::chrono;
@@ -21,15 +14,20 @@ double DayNumber(const GpsData& gps)
     return static_cast<double>(day.time_since_epoch().count());
 }
 
-// UTC from one epoch to the next. With both dates the difference is exact; without, a time
-// of day earlier than the last one is taken to be the next day's.
+// UTC in seconds from one epoch to the next (both with a time). With both dates the
+// difference is exact (a leap second lengthens the day it ends); without, the time of day's
+// own rule reads midnight.
 double UtcStep(const GpsData& from, const GpsData& to)
 {
+    const TimeOfDay start = *UtcTimeOfDay(from);
+    const TimeOfDay end = *UtcTimeOfDay(to);
     if (HasValidDate(from) && HasValidDate(to))
-        return (DayNumber(to) - DayNumber(from)) * kSecondsPerDay + SecondOfDay(to) -
-               SecondOfDay(from);
-    const double step = SecondOfDay(to) - SecondOfDay(from);
-    return step < 0.0 ? step + kSecondsPerDay : step;
+    {
+        const double days = DayNumber(to) - DayNumber(from);
+        const double leap = start.IsLeapSecond() && days > 0.0 ? 1.0 : 0.0;
+        return days * 86400.0 + leap + static_cast<double>(end.Ms() - start.Ms()) / 1000.0;
+    }
+    return static_cast<double>(StepMs(start, end)) / 1000.0;
 }
 
 } // namespace
@@ -41,7 +39,7 @@ void FixSummary::Add(const GpsData& epoch)
         ++m_nModes[epoch.fixMode];
 
     const bool fix = HasFix(epoch);
-    if (!m_bFixSeen && (epoch.decode.known & kKnownTime))
+    if (!m_bFixSeen && UtcTimeOfDay(epoch))
     {
         if (m_bTimed)
         {
@@ -67,15 +65,17 @@ void FixSummary::Add(const GpsData& epoch)
     if (HasFixedPosition(epoch))
         m_fixPositions.push_back({epoch.latitude, epoch.longitude});
 
+    static_assert(kSystems == kGnssSystems);
     Satellites counts[kSystems] = {};
     for (const SatelliteInfo& sat : epoch.satellites)
     {
-        if (sat.prn == 0)
-            continue;
-        Satellites& system = counts[static_cast<int>(SatelliteSystem(sat))];
-        ++system.inViewMax;
-        system.usedMax += sat.used ? 1 : 0;
+        if (sat.prn != 0)
+            ++counts[static_cast<int>(SatelliteSystem(sat))].inViewMax;
     }
+    int used[kGnssSystems];
+    SatellitesUsedBySystem(epoch, used);
+    for (int i = 0; i < kSystems; ++i)
+        counts[i].usedMax = used[i];
     Satellites all{};
     for (int i = 0; i < kSystems; ++i)
     {

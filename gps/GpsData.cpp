@@ -30,6 +30,13 @@ bool HasValidDate(const GpsData& gps)
            gps.millisecond <= 999;
 }
 
+std::optional<TimeOfDay> UtcTimeOfDay(const GpsData& gps)
+{
+    if ((gps.decode.known & kKnownTime) == 0)
+        return std::nullopt;
+    return TimeOfDay::FromParts(gps.hour, gps.minute, gps.second, gps.millisecond);
+}
+
 int SatellitesInView(const GpsData& gps)
 {
     int count = 0;
@@ -38,11 +45,35 @@ int SatellitesInView(const GpsData& gps)
     return count;
 }
 
+void SatellitesUsedBySystem(const GpsData& gps, int (&used)[kGnssSystems])
+{
+    int total = 0;
+    for (int& count : used)
+        count = 0;
+    for (const SatelliteInfo& sat : gps.satellites)
+    {
+        if (sat.prn != 0 && sat.used)
+        {
+            ++used[static_cast<int>(SatelliteSystem(sat))];
+            ++total;
+        }
+    }
+    for (int i = 0; i < kGnssSystems; ++i)
+    {
+        used[i] += gps.decode.usedUnlisted[i];
+        total += gps.decode.usedUnlisted[i];
+    }
+    if (!gps.decode.usedByGsa && total == 0)
+        used[static_cast<int>(gps.decode.ggaUsedSystem)] = gps.decode.ggaUsed;
+}
+
 int SatellitesUsed(const GpsData& gps)
 {
+    int used[kGnssSystems];
+    SatellitesUsedBySystem(gps, used);
     int count = 0;
-    for (const SatelliteInfo& sat : gps.satellites)
-        count += (sat.prn != 0 && sat.used) ? 1 : 0;
+    for (const int n : used)
+        count += n;
     return count;
 }
 

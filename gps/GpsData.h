@@ -1,9 +1,11 @@
 #pragma once
 
 #include "gps/Constellations.h"
+#include "gps/TimeOfDay.h"
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <type_traits>
 
@@ -24,6 +26,9 @@ struct SatelliteInfo
 // Room for every satellite a current multi-constellation receiver sees at once.
 inline constexpr int kSatelliteSlots = 64;
 
+// GnssSystem values, Unknown included, for counts per system.
+inline constexpr int kGnssSystems = static_cast<int>(GnssSystem::NavIC) + 1;
+
 // What the decoders remember between sentences. It lives in the record so that the record
 // stays the one piece of decoder state and a whole copy carries it along.
 struct GpsDecodeState
@@ -35,14 +40,20 @@ struct GpsDecodeState
     std::uint32_t messagesSeen[kSkyGroups] = {};    // bit n: message n of the lead cycle arrived
     Talker positionTalker = Talker::None;           // the talker the position follows
     Talker altitudeTalker = Talker::None;
-    std::int32_t positionTime = -1; // second of the day of its last write, -1 unknown
+    std::int32_t positionTime = -1; // millisecond of the day of its last write, -1 unknown
     std::int32_t altitudeTime = -1;
+    std::int32_t previousEpochMs = -1; // the time of day before the record's current one, -1 none
     std::uint8_t known = 0;         // kKnown... bits: values some sentence has written
     std::int8_t gsaMode = 0;           // mode of the latest GSA, 0 none yet
     std::int8_t epochMode = 0;         // best mode the other sentences of epochTime reported
     std::int32_t gsaTime = -1;         // second of the day of the latest GSA's mode, -1 unknown
     std::int32_t epochTime = -1;
     std::int32_t modeTime = -1;        // second of the day of the latest report of a mode
+    std::int32_t fix3dTime = -1;       // second of the day of the latest 3D a sentence stated, -1 none
+    bool usedByGsa = false;            // a GSA has said which satellites are used
+    std::uint8_t usedUnlisted[kGnssSystems] = {}; // used PRNs of the latest GSAs that no slot holds
+    std::uint8_t ggaUsed = 0;          // the latest GGA's satellites-used count
+    GnssSystem ggaUsedSystem = GnssSystem::Unknown; // its talker's system (Unknown for GN)
     std::int32_t listedAt[kSkyGroups] = {-1, -1, -1, -1, -1, -1, -1}; // each group's latest GSV
 
     bool operator==(const GpsDecodeState&) const = default;
@@ -70,9 +81,11 @@ struct GpsData
     std::int32_t day = 0;
     double latitude = 0.0;
     double longitude = 0.0;
-    float altitude = 0.0f;
-    float speed = 0.0f;
-    float course = 0.0f;
+    // As the receiver sent them (metres, knots, degrees): a double holds every digit of its text,
+    // so that they are written again without single-precision noise.
+    double altitude = 0.0;
+    double speed = 0.0;
+    double course = 0.0;
     float hdop = 0.0f;
     float pdop = 0.0f;
     SatelliteInfo satellites[kSatelliteSlots] = {};
@@ -119,9 +132,18 @@ bool HasFixedPosition(const GpsData& gps);
 // second's 60 passes.
 bool HasValidDate(const GpsData& gps);
 
+// The record's UTC time of day; nullopt before any sentence sent one.
+std::optional<TimeOfDay> UtcTimeOfDay(const GpsData& gps);
+
 // Satellites with a PRN, and those among them used in the fix.
 int SatellitesInView(const GpsData& gps);
 int SatellitesUsed(const GpsData& gps);
+// Satellites used per system (indexed by GnssSystem). The GSA's word: the slots it marked and
+// the PRNs it named that no GSV has listed; without either, the GGA's satellites-used count,
+// under its talker's system (Unknown for GN). When both speak, the GSA wins: it names each
+// satellite, where the GGA's count is capped at 12 by many receivers and counts one
+// constellation by others.
+void SatellitesUsedBySystem(const GpsData& gps, int (&used)[kGnssSystems]);
 
 // A coordinate as decimal degrees, with a point whatever the locale: nine decimals, without
 // trailing zeros, so that no float noise is written and no digit the receiver sent is lost.

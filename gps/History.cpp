@@ -1,12 +1,11 @@
 #include "gps/History.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace
 {
-constexpr std::int64_t kDaySeconds = 86400;
-
 std::size_t SystemIndex(GnssSystem system)
 {
     for (std::size_t i = 0; i < kHistorySystems; ++i)
@@ -26,17 +25,12 @@ HistorySample SampleOf(const GpsData& gps)
     {
         if (sat.prn == 0)
             continue;
-        const std::size_t i = SystemIndex(SatelliteSystem(sat));
-        ++sample.inView[i];
-        if (sat.used)
+        ++sample.inView[SystemIndex(SatelliteSystem(sat))];
+        // A used satellite without a C/N0 is one the GSV has not listed yet, not a 0 dB-Hz one.
+        if (sat.used && sat.snr > 0)
         {
-            ++sample.used[i];
-            // A used satellite without a C/N0 is one the GSV has not listed yet, not a 0 dB-Hz one.
-            if (sat.snr > 0)
-            {
-                snrSum += sat.snr;
-                ++snrCount;
-            }
+            snrSum += sat.snr;
+            ++snrCount;
         }
         // The four strongest heard, used or not: the antenna's view of the sky.
         float snr = sat.snr;
@@ -44,6 +38,10 @@ HistorySample SampleOf(const GpsData& gps)
             if (snr > slot)
                 std::swap(snr, slot);
     }
+    int used[kGnssSystems];
+    SatellitesUsedBySystem(gps, used);
+    for (int s = 0; s < kGnssSystems; ++s)
+        sample.used[SystemIndex(static_cast<GnssSystem>(s))] += static_cast<std::uint8_t>(used[s]);
     if (snrCount > 0)
         sample.snrUsed = snrSum / static_cast<float>(snrCount);
     const int heard = static_cast<int>(
@@ -63,8 +61,9 @@ History::History(Clock now) : m_now(std::move(now)) {}
 std::int64_t History::AxisTime(const GpsData& gps, bool& bNew)
 {
     const std::int64_t now = m_now();
-    const bool bHasTime = (gps.decode.known & kKnownTime) != 0;
-    const std::int32_t timeOfDay = gps.hour * 3600 + gps.minute * 60 + gps.second;
+    const std::optional<TimeOfDay> utc = UtcTimeOfDay(gps);
+    const bool bHasTime = utc.has_value();
+    const std::int32_t timeOfDay = utc ? utc->SecondOfDay() : -1;
     if (bHasTime && timeOfDay != m_nLastTimeOfDay)
     {
         m_nLastTimeOfDay = timeOfDay;
@@ -84,9 +83,9 @@ std::int64_t History::AxisTime(const GpsData& gps, bool& bNew)
     std::int64_t step = 0;
     if (!m_samples.Empty() && bUtc == m_bKeyedByUtc)
     {
-        step = key - m_nKey;
-        if (bUtc && step < -kDaySeconds / 2)
-            step += kDaySeconds; // midnight
+        // Seconds of the day: midnight and a leap second are steps of one second.
+        step = bUtc ? StepMs(*TimeOfDay::FromMs(m_nKey * 1000), *TimeOfDay::FromMs(key * 1000)) / 1000
+                    : key - m_nKey;
     }
     // Going back (a log starting over), or changing between receiver time and the clock: the
     // axis goes on by the time that really passed.

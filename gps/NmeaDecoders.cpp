@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -41,7 +42,7 @@ bool AllNonEmpty(const Fields& fields, std::initializer_list<std::size_t> indice
     return true;
 }
 
-// Two characters of a time or date field, counted from 0. A field too short to cut into
+// Two characters of a date field (ddmmyy), counted from 0. A field too short to cut into
 // three pairs cannot be read at all.
 std::int32_t PairAt(std::string_view field, std::size_t pair)
 {
@@ -52,21 +53,16 @@ std::int32_t PairAt(std::string_view field, std::size_t pair)
 
 void StoreTime(std::string_view field, GpsData& gps)
 {
-    gps.hour = PairAt(field, 0);
-    gps.minute = PairAt(field, 1);
-    gps.second = PairAt(field, 2);
-    // hhmmss.sss: up to three digits of the fraction count; 10 Hz receivers tell epochs by it.
-    gps.millisecond = 0;
-    if (field.size() > 7 && field[6] == '.')
-    {
-        int scale = 100;
-        for (std::size_t i = 7; i < field.size() && scale > 0; ++i, scale /= 10)
-        {
-            if (field[i] < '0' || field[i] > '9')
-                break;
-            gps.millisecond += (field[i] - '0') * scale;
-        }
-    }
+    const std::optional<TimeOfDay> time = TimeOfDay::Parse(field);
+    if (!time)
+        throw ConversionError{};
+    // The epoch before this one, for the talker rule.
+    if (const std::optional<TimeOfDay> before = UtcTimeOfDay(gps); before && *before != *time)
+        gps.decode.previousEpochMs = static_cast<std::int32_t>(before->Ms());
+    gps.hour = time->Hour();
+    gps.minute = time->Minute();
+    gps.second = time->Second();
+    gps.millisecond = time->Millisecond();
     gps.decode.known |= kKnownTime;
 }
 
@@ -122,37 +118,47 @@ bool TryInt(std::string_view field, std::int32_t& out)
 // ---------------------------------------------------------------------------------------------
 // Which talker outranks which for the fix
 
-constexpr std::int32_t kSecondsPerDay = 24 * 3600;
-constexpr std::int32_t kSilentSeconds = 3;
+constexpr std::int64_t kSilentMs = 3000;
 
-std::int32_t SecondOfDay(const GpsData& gps)
+// The millisecond of the day the record's time stands at, -1 before any sentence sent one.
+std::int32_t CurrentMs(const GpsData& gps)
 {
-    return gps.hour * 3600 + gps.minute * 60 + gps.second;
+    const std::optional<TimeOfDay> time = UtcTimeOfDay(gps);
+    return time ? static_cast<std::int32_t>(time->Ms()) : -1;
+}
+
+// The second of the day of a millisecond of the day; -1 stays unknown.
+std::int32_t SecondOf(std::int32_t ms)
+{
+    return ms < 0 ? -1 : ms / 1000;
 }
 
 // The second of the day the record's time stands at, -1 before any sentence sent one.
 std::int32_t CurrentSecond(const GpsData& gps)
 {
-    return (gps.decode.known & kKnownTime) ? SecondOfDay(gps) : -1;
+    return SecondOf(CurrentMs(gps));
 }
 
-// True when 3 s or more of the stream's UTC passed from `since` to `now`; false when either
-// is unknown. A jump backwards (a replayed log, a new day in the far past) is not silence.
+// True when 3 s or more of the stream's UTC passed from `since` to `now` (seconds of the day);
+// false when either is unknown. A step back (a replayed log, a clock reset) is not silence.
 bool SilentSince(std::int32_t since, std::int32_t now)
 {
-    if (since < 0 || now < 0)
-        return false;
-    const std::int32_t silent = ((now - since) % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;
-    return silent >= kSilentSeconds && silent < kSecondsPerDay / 2;
+    const std::optional<TimeOfDay> from = TimeOfDay::FromMs(since * 1000LL);
+    const std::optional<TimeOfDay> to = TimeOfDay::FromMs(now * 1000LL);
+    return from && to && StepMs(*from, *to) >= kSilentMs;
 }
 
-// True when a sentence of `talker` stamped `time` (-1 unknown) may write a value that
-// currently follows `owner`, last written at `ownerTime`.
-bool MayWrite(Talker owner, std::int32_t ownerTime, Talker talker, std::int32_t time)
+// True when a sentence of `talker` stamped `time` (ms of the day, -1 unknown) may write a value
+// that currently follows `owner`, last written at `ownerTime`. A talker of lower rank may once
+// the owner has let a whole epoch pass without writing it: the receiver has moved from GN to GP
+// sentences, say. Within the epoch, and the one after it (where GP's sentence may come before
+// GN's), the owner's value stands, unless 3 s of the stream have passed since (a gap in it).
+bool MayWrite(const GpsData& gps, Talker owner, std::int32_t ownerTime, Talker talker, std::int32_t time)
 {
     if (owner == Talker::None || owner == talker || TalkerRank(talker) > TalkerRank(owner))
         return true;
-    return SilentSince(ownerTime, time);
+    const bool skipped = ownerTime != time && ownerTime != gps.decode.previousEpochMs;
+    return time >= 0 && (ownerTime < 0 || skipped || SilentSince(SecondOf(ownerTime), SecondOf(time)));
 }
 
 void TakeOver(Talker& owner, std::int32_t& ownerTime, Talker talker, std::int32_t time)
@@ -254,6 +260,23 @@ constexpr int kNoFix = 1;
 constexpr int kFix2d = 2;
 constexpr int kFix3d = 3;
 
+// True when `time` is at most 3 s of the stream after `since` (seconds of the day, -1 unknown).
+bool Within3s(std::int32_t since, std::int32_t time)
+{
+    const std::optional<TimeOfDay> from = TimeOfDay::FromMs(since * 1000LL);
+    const std::optional<TimeOfDay> to = TimeOfDay::FromMs(time * 1000LL);
+    if (!from || !to)
+        return false;
+    const std::int64_t step = StepMs(*from, *to);
+    return step >= 0 && step <= kSilentMs;
+}
+
+// A sentence that states the mode (not "2D at least") says whether the fix is 3D now.
+void Remember3d(GpsDecodeState& d, int mode, std::int32_t time)
+{
+    d.fix3dTime = mode == kFix3d ? time : -1;
+}
+
 // A GSA states the mode outright; it speaks until 3 s of the stream pass without one.
 void ReportGsaMode(GpsData& gps, std::int32_t mode)
 {
@@ -262,17 +285,25 @@ void ReportGsaMode(GpsData& gps, std::int32_t mode)
     d.gsaMode = static_cast<std::int8_t>(std::clamp(mode, -1, 127));
     d.gsaTime = CurrentSecond(gps);
     d.modeTime = d.gsaTime;
+    Remember3d(d, mode, d.gsaTime);
 }
 
 // What a position sentence says of the fix. Within one second the best report of every
-// sentence counts (RMC's "A" is 2D at least, beside a GGA that has the altitude).
-void ReportMode(GpsData& gps, int mode, std::int32_t time)
+// sentence counts (RMC's "A" is 2D at least, beside a GGA that has the altitude), and "at
+// least 2D" keeps a 3D that a sentence stated within the last 3 s (a GGA every 4 s beside an
+// RMC every second).
+void ReportMode(GpsData& gps, int mode, std::int32_t timeMs, bool atLeast = false)
 {
     GpsDecodeState& d = gps.decode;
-    if (time < 0)
-        time = CurrentSecond(gps);
-    if (d.gsaMode != 0 && d.gsaTime < 0)
-        d.gsaTime = time; // a GSA before any time: its 3 s start with the first time
+    const std::int32_t time = timeMs < 0 ? CurrentSecond(gps) : SecondOf(timeMs);
+    // A GSA before any time: its 3 s start with the first time, and its epoch is an older one.
+    const bool gsaUntimed = d.gsaMode != 0 && d.gsaTime < 0;
+    if (gsaUntimed)
+        d.gsaTime = time;
+    if (!atLeast)
+        Remember3d(d, mode, time);
+    else if (mode == kFix2d && Within3s(d.fix3dTime, time))
+        mode = kFix3d;
     if (time != d.epochTime || d.epochMode == 0)
     {
         d.epochTime = time;
@@ -281,24 +312,29 @@ void ReportMode(GpsData& gps, int mode, std::int32_t time)
     else
         d.epochMode = static_cast<std::int8_t>(std::max<int>(d.epochMode, mode));
     d.modeTime = time;
-    if (d.gsaMode == 0 || SilentSince(d.gsaTime, time))
+    // A GSA speaks for its own epoch: a fix reported in a newer one is not held back by its
+    // "no fix" (the first fix after a cold start, before the next GSA).
+    const bool newerFix = d.gsaMode <= kNoFix && d.epochMode >= kFix2d && (gsaUntimed || time != d.gsaTime);
+    if (d.gsaMode == 0 || newerFix || SilentSince(d.gsaTime, time))
         gps.fixMode = d.epochMode;
 }
 
 // A sentence stamped `time` that reports no mode: a fix nothing has reported for 3 s is gone.
-void AgeMode(GpsData& gps, std::int32_t time)
+void AgeMode(GpsData& gps, std::int32_t timeMs)
 {
-    if (gps.fixMode >= kFix2d && SilentSince(gps.decode.modeTime, time))
+    if (gps.fixMode >= kFix2d && SilentSince(gps.decode.modeTime, SecondOf(timeMs)))
         gps.fixMode = kNoFix;
 }
 
-// The UTC time field of a sentence, stored; its second of the day, or -1 when it is empty.
+// The UTC time field of a sentence, stored; its millisecond of the day, or -1 when it is empty.
 std::int32_t ReadTime(const Fields& f, std::size_t index, GpsData& gps)
 {
     if (!Has(f, {index}) || f[index].empty())
         return -1;
-    StoreTime(f[index], gps);
-    return SecondOfDay(gps);
+    // A sentence that ends with its time carries the checksum in the same field.
+    const std::string_view field(f[index]);
+    StoreTime(field.substr(0, field.find('*')), gps);
+    return CurrentMs(gps);
 }
 
 // The position of fields at..at+3 (latitude, N/S, longitude, E/W), by the rule of which
@@ -308,7 +344,7 @@ void ReadPosition(const Fields& f, std::size_t at, bool clearWhenEmpty, Talker t
                   GpsData& gps)
 {
     GpsDecodeState& d = gps.decode;
-    if (!Has(f, {at, at + 1, at + 2, at + 3}) || !MayWrite(d.positionTalker, d.positionTime, talker, time))
+    if (!Has(f, {at, at + 1, at + 2, at + 3}) || !MayWrite(gps, d.positionTalker, d.positionTime, talker, time))
         return;
     if (AllNonEmpty(f, {at, at + 1, at + 2, at + 3}))
     {
@@ -329,10 +365,10 @@ void ReadPosition(const Fields& f, std::size_t at, bool clearWhenEmpty, Talker t
 void ReadAltitude(const Fields& f, std::size_t index, Talker talker, std::int32_t time, GpsData& gps)
 {
     GpsDecodeState& d = gps.decode;
-    if (Has(f, {index}) && !f[index].empty() && MayWrite(d.altitudeTalker, d.altitudeTime, talker, time))
+    if (Has(f, {index}) && !f[index].empty() && MayWrite(gps, d.altitudeTalker, d.altitudeTime, talker, time))
     {
         TakeOver(d.altitudeTalker, d.altitudeTime, talker, time);
-        gps.altitude = FieldToFloat(f[index]);
+        gps.altitude = FieldToDouble(f[index]);
         d.known |= kKnownAltitude;
     }
 }
@@ -342,12 +378,12 @@ void ReadMotion(const Fields& f, std::size_t speed, std::size_t course, GpsData&
 {
     if (Has(f, {speed}) && !f[speed].empty())
     {
-        gps.speed = FieldToFloat(f[speed]);
+        gps.speed = FieldToDouble(f[speed]);
         gps.decode.known |= kKnownSpeed;
     }
     if (Has(f, {course}) && !f[course].empty())
     {
-        gps.course = FieldToFloat(f[course]);
+        gps.course = FieldToDouble(f[course]);
         gps.decode.known |= kKnownCourse;
     }
 }
@@ -358,7 +394,7 @@ void ReportStatus(const Fields& f, std::size_t index, std::int32_t time, GpsData
     if (!Has(f, {index}))
         return;
     if (f[index] == "A")
-        ReportMode(gps, kFix2d, time);
+        ReportMode(gps, kFix2d, time, true);
     else if (f[index] == "V")
         ReportMode(gps, kNoFix, time);
 }
@@ -374,6 +410,12 @@ void ParseGGA(std::string_view line, Talker talker, GpsData& gps)
     const std::int32_t time = ReadTime(f, 1, gps);
     ReadPosition(f, 2, true, talker, time, gps);
     ReadAltitude(f, 9, talker, time, gps);
+    std::int32_t used = 0;
+    if (Has(f, {7}) && !f[7].empty() && TryInt(f[7], used) && used >= 0 && used <= 255)
+    {
+        gps.decode.ggaUsed = static_cast<std::uint8_t>(used);
+        gps.decode.ggaUsedSystem = SystemOf(talker, 0);
+    }
     std::int32_t quality = 0;
     if (Has(f, {6}) && !f[6].empty() && TryInt(f[6], quality) && quality >= 0 && quality <= 8)
     {
@@ -400,7 +442,7 @@ void ParseRMC(std::string_view line, Talker talker, GpsData& gps)
     }
 
     GpsDecodeState& d = gps.decode;
-    if (MayWrite(d.positionTalker, d.positionTime, talker, time))
+    if (MayWrite(gps, d.positionTalker, d.positionTime, talker, time))
     {
         ReadPosition(f, 3, false, talker, time, gps);
         ReadMotion(f, 7, 8, gps);
@@ -442,7 +484,7 @@ void ParseVTG(std::string_view line, Talker talker, GpsData& gps)
 {
     const Fields f = SplitFields(line);
     const GpsDecodeState& d = gps.decode;
-    if (!MayWrite(d.positionTalker, d.positionTime, talker, CurrentSecond(gps)))
+    if (!MayWrite(gps, d.positionTalker, d.positionTime, talker, CurrentMs(gps)))
         return;
     if (Has(f, {2}) && f[2] == "T")
         ReadMotion(f, 5, 1, gps);
@@ -508,12 +550,19 @@ void ParseGSA(std::string_view line, Talker talker, GpsData& gps)
         byRun = true;
     }
 
+    GpsDecodeState& d = gps.decode;
+    d.usedByGsa = true;
     if (byRun)
     {
         for (int slot = 0; slot < kSatelliteSlots; ++slot)
         {
             if (SlotInGroup(gps, slot, group))
                 gps.satellites[slot].used = false;
+        }
+        for (int s = 0; s < kGnssSystems; ++s)
+        {
+            if (GroupOfSystem(static_cast<GnssSystem>(s)) == group)
+                d.usedUnlisted[s] = 0;
         }
     }
     else
@@ -525,28 +574,44 @@ void ParseGSA(std::string_view line, Talker talker, GpsData& gps)
             if (GroupOfPrn(prns[i], of))
                 speaksFor[static_cast<int>(of)] = true;
         }
+        // No satellites and no word of which constellation: nothing is used only without a fix.
+        const auto cleared = [&](GnssSystem system) {
+            return listed == 0 ? noFix : speaksFor[static_cast<int>(GroupOfSystem(system))];
+        };
         for (SatelliteInfo& sat : gps.satellites)
         {
-            // No satellites and no word of which constellation: nothing is used only without a fix.
-            if (sat.prn != 0 && (listed == 0 ? noFix : speaksFor[static_cast<int>(GroupOfSystem(SatelliteSystem(sat)))]))
+            if (sat.prn != 0 && cleared(SatelliteSystem(sat)))
                 sat.used = false;
+        }
+        for (int s = 0; s < kGnssSystems; ++s)
+        {
+            if (cleared(static_cast<GnssSystem>(s)))
+                d.usedUnlisted[s] = 0;
         }
     }
 
+    // The talker the PRNs are numbered by: a GN GSA with a system id numbers them as that
+    // system's own talker would.
+    const Talker numbering = talker == Talker::GN && byRun ? ConstellationOf(SystemOfNmeaId(id)).talker : talker;
     for (int i = 0; i < listed; ++i)
     {
         const GnssSystem system = SystemOfCombinedPrn(prns[i]);
         // Only the lowest slot holding the PRN is marked, so a duplicate never counts twice.
-        for (int slot = 0; slot < kSatelliteSlots; ++slot)
+        bool marked = false;
+        for (int slot = 0; slot < kSatelliteSlots && !marked; ++slot)
         {
             const SatelliteInfo& sat = gps.satellites[slot];
             const bool inScope = byRun ? SlotInGroup(gps, slot, group) : SatelliteSystem(sat) == system;
             if (sat.prn == prns[i] && inScope)
             {
                 gps.satellites[slot].used = true;
-                break;
+                marked = true;
             }
         }
+        // Used, though no GSV has listed it (yet, or ever): counted all the same.
+        std::uint8_t& unlisted = d.usedUnlisted[static_cast<int>(SystemOf(numbering, prns[i]))];
+        if (!marked && unlisted < 255)
+            ++unlisted;
     }
 
     if (broken)

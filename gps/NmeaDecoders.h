@@ -8,7 +8,7 @@
 // invalid checksum, no comma or an identifier not in this table change nothing. Never throws.
 //
 //   sentence  talkers          fields read (NMEA 2.3 to 4.11)               writes
-//   GGA       any              time, lat, N/S, lon, E/W, quality, alt (9)   time, position, altitude, mode
+//   GGA       any              time, lat..E/W, quality, used (7), alt (9)   time, position, altitude, mode, count
 //   RMC       any              time, status, lat..E/W, speed, course, date  time, date, position, motion, mode
 //   GLL       any              lat, N/S, lon, E/W, time (5), status (6)     time, position, mode
 //   GNS       satellite ones   time, lat..E/W, mode letters (6), alt (9)    time, position, altitude, mode
@@ -24,16 +24,20 @@
 // Combined and single-constellation fixes. Some receivers send a GN fix beside GP and GL ones
 // in the same second. The position (with speed and course) follows one talker at a time,
 // whichever of GGA, RMC, GLL and GNS carried it, the latest of the second winning: GN outranks
-// GP, GP the other satellite systems, and they any other talker; a talker of lower rank than
-// the one the position follows changes none of it, unless that talker has been silent for 3 s
-// or more by the sentence's own UTC time. The altitude follows its GGA or GNS talker by the
-// same rule. Time and date are taken from every talker.
+// GP, GP the other satellite systems, and they any other talker. A talker of lower rank than
+// the one the position follows changes none of it while that talker keeps writing it: in its
+// epoch (a time of day, to the millisecond) and the one after. Once it lets a whole epoch pass
+// without, a fresh position of any talker replaces its older one, so a receiver that moves
+// from GN to GP sentences is followed from its second GP epoch. The altitude follows its GGA
+// or GNS talker by the same rule. Time and date are taken from every talker.
 //
 // The fix mode. A GSA states it. Until the first GSA, and once 3 s of the stream's UTC have
 // passed without one, the position sentences give it, the best of each second counting: GGA
-// quality 1-8 is 3D with an altitude and 2D without, RMC and GLL status A is 2D, GNS mode
-// letters other than N are 3D or 2D by the altitude; GGA quality 0, status V and letters all N
-// are no fix. A fix nothing has reported for 3 s is no fix.
+// quality 1-8 is 3D with an altitude and 2D without, RMC and GLL status A is 2D at least (it
+// keeps a 3D that a GGA, GNS or GSA stated within the last 3 s), GNS mode letters other than N
+// are 3D or 2D by the altitude; GGA quality 0, status V and letters all N are no fix. A GSA
+// speaks for its own epoch: a position sentence of a newer one that reports a fix is not held
+// back by its "no fix". A fix nothing has reported for 3 s is no fix.
 //
 // Satellites in view. GSV listings are kept per constellation, each in a run of slots of its
 // own (GPS first), so a GLONASS listing never touches the GPS satellites; within a run the
@@ -49,7 +53,9 @@
 // Satellites used. Each GSA speaks for one constellation: its talker's, else (GN) the system
 // id of NMEA 4.10 (field 18), else each listed PRN's own, by the combined PRN ranges. It
 // recomputes the used flags of those constellations only. A GN GSA with no satellites and no
-// system id clears every flag when it reports no fix, and none otherwise.
+// system id clears every flag when it reports no fix, and none otherwise. A PRN that no slot
+// holds (no GSV has listed it) is counted as used all the same; without a GSA, the GGA's
+// satellites-used field is the count (see SatellitesUsedBySystem).
 //
 // Each decoder stores its fields one at a time; a field that does not convert abandons the
 // rest of that sentence and keeps what was stored before it. A sentence that ends early skips

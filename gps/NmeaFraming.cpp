@@ -14,6 +14,18 @@ bool IsDigit(char c)
     return c >= '0' && c <= '9';
 }
 
+// A hex digit in either case (Magellan receivers write theirs in lowercase); -1 for any other byte.
+int HexDigit(char c)
+{
+    if (IsDigit(c))
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
 // Skips a run of digits; returns how many there were.
 std::size_t SkipDigits(std::string_view text, std::size_t& at)
 {
@@ -95,12 +107,11 @@ bool IsChecksumValid(std::string_view line)
     if (star == std::string_view::npos)
         return false;
 
-    static constexpr char kHex[] = "0123456789ABCDEF";
     const std::uint8_t sum = ComputeChecksum(line);
     const std::string_view tail = line.substr(star + 1);
     // CR LF ends a sentence; some receivers (Telit) send CR CR LF, and the extra CRs carry nothing.
     const bool lineEnd = tail.size() >= 4 && tail.back() == '\n' && tail.find_first_not_of('\r', 2) == tail.size() - 1;
-    return lineEnd && tail[0] == kHex[sum >> 4] && tail[1] == kHex[sum & 0x0F];
+    return lineEnd && HexDigit(tail[0]) == sum >> 4 && HexDigit(tail[1]) == (sum & 0x0F);
 }
 
 std::vector<NmeaField> SplitFields(std::string_view text)

@@ -10,8 +10,9 @@ using NmeaField = std::string;
 // XOR of every byte before the first '*', skipping every '$'. Bytes before the first '$' count.
 std::uint8_t ComputeChecksum(std::string_view line);
 
-// True only if the text after the first '*' is exactly the two uppercase hex digits of the
-// checksum followed by CR LF; extra CRs before the LF are allowed.
+// True only if the text after the first '*' is exactly the two hex digits of the checksum
+// (either case, as gpsd and minmea take them) followed by CR LF; extra CRs before the LF are
+// allowed. The line itself is left as received.
 bool IsChecksumValid(std::string_view line);
 
 // Cuts at every comma; empty fields are kept, nothing is trimmed.

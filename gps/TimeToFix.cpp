@@ -1,13 +1,16 @@
 #include "gps/TimeToFix.h"
 
 #include <cstdio>
+#include <optional>
 
 namespace
 {
-// Epochs as the epoch detector tells them apart: by the time of day, to the millisecond.
-std::int64_t TimeOfDay(const GpsData& gps)
+// Epochs as the epoch detector tells them apart: by the time of day, to the millisecond; -1
+// before any time.
+std::int64_t EpochKey(const GpsData& gps)
 {
-    return ((static_cast<std::int64_t>(gps.hour) * 60 + gps.minute) * 60 + gps.second) * 1000 + gps.millisecond;
+    const std::optional<TimeOfDay> time = UtcTimeOfDay(gps);
+    return time ? time->Ms() : -1;
 }
 } // namespace
 
@@ -52,7 +55,7 @@ void TimeToFix::Found(Clock::time_point at)
 
 bool TimeToFix::Feed(const GpsData& gps, Clock::time_point arrived)
 {
-    const std::int64_t time = TimeOfDay(gps);
+    const std::int64_t time = EpochKey(gps);
     const bool bNewEpoch = !m_bAny || time != m_nLastTime;
     const bool bEndedFixed = m_bLastFixed;
     m_nLastTime = time;

@@ -1,6 +1,7 @@
 #include "playback/LogPlayer.h"
 
 #include "gps/NmeaFraming.h"
+#include "gps/TimeOfDay.h"
 #include "io/RingBuffer.h"
 
 #include <algorithm>
@@ -14,28 +15,13 @@
 
 namespace
 {
-constexpr std::int64_t kDayMs = 24LL * 3600 * 1000;
-
-// Which field holds hhmmss[.sss] in the sentences that carry one.
-int TimeFieldOf(std::string_view type)
-{
-    static constexpr std::array<std::pair<std::string_view, int>, 8> kFields{{
-        {"GGA", 1}, {"RMC", 1}, {"GNS", 1}, {"GLL", 5}, {"ZDA", 1}, {"GST", 1}, {"GBS", 1}, {"GRS", 1}}};
-    for (const auto& [name, field] : kFields)
-        if (type == name)
-            return field;
-    return -1;
-}
-
 constexpr std::size_t kReadAhead = 65536;
 
 // The step on the played timeline from one sentence's time of day to the next: midnight rolled
 // over, a step backwards played at once and a long gap shortened.
-std::int64_t StepMs(std::int64_t last, std::int64_t time)
+std::int64_t PlayedStepMs(std::int64_t last, std::int64_t time)
 {
-    std::int64_t step = time - last;
-    if (step < -kDayMs / 2)
-        step += kDayMs;
+    std::int64_t step = ::StepMs(*TimeOfDay::FromMs(last), *TimeOfDay::FromMs(time));
     if (step < 0)
         step = 0;
     else if (step > LogPlayer::kMaxStepMs)
@@ -43,40 +29,12 @@ std::int64_t StepMs(std::int64_t last, std::int64_t time)
     return step;
 }
 
-int Digits(std::string_view text, std::size_t at, std::size_t count)
-{
-    int value = 0;
-    for (std::size_t i = at; i < at + count; ++i)
-        value = value * 10 + (text[i] - '0');
-    return value;
-}
 } // namespace
 
 std::int64_t LogPlayer::TimeOfDayMs(const std::string& line)
 {
-    if (line.size() < 7 || line[0] != '$' || !IsChecksumValid(line))
-        return -1;
-    const std::string_view body(line.data() + 1, line.find('*') - 1);
-    const std::vector<NmeaField> fields = SplitFields(body);
-    if (fields[0].size() < 3)
-        return -1;
-    const int index = TimeFieldOf(std::string_view(fields[0]).substr(fields[0].size() - 3));
-    if (index < 0 || static_cast<std::size_t>(index) >= fields.size())
-        return -1;
-    const std::string_view time = fields[static_cast<std::size_t>(index)];
-    if (time.size() < 6 || !std::all_of(time.begin(), time.begin() + 6, [](char c) { return c >= '0' && c <= '9'; }))
-        return -1;
-    const int hour = Digits(time, 0, 2), minute = Digits(time, 2, 2), second = Digits(time, 4, 2);
-    if (hour > 23 || minute > 59 || second > 60)
-        return -1;
-    int millisecond = 0;
-    if (time.size() > 7 && time[6] == '.')
-    {
-        int scale = 100;
-        for (std::size_t i = 7; i < time.size() && scale > 0 && time[i] >= '0' && time[i] <= '9'; ++i, scale /= 10)
-            millisecond += (time[i] - '0') * scale;
-    }
-    return ((hour * 60LL + minute) * 60 + second) * 1000 + millisecond;
+    const std::optional<TimeOfDay> time = IsChecksumValid(line) ? SentenceTimeOfDay(line) : std::nullopt;
+    return time ? time->Ms() : -1;
 }
 
 bool LogPlayer::Fail(LogError error, int systemError)
@@ -240,7 +198,7 @@ void LogPlayer::Advance(Cursor& cursor, const std::string& text, std::uint64_t l
     if (const std::int64_t time = text.empty() ? -1 : TimeOfDayMs(text); time >= 0)
     {
         if (cursor.lastMs >= 0)
-            cursor.playedMs += StepMs(cursor.lastMs, time);
+            cursor.playedMs += PlayedStepMs(cursor.lastMs, time);
         cursor.lastMs = time;
     }
     cursor.start += length;

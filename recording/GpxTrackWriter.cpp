@@ -16,11 +16,14 @@ const char* const kTail = "    </trkseg>\n"
                           "  </trk>\n"
                           "</gpx>\n";
 
-// xsd:decimal has no exponent and no locale: fixed notation through to_chars.
-void AppendFixed(std::string& text, double value, int decimals)
+// xsd:decimal has no exponent and no locale: fixed notation through to_chars, with the given
+// decimals or, without, the shortest that reads back as the same double (the receiver's digits).
+void AppendFixed(std::string& text, double value, int decimals = -1)
 {
-    char digits[48];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
+    char digits[400];
+    const auto result = decimals < 0
+                            ? std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed)
+                            : std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
     text.append(digits, result.ptr);
 }
 
@@ -33,7 +36,7 @@ std::string GpxTrackWriter::PointText(const GpsData& gps)
     text += "\" lon=\"";
     AppendCoordinate(text, gps.longitude);
     text += "\">\n        <ele>";
-    AppendFixed(text, gps.altitude, 1);
+    AppendFixed(text, gps.altitude);
     text += "</ele>\n";
     if (HasValidDate(gps))
     {

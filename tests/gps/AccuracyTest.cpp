@@ -9,6 +9,8 @@ namespace {
 
 // 1e-5 degree on the sphere, worked out by hand: 1e-5 * pi / 180 * 6371008.8 m.
 constexpr double kU = 1.111950802335329;
+// cos(89.9 degrees) = sin(0.1 degree).
+constexpr double kCos899 = 0.0017453283658983088;
 
 struct CepCase
 {
@@ -46,7 +48,18 @@ INSTANTIATE_TEST_SUITE_P(
         CepCase{"OddCount", {{0, -2e-5}, {0, -1e-5}, {0, 0}, {0, 1e-5}, {0, 2e-5}}, {0, 0}, kU, 2 * kU},
         // East shrinks with cos(60 degrees) = 0.5; north does not.
         CepCase{"EastShrinksAtSixtyNorth", {{60, -2e-5}, {60, 2e-5}}, {60, 0}, kU, kU},
-        CepCase{"NorthDoesNot", {{60 - 2e-5, 7}, {60 + 2e-5, 7}}, {60, 7}, 2 * kU, 2 * kU}),
+        CepCase{"NorthDoesNot", {{60 - 2e-5, 7}, {60 + 2e-5, 7}}, {60, 7}, 2 * kU, 2 * kU},
+        // The 180th meridian is an ordinary place: two fixes 3e-5 degree apart across it, and
+        // their mean on whichever side it falls, within [-180, 180].
+        CepCase{"AcrossTheMeridianFromTheEast", {{0, 179.99998}, {0, -179.99999}}, {0, 179.999995}, 1.5 * kU, 1.5 * kU},
+        CepCase{"AcrossTheMeridianFromTheWest", {{0, -179.99998}, {0, 179.99999}}, {0, -179.999995}, 1.5 * kU, 1.5 * kU},
+        CepCase{"MeanPastTheMeridianWrapsBack", {{0, 179.99999}, {0, -179.99997}}, {0, -179.99999}, 2 * kU, 2 * kU},
+        // Fiji, both sides of the meridian: distances 1, 1, 3, 3 (1e-5 degree at the equator's scale).
+        CepCase{"FijiFourFixes", {{-17.8 - 1e-5, 180.0}, {-17.8 + 1e-5, -180.0}, {-17.8 - 3e-5, 180.0}, {-17.8 + 3e-5, -180.0}},
+                {-17.8, 180.0}, 2 * kU, 3 * kU},
+        // Near the pole east shrinks with cos(89.9 degrees), a 573rd; north does not.
+        CepCase{"NorthAt89_9N", {{89.9 - 1e-5, 10}, {89.9 + 1e-5, 10}}, {89.9, 10}, kU, kU},
+        CepCase{"EastAt89_9N", {{89.9, 10 - 0.01}, {89.9, 10 + 0.01}}, {89.9, 10}, 1000 * kU * kCos899, 1000 * kU * kCos899}),
     [](const testing::TestParamInfo<CepCase>& info) { return info.param.name; });
 
 TEST(NearestRank, SmallestValueWithThatShareAtOrBelowIt)

@@ -137,8 +137,8 @@ TEST_P(IgnoredLineTest, RecordUntouched)
 INSTANTIATE_TEST_SUITE_P(
     Rows, IgnoredLineTest,
     testing::Values(
-        DecodeRow{"LowercaseChecksumHex", {},
-                  "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6a\r\n", kNothing},
+        DecodeRow{"WrongLowercaseChecksumHex", {},
+                  "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6b\r\n", kNothing},
         DecodeRow{"WrongChecksum", {kGga}, "$GPGGA,235959,0000.000,N,00000.000,E,1,08,0.9,1.0,M,46.9,M,,*47\r\n", kNothing},
         DecodeRow{"BareLineFeed", {}, "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\n", kNothing},
         DecodeRow{"StrayByteBeforeDollar", {}, "x" + kGga, kNothing},
@@ -171,17 +171,17 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         DecodeRow{"NorthEast", {}, kGga,
                   [](GpsData& g) { g.fixMode = 3; g.hour = 12; g.minute = 35; g.second = 19; g.latitude = kLat;
-                                   g.longitude = kLon; g.altitude = 545.4f; }},
+                                   g.longitude = kLon; g.altitude = 545.4; }},
         DecodeRow{"SouthWest", {}, WithChecksum("$GPGGA,123519,4807.038,S,01131.000,W,1,08,0.9,545.4,M,46.9,M,,"),
                   [](GpsData& g) { g.fixMode = 3; g.hour = 12; g.minute = 35; g.second = 19; g.latitude = -kLat;
-                                   g.longitude = -kLon; g.altitude = 545.4f; }},
+                                   g.longitude = -kLon; g.altitude = 545.4; }},
         DecodeRow{"UbloxNegativeAltitude", {},
                   "$GPGGA,083723.00,5155.55442,N,00434.65873,E,1,06,2.51,-4.0,M,46.0,M,,*70\r\n",
                   [](GpsData& g) { g.fixMode = 3; g.hour = 8; g.minute = 37; g.second = 23; g.latitude = 51.925907;
-                                   g.longitude = 4.5776455; g.altitude = -4.0f; }},
+                                   g.longitude = 4.5776455; g.altitude = -4.0; }},
         DecodeRow{"FractionOfSecondKeptToTheMillisecond", {}, WithChecksum("$GPGGA,095304.802,2712.6520,S,15303.1397,E,1,00,17.0,3.0,M,42.2,M,,"),
                   [](GpsData& g) { g.fixMode = 3; g.hour = 9; g.minute = 53; g.second = 4; g.millisecond = 802; g.latitude = -(27.0 + 12.6520 / 60.0);
-                                   g.longitude = 153.0 + 3.1397 / 60.0; g.altitude = 3.0f; }},
+                                   g.longitude = 153.0 + 3.1397 / 60.0; g.altitude = 3.0; }},
         DecodeRow{"EmptyPositionAfterFixGoesToZero", {kGga, kRmc},
                   WithChecksum("$GPGGA,123520,,,,,0,00,,,M,,M,,"),
                   [](GpsData& g) { g.fixMode = 1; g.second = 20; g.latitude = 0.0; g.longitude = 0.0; }},
@@ -190,23 +190,23 @@ INSTANTIATE_TEST_SUITE_P(
                   [](GpsData& g) { g.second = 20; g.latitude = 0.0; g.longitude = 0.0; }},
         DecodeRow{"EmptyTimeKeepsTime", {kGga},
                   WithChecksum("$GPGGA,,4807.038,S,01131.000,W,1,08,0.9,600.0,M,46.9,M,,"),
-                  [](GpsData& g) { g.latitude = -kLat; g.longitude = -kLon; g.altitude = 600.0f; }},
+                  [](GpsData& g) { g.latitude = -kLat; g.longitude = -kLon; g.altitude = 600.0; }},
         DecodeRow{"EmptyAltitudeKeepsAltitude", {kGga},
                   WithChecksum("$GPGGA,123521,4807.038,N,01131.000,E,1,08,0.9,,M,46.9,M,,"),
                   [](GpsData& g) { g.fixMode = 2; g.second = 21; }},
         DecodeRow{"LatitudeWithoutPointKeepsOnlyLatitude", {kGga},
                   WithChecksum("$GPGGA,123522,4807,S,01131.000,W,1,08,0.9,600.0,M,46.9,M,,"),
-                  [](GpsData& g) { g.second = 22; g.longitude = -kLon; g.altitude = 600.0f; }},
+                  [](GpsData& g) { g.second = 22; g.longitude = -kLon; g.altitude = 600.0; }},
         DecodeRow{"LongitudeWithoutPointKeepsOnlyLongitude", {kGga},
                   WithChecksum("$GPGGA,123522,4807.038,S,01131,W,1,08,0.9,600.0,M,46.9,M,,"),
-                  [](GpsData& g) { g.second = 22; g.latitude = -kLat; g.altitude = 600.0f; }},
+                  [](GpsData& g) { g.second = 22; g.latitude = -kLat; g.altitude = 600.0; }},
         DecodeRow{"PointTooNearStartAbandonsRest", {kGga},
                   WithChecksum("$GPGGA,123523,4.5,S,01131.000,W,1,08,0.9,600.0,M,46.9,M,,"),
                   [](GpsData& g) { g.second = 23; }},
         DecodeRow{"PointTwoFromStartIsMinutesOnly", {},
                   WithChecksum("$GPGGA,123523,30.0,S,00030.0,W,1,08,0.9,600.0,M,46.9,M,,"),
                   [](GpsData& g) { g.fixMode = 3; g.hour = 12; g.minute = 35; g.second = 23; g.latitude = -0.5;
-                                   g.longitude = -0.5; g.altitude = 600.0f; }},
+                                   g.longitude = -0.5; g.altitude = 600.0; }},
         DecodeRow{"UnknownHemisphereAbandonsRest", {kGga},
                   WithChecksum("$GPGGA,123524,4807.038,X,01131.000,W,1,08,0.9,600.0,M,46.9,M,,"),
                   [](GpsData& g) { g.second = 24; }},
@@ -218,16 +218,18 @@ INSTANTIATE_TEST_SUITE_P(
                   [](GpsData& g) { g.second = 24; g.latitude = -kLat; }},
         DecodeRow{"ShortTimeAbandonsWholeSentence", {kGga},
                   WithChecksum("$GPGGA,12352,4807.038,S,01131.000,W,1,08,0.9,600.0,M,46.9,M,,"), kNothing},
-        DecodeRow{"BadMinuteKeepsHour", {kGga},
-                  WithChecksum("$GPGGA,13x525,4807.038,S,01131.000,W,1,08,0.9,600.0,M,46.9,M,,"),
-                  [](GpsData& g) { g.hour = 13; }},
+        // A time is read whole or not at all.
+        DecodeRow{"BadMinuteAbandonsWholeSentence", {kGga},
+                  WithChecksum("$GPGGA,13x525,4807.038,S,01131.000,W,1,08,0.9,600.0,M,46.9,M,,"), kNothing},
+        DecodeRow{"HourOutOfRangeAbandonsWholeSentence", {kGga},
+                  WithChecksum("$GPGGA,243525,4807.038,S,01131.000,W,1,08,0.9,600.0,M,46.9,M,,"), kNothing},
         DecodeRow{"AltitudeWithSpaceNotStored", {kGga},
                   WithChecksum("$GPGGA,123525,4807.038,S,01131.000,W,1,08,0.9,600.0 ,M,46.9,M,,"),
                   [](GpsData& g) { g.second = 25; g.latitude = -kLat; g.longitude = -kLon; }},
         DecodeRow{"CoordinateWithExponentStillConverts", {},
                   WithChecksum("$GPGGA,123519,4807.038e0,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"),
                   [](GpsData& g) { g.fixMode = 3; g.hour = 12; g.minute = 35; g.second = 19; g.latitude = kLat;
-                                   g.longitude = kLon; g.altitude = 545.4f; }},
+                                   g.longitude = kLon; g.altitude = 545.4; }},
         // Seven seconds after the last word on the fix: it is gone.
         DecodeRow{"EndsAfterLatitudeKeepsPosition", {kGga},
                   WithChecksum("$GPGGA,123526,4807.038,S"),
@@ -243,7 +245,7 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeRow{"QualityZeroStillStoresEverything", {},
                   "$GPGGA,095257.809,2712.6404,S,15303.1201,E,0,00,00.0,4.0,M,42.2,M,,*7B\r\n",
                   [](GpsData& g) { g.fixMode = 1; g.hour = 9; g.minute = 52; g.second = 57; g.millisecond = 809; g.latitude = -(27.0 + 12.6404 / 60.0);
-                                   g.longitude = 153.0 + 3.1201 / 60.0; g.altitude = 4.0f; }}),
+                                   g.longitude = 153.0 + 3.1201 / 60.0; g.altitude = 4.0; }}),
     RowName);
 
 // ---------------------------------------------------------------------------------------------
@@ -264,20 +266,26 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeRow{"TwoDigitYearPlus2000", {}, kRmc,
                   [](GpsData& g) { g.fixMode = 2; g.hour = 12; g.minute = 35; g.second = 19; g.day = 23;
                                    g.month = 3; g.year = 2094; g.latitude = kLat; g.longitude = kLon;
-                                   g.speed = 22.4f; g.course = 84.4f; }},
+                                   g.speed = 22.4; g.course = 84.4; }},
+        // Magellan's lowercase hex checksum: the same sentence, the same record.
+        DecodeRow{"LowercaseChecksumHex", {},
+                  "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6a\r\n",
+                  [](GpsData& g) { g.fixMode = 2; g.hour = 12; g.minute = 35; g.second = 19; g.day = 23;
+                                   g.month = 3; g.year = 2094; g.latitude = kLat; g.longitude = kLon;
+                                   g.speed = 22.4; g.course = 84.4; }},
         DecodeRow{"StatusVoidStillStoresPosition", {},
                   "$GPRMC,095255.810,V,2712.6404,S,15303.1201,E,0.00,0.00,080407,,,A*6E\r\n",
                   [](GpsData& g) { g.fixMode = 1; g.hour = 9; g.minute = 52; g.second = 55; g.millisecond = 810; g.day = 8;
                                    g.month = 4; g.year = 2007; g.latitude = -(27.0 + 12.6404 / 60.0);
-                                   g.longitude = 153.0 + 3.1201 / 60.0; g.speed = 0.0f; g.course = 0.0f; }},
+                                   g.longitude = 153.0 + 3.1201 / 60.0; g.speed = 0.0; g.course = 0.0; }},
         DecodeRow{"EmptyDateWritesNeitherTimeNorDate", {kRmc},
                   WithChecksum("$GPRMC,140000,A,4807.038,S,01131.000,W,1.5,90.0,,003.1,W"),
-                  [](GpsData& g) { g.latitude = -kLat; g.longitude = -kLon; g.speed = 1.5f;
-                                   g.course = 90.0f; }},
+                  [](GpsData& g) { g.latitude = -kLat; g.longitude = -kLon; g.speed = 1.5;
+                                   g.course = 90.0; }},
         DecodeRow{"EmptyTimeWritesNeitherTimeNorDate", {kRmc},
                   WithChecksum("$GPRMC,,A,4807.038,S,01131.000,W,1.5,90.0,010100,003.1,W"),
-                  [](GpsData& g) { g.latitude = -kLat; g.longitude = -kLon; g.speed = 1.5f;
-                                   g.course = 90.0f; }},
+                  [](GpsData& g) { g.latitude = -kLat; g.longitude = -kLon; g.speed = 1.5;
+                                   g.course = 90.0; }},
         DecodeRow{"EmptyPositionKeepsPosition", {kGga},
                   WithChecksum("$GPRMC,235948.00,V,,,,,,,161206,,,N"),
                   [](GpsData& g) { g.fixMode = 1; g.hour = 23; g.minute = 59; g.second = 48; g.day = 16;
@@ -285,15 +293,15 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeRow{"OneEmptyHemisphereKeepsPosition", {kGga},
                   WithChecksum("$GPRMC,235948.00,A,0000.000,N,00000.000,,1.0,2.0,161206,,,N"),
                   [](GpsData& g) { g.fixMode = 2; g.hour = 23; g.minute = 59; g.second = 48; g.day = 16;
-                                   g.month = 12; g.year = 2006; g.speed = 1.0f; g.course = 2.0f; }},
+                                   g.month = 12; g.year = 2006; g.speed = 1.0; g.course = 2.0; }},
         DecodeRow{"EmptySpeedKeepsSpeedCourseStored", {kRmc},
                   WithChecksum("$GPRMC,123520,A,4807.038,N,01131.000,E,,271.5,230394,003.1,W"),
-                  [](GpsData& g) { g.second = 20; g.course = 271.5f; }},
+                  [](GpsData& g) { g.second = 20; g.course = 271.5; }},
         DecodeRow{"EmptyCourseKeepsCourse", {kRmc},
                   "$GPRMC,083723.00,A,5155.55442,N,00434.65873,E,0.211,,210810,,,A*7F\r\n",
                   [](GpsData& g) { g.hour = 8; g.minute = 37; g.second = 23; g.day = 21;
                                    g.month = 8; g.year = 2010; g.latitude = 51.925907;
-                                   g.longitude = 4.5776455; g.speed = 0.211f; }},
+                                   g.longitude = 4.5776455; g.speed = 0.211; }},
         DecodeRow{"ShortDateKeepsTimeAbandonsRest", {kRmc},
                   WithChecksum("$GPRMC,140000,A,4807.038,S,01131.000,W,1.5,90.0,0101,003.1,W"),
                   [](GpsData& g) { g.hour = 14; g.minute = 0; g.second = 0; }},
@@ -310,14 +318,14 @@ INSTANTIATE_TEST_SUITE_P(
                                    g.year = 2000; g.latitude = -kLat; }},
         DecodeRow{"EndsBeforeDateSkipsTimeAndDate", {kRmc},
                   WithChecksum("$GPRMC,140000,A,4807.038,S,01131.000,W,1.5,90.0"),
-                  [](GpsData& g) { g.latitude = -kLat; g.longitude = -kLon; g.speed = 1.5f; }},
+                  [](GpsData& g) { g.latitude = -kLat; g.longitude = -kLon; g.speed = 1.5; }},
         DecodeRow{"EndsAfterLongitudeKeepsPosition", {kRmc},
                   WithChecksum("$GPRMC,140000,A,4807.038,S,01131.000"), kNothing},
         DecodeRow{"MtkPowerUpDate1980Becomes2080", {},
                   "$GPRMC,235946.005,V,8960.000000,N,00000.000000,E,0.000,0.00,050180,,,N*47\r\n",
                   [](GpsData& g) { g.fixMode = 1; g.hour = 23; g.minute = 59; g.second = 46; g.millisecond = 5; g.day = 5;
                                    g.month = 1; g.year = 2080; g.latitude = 90.0;
-                                   g.longitude = 0.0; g.speed = 0.0f; g.course = 0.0f; }}),
+                                   g.longitude = 0.0; g.speed = 0.0; g.course = 0.0; }}),
     RowName);
 
 // ---------------------------------------------------------------------------------------------
@@ -551,18 +559,18 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         DecodeRow{"CombinedGgaTakesOverFromGps", {kGga},
                   WithChecksum("$GNGGA,123520,4808.100,N,01131.000,E,1,12,0.9,550.0,M,46.9,M,,"),
-                  [](GpsData& g) { g.second = 20; g.latitude = kOtherLat; g.altitude = 550.0f; }},
+                  [](GpsData& g) { g.second = 20; g.latitude = kOtherLat; g.altitude = 550.0; }},
         DecodeRow{"GlonassFixOfSameSecondLeavesGpsFix", {kGga}, kGlGgaSameSecond, kNothing},
         DecodeRow{"GlonassFixTwoSecondsLaterStillLeavesGpsFix", {kGga},
                   WithChecksum("$GLGGA,123521,4808.100,N,01131.000,E,1,04,1.9,550.0,M,46.9,M,,"),
                   [](GpsData& g) { g.second = 21; }},
         DecodeRow{"GlonassFixTakesOverAfterGpsSilentThreeSeconds", {kGga},
                   WithChecksum("$GLGGA,123522,4808.100,N,01131.000,E,1,04,1.9,550.0,M,46.9,M,,"),
-                  [](GpsData& g) { g.second = 22; g.latitude = kOtherLat; g.altitude = 550.0f; }},
+                  [](GpsData& g) { g.second = 22; g.latitude = kOtherLat; g.altitude = 550.0; }},
         // SiRFstarV: GPGGA beside GNRMC. The GGA gives the altitude the RMC lacks.
         DecodeRow{"GpsGgaLeavesCombinedPositionGivesAltitude", {kGnRmc},
                   WithChecksum("$GPGGA,123519,4808.100,N,01131.000,E,1,08,0.9,600.0,M,46.9,M,,"),
-                  [](GpsData& g) { g.fixMode = 3; g.altitude = 600.0f; }},
+                  [](GpsData& g) { g.fixMode = 3; g.altitude = 600.0; }},
         DecodeRow{"GpsRmcLeavesCombinedSpeed", {kGnRmc},
                   WithChecksum("$GPRMC,123519,A,4808.100,N,01131.000,E,001.0,001.0,230394,003.1,W"),
                   kNothing},
@@ -570,16 +578,16 @@ INSTANTIATE_TEST_SUITE_P(
                   "$GNRMC,014500.00,A,4404.1306024,N,12118.8446777,W,0.013,,231221,,,D,V*04\r\n",
                   [](GpsData& g) { g.fixMode = 2; g.hour = 1; g.minute = 45; g.second = 0; g.day = 23; g.month = 12;
                                    g.year = 2021; g.latitude = 44.0 + 4.1306024 / 60.0; g.longitude = -(121.0 + 18.8446777 / 60.0);
-                                   g.speed = 0.013f; }},
+                                   g.speed = 0.013; }},
         DecodeRow{"GalileoRmc", {},
                   WithChecksum("$GARMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,,"),
                   [](GpsData& g) { g.fixMode = 2; g.hour = 12; g.minute = 35; g.second = 19; g.day = 23;
                                    g.month = 3; g.year = 2094; g.latitude = kLat; g.longitude = kLon;
-                                   g.speed = 22.4f; g.course = 84.4f; }},
+                                   g.speed = 22.4; g.course = 84.4; }},
         DecodeRow{"BeidouGbGga", {},
                   WithChecksum("$GBGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"),
                   [](GpsData& g) { g.fixMode = 3; g.hour = 12; g.minute = 35; g.second = 19; g.latitude = kLat;
-                                   g.longitude = kLon; g.altitude = 545.4f; }},
+                                   g.longitude = kLon; g.altitude = 545.4; }},
         DecodeRow{"NavicGiGsa", {}, WithChecksum("$GIGSA,A,3,,,,,,,,,,,,,2.5,1.3,2.1"),
                   [](GpsData& g) { g.fixMode = 3; g.pdop = 2.5f; g.hdop = 1.3f; }},
         DecodeRow{"OtherTalkerRanksBelowGps", {kGga},
@@ -590,7 +598,7 @@ INSTANTIATE_TEST_SUITE_P(
                   WithChecksum("$INRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W"),
                   [](GpsData& g) { g.fixMode = 2; g.hour = 12; g.minute = 35; g.second = 19; g.day = 23;
                                    g.month = 3; g.year = 2094; g.latitude = kLat; g.longitude = kLon;
-                                   g.speed = 22.4f; g.course = 84.4f; }},
+                                   g.speed = 22.4; g.course = 84.4; }},
         DecodeRow{"GlonassSkyKeepsGpsSlots", kUbloxSky, kGlGsv, GlonassAt12},
         DecodeRow{"GpsSkyGrowsAheadOfGlonass", kTwoSkies, "$GPGSV,4,4,13,32,76,331,31*48\r\n",
                   [](GpsData& g) { SetSat(g, 12, Talker::GP, 32, 76, 331, 31);
@@ -714,6 +722,16 @@ TEST_P(MoreSentencesTest, WhatTheReceiverSays)
 }
 
 const std::string kGsaMode2 = WithChecksum("$GPGSA,A,2,,,,,,,,,,,,,,,");
+// humminbird-M37 at 12:35:0s: GGA quality 2 with the altitude (or without), RMC status A.
+std::string HumGga(int second, bool altitude = true)
+{
+    return WithChecksum("$GPGGA,12350" + std::to_string(second) + ",4807.038,N,01131.000,E,2,08,0.9," +
+                        (altitude ? "545.4" : "") + ",M,46.9,M,,");
+}
+std::string HumRmc(int second)
+{
+    return WithChecksum("$GPRMC,12350" + std::to_string(second) + ",A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W");
+}
 std::string GgaAt(int second)
 {
     return WithChecksum("$GPGGA,1235" + std::to_string(second) + ",4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,");
@@ -741,7 +759,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "$GNGNS,074157.799,3114.8902,N,12135.2443,E,ANNA,07,1.1,192.9,8.3,,0000*51\r\n",
                   [](GpsData& g) { g.fixMode = 3; g.hour = 7; g.minute = 41; g.second = 57; g.millisecond = 799;
                                    g.latitude = 31.0 + 14.8902 / 60.0; g.longitude = 121.0 + 35.2443 / 60.0;
-                                   g.altitude = 192.9f; }},
+                                   g.altitude = 192.9; }},
         DecodeRow{"GnsWithoutAltitudeIsTwoDimensional", {},
                   WithChecksum("$GPGNS,074157.799,3114.8902,N,12135.2443,E,A,07,1.1,,,,"),
                   [](GpsData& g) { g.fixMode = 2; g.hour = 7; g.minute = 41; g.second = 57; g.millisecond = 799;
@@ -751,9 +769,9 @@ INSTANTIATE_TEST_SUITE_P(
                   [](GpsData& g) { g.fixMode = 1; g.hour = 19; g.minute = 14; g.second = 34; g.millisecond = 960;
                                    g.latitude = 0.0; g.longitude = 0.0; }},
         DecodeRow{"VtgGivesSpeedAndCourse", {kRmc}, WithChecksum("$GPVTG,054.7,T,034.4,M,005.5,N,010.2,K,A"),
-                  [](GpsData& g) { g.speed = 5.5f; g.course = 54.7f; }},
+                  [](GpsData& g) { g.speed = 5.5; g.course = 54.7; }},
         DecodeRow{"VtgBeforeNmea23", {kRmc}, WithChecksum("$GPVTG,054.7,034.4,005.5,010.2"),
-                  [](GpsData& g) { g.speed = 5.5f; g.course = 54.7f; }},
+                  [](GpsData& g) { g.speed = 5.5; g.course = 54.7; }},
         DecodeRow{"VtgEmptyKeepsMotion", {kRmc}, "$GPVTG,,T,,M,,N,,K,N*2C\r\n", kNothing},
         DecodeRow{"VtgOfLowerTalkerLeavesCombinedMotion",
                   {WithChecksum("$GNRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W,A,V")},
@@ -761,7 +779,7 @@ INSTANTIATE_TEST_SUITE_P(
         // ait250: RMC alone, status A, gives a 2D fix; a GGA with the altitude in the same
         // second makes it 3D.
         DecodeRow{"GgaBesideRmcMakesItThreeDimensional", {kRmc}, kGga,
-                  [](GpsData& g) { g.fixMode = 3; g.altitude = 545.4f; }},
+                  [](GpsData& g) { g.fixMode = 3; g.altitude = 545.4; }},
         DecodeRow{"ListingSilentThreeSecondsIsGone", {kGga, kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kGlGsv, GgaAt(22)},
                   kUbloxGsv1, [](GpsData& g) { for (int i = 12; i < 15; ++i) g.satellites[i] = {}; }},
         DecodeRow{"GsaModeHoldsOverGga", {kGga, kGsaMode2}, GgaAt(20),
@@ -769,8 +787,177 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeRow{"GsaSilentThreeSecondsGgaTakesOver", {kGga, kGsaMode2, GgaAt(20), GgaAt(21)}, GgaAt(22),
                   [](GpsData& g) { g.fixMode = 3; g.second = 22; }},
         DecodeRow{"GsaBeforeAnyTimeCountsFromTheFirstTime", {kGsaMode2, kGga, GgaAt(21)}, GgaAt(22),
-                  [](GpsData& g) { g.fixMode = 3; g.second = 22; }}),
+                  [](GpsData& g) { g.fixMode = 3; g.second = 22; }},
+        // humminbird-M37: GGA (quality 2, altitude) every 4 s, RMC every second, no GSA. RMC's
+        // "2D at least" keeps the 3D a GGA stated within 3 s, and lowers one older.
+        DecodeRow{"HumminbirdRmcKeepsTheGgas3d", {HumGga(0), HumRmc(0), HumRmc(1), HumRmc(2)}, HumRmc(3),
+                  [](GpsData& g) { g.second = 3; }},
+        DecodeRow{"HumminbirdRmcLowersA3dOfFourSecondsAgo", {HumGga(0), HumRmc(0), HumRmc(1), HumRmc(2), HumRmc(3)},
+                  HumRmc(4), [](GpsData& g) { g.fixMode = 2; g.second = 4; }},
+        DecodeRow{"HumminbirdNextGgaAfterItsRmc", {HumGga(0), HumRmc(0), HumRmc(1), HumRmc(2), HumRmc(3), HumRmc(4)},
+                  HumGga(4), [](GpsData& g) { g.fixMode = 3; }},
+        DecodeRow{"HumminbirdRmcBesideA2dGgaStays2d", {HumGga(0), HumRmc(0), HumGga(1, false)}, HumRmc(1),
+                  [](GpsData& g) { g.second = 1; }},
+        // rx210: the GSAs of the last epoch without a fix say so; the next epoch's RMC and GGA
+        // report the fix before any GSA does.
+        DecodeRow{"Rx210FixOfANewerEpochOverrulesAnOldGsa",
+                  {WithChecksum("$GPRMC,184041,V,,,,,,,240110,,,N"), WithChecksum("$GPGSA,A,1,,,,,,,,,,,,,,,")},
+                  WithChecksum("$GPRMC,184042,A,4807.038,N,01131.000,E,0.1,1.0,240110,,,A"),
+                  [](GpsData& g) { g.fixMode = 2; g.second = 42; g.latitude = kLat; g.longitude = kLon;
+                                   g.speed = 0.1; g.course = 1.0; }},
+        DecodeRow{"Rx210FixWithinThreeSecondsOfTheGsa",
+                  {WithChecksum("$GPRMC,184100,V,,,,,,,240110,,,N"), WithChecksum("$GPGSA,A,1,,,,,,,,,,,,,,,")},
+                  WithChecksum("$GPGGA,184101,4807.038,N,01131.000,E,1,04,2.0,545.4,M,46.9,M,,"),
+                  [](GpsData& g) { g.fixMode = 3; g.second = 1; g.latitude = kLat; g.longitude = kLon;
+                                   g.altitude = 545.4; }},
+        DecodeRow{"Rx210UntimedGsaIsOfAnOlderEpoch", {WithChecksum("$GPGSA,A,1,,,,,,,,,,,,,,,")},
+                  WithChecksum("$GPGGA,184102,4807.038,N,01131.000,E,1,04,2.0,545.4,M,46.9,M,,"),
+                  [](GpsData& g) { g.fixMode = 3; g.hour = 18; g.minute = 41; g.second = 2; g.latitude = kLat;
+                                   g.longitude = kLon; g.altitude = 545.4; }},
+        DecodeRow{"GsaOfTheSameEpochStillSaysNoFix",
+                  {WithChecksum("$GPGGA,184102,4807.038,N,01131.000,E,1,04,2.0,545.4,M,46.9,M,,"),
+                   WithChecksum("$GPGSA,A,1,,,,,,,,,,,,,,,")},
+                  WithChecksum("$GPRMC,184102,A,4807.038,N,01131.000,E,0.1,1.0,240110,,,A"),
+                  [](GpsData& g) { g.day = 24; g.month = 1; g.year = 2010; g.speed = 0.1; g.course = 1.0; }}),
     RowName);
+
+// ---------------------------------------------------------------------------------------------
+// Satellites used: the GSA's word, listed by a GSV or not, else the GGA's count
+
+struct UsedRow
+{
+    const char* name;
+    std::vector<std::string> lines;
+    int used;
+    GnssSystem system; // where they are counted
+};
+
+class UsedCountTest : public testing::TestWithParam<UsedRow>
+{
+};
+
+TEST_P(UsedCountTest, CountsWhatTheReceiverSaysItUses)
+{
+    GpsData gps;
+    for (const std::string& line : GetParam().lines)
+        DecodeSentence(line, gps);
+    EXPECT_EQ(SatellitesUsed(gps), GetParam().used);
+    int bySystem[kGnssSystems];
+    SatellitesUsedBySystem(gps, bySystem);
+    EXPECT_EQ(bySystem[static_cast<int>(GetParam().system)], GetParam().used);
+}
+
+const std::string kGga9 = WithChecksum("$GPGGA,123519,4807.038,N,01131.000,E,1,09,0.9,545.4,M,46.9,M,,");
+const std::string kGsa9 = WithChecksum("$GPGSA,A,3,27,15,09,28,18,08,05,12,26,,,,1.8,0.9,1.5");
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, UsedCountTest,
+    testing::Values(
+        UsedRow{"GsaWithoutGsv", {kGga9, kGsa9}, 9, GnssSystem::Gps},
+        UsedRow{"GgaCountWithoutGsaOrGsv", {kGga9}, 9, GnssSystem::Gps},
+        UsedRow{"GgaCountBesideAGsvWithoutGsa", {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kGga9}, 9, GnssSystem::Gps},
+        // The GSA names each satellite; the GGA's count (here 12) gives way to it.
+        UsedRow{"GsaWinsOverADifferentGgaCount",
+                {WithChecksum("$GPGGA,123519,4807.038,N,01131.000,E,1,12,0.9,545.4,M,46.9,M,,"), kGsa9}, 9,
+                GnssSystem::Gps},
+        // Six of the GSA's PRNs are in the GSV's slots, three are not: nine all the same.
+        UsedRow{"GsvListsSomeOfThem", {kUbloxGsv1, kUbloxGsv2, kUbloxGsv3, kGsa9}, 9, GnssSystem::Gps},
+        UsedRow{"ListedLaterStillCountedOnce", {kGsa9, kUbloxGsv1, kUbloxGsv2, kUbloxGsv3}, 9, GnssSystem::Gps},
+        UsedRow{"NextGsaCountsAfresh", {kGsa9, WithChecksum("$GPGSA,A,3,27,15,09,28,,,,,,,,,1.8,0.9,1.5")}, 4,
+                GnssSystem::Gps},
+        UsedRow{"NoFixGsaEmptiesIt", {kGsa9, WithChecksum("$GPGSA,A,1,,,,,,,,,,,,,,,")}, 0, GnssSystem::Gps},
+        // u-blox F9P: one GN GSA per system id, GLONASS and Galileo never listed by a GSV.
+        UsedRow{"GlonassBySystemId", {WithChecksum("$GNGSA,A,3,70,78,82,79,88,81,69,,,,,,0.98,0.49,0.84,2")}, 7,
+                GnssSystem::Glonass},
+        UsedRow{"GalileoBySystemId", {WithChecksum("$GNGSA,A,3,13,31,01,09,04,26,21,,,,,,0.98,0.49,0.84,3")}, 7,
+                GnssSystem::Galileo},
+        // Without a system id each PRN speaks for its own system.
+        UsedRow{"GlonassByPrnRange", {WithChecksum("$GNGSA,A,3,70,78,82,,,,,,,,,,1.9,1.0,1.6")}, 3,
+                GnssSystem::Glonass},
+        // A combined fix's count names no one system.
+        UsedRow{"CombinedGgaCount", {WithChecksum("$GNGGA,123519,4807.038,N,01131.000,E,1,17,0.9,545.4,M,46.9,M,,")},
+                17, GnssSystem::Unknown}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A receiver that moves between talkers, as in gpsd's nmea-rtk capture (10 Hz, GN sentences,
+// then GP ones for a while, then GN again): each epoch a GGA and an RMC of one talker, or of
+// two (the first talker's first). After each epoch the position is the one of the epoch `shows`
+// names (its index) that the talker `by` sent, and the altitude that epoch's.
+struct TalkerEpoch
+{
+    std::vector<std::string> talkers;
+    const char* time;
+    int shows;
+    std::string by;
+};
+
+struct TalkerChangeRow
+{
+    const char* name;
+    std::vector<TalkerEpoch> epochs;
+};
+
+class TalkerChangeTest : public testing::TestWithParam<TalkerChangeRow>
+{
+};
+
+// Epoch i's own position: 48 degrees 7.001 + i thousandths of a minute north, GP's a tenth of
+// a minute further, so that every epoch and talker is told apart; its altitude 100 + i.
+std::string EpochLatitude(int epoch, const std::string& talker)
+{
+    return "4807." + std::to_string((talker == "GP" ? 100 : 0) + epoch + 1 + 1000).substr(1);
+}
+
+TEST_P(TalkerChangeTest, ThePositionFollowsTheTalkerThatStillSpeaks)
+{
+    GpsData gps;
+    const std::vector<TalkerEpoch>& epochs = GetParam().epochs;
+    for (std::size_t i = 0; i < epochs.size(); ++i)
+    {
+        const int epoch = static_cast<int>(i);
+        for (const std::string& talker : epochs[i].talkers)
+        {
+            const std::string lat = EpochLatitude(epoch, talker);
+            const std::string alt = std::to_string(100 + epoch) + ".0";
+            DecodeSentence(WithChecksum("$" + talker + "GGA," + epochs[i].time + "," + lat +
+                                        ",N,01131.000,E,4,12,0.7," + alt + ",M,46.9,M,1.0,0000"), gps);
+            DecodeSentence(WithChecksum("$" + talker + "RMC," + epochs[i].time + ",A," + lat +
+                                        ",N,01131.000,E,0.1,,091226,,,R"), gps);
+        }
+        GpsData alone;
+        DecodeSentence(WithChecksum("$GPGGA," + std::string(epochs[i].time) + "," +
+                                    EpochLatitude(epochs[i].shows, epochs[i].by) + ",N,01131.000,E,4,12,0.7,1,M,,,,"), alone);
+        EXPECT_DOUBLE_EQ(gps.latitude, alone.latitude) << "epoch " << i << " at " << epochs[i].time;
+        EXPECT_DOUBLE_EQ(gps.altitude, 100.0 + epochs[i].shows) << "epoch " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TalkerChangeTest,
+    testing::Values(
+        // GP's first epoch still stands beside GN's last (a GP sentence may come before the GN
+        // one of its epoch); from its second GP is followed, and GN again at once.
+        TalkerChangeRow{"GnToGpAndBackAtTenHertz",
+                        {{{"GN"}, "120000.00", 0, "GN"}, {{"GN"}, "120000.10", 1, "GN"},
+                         {{"GN"}, "120000.20", 2, "GN"}, {{"GP"}, "120000.30", 2, "GN"},
+                         {{"GP"}, "120000.40", 4, "GP"}, {{"GP"}, "120000.50", 5, "GP"},
+                         {{"GP"}, "120000.60", 6, "GP"}, {{"GN"}, "120000.70", 7, "GN"},
+                         {{"GN"}, "120000.80", 8, "GN"}, {{"GP"}, "120000.90", 8, "GN"},
+                         {{"GP"}, "120001.00", 10, "GP"}}},
+        TalkerChangeRow{"GnToGpOnceASecond",
+                        {{{"GN"}, "120000", 0, "GN"}, {{"GP"}, "120001", 0, "GN"}, {{"GP"}, "120002", 2, "GP"},
+                         {{"GP"}, "120003", 3, "GP"}, {{"GN"}, "120004", 4, "GN"}}},
+        // Across midnight the epochs still follow one another.
+        TalkerChangeRow{"GnToGpOverMidnight",
+                        {{{"GN"}, "235959.80", 0, "GN"}, {{"GP"}, "235959.90", 0, "GN"},
+                         {{"GP"}, "000000.00", 2, "GP"}}},
+        // Both talkers every epoch, GP's sentences first (as SiRFstarV sends them): GN's
+        // position stands throughout, and GP's takes over only when GN stops.
+        TalkerChangeRow{"GpBesideGnEveryEpoch",
+                        {{{"GN"}, "120000", 0, "GN"}, {{"GP", "GN"}, "120001", 1, "GN"},
+                         {{"GP", "GN"}, "120002", 2, "GN"}, {{"GP"}, "120003", 2, "GN"},
+                         {{"GP"}, "120004", 4, "GP"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // SiRFstarV sends GPGGA and GLGGA beside GNRMC every second: once the combined fix is there,
 // the position follows it on every later line, and the altitude follows GPGGA.

@@ -79,7 +79,7 @@ class ChecksumValidityTest : public testing::TestWithParam<ValidityRow>
 {
 };
 
-TEST_P(ChecksumValidityTest, OnlyExactUppercaseHexThenCrLf)
+TEST_P(ChecksumValidityTest, OnlyTheExactHexInEitherCaseThenCrLf)
 {
     EXPECT_EQ(IsChecksumValid(GetParam().line), GetParam().valid);
 }
@@ -92,10 +92,21 @@ INSTANTIATE_TEST_SUITE_P(
         ValidityRow{"BelowSixteenWrittenWithLeadingZero", kLowChecksumGsa, true},
         ValidityRow{"BelowSixteenAsSingleDigit",
                     "$GPGSA,A,3,27,15,09,28,18,08,,,,,,,2.50,1.58,2.20*A\r\n", false},
+        // Magellan receivers write their checksums in lowercase hex, as gpsd and minmea accept.
         ValidityRow{"LowercaseHex",
-                    "$GPGSV,3,3,12,24,58,220,,26,17,053,,29,20,063,,30,60,311,44*7f\r\n", false},
+                    "$GPGSV,3,3,12,24,58,220,,26,17,053,,29,20,063,,30,60,311,44*7f\r\n", true},
         ValidityRow{"LowercaseHexDigitOfLowChecksum",
-                    "$GPGSA,A,3,27,15,09,28,18,08,,,,,,,2.50,1.58,2.20*0a\r\n", false},
+                    "$GPGSA,A,3,27,15,09,28,18,08,,,,,,,2.50,1.58,2.20*0a\r\n", true},
+        // A byte above 0x7F (a Latin-1 degree sign in a text sentence) makes both digits letters.
+        ValidityRow{"MixedCaseHex", "$GPTXT,01,01,02,\xB0 0*eD\r\n", true},
+        ValidityRow{"MixedCaseHexOtherWay", "$GPTXT,01,01,02,\xB0 0*Ed\r\n", true},
+        ValidityRow{"UppercaseOfTheSameLine", "$GPTXT,01,01,02,\xB0 0*ED\r\n", true},
+        ValidityRow{"WrongMixedCaseHex", "$GPTXT,01,01,02,\xB0 0*eE\r\n", false},
+        ValidityRow{"WrongLowercaseHex",
+                    "$GPGSV,3,3,12,24,58,220,,26,17,053,,29,20,063,,30,60,311,44*7e\r\n", false},
+        ValidityRow{"WrongLowercaseHexUpperDigit",
+                    "$GPGSA,A,3,27,15,09,28,18,08,,,,,,,2.50,1.58,2.20*1a\r\n", false},
+        ValidityRow{"LetterPastF", "$GPGSA,A,3,27,15,09,28,18,08,,,,,,,2.50,1.58,2.20*0g\r\n", false},
         ValidityRow{"BareLineFeed",
                     "$GPGGA,083723.00,5155.55442,N,00434.65873,E,1,06,2.51,-4.0,M,46.0,M,,*70\n",
                     false},

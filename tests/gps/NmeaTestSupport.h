@@ -99,8 +99,15 @@ inline bool SameBits(const GpsData& a, const GpsData& b)
     if (std::memcmp(&a.latitude, &b.latitude, sizeof a.latitude) != 0 ||
         std::memcmp(&a.longitude, &b.longitude, sizeof a.longitude) != 0)
         return false;
-    const float af[] = {a.altitude, a.speed, a.course, a.hdop, a.pdop};
-    const float bf[] = {b.altitude, b.speed, b.course, b.hdop, b.pdop};
+    const double ad[] = {a.altitude, a.speed, a.course};
+    const double bd[] = {b.altitude, b.speed, b.course};
+    for (std::size_t i = 0; i < std::size(ad); ++i)
+    {
+        if (std::memcmp(&ad[i], &bd[i], sizeof(double)) != 0)
+            return false;
+    }
+    const float af[] = {a.hdop, a.pdop};
+    const float bf[] = {b.hdop, b.pdop};
     for (std::size_t i = 0; i < std::size(af); ++i)
     {
         if (std::memcmp(&af[i], &bf[i], sizeof(float)) != 0)

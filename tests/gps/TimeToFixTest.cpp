@@ -134,9 +134,10 @@ TEST_P(TimeToFixTest, EndsAtTheFirstFixAfterTheStart)
 INSTANTIATE_TEST_SUITE_P(
     Searches, TimeToFixTest,
     ::testing::Values(
-        TtffCase{"connect, no fix for three seconds: the GSA's mode ends it",
+        // The last GSA's "no fix" is of an older epoch: the GGA that reports the fix ends it.
+        TtffCase{"connect, no fix for three seconds: the fix epoch's GGA ends it",
                  Events{Command(FixSearch::Connect, 0)} + Epochs(0, 2, false, 300) + Epochs(3, 4, true, 300), 9000,
-                 "Connected: fix in 3.5 s", 3500},
+                 "Connected: fix in 3.3 s", 3300},
         TtffCase{"connect to a receiver that has its fix: its first epoch, once it has ended",
                  Events{Command(FixSearch::Connect, 0)} + Epochs(0, 2, true, 400), 9000, "Connected: fix in 0.4 s",
                  1400},
@@ -154,11 +155,11 @@ INSTANTIATE_TEST_SUITE_P(
         TtffCase{"warm start: the decoder's old mode in the first epoch after the reboot is no fix",
                  Epochs(0, 5, true) + Command(FixSearch::WarmStart, 5300) + Epochs(7, 30, false) +
                      Epochs(31, 33, true),
-                 40000, "Warm start: fix in 25.9 s", 31200},
+                 40000, "Warm start: fix in 25.7 s", 31000},
         TtffCase{"cold start: the old fix goes on for two epochs and is lost mid-search",
                  Epochs(0, 5, true) + Command(FixSearch::ColdStart, 5300) + Epochs(6, 7, true) +
                      Epochs(8, 40, false) + Epochs(41, 42, true),
-                 50000, "Cold start: fix in 35.9 s", 41200},
+                 50000, "Cold start: fix in 35.7 s", 41000},
         TtffCase{"warm start ignored (no SiRF receiver): the fix kept for 3 s ends it at its first epoch",
                  Epochs(0, 5, true) + Command(FixSearch::WarmStart, 5300) + Epochs(6, 10, true), 12000,
                  "Warm start: fix in 0.7 s", 9000},
@@ -173,13 +174,13 @@ INSTANTIATE_TEST_SUITE_P(
         TtffCase{"a restart while searching starts the count again",
                  Events{Command(FixSearch::Connect, 0)} + Epochs(0, 2, false) + Command(FixSearch::ColdStart, 2500) +
                      Epochs(3, 40, false) + Epochs(41, 42, true),
-                 50000, "Cold start: fix in 38.7 s", 41200},
+                 50000, "Cold start: fix in 38.5 s", 41000},
         TtffCase{"disconnected while searching: no count, and a later fix ends nothing",
                  Epochs(0, 5, true) + Command(FixSearch::ColdStart, 5300) + Epochs(6, 20, false) +
                      Disconnect(20500) + Epochs(21, 23, true),
                  30000, "", -1},
         TtffCase{"disconnected after the fix: the result stays",
                  Events{Command(FixSearch::Connect, 0)} + Epochs(0, 1, false) + Epochs(2, 3, true) + Disconnect(4000),
-                 30000, "Connected: fix in 2.2 s", 2200}));
+                 30000, "Connected: fix in 2.0 s", 2000}));
 
 } // namespace

@@ -169,6 +169,8 @@ INSTANTIATE_TEST_SUITE_P(
         TimelineCase{"OneSecondEpochs", {Gga("120000"), Gsa(), Gga("120001"), Gsa(), Gga("120002")}, 2000},
         TimelineCase{"TenHertz", {Gga("120000.00"), Gga("120000.10"), Gga("120000.20")}, 200},
         TimelineCase{"MidnightRollsOver", {Gga("235959"), Gga("000000"), Gga("000001")}, 2000},
+        TimelineCase{"LeapSecondPlaysAsASecond", {Gga("235959"), Gga("235960"), Gga("000000")}, 2000},
+        TimelineCase{"BackOverMidnightPlaysAtOnce", {Gga("000001"), Gga("235959"), Gga("000000")}, 1000},
         TimelineCase{"JumpBackPlaysAtOnce", {Gga("120010"), Gga("120000"), Gga("120001")}, 1000},
         TimelineCase{"LongGapShortened", {Gga("120000"), Gga("130000"), Gga("130001")}, 2000},
         TimelineCase{"TimeInRmcZdaGll",

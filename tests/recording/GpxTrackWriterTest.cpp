@@ -65,6 +65,14 @@ GpsData Record(int fixMode, double lat, double lon, float ele)
     }
     return gps;
 }
+
+// The record a receiver's sentence leaves.
+GpsData Decoded(const std::string& body)
+{
+    GpsData gps;
+    DecodeSentence(WithChecksum(body), gps);
+    return gps;
+}
 } // namespace
 
 TEST(EpochDetector, AnEpochEndsWhenTheTimeOfDayChanges)
@@ -134,9 +142,14 @@ TEST(GpxTrackWriter, PointsCarryTheFieldsOfTheRecord)
          {"<trkpt lat=\"25.033\" lon=\"121.5654\">", "<ele>100.5</ele>", "<time>2010-03-07T09:05:03Z</time>",
           "<fix>3d</fix>", "<sat>3</sat>", "<hdop>0.90</hdop>", "<pdop>1.75</pdop>"}},
         {"2D fix in the south-west, with thousandths", thousandths,
-         {"lat=\"-34.25\" lon=\"-58.5\"", "<ele>-12.0</ele>", "<time>2010-03-07T09:05:03.250Z</time>",
+         {"lat=\"-34.25\" lon=\"-58.5\"", "<ele>-12</ele>", "<time>2010-03-07T09:05:03.250Z</time>",
           "<fix>2d</fix>"}},
-        {"no date yet: no time rather than a wrong one", noDate, {"<ele>3.0</ele>\n        <fix>3d</fix>"}},
+        {"no date yet: no time rather than a wrong one", noDate, {"<ele>3</ele>\n        <fix>3d</fix>"}},
+        // The altitude as the receiver sent it, as the position is: no single-precision noise.
+        {"the receiver's digits", Decoded("$GPGGA,120000,4807.038,N,01131.000,E,1,08,0.9,73.9,M,46.9,M,,"),
+         {"<ele>73.9</ele>"}},
+        {"every decimal sent", Decoded("$GPGGA,120000,4807.038,N,01131.000,E,1,08,0.9,-0.125,M,46.9,M,,"),
+         {"<ele>-0.125</ele>"}},
     };
     TempFolder dir;
     for (const Row& row : rows)

@@ -1,5 +1,8 @@
 #include "recording/KmlTrackWriter.h"
 
+#include "gps/NmeaDecoders.h"
+#include "support/Nmea.h"
+
 #include "recording/RecordingFixtures.h"
 #include "support/Files.h"
 #include "support/KmlText.h"
@@ -66,6 +69,28 @@ TEST(KmlTrackWriter, ThreeIdenticalPointsOfTheExample)
     ASSERT_TRUE(writer.Finish());
     const std::string line = "121.565399169922,25.0330009460449,100.5";
     EXPECT_EQ(ReadFile(path), ExpectedKml({line, line, line}));
+}
+
+// What the receiver sent is what the track says: the altitude's digits as they came, as the
+// position's are (a float held 73.9 as 73.9000015258789).
+TEST(KmlTrackWriter, TheReceiversDigits)
+{
+    struct Row
+    {
+        const char* gga;
+        const char* text;
+    };
+    const Row rows[] = {
+        {"$GPGGA,120000,4807.038,N,01131.000,E,1,08,0.9,73.9,M,46.9,M,,", "11.5166666666667,48.1173,73.9"},
+        {"$GPGGA,120000,3348.0480,S,15112.6574,E,1,08,0.9,1123.95,M,46.9,M,,", "151.210956666667,-33.8008,1123.95"},
+        {"$GPGGA,120000,0000.0001,N,00000.0001,W,1,08,0.9,-0.1,M,46.9,M,,", "-1.66666666666667e-06,1.66666666666667e-06,-0.1"},
+    };
+    for (const Row& row : rows)
+    {
+        GpsData gps;
+        DecodeSentence(WithChecksum(row.gga), gps);
+        EXPECT_EQ(KmlTrackWriter::PointLine(gps), std::string(12, ' ') + row.text + "\n") << row.gga;
+    }
 }
 
 TEST(KmlTrackWriter, NumberForms)

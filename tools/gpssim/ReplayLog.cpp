@@ -1,8 +1,10 @@
 #include "tools/gpssim/ReplayLog.h"
 
 #include "gps/NmeaFraming.h"
+#include "gps/TimeOfDay.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -37,54 +39,12 @@ std::string_view Identifier(std::string_view line)
     return line.substr(0, line.find(','));
 }
 
-std::optional<double> ParseTime(std::string_view field)
-{
-    if (field.size() < 6)
-        return std::nullopt;
-    for (std::size_t i = 0; i < 6; ++i)
-        if (!std::isdigit(static_cast<unsigned char>(field[i])))
-            return std::nullopt;
-    const int hours = (field[0] - '0') * 10 + (field[1] - '0');
-    const int minutes = (field[2] - '0') * 10 + (field[3] - '0');
-    const int seconds = (field[4] - '0') * 10 + (field[5] - '0');
-    if (hours > 23 || minutes > 59 || seconds > 60)
-        return std::nullopt;
-    double fraction = 0.0;
-    if (field.size() > 6)
-    {
-        if (field[6] != '.')
-            return std::nullopt;
-        double scale = 0.1;
-        for (std::size_t i = 7; i < field.size(); ++i, scale /= 10.0)
-        {
-            if (!std::isdigit(static_cast<unsigned char>(field[i])))
-                return std::nullopt;
-            fraction += (field[i] - '0') * scale;
-        }
-    }
-    return hours * 3600.0 + minutes * 60.0 + seconds + fraction;
-}
-
 } // namespace
 
 std::optional<double> SentenceTime(std::string_view line)
 {
-    const std::string_view identifier = Identifier(line);
-    if (identifier.size() != 6 || !ChecksumMatches(line))
-        return std::nullopt;
-    const std::string_view type = identifier.substr(3);
-    std::size_t index = 0;
-    if (type == "GGA" || type == "RMC" || type == "GNS" || type == "GBS" || type == "GST" ||
-        type == "ZDA")
-        index = 1;
-    else if (type == "GLL")
-        index = 5;
-    else
-        return std::nullopt;
-    const std::vector<NmeaField> fields = SplitFields(line.substr(0, line.find('*')));
-    if (fields.size() <= index)
-        return std::nullopt;
-    return ParseTime(fields[index]);
+    const std::optional<TimeOfDay> time = ChecksumMatches(line) ? SentenceTimeOfDay(line) : std::nullopt;
+    return time ? std::optional<double>(static_cast<double>(time->Ms()) / 1000.0) : std::nullopt;
 }
 
 bool ReplayLog::Load(const std::string& path, std::string& error)
@@ -158,9 +118,8 @@ void ReplayLog::Schedule()
         double step = kUntimedStep;
         if (m_cycles[i].time && m_cycles[i - 1].time)
         {
-            double gap = *m_cycles[i].time - *m_cycles[i - 1].time;
-            if (gap < -43200.0)
-                gap += 86400.0; // past midnight
+            const auto at = [](double seconds) { return *TimeOfDay::FromMs(std::llround(seconds * 1000.0)); };
+            const double gap = static_cast<double>(StepMs(at(*m_cycles[i - 1].time), at(*m_cycles[i].time))) / 1000.0;
             if (gap > 0.0 && gap <= kLongestGap)
                 step = gap;
         }

@@ -13,8 +13,10 @@ namespace
 // The longest line the device hands on, LF included.
 constexpr std::size_t kMaxLine = 1023;
 
-// Shortest text that reads back as the same float: no digits the record never had.
-void AppendFloat(std::string& out, float value)
+// Shortest text that reads back as the same number: no digits the record never had, so a
+// value the receiver sent is written with its own digits.
+template <typename Number>
+void AppendShortest(std::string& out, Number value)
 {
     char buffer[32];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -92,7 +94,7 @@ std::string EpochJson(const GpsData& gps)
     if (fix && gps.fixMode != 2 && (known & kKnownAltitude))
     {
         key("alt");
-        AppendFloat(out, gps.altitude);
+        AppendShortest(out, gps.altitude);
     }
     if (fix && (known & kKnownSpeed))
     {
@@ -102,17 +104,17 @@ std::string EpochJson(const GpsData& gps)
     if (fix && (known & kKnownCourse))
     {
         key("track");
-        AppendFloat(out, gps.course);
+        AppendShortest(out, gps.course);
     }
     if (known & kKnownHdop)
     {
         key("hdop");
-        AppendFloat(out, gps.hdop);
+        AppendShortest(out, gps.hdop);
     }
     if (known & kKnownPdop)
     {
         key("pdop");
-        AppendFloat(out, gps.pdop);
+        AppendShortest(out, gps.pdop);
     }
     if (SatellitesInView(gps) > 0)
     {
@@ -252,9 +254,9 @@ std::string SummaryJson(const FixSummary& summary, const ReceiverIdentity& recei
     {
         AppendNumber(out, "{\"mean\":%.3f", hdop.mean);
         out += ",\"min\":";
-        AppendFloat(out, hdop.min);
+        AppendShortest(out, hdop.min);
         out += ",\"max\":";
-        AppendFloat(out, hdop.max);
+        AppendShortest(out, hdop.max);
         out += '}';
     }
     else
