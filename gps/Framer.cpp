@@ -79,6 +79,19 @@ std::string_view Rtcm3Payload(std::string_view frame)
     return frame.substr(kRtcm3Header, frame.size() - kRtcm3Header - kRtcm3Trailer);
 }
 
+std::size_t CaptureHeaderLength(std::string_view bytes)
+{
+    std::size_t at = 0;
+    while (at < bytes.size() && bytes[at] == '#')
+    {
+        const std::size_t lf = bytes.find('\n', at);
+        if (lf == std::string_view::npos)
+            break;
+        at = lf + 1;
+    }
+    return at;
+}
+
 void Framer::Feed(std::string_view bytes)
 {
     // What was delivered or skipped is dropped now, so that the buffer holds at most the

@@ -34,6 +34,10 @@ std::string_view UbxPayload(std::string_view frame);
 // An RTCM3 frame's payload (without header and CRC).
 std::string_view Rtcm3Payload(std::string_view frame);
 
+// The leading comment lines of a capture as gpsd stores one (each begins with '#' and ends
+// with LF): how many bytes they take. Only the leading lines count; a later '#' is data.
+std::size_t CaptureHeaderLength(std::string_view bytes);
+
 // Cuts a byte stream, fed in pieces of any size, into NMEA lines, UBX frames and RTCM3 frames.
 // No I/O, no clock: the same bytes give the same frames however they are split.
 //

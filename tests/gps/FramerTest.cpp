@@ -188,6 +188,14 @@ TEST(FramerChecksums, KnownValues)
     EXPECT_EQ(UbxFrame(0x0A, 0x04, ""), "\xB5\x62\x0A\x04\x00\x00\x0E\x34"s);
 }
 
+TEST(CaptureHeader, LeadingCommentLinesOnly)
+{
+    EXPECT_EQ(CaptureHeaderLength("# a\n# b\n$GPGGA,#\n"), 8u);
+    EXPECT_EQ(CaptureHeaderLength("\xB5\x62#\n"), 0u);
+    EXPECT_EQ(CaptureHeaderLength("# no end"), 0u);
+    EXPECT_EQ(CaptureHeaderLength("# a\n#\n\xD3# c\n"), 6u);
+}
+
 // Every NMEA capture comes out line for line as the port's own line cutting gives it.
 TEST(FramerOnCorpus, NmeaCapturesCutAsThePortCuts)
 {
