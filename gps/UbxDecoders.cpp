@@ -513,19 +513,24 @@ void DecodeUbx(std::string_view frame, GpsData& gps)
     }
 }
 
-void DecodeFrame(const Frame& frame, GpsData& gps)
+void DecodeFrame(FrameKind kind, std::string_view bytes, GpsData& gps)
 {
-    switch (frame.kind)
+    switch (kind)
     {
     case FrameKind::Nmea:
-        DecodeNmeaBesideUbx(frame.bytes, gps);
+        DecodeNmeaBesideUbx(bytes, gps);
         break;
     case FrameKind::Ubx:
-        DecodeUbx(frame.bytes, gps);
+        DecodeUbx(bytes, gps);
         break;
     case FrameKind::Rtcm3:
         break;
     }
+}
+
+void DecodeFrame(const Frame& frame, GpsData& gps)
+{
+    DecodeFrame(frame.kind, frame.bytes, gps);
 }
 
 std::string_view UbxMessageName(std::uint8_t cls, std::uint8_t id)

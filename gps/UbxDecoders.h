@@ -34,6 +34,7 @@
 // NMEA keeps the fields again once kUbxPatience NMEA sentences have come without the UBX
 // message (several epochs of the busiest NMEA output), so the two never alternate within an
 // epoch and a receiver switched back to NMEA only is followed.
+void DecodeFrame(FrameKind kind, std::string_view bytes, GpsData& gps);
 void DecodeFrame(const Frame& frame, GpsData& gps);
 void DecodeUbx(std::string_view frame, GpsData& gps);
 
