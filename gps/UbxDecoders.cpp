@@ -494,6 +494,9 @@ void DecodeNmeaBesideUbx(std::string_view line, GpsData& gps)
         std::copy(std::begin(before.satellites), std::end(before.satellites), std::begin(gps.satellites));
     gps.ubx.navOwned = before.ubx.navOwned > 0 ? before.ubx.navOwned - 1 : 0;
     gps.ubx.skyOwned = before.ubx.skyOwned > 0 ? before.ubx.skyOwned - 1 : 0;
+    // The sky goes back to GSV: UBX's list goes, and the next GSV cycles list afresh.
+    if (before.ubx.skyOwned == 1)
+        std::fill(std::begin(gps.satellites), std::end(gps.satellites), SatelliteInfo{});
 }
 
 } // namespace

@@ -330,6 +330,18 @@ TEST(NmeaBesideUbx, NmeaTakesOverWhenUbxFallsSilent)
     EXPECT_NEAR(AfterFrames(frames).latitude, 48.1173, 1e-9);
 }
 
+TEST(NmeaBesideUbx, GsvListsAfreshWhenUbxSkyFallsSilent)
+{
+    std::vector<Frame> frames{{FrameKind::Ubx, SatFrame({{0, 3, 32, 35, 107, kUsedHealthy}, {0, 9, 30, 20, 10, 0}})}};
+    for (int i = 0; i < kUbxPatience; ++i)
+        frames.push_back({FrameKind::Nmea, kGga});
+    EXPECT_EQ(SatellitesInView(AfterFrames(frames)), 0);
+    frames.push_back({FrameKind::Nmea, kGsv});
+    const GpsData gps = AfterFrames(frames);
+    EXPECT_EQ(SatellitesInView(gps), 1);
+    EXPECT_EQ(gps.satellites[0].prn, 7);
+}
+
 TEST(NmeaBesideUbx, RtcmChangesNothing)
 {
     EXPECT_EQ(AfterFrames({{FrameKind::Rtcm3, Rtcm3Frame("\x3E\xD0"s)}}), GpsData{});
