@@ -2,6 +2,7 @@
 
 #include "gps/Rtcm3.h"
 #include "gps/UbxDecoders.h"
+#include "gps/UbxFields.h"
 
 #include <cstdio>
 #include <string_view>
@@ -9,18 +10,9 @@
 namespace
 {
 
-std::uint32_t U1(std::string_view p, std::size_t at)
-{
-    return static_cast<std::uint8_t>(p[at]);
-}
-std::uint32_t U2(std::string_view p, std::size_t at)
-{
-    return U1(p, at) | (U1(p, at + 1) << 8);
-}
-std::uint32_t U4(std::string_view p, std::size_t at)
-{
-    return U2(p, at) | (U2(p, at + 2) << 16);
-}
+using ubx::U1;
+using ubx::U2;
+using ubx::U4;
 
 std::string Format(const char* format, double a, double b = 0.0)
 {

@@ -4,6 +4,7 @@
 #include "gps/Ecef.h"
 #include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
+#include "gps/UbxFields.h"
 
 #include <algorithm>
 #include <cmath>
@@ -37,31 +38,12 @@ constexpr MessageRow kMessages[] = {
     {0x27, 0x03, "SEC-UNIQID"},
 };
 
-// Little-endian fields of a payload; the caller has checked the length.
-std::uint32_t U1(std::string_view p, std::size_t at)
-{
-    return static_cast<std::uint8_t>(p[at]);
-}
-std::uint32_t U2(std::string_view p, std::size_t at)
-{
-    return U1(p, at) | (U1(p, at + 1) << 8);
-}
-std::uint32_t U4(std::string_view p, std::size_t at)
-{
-    return U2(p, at) | (U2(p, at + 2) << 16);
-}
-std::int32_t I1(std::string_view p, std::size_t at)
-{
-    return static_cast<std::int8_t>(U1(p, at));
-}
-std::int32_t I2(std::string_view p, std::size_t at)
-{
-    return static_cast<std::int16_t>(U2(p, at));
-}
-std::int32_t I4(std::string_view p, std::size_t at)
-{
-    return static_cast<std::int32_t>(U4(p, at));
-}
+using ubx::I1;
+using ubx::I2;
+using ubx::I4;
+using ubx::U1;
+using ubx::U2;
+using ubx::U4;
 
 // Days from 1970-01-01 of a proleptic Gregorian date, and back (H. Hinnant's algorithms).
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d)
