@@ -94,9 +94,10 @@ std::size_t CaptureHeaderLength(std::string_view bytes)
 
 void Framer::Feed(std::string_view bytes)
 {
-    // What was delivered or skipped is dropped now, so that the buffer holds at most the
-    // frame under way and what has not been looked at.
-    if (m_nStart > 0)
+    // What was delivered or skipped is dropped once it is most of the buffer, so that the
+    // buffer holds little more than the frame under way and what has not been looked at,
+    // without moving a long frame's bytes down at every small read.
+    if (m_nStart > 0 && m_nStart * 2 >= m_buffer.size())
     {
         m_buffer.erase(0, m_nStart);
         m_nAt -= m_nStart;

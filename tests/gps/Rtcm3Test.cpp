@@ -10,7 +10,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -154,9 +153,9 @@ TEST(Rtcm3Corpus, NumbersAsGpsdReadThem)
 
     std::vector<int> theirs;
     const std::string chk = ReadFile(std::string(ORVANE_CORPUS_DIR) + "/rtcm3.2.rtcm3.chk");
-    const std::regex type("\"class\":\"RTCM3\",\"type\":([0-9]+)");
-    for (auto it = std::sregex_iterator(chk.begin(), chk.end(), type); it != std::sregex_iterator(); ++it)
-        theirs.push_back(std::stoi((*it)[1]));
+    const std::string report = "\"class\":\"RTCM3\",\"type\":";
+    for (std::size_t at = chk.find(report); at != std::string::npos; at = chk.find(report, at + 1))
+        theirs.push_back(std::stoi(chk.substr(at + report.size(), 5)));
     EXPECT_EQ(ours, theirs);
 }
 
