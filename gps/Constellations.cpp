@@ -159,3 +159,23 @@ int GpsdSvid(GnssSystem system, int prn)
     }
     return prn;
 }
+
+GnssSystem SystemOfGnssId(int gnssId)
+{
+    for (const Constellation& row : kConstellations)
+    {
+        if (row.system != GnssSystem::Unknown && row.gpsdId == gnssId)
+            return row.system;
+    }
+    return GnssSystem::Unknown;
+}
+
+int NmeaPrnOf(GnssSystem system, int svid)
+{
+    for (const PrnRange& range : ConstellationOf(system).prns)
+    {
+        if (range.last != 0 && svid >= range.firstSvid && svid <= range.firstSvid + (range.last - range.first))
+            return svid - range.firstSvid + range.first;
+    }
+    return svid;
+}

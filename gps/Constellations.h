@@ -100,3 +100,9 @@ GnssSystem SystemOfCombinedPrn(int prn);
 GnssSystem SystemOf(Talker talker, int prn);
 // gpsd's number for the satellite within its system.
 int GpsdSvid(GnssSystem system, int prn);
+
+// The system of a gnssId as UBX numbers them (gpsd took the same numbers); Unknown for others.
+GnssSystem SystemOfGnssId(int gnssId);
+// The NMEA PRN under the system's own talker of a satellite numbered as gpsd and UBX number it
+// within its system: the inverse of GpsdSvid. A number outside every range is kept.
+int NmeaPrnOf(GnssSystem system, int svid);

@@ -19,6 +19,7 @@ struct SatelliteInfo
     std::uint16_t snr = 0;
     Talker talker = Talker::None; // of the GSV that listed it; None in an empty slot
     bool noPosition = false;      // listed without elevation and azimuth, as while it is acquired
+    std::uint8_t health = 0;      // UBX's and gpsd's numbering: 0 unknown, 1 healthy, 2 unhealthy
 
     bool operator==(const SatelliteInfo&) const = default;
 };
@@ -68,6 +69,26 @@ inline constexpr std::uint8_t kKnownHdop = 1u << 4;
 inline constexpr std::uint8_t kKnownPdop = 1u << 5;
 inline constexpr std::uint8_t kKnownTime = 1u << 6;
 
+// The receiver's carrier-phase (RTK) solution: GGA quality 5 and 4, UBX's carrier solution.
+enum class RtkState : std::uint8_t
+{
+    None = 0,
+    Float,
+    Fixed,
+};
+
+// What the UBX decoders remember between messages (see UbxDecoders.h).
+struct UbxDecodeState
+{
+    std::uint8_t navOwned = 0;  // NMEA sentences UBX still owns the navigation fields for
+    std::uint8_t skyOwned = 0;  // the same for the satellites in view
+    bool pvtSeen = false;       // NAV-PVT comes: the older navigation messages write nothing
+    bool leapKnown = false;
+    std::int8_t leapSeconds = 0; // GPS minus UTC, from NAV-TIMEGPS
+
+    bool operator==(const UbxDecodeState&) const = default;
+};
+
 // The receiver's latest known state. A plain record: copied only whole, zero when created.
 struct GpsData
 {
@@ -88,8 +109,20 @@ struct GpsData
     double course = 0.0;
     float hdop = 0.0f;
     float pdop = 0.0f;
+    // The receiver's own accuracy estimates of the position, in metres (UBX hAcc and vAcc,
+    // GST's standard deviations), while the matching flag says one was sent.
+    float horizontalAccuracy = 0.0f;
+    float verticalAccuracy = 0.0f;
+    bool horizontalAccuracyKnown = false;
+    bool verticalAccuracyKnown = false;
+    RtkState rtk = RtkState::None;
+    // The receiver's own time to first fix and time since it started, in ms (UBX NAV-STATUS);
+    // 0 when not sent.
+    std::uint32_t receiverTtff = 0;
+    std::uint32_t receiverUptime = 0;
     SatelliteInfo satellites[kSatelliteSlots] = {};
     GpsDecodeState decode;
+    UbxDecodeState ubx;
 
     // Every field, so that a new one is compared wherever records are.
     bool operator==(const GpsData&) const = default;

@@ -421,9 +421,30 @@ void ParseGGA(std::string_view line, Talker talker, GpsData& gps)
     {
         const bool altitude = Has(f, {9}) && !f[9].empty();
         ReportMode(gps, quality == 0 ? kNoFix : altitude ? kFix3d : kFix2d, time);
+        gps.rtk = quality == 4 ? RtkState::Fixed : quality == 5 ? RtkState::Float : RtkState::None;
     }
     else
         AgeMode(gps, time);
+}
+
+// $GPGST,172814.0,0.006,0.023,0.020,273.6,0.023,0.020,0.031*6A
+// The standard deviations of latitude, longitude (fields 6, 7) and altitude (8), in metres:
+// the horizontal estimate is their root sum of squares, as a 2D error is.
+void ParseGST(std::string_view line, Talker, GpsData& gps)
+{
+    const Fields f = SplitFields(line.substr(0, line.find('*')));
+    if (Has(f, {6, 7}) && AllNonEmpty(f, {6, 7}))
+    {
+        const double lat = FieldToDouble(f[6]);
+        const double lon = FieldToDouble(f[7]);
+        gps.horizontalAccuracy = static_cast<float>(std::sqrt(lat * lat + lon * lon));
+        gps.horizontalAccuracyKnown = true;
+    }
+    if (Has(f, {8}) && !f[8].empty())
+    {
+        gps.verticalAccuracy = FieldToFloat(f[8]);
+        gps.verticalAccuracyKnown = true;
+    }
 }
 
 // $GPRMC,083723.00,A,5155.55442,N,00434.65873,E,0.211,,210810,,,A*7F
@@ -920,7 +941,7 @@ struct SentenceRow
 constexpr SentenceRow kSentences[] = {
     {"GGA", Guarded<ParseGGA>, true}, {"RMC", Guarded<ParseRMC>, true}, {"GSA", Guarded<ParseGSA>, false},
     {"GSV", Guarded<ParseGSV>, false}, {"GLL", Guarded<ParseGLL>, true}, {"GNS", Guarded<ParseGNS>, false},
-    {"VTG", Guarded<ParseVTG>, true}, {"ZDA", Guarded<ParseZDA>, true},
+    {"VTG", Guarded<ParseVTG>, true}, {"ZDA", Guarded<ParseZDA>, true}, {"GST", Guarded<ParseGST>, true},
 };
 
 // The talker of an identifier such as "$GNGGA"; None for a proprietary or malformed one.

@@ -8,13 +8,15 @@
 // invalid checksum, no comma or an identifier not in this table change nothing. Never throws.
 //
 //   sentence  talkers          fields read (NMEA 2.3 to 4.11)               writes
-//   GGA       any              time, lat..E/W, quality, used (7), alt (9)   time, position, altitude, mode, count
+//   GGA       any              time, lat..E/W, quality, used (7), alt (9)   time, position, altitude, mode, count,
+//                                                                           RTK state (quality 4, 5)
 //   RMC       any              time, status, lat..E/W, speed, course, date  time, date, position, motion, mode
 //   GLL       any              lat, N/S, lon, E/W, time (5), status (6)     time, position, mode
 //   GNS       satellite ones   time, lat..E/W, mode letters (6), alt (9)    time, position, altitude, mode
 //   VTG       any              course (1), speed in knots (5; 3 before 2.3) speed, course
 //   ZDA       any              time, day, month, four-digit year            time, date (the zone is not applied)
 //   GSA       satellite ones   mode, 12 PRNs, PDOP, HDOP, system id (18)    mode, used flags, DOPs
+//   GST       any              lat, lon, alt standard deviations (6-8)      accuracy estimates
 //   GSV       satellite ones   total, number, 4 x (PRN, el, az, SNR),       satellites in view
 //                              signal id, Quectel's system id
 //

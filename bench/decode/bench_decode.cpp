@@ -1,12 +1,16 @@
-// Decoding throughput over real captures, line by line as the device hands them on.
+// Decoding throughput over real captures, line by line as the device hands them on, and
+// through the framer from the raw bytes, NMEA or UBX, in the reader's 64-byte reads.
+#include "gps/Framer.h"
 #include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
+#include "gps/UbxDecoders.h"
 
 #include <benchmark/benchmark.h>
 
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace
@@ -51,6 +55,38 @@ void DecodeCapture(benchmark::State& state, const char* name)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
 }
 
+// The receiver's bytes after gpsd's comment lines, framed and decoded as they would arrive.
+void FrameCapture(benchmark::State& state, const char* name)
+{
+    std::ifstream in(std::string(ORVANE_CORPUS_DIR) + "/" + name, std::ios::binary);
+    const std::string file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string_view bytes = std::string_view(file).substr(CaptureHeaderLength(file));
+    if (bytes.empty())
+    {
+        state.SkipWithError("capture not found");
+        return;
+    }
+    std::size_t frames = 0;
+    for (auto _ : state)
+    {
+        Framer framer;
+        Frame frame;
+        GpsData gps;
+        for (std::size_t at = 0; at < bytes.size(); at += 64)
+        {
+            framer.Feed(bytes.substr(at, 64));
+            while (framer.Next(frame))
+            {
+                DecodeFrame(frame, gps);
+                ++frames;
+            }
+        }
+        benchmark::DoNotOptimize(gps);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(frames));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+
 void ChecksumOnly(benchmark::State& state)
 {
     const auto lines = ReadLines("ublox-lea-5h.nmea");
@@ -74,5 +110,10 @@ BENCHMARK_CAPTURE(DecodeCapture, haicom_305N, "haicom-305N.nmea");
 // Many broken lines: the cost of rejected checksums and abandoned sentences.
 BENCHMARK_CAPTURE(DecodeCapture, gp320_damaged, "gp-320fw-2019-04-07-coldboot.nmea");
 BENCHMARK(ChecksumOnly);
+// The same NMEA capture through the framer, and UBX captures: frames per second as items.
+BENCHMARK_CAPTURE(FrameCapture, neo_m8n, "neo-m8n.nmea");
+BENCHMARK_CAPTURE(FrameCapture, ublox_zed_f9p_rtk, "ublox-zed-f9p-rtk.ubx");
+BENCHMARK_CAPTURE(FrameCapture, ublox_neo_m8n_ubx, "ublox-neo-m8n.ubx");
+BENCHMARK_CAPTURE(FrameCapture, ublox8_mixed, "ublox8-uniqid-monhw.ubx");
 
 BENCHMARK_MAIN();

@@ -245,7 +245,45 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeRow{"QualityZeroStillStoresEverything", {},
                   "$GPGGA,095257.809,2712.6404,S,15303.1201,E,0,00,00.0,4.0,M,42.2,M,,*7B\r\n",
                   [](GpsData& g) { g.fixMode = 1; g.hour = 9; g.minute = 52; g.second = 57; g.millisecond = 809; g.latitude = -(27.0 + 12.6404 / 60.0);
-                                   g.longitude = 153.0 + 3.1201 / 60.0; g.altitude = 4.0; }}),
+                                   g.longitude = 153.0 + 3.1201 / 60.0; g.altitude = 4.0; }},
+        // Quality 4 and 5 are the carrier-phase solutions; any other quality ends them.
+        DecodeRow{"QualityFourIsRtkFixed", {kGga},
+                  WithChecksum("$GNGGA,123519,4807.038,N,01131.000,E,4,12,0.5,545.4,M,46.9,M,1.0,0000"),
+                  [](GpsData& g) { g.rtk = RtkState::Fixed; }},
+        DecodeRow{"QualityFiveIsRtkFloat", {kGga},
+                  WithChecksum("$GNGGA,123519,4807.038,N,01131.000,E,5,12,0.5,545.4,M,46.9,M,1.0,0000"),
+                  [](GpsData& g) { g.rtk = RtkState::Float; }},
+        DecodeRow{"OrdinaryQualityEndsRtk",
+                  {WithChecksum("$GNGGA,123518,4807.038,N,01131.000,E,4,12,0.5,545.4,M,46.9,M,1.0,0000")}, kGga,
+                  [](GpsData& g) { g.rtk = RtkState::None; g.second = 19; }}),
+    RowName);
+
+// ---------------------------------------------------------------------------------------------
+// GST: the receiver's accuracy estimates
+
+class GstTest : public testing::TestWithParam<DecodeRow>
+{
+};
+
+TEST_P(GstTest, WritesAccuracyEstimates)
+{
+    RunRow(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, GstTest,
+    testing::Values(
+        DecodeRow{"Deviations", {}, WithChecksum("$GPGST,172814.0,0.006,0.023,0.020,273.6,0.3,0.4,1.5"),
+                  [](GpsData& g) {
+                      g.horizontalAccuracy = 0.5f;
+                      g.verticalAccuracy = 1.5f;
+                      g.horizontalAccuracyKnown = g.verticalAccuracyKnown = true;
+                  }},
+        DecodeRow{"EmptyAltitudeLeavesVertical", {}, WithChecksum("$GNGST,172814.0,0.006,,,,3,4,"),
+                  [](GpsData& g) { g.horizontalAccuracy = 5.0f; g.horizontalAccuracyKnown = true; }},
+        DecodeRow{"NoDeviationsChangeNothing", {}, WithChecksum("$GPGST,172814.0,0.006,,,,,,"), kNothing},
+        DecodeRow{"EndsEarlyChangesNothing", {}, WithChecksum("$GPGST,172814.0,0.006,0.023"), kNothing},
+        DecodeRow{"BadNumberAbandonsTheRest", {}, WithChecksum("$GPGST,172814.0,0.006,,,,0.3,x,1.5"), kNothing}),
     RowName);
 
 // ---------------------------------------------------------------------------------------------

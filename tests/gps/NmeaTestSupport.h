@@ -54,6 +54,7 @@ inline void ExpectSameRecord(const GpsData& actual, const GpsData& expected)
     GpsData a = actual;
     GpsData e = expected;
     a.decode = e.decode = GpsDecodeState{};
+    a.ubx = e.ubx = UbxDecodeState{};
     // Coordinates come from a division: the nearest double is as good as the literal's.
     if (std::abs(a.latitude - e.latitude) < 1e-9 && std::abs(a.longitude - e.longitude) < 1e-9)
         a.latitude = e.latitude, a.longitude = e.longitude;
@@ -75,6 +76,13 @@ inline void ExpectSameRecord(const GpsData& actual, const GpsData& expected)
     EXPECT_FLOAT_EQ(actual.course, expected.course);
     EXPECT_FLOAT_EQ(actual.hdop, expected.hdop);
     EXPECT_FLOAT_EQ(actual.pdop, expected.pdop);
+    EXPECT_FLOAT_EQ(actual.horizontalAccuracy, expected.horizontalAccuracy);
+    EXPECT_FLOAT_EQ(actual.verticalAccuracy, expected.verticalAccuracy);
+    EXPECT_EQ(actual.horizontalAccuracyKnown, expected.horizontalAccuracyKnown);
+    EXPECT_EQ(actual.verticalAccuracyKnown, expected.verticalAccuracyKnown);
+    EXPECT_EQ(actual.rtk, expected.rtk);
+    EXPECT_EQ(actual.receiverTtff, expected.receiverTtff);
+    EXPECT_EQ(actual.receiverUptime, expected.receiverUptime);
     for (int i = 0; i < kSatelliteSlots; ++i)
     {
         SCOPED_TRACE("slot " + std::to_string(i));
@@ -87,6 +95,7 @@ inline void ExpectSameRecord(const GpsData& actual, const GpsData& expected)
         EXPECT_EQ(a.snr, e.snr);
         EXPECT_EQ(a.talker, e.talker);
         EXPECT_EQ(a.noPosition, e.noPosition);
+        EXPECT_EQ(a.health, e.health);
     }
 }
 

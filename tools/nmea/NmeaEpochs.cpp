@@ -2,6 +2,7 @@
 
 #include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
+#include "gps/UbxDecoders.h"
 
 #include <charconv>
 #include <cstdio>
@@ -116,6 +117,17 @@ std::string EpochJson(const GpsData& gps)
         key("pdop");
         AppendShortest(out, gps.pdop);
     }
+    // gpsd's names for the receiver's own estimates, while it reports a fix.
+    if (fix && gps.horizontalAccuracyKnown)
+    {
+        key("eph");
+        AppendShortest(out, gps.horizontalAccuracy);
+    }
+    if (fix && gps.verticalAccuracyKnown)
+    {
+        key("epv");
+        AppendShortest(out, gps.verticalAccuracy);
+    }
     if (SatellitesInView(gps) > 0)
     {
         key("satellites");
@@ -167,12 +179,52 @@ void EpochSplitter::Feed(std::string_view line)
         return;
     ++m_nSentences;
 
-    DecodeSentence(line, m_gps);
+    DecodeFrame(FrameKind::Nmea, line, m_gps);
     if (m_onLine)
         m_onLine(line, m_gps);
+    if (m_gps.ubx.navOwned > 0)
+    {
+        // UBX's epochs are the receiver's word; the NMEA beside them ends none, and takes
+        // over from where UBX left the record once UBX falls silent.
+        m_epochs = EpochDetector(m_gps);
+        return;
+    }
     GpsData ended;
     if (m_epochs.Feed(m_gps, ended))
         m_onEpoch(ended);
+}
+
+void EpochSplitter::Feed(const Frame& frame)
+{
+    if (frame.kind == FrameKind::Nmea)
+    {
+        Feed(frame.bytes);
+        return;
+    }
+    if (frame.kind != FrameKind::Ubx)
+        return;
+    ++m_nUbxFrames;
+    const std::optional<std::uint32_t> tow = UbxEpochTow(frame.bytes);
+    // UBX takes the epochs over: an NMEA epoch under way ends here.
+    GpsData ended;
+    if (tow && m_epochs.Finish(ended))
+        m_onEpoch(ended);
+    if (tow && m_bUbxPending && *tow != m_nUbxTow)
+    {
+        m_onEpoch(m_gps);
+        m_bUbxPending = false;
+    }
+    DecodeFrame(frame, m_gps);
+    if (tow)
+    {
+        m_nUbxTow = *tow;
+        m_bUbxPending = true;
+    }
+    if (IsUbxEpochEnd(frame.bytes) && m_bUbxPending)
+    {
+        m_onEpoch(m_gps);
+        m_bUbxPending = false;
+    }
 }
 
 void EpochSplitter::Finish()
@@ -180,6 +232,35 @@ void EpochSplitter::Finish()
     GpsData ended;
     if (m_epochs.Finish(ended))
         m_onEpoch(ended);
+    if (m_bUbxPending)
+        m_onEpoch(m_gps);
+    m_bUbxPending = false;
+}
+
+bool FeedLog(std::istream& in, EpochSplitter& splitter)
+{
+    Framer framer;
+    Frame frame;
+    std::string chunk(1 << 16, '\0');
+    bool first = true;
+    while (in)
+    {
+        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        std::string_view piece(chunk.data(), static_cast<std::size_t>(in.gcount()));
+        if (first)
+            piece.remove_prefix(CaptureHeaderLength(piece));
+        first = false;
+        framer.Feed(piece);
+        while (framer.Next(frame))
+            splitter.Feed(frame);
+    }
+    if (in.bad())
+        return false;
+    framer.Finish();
+    while (framer.Next(frame))
+        splitter.Feed(frame);
+    splitter.Finish();
+    return true;
 }
 
 namespace

@@ -18,7 +18,8 @@ namespace
 
 const char kUsage[] =
     "Usage: orvane-nmea [--summary] [--kml FILE] [--gpx FILE] [LOG]\n"
-    "Decodes an NMEA log (LOG, or standard input when LOG is missing or \"-\") and prints the\n"
+    "Decodes an NMEA or raw log (LOG, or standard input when LOG is missing or \"-\"; NMEA,\n"
+    "UBX and RTCM3 frames, after gpsd's leading \"#\" comment lines if any) and prints the\n"
     "decoded state once per epoch as one JSON object per line, with gpsd's field names\n"
     "(an epoch of which nothing is known yet prints no line); once the log has said who\n"
     "the receiver is, each line names it in \"receiver\".\n"
@@ -138,18 +139,8 @@ int main(int argc, char** argv)
             for (Track& track : tracks)
                 track.written = track.recorder->Add(line, after) && track.written;
         });
-    std::string line;
-    while (std::getline(in, line))
-    {
-        // getline drops the LF; a last piece without one never was a whole line.
-        if (in.eof())
-            break;
-        line += '\n';
-        splitter.Feed(line);
-    }
-    if (in.bad() || (!in.eof() && in.fail()))
+    if (!FeedLog(in, splitter))
         return Fail("cannot read " + name);
-    splitter.Finish();
 
     bool written = true;
     for (Track& track : tracks)
@@ -160,7 +151,7 @@ int main(int argc, char** argv)
             written = false;
         }
     }
-    if (splitter.Sentences() == 0)
+    if (splitter.Sentences() == 0 && splitter.UbxFrames() == 0)
         return Fail("no NMEA sentences in " + name);
     if (summaryOnly)
     {
