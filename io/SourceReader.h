@@ -3,8 +3,6 @@
 #include "io/ByteDevice.h"
 #include "io/PortError.h"
 #include "io/RingBuffer.h"
-#include "net/SocketDevice.h"
-#include "net/SourceAddress.h"
 #include "io/GatherPause.h"
 
 #include <atomic>
