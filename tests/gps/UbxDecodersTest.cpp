@@ -258,7 +258,7 @@ INSTANTIATE_TEST_SUITE_P(
                    g.decode.known |= kKnownPosition | kKnownAltitude;
                }},
         UbxRow{"VelNed", {}, UbxFrame(0x01, 0x12, Payload(36).U4(20, 1852).I4(24, 3147180)),
-               [](GpsData& g) { g.speed = 36.0f, g.course = 3147180 * 1e-5, g.decode.known |= kKnownSpeed | kKnownCourse; }},
+               [](GpsData& g) { g.speed = static_cast<float>(1852 / 100.0 * 3600.0 / 1852.0), g.course = static_cast<float>(3147180 * 1e-5), g.decode.known |= kKnownSpeed | kKnownCourse; }},
         UbxRow{"SvInfoOlderNumbering", {},
                [] {
                    Payload p(8 + 12 * 5);
