@@ -68,14 +68,10 @@ public:
     bool AcceptsWrites() const { return m_device.AcceptsWrites(); }
     // The port is closed while the probe listens for the receiver's rate.
     bool IsProbing() const { return m_baudDetection.IsProbing(); }
-    bool IsNetwork() const { return m_bNetwork; }
     bool IsLog() const { return m_pPlayer != nullptr; }
     // Queues bytes for the receiver; false when they cannot go out now.
     bool Write(std::string_view bytes) { return m_device.Write(bytes.data(), bytes.size()); }
 
-    // What was opened: a device path, a network source as typed, or the log's path.
-    const std::wstring& Path() const { return m_strPath; }
-    int BaudRate() const { return m_nBaudRate; }
     const std::shared_ptr<LogPlayer>& Player() const { return m_pPlayer; }
     CGPSDevice& Device() { return m_device; }
 

@@ -1,6 +1,7 @@
 #include "settings/Settings.h"
 
 #include "util/FileIo.h"
+#include "util/UniqueFd.h"
 #include "util/WideText.h"
 
 #include <fcntl.h>
@@ -14,35 +15,6 @@
 
 namespace
 {
-
-class UniqueFd
-{
-public:
-    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int Get() const { return m_fd; }
-    bool Valid() const { return m_fd >= 0; }
-    // Closes now and says whether the kernel accepted the last writes.
-    bool Close()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-    void Reset()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd;
-};
-
 // Only a regular file of sane size: a FIFO or device named like the file would block or
 // never end.
 bool ReadSettingsBytes(const std::string& path, std::string& bytes)

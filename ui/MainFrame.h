@@ -45,8 +45,6 @@ public:
     // Where a serial open asks which ports gpsd holds; 127.0.0.1:2947 unless set.
     void SetGpsdAddress(const SourceAddress& gpsd) { m_gpsdAddress = gpsd; }
 
-    // The current source's session; an idle one before the first.
-    CGpsSession& GetSession() { return *m_pSession; }
     CGPSDevice& GetDevice() { return m_pSession->Device(); }
 
     // Connects (true) or disconnects (false), sets the document's m_bConnected and tells the

@@ -124,6 +124,37 @@ protected:
         ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsUpdatePending(); }));
     }
 
+    // Opens the log and, once it is indexed, holds it at its start: what came meanwhile is
+    // handed over and played again. Empty when it did not open.
+    std::shared_ptr<LogPlayer> OpenLogHeldAtStart(const std::filesystem::path& log)
+    {
+        if (!m_frame->OpenLog(log.wstring()) || !ProcessEventsUntil([&] { return !m_frame->IsOpeningLog(); }))
+            return nullptr;
+        std::shared_ptr<LogPlayer> player = m_frame->GetPlayer();
+        if (!player)
+            return nullptr;
+        player->Pause();
+        EXPECT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsUpdatePending(); }));
+        player->Seek(0.0);
+        return player;
+    }
+
+    // Records, in the kind `command` chooses, while the log plays at Max until the terminal says
+    // it ended; then stops the recording.
+    void RecordWhileTheLogPlaysToItsEnd(COrvaneView& view, unsigned command, const std::wstring& name,
+                                        const std::function<void()>& atTheEnd = {})
+    {
+        m_frame->FindCommand(command)->trigger();
+        m_doc->SetRecording(true);
+        ASSERT_EQ(m_doc->m_bRecording, 1);
+        view.GetPlayerBar()->SpeedButton(LogPlayer::kMaxSpeed)->click();
+        view.GetPlayerBar()->PlayButton()->click();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return view.GetLogCtrl().GetLines().back().text == LogEndedText(name); }));
+        if (atTheEnd)
+            atTheEnd();
+        m_doc->SetRecording(false);
+    }
+
     bool RestartItemsEnabled() const
     {
         m_frame->UpdateCommandUI();
@@ -1506,22 +1537,8 @@ TEST_F(FrameTest, TwoSourcesInARowEachShowOnlyTheirOwnFixes)
                 out << line;
         }
     }
-    ASSERT_TRUE(m_frame->OpenLog(log.wstring()));
-    ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsOpeningLog(); }));
-    const std::shared_ptr<LogPlayer> player = m_frame->GetPlayer();
-    ASSERT_NE(player, nullptr);
-    player->Pause();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsUpdatePending(); }));
-    player->Seek(0.0);
-    m_frame->FindCommand(ID_SAVE_KML)->trigger();
-    m_doc->SetRecording(true);
-    ASSERT_EQ(m_doc->m_bRecording, 1);
-    view->GetPlayerBar()->SpeedButton(LogPlayer::kMaxSpeed)->click();
-    view->GetPlayerBar()->PlayButton()->click();
-    ASSERT_TRUE(ProcessEventsUntil([&] {
-        return view->GetLogCtrl().GetLines().back().text == LogEndedText(L"gps-only.nmea");
-    }));
-    m_doc->SetRecording(false);
+    ASSERT_NE(OpenLogHeldAtStart(log), nullptr);
+    ASSERT_NO_FATAL_FAILURE(RecordWhileTheLogPlaysToItsEnd(*view, ID_SAVE_KML, L"gps-only.nmea"));
 
     EXPECT_NEAR(m_doc->m_gps.latitude, 48.1167, 0.001);
     EXPECT_EQ(m_doc->m_gps.hour, 15);
@@ -1557,14 +1574,9 @@ TEST_P(FramePlaysLog, IntoTheViewsAndARecordingConvertsIt)
     auto* view = dynamic_cast<COrvaneView*>(m_frame->centralWidget());
     ASSERT_NE(view, nullptr);
 
-    ASSERT_TRUE(m_frame->OpenLog(log.wstring()));
-    ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsOpeningLog(); }));
-    const std::shared_ptr<LogPlayer> player = m_frame->GetPlayer();
+    // Held at the start while the recording is set up.
+    const std::shared_ptr<LogPlayer> player = OpenLogHeldAtStart(log);
     ASSERT_NE(player, nullptr);
-    // Held at the start while the recording is set up; what came meanwhile is played again.
-    player->Pause();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsUpdatePending(); }));
-    player->Seek(0.0);
     EXPECT_EQ(m_doc->m_bConnected, 1);
     EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("haicom-305N.nmea - Orvane"));
     EXPECT_EQ(view->GetConnectButton().accessibleName(), QStringLiteral("Close Log"));
@@ -1573,19 +1585,12 @@ TEST_P(FramePlaysLog, IntoTheViewsAndARecordingConvertsIt)
     EXPECT_TRUE(bar->isVisible());
     EXPECT_EQ(bar->geometry().bottom(), view->GetMapView()->geometry().bottom() + CPlayerBar::kHeight);
 
-    m_frame->FindCommand(GetParam().first)->trigger();
-    m_doc->SetRecording(true);
-    ASSERT_EQ(m_doc->m_bRecording, 1);
-    bar->SpeedButton(LogPlayer::kMaxSpeed)->click();
-    bar->PlayButton()->click();
     // The terminal says the log ended after its last line.
-    ASSERT_TRUE(ProcessEventsUntil([&] {
-        return view->GetLogCtrl().GetLines().back().text == LogEndedText(L"haicom-305N.nmea");
+    ASSERT_NO_FATAL_FAILURE(RecordWhileTheLogPlaysToItsEnd(*view, GetParam().first, L"haicom-305N.nmea", [&] {
+        EXPECT_TRUE(player->IsAtEnd());
+        EXPECT_EQ(view->GetLogCtrl().GetLines()[view->GetLogCtrl().GetLines().size() - 2].text,
+                  FromUtf8(DataLines(ReadFile(log)).back()));
     }));
-    EXPECT_TRUE(player->IsAtEnd());
-    EXPECT_EQ(view->GetLogCtrl().GetLines()[view->GetLogCtrl().GetLines().size() - 2].text,
-              FromUtf8(DataLines(ReadFile(log)).back()));
-    m_doc->SetRecording(false);
 
     // Paused at 100 %, still showing the last state, and the terminal says the log ended.
     EXPECT_EQ(bar->Slider()->value(), CPlayerBar::kSliderSteps);

@@ -134,7 +134,7 @@ TEST_P(FamilyOverPty, BannerAnswerOwnColdStartObeyedAnotherFamilysIgnored)
     Port port(terminal.SlavePath());
     ASSERT_TRUE(port.IsOpen());
     // Its banner first.
-    ASSERT_TRUE(port.ReadUntil([&] { return Recognised(port.bytes) == family; }, seconds(5))) << port.bytes;
+    ASSERT_TRUE(port.ReadUntil([&] { return Recognised(port.bytes) == family; }, seconds(30))) << port.bytes;
     std::cout << "[ figure ] " << FamilyName(family) << ": recognised "
               << duration_cast<milliseconds>(Clock::now() - opened).count() << " ms after the port opened\n";
     EXPECT_TRUE(port.bytes.starts_with(family_talk::Banner(family).front()));
@@ -144,20 +144,20 @@ TEST_P(FamilyOverPty, BannerAnswerOwnColdStartObeyedAnotherFamilysIgnored)
     ASSERT_EQ(query.family, family);
     std::size_t mark = port.bytes.size();
     ASSERT_TRUE(port.Write(query.query));
-    EXPECT_TRUE(port.ReadUntil([&] { return port.bytes.find(query.answerStart, mark) != std::string::npos; }, seconds(5)));
+    EXPECT_TRUE(port.ReadUntil([&] { return port.bytes.find(query.answerStart, mark) != std::string::npos; }, seconds(30)));
 
     // A fix, then another family's cold start: nothing happens.
     ASSERT_TRUE(port.ReadUntil([&] { return !FixQualities(port.bytes, mark).empty() && FixQualities(port.bytes, mark).back() > 0; },
-                               seconds(5)));
+                               seconds(30)));
     const std::string foreign = *RestartCommand(other, RestartKind::Cold);
     ASSERT_TRUE(port.Write(foreign));
     const auto seen = [&](const std::string& bytes) {
         std::lock_guard guard(lock);
         return std::any_of(received.begin(), received.end(), [&](const ReceivedMessage& m) { return m.bytes == bytes; });
     };
-    ASSERT_TRUE(port.ReadUntil([&] { return seen(foreign); }, seconds(5)));
+    ASSERT_TRUE(port.ReadUntil([&] { return seen(foreign); }, seconds(30)));
     mark = port.bytes.size();
-    ASSERT_TRUE(port.ReadUntil([&] { return FixQualities(port.bytes, mark).size() >= 2; }, seconds(5)));
+    ASSERT_TRUE(port.ReadUntil([&] { return FixQualities(port.bytes, mark).size() >= 2; }, seconds(30)));
     for (const int quality : FixQualities(port.bytes, mark))
         EXPECT_GT(quality, 0) << "the fix is kept";
 
@@ -170,7 +170,7 @@ TEST_P(FamilyOverPty, BannerAnswerOwnColdStartObeyedAnotherFamilysIgnored)
         const std::vector<int> qualities = FixQualities(port.bytes, mark);
         const auto none = std::find(qualities.begin(), qualities.end(), 0);
         return none != qualities.end() && std::find_if(none, qualities.end(), [](int q) { return q > 0; }) != qualities.end();
-    }, seconds(15))) << "fix lost and found again";
+    }, seconds(60))) << "fix lost and found again";
     std::cout << "[ figure ] " << FamilyName(family) << ": fix again "
               << duration_cast<milliseconds>(Clock::now() - sent).count() << " ms after the cold start\n";
     {
