@@ -157,6 +157,7 @@ void CMainFrame::BuildMenuBar()
     AddCommand(tools, ID_SAVE_NMEA, QStringLiteral("Save NMEA File"));
     AddCommand(tools, ID_SAVE_KML, QStringLiteral("Save KML File"));
     AddCommand(tools, ID_SAVE_GPX, QStringLiteral("Save GPX File"));
+    AddCommand(tools, ID_SAVE_RAW, QStringLiteral("Save Raw Log"));
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     AddCommand(help, ID_APP_ABOUT, QStringLiteral("&About Orvane..."));
