@@ -1,6 +1,7 @@
 #include "tools/gpssim/ReceiverSimulator.h"
 
 #include "tools/gpssim/FamilyTalk.h"
+#include "tools/gpssim/SimUbx.h"
 
 #include <algorithm>
 
@@ -34,7 +35,7 @@ std::size_t ReceiverSimulator::LineBudget(int baud)
 }
 
 ReceiverSimulator::ReceiverSimulator(const SimConfig& config)
-    : m_dialect(config.gnss ? Dialect::Gnss : Dialect::Gps), m_family(config.family), m_bBanner(config.banner),
+    : m_dialect(config.gnss ? Dialect::Gnss : Dialect::Gps), m_family(config.family), m_bBanner(config.banner), m_bUbx(config.ubx),
       m_model(config),
       // Each cycle of a second has its share of the line.
       m_nBudget(LineBudget(config.baud) / static_cast<std::size_t>(std::max(1, config.cyclesPerSecond)))
@@ -103,11 +104,20 @@ SimCycle ReceiverSimulator::StepSecond(std::chrono::system_clock::time_point utc
 void ReceiverSimulator::SendState(SimCycle& cycle)
 {
     const std::vector<std::string> all = CycleSentences(cycle.state, m_dialect);
-    cycle.sentences = FitToLine(all);
+    std::vector<std::string> frames;
+    std::size_t frameBytes = 0;
+    if (m_bUbx)
+    {
+        frames = UbxCycleFrames(cycle.state);
+        for (const std::string& frame : frames)
+            frameBytes += frame.size();
+    }
+    cycle.sentences = FitToLine(all, frameBytes);
     cycle.droppedSentences = all.size() - cycle.sentences.size();
+    cycle.sentences.insert(cycle.sentences.end(), frames.begin(), frames.end());
 }
 
-std::vector<std::string> ReceiverSimulator::FitToLine(const std::vector<std::string>& sentences)
+std::vector<std::string> ReceiverSimulator::FitToLine(const std::vector<std::string>& sentences, std::size_t reserved)
 {
     // The kinds waiting longest go first; what does not fit this second waits for the next.
     std::vector<std::size_t> order(sentences.size());
@@ -125,7 +135,7 @@ std::vector<std::string> ReceiverSimulator::FitToLine(const std::vector<std::str
                      [&](std::size_t a, std::size_t b) { return age(a) > age(b); });
 
     std::vector<bool> chosen(sentences.size(), false);
-    std::size_t budget = m_nBudget;
+    std::size_t budget = m_nBudget > reserved ? m_nBudget - reserved : 0;
     for (const std::size_t i : order)
     {
         if (sentences[i].size() <= budget)

@@ -51,11 +51,13 @@ private:
     SimCycle StepSecond(std::chrono::system_clock::time_point utc);
     // The cycle's state as sentences, as many as its share of the line carries.
     void SendState(SimCycle& cycle);
-    std::vector<std::string> FitToLine(const std::vector<std::string>& sentences);
+    // `reserved` bytes of the budget are already taken (the UBX frames).
+    std::vector<std::string> FitToLine(const std::vector<std::string>& sentences, std::size_t reserved = 0);
 
     Dialect m_dialect;
     std::optional<ReceiverFamily> m_family;
     bool m_bBanner;
+    bool m_bUbx;
     ReceiverModel m_model;
     // Printed with the first sentences after a restart's silence.
     std::vector<std::string> m_afterRestart;
