@@ -3,6 +3,7 @@
 #include "gps/UbxDecoders.h"
 
 #include <algorithm>
+#include <utility>
 
 std::string_view EpochEnd::AddressOf(std::string_view sentence)
 {
@@ -55,7 +56,7 @@ EpochMarks EpochEnd::Marks(std::string_view address, const GpsData& after)
 {
     EpochMarks marks;
     GpsData ended;
-    if (m_epochs.Feed(after, ended))
+    if (m_epochs.Feed(after, ended) || std::exchange(m_bFirst, false))
     {
         marks.began = true;
         m_ender = m_previousKey;

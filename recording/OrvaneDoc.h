@@ -3,7 +3,6 @@
 #include "framework/core/CommandIds.h"
 #include "framework/core/Document.h"
 #include "gps/GpsData.h"
-#include "gps/EpochDetector.h"
 #include "gps/History.h"
 #include "recording/QueuedRecorder.h"
 #include "recording/Recorder.h"
@@ -19,10 +18,10 @@
 inline constexpr long HINT_GPS_DATA = 4096;
 inline constexpr long HINT_CONNECTION_CHANGED = 4097;
 inline constexpr long HINT_RECORDING_CHANGED = 4098;
-// While a network source is being opened; pHint is the std::wstring to show,
+// While a network source is being opened; the hint holds the std::wstring to show,
 // "Connecting to HOST:PORT…".
 inline constexpr long HINT_SOURCE_CONNECTING = 4100;
-// A recorded log starts or stops playing; pHint is the PlaybackHint.
+// A recorded log starts or stops playing; the hint holds the PlaybackHint.
 inline constexpr long HINT_PLAYBACK_CHANGED = 4120;
 // A new source begins (a connect, a log): what the views keep of the last one (its track, its
 // fixes) is forgotten.
@@ -98,8 +97,8 @@ protected:
     virtual FileCalls Calls() const;
 
 private:
-    // The epochs of the stream, whose positions the history's accuracy ring takes.
-    EpochDetector m_epochs;
+    // The source has given a line: m_gps is the record after the last one.
+    bool m_bLineSeen = false;
     // Recordings stopped while their writer was stuck on the medium: each completes its file
     // when the medium answers again, without holding the window; let go once done, and waited
     // for when the document ends.
