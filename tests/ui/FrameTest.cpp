@@ -352,7 +352,8 @@ TEST_F(FrameTest, MenuBarHoldsTheMenusWithTheirTexts)
           {"", 0},
           {"Save NMEA File", ID_SAVE_NMEA},
           {"Save KML File", ID_SAVE_KML},
-          {"Save GPX File", ID_SAVE_GPX}}},
+          {"Save GPX File", ID_SAVE_GPX},
+          {"Save Raw Log", ID_SAVE_RAW}}},
         {"&Help", {{"&About Orvane...", ID_APP_ABOUT}}},
     };
 
