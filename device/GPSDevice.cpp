@@ -152,7 +152,6 @@ void CGPSDevice::OnDataReceived(const char*, std::size_t)
     // framer for the next call. The frames of one read arrived together.
     const auto arrived = std::chrono::steady_clock::now();
     m_framer.Feed(TakeReceived());
-    m_nSkippedBytes.store(m_nSkippedBase + m_framer.SkippedBytes(), std::memory_order_relaxed);
     Frame frame;
     while (m_framer.Next(frame))
     {
@@ -197,6 +196,7 @@ void CGPSDevice::OnDataReceived(const char*, std::size_t)
         {
         }
     }
+    m_nSkippedBytes.store(m_nSkippedBase + m_framer.SkippedBytes(), std::memory_order_relaxed);
 }
 
 void CGPSDevice::OnReaderStarting()
