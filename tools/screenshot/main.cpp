@@ -93,13 +93,20 @@ int main(int argc, char** argv)
             if (view && doc && !logToPlay.empty())
             {
                 if (frame->OpenLog(QString::fromStdString(logToPlay).toStdWString()))
-                    frame->GetPlayer()->SetSpeed(bLive ? 1 : 16);
+                {
+                    // The log is indexed off the window's thread: its player comes after.
+                    for (int i = 0; i < 200 && !frame->GetPlayer(); ++i)
+                        Pump(50);
+                    if (frame->GetPlayer())
+                        frame->GetPlayer()->SetSpeed(bLive ? 1 : 16);
+                }
                 view->GetTabs()->setCurrentIndex(1);
                 Pump(seconds * 1000);
                 if (!bLive)
                 {
                     // Paused, and left so for longer than a silent receiver takes to look stale.
-                    frame->GetPlayer()->Pause();
+                    if (frame->GetPlayer())
+                        frame->GetPlayer()->Pause();
                     Pump(COrvaneView::kStaleMs + 500);
                 }
                 frame->grab().save(QString::fromStdString(output));
