@@ -2,6 +2,7 @@
 
 #include "net/SourceAddress.h"
 #include "playback/LogPlayer.h"
+#include "receiver/ReceiverCommands.h"
 #include "serial/BaudRates.h"
 #include "util/WideText.h"
 
@@ -177,6 +178,12 @@ void CGpsSession::OnUpdate()
     m_bUpdatePosted.store(false);
     m_pacer.Ran(m_nLinesSinceUpdate.exchange(0, std::memory_order_relaxed));
     HandOver();
+}
+
+bool CGpsSession::EnableUbx(ReceiverFamily family, std::optional<int> protocolVersion)
+{
+    const std::optional<std::string> command = EnableUbxCommand(family, protocolVersion);
+    return command && Write(*command);
 }
 
 void CGpsSession::HandOver()

@@ -3,6 +3,7 @@
 #include "device/GPSDevice.h"
 #include "io/PortError.h"
 #include "net/SourceAddress.h"
+#include "receiver/ReceiverFamily.h"
 #include "session/BaudDetection.h"
 #include "session/UpdatePacer.h"
 
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -71,6 +73,11 @@ public:
     bool IsLog() const { return m_pPlayer != nullptr; }
     // Queues bytes for the receiver; false when they cannot go out now.
     bool Write(std::string_view bytes) { return m_device.Write(bytes.data(), bytes.size()); }
+
+    // Turns a u-blox receiver's UBX navigation messages on, in its RAM (EnableUbxCommand);
+    // its ACK or NAK comes back as frames like any. False for another family, or when the
+    // command cannot go out now.
+    bool EnableUbx(ReceiverFamily family, std::optional<int> protocolVersion);
 
     const std::shared_ptr<LogPlayer>& Player() const { return m_pPlayer; }
     CGPSDevice& Device() { return m_device; }
