@@ -254,7 +254,8 @@ void NtripResponse::Feed(std::string_view bytes, std::string& body)
         ReadHead(body);
         return;
     }
-    if (m_kind == Kind::Malformed || m_bBroken)
+    // A refusal's body, if any, says nothing the status line did not.
+    if ((m_kind != Kind::Stream && m_kind != Kind::Sourcetable) || m_bBroken)
         return;
     if (m_bChunked)
     {
@@ -309,6 +310,14 @@ void NtripResponse::ReadHead(std::string& body)
         // NTRIP 1 sends no headers: the stream follows the status line at once.
         m_kind = Kind::Stream;
     }
+    else if (code != "200")
+    {
+        // A refusal is known by its status line; some casters send nothing after it and hold
+        // the connection.
+        m_kind = code == "401" ? Kind::Unauthorized : code == "404" ? Kind::NotFound : Kind::Refused;
+        m_head.clear();
+        return;
+    }
     else
     {
         // The headers run to the first empty line.
@@ -347,14 +356,7 @@ void NtripResponse::ReadHead(std::string& body)
             }
         }
         bodyAt = at;
-        if (code == "200")
-            m_kind = bTable || bSourcetableType ? Kind::Sourcetable : Kind::Stream;
-        else if (code == "401")
-            m_kind = Kind::Unauthorized;
-        else if (code == "404")
-            m_kind = Kind::NotFound;
-        else
-            m_kind = Kind::Refused;
+        m_kind = bTable || bSourcetableType ? Kind::Sourcetable : Kind::Stream;
     }
     const std::string after = m_head.substr(bodyAt);
     m_head.clear();

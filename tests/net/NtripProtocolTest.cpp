@@ -140,6 +140,7 @@ std::vector<AnswerRow> AnswerRows()
         {"Unauthorized2",
          "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"/BNDM\"\r\n\r\n", K::Unauthorized,
          "401 Unauthorized", "", false},
+        {"UnauthorizedLineAlone", "HTTP/1.0 401 Unauthorized\r\n", K::Unauthorized, "401 Unauthorized", "", false},
         {"NotFound2", "HTTP/1.1 404 Not Found\r\n\r\n", K::NotFound, "404 Not Found", "", false},
         {"Forbidden", "HTTP/1.1 403 Forbidden\n\n", K::Refused, "403 Forbidden", "", false},
         {"IcyRefused", "ICY 401 Unauthorized\r\n\r\n", K::Unauthorized, "401 Unauthorized", "", false},
