@@ -27,6 +27,8 @@ public:
     virtual std::string OnOpened() { return {}; }
     // Sent at once in answer to a message from the other side.
     virtual std::string Answer(std::string_view /*message*/) { return {}; }
+    // Every byte the other side sent, as it comes: a receiver takes RTCM3 corrections so.
+    virtual void Received(std::string_view /*bytes*/) {}
     // A replay starts from its top when the other side opens the port; a receiver runs on its
     // own clock whether anyone listens or not.
     virtual bool WaitsForPeer() const { return false; }
