@@ -49,6 +49,7 @@ public:
     std::optional<ReceiverFamily> Family() const override { return m_simulator.Family(); }
     std::string OnOpened() override { return m_simulator.Greeting(); }
     std::string Answer(std::string_view message) override { return m_simulator.Answer(message); }
+    void Received(std::string_view bytes) override { m_simulator.Received(bytes, m_utcClock()); }
 
     const SimCycle& LastCycle() const { return m_lastCycle; }
     ReceiverSimulator& Simulator() { return m_simulator; }
