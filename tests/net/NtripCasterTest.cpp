@@ -13,17 +13,6 @@ namespace
 
 const std::string kFix = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
 
-NtripCaster Caster(std::uint16_t port, const std::string& password, const std::string& mountpoint)
-{
-    NtripCaster caster;
-    caster.user = "user";
-    caster.password = password;
-    caster.host = "127.0.0.1";
-    caster.port = port;
-    caster.mountpoint = mountpoint;
-    return caster;
-}
-
 NtripTimings NoRetry()
 {
     NtripTimings timings;
@@ -56,7 +45,7 @@ TEST_P(Str2strTest, FramesArriveWholeAndTheCasterSeesTheGga)
     Str2strCaster caster(Concatenated(frames));
     ASSERT_TRUE(caster.WaitUntilListening());
     ClientLog log;
-    NtripClient client(Caster(caster.Port(), "pass", "MNT"), GetParam(), log.Frames(), log.Statuses(), NoRetry());
+    NtripClient client(CasterAt(caster.Port(), "pass", "MNT"), GetParam(), log.Frames(), log.Statuses(), NoRetry());
     client.SetGga(kFix);
     ASSERT_TRUE(log.WaitForFrames(frames.size() + 5));
 
@@ -76,7 +65,7 @@ TEST_P(Str2strTest, WrongPassword)
     Str2strCaster caster(CorpusRtcm3Bytes());
     ASSERT_TRUE(caster.WaitUntilListening());
     ClientLog log;
-    NtripClient client(Caster(caster.Port(), "wrong", "MNT"), GetParam(), log.Frames(), log.Statuses(), NoRetry());
+    NtripClient client(CasterAt(caster.Port(), "wrong", "MNT"), GetParam(), log.Frames(), log.Statuses(), NoRetry());
     EXPECT_EQ(log.FirstRetryReason(), "caster refused: 401 Unauthorized");
 }
 
@@ -85,7 +74,7 @@ TEST_P(Str2strTest, UnknownMountpoint)
     Str2strCaster caster(CorpusRtcm3Bytes());
     ASSERT_TRUE(caster.WaitUntilListening());
     ClientLog log;
-    NtripClient client(Caster(caster.Port(), "pass", "BNDM"), GetParam(), log.Frames(), log.Statuses(), NoRetry());
+    NtripClient client(CasterAt(caster.Port(), "pass", "BNDM"), GetParam(), log.Frames(), log.Statuses(), NoRetry());
     EXPECT_EQ(log.FirstRetryReason(), "no mountpoint BNDM on this caster");
 }
 
@@ -94,7 +83,7 @@ TEST_P(Str2strTest, Sourcetable)
     Str2strCaster caster(CorpusRtcm3Bytes());
     ASSERT_TRUE(caster.WaitUntilListening());
     SocketDevice socket;
-    const SourcetableAnswer answer = FetchSourcetable(socket, Caster(caster.Port(), "pass", ""), GetParam());
+    const SourcetableAnswer answer = FetchSourcetable(socket, CasterAt(caster.Port(), "pass", ""), GetParam());
     ASSERT_TRUE(answer.ok) << answer.reason;
     ASSERT_EQ(answer.streams.size(), 1u);
     EXPECT_EQ(answer.streams[0].mountpoint, "MNT");

@@ -18,15 +18,9 @@ namespace
 
 using loopback::TcpServer;
 
-NtripCaster CasterAt(std::uint16_t port, const std::string& mountpoint = "BNDM")
+NtripCaster Bndm(std::uint16_t port)
 {
-    NtripCaster caster;
-    caster.user = "user";
-    caster.password = "hunter2";
-    caster.host = "127.0.0.1";
-    caster.port = port;
-    caster.mountpoint = mountpoint;
-    return caster;
+    return CasterAt(port, "hunter2", "BNDM");
 }
 
 // Quick waits, and no second try within a test.
@@ -101,7 +95,7 @@ TEST_P(NtripRefusalTest, ReasonShown)
     ScriptedCaster caster(row.answer, row.hangUp);
     ClientLog log;
     {
-        NtripClient client(CasterAt(caster.Port()), NtripVersion::V2, log.Frames(), log.Statuses(), Quick());
+        NtripClient client(Bndm(caster.Port()), NtripVersion::V2, log.Frames(), log.Statuses(), Quick());
         EXPECT_EQ(log.FirstRetryReason(), row.reason);
     }
     EXPECT_EQ(log.StatusesSoFar().front().state, NtripStatus::State::Connecting);
@@ -129,7 +123,7 @@ TEST(NtripClient, PasswordInNoStatus)
     ScriptedCaster caster("HTTP/1.0 401 Unauthorized\r\n\r\n", true);
     ClientLog log;
     {
-        NtripClient client(CasterAt(caster.Port()), NtripVersion::V1, log.Frames(), log.Statuses(), Quick());
+        NtripClient client(Bndm(caster.Port()), NtripVersion::V1, log.Frames(), log.Statuses(), Quick());
         log.FirstRetryReason();
     }
     for (const NtripStatus& status : log.StatusesSoFar())
@@ -167,7 +161,7 @@ TEST(NtripClient, ChunkedStreamGivesEveryFrameWhole)
         });
     ClientLog log;
     {
-        NtripClient client(CasterAt(server.Port()), NtripVersion::V2, log.Frames(), log.Statuses(), Quick());
+        NtripClient client(Bndm(server.Port()), NtripVersion::V2, log.Frames(), log.Statuses(), Quick());
         EXPECT_TRUE(log.WaitForFrames(expected.size()));
         EXPECT_EQ(client.FramesDelivered(), expected.size());
         EXPECT_EQ(client.BytesReceived(), stream.size());
@@ -208,7 +202,7 @@ TEST(NtripClient, GgaOnlyWithAFix)
     NtripTimings timings = Quick();
     timings.ggaEveryMs = 1;
     {
-        NtripClient client(CasterAt(server.Port()), NtripVersion::V1, log.Frames(), log.Statuses(), timings);
+        NtripClient client(Bndm(server.Port()), NtripVersion::V1, log.Frames(), log.Statuses(), timings);
         client.SetGga(noFix);
         EXPECT_TRUE(log.WaitForFrames(1));
         step = 1;
@@ -231,7 +225,7 @@ TEST(NtripClient, WaitsDoubleUpToTheLongest)
     ClientLog log;
     std::vector<int> waits;
     {
-        NtripClient client(CasterAt(refused.Port()), NtripVersion::V2, log.Frames(), log.Statuses(), timings);
+        NtripClient client(Bndm(refused.Port()), NtripVersion::V2, log.Frames(), log.Statuses(), timings);
         log.WaitFor(
             [&](const auto&, const std::vector<NtripStatus>& statuses)
             {
@@ -257,7 +251,7 @@ TEST(NtripClient, SourcetableFetched)
                           "ENDSOURCETABLE\r\n",
                           false);
     SocketDevice socket;
-    const SourcetableAnswer answer = FetchSourcetable(socket, CasterAt(caster.Port(), "IGNORED"), NtripVersion::V1, Quick());
+    const SourcetableAnswer answer = FetchSourcetable(socket, CasterAt(caster.Port(), "hunter2", "IGNORED"), NtripVersion::V1, Quick());
     ASSERT_TRUE(answer.ok) << answer.reason;
     ASSERT_EQ(answer.streams.size(), 2u);
     EXPECT_EQ(answer.streams[1].mountpoint, "NEAR");

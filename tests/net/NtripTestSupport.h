@@ -3,10 +3,10 @@
 // What the NTRIP client's tests share: the client's reports gathered for the test thread, and
 // the corpus's RTCM3 frames.
 
-#include "gps/Framer.h"
 #include "net/NtripClient.h"
 #include "support/Child.h"
 #include "support/Files.h"
+#include "support/Rtcm3Corpus.h"
 #include "support/LoopbackPeers.h"
 
 #include <atomic>
@@ -88,23 +88,16 @@ private:
     std::vector<NtripStatus> m_statuses;
 };
 
-// The corpus's RTCM3 stream without its comment lines, and the frames it holds.
-inline std::string CorpusRtcm3Bytes()
+// A caster on 127.0.0.1 with the test's user.
+inline NtripCaster CasterAt(std::uint16_t port, const std::string& password, const std::string& mountpoint)
 {
-    const std::string bytes = ReadFile(std::string(ORVANE_CORPUS_DIR) + "/rtcm3.2.rtcm3");
-    return bytes.substr(CaptureHeaderLength(bytes));
-}
-
-inline std::vector<std::string> Rtcm3FramesOf(const std::string& bytes)
-{
-    Framer framer;
-    framer.Feed(bytes);
-    framer.Finish();
-    std::vector<std::string> frames;
-    for (Frame frame; framer.Next(frame);)
-        if (frame.kind == FrameKind::Rtcm3)
-            frames.push_back(frame.bytes);
-    return frames;
+    NtripCaster caster;
+    caster.user = "user";
+    caster.password = password;
+    caster.host = "127.0.0.1";
+    caster.port = port;
+    caster.mountpoint = mountpoint;
+    return caster;
 }
 
 inline constexpr const char* kStr2str = "str2str";

@@ -42,13 +42,7 @@ TEST(CorrectionsOverPty, FramesFromACasterReachTheReceiverByteForByte)
     std::vector<std::string> frames;
     {
         ClientLog log;
-        NtripCaster address;
-        address.user = "user";
-        address.password = "pass";
-        address.host = "127.0.0.1";
-        address.port = caster.Port();
-        address.mountpoint = "MNT";
-        NtripClient client(address, NtripVersion::V2, log.Frames(), log.Statuses());
+        NtripClient client(CasterAt(caster.Port(), "pass", "MNT"), NtripVersion::V2, log.Frames(), log.Statuses());
         ASSERT_TRUE(log.WaitForFrames(40));
         frames = log.FramesSoFar();
     }

@@ -1,8 +1,7 @@
 // RTCM3 corrections sent to the simulated receiver: RTK float after about 10 s of them, fixed
 // after 20 s, each with a smaller scatter, and an ordinary fix again 30 s after they stop.
-#include "gps/Framer.h"
 #include "gps/NmeaDecoders.h"
-#include "support/Files.h"
+#include "support/Rtcm3Corpus.h"
 #include "tools/gpssim/SimTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,15 +16,7 @@ namespace
 
 std::vector<std::string> CorpusFrames()
 {
-    const std::string bytes = ReadFile(std::string(ORVANE_CORPUS_DIR) + "/rtcm3.2.rtcm3");
-    Framer framer;
-    framer.Feed(std::string_view(bytes).substr(CaptureHeaderLength(bytes)));
-    framer.Finish();
-    std::vector<std::string> frames;
-    for (Frame frame; framer.Next(frame);)
-        if (frame.kind == FrameKind::Rtcm3)
-            frames.push_back(frame.bytes);
-    return frames;
+    return Rtcm3FramesOf(CorpusRtcm3Bytes());
 }
 
 double MetresBetween(double lat1, double lon1, double lat2, double lon2)
