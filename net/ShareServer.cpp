@@ -173,10 +173,16 @@ bool ShareServer::Flush(Client& client)
         const ssize_t put = ::send(client.fd.Get(), client.queue.data() + client.sent, client.queue.size() - client.sent,
                                    MSG_NOSIGNAL | MSG_DONTWAIT);
         if (put < 0)
-            return errno == EAGAIN || errno == EINTR;
+        {
+            if (errno != EAGAIN && errno != EINTR)
+                return false;
+            break;
+        }
         client.sent += static_cast<std::size_t>(put);
     }
-    client.queue.clear();
+    // What went out leaves the queue, so that a client that reads slowly but always keeps it
+    // within its bound.
+    client.queue.erase(0, client.sent);
     client.sent = 0;
     return true;
 }
