@@ -11,9 +11,9 @@ struct AppSettings
     std::wstring baudRate = L"4800";
     std::wstring saveFolder;
     // An NTRIP caster, ntrip://[user[:password]@]host[:port]/MOUNTPOINT; empty: no corrections.
-    std::wstring corrections;
+    std::wstring corrections{};
     // Where the receiver is shared, HOST:PORT; empty: not shared.
-    std::wstring share;
+    std::wstring share{};
 };
 
 inline constexpr wchar_t kSettingsFileName[] = L"Orvane.xml";
