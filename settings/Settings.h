@@ -4,12 +4,16 @@
 #include <functional>
 #include <string>
 
-// The three user settings kept between runs.
+// The user settings kept between runs: the three of old, then the optional network ones.
 struct AppSettings
 {
     std::wstring port;
     std::wstring baudRate = L"4800";
     std::wstring saveFolder;
+    // An NTRIP caster, ntrip://[user[:password]@]host[:port]/MOUNTPOINT; empty: no corrections.
+    std::wstring corrections{};
+    // Where the receiver is shared, HOST:PORT; empty: not shared.
+    std::wstring share{};
 };
 
 inline constexpr wchar_t kSettingsFileName[] = L"Orvane.xml";
@@ -23,6 +27,8 @@ bool LoadSettings(const std::wstring& path, AppSettings& settings);
 
 // Writes settings to path, replacing the file in one step (a new file renamed over the old
 // one, so a failed write never leaves half a file) and flushed to the disk before it returns.
+// The file is its owner's alone (mode 0600): it may hold a caster's password. The optional
+// nodes are written only when set, so a file without them reads as it always did.
 // False when the file could not be written; systemError then says why (an errno value).
 bool SaveSettings(const AppSettings& settings, const std::wstring& path, int& systemError);
 bool SaveSettings(const AppSettings& settings, const std::wstring& path);
