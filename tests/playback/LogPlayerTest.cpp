@@ -514,8 +514,12 @@ TEST(RawLog, AMixedStreamRecordedAndPlayedBackGivesTheSameRecords)
         QueuedRecorder recorder(MakeRecorder(kind));
         ASSERT_TRUE(recorder.Start(path.wstring(), true, GpsData{}));
         for (const ReceivedLine& line : received)
+        {
             if (recorder.Takes(line.kind))
+            {
                 ASSERT_TRUE(recorder.Add(line.text, line.gps, line.epoch));
+            }
+        }
         ASSERT_TRUE(recorder.Finish());
     }
     for (const ReceivedLine& line : received)

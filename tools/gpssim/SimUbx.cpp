@@ -57,7 +57,9 @@ std::string NavPvt(const SimState& state, std::uint32_t tow)
     p.Put(12, 30, 4);   // tAcc, ns
     p.Put(16, time.subseconds().count() * 1000000, 4);
     p.Put(20, fix ? state.fixMode : 0, 1);
-    p.Put(21, fix ? 0x01 : 0x00, 1); // gnssFixOK
+    // gnssFixOK, and the carrier solution of GGA's quality 5 (float) and 4 (fixed) in bits 6-7.
+    const int carrier = !fix ? 0 : state.quality == 5 ? 1 : state.quality == 4 ? 2 : 0;
+    p.Put(21, fix ? 0x01 | (carrier << 6) : 0x00, 1);
     int used = 0;
     for (const SimSatellite& sat : state.satellites)
         used += sat.used ? 1 : 0;
