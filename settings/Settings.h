@@ -2,14 +2,21 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <string>
 
-// The three user settings kept between runs.
+// The user settings kept between runs: the three of the setup form, and what was chosen in
+// the menus.
 struct AppSettings
 {
     std::wstring port;
     std::wstring baudRate = L"4800";
     std::wstring saveFolder;
+    // The receiver family chosen by hand, by port name, as its token ("ublox"); a port without
+    // an entry has its receiver recognised. Kept in an optional "Receivers" element after the
+    // three, written only when there is a choice, so a file without one reads and writes as
+    // ever.
+    std::map<std::wstring, std::wstring> receiverFamilies;
 };
 
 inline constexpr wchar_t kSettingsFileName[] = L"Orvane.xml";

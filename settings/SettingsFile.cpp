@@ -196,6 +196,39 @@ void AppendText(pugi::xml_node& root, const char* text)
     root.append_child(pugi::node_pcdata).set_value(text);
 }
 
+// <Receivers><Receiver Port="ttyUSB0">ublox</Receiver>...</Receivers>; nothing without a choice.
+void AppendReceiverFamilies(pugi::xml_node& root, const AppSettings& settings)
+{
+    if (settings.receiverFamilies.empty())
+        return;
+    AppendText(root, "\t");
+    pugi::xml_node receivers = root.append_child("Receivers");
+    for (const auto& [port, family] : settings.receiverFamilies)
+    {
+        AppendText(receivers, "\n\t\t");
+        pugi::xml_node receiver = receivers.append_child("Receiver");
+        receiver.append_attribute("Port").set_value(ToUtf8(port).c_str());
+        receiver.text().set(ToUtf8(family).c_str());
+    }
+    AppendText(receivers, "\n\t");
+    AppendText(root, "\n");
+}
+
+// A file without the element keeps the choices as they were; an entry without a port is none.
+void TakeReceiverFamilies(const pugi::xml_node& root, AppSettings& settings)
+{
+    const pugi::xml_node receivers = root.child("Receivers");
+    if (!receivers)
+        return;
+    settings.receiverFamilies.clear();
+    for (const pugi::xml_node receiver : receivers.children("Receiver"))
+    {
+        const std::wstring port = FromUtf8(receiver.attribute("Port").value());
+        if (!port.empty())
+            settings.receiverFamilies.emplace(port, FromUtf8(TextOf(receiver)));
+    }
+}
+
 } // namespace
 
 bool LoadSettings(const std::wstring& path, AppSettings& settings)
@@ -217,6 +250,7 @@ bool LoadSettings(const std::wstring& path, AppSettings& settings)
         TakeField(root, "Port", loaded.port);
         TakeField(root, "BaudRate", loaded.baudRate);
         TakeField(root, "SaveFileName", loaded.saveFolder);
+        TakeReceiverFamilies(root, loaded);
         settings = std::move(loaded);
         return true;
     }
@@ -254,6 +288,7 @@ bool SaveSettings(const AppSettings& settings, const std::wstring& path, int& sy
             AppendText(root, "\n\t");
             AppendElement(root, "SaveFileName", settings.saveFolder);
             AppendText(root, "\n");
+            AppendReceiverFamilies(root, settings);
         }
 
         // Raw output keeps the root's own line breaks; each top-level node gets one line.
