@@ -447,3 +447,16 @@ PanelResources PanelResources::WithFonts()
     res.fontDefault = MakeCellHeightFont(QStringLiteral("Arial"), 16, true);
     return res;
 }
+
+void DrawReceiverName(CMemDCEx& dc, const QString& name, const PanelResources& res, bool live)
+{
+    if (name.isEmpty())
+        return;
+    const QFont oldFont = dc.SelectFont(res.fontSmall);
+    const QColor oldColour = dc.SetTextColor(live ? kHeadingInk : kStaleInk);
+    const QFontMetrics fm(res.fontSmall);
+    const QString text = fm.elidedText(name, Qt::ElideRight, panel::kReceiverEnd.x - panel::kReceiverBox.left);
+    dc.TextOut(panel::kReceiverEnd.x - fm.horizontalAdvance(text), panel::kReceiverEnd.y - fm.ascent(), text);
+    dc.SetTextColor(oldColour);
+    dc.SelectFont(oldFont);
+}

@@ -1,4 +1,3 @@
-#include "device/GPSDevice.h"
 #include "receiver/ReceiverCommands.h"
 #include "receiver/ReceiverIdentity.h"
 #include "receiver/VersionProbe.h"
@@ -117,13 +116,19 @@ TEST(RestartCommands, EachFamilyHasItsThreeCommandsWithTheirChecksums)
     }
 }
 
-TEST(RestartCommands, SirfsAreTheDevicesOwnAndAnUnknownReceiverGetsThem)
+TEST(RestartCommands, SirfsAreFortyOneBytesAsEverAndAnUnknownReceiverGetsThem)
 {
-    EXPECT_EQ(RestartCommand(ReceiverFamily::SiRF, RestartKind::Hot), std::string(CGPSDevice::kHotStartCommand));
-    EXPECT_EQ(RestartCommand(ReceiverFamily::SiRF, RestartKind::Warm), std::string(CGPSDevice::kWarmStartCommand));
-    EXPECT_EQ(RestartCommand(ReceiverFamily::SiRF, RestartKind::Cold), std::string(CGPSDevice::kColdStartCommand));
-    for (const RestartKind kind : {RestartKind::Hot, RestartKind::Warm, RestartKind::Cold})
-        EXPECT_EQ(RestartCommand(ReceiverFamily::Unknown, kind), RestartCommand(ReceiverFamily::SiRF, kind));
+    const std::pair<RestartKind, char> resetConfigs[] = {
+        {RestartKind::Hot, '1'}, {RestartKind::Warm, '2'}, {RestartKind::Cold, '4'}};
+    for (const auto& [kind, resetConfig] : resetConfigs)
+    {
+        const std::string command = RestartCommand(ReceiverFamily::SiRF, kind).value_or("");
+        EXPECT_EQ(command.size(), 41u);
+        EXPECT_TRUE(command.starts_with("$PSRF101,0,0,0,96000,497260,921,12,")) << command;
+        EXPECT_EQ(command[35], resetConfig);
+        EXPECT_TRUE(command.ends_with("\r\n"));
+        EXPECT_EQ(RestartCommand(ReceiverFamily::Unknown, kind), command);
+    }
 }
 
 TEST(RestartCommands, TheVersionQueriesAreTheFourPoliteOnes)
