@@ -35,7 +35,7 @@ constexpr int kBaud = 38400;
 class SimulatedReceiver
 {
 public:
-    explicit SimulatedReceiver(ReceiverFamily family, bool bBanner = true)
+    explicit SimulatedReceiver(ReceiverFamily family, bool bBanner = true, bool bGnss = false)
     {
         std::string error;
         m_bOpen = m_terminal.Open(kBaud, error);
@@ -43,6 +43,7 @@ public:
         m_config.baud = kBaud;
         m_config.family = family;
         m_config.banner = bBanner;
+        m_config.gnss = bGnss;
         m_config.restartSpeedup = kFastRestartSpeedup;
         m_source = std::make_unique<GeneratedSource>(m_config, [] { return system_clock::now(); });
         m_session = std::make_unique<SimSession>(m_terminal.MasterFd(), *m_source, kBaud);
@@ -208,4 +209,33 @@ TEST_F(FrameMeetsFamily, AReceiverThatIgnoresTheCommandIsToldSoAndTheChoiceIsKep
     // Back to Automatic: the port's entry goes.
     m_frame->FindCommand(ID_RECEIVER_AUTOMATIC)->trigger();
     EXPECT_TRUE(m_app->m_settings.receiverFamilies.empty());
+}
+
+// A receiver that prints no banner is asked once, politely, and named from its answer.
+TEST_F(FrameMeetsFamily, AReceiverWithoutABannerIsAskedOnceAndNamedFromItsAnswer)
+{
+    SimulatedReceiver receiver(ReceiverFamily::MediaTek, false, true);
+    ASSERT_TRUE(receiver.IsOpen());
+    const auto connecting = steady_clock::now();
+    ASSERT_NO_FATAL_FAILURE(Connect(receiver.Port()));
+    EXPECT_TRUE(m_frame->GetSession().IsVersionQueryPending());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return m_frame->GetReceiverIdentity().family != ReceiverFamily::Unknown; }));
+    std::cout << "[ figure ] MediaTek without banner: named "
+              << duration_cast<milliseconds>(steady_clock::now() - connecting).count() << " ms after Connect\n";
+    EXPECT_EQ(m_frame->GetReceiverIdentity().DisplayName(), "MediaTek MT3333 (AXN_3.8)");
+    EXPECT_EQ(m_view->ReceiverText(), "MediaTek MT3333 (AXN_3.8)");
+    EXPECT_EQ(m_frame->GetSession().VersionQueriesSent(), 1);
+    EXPECT_FALSE(m_frame->GetSession().IsVersionQueryPending());
+    // The queries, each once (the UBX poll before them is no message to a MediaTek); none is a
+    // restart to it.
+    std::vector<std::string> received;
+    for (const ReceivedMessage& message : receiver.Received())
+    {
+        EXPECT_FALSE(message.restart);
+        received.push_back(message.bytes);
+    }
+    std::string queries;
+    for (const std::string& bytes : received)
+        queries += bytes;
+    EXPECT_EQ(queries, NmeaCommand("PMTK605") + NmeaCommand("PQTMVERNO") + NmeaCommand("PCAS06,0"));
 }
