@@ -1,6 +1,7 @@
 #include "gps/EpochEnd.h"
 
 #include <algorithm>
+#include <utility>
 
 std::string EpochEnd::KeyOf(std::string_view sentence)
 {
@@ -21,7 +22,7 @@ EpochMarks EpochEnd::Feed(std::string_view sentence, const GpsData& after)
 {
     EpochMarks marks;
     GpsData ended;
-    if (m_epochs.Feed(after, ended))
+    if (m_epochs.Feed(after, ended) || std::exchange(m_bFirst, false))
     {
         marks.began = true;
         m_ender = m_previousKey;

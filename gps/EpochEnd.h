@@ -26,4 +26,5 @@ private:
     std::string m_ender;
     std::string m_previousKey;
     std::vector<std::pair<std::string, int>> m_seen;
+    bool m_bFirst = true;
 };

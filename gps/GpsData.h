@@ -131,7 +131,8 @@ struct GpsData
 // Where a line stands in the receiver's fix epochs (see EpochEnd).
 struct EpochMarks
 {
-    // The line began a new epoch: the one before it has ended.
+    // The line began an epoch: the stream's first, or one after another that has ended with
+    // the line before.
     bool began = false;
     // The line is the one that ended the last epoch, as far as the stream has shown: the epoch
     // under way is most likely complete with it.

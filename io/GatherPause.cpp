@@ -24,19 +24,9 @@ int GatherPause::After(const char* bytes, std::size_t count, Clock::time_point n
 {
     if (m_nBaseUs == 0)
         return 0;
-    m_nLines += std::count(bytes, bytes + count, '\n');
-    if (!m_bWindowStarted)
-    {
-        m_bWindowStarted = true;
-        m_windowStart = now;
-    }
-    if (const auto elapsed = now - m_windowStart; elapsed >= std::chrono::seconds(1))
-    {
-        const long long elapsedUs = std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
-        m_bFlooding = m_nLines * 1'000'000 > kFloodLinesPerSecond * elapsedUs;
-        m_nLines = 0;
-        m_windowStart = now;
-    }
+    const auto nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+    m_flood.Count(nowMs, std::count(bytes, bytes + count, '\n'));
+    m_bFlooding = m_flood.Flooding(nowMs);
     if (count >= kGatherBytes)
         return 0;
     return m_bFlooding ? m_nFloodUs : m_nBaseUs;

@@ -1,15 +1,17 @@
 #pragma once
 
+#include "util/FloodMeter.h"
+
 #include <chrono>
 #include <cstddef>
 
 // How long the serial reader lets bytes gather after a read before it reads again. A slow line
 // brings a byte or two per wake-up, and dozens of wake-ups a second cost more than the reading:
 // after a short read the reader waits for about kGatherBytes to arrive, at most kMaxUs, which
-// keeps a line's last byte within a tenth of a second of the device. While sentences flood
-// (more than kFloodLinesPerSecond), the window shows them ten times a second anyway, so the
+// keeps a line's last byte within a tenth of a second of the device. While sentences flood,
+// the window shows them ten times a second anyway, so the
 // reader waits kFloodUs between reads, but never so long that the terminal driver's buffer could
-// fill: at most kMaxHeldBytes of the line's time.
+// fill: at most kMaxHeldBytes of the line's time. A flood is judged by FloodMeter.
 class GatherPause
 {
 public:
@@ -17,7 +19,6 @@ public:
 
     static constexpr std::size_t kGatherBytes = 64;
     static constexpr int kMaxUs = 90000;
-    static constexpr int kFloodLinesPerSecond = 100;
     static constexpr int kFloodUs = 20000;
     static constexpr long long kMaxHeldBytes = 2048;
 
@@ -35,9 +36,6 @@ public:
 private:
     int m_nBaseUs = 0;
     int m_nFloodUs = 0;
-    // Lines counted since the window began; the rate is judged once a second.
-    long long m_nLines = 0;
-    Clock::time_point m_windowStart{};
-    bool m_bWindowStarted = false;
+    FloodMeter m_flood;
     bool m_bFlooding = false;
 };

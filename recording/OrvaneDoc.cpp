@@ -101,7 +101,7 @@ COrvaneDoc::COrvaneDoc() : m_history(SteadyMs)
 void COrvaneDoc::StartSource()
 {
     m_gps = GpsData{};
-    m_epochs = EpochDetector();
+    m_bLineSeen = false;
     m_history = History(SteadyMs);
     UpdateAllViews(nullptr, HINT_SOURCE_STARTED);
 }
@@ -262,15 +262,18 @@ void COrvaneDoc::StartRecording()
 void COrvaneDoc::OnReceived(std::span<const ReceivedLine> batch)
 {
     const bool wasHandingOut = std::exchange(m_bHandingOut, true);
-    GpsData ended;
+    // The record after the line before: at an epoch's beginning, the last epoch as it ended.
+    const GpsData* previous = m_bLineSeen ? &m_gps : nullptr;
     for (const ReceivedLine& line : batch)
     {
-        if (m_bRecording && m_pRecorder && !m_pRecorder->Add(line.text, line.gps))
+        if (m_bRecording && m_pRecorder && !m_pRecorder->Add(line.text, line.gps, line.epoch))
             StopOnWriteFailure();
-        if (m_epochs.Feed(line.gps, ended))
-            m_history.AddEpoch(ended);
+        if (line.epoch.began && previous)
+            m_history.AddEpoch(*previous);
         m_history.Add(line.gps);
+        previous = &line.gps;
     }
+    m_bLineSeen = m_bLineSeen || !batch.empty();
     if (!batch.empty())
         m_gps = batch.back().gps;
     m_bHandingOut = wasHandingOut;

@@ -3,7 +3,6 @@
 #include "framework/core/CommandIds.h"
 #include "framework/core/Document.h"
 #include "gps/GpsData.h"
-#include "gps/EpochDetector.h"
 #include "gps/History.h"
 #include "recording/QueuedRecorder.h"
 #include "recording/Recorder.h"
@@ -98,8 +97,8 @@ protected:
     virtual FileCalls Calls() const;
 
 private:
-    // The epochs of the stream, whose positions the history's accuracy ring takes.
-    EpochDetector m_epochs;
+    // The source has given a line: m_gps is the record after the last one.
+    bool m_bLineSeen = false;
     // Recordings stopped while their writer was stuck on the medium: each completes its file
     // when the medium answers again, without holding the window; let go once done, and waited
     // for when the document ends.

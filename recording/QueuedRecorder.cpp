@@ -48,7 +48,7 @@ bool QueuedRecorder::Start(const std::wstring& path, bool createNew, const GpsDa
     return true;
 }
 
-bool QueuedRecorder::Add(std::string_view line, const GpsData& after)
+bool QueuedRecorder::Add(std::string_view line, const GpsData& after, EpochMarks marks)
 {
     std::lock_guard lock(m_mutex);
     if (m_bFailed || m_bFinishWanted || !m_writer.joinable())
@@ -61,6 +61,7 @@ bool QueuedRecorder::Add(std::string_view line, const GpsData& after)
     // The writer waits only on an empty queue; while it has lines it comes back for more.
     const bool wasEmpty = m_lines.empty();
     m_lines.emplace_back(line);
+    m_marks.push_back(marks);
     if (m_bRecords)
         m_records.push_back(after);
     if (wasEmpty)
@@ -139,6 +140,7 @@ void QueuedRecorder::Run()
 {
     std::deque<std::string> lines;
     std::deque<GpsData> records;
+    std::deque<EpochMarks> marks;
     // After a failed write nothing more is tried on that disk; what comes is taken and let go.
     bool broken = false;
     std::unique_lock lock(m_mutex);
@@ -147,6 +149,7 @@ void QueuedRecorder::Run()
         m_wake.wait(lock, [this] { return !m_lines.empty() || m_bSyncWanted || m_bFinishWanted; });
         lines.swap(m_lines);
         records.swap(m_records);
+        marks.swap(m_marks);
         const bool sync = std::exchange(m_bSyncWanted, false);
         const bool finish = m_bFinishWanted;
         m_bBusy = true;
@@ -154,12 +157,13 @@ void QueuedRecorder::Run()
 
         bool ok = true;
         for (std::size_t i = 0; !broken && ok && i < lines.size(); ++i)
-            ok = m_inner->Add(lines[i], m_bRecords ? records[i] : kNoRecord);
+            ok = m_inner->Add(lines[i], m_bRecords ? records[i] : kNoRecord, marks[i]);
         // Finishing syncs as it closes.
         if (!broken && ok && sync && !finish)
             ok = m_inner->Sync();
         lines.clear();
         records.clear();
+        marks.clear();
         const bool finished = finish && m_inner->Finish();
         m_nWritten = m_inner->Written();
         const int error = m_inner->LastError();

@@ -31,7 +31,7 @@ public:
 
     // Creates the file on the caller's thread (its result picks the name), then starts the writer.
     bool Start(const std::wstring& path, bool createNew, const GpsData& known) override;
-    bool Add(std::string_view line, const GpsData& after) override;
+    bool Add(std::string_view line, const GpsData& after, EpochMarks marks) override;
     // Asks the writer to sync once what is queued is written.
     bool Sync() override;
     // Waits for the writer to write what is queued and complete the file.
@@ -68,6 +68,7 @@ private:
     std::condition_variable m_idle; // the writer has caught up
     std::deque<std::string> m_lines;
     std::deque<GpsData> m_records; // one per line when the inner recorder uses them
+    std::deque<EpochMarks> m_marks; // one per line
     bool m_bSyncWanted = false;
     bool m_bFinishWanted = false;
     bool m_bBusy = false;

@@ -1,6 +1,5 @@
 #include "recording/Recorder.h"
 
-#include "gps/EpochDetector.h"
 #include "recording/GpxTrackWriter.h"
 #include "recording/KmlTrackWriter.h"
 #include "recording/LogFile.h"
@@ -16,7 +15,7 @@ public:
     {
         return m_log.Open(path, createNew);
     }
-    bool Add(std::string_view line, const GpsData&) override { return m_log.Write(line); }
+    bool Add(std::string_view line, const GpsData&, EpochMarks) override { return m_log.Write(line); }
     bool Sync() override { return m_log.Sync(); }
     bool Finish() override { return m_log.Close(); }
     bool UsesRecords() const override { return false; }
@@ -37,14 +36,19 @@ public:
 
     bool Start(const std::wstring& path, bool createNew, const GpsData& known) override
     {
-        m_epochs = EpochDetector(known);
+        m_last = known;
+        m_bEpochSeen = false;
         m_bFailed = false;
         return m_writer.Open(path, createNew);
     }
-    bool Add(std::string_view, const GpsData& after) override
+    // An epoch is a point when its beginning came after the start: the one under way then
+    // may still hold an earlier source's fix.
+    bool Add(std::string_view, const GpsData& after, EpochMarks marks) override
     {
-        GpsData ended;
-        return !m_epochs.Feed(after, ended) || Point(ended);
+        const bool ok = !(marks.began && m_bEpochSeen) || Point(m_last);
+        m_bEpochSeen = m_bEpochSeen || marks.began;
+        m_last = after;
+        return ok;
     }
     bool Sync() override
     {
@@ -53,8 +57,8 @@ public:
     }
     bool Finish() override
     {
-        GpsData ended;
-        const bool last = m_bFailed || !m_epochs.Finish(ended) || Point(ended);
+        const bool last = m_bFailed || !m_bEpochSeen || Point(m_last);
+        m_bEpochSeen = false;
         return m_writer.Finish() && last;
     }
     long long Written() const override { return m_writer.PointCount(); }
@@ -70,7 +74,9 @@ private:
     }
 
     Writer m_writer;
-    EpochDetector m_epochs;
+    // The record after the last line: at an epoch's end, the epoch as it ended.
+    GpsData m_last{};
+    bool m_bEpochSeen = false;
     bool m_bFailed = false;
 };
 } // namespace

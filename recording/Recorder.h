@@ -26,9 +26,10 @@ public:
     // EEXIST). `known` is the record as it stands at the start: a track's first point is the
     // first epoch that begins after it. On false, LastError says why and nothing is written.
     virtual bool Start(const std::wstring& path, bool createNew, const GpsData& known) = 0;
-    // One checksum-valid line as received and the record right after it. False when the file
-    // could not be written; it then keeps what it held.
-    virtual bool Add(std::string_view line, const GpsData& after) = 0;
+    // One checksum-valid line as received, the record right after it, and where the reader
+    // found it in the epochs. False when the file could not be written; it then keeps what it
+    // held.
+    virtual bool Add(std::string_view line, const GpsData& after, EpochMarks marks) = 0;
     // Syncs what is written and not yet synced; false, and still unsynced, when that failed.
     virtual bool Sync() = 0;
     // Completes the file (a track adds the epoch under way) and closes it. After a failed

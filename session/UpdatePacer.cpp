@@ -14,9 +14,8 @@ std::int64_t UpdatePacer::Wait() const
 
 void UpdatePacer::Ran(unsigned lines)
 {
-    const std::int64_t sinceLast = SinceLast();
-    const bool fast = static_cast<std::int64_t>(lines) * 1000 > kFloodLinesPerSecond * std::max<std::int64_t>(sinceLast, 1);
-    m_nFastUpdates = fast ? m_nFastUpdates + 1 : 0;
-    m_nIntervalMs = m_nFastUpdates >= kFloodUpdates ? kFloodUpdateMs : kFrameUpdateMs;
-    m_nLastMs = m_now();
+    const std::int64_t now = m_now();
+    m_flood.Count(now, lines);
+    m_nIntervalMs = m_flood.Flooding(now) ? kFloodUpdateMs : kFrameUpdateMs;
+    m_nLastMs = now;
 }

@@ -1,19 +1,19 @@
 #pragma once
 
+#include "util/FloodMeter.h"
+
 #include <cstdint>
 #include <functional>
 
 // When the views may be updated next. Sentences one at a time are shown as they come, at most
-// a frame apart. A flood is shown ten times a second, as fast as a person can read it and
-// receivers compute fixes; it takes a few fast updates in a row, so one late update with two
-// lines is not one. The clock is given, so that the rule is tested without waiting.
+// a frame apart. A flood (see FloodMeter) is shown ten times a second, as fast as a person can
+// read it and receivers compute fixes. The clock is given, so that the rule is tested without
+// waiting.
 class UpdatePacer
 {
 public:
     static constexpr std::int64_t kFrameUpdateMs = 16;
     static constexpr std::int64_t kFloodUpdateMs = 100;
-    static constexpr std::int64_t kFloodLinesPerSecond = 100;
-    static constexpr int kFloodUpdates = 4;
 
     // Milliseconds on a steady clock.
     using Clock = std::function<std::int64_t()>;
@@ -32,5 +32,5 @@ private:
     Clock m_now;
     std::int64_t m_nLastMs = -1;
     std::int64_t m_nIntervalMs = kFrameUpdateMs;
-    int m_nFastUpdates = 0;
+    FloodMeter m_flood;
 };

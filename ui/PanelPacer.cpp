@@ -11,15 +11,7 @@ void PanelPacer::Line(EpochMarks marks)
     if (m_nWaiting++ == 0)
         m_nFirstWaitingMs = now;
     m_nLastLineMs = now;
-    m_recent[m_nRecent++ % m_recent.size()] = now;
-}
-
-bool PanelPacer::Flooding(std::int64_t now) const
-{
-    if (m_nRecent < m_recent.size())
-        return false;
-    // The oldest of the last kFloodLinesPerSecond lines came less than a second ago.
-    return now - m_recent[m_nRecent % m_recent.size()] < 1000;
+    m_flood.Count(now);
 }
 
 std::int64_t PanelPacer::Due() const
@@ -28,7 +20,7 @@ std::int64_t PanelPacer::Due() const
         return -1;
     const std::int64_t now = m_now();
     std::int64_t at = m_bComplete ? now : std::min(m_nLastLineMs + kQuietMs, m_nFirstWaitingMs + kLatestMs);
-    if (m_nDrawnMs >= 0 && Flooding(now))
+    if (m_nDrawnMs >= 0 && m_flood.Flooding(now))
         at = std::max(at, m_nDrawnMs + kFloodRepaintMs);
     return std::max<std::int64_t>(0, at - now);
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "gps/EpochEnd.h"
+#include "util/FloodMeter.h"
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <utility>
@@ -24,8 +24,6 @@ public:
     // A stream without times has no epochs: it is still drawn this often.
     static constexpr std::int64_t kLatestMs = 1000;
     static constexpr std::int64_t kFloodRepaintMs = 250;
-    // More lines than this in a second is a flood.
-    static constexpr std::size_t kFloodLinesPerSecond = 100;
 
     // Milliseconds on a steady clock.
     using Clock = std::function<std::int64_t()>;
@@ -41,15 +39,11 @@ public:
     void Reset();
 
 private:
-    bool Flooding(std::int64_t now) const;
-
     Clock m_now;
     std::int64_t m_nLastLineMs = -1;
     std::int64_t m_nFirstWaitingMs = -1;
     std::int64_t m_nDrawnMs = -1;
     std::size_t m_nWaiting = 0;
     bool m_bComplete = false;
-    // The times of the last kFloodLinesPerSecond lines, a ring.
-    std::array<std::int64_t, kFloodLinesPerSecond> m_recent{};
-    std::size_t m_nRecent = 0;
+    FloodMeter m_flood;
 };

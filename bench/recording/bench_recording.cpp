@@ -8,6 +8,7 @@
 // frame's sync each second, as the frame drives them.
 //
 //   bench_recording [--benchmark_filter=...]    (files go to $TMPDIR or the current folder)
+#include "gps/EpochEnd.h"
 #include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
 #include "recording/OrvaneDoc.h"
@@ -119,10 +120,11 @@ void RecordAtTenHertz(benchmark::State& state, int kind)
             // As the device and the frame do: each sentence decoded, then the batch to the document.
             std::vector<ReceivedLine> batch;
             GpsData gps = doc.m_gps;
+            static EpochEnd epochs;
             for (const std::string& line : Cycle(n))
             {
                 DecodeSentence(line, gps);
-                batch.push_back({line, gps});
+                batch.push_back({line, gps, {}, epochs.Feed(line, gps)});
             }
             doc.OnReceived(batch);
         }

@@ -145,7 +145,8 @@ TEST_F(GPSDeviceTest, LinesComeOutInOrderWithOneNotificationPerLine)
     EXPECT_EQ(line, "kept");
 }
 
-// Each queued line says where it stands in the epochs: the first of a new time begins one, and
+// Each queued line says where it stands in the epochs: the stream's first line and the first of
+// a new time begin one, and
 // once an epoch has ended with a VTG, the next VTG is taken as its epoch's end and notified so.
 TEST_F(GPSDeviceTest, LinesCarryTheirEpochMarksAndTheLearntEndIsNotified)
 {
@@ -160,7 +161,7 @@ TEST_F(GPSDeviceTest, LinesCarryTheirEpochMarksAndTheLearntEndIsNotified)
     std::vector<std::pair<bool, bool>> marks;
     for (const ReceivedLine& line : lines)
         marks.emplace_back(line.epoch.began, line.epoch.ends);
-    const std::vector<std::pair<bool, bool>> expected{{false, false}, {false, false}, {false, false},
+    const std::vector<std::pair<bool, bool>> expected{{true, false},  {false, false}, {false, false},
                                                       {true, false},  {false, false}, {false, true},
                                                       {true, false},  {false, false}, {false, true}};
     EXPECT_EQ(marks, expected);

@@ -90,7 +90,9 @@ std::vector<ReceivedLine> DecodedByOrvaneNmea(const std::string& bytes)
 {
     std::vector<ReceivedLine> lines;
     EpochSplitter splitter([](const GpsData&) {},
-                           [&](std::string_view line, const GpsData& after) { lines.push_back({std::string(line), after}); });
+                           [&](std::string_view line, const GpsData& after, EpochMarks marks) {
+                               lines.push_back({std::string(line), after, {}, marks});
+                           });
     for (const std::string& line : DataLines(bytes))
         splitter.Feed(line);
     return lines;
@@ -115,6 +117,8 @@ TEST(LogPlayer, EveryCaptureDeliversTheRecordsOrvaneNmeaDecodes)
         {
             ASSERT_EQ(played[i].text, expected[i].text) << "line " << i;
             ASSERT_TRUE(played[i].gps == expected[i].gps) << "record after line " << i << ": " << played[i].text;
+            ASSERT_EQ(played[i].epoch.began, expected[i].epoch.began) << "line " << i;
+            ASSERT_EQ(played[i].epoch.ends, expected[i].epoch.ends) << "line " << i;
         }
         // Paused at 100 %, the last state kept.
         EXPECT_TRUE(playing.player->IsPaused());

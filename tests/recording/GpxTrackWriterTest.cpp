@@ -1,6 +1,7 @@
 #include "recording/GpxTrackWriter.h"
 
 #include "gps/EpochDetector.h"
+#include "gps/EpochEnd.h"
 #include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
 #include "recording/Recorder.h"
@@ -225,12 +226,13 @@ TEST(GpxTrackWriter, OnePointPerFixedCycleOfARealReceiverAsGpsdSawThem)
     const std::unique_ptr<Recorder> recorder = MakeRecorder(RecordGpx);
     ASSERT_TRUE(recorder->Start(Wide(path), true, GpsData{}));
     GpsData gps;
+    EpochEnd epochs;
     for (const std::string& line : CaptureLines("haicom-305N.nmea"))
     {
         if (IsChecksumValid(line))
         {
             DecodeSentence(line, gps);
-            ASSERT_TRUE(recorder->Add(line, gps));
+            ASSERT_TRUE(recorder->Add(line, gps, epochs.Feed(line, gps)));
         }
     }
     ASSERT_TRUE(recorder->Finish());

@@ -289,11 +289,11 @@ TEST(QueuedRecorder, WritesALogOnItsOwnThreadAndTellsAFailedWriteAtTheNextCall)
     EXPECT_EQ(log.Path(), Wide(path));
 
     for (const std::string& line : {kGga, kRmc, kGga, kRmc})
-        EXPECT_TRUE(log.Add(line, GpsData{}));
+        EXPECT_TRUE(log.Add(line, GpsData{}, EpochMarks{}));
     log.WaitUntilWritten();
     // What reached the file, whole lines only; the failure is told from now on.
     EXPECT_EQ(log.Written(), static_cast<long long>(kGga.size() + kRmc.size()));
-    EXPECT_FALSE(log.Add(kGga, GpsData{}));
+    EXPECT_FALSE(log.Add(kGga, GpsData{}, EpochMarks{}));
     EXPECT_FALSE(log.Sync());
     EXPECT_EQ(log.LastError(), ENOSPC);
     EXPECT_FALSE(log.Stalled());

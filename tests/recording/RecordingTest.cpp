@@ -1,6 +1,7 @@
 #include "recording/OrvaneDoc.h"
 
 #include "framework/core/MessageBox.h"
+#include "gps/EpochEnd.h"
 #include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
 #include "recording/RecordingFixtures.h"
@@ -134,7 +135,7 @@ protected:
     // it; then, the batch done, what it met is shown.
     void Receive(const std::string& line, const GpsData& after)
     {
-        const ReceivedLine received{line, after};
+        const ReceivedLine received{line, after, {}, m_epochs.Feed(line, after)};
         m_doc->OnReceived({&received, 1});
         m_doc->ShowQueuedErrors();
     }
@@ -162,6 +163,7 @@ protected:
     std::vector<Box> m_boxes;
     MessageBoxHandler m_previousBox;
     std::optional<std::string> m_previousTz;
+    EpochEnd m_epochs;
 };
 
 TEST_F(Recording, FileNamesComeFromTheLocalStartTime)
@@ -539,14 +541,14 @@ TEST_F(Recording, RestartEntriesFollowTheConnection)
 
 TEST_F(Recording, KmlTrackTakesOnePointPerFixEpochWithTheValuesItEndedWith)
 {
+    // The second 0 is under way when the recording starts: its first lines came before, so it
+    // is not taken.
+    Receive(kGga, Fix(3, 7.0f, 8.0f, 9.0f, 0));
     m_doc->OnCommand(ID_SAVE_KML);
     m_doc->SetRecording(true);
     ASSERT_EQ(m_doc->m_bRecording, 1);
     // The file is a complete track from the start, and after every point.
     EXPECT_EQ(ReadFile(KmlPath()), ExpectedKml({}));
-
-    // The second under way at the start (0, as the record stood) is not taken: its values may
-    // be a connection's before.
     Receive(kRmc, Fix(3, 7.0f, 8.0f, 9.0f, 0));
     // The second 1 moves while its sentences come: its point is where it ended, once, written
     // when the next second begins.
@@ -1119,7 +1121,8 @@ TEST_F(Recording, AnErrorInABatchIsShownAfterItAndEachLineReachesTheHistoryOnce)
             GpsData gps = Fix(3, 11.0f, 1.0f + static_cast<float>(i), 500.0f, i % 60);
             gps.minute = i / 60;
             gps.decode.known |= kKnownTime;
-            lines.push_back({NumberedLine(i), gps});
+            // A second of its own: each line begins an epoch.
+            lines.push_back({NumberedLine(i), gps, {}, EpochMarks{.began = true}});
         }
         batch = std::move(lines);
     };
@@ -1149,6 +1152,8 @@ TEST_F(Recording, AnErrorInABatchIsShownAfterItAndEachLineReachesTheHistoryOnce)
     fill(0);
     // The medium fails before the batch, so the batch's first line is the one refused.
     Receive(batch[0].text, batch[0].gps);
+    // Handed again with the batch, inside the epoch it began.
+    batch[0].epoch = {};
     WaitForTheWriter();
     failing = true;
     m_doc->SyncRecording();

@@ -441,7 +441,7 @@ TEST(GatherPause, WaitsForAChunkOfTheLineAndLongerInAFlood)
         readAt(line, 1001 + i);
     EXPECT_EQ(readAt(line, 2000), 20000);
     EXPECT_TRUE(pause.Flooding());
-    // A quiet spell ends it, judged over the whole time since.
+    // A second with no more than 100 lines ends it.
     EXPECT_EQ(readAt(line, 4500), 5555);
     EXPECT_FALSE(pause.Flooding());
 }

@@ -30,17 +30,14 @@ TEST(UpdatePacer, ShowsLinesAtOnceAndAFloodTenTimesASecond)
         {"the first update runs at once", {{0, 1, 0, frame}}},
         {"a line a second: every update at once", {{0, 1, 0, frame}, {1000, 1, 0, frame}, {2000, 1, 0, frame}}},
         {"too soon after the last: waits out the frame", {{0, 1, 0, frame}, {5, 1, frame - 5, frame}}},
-        {"three fast updates are no flood yet",
-         {{0, 5, 0, frame}, {frame, 5, 0, frame}, {2 * frame, 5, 0, frame}, {3 * frame, 5, 0, frame}}},
-        {"the fourth fast update in a row is",
-         {{0, 5, 0, frame}, {16, 5, 0, frame}, {32, 5, 0, frame}, {48, 5, 0, frame}, {64, 5, 0, flood},
+        // More than 100 lines within a second is a flood, however they are split.
+        {"100 lines in a second are no flood", {{0, 50, 0, frame}, {500, 50, 0, frame}}},
+        {"the 101st is, and a second later with fewer lines it ends",
+         {{0, 50, 0, frame}, {500, 50, 0, frame}, {999, 1, 0, flood}, {1050, 5, 49, flood}, {1099, 5, 0, frame}}},
+        {"fast small updates become a flood at the 101st line",
+         {{0, 30, 0, frame}, {16, 30, 0, frame}, {32, 30, 0, frame}, {48, 10, 0, frame}, {64, 1, 0, flood},
           {100, 5, 64, flood}, {164, 20, 0, flood}}},
-        {"one slow update ends the flood",
-         {{0, 5, 0, frame}, {16, 5, 0, frame}, {32, 5, 0, frame}, {48, 5, 0, frame}, {64, 5, 0, flood},
-          {164, 1, 0, frame}}},
-        // 100 lines a second is the edge: exactly that is not fast.
-        {"exactly the flood rate is not fast",
-         {{0, 2, 0, frame}, {20, 2, 0, frame}, {40, 2, 0, frame}, {60, 2, 0, frame}, {80, 2, 0, frame}}},
+        {"a burst in one update is one too", {{0, 500, 0, flood}, {100, 1, 0, flood}, {1000, 1, 0, frame}}},
     };
     for (const Row& row : rows)
     {

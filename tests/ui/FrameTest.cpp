@@ -4,6 +4,7 @@
 #include "app/CommandLine.h"
 #include "framework/core/CommandIds.h"
 #include "gps/EpochDetector.h"
+#include "gps/EpochEnd.h"
 #include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
 #include "receiver/ReceiverCommands.h"
@@ -907,13 +908,14 @@ TEST_F(FrameTest, PanelCountsToTheFirstFixThenShowsItAndTheTerminalButNotTheReco
 namespace
 {
 // Lines with the record right after each, as the frame hands a batch to the document.
-std::vector<ReceivedLine> Decoded(const std::vector<std::string>& lines, GpsData& gps)
+// The reader's epoch marks come from `epochs`, kept across batches.
+std::vector<ReceivedLine> Decoded(const std::vector<std::string>& lines, GpsData& gps, EpochEnd& epochs)
 {
     std::vector<ReceivedLine> batch;
     for (const std::string& line : lines)
     {
         DecodeSentence(line, gps);
-        batch.push_back({line, gps});
+        batch.push_back({line, gps, {}, epochs.Feed(line, gps)});
     }
     return batch;
 }
@@ -964,6 +966,7 @@ TEST_F(FrameTest, HistoryTabsPlotASkyOfFortyAColdStartAndTheFixScatter)
     config.seed = 5;
     ReceiverSimulator receiver(config);
     GpsData gps;
+    EpochEnd epochs;
     const auto start = std::chrono::sys_days{std::chrono::year{2026} / 12 / 9} + std::chrono::hours(10);
     view->GetTabs()->setCurrentWidget(history);
     ASSERT_TRUE(ProcessEventsUntil([&] { return history->GetPaintCount() > 0; }));
@@ -978,7 +981,7 @@ TEST_F(FrameTest, HistoryTabsPlotASkyOfFortyAColdStartAndTheFixScatter)
             m_doc->MarkRestart(HistoryEventKind::ColdStart);
             receiver.Restart(RestartKind::Cold, start + std::chrono::seconds(second));
         }
-        std::vector<ReceivedLine> batch = Decoded(receiver.Step(start + std::chrono::seconds(second)).sentences, gps);
+        std::vector<ReceivedLine> batch = Decoded(receiver.Step(start + std::chrono::seconds(second)).sentences, gps, epochs);
         m_doc->OnReceived(batch);
         m_doc->UpdateAllViews(nullptr, HINT_GPS_DATA, &batch);
     }
@@ -993,7 +996,7 @@ TEST_F(FrameTest, HistoryTabsPlotASkyOfFortyAColdStartAndTheFixScatter)
     const int paintsShown = history->GetPaintCount();
     for (int second = 900; second < 905; ++second)
     {
-        std::vector<ReceivedLine> batch = Decoded(receiver.Step(start + std::chrono::seconds(second)).sentences, gps);
+        std::vector<ReceivedLine> batch = Decoded(receiver.Step(start + std::chrono::seconds(second)).sentences, gps, epochs);
         m_doc->OnReceived(batch);
         m_doc->UpdateAllViews(nullptr, HINT_GPS_DATA, &batch);
         QCoreApplication::processEvents();
@@ -1022,7 +1025,8 @@ TEST_F(FrameTest, HistoryTabsPlotASkyOfFortyAColdStartAndTheFixScatter)
     EXPECT_EQ(m_doc->m_history.Samples().Size(), History::kSamples) << "the timeline is kept";
     SaveShot(accuracy, "accuracy-reset.png");
     GpsData still;
-    std::vector<ReceivedLine> batch = Decoded(CaptureLines("sirfstarv-nmea.nmea"), still);
+    EpochEnd stillEpochs;
+    std::vector<ReceivedLine> batch = Decoded(CaptureLines("sirfstarv-nmea.nmea"), still, stillEpochs);
     m_doc->OnReceived(batch);
     m_doc->UpdateAllViews(nullptr, HINT_GPS_DATA, &batch);
     EXPECT_GT(m_doc->m_history.FixPositions().size(), 30u);
@@ -1531,7 +1535,9 @@ std::string TrackByOrvaneNmea(RecordKind kind, const std::filesystem::path& log,
     std::unique_ptr<Recorder> recorder = MakeRecorder(kind);
     EXPECT_TRUE(recorder->Start(out.wstring(), false, GpsData{}));
     EpochSplitter splitter([](const GpsData&) {},
-                           [&](std::string_view line, const GpsData& after) { recorder->Add(line, after); });
+                           [&](std::string_view line, const GpsData& after, EpochMarks marks) {
+                               recorder->Add(line, after, marks);
+                           });
     for (const std::string& line : DataLines(ReadFile(log)))
         splitter.Feed(line);
     splitter.Finish();

@@ -124,8 +124,8 @@ std::vector<PanelRow> PanelRows()
         for (int i = 1; i < 20; ++i)
             flood.push_back({k * 100 + i * 4, kTxt});
     }
-    // 200 lines a second: a flood from the hundredth line on, then a draw every 250 ms.
-    rows.push_back({"a flood is drawn every 250 ms", flood, {0, 100, 176, 276, 376, 626, 876, 1126, 1376}});
+    // 200 lines a second: a flood from the 101st line (at 500 ms) on, then a draw every 250 ms.
+    rows.push_back({"a flood is drawn every 250 ms", flood, {0, 100, 176, 276, 376, 476, 726, 976, 1226}});
 
     std::vector<PacedLine> grows = Epochs(4, 1000, {0, 100});
     grows.insert(grows.begin() + 6, {2200, kGll});

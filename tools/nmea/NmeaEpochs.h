@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gps/EpochDetector.h"
+#include "gps/EpochEnd.h"
 #include "gps/Framer.h"
 #include "gps/FixSummary.h"
 #include "gps/GpsData.h"
@@ -38,7 +39,7 @@ class EpochSplitter
 {
 public:
     using Handler = std::function<void(const GpsData&)>;
-    using LineHandler = std::function<void(std::string_view line, const GpsData& after)>;
+    using LineHandler = std::function<void(std::string_view line, const GpsData& after, EpochMarks marks)>;
     explicit EpochSplitter(Handler onEpoch, LineHandler onLine = {});
 
     // One line up to and including its LF. A bare LF (as many tools save logs) gets back the
@@ -59,6 +60,8 @@ private:
     LineHandler m_onLine;
     GpsData m_gps{};
     EpochDetector m_epochs;
+    // The marks the device's reader would give each line.
+    EpochEnd m_marks;
     int m_nSentences = 0;
     int m_nUbxFrames = 0;
     // The UBX epoch under way: its time of week, and whether a message of it has come.

@@ -134,10 +134,10 @@ int main(int argc, char** argv)
             std::fputs(WithReceiver(json, receiver.Identity()).c_str(), stdout);
             std::fputc('\n', stdout);
         },
-        [&tracks, &receiver](std::string_view line, const GpsData& after) {
+        [&tracks, &receiver](std::string_view line, const GpsData& after, EpochMarks marks) {
             receiver.FeedLine(line);
             for (Track& track : tracks)
-                track.written = track.recorder->Add(line, after) && track.written;
+                track.written = track.recorder->Add(line, after, marks) && track.written;
         });
     if (!FeedLog(in, splitter))
         return Fail("cannot read " + name);
