@@ -18,10 +18,10 @@
 inline constexpr long HINT_GPS_DATA = 4096;
 inline constexpr long HINT_CONNECTION_CHANGED = 4097;
 inline constexpr long HINT_RECORDING_CHANGED = 4098;
-// While a network source is being opened; pHint is the std::wstring to show,
+// While a network source is being opened; the hint holds the std::wstring to show,
 // "Connecting to HOST:PORT…".
 inline constexpr long HINT_SOURCE_CONNECTING = 4100;
-// A recorded log starts or stops playing; pHint is the PlaybackHint.
+// A recorded log starts or stops playing; the hint holds the PlaybackHint.
 inline constexpr long HINT_PLAYBACK_CHANGED = 4120;
 // A new source begins (a connect, a log): what the views keep of the last one (its track, its
 // fixes) is forgotten.

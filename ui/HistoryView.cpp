@@ -653,7 +653,7 @@ const History* CHistoryView::GetHistory() const
     return doc ? &doc->m_history : nullptr;
 }
 
-void CHistoryView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
+void CHistoryView::OnUpdate(CView* /*pSender*/, long lHint, const ViewHint& /*hint*/)
 {
     if (lHint == HINT_GPS_DATA || lHint == HINT_SOURCE_STARTED)
         RequestRepaint();

@@ -36,7 +36,7 @@ public:
 
     explicit CHistoryView(Plot plot, QWidget* pParent = nullptr);
 
-    void OnUpdate(CView* pSender, long lHint, void* pHint) override;
+    void OnUpdate(CView* pSender, long lHint, const ViewHint& hint) override;
 
     Plot GetPlot() const { return m_plot; }
     QPushButton* GetResetButton() const { return m_pReset; }

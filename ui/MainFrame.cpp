@@ -405,7 +405,7 @@ void CMainFrame::OnLinesArrived(const std::vector<ReceivedLine>& batch)
     if (!doc || !doc->m_bConnected)
         return;
     doc->OnReceived(batch);
-    doc->UpdateAllViews(nullptr, HINT_GPS_DATA, const_cast<std::vector<ReceivedLine>*>(&batch));
+    doc->UpdateAllViews(nullptr, HINT_GPS_DATA, &batch);
     // After the views had the batch: a message box's event loop may hand out the next one.
     doc->ShowQueuedErrors();
 }

@@ -48,7 +48,7 @@ void CMapView::OnInitialUpdate()
     ShowMap(m_pszPage);
 }
 
-void CMapView::OnUpdate(CView* /*pSender*/, long lHint, void* /*pHint*/)
+void CMapView::OnUpdate(CView* /*pSender*/, long lHint, const ViewHint& /*hint*/)
 {
     if (lHint == HINT_SOURCE_STARTED)
     {

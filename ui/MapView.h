@@ -24,7 +24,7 @@ public:
     explicit CMapView(QWidget* pParent = nullptr, std::unique_ptr<INetworkStatus> pNetwork = nullptr);
 
     void OnInitialUpdate() override;
-    void OnUpdate(CView* pSender, long lHint, void* pHint) override;
+    void OnUpdate(CView* pSender, long lHint, const ViewHint& hint) override;
 
     // Points the map's tiles at another server, e.g. "https://tiles.example.org/{z}/{x}/{y}.png".
     // Takes effect at the next load; false when the page cannot take the address.

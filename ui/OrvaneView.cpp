@@ -200,7 +200,7 @@ void COrvaneView::paintEvent(QPaintEvent* event)
         painter.fillRect(rect, PanelBackground());
 }
 
-void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
+void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, const ViewHint& hint)
 {
     COrvaneDoc* doc = GetOrvaneDoc();
     if (!doc)
@@ -208,18 +208,17 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
     switch (lHint)
     {
     case HINT_GPS_DATA:
-        OnGpsData(static_cast<const std::vector<ReceivedLine>*>(pHint));
+        OnGpsData(HintAs<std::vector<ReceivedLine>>(hint));
         break;
     case HINT_SOURCE_CONNECTING:
         m_bConnecting = true;
-        if (pHint)
-            m_logCtrl.AddLine(*static_cast<const std::wstring*>(pHint));
+        if (const auto* text = HintAs<std::wstring>(hint))
+            m_logCtrl.AddLine(*text);
         update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
         break;
     case HINT_FIX_SEARCH:
-        if (pHint)
+        if (const auto* search = HintAs<FixSearchHint>(hint))
         {
-            const auto* search = static_cast<const FixSearchHint*>(pHint);
             m_timeToFix.Start(search->kind, search->start);
             m_awaitedAnswer.reset();
             if (const std::optional<RestartKind> restart = RestartKindOf(search->kind))
@@ -269,11 +268,11 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
         EnableRecordButton();
         break;
     case HINT_PLAYBACK_CHANGED:
-        OnPlaybackChanged(static_cast<const PlaybackHint*>(pHint));
+        OnPlaybackChanged(HintAs<PlaybackHint>(hint));
         break;
     case HINT_BAUD_DETECTED:
-        if (pHint)
-            m_logCtrl.AddLine(DescribeDetectedRate(*static_cast<const BaudDetectedHint*>(pHint)));
+        if (const auto* detected = HintAs<BaudDetectedHint>(hint))
+            m_logCtrl.AddLine(DescribeDetectedRate(*detected));
         break;
     default:
         break;

@@ -29,7 +29,7 @@ class CHistoryView;
 class CSetupView;
 class QTabWidget;
 
-// Sent by the frame as the port has opened or a restart command was written; pHint points to
+// Sent by the frame as the port has opened or a restart command was written; the hint holds
 // a FixSearchHint. The status panel counts from then to the first fix.
 inline constexpr long HINT_FIX_SEARCH = 4101;
 struct FixSearchHint
@@ -60,7 +60,7 @@ public:
     // A network status for the map may be given (tests); by default the platform's is used.
     bool Create(CDocument* pDoc, std::unique_ptr<INetworkStatus> pNetwork = nullptr);
 
-    void OnUpdate(CView* pSender, long lHint, void* pHint) override;
+    void OnUpdate(CView* pSender, long lHint, const ViewHint& hint) override;
 
     void OnConnect();
     void OnRecord();

@@ -293,7 +293,7 @@ void CSetupView::OnPortEvents()
         m_pRefreshTimer->start();
 }
 
-void CSetupView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
+void CSetupView::OnUpdate(CView* /*pSender*/, long lHint, const ViewHint& hint)
 {
     const auto* pDoc = dynamic_cast<const COrvaneDoc*>(GetDocument());
     if (!pDoc)
@@ -309,10 +309,10 @@ void CSetupView::OnUpdate(CView* /*pSender*/, long lHint, void* pHint)
     {
         m_btnChoose->setEnabled(!pDoc->m_bRecording);
     }
-    else if (lHint == HINT_BAUD_DETECTED && pHint)
+    else if (const auto* detected = HintAs<BaudDetectedHint>(hint); lHint == HINT_BAUD_DETECTED && detected)
     {
         // The form shows the rate the frame now uses; the settings change only on Save.
-        const int rate = static_cast<const BaudDetectedHint*>(pHint)->toRate;
+        const int rate = detected->toRate;
         const auto found = std::ranges::find(kBaudRates, rate);
         if (found != kBaudRates.end())
         {

@@ -59,7 +59,7 @@ public:
     // Fills the controls from the settings and hands the choices on to the frame and document.
     void OnInitialUpdate() override;
     // Locks port, baud and rescan while connected, and Choose while recording.
-    void OnUpdate(CView* pSender, long lHint, void* pHint) override;
+    void OnUpdate(CView* pSender, long lHint, const ViewHint& hint) override;
 
     // Refills the port list and selects (and applies) the receiver's port when one is found,
     // else selects the first entry without applying it.

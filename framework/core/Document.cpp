@@ -33,14 +33,14 @@ void CDocument::RemoveView(CView* pView)
     pView->m_pDocument = nullptr;
 }
 
-void CDocument::UpdateAllViews(CView* pSender, long lHint, void* pHint)
+void CDocument::UpdateAllViews(CView* pSender, long lHint, const ViewHint& hint)
 {
     // A copy: a view may leave the document while it handles the hint.
     const std::vector<CView*> views = m_views;
     for (CView* view : views)
     {
         if (view != pSender && std::find(m_views.begin(), m_views.end(), view) != m_views.end())
-            view->OnUpdate(pSender, lHint, pHint);
+            view->OnUpdate(pSender, lHint, hint);
     }
 }
 

@@ -1,8 +1,27 @@
 #pragma once
 
+#include <any>
 #include <vector>
 
 class CDocument;
+
+// What an update tells beyond its kind: nothing, a value, or a pointer to one that lives for
+// the call (a batch of lines is not copied).
+using ViewHint = std::any;
+
+// The hint's payload as a T, given by value or by pointer; null when it holds nothing or
+// something else, so that a view never reads a payload as what it is not.
+template <class T>
+const T* HintAs(const ViewHint& hint)
+{
+    if (const T* value = std::any_cast<T>(&hint))
+        return value;
+    if (const T* const* pointer = std::any_cast<const T*>(&hint))
+        return *pointer;
+    if (T* const* pointer = std::any_cast<T*>(&hint))
+        return *pointer;
+    return nullptr;
+}
 
 // Enabled and checked state of one command, decided by an update handler before a menu shows.
 class CCmdUI
@@ -37,7 +56,7 @@ public:
 
     CDocument* GetDocument() const { return m_pDocument; }
     virtual void OnInitialUpdate() {}
-    virtual void OnUpdate(CView* /*pSender*/, long /*lHint*/, void* /*pHint*/) {}
+    virtual void OnUpdate(CView* /*pSender*/, long /*lHint*/, const ViewHint& /*hint*/) {}
 
 private:
     friend class CDocument;
@@ -58,7 +77,7 @@ public:
     const std::vector<CView*>& GetViews() const { return m_views; }
 
     // Calls OnUpdate of every view but the sender, synchronously, in join order.
-    void UpdateAllViews(CView* pSender, long lHint = 0, void* pHint = nullptr);
+    void UpdateAllViews(CView* pSender, long lHint = 0, const ViewHint& hint = {});
     // Calls OnInitialUpdate of every view once, in join order.
     void SendInitialUpdate();
 

@@ -22,7 +22,7 @@ public:
     RecordingView(std::string name, std::vector<Call>& calls) : m_name(std::move(name)), m_calls(calls) {}
 
     void OnInitialUpdate() override { m_calls.push_back({m_name, -1}); }
-    void OnUpdate(CView*, long lHint, void*) override { m_calls.push_back({m_name, lHint}); }
+    void OnUpdate(CView*, long lHint, const ViewHint&) override { m_calls.push_back({m_name, lHint}); }
 
     std::string m_name;
     std::vector<Call>& m_calls;
@@ -33,9 +33,9 @@ class LeavingView : public RecordingView
 {
 public:
     using RecordingView::RecordingView;
-    void OnUpdate(CView* pSender, long lHint, void* pHint) override
+    void OnUpdate(CView* pSender, long lHint, const ViewHint& hint) override
     {
-        RecordingView::OnUpdate(pSender, lHint, pHint);
+        RecordingView::OnUpdate(pSender, lHint, hint);
         GetDocument()->RemoveView(this);
     }
 };
@@ -115,4 +115,37 @@ TEST(MessageBox, ReachesTheInstalledHandlerAndRestoresThePreviousOne)
     SetMessageBoxHandler(std::move(previous));
     EXPECT_EQ(seen, L"Error: Please check path or file name.");
     EXPECT_EQ(seenIcon, MbIcon::Error);
+}
+
+// A view reads a hint's payload only as the type it holds, by value or through a pointer.
+TEST(Document, HintsAreReadOnlyAsWhatTheyHold)
+{
+    const std::wstring text = L"Connecting to host:2947…";
+    std::wstring editable = text;
+    struct Row
+    {
+        const char* what;
+        ViewHint hint;
+        const std::wstring* expected;
+    };
+    const Row rows[] = {
+        {"nothing", ViewHint{}, nullptr},
+        {"a value", ViewHint{text}, nullptr}, // checked below: its own copy
+        {"a pointer to const", ViewHint{&text}, &text},
+        {"a pointer", ViewHint{&editable}, &editable},
+        {"another type", ViewHint{42}, nullptr},
+        {"a pointer to another type", ViewHint{static_cast<const int*>(nullptr)}, nullptr},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        const std::wstring* read = HintAs<std::wstring>(row.hint);
+        if (row.hint.type() == typeid(std::wstring))
+        {
+            ASSERT_NE(read, nullptr);
+            EXPECT_EQ(*read, text);
+        }
+        else
+            EXPECT_EQ(read, row.expected);
+    }
 }

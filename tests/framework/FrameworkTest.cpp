@@ -55,7 +55,7 @@ public:
         const bool attached = GetDocument() != nullptr;
         m_log.push_back("initial " + m_name + (attached ? "" : " (no document)"));
     }
-    void OnUpdate(CView*, long lHint, void*) override { m_log.push_back(m_name + " " + std::to_string(lHint)); }
+    void OnUpdate(CView*, long lHint, const ViewHint&) override { m_log.push_back(m_name + " " + std::to_string(lHint)); }
 
     std::string m_name;
     Log& m_log;

@@ -49,7 +49,7 @@ struct Hint
 class HintView : public CView
 {
 public:
-    void OnUpdate(CView*, long lHint, void*) override
+    void OnUpdate(CView*, long lHint, const ViewHint&) override
     {
         const auto* doc = static_cast<const COrvaneDoc*>(GetDocument());
         m_hints.push_back({lHint, doc->m_bRecording});

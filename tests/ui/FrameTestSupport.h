@@ -85,7 +85,7 @@ public:
         if (const COrvaneApp* app = GetOrvaneApp())
             m_seen.settingsAtInitialUpdate = app->m_settings;
     }
-    void OnUpdate(CView*, long lHint, void*) override { m_seen.hints.push_back(lHint); }
+    void OnUpdate(CView*, long lHint, const ViewHint&) override { m_seen.hints.push_back(lHint); }
 
 private:
     Seen& m_seen;
