@@ -394,9 +394,8 @@ void CMainFrame::ChooseReceiverFamily(ReceiverFamily family)
 
 void CMainFrame::OnIdentityChanged(const ReceiverIdentity& identity)
 {
-    std::wstring name = FromUtf8(identity.DisplayName());
     if (COrvaneDoc* doc = Doc())
-        doc->UpdateAllViews(nullptr, HINT_RECEIVER_IDENTIFIED, &name);
+        doc->UpdateAllViews(nullptr, HINT_RECEIVER_IDENTIFIED, FromUtf8(identity.DisplayName()));
 }
 
 void CMainFrame::OnLinesArrived(const std::vector<ReceivedLine>& batch)

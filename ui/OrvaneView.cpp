@@ -239,9 +239,9 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, const ViewHint& hint)
         update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
         break;
     case HINT_RECEIVER_IDENTIFIED:
-        if (pHint)
+        if (const auto* name = HintAs<std::wstring>(hint))
         {
-            m_strReceiver = QString::fromStdWString(*static_cast<const std::wstring*>(pHint));
+            m_strReceiver = QString::fromStdWString(*name);
             update(PanelRect(panel::kReceiverBox));
         }
         break;

@@ -40,8 +40,8 @@ struct FixSearchHint
     ReceiverFamily family = ReceiverFamily::Unknown;
 };
 
-// Sent by the frame as the receiver has told more of who it is; pHint points to a std::wstring,
-// the one short line that names it ("u-blox M8 (ROM CORE 3.01)").
+// Sent by the frame as the receiver has told more of who it is, with a std::wstring: the one
+// short line that names it ("u-blox M8 (ROM CORE 3.01)").
 inline constexpr long HINT_RECEIVER_IDENTIFIED = 4102;
 
 // The main view: the status panel drawn on the left, the connect and record buttons on it, the
