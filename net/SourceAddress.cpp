@@ -57,6 +57,49 @@ bool IsHostName(std::string_view host)
 
 } // namespace
 
+bool ParseHostAndPort(std::string_view text, std::string& host, std::optional<std::uint16_t>& port)
+{
+    port.reset();
+    std::string_view portText;
+    bool bHasPort = false;
+    if (text.starts_with('['))
+    {
+        const std::size_t close = text.find(']');
+        if (close == std::string_view::npos || close == 1)
+            return false;
+        host = std::string(text.substr(1, close - 1));
+        if (host.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos)
+            return false;
+        text.remove_prefix(close + 1);
+        if (!text.empty())
+        {
+            if (text.front() != ':')
+                return false;
+            portText = text.substr(1);
+            bHasPort = true;
+        }
+    }
+    else
+    {
+        const std::size_t colon = text.rfind(':');
+        host = std::string(text.substr(0, colon));
+        if (colon != std::string_view::npos)
+        {
+            portText = text.substr(colon + 1);
+            bHasPort = true;
+        }
+        if (!IsHostName(host))
+            return false;
+    }
+    if (bHasPort)
+    {
+        port = ParsePort(portText);
+        if (!port)
+            return false;
+    }
+    return true;
+}
+
 bool IsNetworkSourceText(std::wstring_view text)
 {
     return SchemeOf(ToUtf8(text.substr(0, 7))) != nullptr;
@@ -75,52 +118,23 @@ std::optional<SourceAddress> ParseSourceAddress(std::wstring_view wideText)
 
     SourceAddress source;
     source.kind = scheme->kind;
-    std::string_view portText;
-    bool bHasPort = false;
-    if (rest.starts_with('['))
-    {
-        const std::size_t close = rest.find(']');
-        if (close == std::string_view::npos || close == 1)
-            return std::nullopt;
-        source.host = std::string(rest.substr(1, close - 1));
-        if (source.host.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos)
-            return std::nullopt;
-        rest.remove_prefix(close + 1);
-        if (!rest.empty())
-        {
-            if (rest.front() != ':')
-                return std::nullopt;
-            portText = rest.substr(1);
-            bHasPort = true;
-        }
-    }
-    else
-    {
-        const std::size_t colon = rest.rfind(':');
-        source.host = std::string(rest.substr(0, colon));
-        if (colon != std::string_view::npos)
-        {
-            portText = rest.substr(colon + 1);
-            bHasPort = true;
-        }
-        if (!IsHostName(source.host))
-            return std::nullopt;
-    }
+    std::optional<std::uint16_t> port;
+    if (!ParseHostAndPort(rest, source.host, port))
+        return std::nullopt;
+    bool bHasPort = port.has_value();
+    if (port)
+        source.port = *port;
 
     // udp://10110 is the port on every address.
     if (source.kind == SourceAddress::Kind::Udp && !bHasPort && !source.host.empty() &&
         source.host.find_first_not_of("0123456789") == std::string::npos)
     {
-        portText = rest;
         source.host.clear();
         bHasPort = true;
-    }
-    if (bHasPort)
-    {
-        const std::optional<std::uint16_t> port = ParsePort(portText);
-        if (!port)
+        const std::optional<std::uint16_t> number = ParsePort(rest);
+        if (!number)
             return std::nullopt;
-        source.port = *port;
+        source.port = *number;
     }
 
     switch (source.kind)

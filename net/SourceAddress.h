@@ -25,6 +25,9 @@ struct SourceAddress
     std::uint16_t port = 0;
 };
 
+// Splits "HOST", "HOST:PORT", "[IPv6]" or "[IPv6]:PORT" (the host may be empty); false when
+// the host holds a character no host name has or the port is not 1 to 65535.
+bool ParseHostAndPort(std::string_view text, std::string& host, std::optional<std::uint16_t>& port);
 // True for a text that starts with gpsd://, tcp:// or udp:// in any letter case: a network
 // source, whether or not the rest is well formed.
 bool IsNetworkSourceText(std::wstring_view text);

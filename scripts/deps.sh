@@ -8,7 +8,7 @@ packages=(
   libkml-dev libpugixml-dev libjs-leaflet fonts-liberation2
   xvfb xauth openbox xdotool x11-utils
   desktop-file-utils appstream dpkg-dev lintian
-  gpsd gpsbabel gdal-bin libxml2-utils
+  gpsd gpsbabel gdal-bin libxml2-utils rtklib
 )
 missing=()
 for p in "${packages[@]}"; do

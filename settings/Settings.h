@@ -5,8 +5,8 @@
 #include <map>
 #include <string>
 
-// The user settings kept between runs: the three of the setup form, and what was chosen in
-// the menus.
+// The user settings kept between runs: the three of old, then the optional ones: the receiver
+// families chosen in the menus and the network ones.
 struct AppSettings
 {
     std::wstring port;
@@ -16,7 +16,11 @@ struct AppSettings
     // an entry has its receiver recognised. Kept in an optional "Receivers" element after the
     // three, written only when there is a choice, so a file without one reads and writes as
     // ever.
-    std::map<std::wstring, std::wstring> receiverFamilies;
+    std::map<std::wstring, std::wstring> receiverFamilies{};
+    // An NTRIP caster, ntrip://[user[:password]@]host[:port]/MOUNTPOINT; empty: no corrections.
+    std::wstring corrections{};
+    // Where the receiver is shared, HOST:PORT; empty: not shared.
+    std::wstring share{};
 };
 
 inline constexpr wchar_t kSettingsFileName[] = L"Orvane.xml";
@@ -30,6 +34,8 @@ bool LoadSettings(const std::wstring& path, AppSettings& settings);
 
 // Writes settings to path, replacing the file in one step (a new file renamed over the old
 // one, so a failed write never leaves half a file) and flushed to the disk before it returns.
+// The file is its owner's alone (mode 0600): it may hold a caster's password. The optional
+// nodes are written only when set, so a file without them reads as it always did.
 // False when the file could not be written; systemError then says why (an errno value).
 bool SaveSettings(const AppSettings& settings, const std::wstring& path, int& systemError);
 bool SaveSettings(const AppSettings& settings, const std::wstring& path);

@@ -15,6 +15,9 @@
 
 namespace
 {
+// The file may hold a caster's password: its owner's alone, whatever it was before.
+constexpr mode_t kFileMode = 0600;
+
 // Only a regular file of sane size: a FIFO or device named like the file would block or
 // never end.
 bool ReadSettingsBytes(const std::string& path, std::string& bytes)
@@ -54,7 +57,7 @@ bool Failed(int& error)
 
 bool WriteInPlace(const std::string& path, const std::string& bytes, int& error)
 {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kFileMode));
     if (!fd.Valid())
         return Failed(error);
     if (!WriteAll(fd.Get(), bytes.data(), bytes.size(), error))
@@ -94,9 +97,8 @@ bool WriteReplacing(const std::string& path, const std::string& bytes, int& erro
         // The folder refuses new files while the file itself may still be writable.
         return WriteInPlace(path, bytes, error);
     }
-    const mode_t mode = exists ? (existing.st_mode & 07777) : 0644;
     bool ok = WriteAll(fd.Get(), bytes.data(), bytes.size(), error);
-    if (ok && (::fchmod(fd.Get(), mode) != 0 || ::fsync(fd.Get()) != 0))
+    if (ok && (::fchmod(fd.Get(), kFileMode) != 0 || ::fsync(fd.Get()) != 0))
         ok = Failed(error);
     if (!fd.Close() && ok)
         ok = Failed(error);
@@ -201,7 +203,6 @@ void AppendReceiverFamilies(pugi::xml_node& root, const AppSettings& settings)
 {
     if (settings.receiverFamilies.empty())
         return;
-    AppendText(root, "\t");
     pugi::xml_node receivers = root.append_child("Receivers");
     for (const auto& [port, family] : settings.receiverFamilies)
     {
@@ -211,7 +212,7 @@ void AppendReceiverFamilies(pugi::xml_node& root, const AppSettings& settings)
         receiver.text().set(ToUtf8(family).c_str());
     }
     AppendText(receivers, "\n\t");
-    AppendText(root, "\n");
+    AppendText(root, "\n\t");
 }
 
 // A file without the element keeps the choices as they were; an entry without a port is none.
@@ -226,6 +227,26 @@ void TakeReceiverFamilies(const pugi::xml_node& root, AppSettings& settings)
         const std::wstring port = FromUtf8(receiver.attribute("Port").value());
         if (!port.empty())
             settings.receiverFamilies.emplace(port, FromUtf8(TextOf(receiver)));
+    }
+}
+
+// The corrections and the share, after the three of old; each only when set.
+void TakeNetworkFields(const pugi::xml_node& root, AppSettings& settings)
+{
+    TakeField(root, "Corrections", settings.corrections);
+    TakeField(root, "Share", settings.share);
+}
+
+void AppendNetworkNodes(pugi::xml_node& root, const AppSettings& settings)
+{
+    const std::pair<const char*, const std::wstring*> nodes[] = {{"Corrections", &settings.corrections},
+                                                                 {"Share", &settings.share}};
+    for (const auto& [name, value] : nodes)
+    {
+        if (value->empty())
+            continue;
+        AppendElement(root, name, *value);
+        AppendText(root, "\n\t");
     }
 }
 
@@ -251,6 +272,7 @@ bool LoadSettings(const std::wstring& path, AppSettings& settings)
         TakeField(root, "BaudRate", loaded.baudRate);
         TakeField(root, "SaveFileName", loaded.saveFolder);
         TakeReceiverFamilies(root, loaded);
+        TakeNetworkFields(root, loaded);
         settings = std::move(loaded);
         return true;
     }
@@ -287,8 +309,11 @@ bool SaveSettings(const AppSettings& settings, const std::wstring& path, int& sy
             AppendElement(root, "BaudRate", settings.baudRate);
             AppendText(root, "\n\t");
             AppendElement(root, "SaveFileName", settings.saveFolder);
-            AppendText(root, "\n");
+            AppendText(root, "\n\t");
             AppendReceiverFamilies(root, settings);
+            AppendNetworkNodes(root, settings);
+            // The last line's tab becomes the closing tag's line break.
+            root.last_child().set_value("\n");
         }
 
         // Raw output keeps the root's own line breaks; each top-level node gets one line.

@@ -1,6 +1,8 @@
-// RTCM3: message numbers and names, and the reference station of 1005 and 1006.
+// RTCM3: message numbers and names, the reference station of 1005 and 1006, and the summary
+// of the corrections sent to the receiver.
 #include "gps/Rtcm3.h"
 
+#include "gps/CorrectionsSummary.h"
 #include "gps/Framer.h"
 #include "gps/NmeaFraming.h"
 #include "support/Binary.h"
@@ -8,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -132,6 +135,74 @@ TEST(Rtcm3Station, DistanceFromAFix)
     ASSERT_TRUE(distance);
     EXPECT_NEAR(*distance, 11118.0, 20.0);
 }
+
+// A message of `type` with `size` bytes of payload in all.
+std::string MessageFrame(int type, std::size_t size)
+{
+    BitWriter w;
+    w.Put(static_cast<std::uint64_t>(type), 12).Put(0, 4);
+    std::string payload = w.Bytes();
+    payload.resize(size, '\x55');
+    return Rtcm3Frame(payload);
+}
+
+struct SummaryRow
+{
+    std::string name;
+    std::vector<std::pair<int, std::string>> frames; // milliseconds after the start, frame
+    int nowMs;
+    bool withFix;
+    std::string text;
+};
+
+class CorrectionsSummaryTest : public testing::TestWithParam<SummaryRow>
+{
+};
+
+TEST_P(CorrectionsSummaryTest, Line)
+{
+    const SummaryRow& row = GetParam();
+    const auto start = CorrectionsSummary::Clock::time_point{} + std::chrono::hours(1);
+    CorrectionsSummary summary("BNDM");
+    for (const auto& [ms, frame] : row.frames)
+        summary.Add(frame, start + std::chrono::milliseconds(ms));
+    GpsData fix;
+    if (row.withFix)
+    {
+        fix.fixMode = 3;
+        fix.latitude = kBase.latitude + 0.1;
+        fix.longitude = kBase.longitude;
+        fix.altitude = 1100.0f;
+        fix.decode.known = kKnownPosition | kKnownAltitude;
+    }
+    EXPECT_EQ(summary.Text(start + std::chrono::milliseconds(row.nowMs), fix), row.text);
+}
+
+std::vector<SummaryRow> SummaryRows()
+{
+    // Each frame: 3 bytes of header, the payload, 3 of CRC.
+    const std::string msm = MessageFrame(1077, 494);       // 500 bytes
+    const std::string ephemeris = MessageFrame(1019, 94);  // 100 bytes
+    const std::string station = StationFrame(1005, 7, EcefOf(kBase));
+    std::vector<std::pair<int, std::string>> tenSeconds;
+    for (int s = 0; s < 20; ++s)
+        tenSeconds.push_back({s * 1000, msm});
+    std::vector<std::pair<int, std::string>> withStation = {{0, station}, {500, msm}};
+    return {
+        {"NothingYet", {}, 5000, true, "BNDM  no corrections yet"},
+        {"OneFrameRateOverASecond", {{0, msm}}, 400, false, "BNDM  500 B/s  age 0.4 s  1077"},
+        {"YoungStreamOverItsLife", {{0, msm}, {1000, msm}, {2000, msm}, {3000, ephemeris}}, 4000, false,
+         "BNDM  400 B/s  age 1.0 s  1019 1077"},
+        {"OnlyTheLastTenSeconds", tenSeconds, 19500, false, "BNDM  500 B/s  age 0.5 s  1077"},
+        {"KiloBytes", {{0, msm}, {0, msm}, {0, msm}}, 1000, false, "BNDM  1.5 kB/s  age 1.0 s  1077"},
+        {"StoppedLongAgo", {{0, msm}}, 60000, false, "BNDM  0 B/s  age 60.0 s  1077"},
+        {"BaseDistance", withStation, 1000, true, "BNDM  " + std::to_string((station.size() + 500)) + " B/s  age 0.5 s  1005 1077  base 11.1 km"},
+        {"BaseWithoutFix", withStation, 1000, false, "BNDM  " + std::to_string((station.size() + 500)) + " B/s  age 0.5 s  1005 1077"},
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CorrectionsSummaryTest, testing::ValuesIn(SummaryRows()),
+                         [](const auto& info) { return info.param.name; });
 
 // The corpus's stream: every frame passes its CRC and has the number gpsd read.
 TEST(Rtcm3Corpus, NumbersAsGpsdReadThem)

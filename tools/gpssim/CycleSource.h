@@ -27,6 +27,8 @@ public:
     virtual std::string OnOpened() { return {}; }
     // Sent at once in answer to a message from the other side.
     virtual std::string Answer(std::string_view /*message*/) { return {}; }
+    // Every byte the other side sent, as it comes: a receiver takes RTCM3 corrections so.
+    virtual void Received(std::string_view /*bytes*/) {}
     // A replay starts from its top when the other side opens the port; a receiver runs on its
     // own clock whether anyone listens or not.
     virtual bool WaitsForPeer() const { return false; }
@@ -47,6 +49,7 @@ public:
     std::optional<ReceiverFamily> Family() const override { return m_simulator.Family(); }
     std::string OnOpened() override { return m_simulator.Greeting(); }
     std::string Answer(std::string_view message) override { return m_simulator.Answer(message); }
+    void Received(std::string_view bytes) override { m_simulator.Received(bytes, m_utcClock()); }
 
     const SimCycle& LastCycle() const { return m_lastCycle; }
     ReceiverSimulator& Simulator() { return m_simulator; }

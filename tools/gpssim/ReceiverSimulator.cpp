@@ -36,6 +36,7 @@ std::size_t ReceiverSimulator::LineBudget(int baud)
 ReceiverSimulator::ReceiverSimulator(const SimConfig& config)
     : m_dialect(config.gnss ? Dialect::Gnss : Dialect::Gps), m_family(config.family), m_bBanner(config.banner),
       m_model(config),
+      m_corrections(config.seed),
       // Each cycle of a second has its share of the line.
       m_nBudget(LineBudget(config.baud) / static_cast<std::size_t>(std::max(1, config.cyclesPerSecond)))
 {
@@ -84,6 +85,7 @@ SimCycle ReceiverSimulator::StepSecond(std::chrono::system_clock::time_point utc
 {
     SimCycle cycle;
     cycle.state = m_model.Advance(utc);
+    m_corrections.Apply(cycle.state, utc);
     cycle.state.utc = utc;
     if (cycle.state.silent)
     {

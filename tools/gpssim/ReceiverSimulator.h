@@ -2,6 +2,7 @@
 
 #include "gps/GpsData.h"
 #include "tools/gpssim/ReceiverModel.h"
+#include "tools/gpssim/RtkCorrections.h"
 #include "tools/gpssim/SimSentences.h"
 
 #include <chrono>
@@ -41,6 +42,13 @@ public:
     std::string Answer(std::string_view message) const;
     std::optional<ReceiverFamily> Family() const { return m_family; }
 
+    // What the other side sent at `at`: RTCM3 corrections among it move the fix to RTK.
+    void Received(std::string_view bytes, std::chrono::system_clock::time_point at)
+    {
+        m_corrections.Received(bytes, at);
+    }
+    const RtkCorrections& Corrections() const { return m_corrections; }
+
     // Seconds of normal operation before the next lost fix; for tests that want one now.
     void ScheduleOutage(int secondsFromNow) { m_model.ScheduleOutage(secondsFromNow); }
 
@@ -57,6 +65,7 @@ private:
     std::optional<ReceiverFamily> m_family;
     bool m_bBanner;
     ReceiverModel m_model;
+    RtkCorrections m_corrections;
     // Printed with the first sentences after a restart's silence.
     std::vector<std::string> m_afterRestart;
     std::size_t m_nBudget;

@@ -10,17 +10,28 @@ namespace
 {
 
 // ddmm.mmmm (latitude) or dddmm.mmmm (longitude) and the hemisphere letter, rounded once in
-// ten-thousandths of a minute so that 59.99995 minutes carries into the degrees.
-std::string FormatCoordinate(double degrees, int degreeDigits, char positive, char negative)
+// units of the last decimal of a minute so that 59.99995 minutes carries into the degrees. An
+// RTK fix is sent with 7 decimals (millimetres), as RTK receivers do.
+std::string FormatCoordinate(double degrees, int degreeDigits, char positive, char negative, int decimals = 4)
 {
-    const auto units = static_cast<long long>(std::llround(std::fabs(degrees) * 600000.0));
-    const long long whole = units / 600000;
-    const long long minutes = (units % 600000) / 10000;
-    const long long fraction = units % 10000;
-    char text[32];
-    std::snprintf(text, sizeof text, "%0*lld%02lld.%04lld,%c", degreeDigits, whole, minutes,
+    long long perMinute = 1;
+    for (int i = 0; i < decimals; ++i)
+        perMinute *= 10;
+    const long long perDegree = 60 * perMinute;
+    const auto units = static_cast<long long>(std::llround(std::fabs(degrees) * static_cast<double>(perDegree)));
+    const long long whole = units / perDegree;
+    const long long minutes = (units % perDegree) / perMinute;
+    const long long fraction = units % perMinute;
+    char text[64];
+    std::snprintf(text, sizeof text, "%0*lld%02lld.%0*lld,%c", degreeDigits, whole, minutes, decimals,
                   fraction, degrees < 0.0 ? negative : positive);
     return text;
+}
+
+// RTK receivers give millimetres: 7 decimals of a minute in every sentence.
+int CoordinateDecimals(const SimState& state)
+{
+    return state.quality == 1 ? 4 : 7;
 }
 
 std::string FormatTime(std::chrono::system_clock::time_point utc)
@@ -73,10 +84,11 @@ std::string GgaSentence(const SimState& state, Dialect dialect)
                                        [](const SimSatellite& s) { return s.used; }));
     char text[160];
     if (state.fixMode > 1)
-        std::snprintf(text, sizeof text, "%sGGA,%s,%s,%s,1,%02d,%.1f,%.1f,M,%.1f,M,,%s",
+        std::snprintf(text, sizeof text, "%sGGA,%s,%s,%s,%d,%02d,%.1f,%.1f,M,%.1f,M,,%s",
                       FixTalker(dialect), time.c_str(),
-                      FormatCoordinate(state.latitude, 2, 'N', 'S').c_str(),
-                      FormatCoordinate(state.longitude, 3, 'E', 'W').c_str(),
+                      FormatCoordinate(state.latitude, 2, 'N', 'S', CoordinateDecimals(state)).c_str(),
+                      FormatCoordinate(state.longitude, 3, 'E', 'W', CoordinateDecimals(state)).c_str(),
+                      state.quality,
                       std::min(usedCount, 99), state.hdop, state.altitude, state.geoidSeparation,
                       bGnss ? "" : "0000");
     else
@@ -95,8 +107,8 @@ std::string RmcSentence(const SimState& state, Dialect dialect)
     char text[160];
     if (state.fixMode > 1)
         std::snprintf(text, sizeof text, "%sRMC,%s,A,%s,%s,%.2f,%.2f,%s,,,A%s", FixTalker(dialect),
-                      time.c_str(), FormatCoordinate(state.latitude, 2, 'N', 'S').c_str(),
-                      FormatCoordinate(state.longitude, 3, 'E', 'W').c_str(), state.speedKnots,
+                      time.c_str(), FormatCoordinate(state.latitude, 2, 'N', 'S', CoordinateDecimals(state)).c_str(),
+                      FormatCoordinate(state.longitude, 3, 'E', 'W', CoordinateDecimals(state)).c_str(), state.speedKnots,
                       state.course, date.c_str(), status);
     else
         std::snprintf(text, sizeof text, "%sRMC,%s,V,,,,,,,%s,,,N%s", FixTalker(dialect),

@@ -138,6 +138,7 @@ SessionEnd SimSession::Run(int stopFd)
             const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
             if (got > 0)
             {
+                m_source.Received(std::string_view(buffer, static_cast<std::size_t>(got)));
                 for (const ReceivedMessage& message :
                      recogniser.Feed(std::string_view(buffer, static_cast<std::size_t>(got))))
                 {

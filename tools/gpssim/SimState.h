@@ -26,6 +26,7 @@ struct SimState
     bool silent = false; // rebooting after a restart command: nothing is sent
     std::chrono::system_clock::time_point utc;
     int fixMode = 1; // as in GSA: 1 none, 2 2D, 3 3D
+    int quality = 1; // GGA's with a fix: 1 ordinary, 5 RTK float, 4 RTK fixed
     double latitude = 0.0;
     double longitude = 0.0;
     double altitude = 0.0;   // metres above sea level
