@@ -115,6 +115,8 @@ void COrvaneApp::OnAppAbout()
 
 void COrvaneApp::PreLoadState()
 {
+    if (auto* frame = dynamic_cast<CMainFrame*>(m_pMainWnd))
+        frame->SetSettings(m_settings);
     if (CDocument* pDoc = GetDocument())
         for (CView* pView : pDoc->GetViews())
             if (auto* pSetup = dynamic_cast<CSetupView*>(pView))

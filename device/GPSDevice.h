@@ -32,15 +32,6 @@ public:
     using NotificationSignal = boost::signals2::signal<void(int)>;
     using StoppedSignal = boost::signals2::signal<void()>;
 
-    // SiRF input message 101, reset configuration 1, 2 and 4; sent as they stand, 41 bytes each.
-    static constexpr std::string_view kHotStartCommand =
-        "$PSRF101,0,0,0,96000,497260,921,12,1*2E\r\n";
-    static constexpr std::string_view kWarmStartCommand =
-        "$PSRF101,0,0,0,96000,497260,921,12,2*2D\r\n";
-    static constexpr std::string_view kColdStartCommand =
-        "$PSRF101,0,0,0,96000,497260,921,12,4*2B\r\n";
-    static constexpr std::size_t kRestartCommandLength = 41;
-
     // Lines the queue holds at most: a consumer that falls behind holds the reader back
     // rather than letting a flood grow memory. Serial lines never come this fast.
     static constexpr std::size_t kMaxQueuedLines = 4096;
@@ -117,7 +108,3 @@ private:
     std::atomic<std::uint64_t> m_nBinaryFrames{0};
     std::atomic<std::uint64_t> m_nSkippedBytes{0};
 };
-
-static_assert(CGPSDevice::kHotStartCommand.size() == CGPSDevice::kRestartCommandLength);
-static_assert(CGPSDevice::kWarmStartCommand.size() == CGPSDevice::kRestartCommandLength);
-static_assert(CGPSDevice::kColdStartCommand.size() == CGPSDevice::kRestartCommandLength);

@@ -78,9 +78,14 @@ bool TimeToFix::Feed(const GpsData& gps, Clock::time_point arrived)
                 m_bFixedEpochSeen = true;
                 m_firstFixedEpoch = m_epochStart;
             }
-            if (MayKeepItsFix() || arrived - m_start >= kIgnoredAfter)
+            if (MayKeepItsFix())
             {
                 Found(m_firstFixedEpoch);
+                return true;
+            }
+            if (arrived - m_start >= kIgnoredAfter)
+            {
+                m_state = State::Ignored;
                 return true;
             }
         }
@@ -120,6 +125,7 @@ TimeToFix::Clock::duration TimeToFix::Elapsed(Clock::time_point now) const
     case State::Found:
         return m_result;
     case State::Idle:
+    case State::Ignored:
         break;
     }
     return Clock::duration::zero();
@@ -129,6 +135,8 @@ std::string TimeToFix::Text(Clock::time_point now) const
 {
     if (m_state == State::Idle)
         return {};
+    if (m_state == State::Ignored)
+        return std::string(FixSearchName(m_kind)) + ": ignored by the receiver";
     // Tenths cut, not rounded, so that a count never shows a tenth not yet reached.
     const auto tenths = std::chrono::floor<std::chrono::duration<std::int64_t, std::deci>>(Elapsed(now)).count();
     char buffer[64];

@@ -28,7 +28,7 @@ const char* FixSearchName(FixSearch kind);
 // ends the search. Without one (a receiver that re-fixes at once), after Connect or a hot start
 // such an epoch ends the search when it has ended with a fix, timed at its first line. Warm and
 // cold starts lose the fix first; a receiver that keeps it for kIgnoredAfter has ignored the
-// command (only SiRF receivers take it), and its first such epoch is taken.
+// command (a command of another family, say), which ends the search without a time.
 class TimeToFix
 {
 public:
@@ -45,7 +45,10 @@ public:
 
     bool IsSearching() const { return m_state == State::Searching; }
     bool HasResult() const { return m_state == State::Found; }
-    // "Cold start: searching 12.3 s", "Cold start: fix in 34.2 s"; empty when neither.
+    // The receiver kept its fix through a warm or cold start: it did not take the command.
+    bool IsIgnored() const { return m_state == State::Ignored; }
+    // "Cold start: searching 12.3 s", "Cold start: fix in 34.2 s", "Cold start: ignored by the
+    // receiver"; empty when none.
     std::string Text(Clock::time_point now) const;
 
 private:
@@ -54,6 +57,7 @@ private:
         Idle,
         Searching,
         Found,
+        Ignored,
     };
 
     void Found(Clock::time_point at);

@@ -1,13 +1,30 @@
 #include "session/GpsSession.h"
 
+#include "discovery/SysfsTty.h"
+#include "gps/UbxDecoders.h"
 #include "net/SourceAddress.h"
 #include "playback/LogPlayer.h"
 #include "receiver/ReceiverCommands.h"
 #include "serial/BaudRates.h"
 #include "util/WideText.h"
 
+#include <filesystem>
 #include <system_error>
 #include <utility>
+
+namespace
+{
+// The USB device above a serial port, found through the kernel name its path leads to (a
+// /dev/serial/by-id link, or /dev/ttyACM0 itself); none for a port that is no USB device.
+TtyDeviceInfo UsbDeviceOf(const std::wstring& devicePath)
+{
+    std::error_code error;
+    const std::filesystem::path device = std::filesystem::canonical(std::filesystem::path(devicePath), error);
+    if (error || !device.has_filename())
+        return {};
+    return InspectTty("/sys", device.filename().string());
+}
+} // namespace
 
 CGpsSession::CGpsSession(QObject* parent)
     : QObject(parent),
@@ -24,6 +41,10 @@ CGpsSession::CGpsSession(QObject* parent)
     m_clock.start();
     m_updateTimer.setSingleShot(true);
     QObject::connect(&m_updateTimer, &QTimer::timeout, this, [this] { OnUpdate(); });
+    m_versionProbeTimer.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early, before the probe is due.
+    m_versionProbeTimer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_versionProbeTimer, &QTimer::timeout, this, [this] { OnVersionProbeDue(); });
 }
 
 CGpsSession::~CGpsSession()
@@ -103,6 +124,7 @@ void CGpsSession::OnOpened(std::uint64_t attempt)
         // A network source has no line speed to find.
         if (!m_bNetwork)
             m_baudDetection.Arm(ToUtf8(m_strPath), m_nBaudRate);
+        StartRecognising();
         emit opened(m_openedAt);
         return;
     }
@@ -136,6 +158,54 @@ void CGpsSession::Close()
     CancelOpen();
     CloseDevice();
     m_updateTimer.stop();
+    m_versionProbe.Disconnected();
+    m_versionProbeTimer.stop();
+}
+
+ReceiverFamily CGpsSession::CommandFamily() const
+{
+    return m_recogniser.FamilyKnown() ? m_recogniser.Identity().family : m_chosenFamily;
+}
+
+void CGpsSession::StartRecognising()
+{
+    if (!m_bNetwork)
+    {
+        const TtyDeviceInfo usb = UsbDeviceOf(m_strPath);
+        if (!usb.usbVendor.empty() && m_recogniser.FeedUsbId(usb.usbVendor, usb.usbProduct))
+            emit identityChanged(m_recogniser.Identity());
+    }
+    // gpsd:// and udp:// take no bytes; a log is never opened here.
+    m_versionProbe.Connected(Clock::now(), m_device.AcceptsWrites());
+    if (m_recogniser.FamilyKnown())
+        m_versionProbe.FamilyKnown();
+    if (const auto due = m_versionProbe.Due())
+        m_versionProbeTimer.start(std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()));
+    else
+        m_versionProbeTimer.stop();
+}
+
+void CGpsSession::OnVersionProbeDue()
+{
+    // Not while the baud probe has the port closed: its reopen starts the wait again.
+    if (!m_device.AcceptsWrites())
+        return;
+    const std::string queries = m_versionProbe.Poll(Clock::now());
+    if (!queries.empty() && Write(queries))
+        ++m_nVersionQueriesSent;
+    else if (const auto due = m_versionProbe.Due())
+        m_versionProbeTimer.start(std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()));
+}
+
+bool CGpsSession::Recognise(std::string_view received)
+{
+    // A u-blox answers the MON-VER poll in binary.
+    if (received.starts_with("\xB5\x62"))
+    {
+        const std::optional<UbxVersion> version = DecodeMonVer(received);
+        return version && m_recogniser.FeedMonVer(version->software, version->hardware, version->extensions);
+    }
+    return m_recogniser.FeedLine(received);
 }
 
 void CGpsSession::OnDeviceNotify(int code)
@@ -180,9 +250,9 @@ void CGpsSession::OnUpdate()
     HandOver();
 }
 
-bool CGpsSession::EnableUbx(ReceiverFamily family, std::optional<int> protocolVersion)
+bool CGpsSession::EnableUbx()
 {
-    const std::optional<std::string> command = EnableUbxCommand(family, protocolVersion);
+    const std::optional<std::string> command = EnableUbxCommand(CommandFamily(), Identity().protocolVersion);
     return command && Write(*command);
 }
 
@@ -193,6 +263,18 @@ void CGpsSession::HandOver()
     batch.swap(m_spare);
     batch.clear();
     m_device.PopLines(batch);
+    bool bIdentified = false;
+    for (const ReceivedLine& line : batch)
+        bIdentified = Recognise(line.text) || bIdentified;
+    if (bIdentified)
+    {
+        if (m_recogniser.FamilyKnown())
+        {
+            m_versionProbe.FamilyKnown();
+            m_versionProbeTimer.stop();
+        }
+        emit identityChanged(m_recogniser.Identity());
+    }
     emit linesArrived(batch);
     if (m_spare.capacity() < batch.capacity())
         m_spare.swap(batch);
@@ -219,7 +301,11 @@ bool CGpsSession::ReopenAtDetectedRate(int baudRate)
     CloseDevice();
     Subscribe();
     if (m_device.Open(m_strPath, baudRate))
+    {
+        // The queries go at the rate the receiver speaks.
+        StartRecognising();
         return true;
+    }
     const SessionError error = ErrorOfDevice();
     CloseDevice();
     emit failed(error);

@@ -4,6 +4,8 @@
 #include "io/PortError.h"
 #include "net/SourceAddress.h"
 #include "receiver/ReceiverFamily.h"
+#include "receiver/ReceiverIdentity.h"
+#include "receiver/VersionProbe.h"
 #include "session/BaudDetection.h"
 #include "session/UpdatePacer.h"
 
@@ -74,10 +76,23 @@ public:
     // Queues bytes for the receiver; false when they cannot go out now.
     bool Write(std::string_view bytes) { return m_device.Write(bytes.data(), bytes.size()); }
 
-    // Turns a u-blox receiver's UBX navigation messages on, in its RAM (EnableUbxCommand);
-    // its ACK or NAK comes back as frames like any. False for another family, or when the
-    // command cannot go out now.
-    bool EnableUbx(ReceiverFamily family, std::optional<int> protocolVersion);
+    // Turns a u-blox receiver's UBX navigation messages on, in its RAM, in the words its protocol
+    // version takes (EnableUbxCommand); its ACK or NAK comes back as frames like any. False for
+    // another family, or when the command cannot go out now.
+    bool EnableUbx();
+    // Who the receiver is, as far as its lines, its port's USB id and its answers to the
+    // version queries have told; nothing at the start of a session.
+    const ReceiverIdentity& Identity() const { return m_recogniser.Identity(); }
+    // The family chosen by hand for this source, Unknown for none.
+    void SetChosenFamily(ReceiverFamily family) { m_chosenFamily = family; }
+    // Whose restart commands are sent: the receiver's own family once it has told it, else the
+    // one chosen by hand, else Unknown (which sends SiRF's, as Orvane always has).
+    ReceiverFamily CommandFamily() const;
+    // The version queries are waiting to be sent to this source (never to a log, gpsd:// or
+    // udp://); false once sent or no longer needed.
+    bool IsVersionQueryPending() const { return m_versionProbe.Due().has_value(); }
+    // How many times the version queries were written.
+    int VersionQueriesSent() const { return m_nVersionQueriesSent; }
 
     const std::shared_ptr<LogPlayer>& Player() const { return m_pPlayer; }
     CGPSDevice& Device() { return m_device; }
@@ -100,6 +115,8 @@ signals:
     void lost(const std::wstring& path);
     // The probe found the receiver at `toRate` (0: at no rate) and the port is open again.
     void baudDetected(int fromRate, int toRate);
+    // The receiver told more of who it is; emitted before the lines that told it are handed over.
+    void identityChanged(const ReceiverIdentity& identity);
 
 private:
     // Reader thread.
@@ -114,6 +131,11 @@ private:
     void Subscribe();
     SessionError ErrorOfDevice() const;
     bool ReopenAtDetectedRate(int baudRate);
+    // One received line or binary frame to the recogniser; true when the identity changed.
+    bool Recognise(std::string_view received);
+    // The port is open: the USB id of its device, and the wait before the version queries.
+    void StartRecognising();
+    void OnVersionProbeDue();
 
     CGPSDevice m_device;
     std::shared_ptr<LogPlayer> m_pPlayer;
@@ -142,6 +164,12 @@ private:
     QTimer m_updateTimer;
     // Kept between hand-overs to reuse its room; each hand-over takes it for its own.
     std::vector<ReceivedLine> m_spare;
+
+    ReceiverRecogniser m_recogniser;
+    ReceiverFamily m_chosenFamily = ReceiverFamily::Unknown;
+    VersionProbe m_versionProbe;
+    QTimer m_versionProbeTimer;
+    int m_nVersionQueriesSent = 0;
 
     // Dropped before the device closes.
     boost::signals2::scoped_connection m_connNotify;

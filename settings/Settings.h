@@ -2,14 +2,21 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <string>
 
-// The user settings kept between runs: the three of old, then the optional network ones.
+// The user settings kept between runs: the three of old, then the optional ones: the receiver
+// families chosen in the menus and the network ones.
 struct AppSettings
 {
     std::wstring port;
     std::wstring baudRate = L"4800";
     std::wstring saveFolder;
+    // The receiver family chosen by hand, by port name, as its token ("ublox"); a port without
+    // an entry has its receiver recognised. Kept in an optional "Receivers" element after the
+    // three, written only when there is a choice, so a file without one reads and writes as
+    // ever.
+    std::map<std::wstring, std::wstring> receiverFamilies{};
     // An NTRIP caster, ntrip://[user[:password]@]host[:port]/MOUNTPOINT; empty: no corrections.
     std::wstring corrections{};
     // Where the receiver is shared, HOST:PORT; empty: not shared.

@@ -198,6 +198,38 @@ void AppendText(pugi::xml_node& root, const char* text)
     root.append_child(pugi::node_pcdata).set_value(text);
 }
 
+// <Receivers><Receiver Port="ttyUSB0">ublox</Receiver>...</Receivers>; nothing without a choice.
+void AppendReceiverFamilies(pugi::xml_node& root, const AppSettings& settings)
+{
+    if (settings.receiverFamilies.empty())
+        return;
+    pugi::xml_node receivers = root.append_child("Receivers");
+    for (const auto& [port, family] : settings.receiverFamilies)
+    {
+        AppendText(receivers, "\n\t\t");
+        pugi::xml_node receiver = receivers.append_child("Receiver");
+        receiver.append_attribute("Port").set_value(ToUtf8(port).c_str());
+        receiver.text().set(ToUtf8(family).c_str());
+    }
+    AppendText(receivers, "\n\t");
+    AppendText(root, "\n\t");
+}
+
+// A file without the element keeps the choices as they were; an entry without a port is none.
+void TakeReceiverFamilies(const pugi::xml_node& root, AppSettings& settings)
+{
+    const pugi::xml_node receivers = root.child("Receivers");
+    if (!receivers)
+        return;
+    settings.receiverFamilies.clear();
+    for (const pugi::xml_node receiver : receivers.children("Receiver"))
+    {
+        const std::wstring port = FromUtf8(receiver.attribute("Port").value());
+        if (!port.empty())
+            settings.receiverFamilies.emplace(port, FromUtf8(TextOf(receiver)));
+    }
+}
+
 // The corrections and the share, after the three of old; each only when set.
 void TakeNetworkFields(const pugi::xml_node& root, AppSettings& settings)
 {
@@ -239,6 +271,7 @@ bool LoadSettings(const std::wstring& path, AppSettings& settings)
         TakeField(root, "Port", loaded.port);
         TakeField(root, "BaudRate", loaded.baudRate);
         TakeField(root, "SaveFileName", loaded.saveFolder);
+        TakeReceiverFamilies(root, loaded);
         TakeNetworkFields(root, loaded);
         settings = std::move(loaded);
         return true;
@@ -277,6 +310,7 @@ bool SaveSettings(const AppSettings& settings, const std::wstring& path, int& sy
             AppendText(root, "\n\t");
             AppendElement(root, "SaveFileName", settings.saveFolder);
             AppendText(root, "\n\t");
+            AppendReceiverFamilies(root, settings);
             AppendNetworkNodes(root, settings);
             // The last line's tab becomes the closing tag's line break.
             root.last_child().set_value("\n");

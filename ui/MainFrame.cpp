@@ -6,6 +6,7 @@
 #include "recording/OrvaneDoc.h"
 #include "serial/BaudRates.h"
 #include "net/SourceAddress.h"
+#include "receiver/ReceiverCommands.h"
 #include "util/WideText.h"
 #include "ui/ErrorMessages.h"
 #include "ui/OrvaneView.h"
@@ -15,6 +16,7 @@
 #include <QTimer>
 
 #include <optional>
+#include <span>
 #include <system_error>
 
 namespace
@@ -22,6 +24,39 @@ namespace
 COrvaneDoc* OrvaneDocOf(CDocument* pDoc)
 {
     return dynamic_cast<COrvaneDoc*>(pDoc);
+}
+
+// What each restart item starts: the command's kind, the count's name, the history's mark.
+struct RestartItem
+{
+    unsigned id;
+    RestartKind kind;
+    FixSearch search;
+    HistoryEventKind mark;
+};
+constexpr RestartItem kRestartItems[] = {
+    {ID_HOT_START, RestartKind::Hot, FixSearch::HotStart, HistoryEventKind::HotStart},
+    {ID_WARM_START, RestartKind::Warm, FixSearch::WarmStart, HistoryEventKind::WarmStart},
+    {ID_COLD_START, RestartKind::Cold, FixSearch::ColdStart, HistoryEventKind::ColdStart},
+};
+
+const RestartItem* RestartItemOf(unsigned id)
+{
+    for (const RestartItem& item : kRestartItems)
+        if (item.id == id)
+            return &item;
+    return nullptr;
+}
+
+// The family a Receiver item stands for: Unknown for Automatic; none for other commands.
+std::optional<ReceiverFamily> ReceiverItemFamily(unsigned id)
+{
+    if (id == ID_RECEIVER_AUTOMATIC)
+        return ReceiverFamily::Unknown;
+    const std::span<const ReceiverFamily> families = KnownFamilies();
+    if (id >= ID_RECEIVER_FIRST_FAMILY && id - ID_RECEIVER_FIRST_FAMILY < families.size())
+        return families[id - ID_RECEIVER_FIRST_FAMILY];
+    return std::nullopt;
 }
 
 } // namespace
@@ -100,6 +135,8 @@ CGpsSession& CMainFrame::NewSession(bool bStartSource)
     QObject::connect(session, &CGpsSession::failed, this, [this](const SessionError& error) { OnFailed(error); });
     QObject::connect(session, &CGpsSession::lost, this, [this](const std::wstring& path) { OnLost(path); });
     QObject::connect(session, &CGpsSession::baudDetected, this, [this](int from, int to) { OnBaudDetected(from, to); });
+    QObject::connect(session, &CGpsSession::identityChanged, this,
+                     [this](const ReceiverIdentity& identity) { OnIdentityChanged(identity); });
     // Nothing of the last source's state reaches this one's.
     if (COrvaneDoc* doc = Doc())
     {
@@ -153,6 +190,17 @@ void CMainFrame::BuildMenuBar()
     AddCommand(tools, ID_HOT_START, QStringLiteral("Hot Start GPS"));
     AddCommand(tools, ID_WARM_START, QStringLiteral("Warm Start GPS"));
     AddCommand(tools, ID_COLD_START, QStringLiteral("Cold Start GPS"));
+    QMenu* receiver = tools->addMenu(QStringLiteral("Receiver"));
+    AddCommand(receiver, ID_RECEIVER_AUTOMATIC, QStringLiteral("Automatic"));
+    const std::span<const ReceiverFamily> families = KnownFamilies();
+    static_assert(ID_RECEIVER_LAST_FAMILY - ID_RECEIVER_FIRST_FAMILY >= 6);
+    for (std::size_t i = 0; i < families.size(); ++i)
+    {
+        const std::string_view name = FamilyName(families[i]);
+        AddCommand(receiver, ID_RECEIVER_FIRST_FAMILY + static_cast<unsigned>(i),
+                   QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+    }
+    AddCommand(tools, ID_ENABLE_UBX, QStringLiteral("Enable UBX navigation messages"));
     tools->addSeparator();
     AddCommand(tools, ID_SAVE_NMEA, QStringLiteral("Save NMEA File"));
     AddCommand(tools, ID_SAVE_KML, QStringLiteral("Save KML File"));
@@ -188,11 +236,21 @@ bool CMainFrame::OnCommand(unsigned id)
     case ID_FILE_OPEN:
         OnFileOpenLog();
         return true;
+    case ID_ENABLE_UBX:
+        // Not sent when the port is closed or its transmit ring is full, as a restart; the
+        // receiver's ACK or NAK shows in the terminal.
+        m_pSession->EnableUbx();
+        return true;
     case ID_CONNECT:
         if (const COrvaneDoc* doc = Doc())
             ConnectDevice(!doc->m_bConnected);
         return true;
     default:
+        if (const std::optional<ReceiverFamily> family = ReceiverItemFamily(id))
+        {
+            ChooseReceiverFamily(*family);
+            return true;
+        }
         return false;
     }
 }
@@ -252,6 +310,8 @@ void CMainFrame::ConnectDevice(bool bConnect)
     // A port left open by a receiver that went away (its message not handled yet), or an open
     // still under way, is replaced with its session.
     CGpsSession& session = NewSession();
+    m_strSessionPort = m_strPortName;
+    session.SetChosenFamily(FamilyChosenFor(m_strSessionPort));
     const bool bNetwork = IsNetworkSourceText(m_strPortName);
     m_bOpenReplacesShown = bWasConnected || bNetwork;
     if (!session.BeginOpen(m_strPortName, m_nBaudRate))
@@ -285,15 +345,71 @@ void CMainFrame::OnBaudDetected(int fromRate, int toRate)
 
 bool CMainFrame::OnUpdateCommand(CCmdUI& ui)
 {
-    if (ui.m_nID != ID_HOT_START && ui.m_nID != ID_WARM_START && ui.m_nID != ID_COLD_START)
+    const CGpsSession& session = *m_pSession;
+    if (const std::optional<ReceiverFamily> family = ReceiverItemFamily(ui.m_nID))
+    {
+        // Once the receiver has said its family, that one is shown and no other can be chosen.
+        const ReceiverFamily recognised = session.Identity().family;
+        ui.Enable(recognised == ReceiverFamily::Unknown);
+        ui.SetCheck(*family == (recognised != ReceiverFamily::Unknown ? recognised : ChosenReceiverFamily()));
+        return true;
+    }
+    if (ui.m_nID == ID_ENABLE_UBX)
+    {
+        // Only a port that takes writes, to a receiver known or chosen as a u-blox.
+        ui.Enable(session.IsOpen() && !session.IsLog() && session.AcceptsWrites() &&
+                  EnableUbxCommand(session.CommandFamily(), std::nullopt).has_value());
+        return true;
+    }
+    const RestartItem* item = RestartItemOf(ui.m_nID);
+    if (!item)
         return false;
     // Left to the document (enabled while connected) unless the source is still being opened,
-    // is given up to the baud probe, or takes nothing.
-    const CGpsSession& session = *m_pSession;
-    if (!session.IsConnecting() && !session.IsProbing() && (!session.IsOpen() || session.AcceptsWrites()))
+    // is given up to the baud probe, or takes nothing, or the family has no such command.
+    if (!session.IsConnecting() && !session.IsProbing() && (!session.IsOpen() || session.AcceptsWrites()) &&
+        RestartCommand(session.CommandFamily(), item->kind))
         return false;
     ui.Enable(false);
     return true;
+}
+
+const std::wstring& CMainFrame::ReceiverChoicePort() const
+{
+    const CGpsSession& session = *m_pSession;
+    const bool bSessionPort = !session.IsLog() && (session.IsOpen() || session.IsConnecting() || session.IsProbing());
+    return bSessionPort ? m_strSessionPort : m_strPortName;
+}
+
+ReceiverFamily CMainFrame::FamilyChosenFor(const std::wstring& port) const
+{
+    const auto it = m_pSettings->receiverFamilies.find(port);
+    if (it == m_pSettings->receiverFamilies.end())
+        return ReceiverFamily::Unknown;
+    return ParseFamilyToken(ToUtf8(it->second)).value_or(ReceiverFamily::Unknown);
+}
+
+ReceiverFamily CMainFrame::ChosenReceiverFamily() const
+{
+    return FamilyChosenFor(ReceiverChoicePort());
+}
+
+void CMainFrame::ChooseReceiverFamily(ReceiverFamily family)
+{
+    const std::wstring port = ReceiverChoicePort();
+    if (port.empty())
+        return;
+    if (family == ReceiverFamily::Unknown)
+        m_pSettings->receiverFamilies.erase(port);
+    else
+        m_pSettings->receiverFamilies[port] = FromUtf8(std::string(FamilyToken(family)));
+    if (!m_pSession->IsLog() && port == m_strSessionPort)
+        m_pSession->SetChosenFamily(family);
+}
+
+void CMainFrame::OnIdentityChanged(const ReceiverIdentity& identity)
+{
+    if (COrvaneDoc* doc = Doc())
+        doc->UpdateAllViews(nullptr, HINT_RECEIVER_IDENTIFIED, FromUtf8(identity.DisplayName()));
 }
 
 void CMainFrame::OnLinesArrived(const std::vector<ReceivedLine>& batch)
@@ -307,37 +423,42 @@ void CMainFrame::OnLinesArrived(const std::vector<ReceivedLine>& batch)
     doc->ShowQueuedErrors();
 }
 
-void CMainFrame::StartFixSearch(FixSearch kind, TimeToFix::Clock::time_point start)
+void CMainFrame::StartFixSearch(FixSearch kind, TimeToFix::Clock::time_point start, ReceiverFamily family)
 {
-    FixSearchHint hint{kind, start};
+    FixSearchHint hint{kind, start, family};
     if (COrvaneDoc* doc = Doc())
         doc->UpdateAllViews(nullptr, HINT_FIX_SEARCH, &hint);
 }
 
-void CMainFrame::SendRestartCommand(std::string_view command, FixSearch kind, HistoryEventKind mark)
+void CMainFrame::SendRestartCommand(RestartKind kind)
 {
+    const ReceiverFamily family = m_pSession->CommandFamily();
+    const std::optional<std::string> command = RestartCommand(family, kind);
+    if (!command)
+        return;
+    const RestartItem& item = kRestartItems[static_cast<int>(kind)];
     // Lines read before this moment are the receiver's from before the command.
     const TimeToFix::Clock::time_point written = TimeToFix::Clock::now();
     // Not sent when the port is closed or its transmit ring is full; the user is not told.
-    if (m_pSession->Write(command))
+    if (m_pSession->Write(*command))
     {
         if (COrvaneDoc* doc = Doc())
-            doc->MarkRestart(mark);
-        StartFixSearch(kind, written);
+            doc->MarkRestart(item.mark);
+        StartFixSearch(item.search, written, family);
     }
 }
 
 void CMainFrame::OnHotStart()
 {
-    SendRestartCommand(CGPSDevice::kHotStartCommand, FixSearch::HotStart, HistoryEventKind::HotStart);
+    SendRestartCommand(RestartKind::Hot);
 }
 
 void CMainFrame::OnWarmStart()
 {
-    SendRestartCommand(CGPSDevice::kWarmStartCommand, FixSearch::WarmStart, HistoryEventKind::WarmStart);
+    SendRestartCommand(RestartKind::Warm);
 }
 
 void CMainFrame::OnColdStart()
 {
-    SendRestartCommand(CGPSDevice::kColdStartCommand, FixSearch::ColdStart, HistoryEventKind::ColdStart);
+    SendRestartCommand(RestartKind::Cold);
 }

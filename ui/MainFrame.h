@@ -6,7 +6,9 @@
 #include "gps/TimeToFix.h"
 #include "net/SourceAddress.h"
 #include "playback/LogPlayer.h"
+#include "receiver/ReceiverFamily.h"
 #include "session/GpsSession.h"
+#include "settings/Settings.h"
 
 #include <QTimer>
 
@@ -79,10 +81,22 @@ public:
     void OnWarmStart();
     void OnColdStart();
 
+    // Where the receiver families chosen by hand are kept, per port.
+    void SetSettings(AppSettings& settings) { m_pSettings = &settings; }
+    // Tools > Receiver: the family whose commands go to the receiver on this port while it has
+    // not said its own; Unknown for Automatic.
+    void ChooseReceiverFamily(ReceiverFamily family);
+    ReceiverFamily ChosenReceiverFamily() const;
+    // Who the connected receiver is, as its session has recognised it.
+    const ReceiverIdentity& GetReceiverIdentity() const { return m_pSession->Identity(); }
+    const CGpsSession& GetSession() const { return *m_pSession; }
+
     bool OnCommand(unsigned id) override;
 
-    // The restart items are disabled for a source that takes no bytes (udp://, gpsd://), and
-    // while the port is being opened or is given up to the baud probe.
+    // The restart items are disabled for a source that takes no bytes (udp://, gpsd://), while
+    // the port is being opened or is given up to the baud probe, and for a kind of start the
+    // receiver's family has no command for. The Receiver items offer a choice while the
+    // connected receiver has not said its family.
     bool OnUpdateCommand(CCmdUI& ui) override;
 
 protected:
@@ -112,10 +126,16 @@ private:
     void OnBaudDetected(int fromRate, int toRate);
 
     void SetConnected(bool bConnected, bool bTellViews);
-    // Writes the command and, when it went out, marks it in the history and has the views
-    // count to the first fix.
-    void SendRestartCommand(std::string_view command, FixSearch kind, HistoryEventKind mark);
-    void StartFixSearch(FixSearch kind, TimeToFix::Clock::time_point start);
+    // Writes the family's command and, when it went out, marks it in the history and has the
+    // views count to the first fix.
+    void SendRestartCommand(RestartKind kind);
+    void OnIdentityChanged(const ReceiverIdentity& identity);
+    // The port the Receiver choice is kept for: the session's while one is open, else the
+    // one chosen for the next connect.
+    const std::wstring& ReceiverChoicePort() const;
+    ReceiverFamily FamilyChosenFor(const std::wstring& port) const;
+    void StartFixSearch(FixSearch kind, TimeToFix::Clock::time_point start,
+                        ReceiverFamily family = ReceiverFamily::Unknown);
     void SetTitleFor(const std::wstring& logPath);
     // Once the log is indexed: plays it, or says why it cannot be.
     bool StartLog(std::shared_ptr<LogPlayer> player, const std::wstring& path);
@@ -139,6 +159,11 @@ private:
     };
     std::unique_ptr<LogOpening> m_pLogOpening;
     std::wstring m_strPortName;
+    // The port the current session opened, as it was named.
+    std::wstring m_strSessionPort;
+    // The application's settings once it has handed them over; until then, the frame's own.
+    AppSettings m_ownSettings;
+    AppSettings* m_pSettings = &m_ownSettings;
     int m_nBaudRate = 9600;
     // 127.0.0.1 rather than localhost: no name to look up on every serial open.
     SourceAddress m_gpsdAddress{SourceAddress::Kind::Gpsd, "127.0.0.1", SourceAddress::kGpsdPort};

@@ -12,6 +12,7 @@
 #include "ui/SetupView.h"
 #include "util/WideText.h"
 #include "ui/ErrorMessages.h"
+#include "receiver/ReceiverCommands.h"
 
 #include <QPaintEvent>
 #include <QPainter>
@@ -26,6 +27,23 @@
 
 namespace
 {
+// The kind of command a restart's count follows; none for Connect.
+std::optional<RestartKind> RestartKindOf(FixSearch search)
+{
+    switch (search)
+    {
+    case FixSearch::HotStart:
+        return RestartKind::Hot;
+    case FixSearch::WarmStart:
+        return RestartKind::Warm;
+    case FixSearch::ColdStart:
+        return RestartKind::Cold;
+    case FixSearch::Connect:
+        break;
+    }
+    return std::nullopt;
+}
+
 constexpr int kPanelWidth = panel::kWidth;
 constexpr int kTabsTop = panel::kTabsTop;
 constexpr int kMapLeft = panel::kMapLeft;
@@ -161,6 +179,7 @@ void COrvaneView::paintEvent(QPaintEvent* event)
         m_bDrawnLive = IsLive();
         DrawStatusPanel(*m_pPanelDC, m_gps, m_res, m_bDrawnLive);
         DrawTimeToFix(*m_pPanelDC, TimeToFixText(), m_timeToFix.IsSearching(), m_res, m_bDrawnLive);
+        DrawReceiverName(*m_pPanelDC, m_strReceiver, m_res, m_bDrawnLive);
         if (m_bConnecting)
         {
             // The fix box's well as the background has it, with the word in place of "No data",
@@ -202,6 +221,9 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, const ViewHint& hint)
         if (const auto* search = HintAs<FixSearchHint>(hint))
         {
             m_timeToFix.Start(search->kind, search->start);
+            m_awaitedAnswer.reset();
+            if (const std::optional<RestartKind> restart = RestartKindOf(search->kind))
+                m_awaitedAnswer = AwaitedAnswer{search->family, *restart, search->kind};
             m_fixCountTimer.start();
             update(PanelRect(panel::kTimeToFixBox));
         }
@@ -209,11 +231,20 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, const ViewHint& hint)
     case HINT_SOURCE_STARTED:
         // Another source: nothing of the last one's fix or its search is shown as its own.
         m_timeToFix.Cancel();
+        m_awaitedAnswer.reset();
+        m_strReceiver.clear();
         m_fixCountTimer.stop();
         m_panelTimer.stop();
         m_panelPacer.Reset();
         m_gps = doc->m_gps;
         update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight));
+        break;
+    case HINT_RECEIVER_IDENTIFIED:
+        if (const auto* name = HintAs<std::wstring>(hint))
+        {
+            m_strReceiver = QString::fromStdWString(*name);
+            update(PanelRect(panel::kReceiverBox));
+        }
         break;
     case HINT_CONNECTION_CHANGED:
         // Sent as an open begins and again when it has ended.
@@ -270,6 +301,12 @@ void COrvaneView::OnGpsData(const std::vector<ReceivedLine>* pLines)
             else
                 m_logCtrl.AddLine(QString::fromStdString(FrameText(line.kind, line.text)).toStdWString() + L"\r\n");
             m_panelPacer.Line(line.epoch);
+            if (m_awaitedAnswer && AnswersRestart(m_awaitedAnswer->family, m_awaitedAnswer->kind, line.text))
+            {
+                m_logCtrl.AddLine(std::wstring(FromUtf8(FixSearchName(m_awaitedAnswer->search))) +
+                                  L": acknowledged by the receiver\r\n");
+                m_awaitedAnswer.reset();
+            }
             // The result follows the sentence that brought the fix; the terminal only, never
             // the recording, which takes the receiver's own lines.
             if (m_timeToFix.Feed(line.gps, line.arrived))

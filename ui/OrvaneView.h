@@ -6,6 +6,7 @@
 #include "ui/ImageButton.h"
 #include "ui/LogCtrl.h"
 #include "playback/LogPlayer.h"
+#include "receiver/ReceiverFamily.h"
 #include "ui/NetworkStatus.h"
 #include "ui/PanelPacer.h"
 #include "ui/StatusPanel.h"
@@ -16,6 +17,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 struct PlaybackHint;
@@ -34,7 +36,13 @@ struct FixSearchHint
 {
     FixSearch kind;
     TimeToFix::Clock::time_point start;
+    // The family whose restart command was written: its answer is looked for.
+    ReceiverFamily family = ReceiverFamily::Unknown;
 };
+
+// Sent by the frame as the receiver has told more of who it is, with a std::wstring: the one
+// short line that names it ("u-blox M8 (ROM CORE 3.01)").
+inline constexpr long HINT_RECEIVER_IDENTIFIED = 4102;
 
 // The main view: the status panel drawn on the left, the connect and record buttons on it, the
 // setup form, the terminal, the history and the accuracy plot in tabs under it, and the map to its right.
@@ -68,6 +76,8 @@ public:
     // What the panel shows of the time to first fix now; empty when nothing.
     QString TimeToFixText() const;
     bool IsCountingToFix() const { return m_fixCountTimer.isActive(); }
+    // The receiver as the panel names it; empty before it has said anything of itself.
+    const QString& ReceiverText() const { return m_strReceiver; }
     QTabWidget* GetTabs() const { return m_tabs; }
     CSetupView* GetSetupView() const { return m_pSetupView; }
     CMapView* GetMapView() const { return m_pMapView; }
@@ -122,6 +132,15 @@ private:
     // A network source is being opened: the fix box says so.
     bool m_bConnecting = false;
     TimeToFix m_timeToFix;
+    // The restart command written last, while its answer (if its family gives one) has not come.
+    struct AwaitedAnswer
+    {
+        ReceiverFamily family;
+        RestartKind kind;
+        FixSearch search;
+    };
+    std::optional<AwaitedAnswer> m_awaitedAnswer;
+    QString m_strReceiver;
     // Runs only while the first fix is searched for.
     QTimer m_fixCountTimer;
 };

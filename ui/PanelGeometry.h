@@ -60,6 +60,10 @@ inline constexpr int kPositionRows[] = {kSpeedBox.top, kCourseBox.top, kAltitude
 // and the box its count repaints.
 inline constexpr Point kTimeToFixEnd{392, 178};
 inline constexpr Box kTimeToFixBox{150, 162, 396, 184};
+// The receiver's name, right-aligned on the Time and Date heading's row (its baseline at 47),
+// and the box it is drawn in.
+inline constexpr Point kReceiverEnd{392, 47};
+inline constexpr Box kReceiverBox{104, 31, 396, 53};
 
 // The rest of the layout of the main view around the panel.
 inline constexpr int kTabsTop = 478;

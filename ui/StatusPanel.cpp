@@ -405,17 +405,27 @@ void DrawCrowdedChart(CMemDCEx& dc, std::vector<const SatelliteInfo*> sats, cons
 
 } // namespace
 
+namespace
+{
+// A text on a heading's row, its baseline and right end at `end`.
+void DrawHeadingRowText(CMemDCEx& dc, const QString& text, panel::Point end, const QColor& ink,
+                        const PanelResources& res)
+{
+    const QFont oldFont = dc.SelectFont(res.fontSmall);
+    const QColor oldColour = dc.SetTextColor(ink);
+    const QFontMetrics fm(res.fontSmall);
+    dc.TextOut(end.x - fm.horizontalAdvance(text), end.y - fm.ascent(), text);
+    dc.SetTextColor(oldColour);
+    dc.SelectFont(oldFont);
+}
+} // namespace
+
 void DrawTimeToFix(CMemDCEx& dc, const QString& text, bool bSearching, const PanelResources& res, bool live)
 {
     if (text.isEmpty())
         return;
-    const QFont oldFont = dc.SelectFont(res.fontSmall);
     // The count is the computer's clock, live even while the receiver is silent (rebooting).
-    const QColor oldColour = dc.SetTextColor(bSearching ? kCountInk : live ? kHeadingInk : kStaleInk);
-    const QFontMetrics fm(res.fontSmall);
-    dc.TextOut(panel::kTimeToFixEnd.x - fm.horizontalAdvance(text), panel::kTimeToFixEnd.y - fm.ascent(), text);
-    dc.SetTextColor(oldColour);
-    dc.SelectFont(oldFont);
+    DrawHeadingRowText(dc, text, panel::kTimeToFixEnd, bSearching ? kCountInk : live ? kHeadingInk : kStaleInk, res);
 }
 
 QColor PanelBackground()
@@ -476,4 +486,13 @@ PanelResources PanelResources::WithFonts()
     res.fontTiny = MakeCellHeightFont(QStringLiteral("Arial"), 10);
     res.fontDefault = MakeCellHeightFont(QStringLiteral("Arial"), 16, true);
     return res;
+}
+
+void DrawReceiverName(CMemDCEx& dc, const QString& name, const PanelResources& res, bool live)
+{
+    if (name.isEmpty())
+        return;
+    const QString text = QFontMetrics(res.fontSmall)
+                             .elidedText(name, Qt::ElideRight, panel::kReceiverEnd.x - panel::kReceiverBox.left);
+    DrawHeadingRowText(dc, text, panel::kReceiverEnd, live ? kHeadingInk : kStaleInk, res);
 }

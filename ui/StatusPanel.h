@@ -74,6 +74,10 @@ void DrawUnusedBar(CMemDCEx& dc, int left, int top, int right, int bottom);
 // the accent colour, the result as the headings are, greyed when the panel is not live.
 void DrawTimeToFix(CMemDCEx& dc, const QString& text, bool bSearching, const PanelResources& res, bool live = true);
 
+// The receiver's name ("u-blox M8 (ROM CORE 3.01)") on the Time and Date heading's row, ending
+// at its right edge, cut with an ellipsis where the row ends; nothing for an empty text.
+void DrawReceiverName(CMemDCEx& dc, const QString& name, const PanelResources& res, bool live = true);
+
 // The grey under and around the panel's images.
 QColor PanelBackground();
 

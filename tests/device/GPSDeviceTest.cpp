@@ -1,5 +1,6 @@
 #include "device/GPSDevice.h"
 #include "gps/NmeaFraming.h"
+#include "receiver/ReceiverCommands.h"
 
 #include "device/DeviceTestSupport.h"
 #include "support/PseudoTerminal.h"
@@ -118,31 +119,16 @@ TEST(GPSDeviceOpen, FreshDeviceHasAZeroSnapshotAndNoLines)
     EXPECT_EQ(line, "kept");
 }
 
-TEST(GPSDeviceCommands, EachIsFortyOneBytesEndingInCrLfWithAValidChecksum)
-{
-    for (const std::string_view command :
-         {CGPSDevice::kHotStartCommand, CGPSDevice::kWarmStartCommand,
-          CGPSDevice::kColdStartCommand})
-    {
-        EXPECT_EQ(command.size(), 41u);
-        EXPECT_TRUE(command.starts_with("$PSRF101,0,0,0,96000,497260,921,12,"));
-        EXPECT_TRUE(command.ends_with("\r\n"));
-        EXPECT_TRUE(IsChecksumValid(command)) << command;
-    }
-    EXPECT_EQ(CGPSDevice::kHotStartCommand[35], '1');
-    EXPECT_EQ(CGPSDevice::kWarmStartCommand[35], '2');
-    EXPECT_EQ(CGPSDevice::kColdStartCommand[35], '4');
-}
-
 TEST_F(GPSDeviceTest, RestartCommandsReachTheReceiverAsExactlyTheirBytes)
 {
-    for (const std::string_view command :
-         {CGPSDevice::kHotStartCommand, CGPSDevice::kWarmStartCommand,
-          CGPSDevice::kColdStartCommand})
-    {
-        ASSERT_TRUE(device.Write(command.data(), command.size()));
-        EXPECT_EQ(pty.Read(command.size()), command);
-    }
+    // The binary u-blox ones too: the port passes every byte as it is.
+    for (const ReceiverFamily family : KnownFamilies())
+        for (const RestartKind kind : {RestartKind::Hot, RestartKind::Warm, RestartKind::Cold})
+        {
+            const std::string command = RestartCommand(family, kind).value_or("");
+            ASSERT_TRUE(device.Write(command.data(), command.size()));
+            EXPECT_EQ(pty.Read(command.size()), command);
+        }
     EXPECT_EQ(pty.ReadAvailable(), "");
 }
 

@@ -5,6 +5,7 @@
 #include "device/GPSDevice.h"
 #include "gps/NmeaFraming.h"
 #include "net/SocketDevice.h"
+#include "receiver/ReceiverCommands.h"
 
 #include "support/Counter.h"
 #include "support/Files.h"
@@ -26,6 +27,9 @@ using loopback::UdpSender;
 
 namespace
 {
+
+// A command as the restart items send it while the receiver is unknown.
+const std::string kHotStart = RestartCommand(ReceiverFamily::Unknown, RestartKind::Hot).value_or("");
 
 // Checksum-valid lines of several captures: what the queue must hand out, in this order.
 std::vector<std::string> ValidCaptureLines(std::string& bytes)
@@ -166,7 +170,7 @@ TEST(TcpSource, ServerClosingMidStreamStopsThePortAsAnUnplugDoes)
 
     ASSERT_TRUE(stopped.WaitFor(1));
     EXPECT_TRUE(device.HasStoppedOnItsOwn());
-    EXPECT_FALSE(device.Write(CGPSDevice::kHotStartCommand.data(), CGPSDevice::kRestartCommandLength));
+    EXPECT_FALSE(device.Write(kHotStart.data(), kHotStart.size()));
     EXPECT_EQ(device.QueuedLineCount(), 0u);
     device.Close();
     EXPECT_FALSE(device.IsOpen());
@@ -179,9 +183,9 @@ TEST(TcpSource, RestartCommandsAreWrittenToTheSocket)
     CGPSDevice device;
     ASSERT_TRUE(device.OpenPort(server.Source(), 4800));
     ASSERT_TRUE(server.Accept());
-    for (std::string_view command : {CGPSDevice::kHotStartCommand, CGPSDevice::kWarmStartCommand,
-                                     CGPSDevice::kColdStartCommand})
+    for (const RestartKind kind : {RestartKind::Hot, RestartKind::Warm, RestartKind::Cold})
     {
+        const std::string command = RestartCommand(ReceiverFamily::Unknown, kind).value_or("");
         ASSERT_TRUE(device.Write(command.data(), command.size()));
         EXPECT_EQ(server.Receive(command.size()), command);
     }
@@ -234,7 +238,7 @@ TEST(UdpSource, ManyDatagramsNoneLostAndNothingToSend)
     ASSERT_TRUE(device.OpenPort(UdpSource(port), 4800));
     reserved.Release();
     EXPECT_FALSE(device.AcceptsWrites());
-    EXPECT_FALSE(device.Write(CGPSDevice::kHotStartCommand.data(), CGPSDevice::kRestartCommandLength));
+    EXPECT_FALSE(device.Write(kHotStart.data(), kHotStart.size()));
 
     // Three lines a datagram, sent in bursts the socket's queue holds whole.
     UdpSender sender;

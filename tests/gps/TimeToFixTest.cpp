@@ -127,7 +127,8 @@ TEST_P(TimeToFixTest, EndsAtTheFirstFixAfterTheStart)
     }
     EXPECT_EQ(ttff.Text(at(c.nowMs)), c.expected);
     EXPECT_EQ(foundAt, c.foundAtMs);
-    EXPECT_EQ(ttff.HasResult(), c.foundAtMs >= 0);
+    // An ignored command ends the search with no time to first fix.
+    EXPECT_EQ(ttff.HasResult(), c.foundAtMs >= 0 && !std::string_view(c.expected).ends_with("ignored by the receiver"));
 }
 
 // Restart commands go out at 5.3 s, during or after second 5's epoch (5.0 to 5.2 s).
@@ -160,9 +161,16 @@ INSTANTIATE_TEST_SUITE_P(
                  Epochs(0, 5, true) + Command(FixSearch::ColdStart, 5300) + Epochs(6, 7, true) +
                      Epochs(8, 40, false) + Epochs(41, 42, true),
                  50000, "Cold start: fix in 35.7 s", 41000},
-        TtffCase{"warm start ignored (no SiRF receiver): the fix kept for 3 s ends it at its first epoch",
+        TtffCase{"warm start ignored (another family's command): the fix kept for 3 s, no time to first fix",
                  Epochs(0, 5, true) + Command(FixSearch::WarmStart, 5300) + Epochs(6, 10, true), 12000,
-                 "Warm start: fix in 0.7 s", 9000},
+                 "Warm start: ignored by the receiver", 9000},
+        TtffCase{"cold start ignored: told once the fix has held for 3 s, however long it holds after",
+                 Epochs(0, 5, true) + Command(FixSearch::ColdStart, 5300) + Epochs(6, 30, true), 40000,
+                 "Cold start: ignored by the receiver", 9000},
+        TtffCase{"cold start whose fix goes within 3 s is no ignored one",
+                 Epochs(0, 5, true) + Command(FixSearch::ColdStart, 5300) + Epochs(6, 7, true) +
+                     Epochs(8, 8, false) + Epochs(9, 9, true),
+                 12000, "Cold start: fix in 3.7 s", 9000},
         TtffCase{"warm start right after connecting: a record no mode has reached yet is no loss of fix",
                  Events{Command(FixSearch::Connect, 0), Command(FixSearch::WarmStart, 10),
                         {Event::Line, 100, WithChecksum("$GPGSV,1,1,01,04,45,120,40")}} +

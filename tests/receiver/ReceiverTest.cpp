@@ -118,13 +118,19 @@ TEST(RestartCommands, EachFamilyHasItsThreeCommandsWithTheirChecksums)
     }
 }
 
-TEST(RestartCommands, SirfsAreTheDevicesOwnAndAnUnknownReceiverGetsThem)
+TEST(RestartCommands, SirfsAreFortyOneBytesAsEverAndAnUnknownReceiverGetsThem)
 {
-    EXPECT_EQ(RestartCommand(ReceiverFamily::SiRF, RestartKind::Hot), std::string(CGPSDevice::kHotStartCommand));
-    EXPECT_EQ(RestartCommand(ReceiverFamily::SiRF, RestartKind::Warm), std::string(CGPSDevice::kWarmStartCommand));
-    EXPECT_EQ(RestartCommand(ReceiverFamily::SiRF, RestartKind::Cold), std::string(CGPSDevice::kColdStartCommand));
-    for (const RestartKind kind : {RestartKind::Hot, RestartKind::Warm, RestartKind::Cold})
-        EXPECT_EQ(RestartCommand(ReceiverFamily::Unknown, kind), RestartCommand(ReceiverFamily::SiRF, kind));
+    const std::pair<RestartKind, char> resetConfigs[] = {
+        {RestartKind::Hot, '1'}, {RestartKind::Warm, '2'}, {RestartKind::Cold, '4'}};
+    for (const auto& [kind, resetConfig] : resetConfigs)
+    {
+        const std::string command = RestartCommand(ReceiverFamily::SiRF, kind).value_or("");
+        EXPECT_EQ(command.size(), 41u);
+        EXPECT_TRUE(command.starts_with("$PSRF101,0,0,0,96000,497260,921,12,")) << command;
+        EXPECT_EQ(command[35], resetConfig);
+        EXPECT_TRUE(command.ends_with("\r\n"));
+        EXPECT_EQ(RestartCommand(ReceiverFamily::Unknown, kind), command);
+    }
 }
 
 TEST(RestartCommands, TheVersionQueriesAreTheFourPoliteOnes)
@@ -305,12 +311,17 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Recogniser, MonVerNamesAUBloxAndItsFirmware)
 {
     ReceiverRecogniser recogniser;
-    const std::vector<std::string> extensions = {"ROM BASE 0x118B2060", "FWVER=HPG 1.13", "PROTVER=27.12", "MOD=ZED-F9P"};
+    const std::vector<std::string> extensions = {"ROM BASE 0x118B2060", "FWVER=HPG 1.13", "PROTVER=27.31", "MOD=ZED-F9P"};
     EXPECT_TRUE(recogniser.FeedMonVer("EXT CORE 1.00 (f10c36)", "00190000", extensions));
     EXPECT_EQ(recogniser.Identity().family, ReceiverFamily::UBlox);
     EXPECT_EQ(recogniser.Identity().model, "9");
     EXPECT_EQ(recogniser.Identity().firmware, "EXT CORE 1.00");
+    EXPECT_EQ(recogniser.Identity().protocolVersion, 2731);
     EXPECT_FALSE(recogniser.FeedMonVer("EXT CORE 1.00 (f10c36)", "00190000", extensions)) << "nothing new";
+
+    ReceiverRecogniser banner;
+    banner.FeedLine(NmeaCommand("GPTXT,01,01,02,PROTVER 14.00"));
+    EXPECT_EQ(banner.Identity().protocolVersion, 1400);
 
     ReceiverRecogniser mediatek;
     mediatek.FeedLine("$PMTK010,001*2E\r\n");

@@ -27,12 +27,15 @@ void WriteBytes(const std::wstring& path, const std::string& bytes)
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-AppSettings Make(const wchar_t* port, const wchar_t* baud, const wchar_t* folder)
+using Families = std::map<std::wstring, std::wstring>;
+
+AppSettings Make(const wchar_t* port, const wchar_t* baud, const wchar_t* folder, Families families = {})
 {
     AppSettings s;
     s.port = port;
     s.baudRate = baud;
     s.saveFolder = folder;
+    s.receiverFamilies = std::move(families);
     return s;
 }
 
@@ -48,6 +51,7 @@ void ExpectSame(const AppSettings& actual, const AppSettings& expected)
     EXPECT_EQ(actual.port, expected.port);
     EXPECT_EQ(actual.baudRate, expected.baudRate);
     EXPECT_EQ(actual.saveFolder, expected.saveFolder);
+    EXPECT_EQ(actual.receiverFamilies, expected.receiverFamilies);
     EXPECT_EQ(actual.corrections, expected.corrections);
     EXPECT_EQ(actual.share, expected.share);
 }
@@ -80,6 +84,20 @@ TEST(SaveSettings, ExactBytesOfTheExample)
                                "\t<Port>ttyUSB0</Port>\n"
                                "\t<BaudRate>4800</BaudRate>\n"
                                "\t<SaveFileName>/home/u/Tracks</SaveFileName>\n"
+                               "</Configuration>\n");
+
+    // The receivers chosen by hand come after the three, one per port.
+    ASSERT_TRUE(SaveSettings(Make(L"ttyUSB0", L"9600", L"/t", {{L"ttyUSB0", L"ublox"}, {L"/dev/ttyACM1", L"mediatek"}}), path));
+    EXPECT_EQ(ReadFile(path), "<?xml version='1.0'?>\n"
+                               "<?xml-stylesheet type='text/xml'?>\n"
+                               "<Configuration>\n"
+                               "\t<Port>ttyUSB0</Port>\n"
+                               "\t<BaudRate>9600</BaudRate>\n"
+                               "\t<SaveFileName>/t</SaveFileName>\n"
+                               "\t<Receivers>\n"
+                               "\t\t<Receiver Port=\"/dev/ttyACM1\">mediatek</Receiver>\n"
+                               "\t\t<Receiver Port=\"ttyUSB0\">ublox</Receiver>\n"
+                               "\t</Receivers>\n"
                                "</Configuration>\n");
 }
 
@@ -159,9 +177,13 @@ TEST(SaveSettings, RoundTripKeepsEveryValue)
         Make(L"a]]>b", L"9600", L"/tmp/ü/Spåren/東京/\U0001F30D"),
         Make(L"  padded  ", L"\t4800", L"/x;&amp;/'\"/"),
         Make(L"&lt;", L"<&>", L"<Configuration></Configuration>"),
+        Make(L"ttyUSB0", L"4800", L"/t", {{L"ttyUSB0", L"ublox"}}),
+        Make(L"", L"4800", L"", {{L"/dev/serial/by-id/usb-A&B_\"GPS\"-if00", L"casic"}, {L"tcp://[::1]:5000", L"st"},
+                                 {L"/dev/\u00FC<x>", L"airoha"}}),
         WithNetwork(Make(L"COM3", L"4800", L"/t"), L"ntrip://a%40b:p<&>@[::1]:2102/MNT", L"[::1]:10110"),
         WithNetwork(Make(L"", L"4800", L""), L"ntrip://caster/", L""),
         WithNetwork(Make(L"", L"4800", L""), L"", L"0.0.0.0:2000"),
+        WithNetwork(Make(L"ttyACM0", L"9600", L"/t", {{L"ttyACM0", L"ublox"}}), L"ntrip://caster/M", L":2000"),
     };
     TempFolder dir;
     const std::wstring path = dir.File("Orvane.xml");
@@ -310,6 +332,13 @@ TEST(LoadSettings, AcceptsEveryWriterVariant)
          Make(L"start", L"1200", L"/home/\u00FC")},
         {"UTF-16 with mark", std::string(kUtf16, sizeof kUtf16 - 1),
          Make(L"X", L"1200", L"/start")},
+        {"receivers chosen by hand", "<Configuration><Port>COM3</Port><Receivers><Receiver Port='COM3'>ublox"
+                                     "</Receiver><Receiver Port=\"ttyS1\"> st </Receiver></Receivers></Configuration>",
+         Make(L"COM3", L"1200", L"/start", {{L"COM3", L"ublox"}, {L"ttyS1", L" st "}})},
+        {"receivers: an entry without a port, or of another name, is none",
+         "<Configuration><Receivers><Receiver>ublox</Receiver><Receiver Port=''>st</Receiver><Other Port='a'>"
+         "sirf</Other><Receiver Port='b'/></Receivers></Configuration>",
+         Make(L"start", L"1200", L"/start", {{L"b", L""}})},
         {"network nodes", "<Configuration><Port>COM3</Port><BaudRate>4800</BaudRate><SaveFileName>/home/u/Tracks"
                           "</SaveFileName><Corrections>ntrip://u:p@h:2101/M</Corrections><Share>10110</Share>"
                           "</Configuration>",
@@ -330,6 +359,11 @@ TEST(LoadSettings, AcceptsEveryWriterVariant)
         EXPECT_TRUE(LoadSettings(path, settings));
         ExpectSame(settings, row.expected);
     }
+    // A file of an earlier version, without the receivers' element, keeps the choices.
+    WriteBytes(path, rows[0].bytes);
+    AppSettings chosen = Make(L"x", L"y", L"z", {{L"COM1", L"casic"}});
+    EXPECT_TRUE(LoadSettings(path, chosen));
+    ExpectSame(chosen, Make(L"COM3", L"4800", L"/home/u/Tracks", {{L"COM1", L"casic"}}));
 }
 
 TEST(LoadSettings, RejectsBrokenFilesWhole)

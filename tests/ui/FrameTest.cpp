@@ -7,6 +7,7 @@
 #include "gps/EpochEnd.h"
 #include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
+#include "receiver/ReceiverCommands.h"
 #include "support/PseudoTerminal.h"
 #include "serial/SerialPort.h"
 #include "support/Counter.h"
@@ -176,7 +177,7 @@ protected:
 
 TEST_F(FrameTest, SettingsFileIsLoadedBeforeTheViewsFirstUpdate)
 {
-    const AppSettings stored{L"ttyUSB3", L"38400", (m_folder.Path() / "tracks").wstring()};
+    const AppSettings stored{L"ttyUSB3", L"38400", (m_folder.Path() / "tracks").wstring(), {}};
     ASSERT_TRUE(SaveSettings(stored, ConfigPath().wstring()));
 
     Start();
@@ -203,7 +204,7 @@ TEST_F(FrameTest, NoSettingsFileGivesTheDefaultsAndClosingWritesTheRecord)
     EXPECT_FALSE(std::filesystem::exists(ConfigPath()));
 
     // What the setup view would have stored during the run.
-    m_app->m_settings = AppSettings{L"ttyACM1", L"115200", L"/srv/tracks"};
+    m_app->m_settings = AppSettings{L"ttyACM1", L"115200", L"/srv/tracks", {}};
     CloseWindow();
 
     // Written before the views went away, and there afterwards.
@@ -336,8 +337,9 @@ TEST_F(FrameTest, MenuBarHoldsTheMenusWithTheirTexts)
     struct Item
     {
         const char* text;
-        unsigned id; // 0: a separator
+        unsigned id; // 0: a separator; kSubmenu: the Receiver submenu
     };
+    constexpr unsigned kSubmenu = 1;
     struct Menu
     {
         const char* title;
@@ -349,6 +351,8 @@ TEST_F(FrameTest, MenuBarHoldsTheMenusWithTheirTexts)
          {{"Hot Start GPS", ID_HOT_START},
           {"Warm Start GPS", ID_WARM_START},
           {"Cold Start GPS", ID_COLD_START},
+          {"Receiver", kSubmenu},
+          {"Enable UBX navigation messages", ID_ENABLE_UBX},
           {"", 0},
           {"Save NMEA File", ID_SAVE_NMEA},
           {"Save KML File", ID_SAVE_KML},
@@ -372,6 +376,25 @@ TEST_F(FrameTest, MenuBarHoldsTheMenusWithTheirTexts)
             if (want.id == 0)
             {
                 EXPECT_TRUE(items[i]->isSeparator());
+                continue;
+            }
+            if (want.id == kSubmenu)
+            {
+                // Automatic, then each family by the name people know it by.
+                EXPECT_EQ(items[i]->text(), want.text);
+                ASSERT_NE(items[i]->menu(), nullptr);
+                const QList<QAction*> choices = items[i]->menu()->actions();
+                const std::vector<std::pair<QString, unsigned>> names = {
+                    {"Automatic", ID_RECEIVER_AUTOMATIC}, {"SiRF", ID_RECEIVER_FIRST_FAMILY},
+                    {"u-blox", ID_RECEIVER_FIRST_FAMILY + 1}, {"MediaTek", ID_RECEIVER_FIRST_FAMILY + 2},
+                    {"Airoha", ID_RECEIVER_FIRST_FAMILY + 3}, {"Quectel", ID_RECEIVER_FIRST_FAMILY + 4},
+                    {"ST", ID_RECEIVER_FIRST_FAMILY + 5}, {"CASIC", ID_RECEIVER_FIRST_FAMILY + 6}};
+                ASSERT_EQ(choices.size(), static_cast<qsizetype>(names.size()));
+                for (std::size_t c = 0; c < names.size(); ++c)
+                {
+                    EXPECT_EQ(choices[static_cast<qsizetype>(c)]->text(), names[c].first);
+                    EXPECT_EQ(m_frame->FindCommand(names[c].second), choices[static_cast<qsizetype>(c)]);
+                }
                 continue;
             }
             EXPECT_EQ(items[i]->text(), want.text);
@@ -847,7 +870,7 @@ TEST_F(FrameTest, PanelCountsToTheFirstFixThenShowsItAndTheTerminalButNotTheReco
     EXPECT_NE(view->grab(ttffBox).toImage(), counting);
 
     m_frame->FindCommand(ID_COLD_START)->trigger();
-    EXPECT_EQ(pty.Read(41), CGPSDevice::kColdStartCommand);
+    EXPECT_EQ(pty.Read(41), RestartCommand(ReceiverFamily::Unknown, RestartKind::Cold));
     EXPECT_TRUE(view->IsCountingToFix());
     EXPECT_TRUE(StartsWith(view->TimeToFixText(), "Cold start: searching 0.")) << view->TimeToFixText().toStdString();
     // A fix in the epoch under way when the command went out, then a second with a fix that a
@@ -869,7 +892,7 @@ TEST_F(FrameTest, PanelCountsToTheFirstFixThenShowsItAndTheTerminalButNotTheReco
 
     // Given up on disconnect: no count left running, nothing shown.
     m_frame->FindCommand(ID_HOT_START)->trigger();
-    EXPECT_EQ(pty.Read(41), CGPSDevice::kHotStartCommand);
+    EXPECT_EQ(pty.Read(41), RestartCommand(ReceiverFamily::Unknown, RestartKind::Hot));
     EXPECT_TRUE(view->IsCountingToFix());
     m_frame->ConnectDevice(false);
     EXPECT_FALSE(view->IsCountingToFix());
@@ -1119,7 +1142,7 @@ TEST_F(FrameTest, TcpSourceFeedsTheTerminalAndTheRecordTakesRestartsAndEndsLikeA
     ASSERT_TRUE(server.Accept());
     EXPECT_TRUE(RestartItemsEnabled());
     m_frame->FindCommand(ID_WARM_START)->trigger();
-    EXPECT_EQ(server.Receive(41), CGPSDevice::kWarmStartCommand);
+    EXPECT_EQ(server.Receive(41), RestartCommand(ReceiverFamily::Unknown, RestartKind::Warm));
 
     m_doc->SetRecording(true);
     std::string bytes;
@@ -1192,6 +1215,36 @@ TEST_F(FrameTest, SourcesThatTakeNoBytesDisableTheRestartItems)
     ASSERT_EQ(m_app->m_messages.size(), 1u);
     EXPECT_NE(m_app->m_messages[0].text.find(L"gpsd is not running on 127.0.0.1:" + std::to_wstring(closed)),
               std::wstring::npos);
+}
+
+// Only a source that takes commands is asked who its receiver is: a serial port, never gpsd's
+// relay of one, nor a played log.
+TEST_F(FrameTest, VersionQueriesAreForSourcesThatTakeCommandsOnly)
+{
+    Start();
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    Connect(pty.SlaveWidePath());
+    ASSERT_EQ(m_doc->m_bConnected, 1);
+    EXPECT_TRUE(m_frame->GetSession().IsVersionQueryPending()) << "a serial receiver that has not said who it is";
+    m_frame->ConnectDevice(false);
+
+    if (loopback::Gpsd::IsInstalled())
+    {
+        PseudoTerminal relayed;
+        ASSERT_TRUE(relayed.IsValid());
+        loopback::Gpsd gpsd(ToUtf8(relayed.SlaveWidePath()), 9600);
+        ASSERT_TRUE(gpsd.WaitUntilListening());
+        Connect(gpsd.Source());
+        ASSERT_EQ(m_doc->m_bConnected, 1);
+        EXPECT_FALSE(m_frame->GetSession().IsVersionQueryPending()) << "gpsd://";
+        EXPECT_EQ(m_frame->GetSession().VersionQueriesSent(), 0);
+        m_frame->ConnectDevice(false);
+    }
+
+    ASSERT_NE(OpenLogHeldAtStart(std::filesystem::path(ORVANE_CORPUS_DIR) / "haicom-305N.nmea"), nullptr);
+    EXPECT_FALSE(m_frame->GetSession().IsVersionQueryPending()) << "a played log";
+    EXPECT_EQ(m_frame->GetSession().VersionQueriesSent(), 0);
 }
 
 TEST_F(FrameTest, ASourceThatDoesNotAnswerLeavesTheWindowLiveAndDisconnectCancelsIt)

@@ -71,7 +71,7 @@ public:
     {
         if (const COrvaneApp* app = GetOrvaneApp())
         {
-            m_seen.settingsFileAtDestruction = AppSettings{L"(unread)", L"(unread)", L"(unread)"};
+            m_seen.settingsFileAtDestruction = AppSettings{L"(unread)", L"(unread)", L"(unread)", {}};
             m_seen.settingsFileReadAtDestruction =
                 LoadSettings(app->m_strConfigPath, m_seen.settingsFileAtDestruction);
         }

@@ -518,6 +518,52 @@ TEST_F(PanelTest, TimeToFixEndsAtThePositionHeadingsRightEdgeInTheInkOfItsState)
     EXPECT_TRUE(none.texts.empty());
 }
 
+// The receiver's name on the Time and Date heading's row: right-aligned to the panel's edge,
+// clear of the heading, cut with an ellipsis rather than run into it.
+TEST_F(PanelTest, ReceiverNameEndsAtTheTimeHeadingsRightEdgeAndIsCutBeforeTheHeading)
+{
+    const struct
+    {
+        const char* name;
+        QString text;
+        bool live;
+        QColor ink;
+        bool cut;
+    } rows[] = {
+        {"receiver-ublox", QStringLiteral("u-blox M8 (ROM CORE 3.01)"), true, QColor(30, 36, 52), false},
+        {"receiver-bridge", QStringLiteral("PL2303 bridge"), true, QColor(30, 36, 52), false},
+        {"receiver-stale", QStringLiteral("MediaTek MT3333 (AXN_3.8)"), false, QColor(130, 136, 150), false},
+        {"receiver-long", QStringLiteral("Quectel LG290P (LG290P03AANR01A01S_BETA0001 build 2024-05-31 long)"), true,
+         QColor(30, 36, 52), true},
+    };
+    const QFontMetrics fm(res.fontSmall);
+    const int headingEnd = 15 + QFontMetrics(MakeCellHeightFont(QStringLiteral("Arial"), 12, true))
+                                    .horizontalAdvance(QStringLiteral("Time and Date"));
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        RecordingDC dc;
+        DrawStatusPanel(dc, GpsData{}, res, row.live);
+        const std::size_t before = dc.texts.size();
+        DrawReceiverName(dc, row.text, res, row.live);
+        Keep(dc, row.name);
+        ASSERT_EQ(dc.texts.size(), before + 1);
+        const TextCall& t = dc.texts.back();
+        const QString shown = QString::fromStdString(t.text);
+        EXPECT_EQ(shown != row.text, row.cut) << t.text;
+        EXPECT_EQ(shown.endsWith(QChar(0x2026)), row.cut);
+        EXPECT_EQ(t.colour, row.ink);
+        EXPECT_EQ(t.x + fm.horizontalAdvance(shown), 392);
+        EXPECT_EQ(t.y + fm.ascent(), 47) << "on the heading's baseline";
+        EXPECT_GT(t.x, headingEnd) << "clear of the heading";
+        EXPECT_GE(t.x, PanelRect(panel::kReceiverBox).left()) << "inside what a new name repaints";
+        EXPECT_GT(t.y, panel::kTitleBandHeight - 1) << "below the title band";
+    }
+    RecordingDC none;
+    DrawReceiverName(none, QString(), res);
+    EXPECT_TRUE(none.texts.empty());
+}
+
 struct DmsRow
 {
     float value;

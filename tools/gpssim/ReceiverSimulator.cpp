@@ -59,9 +59,16 @@ std::string ReceiverSimulator::Greeting() const
     return bytes;
 }
 
-std::string ReceiverSimulator::Answer(std::string_view message) const
+std::string ReceiverSimulator::Answer(std::string_view message)
 {
-    return m_family ? family_talk::Answer(*m_family, message) : std::string();
+    if (!m_family)
+        return {};
+    // CFG-MSG: class, id, rate.
+    constexpr char kNavPvtOn[] = {'\xB5', 0x62, 0x06, 0x01, 3, 0, 0x01, 0x07};
+    if (*m_family == ReceiverFamily::UBlox && message.size() == 6 + 3 + 2 &&
+        message.starts_with(std::string_view(kNavPvtOn, sizeof kNavPvtOn)) && message[8] != 0)
+        m_bUbx = true;
+    return family_talk::Answer(*m_family, message);
 }
 
 SimCycle ReceiverSimulator::Step(std::chrono::system_clock::time_point utc)

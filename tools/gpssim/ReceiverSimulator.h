@@ -38,8 +38,9 @@ public:
     // What the receiver sends when the port is opened: its family's banner, if any.
     std::string Greeting() const;
     // Its answer at once to a message from the other side (a line with its CR LF, or a whole
-    // UBX message): its version, an acknowledgement; empty for none.
-    std::string Answer(std::string_view message) const;
+    // UBX message): its version, an acknowledgement; empty for none. A u-blox's CFG-MSG turning
+    // NAV-PVT on turns its UBX output on from the next cycle.
+    std::string Answer(std::string_view message);
     std::optional<ReceiverFamily> Family() const { return m_family; }
 
     // What the other side sent at `at`: RTCM3 corrections among it move the fix to RTK.

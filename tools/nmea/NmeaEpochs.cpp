@@ -180,9 +180,9 @@ void EpochSplitter::Feed(std::string_view line)
     ++m_nSentences;
 
     DecodeFrame(FrameKind::Nmea, line, m_gps);
-    const EpochMarks marks = m_marks.Feed(line, m_gps);
+    // Only a line handler (a track) reads the marks.
     if (m_onLine)
-        m_onLine(line, m_gps, marks);
+        m_onLine(line, m_gps, m_marks.Feed(line, m_gps));
     if (m_gps.ubx.navOwned > 0)
     {
         // UBX's epochs are the receiver's word; the NMEA beside them ends none, and takes

@@ -1,7 +1,9 @@
 // Starts the simulated receiver, opens Orvane's window with a throw-away settings file, types
 // the receiver's port, connects, records a little, waits for live data and saves the window as
 // a PNG: orvane-screenshot OUTPUT.png [SECONDS] [setup|terminal]. The map shows the position and
-// the track driven so far. With `log FILE` instead, it plays that log at 16x for the seconds.
+// the track driven so far. With `log FILE` instead, it plays that log at 16x for the seconds;
+// with `family NAME [no-banner]` (ublox, mediatek, ...), the simulated receiver is one of that
+// family, which without its banner says who it is only when asked.
 #include "app/OrvaneApp.h"
 #include "recording/OrvaneDoc.h"
 #include "ui/MainFrame.h"
@@ -60,6 +62,8 @@ int main(int argc, char** argv)
     const std::string logToPlay = argc > 4 && std::string(argv[3]) == "log" ? argv[4] : "";
     // "live": the log's last values as they play, not left to look stale.
     const bool bLive = argc > 5 && std::string(argv[5]) == "live";
+    const std::string family = argc > 4 && std::string(argv[3]) == "family" ? argv[4] : "";
+    const bool bBanner = !(argc > 5 && std::string(argv[5]) == "no-banner");
 
     char pattern[] = "/tmp/orvane-shot-XXXXXX";
     const char* made = ::mkdtemp(pattern);
@@ -73,8 +77,13 @@ int main(int argc, char** argv)
     {
         const std::string linkText = link.string();
         // A current multi-constellation receiver, as most users have.
-        ::execl(ORVANE_GPSSIM, ORVANE_GPSSIM, "--gnss", "--baud", "38400", "--seed", "3", "--start",
-                "48.8584,2.2945", "--link", linkText.c_str(), static_cast<char*>(nullptr));
+        if (!family.empty())
+            ::execl(ORVANE_GPSSIM, ORVANE_GPSSIM, "--gnss", "--family", family.c_str(), "--baud", "38400", "--seed",
+                    "3", "--start", "48.8584,2.2945", "--link", linkText.c_str(), bBanner ? nullptr : "--no-banner",
+                    static_cast<char*>(nullptr));
+        else
+            ::execl(ORVANE_GPSSIM, ORVANE_GPSSIM, "--gnss", "--baud", "38400", "--seed", "3", "--start",
+                    "48.8584,2.2945", "--link", linkText.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
 

@@ -2,6 +2,7 @@
 // plain reader, and its ends.
 #include "device/BaudProbe.h"
 #include "device/GPSDevice.h"
+#include "receiver/ReceiverCommands.h"
 #include "tools/gpssim/SessionThread.h"
 #include "tools/gpssim/SimTestSupport.h"
 #include "tools/gpssim/CycleSource.h"
@@ -31,6 +32,9 @@ using Clock = steady_clock;
 
 namespace
 {
+
+// SiRF's cold start, which the simulator obeys without --family.
+const std::string kSirfColdStart = RestartCommand(ReceiverFamily::SiRF, RestartKind::Cold).value_or("");
 
 std::vector<std::string> SplitLines(const std::string& bytes)
 {
@@ -224,7 +228,7 @@ TEST(SimOverPty, AColdStartSentThroughTheDeviceSilencesTheReceiverAndEmptiesItsS
         before = lines.size();
     }
     ASSERT_TRUE(
-        device.Write(CGPSDevice::kColdStartCommand.data(), CGPSDevice::kColdStartCommand.size()));
+        device.Write(kSirfColdStart.data(), kSirfColdStart.size()));
     {
         std::unique_lock guard(lock);
         ASSERT_TRUE(changed.wait_for(guard, seconds(8),

@@ -1,4 +1,4 @@
-#include "device/GPSDevice.h"
+#include "receiver/ReceiverCommands.h"
 #include "tools/gpssim/SimTestSupport.h"
 #include "tools/gpssim/CommandRecogniser.h"
 #include "tools/gpssim/CycleSource.h"
@@ -18,6 +18,11 @@ using simtest::NewYearsEve;
 namespace
 {
 
+// SiRF's restart commands, which the simulator obeys without --family.
+const std::string kSirfHotStart = RestartCommand(ReceiverFamily::SiRF, RestartKind::Hot).value_or("");
+const std::string kSirfWarmStart = RestartCommand(ReceiverFamily::SiRF, RestartKind::Warm).value_or("");
+const std::string kSirfColdStart = RestartCommand(ReceiverFamily::SiRF, RestartKind::Cold).value_or("");
+
 constexpr std::string_view kNoSatellites = "$GPGSV,1,1,00*79\r\n";
 
 struct Recognition
@@ -30,9 +35,9 @@ struct Recognition
 std::vector<Recognition> RecognitionRows()
 {
     return {
-        {"hot start", std::string(CGPSDevice::kHotStartCommand), RestartKind::Hot},
-        {"warm start", std::string(CGPSDevice::kWarmStartCommand), RestartKind::Warm},
-        {"cold start", std::string(CGPSDevice::kColdStartCommand), RestartKind::Cold},
+        {"hot start", std::string(kSirfHotStart), RestartKind::Hot},
+        {"warm start", std::string(kSirfWarmStart), RestartKind::Warm},
+        {"cold start", std::string(kSirfColdStart), RestartKind::Cold},
         {"other seed values, checksum right",
          FinishSentence("PSRF101,-2686727,-4304282,3851642,75000,86400,1200,12,4"),
          RestartKind::Cold},
@@ -148,9 +153,9 @@ TEST(CommandRecogniser, RecognisesExactlyTheThreeRestartCommands)
 TEST(CommandRecogniser, FindsCommandsInPiecesAndAmongOtherBytes)
 {
     const std::string stream =
-        std::string("garbage without end of line ") + std::string(CGPSDevice::kWarmStartCommand) +
+        std::string("garbage without end of line ") + std::string(kSirfWarmStart) +
         "$GPGGA,1,2,3*00\r\n" + std::string(200, 'z') + "\r\n" +
-        std::string(CGPSDevice::kHotStartCommand) + std::string(CGPSDevice::kColdStartCommand);
+        std::string(kSirfHotStart) + std::string(kSirfColdStart);
     for (const std::size_t piece : {1u, 8u, 41u, 1000u})
     {
         SCOPED_TRACE("pieces of " + std::to_string(piece));
@@ -169,16 +174,16 @@ TEST(CommandRecogniser, AnOverlongLineIsNoCommandEvenIfItEndsLikeOne)
 {
     CommandRecogniser recogniser;
     const std::string padded = std::string(CommandRecogniser::kMaxLine, '0') + "," +
-                               std::string(CGPSDevice::kHotStartCommand).substr(1);
+                               std::string(kSirfHotStart).substr(1);
     EXPECT_TRUE(recogniser.Feed("#" + padded).empty());
-    EXPECT_EQ(Restarts(recogniser.Feed(CGPSDevice::kHotStartCommand)).size(), 1u);
+    EXPECT_EQ(Restarts(recogniser.Feed(kSirfHotStart)).size(), 1u);
 }
 
 TEST(Restart, HotStartKeepsTheFixAfterAShortGap)
 {
     Receiver receiver(21);
     Observe(receiver, 20);
-    receiver.Send(CGPSDevice::kHotStartCommand);
+    receiver.Send(kSirfHotStart);
     const AfterRestart seen = Observe(receiver, 30);
     EXPECT_GE(seen.silent, 1);
     EXPECT_LE(seen.silent, 2);
@@ -192,7 +197,7 @@ TEST(Restart, WarmStartLosesTheFixForHalfAMinuteButKeepsTheSky)
 {
     Receiver receiver(22);
     Observe(receiver, 20);
-    receiver.Send(CGPSDevice::kWarmStartCommand);
+    receiver.Send(kSirfWarmStart);
     const AfterRestart seen = Observe(receiver, 40);
     EXPECT_EQ(seen.silent, 1);
     EXPECT_TRUE(seen.bSilenceFirst);
@@ -206,7 +211,7 @@ TEST(Restart, ColdStartLosesFixAndSatellitesForLongerThenReacquires)
 {
     Receiver receiver(23);
     Observe(receiver, 20);
-    receiver.Send(CGPSDevice::kColdStartCommand);
+    receiver.Send(kSirfColdStart);
     const AfterRestart seen = Observe(receiver, 70);
     EXPECT_EQ(seen.silent, 2);
     EXPECT_TRUE(seen.bSilenceFirst);
@@ -231,9 +236,9 @@ struct RestartDelay
 TEST(Restart, TimeToFirstFixIsDrawnPerSeedAndFastRestartsDivideItByTen)
 {
     const RestartDelay rows[] = {
-        {"hot", CGPSDevice::kHotStartCommand, 1.0, 2.0, 0.0},
-        {"warm", CGPSDevice::kWarmStartCommand, 25.0, 35.0, 5.0},
-        {"cold", CGPSDevice::kColdStartCommand, 30.0, 60.0, 15.0},
+        {"hot", kSirfHotStart, 1.0, 2.0, 0.0},
+        {"warm", kSirfWarmStart, 25.0, 35.0, 5.0},
+        {"cold", kSirfColdStart, 30.0, 60.0, 15.0},
     };
     for (const RestartDelay& row : rows)
     {
