@@ -6,8 +6,8 @@
 
 #include "device/GPSDevice.h"
 
-#include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
+#include "gps/UbxDecoders.h"
 #include "net/GpsdQuery.h"
 #include "util/WideText.h"
 
@@ -148,30 +148,32 @@ void CGPSDevice::CopySnapshot(GpsData& gps)
 
 void CGPSDevice::OnDataReceived(const char*, std::size_t)
 {
-    // Works from the receive ring, which already holds the bytes; a partial line stays there
-    // for the next call. The lines of one read arrived together.
+    // Works from the receive ring, which already holds the bytes; a partial frame stays in the
+    // framer for the next call. The frames of one read arrived together.
     const auto arrived = std::chrono::steady_clock::now();
-    for (;;)
+    m_framer.Feed(TakeReceived());
+    Frame frame;
+    while (m_framer.Next(frame))
     {
-        std::string line;
-        if (!TakeLine(line))
-            return;
-
-        // The decoders stop at a field that does not convert; what they stored before it stays,
-        // and the line is still queued and notified when its checksum holds.
+        // The NMEA decoders stop at a field that does not convert; what they stored before it
+        // stays, and the line is still queued and notified when its checksum holds. A binary
+        // frame's checksum was verified by the framer.
         try
         {
-            DecodeSentence(line, m_gpsLive);
+            DecodeFrame(frame, m_gpsLive);
         }
         catch (...)
         {
         }
-        const bool valid = IsChecksumValid(line);
+        const bool valid = frame.kind != FrameKind::Nmea || IsChecksumValid(frame.bytes);
         EpochMarks marks;
         if (valid)
         {
-            m_nValidLines.fetch_add(1, std::memory_order_relaxed);
-            marks = m_epochEnd.Feed(line, m_gpsLive);
+            if (frame.kind == FrameKind::Nmea)
+                m_nValidLines.fetch_add(1, std::memory_order_relaxed);
+            else
+                m_nBinaryFrames.fetch_add(1, std::memory_order_relaxed);
+            marks = m_epochEnd.Feed(frame, m_gpsLive);
         }
 
         {
@@ -182,7 +184,7 @@ void CGPSDevice::OnDataReceived(const char*, std::size_t)
                 m_roomInQueue.wait_for(lock, kFullQueueRecheck);
             m_gpsSnapshot = m_gpsLive;
             if (valid && m_lines.size() < kMaxQueuedLines)
-                m_lines.push_back(ReceivedLine{std::move(line), m_gpsLive, arrived, marks});
+                m_lines.push_back(ReceivedLine{std::move(frame.bytes), m_gpsLive, arrived, marks, frame.kind});
         }
 
         // A failing slot costs its own notification, not the lines after it.
@@ -194,6 +196,14 @@ void CGPSDevice::OnDataReceived(const char*, std::size_t)
         {
         }
     }
+    m_nSkippedBytes.store(m_nSkippedBase + m_framer.SkippedBytes(), std::memory_order_relaxed);
+}
+
+void CGPSDevice::OnReaderStarting()
+{
+    // The skipped count runs on across reopens: it is the device's, as the line count is.
+    m_nSkippedBase += m_framer.SkippedBytes();
+    m_framer = Framer();
 }
 
 void CGPSDevice::OnReaderStopped()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gps/EpochEnd.h"
+#include "gps/Framer.h"
 #include "gps/GpsData.h"
 #include "net/SocketDevice.h"
 #include "net/SourceAddress.h"
@@ -18,10 +19,11 @@
 #include <string_view>
 #include <vector>
 
-// The serial port specialised for the NMEA receiver. On the reader thread it cuts received
-// bytes into lines, decodes them into the live record, publishes a snapshot, queues the lines
-// whose checksum is valid, each with the record right after it, and fires the notification
-// once per line. The user-interface thread
+// The serial port specialised for the GPS receiver. On the reader thread it cuts received
+// bytes into frames (NMEA lines, UBX and RTCM3 frames, see Framer), decodes them into the live
+// record, publishes a snapshot, queues the lines whose checksum is valid and every verified
+// binary frame, each with the record right after it, and fires the notification once per
+// frame. The user-interface thread
 // takes the lines with PopLine and the snapshot with CopySnapshot. The receiver is a serial
 // port or a source on the network, chosen by the name OpenPort is given.
 class CGPSDevice : public SerialPort
@@ -74,11 +76,16 @@ public:
     void CopySnapshot(GpsData& gps);
     // Checksum-valid lines received since construction; any thread.
     std::uint64_t ValidLineCount() const { return m_nValidLines.load(std::memory_order_relaxed); }
+    // Verified UBX and RTCM3 frames received since construction, and the bytes that belonged
+    // to no frame; any thread.
+    std::uint64_t BinaryFrameCount() const { return m_nBinaryFrames.load(std::memory_order_relaxed); }
+    std::uint64_t SkippedByteCount() const { return m_nSkippedBytes.load(std::memory_order_relaxed); }
     std::size_t QueuedLineCount();
 
 protected:
     void OnDataReceived(const char* bytes, std::size_t count) override;
     void OnReaderStopped() override;
+    void OnReaderStarting() override;
 
 private:
     bool IsHeldByGpsd(const std::wstring& devicePath) const;
@@ -94,6 +101,10 @@ private:
     GpsData m_gpsLive{};
     GpsData m_gpsSnapshot{};
     // Reader thread only.
+    Framer m_framer;
+    std::uint64_t m_nSkippedBase = 0; // skipped before the framer was last made anew
     EpochEnd m_epochEnd;
     std::atomic<std::uint64_t> m_nValidLines{0};
+    std::atomic<std::uint64_t> m_nBinaryFrames{0};
+    std::atomic<std::uint64_t> m_nSkippedBytes{0};
 };

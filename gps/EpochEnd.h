@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gps/EpochDetector.h"
+#include "gps/Framer.h"
 #include "gps/GpsData.h"
 
 #include <string>
@@ -17,10 +18,16 @@ class EpochEnd
 public:
     // A line and the record right after it.
     EpochMarks Feed(std::string_view sentence, const GpsData& after);
+    // Any frame and the record right after it. UBX messages take part by name, as sentences do
+    // by address; NAV-EOE is the receiver's own word that its epoch is complete. RTCM3 frames
+    // belong to no epoch.
+    EpochMarks Feed(const Frame& frame, const GpsData& after);
 
 private:
-    // The sentence's address and its count among this epoch's lines of that address.
-    std::string KeyOf(std::string_view sentence);
+    static std::string_view AddressOf(std::string_view sentence);
+    // The address and its count among this epoch's lines of that address.
+    std::string KeyOf(std::string_view address);
+    EpochMarks Marks(std::string_view address, const GpsData& after);
 
     EpochDetector m_epochs;
     std::string m_ender;

@@ -159,16 +159,21 @@ std::string Rtcm3Text(std::string_view frame)
 
 std::string FrameText(const Frame& frame)
 {
-    switch (frame.kind)
+    return FrameText(frame.kind, frame.bytes);
+}
+
+std::string FrameText(FrameKind kind, std::string_view bytes)
+{
+    switch (kind)
     {
     case FrameKind::Ubx:
-        return UbxText(frame.bytes);
+        return UbxText(bytes);
     case FrameKind::Rtcm3:
-        return Rtcm3Text(frame.bytes);
+        return Rtcm3Text(bytes);
     case FrameKind::Nmea:
         break;
     }
-    std::string_view line = frame.bytes;
+    std::string_view line = bytes;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
         line.remove_suffix(1);
     return std::string(line);

@@ -3,6 +3,7 @@
 #include "gps/Framer.h"
 
 #include <string>
+#include <string_view>
 
 // One readable line for a frame, as the terminal shows it (no line end). An NMEA line is its
 // text as received, line end removed; a binary frame is named with its payload's size and,
@@ -11,3 +12,4 @@
 //   UBX MON-VER 160 B  ROM CORE 3.01
 //   RTCM3 1077 (GPS MSM7) 412 B
 std::string FrameText(const Frame& frame);
+std::string FrameText(FrameKind kind, std::string_view bytes);

@@ -124,50 +124,82 @@ void Framer::Skip(std::size_t count)
     m_nStart += count;
 }
 
-Framer::Candidate Framer::BinaryAt(std::size_t& length) const
+namespace
 {
-    const std::string_view held = std::string_view(m_buffer).substr(m_nAt);
+enum class Check : std::uint8_t
+{
+    None,
+    Frame,
+    NeedMore
+};
+
+// Is there a verified binary frame at the start of `held`? Its length in `length` when there is.
+Check CheckBinary(std::string_view held, std::size_t& length)
+{
     if (held.size() < 2)
-        return Candidate::NeedMore;
+        return Check::NeedMore;
     std::size_t payload = 0;
     std::size_t header = 0;
     std::size_t trailer = 0;
     if (Byte(held, 0) == kUbxSync1)
     {
         if (Byte(held, 1) != kUbxSync2)
-            return Candidate::None;
+            return Check::None;
         if (held.size() < kUbxHeader)
-            return Candidate::NeedMore;
+            return Check::NeedMore;
         payload = Byte(held, 4) | (Byte(held, 5) << 8);
-        if (payload > kMaxUbxPayload)
-            return Candidate::None;
+        if (payload > Framer::kMaxUbxPayload)
+            return Check::None;
         header = kUbxHeader;
         trailer = kUbxTrailer;
     }
-    else
+    else if (Byte(held, 0) == kRtcm3Sync)
     {
         // Six reserved bits, zero in every RTCM 3 frame, then the length's top two bits.
         if ((Byte(held, 1) & 0xFC) != 0)
-            return Candidate::None;
+            return Check::None;
         if (held.size() < kRtcm3Header)
-            return Candidate::NeedMore;
+            return Check::NeedMore;
         payload = ((Byte(held, 1) & 0x03) << 8) | Byte(held, 2);
         header = kRtcm3Header;
         trailer = kRtcm3Trailer;
     }
+    else
+        return Check::None;
     length = header + payload + trailer;
     if (held.size() < length)
-        return Candidate::NeedMore;
+        return Check::NeedMore;
     if (header == kUbxHeader)
     {
         const std::uint16_t sum = UbxChecksum(held.substr(2, length - 4));
         const bool valid = Byte(held, length - 2) == (sum & 0xFF) && Byte(held, length - 1) == (sum >> 8);
-        return valid ? Candidate::Frame : Candidate::None;
+        return valid ? Check::Frame : Check::None;
     }
     const std::uint32_t crc = Crc24q(held.substr(0, length - 3));
     const std::uint32_t sent =
         (Byte(held, length - 3) << 16) | (Byte(held, length - 2) << 8) | Byte(held, length - 1);
-    return crc == sent ? Candidate::Frame : Candidate::None;
+    return crc == sent ? Check::Frame : Check::None;
+}
+} // namespace
+
+std::size_t BinaryFrameLength(std::string_view bytes)
+{
+    std::size_t length = 0;
+    return CheckBinary(bytes, length) == Check::Frame ? length : 0;
+}
+
+Framer::Candidate Framer::BinaryAt(std::size_t& length) const
+{
+    switch (CheckBinary(std::string_view(m_buffer).substr(m_nAt), length))
+    {
+    case Check::Frame:
+        return Candidate::Frame;
+    case Check::NeedMore:
+        return Candidate::NeedMore;
+    case Check::None:
+        break;
+    }
+    return Candidate::None;
 }
 
 bool Framer::Next(Frame& frame)

@@ -34,6 +34,10 @@ std::string_view UbxPayload(std::string_view frame);
 // An RTCM3 frame's payload (without header and CRC).
 std::string_view Rtcm3Payload(std::string_view frame);
 
+// The length of the verified UBX or RTCM3 frame `bytes` begin with; 0 when they begin none
+// (also when its bytes run past their end).
+std::size_t BinaryFrameLength(std::string_view bytes);
+
 // The leading comment lines of a capture as gpsd stores one (each begins with '#' and ends
 // with LF): how many bytes they take. Only the leading lines count; a later '#' is data.
 std::size_t CaptureHeaderLength(std::string_view bytes);

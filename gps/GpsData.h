@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gps/Constellations.h"
+#include "gps/Framer.h"
 #include "gps/TimeOfDay.h"
 
 #include <chrono>
@@ -139,15 +140,17 @@ struct EpochMarks
     bool ends = false;
 };
 
-// One checksum-valid line as received (line end included), the record right after it, when
-// the reader read it (on the monotonic clock; the epoch when not read from a device), and where
-// it stands in the epochs.
+// One checksum-valid line or verified binary frame as received (a line with its line end, a
+// frame's bytes whole), the record right after it, when the reader read it (on the monotonic
+// clock; the epoch when not read from a device), where it stands in the epochs, and what kind
+// of frame it is: only Nmea is text.
 struct ReceivedLine
 {
     std::string text;
     GpsData gps{};
     std::chrono::steady_clock::time_point arrived{};
     EpochMarks epoch{};
+    FrameKind kind = FrameKind::Nmea;
 };
 
 static_assert(std::is_trivially_copyable_v<GpsData>);

@@ -1,6 +1,7 @@
 #include "gps/History.h"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <utility>
 
@@ -52,6 +53,8 @@ HistorySample SampleOf(const GpsData& gps)
         sample.hdop = gps.hdop;
     if (gps.decode.known & kKnownPdop)
         sample.pdop = gps.pdop;
+    if (gps.horizontalAccuracyKnown && std::isfinite(gps.horizontalAccuracy))
+        sample.horizontalAccuracy = std::max(gps.horizontalAccuracy, 0.0f);
     sample.fixMode = static_cast<std::int8_t>(std::clamp(gps.fixMode, 0, 3));
     return sample;
 }

@@ -69,6 +69,7 @@ struct HistorySample
     float snrTop4 = 0.0f; // mean C/N0 of the four strongest heard; 0 when none is heard
     float hdop = 0.0f;    // 0 while the receiver has sent none
     float pdop = 0.0f;
+    float horizontalAccuracy = 0.0f; // the receiver's estimate, m; 0 while it has sent none
     std::int8_t fixMode = 0;
 };
 

@@ -528,6 +528,16 @@ std::string_view UbxMessageName(std::uint8_t cls, std::uint8_t id)
     return {};
 }
 
+std::optional<TimeOfDay> UbxTimeOfDay(std::string_view frame)
+{
+    if (frame.size() < 8 || UbxClass(frame) != kNav || (UbxId(frame) != 0x07 && UbxId(frame) != 0x21))
+        return std::nullopt;
+    // Through the decoder itself, so that the validity flags are read in one place.
+    GpsData scratch{};
+    DecodeUbx(frame, scratch);
+    return UtcTimeOfDay(scratch);
+}
+
 bool IsUbxEpochEnd(std::string_view frame)
 {
     return frame.size() >= 8 && UbxClass(frame) == kNav && UbxId(frame) == 0x61;

@@ -49,6 +49,9 @@ bool IsUbxEpochEnd(std::string_view frame);
 // carries the same; none for other messages.
 std::optional<std::uint32_t> UbxEpochTow(std::string_view frame);
 
+// The UTC time of day a NAV-PVT or NAV-TIMEUTC message states as valid; none for others.
+std::optional<TimeOfDay> UbxTimeOfDay(std::string_view frame);
+
 // MON-VER's strings: the receiver's identity.
 struct UbxVersion
 {

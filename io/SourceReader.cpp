@@ -76,6 +76,7 @@ bool SourceReader::Start(std::shared_ptr<ByteDevice> pDevice, GatherPause gather
         m_pTransmitRing = std::make_unique<RingBuffer>();
         m_pReceiveRing = std::make_unique<RingBuffer>();
     }
+    OnReaderStarting();
     m_bRunning = true;
     try
     {
@@ -235,6 +236,10 @@ void SourceReader::ReaderLoop()
         {
         }
     }
+}
+
+void SourceReader::OnReaderStarting()
+{
 }
 
 bool SourceReader::TakeLine(std::string& line)

@@ -59,6 +59,9 @@ protected:
     virtual void OnDataReceived(const char* bytes, std::size_t count);
     // Reader thread, once, when it ends because the device went away; never on Close.
     virtual void OnReaderStopped();
+    // The opening thread, before the reader starts on a fresh receive ring: what a derived
+    // class kept of the stream before (a partial frame) goes with the old one.
+    virtual void OnReaderStarting();
 
     // False once Close has begun or the reader has stopped on its own.
     bool IsRunning() const { return m_bRunning.load(); }

@@ -1,7 +1,9 @@
 #include "playback/LogPlayer.h"
 
+#include "gps/Framer.h"
 #include "gps/NmeaFraming.h"
 #include "gps/TimeOfDay.h"
+#include "gps/UbxDecoders.h"
 #include "io/RingBuffer.h"
 
 #include <algorithm>
@@ -16,6 +18,14 @@
 namespace
 {
 constexpr std::size_t kReadAhead = 65536;
+// The longest binary frame: a UBX frame's header, largest payload and checksum.
+constexpr std::size_t kMaxFrame = Framer::kMaxUbxPayload + 8;
+static_assert(kMaxFrame <= kReadAhead);
+
+bool IsSyncByte(char c)
+{
+    return c == '\xB5' || c == '\xD3';
+}
 
 // The step on the played timeline from one sentence's time of day to the next: midnight rolled
 // over, a step backwards played at once and a long gap shortened.
@@ -33,7 +43,11 @@ std::int64_t PlayedStepMs(std::int64_t last, std::int64_t time)
 
 std::int64_t LogPlayer::TimeOfDayMs(const std::string& line)
 {
-    const std::optional<TimeOfDay> time = IsChecksumValid(line) ? SentenceTimeOfDay(line) : std::nullopt;
+    std::optional<TimeOfDay> time;
+    if (!line.empty() && IsSyncByte(line.front()))
+        time = UbxTimeOfDay(line);
+    else if (IsChecksumValid(line))
+        time = SentenceTimeOfDay(line);
     return time ? time->Ms() : -1;
 }
 
@@ -109,7 +123,7 @@ bool LogPlayer::Index(LogIndexing* progress, bool bPaused)
         }
         if (!ReadLine(cursor.start, text, length))
             return Fail(LogError::Unreadable, m_nReadError);
-        bAnyValid = bAnyValid || IsChecksumValid(text);
+        bAnyValid = bAnyValid || (!text.empty() && IsSyncByte(text.front())) || IsChecksumValid(text);
         Advance(cursor, text, length);
         if (cursor.start - m_checkpoints.back().start >= kCheckpointBytes && cursor.start < m_nSize)
             m_checkpoints.push_back(cursor);
@@ -136,10 +150,56 @@ bool LogPlayer::Index(LogIndexing* progress, bool bPaused)
     return true;
 }
 
+bool LogPlayer::Fill(std::uint64_t pos)
+{
+    ssize_t got = -1;
+    do
+        got = ::pread(m_fd.Get(), m_buffer.data(), m_buffer.size(), static_cast<off_t>(pos));
+    while (got < 0 && errno == EINTR);
+    if (got < 0)
+    {
+        m_nReadError = errno;
+        return false;
+    }
+    m_nBufferAt = pos;
+    m_nBuffered = static_cast<std::size_t>(got);
+    return true;
+}
+
+bool LogPlayer::FrameAt(std::uint64_t at, std::size_t& length)
+{
+    length = 0;
+    if (at >= m_nSize)
+        return true;
+    const std::uint64_t wanted = std::min<std::uint64_t>(at + kMaxFrame, m_nSize);
+    if (at < m_nBufferAt || wanted > m_nBufferAt + m_nBuffered)
+    {
+        if (!Fill(at))
+            return false;
+    }
+    const char* from = m_buffer.data() + (at - m_nBufferAt);
+    const std::size_t held = m_nBuffered - static_cast<std::size_t>(at - m_nBufferAt);
+    if (held > 0 && IsSyncByte(*from))
+        length = BinaryFrameLength(std::string_view(from, held));
+    return true;
+}
+
 bool LogPlayer::ReadLine(std::uint64_t at, std::string& text, std::uint64_t& length)
 {
     text.clear();
+    // A verified binary frame is handed on whole, its bytes as they stand.
+    std::size_t frame = 0;
+    if (!FrameAt(at, frame))
+        return false;
+    if (frame > 0)
+    {
+        const char* from = m_buffer.data() + (at - m_nBufferAt);
+        text.assign(from, frame);
+        length = frame;
+        return true;
+    }
     bool bTooLong = false;
+    bool bJunk = false;
     std::uint64_t pos = at;
     for (;;)
     {
@@ -147,25 +207,39 @@ bool LogPlayer::ReadLine(std::uint64_t at, std::string& text, std::uint64_t& len
         {
             if (pos >= m_nSize)
                 break;
-            ssize_t got = -1;
-            do
-                got = ::pread(m_fd.Get(), m_buffer.data(), m_buffer.size(), static_cast<off_t>(pos));
-            while (got < 0 && errno == EINTR);
-            if (got < 0)
-            {
-                m_nReadError = errno;
+            if (!Fill(pos))
                 return false;
-            }
-            m_nBufferAt = pos;
-            m_nBuffered = static_cast<std::size_t>(got);
             // The file was cut short since it was measured: it ends here.
-            if (got == 0)
+            if (m_nBuffered == 0)
                 break;
         }
         const char* from = m_buffer.data() + (pos - m_nBufferAt);
         const char* end = m_buffer.data() + m_nBuffered;
         const char* lf = static_cast<const char*>(std::memchr(from, '\n', static_cast<std::size_t>(end - from)));
         const char* upTo = lf ? lf + 1 : end;
+        // A binary frame inside: what comes before it is no line (the framer skips it too).
+        const char* sync = std::find_if(pos == at ? from + 1 : from, upTo, IsSyncByte);
+        if (sync != upTo)
+        {
+            const std::uint64_t syncAt = m_nBufferAt + static_cast<std::uint64_t>(sync - m_buffer.data());
+            if (!FrameAt(syncAt, frame))
+                return false;
+            if (frame > 0)
+            {
+                pos = syncAt;
+                bJunk = true;
+                break;
+            }
+            // Not a frame: the bytes up to and with the sync byte belong to the line.
+            if (pos < m_nBufferAt || syncAt >= m_nBufferAt + m_nBuffered)
+            {
+                if (!Fill(pos))
+                    return false;
+            }
+            from = m_buffer.data() + (pos - m_nBufferAt);
+            upTo = m_buffer.data() + (syncAt + 1 - m_nBufferAt);
+            lf = nullptr;
+        }
         if (!bTooLong)
         {
             text.append(from, upTo);
@@ -178,7 +252,7 @@ bool LogPlayer::ReadLine(std::uint64_t at, std::string& text, std::uint64_t& len
             break;
     }
     length = pos - at;
-    if (bTooLong || text.empty())
+    if (bTooLong || bJunk || text.empty())
     {
         text.clear();
         return true;

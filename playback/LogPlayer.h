@@ -34,7 +34,9 @@ struct LogIndexing
     std::atomic<bool> cancel{false};
 };
 
-// A recorded NMEA log as a source: the file's lines, read from it as they are handed to the
+// A recorded log as a source: NMEA text or a raw log of NMEA, UBX and RTCM3 frames, gpsd's
+// capture format included (its leading comment lines are lines with no checksum, which the
+// device drops as it drops any). The file's lines and binary frames, read from it as they are handed to the
 // reader loop at the pace of their sentences' UTC time of day, or as fast as they are taken.
 // Only a checkpoint of the timeline every kCheckpointBytes is kept, so a log of any size costs
 // little memory; a line longer than the receive ring takes (binary junk) is skipped, as the ring
@@ -121,9 +123,16 @@ private:
     };
 
     bool Fail(LogError error, int systemError);
-    // Under the lock: the line at `at`, its end made CR LF, into `text` (empty for a line too
-    // long to be a sentence) and its length in the file into `length`. False on a read error.
+    // Under the lock: the unit at `at` into `text` and its length in the file into `length`: a
+    // verified UBX or RTCM3 frame as it stands, else a line, its end made CR LF (empty for a
+    // line too long to be a sentence and for the bytes before a binary frame). False on a read
+    // error.
     bool ReadLine(std::uint64_t at, std::string& text, std::uint64_t& length);
+    // Reads ahead from `pos`; false on a read error (m_nReadError).
+    bool Fill(std::uint64_t pos);
+    // The length of the verified binary frame at `at` into `length` (0: none); false on a read
+    // error.
+    bool FrameAt(std::uint64_t at, std::size_t& length);
     // The cursor moved over one line: its time, if it has one, on the played timeline.
     static void Advance(Cursor& cursor, const std::string& text, std::uint64_t length);
     // Under the lock: the next line read and waiting to be handed on, unless one is already

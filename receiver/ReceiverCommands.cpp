@@ -3,6 +3,7 @@
 #include "gps/NmeaFraming.h"
 
 #include <cstdio>
+#include <cctype>
 
 namespace
 {
@@ -15,6 +16,9 @@ constexpr std::uint8_t kUbxCfg = 0x06;
 constexpr std::uint8_t kUbxCfgRst = 0x04;
 constexpr std::uint8_t kUbxMon = 0x0A;
 constexpr std::uint8_t kUbxMonVer = 0x04;
+constexpr std::uint8_t kUbxCfgMsg = 0x01;
+constexpr std::uint8_t kUbxCfgValset = 0x8A;
+constexpr std::uint8_t kUbxNav = 0x01;
 // CFG-RST reset mode: stop and start the GNSS part only.
 constexpr char kUbxGnssOnly = 0x02;
 
@@ -140,4 +144,103 @@ std::string VersionQueries()
 {
     return UbxMessage(kUbxMon, kUbxMonVer, {}) + NmeaCommand("PMTK605") + NmeaCommand("PQTMVERNO") +
            NmeaCommand("PCAS06,0");
+}
+
+namespace
+{
+// The NAV messages turned on, with their CFG-MSGOUT keys for UART1 and USB (u-blox
+// generation 9 interface description) and the protocol version that brought them.
+struct NavOutput
+{
+    std::uint8_t id;
+    std::uint32_t uart1Key;
+    std::uint32_t usbKey;
+    int since;
+    int until; // the CFG-MSG list stops at this version (the older set); 0: none
+};
+constexpr NavOutput kNavOutputs[] = {
+    {0x07, 0x20910007, 0x20910009, 1400, 0}, // NAV-PVT
+    {0x35, 0x20910016, 0x20910018, 1500, 0}, // NAV-SAT
+    {0x43, 0x20910346, 0x20910348, 2700, 0}, // NAV-SIG
+    {0x04, 0x20910039, 0x2091003B, 0, 0},    // NAV-DOP
+    {0x61, 0x20910160, 0x20910162, 1800, 0}, // NAV-EOE
+    {0x06, 0, 0, 0, 1500},                   // NAV-SOL
+    {0x02, 0, 0, 0, 1500},                   // NAV-POSLLH
+    {0x12, 0, 0, 0, 1500},                   // NAV-VELNED
+    {0x30, 0, 0, 0, 1500},                   // NAV-SVINFO
+};
+
+void PutLittleEndian(std::string& out, std::uint32_t value, int size)
+{
+    for (int i = 0; i < size; ++i)
+        out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+std::string NavValset()
+{
+    // Version 0, the RAM layer only, two reserved bytes, then key and one-byte rate pairs.
+    std::string payload{'\x00', '\x01', '\x00', '\x00'};
+    for (const NavOutput& output : kNavOutputs)
+    {
+        if (output.uart1Key == 0)
+            continue;
+        for (const std::uint32_t key : {output.uart1Key, output.usbKey})
+        {
+            PutLittleEndian(payload, key, 4);
+            payload += '\x01';
+        }
+    }
+    return UbxMessage(kUbxCfg, kUbxCfgValset, payload);
+}
+
+std::string NavCfgMsg(int protocol)
+{
+    std::string commands;
+    for (const NavOutput& output : kNavOutputs)
+    {
+        if (protocol < output.since || (output.until != 0 && protocol >= output.until) || output.id == 0x43)
+            continue;
+        const char payload[] = {static_cast<char>(kUbxNav), static_cast<char>(output.id), 1};
+        commands += UbxMessage(kUbxCfg, kUbxCfgMsg, std::string_view(payload, sizeof payload));
+    }
+    return commands;
+}
+} // namespace
+
+std::optional<int> UbxProtocolVersion(std::span<const std::string> extensions)
+{
+    for (const std::string& extension : extensions)
+    {
+        if (!extension.starts_with("PROTVER"))
+            continue;
+        // Read by hand: strtod follows the locale, which the window sets from the user's.
+        std::size_t at = extension.find_first_of("0123456789");
+        if (at == std::string::npos)
+            continue;
+        int whole = 0;
+        int digits = 0;
+        for (; at < extension.size() && std::isdigit(static_cast<unsigned char>(extension[at])) && digits < 3; ++at, ++digits)
+            whole = whole * 10 + (extension[at] - '0');
+        int hundredths = 0;
+        if (at + 1 < extension.size() && extension[at] == '.' && std::isdigit(static_cast<unsigned char>(extension[at + 1])))
+        {
+            hundredths = (extension[at + 1] - '0') * 10;
+            if (at + 2 < extension.size() && std::isdigit(static_cast<unsigned char>(extension[at + 2])))
+                hundredths += extension[at + 2] - '0';
+        }
+        if (whole > 0 && whole < 100)
+            return whole * 100 + hundredths;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> EnableUbxCommand(ReceiverFamily family, std::optional<int> protocolVersion)
+{
+    if (family != ReceiverFamily::UBlox)
+        return std::nullopt;
+    if (!protocolVersion)
+        return NavValset() + NavCfgMsg(kUbxValsetProtocol - 1);
+    if (*protocolVersion >= kUbxValsetProtocol)
+        return NavValset();
+    return NavCfgMsg(*protocolVersion);
 }

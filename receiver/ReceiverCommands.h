@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -31,3 +32,23 @@ bool AnswersRestart(ReceiverFamily family, RestartKind kind, std::string_view li
 // poll, $PMTK605, $PQTMVERNO and $PCAS06,0. None changes a receiver's state; each family
 // ignores the others'.
 std::string VersionQueries();
+
+// The UBX protocol version a MON-VER answer's extension strings state ("PROTVER=18.00",
+// "PROTVER 14.00"), times 100; none when they state none.
+std::optional<int> UbxProtocolVersion(std::span<const std::string> extensions);
+
+// The generation from which u-blox receivers are configured through CFG-VALSET (protocol 27.00,
+// generation 9); the older take CFG-MSG.
+inline constexpr int kUbxValsetProtocol = 2700;
+
+// What turns a u-blox receiver's UBX navigation messages on, in its RAM only (a power cycle
+// forgets it; its flash is never written): NAV-PVT, NAV-SAT, NAV-SIG, NAV-DOP and NAV-EOE, once
+// per navigation solution.
+//   protocol >= 27:  one CFG-VALSET for the UART1 and USB ports, RAM layer
+//   15 to 26:        CFG-MSG (current port) for NAV-PVT, NAV-SAT, NAV-DOP and, from 18, NAV-EOE
+//   below 15:        CFG-MSG for the older set: NAV-PVT (from 14), NAV-SOL, NAV-POSLLH,
+//                    NAV-VELNED, NAV-SVINFO and NAV-DOP
+//   not known:       the CFG-VALSET and the CFG-MSG of 15 to 26 both; the receiver
+//                    acknowledges what it knows and refuses (NAK) the rest
+// None for a family other than u-blox.
+std::optional<std::string> EnableUbxCommand(ReceiverFamily family, std::optional<int> protocolVersion);

@@ -2,6 +2,7 @@
 
 #include "discovery/ReceiverRecognition.h"
 #include "gps/NmeaFraming.h"
+#include "receiver/ReceiverCommands.h"
 
 #include <algorithm>
 #include <array>
@@ -144,6 +145,12 @@ bool ReceiverRecogniser::Claim(ReceiverFamily family, Sign sign)
     return true;
 }
 
+void ReceiverRecogniser::SetProtocolVersion(std::span<const std::string> texts)
+{
+    if (const std::optional<int> version = UbxProtocolVersion(texts))
+        m_identity.protocolVersion = version;
+}
+
 void ReceiverRecogniser::SetModel(std::string_view model, bool bSure)
 {
     model = Trim(model);
@@ -182,7 +189,8 @@ void ReceiverRecogniser::UBloxText(std::string_view text)
 
     if (StartsWithNoCase(text, "u-blox") || text.starts_with("PROTVER") || text.starts_with("ANTSUPERV="))
     {
-        Claim(ReceiverFamily::UBlox, Sign::Sure);
+        if (Claim(ReceiverFamily::UBlox, Sign::Sure) && text.starts_with("PROTVER"))
+            SetProtocolVersion(std::array{std::string(text)});
         return;
     }
     if (text.starts_with("HW ") && Trim(text.substr(3)).starts_with("UBX-"))
@@ -348,6 +356,7 @@ bool ReceiverRecogniser::FeedMonVer(std::string_view software, std::string_view 
     for (const std::string& extension : extensions)
         if (extension.starts_with("MOD="))
             SetModel(extension.substr(4), false);
+    SetProtocolVersion(extensions);
     return m_identity != before;
 }
 

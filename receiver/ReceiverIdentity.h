@@ -2,6 +2,7 @@
 
 #include "receiver/ReceiverFamily.h"
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,6 +14,9 @@ struct ReceiverIdentity
     std::string model;    // "M8", "MT3333", "Quectel L70", "AT6558"; empty when not said
     std::string firmware; // "ROM CORE 3.01", "AXN_3.8"; empty when not said
     std::string bridge;   // a USB-serial bridge that names no family: "PL2303", "CP210x", "FTDI"
+    // A u-blox's UBX protocol version times 100 ("PROTVER=18.00" is 1800), from its banner or
+    // MON-VER; it tells which commands the receiver takes.
+    std::optional<int> protocolVersion;
 
     bool operator==(const ReceiverIdentity&) const = default;
 
@@ -57,6 +61,7 @@ private:
     void UBloxText(std::string_view text);
     void UBloxHardware(std::string_view hardware);
     void SetModel(std::string_view model, bool bSure = true);
+    void SetProtocolVersion(std::span<const std::string> texts);
     void SetFirmware(std::string_view firmware, int rank);
     bool Recognise(std::string_view body);
 

@@ -80,7 +80,7 @@ void ShowError(const std::wstring& text)
 
 RecordKind KindOf(unsigned id)
 {
-    return id == ID_SAVE_KML ? RecordKml : id == ID_SAVE_GPX ? RecordGpx : RecordNmea;
+    return id == ID_SAVE_KML ? RecordKml : id == ID_SAVE_GPX ? RecordGpx : id == ID_SAVE_RAW ? RecordRaw : RecordNmea;
 }
 } // namespace
 
@@ -118,7 +118,7 @@ COrvaneDoc::~COrvaneDoc()
 
 bool COrvaneDoc::OnCommand(unsigned id)
 {
-    if (id != ID_SAVE_NMEA && id != ID_SAVE_KML && id != ID_SAVE_GPX)
+    if (id != ID_SAVE_NMEA && id != ID_SAVE_KML && id != ID_SAVE_GPX && id != ID_SAVE_RAW)
         return false;
     // Stopping acts on the current kind, so it must not change under a running recording.
     if (!m_bRecording)
@@ -133,6 +133,7 @@ bool COrvaneDoc::OnUpdateCommand(CCmdUI& ui)
     case ID_SAVE_NMEA:
     case ID_SAVE_KML:
     case ID_SAVE_GPX:
+    case ID_SAVE_RAW:
         ui.Enable(!m_bRecording);
         ui.SetCheck(m_nRecordKind == KindOf(ui.m_nID));
         return true;
@@ -266,7 +267,8 @@ void COrvaneDoc::OnReceived(std::span<const ReceivedLine> batch)
     const GpsData* previous = m_bLineSeen ? &m_gps : nullptr;
     for (const ReceivedLine& line : batch)
     {
-        if (m_bRecording && m_pRecorder && !m_pRecorder->Add(line.text, line.gps, line.epoch))
+        if (m_bRecording && m_pRecorder && m_pRecorder->Takes(line.kind) &&
+            !m_pRecorder->Add(line.text, line.gps, line.epoch))
             StopOnWriteFailure();
         if (line.epoch.began && previous)
             m_history.AddEpoch(*previous);

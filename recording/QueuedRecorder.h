@@ -37,6 +37,7 @@ public:
     // Waits for the writer to write what is queued and complete the file.
     bool Finish() override;
     bool UsesRecords() const override { return m_bRecords; }
+    bool Takes(FrameKind kind) const override { return m_inner->Takes(kind); }
 
     // What the writer has put in the file so far.
     long long Written() const override { return m_nWritten; }

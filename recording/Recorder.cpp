@@ -9,7 +9,7 @@ namespace
 class LogRecorder final : public Recorder
 {
 public:
-    explicit LogRecorder(FileCalls calls) : m_log(std::move(calls)) {}
+    LogRecorder(FileCalls calls, bool raw) : m_log(std::move(calls)), m_bRaw(raw) {}
 
     bool Start(const std::wstring& path, bool createNew, const GpsData&) override
     {
@@ -19,12 +19,14 @@ public:
     bool Sync() override { return m_log.Sync(); }
     bool Finish() override { return m_log.Close(); }
     bool UsesRecords() const override { return false; }
+    bool Takes(FrameKind kind) const override { return m_bRaw || kind == FrameKind::Nmea; }
     long long Written() const override { return m_log.Size(); }
     const std::wstring& Path() const override { return m_log.GetPath(); }
     int LastError() const override { return m_log.GetLastError(); }
 
 private:
     LogFile m_log;
+    const bool m_bRaw;
 };
 
 // A point per fix epoch, for either track writer.
@@ -89,8 +91,10 @@ std::unique_ptr<Recorder> MakeRecorder(RecordKind kind, FileCalls calls)
         return std::make_unique<TrackRecorder<KmlTrackWriter>>(std::move(calls));
     case RecordGpx:
         return std::make_unique<TrackRecorder<GpxTrackWriter>>(std::move(calls));
+    case RecordRaw:
+        return std::make_unique<LogRecorder>(std::move(calls), true);
     default:
-        return std::make_unique<LogRecorder>(std::move(calls));
+        return std::make_unique<LogRecorder>(std::move(calls), false);
     }
 }
 
@@ -102,6 +106,8 @@ const wchar_t* ExtensionOf(RecordKind kind)
         return L".kml";
     case RecordGpx:
         return L".gpx";
+    case RecordRaw:
+        return L".ubx";
     default:
         return L".txt";
     }

@@ -11,11 +11,13 @@ enum RecordKind
 {
     RecordNmea = 0,
     RecordKml = 1,
-    RecordGpx = 2
+    RecordGpx = 2,
+    RecordRaw = 3
 };
 
-// One recording, whatever its kind: the raw log keeps every line; the tracks keep one point
-// per fix epoch, with the values that epoch ended with. The window and orvane-nmea record
+// One recording, whatever its kind: the NMEA log keeps every line; the raw log every frame,
+// binary and NMEA, byte for byte; the tracks keep one point per fix epoch, with the values that
+// epoch ended with. The window and orvane-nmea record
 // through these, so the same lines make the same file.
 class Recorder
 {
@@ -36,6 +38,8 @@ public:
     // write nothing more is tried on that disk: it only closes.
     virtual bool Finish() = 0;
 
+    // Whether Add is to be given frames of that kind: the NMEA log takes text only.
+    virtual bool Takes(FrameKind kind) const { return kind == FrameKind::Nmea || UsesRecords(); }
     // False when Add ignores the record (a log keeps only the text), so that a queue in front
     // of it need not copy records.
     virtual bool UsesRecords() const { return true; }
@@ -48,5 +52,5 @@ public:
 };
 
 std::unique_ptr<Recorder> MakeRecorder(RecordKind kind, FileCalls calls = {});
-// ".txt", ".kml" or ".gpx".
+// ".txt", ".kml", ".gpx" or ".ubx".
 const wchar_t* ExtensionOf(RecordKind kind);

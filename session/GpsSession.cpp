@@ -4,6 +4,7 @@
 #include "gps/UbxDecoders.h"
 #include "net/SourceAddress.h"
 #include "playback/LogPlayer.h"
+#include "receiver/ReceiverCommands.h"
 #include "serial/BaudRates.h"
 #include "util/WideText.h"
 
@@ -41,6 +42,8 @@ CGpsSession::CGpsSession(QObject* parent)
     m_updateTimer.setSingleShot(true);
     QObject::connect(&m_updateTimer, &QTimer::timeout, this, [this] { OnUpdate(); });
     m_versionProbeTimer.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early, before the probe is due.
+    m_versionProbeTimer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_versionProbeTimer, &QTimer::timeout, this, [this] { OnVersionProbeDue(); });
 }
 
@@ -190,6 +193,8 @@ void CGpsSession::OnVersionProbeDue()
     const std::string queries = m_versionProbe.Poll(Clock::now());
     if (!queries.empty() && Write(queries))
         ++m_nVersionQueriesSent;
+    else if (const auto due = m_versionProbe.Due())
+        m_versionProbeTimer.start(std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()));
 }
 
 bool CGpsSession::Recognise(std::string_view received)
@@ -243,6 +248,12 @@ void CGpsSession::OnUpdate()
     m_bUpdatePosted.store(false);
     m_pacer.Ran(m_nLinesSinceUpdate.exchange(0, std::memory_order_relaxed));
     HandOver();
+}
+
+bool CGpsSession::EnableUbx()
+{
+    const std::optional<std::string> command = EnableUbxCommand(CommandFamily(), Identity().protocolVersion);
+    return command && Write(*command);
 }
 
 void CGpsSession::HandOver()

@@ -3,6 +3,7 @@
 #include "device/GPSDevice.h"
 #include "io/PortError.h"
 #include "net/SourceAddress.h"
+#include "receiver/ReceiverFamily.h"
 #include "receiver/ReceiverIdentity.h"
 #include "receiver/VersionProbe.h"
 #include "session/BaudDetection.h"
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -74,6 +76,10 @@ public:
     // Queues bytes for the receiver; false when they cannot go out now.
     bool Write(std::string_view bytes) { return m_device.Write(bytes.data(), bytes.size()); }
 
+    // Turns a u-blox receiver's UBX navigation messages on, in its RAM, in the words its protocol
+    // version takes (EnableUbxCommand); its ACK or NAK comes back as frames like any. False for
+    // another family, or when the command cannot go out now.
+    bool EnableUbx();
     // Who the receiver is, as far as its lines, its port's USB id and its answers to the
     // version queries have told; nothing at the start of a session.
     const ReceiverIdentity& Identity() const { return m_recogniser.Identity(); }

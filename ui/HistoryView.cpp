@@ -23,6 +23,7 @@ const QColor kValue(0, 200, 200);
 const QColor kTop4(255, 255, 255);
 const QColor kHdop(0, 200, 200);
 const QColor kPdop(255, 255, 255);
+const QColor kHorizontalAccuracy(255, 120, 200);
 const QColor kRestart(255, 170, 0);
 const QColor kFixLost(255, 80, 80);
 const QColor kFix3d(0, 200, 0);
@@ -331,26 +332,31 @@ void DrawSignal(QPainter& p, const QRect& plot, const TimeAxis& axis, const Hist
 void DrawDop(QPainter& p, const QRect& plot, const TimeAxis& axis, const History& history,
              const PanelResources& res)
 {
-    // Scaled to the DOPs of fixes: without a fix a receiver sends 99.9 or nothing at all.
+    // Scaled to the DOPs and the horizontal accuracy estimate (m) of fixes: without a fix a
+    // receiver sends 99.9 or nothing at all.
     const auto& samples = history.Samples();
     float most = 0.0f;
     for (std::size_t i = 0; i < samples.Size(); ++i)
         if (axis.Shows(samples[i].t) && samples[i].fixMode >= 2)
-            most = std::max({most, samples[i].hdop, samples[i].pdop});
-    const double top = most <= 2.0f ? 2.0 : most <= 5.0f ? 5.0 : 10.0;
+            most = std::max({most, samples[i].hdop, samples[i].pdop, samples[i].horizontalAccuracy});
+    const double top = most <= 2.0f ? 2.0 : most <= 5.0f ? 5.0 : most <= 10.0f ? 10.0 : most <= 20.0f ? 20.0 : 50.0;
     DrawPlotFrame(p, plot, 0.0, top, {0.0, top / 2.0, top}, "%g", res);
     auto ifFix = [](const HistorySample& s, float v) { return s.fixMode >= 2 ? v : 0.0f; };
     DrawSeries(p, plot, axis, history, 0.0, top, kPdop, true,
                [&](const HistorySample& s) { return ifFix(s, s.pdop); });
     DrawSeries(p, plot, axis, history, 0.0, top, kHdop, true,
                [&](const HistorySample& s) { return ifFix(s, s.hdop); });
+    DrawSeries(p, plot, axis, history, 0.0, top, kHorizontalAccuracy, true,
+               [&](const HistorySample& s) { return ifFix(s, s.horizontalAccuracy); });
     const HistorySample last = samples.Empty() ? HistorySample{} : samples.Back();
     auto value = [&](float v)
     { return last.fixMode >= 2 && v > 0.0f ? Format("%.1f", v) : QStringLiteral("-"); };
-    DrawHeader(p, plot, QStringLiteral("DOP"),
-               {{kHdop, QStringLiteral("HDOP ") + value(last.hdop), true},
-                {kPdop, QStringLiteral("PDOP ") + value(last.pdop), true}},
-               res);
+    std::vector<KeyEntry> entries = {{kHdop, QStringLiteral("HDOP ") + value(last.hdop), true},
+                                        {kPdop, QStringLiteral("PDOP ") + value(last.pdop), true}};
+    // Only from a receiver that sends one: NMEA-only streams mostly do not.
+    if (last.horizontalAccuracy > 0.0f)
+        entries.push_back({kHorizontalAccuracy, QStringLiteral("hAcc ") + value(last.horizontalAccuracy) + QStringLiteral(" m"), true});
+    DrawHeader(p, plot, QStringLiteral("DOP"), entries, res);
 }
 
 void DrawFixBand(QPainter& p, const QRect& band, const TimeAxis& axis, const History& history,

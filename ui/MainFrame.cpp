@@ -200,10 +200,12 @@ void CMainFrame::BuildMenuBar()
         AddCommand(receiver, ID_RECEIVER_FIRST_FAMILY + static_cast<unsigned>(i),
                    QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
     }
+    AddCommand(tools, ID_ENABLE_UBX, QStringLiteral("Enable UBX navigation messages"));
     tools->addSeparator();
     AddCommand(tools, ID_SAVE_NMEA, QStringLiteral("Save NMEA File"));
     AddCommand(tools, ID_SAVE_KML, QStringLiteral("Save KML File"));
     AddCommand(tools, ID_SAVE_GPX, QStringLiteral("Save GPX File"));
+    AddCommand(tools, ID_SAVE_RAW, QStringLiteral("Save Raw Log"));
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     AddCommand(help, ID_APP_ABOUT, QStringLiteral("&About Orvane..."));
@@ -233,6 +235,11 @@ bool CMainFrame::OnCommand(unsigned id)
         return true;
     case ID_FILE_OPEN:
         OnFileOpenLog();
+        return true;
+    case ID_ENABLE_UBX:
+        // Not sent when the port is closed or its transmit ring is full, as a restart; the
+        // receiver's ACK or NAK shows in the terminal.
+        m_pSession->EnableUbx();
         return true;
     case ID_CONNECT:
         if (const COrvaneDoc* doc = Doc())
@@ -345,6 +352,13 @@ bool CMainFrame::OnUpdateCommand(CCmdUI& ui)
         const ReceiverFamily recognised = session.Identity().family;
         ui.Enable(recognised == ReceiverFamily::Unknown);
         ui.SetCheck(*family == (recognised != ReceiverFamily::Unknown ? recognised : ChosenReceiverFamily()));
+        return true;
+    }
+    if (ui.m_nID == ID_ENABLE_UBX)
+    {
+        // Only a port that takes writes, to a receiver known or chosen as a u-blox.
+        ui.Enable(session.IsOpen() && !session.IsLog() && session.AcceptsWrites() &&
+                  EnableUbxCommand(session.CommandFamily(), std::nullopt).has_value());
         return true;
     }
     const RestartItem* item = RestartItemOf(ui.m_nID);

@@ -1,6 +1,7 @@
 #include "ui/OrvaneView.h"
 
 #include "framework/FrameWnd.h"
+#include "gps/FrameText.h"
 #include "recording/OrvaneDoc.h"
 #include "session/BaudDetection.h"
 #include "ui/HistoryView.h"
@@ -295,7 +296,10 @@ void COrvaneView::OnGpsData(const std::vector<ReceivedLine>* pLines)
         CLogCtrl::Batch batch(m_logCtrl);
         for (const ReceivedLine& line : *pLines)
         {
-            m_logCtrl.AddLine(QString::fromLocal8Bit(line.text.data(), static_cast<qsizetype>(line.text.size())).toStdWString());
+            if (line.kind == FrameKind::Nmea)
+                m_logCtrl.AddLine(QString::fromLocal8Bit(line.text.data(), static_cast<qsizetype>(line.text.size())).toStdWString());
+            else
+                m_logCtrl.AddLine(QString::fromStdString(FrameText(line.kind, line.text)).toStdWString() + L"\r\n");
             m_panelPacer.Line(line.epoch);
             if (m_awaitedAnswer && AnswersRestart(m_awaitedAnswer->family, m_awaitedAnswer->kind, line.text))
             {

@@ -46,6 +46,8 @@ inline constexpr Box kFixWell{kFixText.x - 3, kFixText.y - 3, kFixText.x + 61, k
 inline constexpr Point kModeText{130, 132};
 inline constexpr Point kHdopText{250, 132};
 inline constexpr Point kPdopText{350, 132};
+// The accuracy estimates, on one small line under the DOPs.
+inline constexpr Point kAccuracyText{206, 156};
 inline constexpr Point kLatitudeText{70, 194};
 inline constexpr Point kLongitudeText{70, 220};
 // Boxes the motion values are clipped to.

@@ -53,7 +53,7 @@ void DrawTimeAndDate(CMemDCEx& dc, const GpsData& gps, const PanelResources& res
     dc.SelectFont(old);
 }
 
-void DrawFix(CMemDCEx& dc, const GpsData& gps, bool live)
+void DrawFix(CMemDCEx& dc, const GpsData& gps, const PanelResources& res, bool live)
 {
     const char* fix = "Invalid";
     const char* mode = "Invalid";
@@ -73,8 +73,18 @@ void DrawFix(CMemDCEx& dc, const GpsData& gps, bool live)
     default:
         break;
     }
+    // The receiver's carrier-phase solution is the fix it names.
+    if (HasFix(gps) && gps.rtk != RtkState::None)
+        fix = gps.rtk == RtkState::Fixed ? "RTK fixed" : "RTK float";
     if (live)
-        dc.TextOut(panel::kFixText.x, panel::kFixText.y, QString::fromLatin1(fix));
+    {
+        // A name wider than its well is written smaller rather than over the next label.
+        const QString text = QString::fromLatin1(fix);
+        const bool fits = QFontMetrics(res.fontDefault).horizontalAdvance(text) <= panel::kFixWell.Width() - 4;
+        const QFont old = dc.SelectFont(fits ? res.fontDefault : res.fontSmall);
+        dc.TextOut(panel::kFixText.x, panel::kFixText.y + (fits ? 0 : 2), text);
+        dc.SelectFont(old);
+    }
     else
     {
         const QColor old = dc.SetTextColor(kValueColour);
@@ -84,10 +94,17 @@ void DrawFix(CMemDCEx& dc, const GpsData& gps, bool live)
     dc.TextOut(panel::kModeText.x, panel::kModeText.y, QString::fromLatin1(mode));
 }
 
-void DrawDop(CMemDCEx& dc, const GpsData& gps)
+void DrawDop(CMemDCEx& dc, const GpsData& gps, const PanelResources& res, bool live)
 {
     dc.TextOut(panel::kHdopText.x, panel::kHdopText.y, Cut7("%2.1f", gps.hdop));
     dc.TextOut(panel::kPdopText.x, panel::kPdopText.y, Cut7("%2.1f", gps.pdop));
+    if (!gps.horizontalAccuracyKnown && !gps.verticalAccuracyKnown)
+        return;
+    const QFont oldFont = dc.SelectFont(res.fontSmall);
+    const QColor oldColour = dc.SetTextColor(live ? kCountInk : kStaleInk);
+    dc.TextOut(panel::kAccuracyText.x, panel::kAccuracyText.y, QString::fromStdString(AccuracyText(gps)));
+    dc.SetTextColor(oldColour);
+    dc.SelectFont(oldFont);
 }
 
 void DrawPosition(CMemDCEx& dc, const GpsData& gps)
@@ -111,6 +128,19 @@ void DrawSatelliteCounts(CMemDCEx& dc, const GpsData& gps, const PanelResources&
     dc.SelectFont(old);
 }
 } // namespace
+
+std::string AccuracyText(const GpsData& gps)
+{
+    auto metres = [](bool known, float value) {
+        if (!known || !std::isfinite(value))
+            return std::string("--");
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, value < 100.0f ? "%.2f m" : "%.0f m", static_cast<double>(value));
+        return std::string(buffer);
+    };
+    return "hAcc " + metres(gps.horizontalAccuracyKnown, gps.horizontalAccuracy) + "   vAcc " +
+           metres(gps.verticalAccuracyKnown, gps.verticalAccuracy);
+}
 
 std::string FormatDms(double v)
 {
@@ -168,8 +198,8 @@ void DrawStatusPanel(CMemDCEx& dc, const GpsData& gps, const PanelResources& res
     const QColor oldColour = dc.SetTextColor(live ? kValueColour : kStaleColour);
     const QFont oldFont = dc.SelectFont(res.fontDefault);
     DrawTimeAndDate(dc, gps, res);
-    DrawFix(dc, gps, live);
-    DrawDop(dc, gps);
+    DrawFix(dc, gps, res, live);
+    DrawDop(dc, gps, res, live);
     DrawPosition(dc, gps);
     DrawSatelliteCounts(dc, gps, res);
     DrawSatelliteChart(dc, gps, res);

@@ -39,6 +39,10 @@ inline QRect PanelRect(const panel::Box& box)
     return QRect(QPoint(box.left, box.top), QPoint(box.right, box.bottom));
 }
 
+// The receiver's accuracy estimates as the panel writes them under the DOPs:
+// "hAcc 1.40 m   vAcc 2.10 m", "--" for one not sent.
+std::string AccuracyText(const GpsData& gps);
+
 // Degrees, minutes and seconds of a non-negative angle: "%d°%d'%2.2f". Seconds are not carried.
 // Defined for every double: one too large for whole degrees keeps its degrees and shows
 // 0'0.00, infinity and NaN show "---".

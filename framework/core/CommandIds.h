@@ -8,6 +8,8 @@ inline constexpr unsigned ID_COLD_START = 32773;
 inline constexpr unsigned ID_SAVE_KML = 32774;
 inline constexpr unsigned ID_SAVE_NMEA = 32775;
 inline constexpr unsigned ID_SAVE_GPX = 32776;
+inline constexpr unsigned ID_SAVE_RAW = 32778;
+inline constexpr unsigned ID_ENABLE_UBX = 32779;
 // The connect button: connects, or disconnects when connected.
 inline constexpr unsigned ID_CONNECT = 32777;
 // Tools > Receiver: Automatic, then one item per known receiver family, in their order.

@@ -2,7 +2,11 @@
 // would send it, with the queue and the snapshot checked against the capture itself and
 // against gpsd's reading of it.
 #include "device/GPSDevice.h"
+#include "gps/EpochEnd.h"
+#include "gps/Framer.h"
 #include "gps/NmeaFraming.h"
+#include "gps/UbxDecoders.h"
+#include "support/Binary.h"
 
 #include "device/DeviceTestSupport.h"
 #include "support/PseudoTerminal.h"
@@ -281,3 +285,158 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 } // namespace
+
+// ---- Binary captures: frames, not lines ----------------------------------------------------
+
+namespace
+{
+// What the device should queue for a stream, found without it: the framer cuts the bytes, the
+// decoder fills one record, the epoch marks come from the same frames.
+struct FrameExpectation
+{
+    std::vector<ReceivedLine> queued;
+    int frames = 0; // every frame the framer delivers: one notification each
+    std::uint64_t skipped = 0;
+};
+
+FrameExpectation ExpectFrames(std::string_view bytes)
+{
+    FrameExpectation out;
+    Framer framer;
+    EpochEnd epochs;
+    GpsData gps{};
+    Frame frame;
+    framer.Feed(bytes);
+    while (framer.Next(frame))
+    {
+        ++out.frames;
+        DecodeFrame(frame, gps);
+        if (frame.kind == FrameKind::Nmea && !IsChecksumValid(frame.bytes))
+            continue;
+        const EpochMarks marks = epochs.Feed(frame, gps);
+        out.queued.push_back(ReceivedLine{frame.bytes, gps, {}, marks, frame.kind});
+    }
+    out.skipped = framer.SkippedBytes();
+    return out;
+}
+
+// Writes the bytes to the receiver side in pieces of changing size (cutting frames anywhere)
+// while the test thread drains the queue whole, record and kind included.
+std::vector<ReceivedLine> StreamFrames(const std::string& bytes, int expectedFrames, std::uint64_t& skipped)
+{
+    std::vector<ReceivedLine> queued;
+    PseudoTerminal pty;
+    EXPECT_TRUE(pty.IsValid());
+    Counter notifications;
+    CGPSDevice device;
+    boost::signals2::scoped_connection connection = device.ConnectNotification([&](int) { notifications.Raise(); });
+    if (!device.OpenPort(pty.SlavePortName(), 115200))
+    {
+        ADD_FAILURE() << "cannot open " << pty.SlavePath();
+        return queued;
+    }
+    std::atomic<bool> written{true};
+    std::thread receiver(
+        [&]
+        {
+            std::size_t piece = 1;
+            for (std::size_t at = 0; at < bytes.size(); at += piece)
+            {
+                piece = 1 + (at * 5 + 3) % 97;
+                written = written.load() && pty.Write(std::string_view(bytes).substr(at, piece));
+            }
+        });
+    while (!notifications.WaitFor(expectedFrames, std::chrono::milliseconds(5)))
+    {
+        device.PopLines(queued);
+        if (!written)
+            break;
+    }
+    receiver.join();
+    EXPECT_TRUE(written);
+    EXPECT_TRUE(notifications.WaitFor(expectedFrames));
+    device.Close();
+    device.PopLines(queued);
+    skipped = device.SkippedByteCount();
+    return queued;
+}
+
+const char* KindName(FrameKind kind)
+{
+    return kind == FrameKind::Ubx ? "UBX" : kind == FrameKind::Rtcm3 ? "RTCM3" : "NMEA";
+}
+} // namespace
+
+class BinaryCaptureStream : public testing::TestWithParam<const char*>
+{
+};
+
+TEST_P(BinaryCaptureStream, QueuesWhatTheFramerAndDecoderGiveFrameByFrame)
+{
+    const std::string capture = ReadFile(kCorpus / GetParam());
+    ASSERT_FALSE(capture.empty());
+    // The capture's comment lines go to the device too: they are lines without a checksum.
+    const FrameExpectation expected = ExpectFrames(capture);
+    ASSERT_GT(expected.queued.size(), 10u);
+    ASSERT_TRUE(std::any_of(expected.queued.begin(), expected.queued.end(),
+                            [](const ReceivedLine& line) { return line.kind != FrameKind::Nmea; }));
+
+    std::uint64_t skipped = 0;
+    const std::vector<ReceivedLine> queued = StreamFrames(capture, expected.frames, skipped);
+    ASSERT_EQ(queued.size(), expected.queued.size());
+    for (std::size_t i = 0; i < queued.size(); ++i)
+    {
+        SCOPED_TRACE("frame " + std::to_string(i) + " " + KindName(expected.queued[i].kind));
+        ASSERT_EQ(queued[i].kind, expected.queued[i].kind);
+        ASSERT_EQ(queued[i].text, expected.queued[i].text);
+        ASSERT_TRUE(queued[i].gps == expected.queued[i].gps);
+        ASSERT_EQ(queued[i].epoch.began, expected.queued[i].epoch.began);
+        ASSERT_EQ(queued[i].epoch.ends, expected.queued[i].epoch.ends);
+    }
+    EXPECT_EQ(skipped, expected.skipped);
+}
+
+INSTANTIATE_TEST_SUITE_P(Captures, BinaryCaptureStream,
+                         testing::Values("ublox-neo-m8n.ubx", "ublox-zed-f9p-rtk.ubx", "ublox-neo-f9v.ubx",
+                                         "ublox-8-time.ubx", "ublox8-uniqid-monhw.ubx"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+                             return name;
+                         });
+
+TEST(MixedStream, NavEoeEndsTheEpochAndJunkBetweenFramesIsSkippedAndCounted)
+{
+    // NMEA beside UBX with junk between them: the UBX epoch's end is NAV-EOE, said at once.
+    const std::string pvt = UbxFrame(0x01, 0x07, Payload(92).U4(0, 1000).U2(4, 2024).U1(6, 5).U1(7, 17).U1(8, 12)
+                                                     .U1(11, 0x07).U1(20, 3).U1(21, 0x81).U1(23, 14)
+                                                     .I4(24, -583000000).I4(28, -345000000).U4(40, 1400).U4(44, 2100));
+    const std::string eoe = UbxFrame(0x01, 0x61, Payload(4).U4(0, 1000));
+    const std::string pvt2 = UbxFrame(0x01, 0x07, Payload(92).U4(0, 2000).U2(4, 2024).U1(6, 5).U1(7, 17).U1(8, 12)
+                                                      .U1(10, 1).U1(11, 0x07).U1(20, 3).U1(21, 0x41).U1(23, 14));
+    const std::string eoe2 = UbxFrame(0x01, 0x61, Payload(4).U4(0, 2000));
+    // Sync bytes that start no frame (B5 without 62, D3 with reserved bits set) among the junk.
+    const std::string junk = "\x01\xB5\x00\xD3\xFF\x7F";
+    const std::string rmc = "$GPRMC,120000.00,A,4854.2575,N,00219.9816,E,0.00,296.61,170524,,,A*56\r\n";
+    const std::string stream = "$GPTXT,01,01,02,u-blox ag*2A\r\n" + pvt + junk + eoe + rmc + pvt2 + eoe2;
+    const FrameExpectation expected = ExpectFrames(stream);
+    std::uint64_t skipped = 0;
+    const std::vector<ReceivedLine> queued = StreamFrames(stream, expected.frames, skipped);
+    ASSERT_EQ(expected.queued.size(), 6u);
+    ASSERT_EQ(queued.size(), 6u);
+    const FrameKind kinds[] = {FrameKind::Nmea, FrameKind::Ubx, FrameKind::Ubx, FrameKind::Nmea, FrameKind::Ubx, FrameKind::Ubx};
+    for (std::size_t i = 0; i < queued.size(); ++i)
+        EXPECT_EQ(queued[i].kind, kinds[i]) << i;
+    EXPECT_TRUE(queued[2].epoch.ends) << "NAV-EOE";
+    EXPECT_TRUE(queued[5].epoch.ends) << "NAV-EOE";
+    EXPECT_FALSE(queued[1].epoch.ends);
+    EXPECT_EQ(queued[1].gps.rtk, RtkState::Fixed);
+    EXPECT_NEAR(queued[1].gps.latitude, -34.5, 1e-9);
+    EXPECT_NEAR(queued[1].gps.longitude, -58.3, 1e-9);
+    EXPECT_FLOAT_EQ(queued[1].gps.horizontalAccuracy, 1.4f);
+    EXPECT_EQ(queued[3].gps.latitude, queued[1].gps.latitude) << "UBX's position stands beside NMEA's in one epoch";
+    EXPECT_EQ(queued[4].gps.second, 1);
+    EXPECT_EQ(queued[4].gps.rtk, RtkState::Float);
+    EXPECT_EQ(skipped, junk.size());
+    EXPECT_EQ(skipped, expected.skipped);
+}

@@ -3,10 +3,13 @@
 #include "device/GPSDevice.h"
 #include "gps/NmeaFraming.h"
 #include "playback/LogPlayer.h"
+#include "recording/QueuedRecorder.h"
+#include "tools/gpssim/ReceiverSimulator.h"
 #include "tools/nmea/NmeaEpochs.h"
 
 #include "support/Counter.h"
 #include "support/Files.h"
+#include "support/PseudoTerminal.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -447,3 +450,98 @@ TEST(LogPlayer, IndexingShowsHowFarItGotAndCanBeCancelled)
 }
 
 } // namespace
+
+// ---- Raw logs: binary frames recorded and played back ----------------------------------------
+
+namespace
+{
+// Five seconds of the simulated u-blox receiver with UBX on: NMEA and UBX frames mixed.
+std::string MixedSimulatorStream()
+{
+    SimConfig config;
+    config.seed = 7;
+    config.baud = 38400;
+    config.family = ReceiverFamily::UBlox;
+    config.banner = false;
+    config.ubx = true;
+    ReceiverSimulator simulator(config);
+    std::string bytes;
+    const auto start = std::chrono::sys_days{std::chrono::year{2024} / 5 / 17} + std::chrono::hours(23) +
+                       std::chrono::minutes(59) + std::chrono::seconds(57);
+    for (int second = 0; second < 5; ++second)
+        for (const std::string& piece : simulator.Step(start + std::chrono::seconds(second)).sentences)
+            bytes += piece;
+    return bytes;
+}
+} // namespace
+
+TEST(RawLog, AMixedStreamRecordedAndPlayedBackGivesTheSameRecords)
+{
+    const std::string stream = MixedSimulatorStream();
+    TempFolder folder;
+
+    // Live: the receiver's bytes through a pseudo-terminal, each frame given to both recorders
+    // the window would give it to.
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    CGPSDevice live;
+    Counter notifications;
+    boost::signals2::scoped_connection connection = live.ConnectNotification([&](int) { notifications.Raise(); });
+    ASSERT_TRUE(live.OpenPort(pty.SlavePortName(), 38400));
+    ASSERT_TRUE(pty.Write(stream));
+    std::vector<ReceivedLine> received;
+    const int frames = [&] {
+        Framer framer;
+        framer.Feed(stream);
+        Frame frame;
+        int count = 0;
+        while (framer.Next(frame))
+            ++count;
+        return count;
+    }();
+    ASSERT_TRUE(notifications.WaitFor(frames));
+    live.Close();
+    live.PopLines(received);
+    ASSERT_EQ(static_cast<int>(received.size()), frames) << "every simulated frame is valid";
+    const auto ubx = std::count_if(received.begin(), received.end(), [](const ReceivedLine& l) { return l.kind == FrameKind::Ubx; });
+    ASSERT_EQ(ubx, 5 * 4) << "NAV-PVT, NAV-SAT, NAV-DOP and NAV-EOE each second";
+
+    const std::filesystem::path raw = folder.Path() / "mixed.ubx";
+    const std::filesystem::path nmea = folder.Path() / "mixed.txt";
+    std::string expectedNmea;
+    for (const auto& [kind, path] : {std::pair{RecordRaw, raw}, std::pair{RecordNmea, nmea}})
+    {
+        QueuedRecorder recorder(MakeRecorder(kind));
+        ASSERT_TRUE(recorder.Start(path.wstring(), true, GpsData{}));
+        for (const ReceivedLine& line : received)
+        {
+            if (recorder.Takes(line.kind))
+            {
+                ASSERT_TRUE(recorder.Add(line.text, line.gps, line.epoch));
+            }
+        }
+        ASSERT_TRUE(recorder.Finish());
+    }
+    for (const ReceivedLine& line : received)
+        if (line.kind == FrameKind::Nmea)
+            expectedNmea += line.text;
+    EXPECT_TRUE(ReadFile(raw) == stream) << "the raw log is the receiver's bytes as they came";
+    EXPECT_TRUE(ReadFile(nmea) == expectedNmea) << "the NMEA log keeps the text only";
+
+    Playing playing;
+    ASSERT_TRUE(playing.Open(raw, LogPlayer::kMaxSpeed, false));
+    const std::vector<ReceivedLine> played = playing.DrainToEnd();
+    ASSERT_EQ(played.size(), received.size());
+    for (std::size_t i = 0; i < played.size(); ++i)
+    {
+        ASSERT_EQ(played[i].kind, received[i].kind) << i;
+        ASSERT_EQ(played[i].text, received[i].text) << i;
+        ASSERT_TRUE(played[i].gps == received[i].gps) << "record after frame " << i;
+        ASSERT_EQ(played[i].epoch.began, received[i].epoch.began) << i;
+        ASSERT_EQ(played[i].epoch.ends, received[i].epoch.ends) << i;
+    }
+    EXPECT_TRUE(HasFixedPosition(played.back().gps));
+    EXPECT_TRUE(played.back().gps.horizontalAccuracyKnown);
+    // The log's timeline comes from NAV-PVT's and the sentences' UTC alike, across midnight.
+    EXPECT_EQ(playing.player->DurationMs(), 4000);
+}

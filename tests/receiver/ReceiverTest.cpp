@@ -1,3 +1,5 @@
+#include "device/GPSDevice.h"
+#include "gps/Framer.h"
 #include "receiver/ReceiverCommands.h"
 #include "receiver/ReceiverIdentity.h"
 #include "receiver/VersionProbe.h"
@@ -309,12 +311,17 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Recogniser, MonVerNamesAUBloxAndItsFirmware)
 {
     ReceiverRecogniser recogniser;
-    const std::vector<std::string> extensions = {"ROM BASE 0x118B2060", "FWVER=HPG 1.13", "PROTVER=27.12", "MOD=ZED-F9P"};
+    const std::vector<std::string> extensions = {"ROM BASE 0x118B2060", "FWVER=HPG 1.13", "PROTVER=27.31", "MOD=ZED-F9P"};
     EXPECT_TRUE(recogniser.FeedMonVer("EXT CORE 1.00 (f10c36)", "00190000", extensions));
     EXPECT_EQ(recogniser.Identity().family, ReceiverFamily::UBlox);
     EXPECT_EQ(recogniser.Identity().model, "9");
     EXPECT_EQ(recogniser.Identity().firmware, "EXT CORE 1.00");
+    EXPECT_EQ(recogniser.Identity().protocolVersion, 2731);
     EXPECT_FALSE(recogniser.FeedMonVer("EXT CORE 1.00 (f10c36)", "00190000", extensions)) << "nothing new";
+
+    ReceiverRecogniser banner;
+    banner.FeedLine(NmeaCommand("GPTXT,01,01,02,PROTVER 14.00"));
+    EXPECT_EQ(banner.Identity().protocolVersion, 1400);
 
     ReceiverRecogniser mediatek;
     mediatek.FeedLine("$PMTK010,001*2E\r\n");
@@ -420,4 +427,108 @@ TEST(VersionProbe, NeverAsksAReceiverThatSaidWhoItIsNorASourceWithoutCommands)
     EXPECT_FALSE(late.Poll(t0 + seconds(5)).empty());
     late.FamilyKnown();
     EXPECT_EQ(late.Poll(t0 + seconds(20)), "");
+}
+
+// ---- Turning UBX navigation messages on ---------------------------------------------------
+
+namespace
+{
+// The UBX messages in a run of whole frames, as "class/id" with each CFG-MSG's target and rate
+// and each CFG-VALSET's layer and key=value pairs, checksums verified.
+std::vector<std::string> DescribeUbx(std::string_view bytes)
+{
+    std::vector<std::string> out;
+    while (!bytes.empty())
+    {
+        const std::size_t length = BinaryFrameLength(bytes);
+        if (length == 0 || bytes[0] != '\xB5')
+        {
+            out.push_back("not a frame");
+            return out;
+        }
+        const std::string_view payload = UbxPayload(bytes.substr(0, length));
+        char text[64];
+        std::snprintf(text, sizeof text, "%02X/%02X", UbxClass(bytes), UbxId(bytes));
+        std::string row = text;
+        auto u = [&](std::size_t at) { return static_cast<unsigned>(static_cast<std::uint8_t>(payload[at])); };
+        if (UbxId(bytes) == 0x01 && payload.size() == 3)
+        {
+            std::snprintf(text, sizeof text, " %02X/%02X rate %u", u(0), u(1), u(2));
+            row += text;
+        }
+        else if (UbxId(bytes) == 0x8A)
+        {
+            std::snprintf(text, sizeof text, " v%u layers %u", u(0), u(1));
+            row += text;
+            for (std::size_t at = 4; at + 5 <= payload.size(); at += 5)
+            {
+                std::snprintf(text, sizeof text, " %08X=%u", u(at) | u(at + 1) << 8 | u(at + 2) << 16 | u(at + 3) << 24, u(at + 4));
+                row += text;
+            }
+        }
+        out.push_back(row);
+        bytes.remove_prefix(length);
+    }
+    return out;
+}
+} // namespace
+
+TEST(EnableUbx, CommandsByFamilyAndProtocolVersion)
+{
+    const std::string valset = "06/8A v0 layers 1 20910007=1 20910009=1 20910016=1 20910018=1 20910346=1 "
+                               "20910348=1 20910039=1 2091003B=1 20910160=1 20910162=1";
+    const struct
+    {
+        const char* name;
+        ReceiverFamily family;
+        std::optional<int> protocol;
+        std::vector<std::string> expected; // empty: no command
+    } rows[] = {
+        {"not a u-blox", ReceiverFamily::MediaTek, 1800, {}},
+        {"unknown family", ReceiverFamily::Unknown, std::nullopt, {}},
+        {"generation 9 (27.00)", ReceiverFamily::UBlox, 2700, {valset}},
+        {"F9P HPG (27.31)", ReceiverFamily::UBlox, 2731, {valset}},
+        {"M8 (18.00)", ReceiverFamily::UBlox, 1800,
+         {"06/01 01/07 rate 1", "06/01 01/35 rate 1", "06/01 01/04 rate 1", "06/01 01/61 rate 1"}},
+        {"M8 early (15.00): no NAV-EOE yet", ReceiverFamily::UBlox, 1500,
+         {"06/01 01/07 rate 1", "06/01 01/35 rate 1", "06/01 01/04 rate 1"}},
+        {"u-blox 7 (14.00): PVT and the older set", ReceiverFamily::UBlox, 1400,
+         {"06/01 01/07 rate 1", "06/01 01/04 rate 1", "06/01 01/06 rate 1", "06/01 01/02 rate 1",
+          "06/01 01/12 rate 1", "06/01 01/30 rate 1"}},
+        {"u-blox 6 (13.00): the older set only", ReceiverFamily::UBlox, 1300,
+         {"06/01 01/04 rate 1", "06/01 01/06 rate 1", "06/01 01/02 rate 1", "06/01 01/12 rate 1",
+          "06/01 01/30 rate 1"}},
+        {"version not known: both ways", ReceiverFamily::UBlox, std::nullopt,
+         {valset, "06/01 01/07 rate 1", "06/01 01/35 rate 1", "06/01 01/04 rate 1", "06/01 01/61 rate 1"}},
+    };
+    for (const auto& row : rows)
+    {
+        const std::optional<std::string> command = EnableUbxCommand(row.family, row.protocol);
+        if (row.expected.empty())
+        {
+            EXPECT_FALSE(command) << row.name;
+            continue;
+        }
+        ASSERT_TRUE(command) << row.name;
+        EXPECT_EQ(DescribeUbx(*command), row.expected) << row.name;
+    }
+}
+
+TEST(EnableUbx, ProtocolVersionFromMonVerExtensions)
+{
+    const struct
+    {
+        std::vector<std::string> extensions;
+        std::optional<int> expected;
+    } rows[] = {
+        {{"FWVER=SPG 3.01", "PROTVER=18.00", "GPS;GLO;GAL;BDS"}, 1800},
+        {{"ROM BASE 0x118B2060", "FWVER=HPG 1.32", "PROTVER=27.31", "MOD=ZED-F9P"}, 2731},
+        {{"PROTVER 14.00", "GPS;SBAS;GLO;QZSS"}, 1400},
+        {{"PROTVER=7.03"}, 703},
+        {{"FWVER=SPG 3.01", "MOD=NEO-M8N"}, std::nullopt},
+        {{"PROTVER="}, std::nullopt},
+        {{}, std::nullopt},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(UbxProtocolVersion(row.extensions), row.expected) << (row.extensions.empty() ? "" : row.extensions[0]);
 }

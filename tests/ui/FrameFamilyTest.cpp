@@ -206,7 +206,10 @@ TEST_F(FrameMeetsFamily, AReceiverThatIgnoresTheCommandIsToldSoAndTheChoiceIsKep
         << "the chosen family's command reached the receiver, which did not take it";
     EXPECT_TRUE(Obeyed(received).empty());
 
-    // Back to Automatic: the port's entry goes.
+    // Back to Automatic once disconnected (its MON-VER answer has named the u-blox meanwhile):
+    // the port's entry goes.
+    m_frame->ConnectDevice(false);
+    m_frame->UpdateCommandUI();
     m_frame->FindCommand(ID_RECEIVER_AUTOMATIC)->trigger();
     EXPECT_TRUE(m_app->m_settings.receiverFamilies.empty());
 }
@@ -238,4 +241,37 @@ TEST_F(FrameMeetsFamily, AReceiverWithoutABannerIsAskedOnceAndNamedFromItsAnswer
     for (const std::string& bytes : received)
         queries += bytes;
     EXPECT_EQ(queries, NmeaCommand("PMTK605") + NmeaCommand("PQTMVERNO") + NmeaCommand("PCAS06,0"));
+}
+
+// A u-blox without its banner says who it is in binary (MON-VER), and its protocol version
+// decides how UBX is turned on: CFG-MSG for an M8, acknowledged in the terminal, and its UBX
+// navigation messages follow.
+TEST_F(FrameMeetsFamily, AUBloxNamedByMonVerTakesUbxInItsOwnWords)
+{
+    SimulatedReceiver receiver(ReceiverFamily::UBlox, false, true);
+    ASSERT_TRUE(receiver.IsOpen());
+    ASSERT_NO_FATAL_FAILURE(Connect(receiver.Port()));
+    m_frame->UpdateCommandUI();
+    EXPECT_FALSE(m_frame->FindCommand(ID_ENABLE_UBX)->isEnabled()) << "not before the receiver is a u-blox";
+    ASSERT_TRUE(ProcessEventsUntil([&] { return m_frame->GetReceiverIdentity().family != ReceiverFamily::Unknown; }));
+    EXPECT_EQ(m_frame->GetReceiverIdentity().DisplayName(), "u-blox M8 (ROM CORE 3.01)");
+    EXPECT_EQ(m_frame->GetReceiverIdentity().protocolVersion, 1800);
+
+    m_frame->UpdateCommandUI();
+    QAction* enable = m_frame->FindCommand(ID_ENABLE_UBX);
+    ASSERT_EQ(enable->text(), "Enable UBX navigation messages");
+    ASSERT_TRUE(enable->isEnabled());
+    enable->trigger();
+    const auto terminalStarts = [&](const std::wstring& text) {
+        for (const auto& line : m_view->GetLogCtrl().GetLines())
+            if (line.text.starts_with(text))
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(ProcessEventsUntil([&] { return terminalStarts(L"UBX ACK-ACK") && terminalStarts(L"UBX NAV-PVT"); }));
+    EXPECT_FALSE(terminalStarts(L"UBX ACK-NAK")) << "an M8 is sent no CFG-VALSET";
+    std::string sent;
+    for (const ReceivedMessage& message : receiver.Received())
+        sent += message.bytes;
+    EXPECT_EQ(sent, VersionQueries() + *EnableUbxCommand(ReceiverFamily::UBlox, 1800));
 }

@@ -352,10 +352,12 @@ TEST_F(FrameTest, MenuBarHoldsTheMenusWithTheirTexts)
           {"Warm Start GPS", ID_WARM_START},
           {"Cold Start GPS", ID_COLD_START},
           {"Receiver", kSubmenu},
+          {"Enable UBX navigation messages", ID_ENABLE_UBX},
           {"", 0},
           {"Save NMEA File", ID_SAVE_NMEA},
           {"Save KML File", ID_SAVE_KML},
-          {"Save GPX File", ID_SAVE_GPX}}},
+          {"Save GPX File", ID_SAVE_GPX},
+          {"Save Raw Log", ID_SAVE_RAW}}},
         {"&Help", {{"&About Orvane...", ID_APP_ABOUT}}},
     };
 
@@ -1683,6 +1685,46 @@ TEST_P(FramePlaysLog, IntoTheViewsAndARecordingConvertsIt)
 INSTANTIATE_TEST_SUITE_P(Frame, FramePlaysLog,
                          ::testing::Values(std::pair{ID_SAVE_KML, RecordKml}, std::pair{ID_SAVE_GPX, RecordGpx}),
                          [](const auto& info) { return info.param.second == RecordKml ? "Kml" : "Gpx"; });
+
+// A UBX-only capture: the terminal names each binary frame, the record carries the receiver's
+// RTK solution and accuracy, and a track is made from UBX fixes as from NMEA ones.
+TEST_F(FrameTest, UbxLogShowsItsFramesAndMakesATrack)
+{
+    Start();
+    TempFolder records;
+    m_doc->m_strSaveFolder = records.Path().wstring();
+    const std::filesystem::path log = std::filesystem::path(ORVANE_CORPUS_DIR) / "ublox-zed-f9p-rtk.ubx";
+    auto* view = dynamic_cast<COrvaneView*>(m_frame->centralWidget());
+    ASSERT_NE(view, nullptr);
+    ASSERT_NE(OpenLogHeldAtStart(log), nullptr);
+    ASSERT_NO_FATAL_FAILURE(RecordWhileTheLogPlaysToItsEnd(*view, ID_SAVE_GPX, L"ublox-zed-f9p-rtk.ubx"));
+
+    int pvt = 0;
+    int eoe = 0;
+    for (const LogLine& line : view->GetLogCtrl().GetLines())
+    {
+        pvt += line.text.starts_with(L"UBX NAV-PVT 92 B  ") ? 1 : 0;
+        eoe += line.text == L"UBX NAV-EOE 4 B  end of epoch\r\n" ? 1 : 0;
+        EXPECT_EQ(line.text.find(L'\xB5'), std::wstring::npos) << "no raw binary in the terminal";
+    }
+    EXPECT_GT(pvt, 3);
+    EXPECT_EQ(eoe, pvt) << "one NAV-EOE ends each NAV-PVT's epoch";
+    EXPECT_NE(m_doc->m_gps.rtk, RtkState::None);
+    EXPECT_TRUE(m_doc->m_gps.horizontalAccuracyKnown);
+
+    const std::vector<std::filesystem::path> files = records.Entries();
+    ASSERT_EQ(files.size(), 1u);
+    const std::string gpx = ReadFile(files[0]);
+    // The capture holds ten one-second epochs: a point for each but the first, whose start the
+    // recording did not see, each a second after the one before.
+    std::vector<std::string> times;
+    for (std::size_t at = gpx.find("<time>"); at != std::string::npos; at = gpx.find("<time>", at + 1))
+        times.push_back(gpx.substr(at + 6, 20));
+    EXPECT_EQ(times.size(), 9u) << gpx;
+    for (std::size_t i = 1; i < times.size(); ++i)
+        EXPECT_LT(times[i - 1], times[i]) << gpx;
+    EXPECT_NE(gpx.find("lat=\"47.1"), std::string::npos) << gpx;
+}
 
 TEST(CommandLine, TheLogToPlayIsTheFirstArgumentThatIsNoOption)
 {

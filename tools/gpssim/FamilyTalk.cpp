@@ -99,7 +99,21 @@ std::vector<std::string> Banner(ReceiverFamily family)
 std::string Answer(ReceiverFamily family, std::string_view message)
 {
     if (family == ReceiverFamily::UBlox)
-        return message == UbxMessage(0x0A, 0x04, {}) ? UBloxMonVer() : std::string();
+    {
+        if (message == UbxMessage(0x0A, 0x04, {}))
+            return UBloxMonVer();
+        // Configuration is answered as an M8 does: CFG-MSG acknowledged, CFG-VALSET (generation
+        // 9 and later) refused.
+        if (message.size() >= 8 && message.starts_with("\xB5\x62\x06"))
+        {
+            const char answered[] = {0x06, message[3]};
+            if (message[3] == 0x01)
+                return UbxMessage(0x05, 0x01, std::string_view(answered, 2));
+            if (message[3] == static_cast<char>(0x8A))
+                return UbxMessage(0x05, 0x00, std::string_view(answered, 2));
+        }
+        return {};
+    }
     const std::string_view body = NmeaBody(message);
     if (body.empty())
         return {};

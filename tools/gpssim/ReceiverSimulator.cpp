@@ -1,6 +1,7 @@
 #include "tools/gpssim/ReceiverSimulator.h"
 
 #include "tools/gpssim/FamilyTalk.h"
+#include "tools/gpssim/SimUbx.h"
 
 #include <algorithm>
 
@@ -34,7 +35,7 @@ std::size_t ReceiverSimulator::LineBudget(int baud)
 }
 
 ReceiverSimulator::ReceiverSimulator(const SimConfig& config)
-    : m_dialect(config.gnss ? Dialect::Gnss : Dialect::Gps), m_family(config.family), m_bBanner(config.banner),
+    : m_dialect(config.gnss ? Dialect::Gnss : Dialect::Gps), m_family(config.family), m_bBanner(config.banner), m_bUbx(config.ubx),
       m_model(config),
       m_corrections(config.seed),
       // Each cycle of a second has its share of the line.
@@ -58,9 +59,16 @@ std::string ReceiverSimulator::Greeting() const
     return bytes;
 }
 
-std::string ReceiverSimulator::Answer(std::string_view message) const
+std::string ReceiverSimulator::Answer(std::string_view message)
 {
-    return m_family ? family_talk::Answer(*m_family, message) : std::string();
+    if (!m_family)
+        return {};
+    // CFG-MSG: class, id, rate.
+    constexpr char kNavPvtOn[] = {'\xB5', 0x62, 0x06, 0x01, 3, 0, 0x01, 0x07};
+    if (*m_family == ReceiverFamily::UBlox && message.size() == 6 + 3 + 2 &&
+        message.starts_with(std::string_view(kNavPvtOn, sizeof kNavPvtOn)) && message[8] != 0)
+        m_bUbx = true;
+    return family_talk::Answer(*m_family, message);
 }
 
 SimCycle ReceiverSimulator::Step(std::chrono::system_clock::time_point utc)
@@ -105,11 +113,20 @@ SimCycle ReceiverSimulator::StepSecond(std::chrono::system_clock::time_point utc
 void ReceiverSimulator::SendState(SimCycle& cycle)
 {
     const std::vector<std::string> all = CycleSentences(cycle.state, m_dialect);
-    cycle.sentences = FitToLine(all);
+    std::vector<std::string> frames;
+    std::size_t frameBytes = 0;
+    if (m_bUbx)
+    {
+        frames = UbxCycleFrames(cycle.state);
+        for (const std::string& frame : frames)
+            frameBytes += frame.size();
+    }
+    cycle.sentences = FitToLine(all, frameBytes);
     cycle.droppedSentences = all.size() - cycle.sentences.size();
+    cycle.sentences.insert(cycle.sentences.end(), frames.begin(), frames.end());
 }
 
-std::vector<std::string> ReceiverSimulator::FitToLine(const std::vector<std::string>& sentences)
+std::vector<std::string> ReceiverSimulator::FitToLine(const std::vector<std::string>& sentences, std::size_t reserved)
 {
     // The kinds waiting longest go first; what does not fit this second waits for the next.
     std::vector<std::size_t> order(sentences.size());
@@ -127,7 +144,7 @@ std::vector<std::string> ReceiverSimulator::FitToLine(const std::vector<std::str
                      [&](std::size_t a, std::size_t b) { return age(a) > age(b); });
 
     std::vector<bool> chosen(sentences.size(), false);
-    std::size_t budget = m_nBudget;
+    std::size_t budget = m_nBudget > reserved ? m_nBudget - reserved : 0;
     for (const std::size_t i : order)
     {
         if (sentences[i].size() <= budget)

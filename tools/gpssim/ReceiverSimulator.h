@@ -38,8 +38,9 @@ public:
     // What the receiver sends when the port is opened: its family's banner, if any.
     std::string Greeting() const;
     // Its answer at once to a message from the other side (a line with its CR LF, or a whole
-    // UBX message): its version, an acknowledgement; empty for none.
-    std::string Answer(std::string_view message) const;
+    // UBX message): its version, an acknowledgement; empty for none. A u-blox's CFG-MSG turning
+    // NAV-PVT on turns its UBX output on from the next cycle.
+    std::string Answer(std::string_view message);
     std::optional<ReceiverFamily> Family() const { return m_family; }
 
     // What the other side sent at `at`: RTCM3 corrections among it move the fix to RTK.
@@ -59,11 +60,13 @@ private:
     SimCycle StepSecond(std::chrono::system_clock::time_point utc);
     // The cycle's state as sentences, as many as its share of the line carries.
     void SendState(SimCycle& cycle);
-    std::vector<std::string> FitToLine(const std::vector<std::string>& sentences);
+    // `reserved` bytes of the budget are already taken (the UBX frames).
+    std::vector<std::string> FitToLine(const std::vector<std::string>& sentences, std::size_t reserved = 0);
 
     Dialect m_dialect;
     std::optional<ReceiverFamily> m_family;
     bool m_bBanner;
+    bool m_bUbx;
     ReceiverModel m_model;
     RtkCorrections m_corrections;
     // Printed with the first sentences after a restart's silence.

@@ -76,6 +76,12 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std
                 return false;
             options.bFastRestarts = true;
         }
+        else if (name == "--ubx")
+        {
+            if (!flag())
+                return false;
+            options.bUbx = true;
+        }
         else if (name == "--no-banner")
         {
             if (!flag())
@@ -185,12 +191,18 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std
                 "generated receiver, not with --replay";
         return false;
     }
+    if (options.bUbx && options.family != ReceiverFamily::UBlox)
+    {
+        error = "--ubx needs --family ublox";
+        return false;
+    }
     if (options.bNoBanner && !options.family)
     {
         error = "--no-banner needs --family";
         return false;
     }
-    if (options.bGnss && !baudGiven)
+    // UBX beside the NMEA needs the faster line too.
+    if ((options.bGnss || options.bUbx) && !baudGiven)
         options.baud = kGnssDefaultBaud;
     return true;
 }
@@ -221,6 +233,8 @@ std::string UsageText()
            "                   MON-VER) and logs every message it receives. Without it: a\n"
            "                   SiRF-class receiver that sends nothing but its fixes\n"
            "  --no-banner      with --family: no banner, only the answer to the version query\n"
+           "  --ubx            with --family ublox: NAV-PVT, NAV-SAT, NAV-DOP and NAV-EOE\n"
+           "                   each cycle beside the NMEA (38400 baud unless --baud)\n"
            "                   tells who it is\n"
            "  --help           show this text\n"
            "\n"

@@ -23,6 +23,7 @@ struct SimOptions
     bool bFastRestarts = false; // restarts take a tenth of a real receiver's time
     std::optional<ReceiverFamily> family; // none: the SiRF-class receiver of old, no banner
     bool bNoBanner = false;
+    bool bUbx = false; // with --family ublox: UBX navigation messages beside the NMEA
 };
 
 // --gnss sends up to forty satellites a second, more than 4800 baud can carry.

@@ -60,6 +60,9 @@ struct SimConfig
     // Whether it prints its banner when the port is opened; without, only the version query
     // tells who it is.
     bool banner = true;
+    // A u-blox receiver with its own binary output on as well (--ubx): each cycle's NMEA is
+    // followed by NAV-PVT, NAV-SAT, NAV-DOP and NAV-EOE.
+    bool ubx = false;
 };
 
 // GSA lists the used satellites in twelve places (per system with --gnss).

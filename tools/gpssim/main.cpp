@@ -157,6 +157,7 @@ int main(int argc, char** argv)
         config.restartSpeedup = options.bFastRestarts ? kFastRestartSpeedup : 1;
         config.family = options.family;
         config.banner = !options.bNoBanner;
+        config.ubx = options.bUbx;
         const std::string family = options.family ? std::string(FamilyName(*options.family)) + " " : "";
         std::printf("orvane-gpssim: simulated %s%sreceiver at %d baud, %d Hz, seed %u, start %.5f,%.5f%s\n",
                     config.gnss ? "multi-constellation " : "", family.c_str(), config.baud, config.cyclesPerSecond,

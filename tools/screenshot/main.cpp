@@ -60,6 +60,8 @@ int main(int argc, char** argv)
     const int seconds = argc > 2 ? std::max(2, std::atoi(argv[2])) : 8;
     const bool showSetup = argc > 3 && std::string(argv[3]) == "setup";
     const std::string logToPlay = argc > 4 && std::string(argv[3]) == "log" ? argv[4] : "";
+    // "live": the log's last values as they play, not left to look stale.
+    const bool bLive = argc > 5 && std::string(argv[5]) == "live";
     const std::string family = argc > 4 && std::string(argv[3]) == "family" ? argv[4] : "";
     const bool bBanner = !(argc > 5 && std::string(argv[5]) == "no-banner");
 
@@ -100,12 +102,22 @@ int main(int argc, char** argv)
             if (view && doc && !logToPlay.empty())
             {
                 if (frame->OpenLog(QString::fromStdString(logToPlay).toStdWString()))
-                    frame->GetPlayer()->SetSpeed(16);
+                {
+                    // The log is indexed off the window's thread: its player comes after.
+                    for (int i = 0; i < 200 && !frame->GetPlayer(); ++i)
+                        Pump(50);
+                    if (frame->GetPlayer())
+                        frame->GetPlayer()->SetSpeed(bLive ? 1 : 16);
+                }
                 view->GetTabs()->setCurrentIndex(1);
                 Pump(seconds * 1000);
-                // Paused, and left so for longer than a silent receiver takes to look stale.
-                frame->GetPlayer()->Pause();
-                Pump(COrvaneView::kStaleMs + 500);
+                if (!bLive)
+                {
+                    // Paused, and left so for longer than a silent receiver takes to look stale.
+                    if (frame->GetPlayer())
+                        frame->GetPlayer()->Pause();
+                    Pump(COrvaneView::kStaleMs + 500);
+                }
                 frame->grab().save(QString::fromStdString(output));
                 status = doc->m_bConnected ? 0 : 1;
             }

@@ -1,7 +1,9 @@
 #include "gps/NmeaDecoders.h"
 #include "gps/NmeaFraming.h"
+#include "gps/UbxDecoders.h"
 #include "tools/gpssim/SimTestSupport.h"
 #include "tools/gpssim/ReceiverSimulator.h"
+#include "tools/gpssim/SimUbx.h"
 
 #include <gtest/gtest.h>
 
@@ -510,5 +512,58 @@ TEST(ReceiverSimulator, ASlowLineGetsFewerSentencesButEveryKindInTurn)
         for (const char* kind : {"GGA", "GSA", "GSV", "RMC"})
             EXPECT_GE(counts[kind], row.bAllFit ? 120 : 10) << kind;
         EXPECT_EQ(dropped == 0, row.bAllFit);
+    }
+}
+
+// The simulated u-blox's UBX output, read back by the program's own decoder: the cycle's state
+// at UBX's resolution, one epoch ended by NAV-EOE.
+TEST(SimUbx, EachCycleDecodesToItsStateAndEndsWithNavEoe)
+{
+    SimConfig config;
+    config.seed = 11;
+    config.baud = 38400;
+    config.family = ReceiverFamily::UBlox;
+    config.banner = false;
+    config.ubx = true;
+    ReceiverSimulator simulator(config);
+    const auto start = std::chrono::sys_days{std::chrono::year{2023} / 12 / 31} + std::chrono::hours(23) +
+                       std::chrono::minutes(59) + std::chrono::seconds(58);
+    for (int second = 0; second < 4; ++second)
+    {
+        SCOPED_TRACE(second);
+        const SimCycle cycle = simulator.Step(start + std::chrono::seconds(second));
+        std::vector<std::string> binary;
+        for (const std::string& piece : cycle.sentences)
+            if (BinaryFrameLength(piece) == piece.size())
+                binary.push_back(piece);
+        ASSERT_EQ(binary.size(), 4u);
+        const char* names[] = {"NAV-PVT", "NAV-SAT", "NAV-DOP", "NAV-EOE"};
+        GpsData gps{};
+        for (std::size_t i = 0; i < binary.size(); ++i)
+        {
+            EXPECT_EQ(UbxMessageName(UbxClass(binary[i]), UbxId(binary[i])), names[i]);
+            EXPECT_EQ(UbxEpochTow(binary[i]), GpsTimeOfWeekMs(cycle.state.utc));
+            DecodeFrame(Frame{FrameKind::Ubx, binary[i]}, gps);
+        }
+        EXPECT_TRUE(IsUbxEpochEnd(binary.back()));
+        const SimState& state = cycle.state;
+        EXPECT_EQ(gps.fixMode, state.fixMode >= 2 ? state.fixMode : 1);
+        EXPECT_EQ(gps.day, second < 2 ? 31 : 1) << "the date rolls over with the year";
+        EXPECT_EQ(gps.year, second < 2 ? 2023 : 2024);
+        EXPECT_EQ(gps.second, (58 + second) % 60);
+        if (state.fixMode >= 2)
+        {
+            EXPECT_NEAR(gps.latitude, state.latitude, 1e-7);
+            EXPECT_NEAR(gps.longitude, state.longitude, 1e-7);
+            EXPECT_NEAR(gps.altitude, state.altitude, 1e-3);
+            EXPECT_NEAR(gps.speed, state.speedKnots, 1e-2);
+            EXPECT_NEAR(gps.hdop, state.hdop, 1e-2);
+            EXPECT_TRUE(gps.horizontalAccuracyKnown);
+        }
+        EXPECT_EQ(SatellitesInView(gps), static_cast<int>(state.satellites.size()));
+        int used = 0;
+        for (const SimSatellite& sat : state.satellites)
+            used += sat.used ? 1 : 0;
+        EXPECT_EQ(SatellitesUsed(gps), used);
     }
 }

@@ -59,6 +59,11 @@ TEST(SimOptions, AcceptsTheDocumentedOptions)
     EXPECT_EQ(options.family, ReceiverFamily::CASIC);
     EXPECT_TRUE(options.bNoBanner);
 
+    SimOptions ubx;
+    ASSERT_TRUE(ParseOptions({"--family", "ublox", "--ubx"}, ubx, error)) << error;
+    EXPECT_TRUE(ubx.bUbx);
+    EXPECT_EQ(ubx.baud, kGnssDefaultBaud) << "UBX beside NMEA needs the faster line";
+
     ASSERT_TRUE(ParseOptions({"--help"}, options, error));
     EXPECT_TRUE(options.bHelp);
     EXPECT_NE(UsageText().find("--replay FILE"), std::string::npos);
@@ -96,6 +101,8 @@ TEST(SimOptions, RejectsWhatItCannotHonour)
         {"family without value", {"--family"}, "needs a value"},
         {"family with replay", {"--replay", "x.nmea", "--family", "st"}, "--family"},
         {"no banner without family", {"--no-banner"}, "--family"},
+        {"ubx without family", {"--ubx"}, "--family ublox"},
+        {"ubx from another family", {"--family", "mediatek", "--ubx"}, "--family ublox"},
         {"unknown option", {"--bogus"}, "--bogus"},
         {"a bare word", {"4800"}, "4800"},
     };
