@@ -428,6 +428,40 @@ void DrawTimeToFix(CMemDCEx& dc, const QString& text, bool bSearching, const Pan
     DrawHeadingRowText(dc, text, panel::kTimeToFixEnd, bSearching ? kCountInk : live ? kHeadingInk : kStaleInk, res);
 }
 
+QStringList CorrectionRows(const QString& text, const QFont& font, int width)
+{
+    const QFontMetrics fm(font);
+    QStringList rows;
+    for (const QString& part : text.split(QStringLiteral("  "), Qt::SkipEmptyParts))
+    {
+        const QString joined = rows.isEmpty() ? part : rows.back() + QStringLiteral("  ") + part;
+        if (!rows.isEmpty() && fm.horizontalAdvance(joined) <= width)
+            rows.back() = joined;
+        else if (rows.size() < 2)
+            rows.push_back(part);
+        else
+            rows.back() = joined; // the last row is cut below
+    }
+    for (QString& row : rows)
+        row = fm.elidedText(row, Qt::ElideRight, width);
+    return rows;
+}
+
+void DrawCorrections(CMemDCEx& dc, const QString& text, const PanelResources& res, bool live)
+{
+    if (text.isEmpty())
+        return;
+    const QRect box = PanelRect(panel::kCorrectionsBox);
+    const QFont oldFont = dc.SelectFont(res.fontTiny);
+    const QColor oldColour = dc.SetTextColor(live ? kHeadingInk : kStaleInk);
+    const QStringList rows = CorrectionRows(text, res.fontTiny, box.width());
+    const int pitch = box.height() / 2;
+    for (int i = 0; i < rows.size(); ++i)
+        dc.TextOut(box.left(), box.top() + i * pitch, rows[i]);
+    dc.SetTextColor(oldColour);
+    dc.SelectFont(oldFont);
+}
+
 QColor PanelBackground()
 {
     return kPanelGrey;
