@@ -16,6 +16,15 @@ QString Text(const std::string& text)
     return QString::fromStdString(text);
 }
 
+// "host:port", as the user knows the caster.
+QString CasterName(const NtripCaster& caster)
+{
+    QString name = Text(NtripDisplayName(caster));
+    if (name.endsWith(QLatin1Char('/')))
+        name.chop(1);
+    return name;
+}
+
 QString DistanceText(const NtripStream& stream)
 {
     if (!stream.distanceM)
@@ -34,7 +43,7 @@ CSourcetableDialog::CSourcetableDialog(const NtripCaster& caster, std::optional<
     m_caster.mountpoint.clear();
     setWindowTitle(QStringLiteral("Choose a stream"));
     auto* layout = new QVBoxLayout(this);
-    m_pStatus = new QLabel(QStringLiteral("Asking %1 for its streams\u2026").arg(Text(NtripDisplayName(m_caster))), this);
+    m_pStatus = new QLabel(QStringLiteral("Asking %1 for its streams\u2026").arg(CasterName(m_caster)), this);
     m_pStatus->setWordWrap(true);
     layout->addWidget(m_pStatus);
     m_pList = new QTreeWidget(this);
@@ -75,7 +84,7 @@ void CSourcetableDialog::OnAnswer(const SourcetableAnswer& answer)
     if (!answer.ok)
     {
         m_pStatus->setText(QStringLiteral("No streams from %1: %2")
-                               .arg(Text(NtripDisplayName(m_caster)),
+                               .arg(CasterName(m_caster),
                                     Text(answer.reason.empty() ? std::string(kCasterNotAnswering) : answer.reason)));
         return;
     }
@@ -90,10 +99,10 @@ void CSourcetableDialog::OnAnswer(const SourcetableAnswer& answer)
     }
     for (int column = 0; column < m_pList->columnCount(); ++column)
         m_pList->resizeColumnToContents(column);
-    m_pStatus->setText(m_streams.empty() ? QStringLiteral("%1 lists no streams.").arg(Text(NtripDisplayName(m_caster)))
-                       : m_position  ? QStringLiteral("Streams of %1, nearest first:").arg(Text(NtripDisplayName(m_caster)))
+    m_pStatus->setText(m_streams.empty() ? QStringLiteral("%1 lists no streams.").arg(CasterName(m_caster))
+                       : m_position  ? QStringLiteral("Streams of %1, nearest first:").arg(CasterName(m_caster))
                                      : QStringLiteral("Streams of %1 (no fix yet to sort them by distance):")
-                                           .arg(Text(NtripDisplayName(m_caster))));
+                                           .arg(CasterName(m_caster)));
     if (!m_streams.empty())
         m_pList->setCurrentItem(m_pList->topLevelItem(0));
 }
