@@ -431,14 +431,36 @@ void DrawTimeToFix(CMemDCEx& dc, const QString& text, bool bSearching, const Pan
 QStringList CorrectionRows(const QString& text, const QFont& font, int width)
 {
     const QFontMetrics fm(font);
-    QStringList rows;
+    // The parts, each with the gap before it; a part wider than a row breaks at its words and
+    // starts a row of its own.
+    struct Piece
+    {
+        QString text;
+        QString gap;
+        bool bStartsRow = false;
+    };
+    std::vector<Piece> pieces;
     for (const QString& part : text.split(QStringLiteral("  "), Qt::SkipEmptyParts))
     {
-        const QString joined = rows.isEmpty() ? part : rows.back() + QStringLiteral("  ") + part;
-        if (!rows.isEmpty() && fm.horizontalAdvance(joined) <= width)
-            rows.back() = joined;
-        else if (rows.size() < 2)
-            rows.push_back(part);
+        if (fm.horizontalAdvance(part) <= width)
+        {
+            pieces.push_back({part, QStringLiteral("  ")});
+            continue;
+        }
+        bool bFirst = true;
+        for (const QString& word : part.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        {
+            pieces.push_back({word, bFirst ? QStringLiteral("  ") : QStringLiteral(" "), bFirst});
+            bFirst = false;
+        }
+    }
+    QStringList rows;
+    for (const Piece& piece : pieces)
+    {
+        const QString joined = rows.isEmpty() ? piece.text : rows.back() + piece.gap + piece.text;
+        const bool bNewRow = rows.isEmpty() || piece.bStartsRow || fm.horizontalAdvance(joined) > width;
+        if (bNewRow && rows.size() < 2)
+            rows.push_back(piece.text);
         else
             rows.back() = joined; // the last row is cut below
     }

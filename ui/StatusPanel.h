@@ -79,8 +79,8 @@ void DrawTimeToFix(CMemDCEx& dc, const QString& text, bool bSearching, const Pan
 // at its right edge, cut with an ellipsis where the row ends; nothing for an empty text.
 void DrawReceiverName(CMemDCEx& dc, const QString& name, const PanelResources& res, bool live = true);
 
-// What the corrections to the receiver are doing ("BNDM  1.2 kB/s  age 0.4 s  1005 1077  base
-// 11.1 km", or why none come) in kCorrectionsBox: its parts, split at double spaces, fill two
+// What the corrections to the receiver are doing ("BNDM  1.2 kB/s  age 0.4 s  base 11.1 km
+// 1005 1077", or why none come) in kCorrectionsBox: its parts, split at double spaces, fill two
 // rows, the last cut with an ellipsis. Nothing for an empty text.
 void DrawCorrections(CMemDCEx& dc, const QString& text, const PanelResources& res, bool live = true);
 // The rows DrawCorrections makes of the text within `width` pixels of the font.
