@@ -454,7 +454,7 @@ TEST_F(SetupViewTest, NoPortsPassesAndSavesAnEmptyName)
 
 // ---- Locking ---------------------------------------------------------------------------------
 
-TEST_F(SetupViewTest, PortAndRateAreLockedWhileConnected)
+TEST_F(SetupViewTest, PortRateCorrectionsAndShareAreLockedWhileConnected)
 {
     m_ports = {L"ttyUSB0"};
     Start(AppSettings{});
@@ -464,6 +464,10 @@ TEST_F(SetupViewTest, PortAndRateAreLockedWhileConnected)
     EXPECT_FALSE(m_pView->m_cbPort->isEnabled());
     EXPECT_FALSE(m_pView->m_cbBaud->isEnabled());
     EXPECT_FALSE(m_pView->m_btnScan->isEnabled());
+    // Corrections and share start with the connection: changed only while disconnected.
+    EXPECT_FALSE(m_pView->m_editCorrections->isEnabled());
+    EXPECT_FALSE(m_pView->m_btnChooseStream->isEnabled());
+    EXPECT_FALSE(m_pView->m_editShare->isEnabled());
     EXPECT_TRUE(m_pView->m_btnSave->isEnabled());
     EXPECT_TRUE(m_pView->m_btnChoose->isEnabled());
     EXPECT_TRUE(m_pView->m_editFolder->isEnabled());
@@ -478,6 +482,9 @@ TEST_F(SetupViewTest, PortAndRateAreLockedWhileConnected)
     EXPECT_TRUE(m_pView->m_cbPort->isEnabled());
     EXPECT_TRUE(m_pView->m_cbBaud->isEnabled());
     EXPECT_TRUE(m_pView->m_btnScan->isEnabled());
+    EXPECT_TRUE(m_pView->m_editCorrections->isEnabled());
+    EXPECT_TRUE(m_pView->m_btnChooseStream->isEnabled());
+    EXPECT_TRUE(m_pView->m_editShare->isEnabled());
 }
 
 TEST_F(SetupViewTest, ChooseIsLockedWhileRecordingButTheFolderFieldIsNot)
@@ -1044,21 +1051,6 @@ TEST_F(SetupViewTest, CorrectionsPasswordIsShownMaskedAndBothValuesRoundTripThro
     m_pView->m_editCorrections->clear();
     emit m_pView->m_editCorrections->editingFinished();
     EXPECT_EQ(m_pFrame->GetCorrections(), L"");
-}
-
-TEST_F(SetupViewTest, CorrectionsAndShareAreLockedWhileConnected)
-{
-    m_ports = {L"ttyUSB0"};
-    Start(AppSettings{});
-    m_pDoc->m_bConnected = 1;
-    m_pDoc->UpdateAllViews(nullptr, HINT_CONNECTION_CHANGED);
-    EXPECT_FALSE(m_pView->m_editCorrections->isEnabled());
-    EXPECT_FALSE(m_pView->m_btnChooseStream->isEnabled());
-    EXPECT_FALSE(m_pView->m_editShare->isEnabled());
-    m_pDoc->m_bConnected = 0;
-    m_pDoc->UpdateAllViews(nullptr, HINT_CONNECTION_CHANGED);
-    EXPECT_TRUE(m_pView->m_editCorrections->isEnabled());
-    EXPECT_TRUE(m_pView->m_editShare->isEnabled());
 }
 
 TEST_F(SetupViewTest, ChooseAsksForTheCastersStreamsAndPutsTheOnePickedInTheField)
