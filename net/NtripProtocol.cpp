@@ -166,7 +166,7 @@ std::string UnmaskedNtripAddress(std::string_view typed, std::string_view real)
 {
     const std::optional<AddressSpans> typedSpans = SpansOf(typed);
     const std::optional<AddressSpans> realSpans = SpansOf(real);
-    if (!typedSpans || !realSpans ||
+    if (!typedSpans || !realSpans || realSpans->passwordBegin == realSpans->passwordEnd ||
         typed.substr(typedSpans->passwordBegin, typedSpans->passwordEnd - typedSpans->passwordBegin) != kPasswordMask)
         return std::string(typed);
     return std::string(typed.substr(0, typedSpans->passwordBegin)) +
