@@ -152,11 +152,16 @@ void CGpsSession::CloseDevice()
     m_device.Close();
 }
 
-void CGpsSession::Close()
+void CGpsSession::StopCorrectionsAndSharing()
 {
-    // Their threads write to the device and queue to this session: they go first.
+    // Their threads write to the device and queue to this session.
     m_pNtrip.reset();
     m_pShare.reset();
+}
+
+void CGpsSession::Close()
+{
+    StopCorrectionsAndSharing();
     m_baudDetection.Cancel();
     CancelOpen();
     CloseDevice();
@@ -335,6 +340,7 @@ void CGpsSession::OnDeviceLost()
     if (!m_device.IsOpen() || !m_device.HasStoppedOnItsOwn())
         return;
     m_baudDetection.Cancel();
+    StopCorrectionsAndSharing();
     CloseDevice();
     // The last lines before it went, still queued, are shown and recorded.
     if (m_device.QueuedLineCount() > 0)
@@ -356,6 +362,7 @@ bool CGpsSession::ReopenAtDetectedRate(int baudRate)
         return true;
     }
     const SessionError error = ErrorOfDevice();
+    StopCorrectionsAndSharing();
     CloseDevice();
     emit failed(error);
     return false;
