@@ -197,16 +197,6 @@ void CGpsSession::OnVersionProbeDue()
         m_versionProbeTimer.start(std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()));
 }
 
-bool CGpsSession::Recognise(std::string_view received)
-{
-    // A u-blox answers the MON-VER poll in binary.
-    if (received.starts_with("\xB5\x62"))
-    {
-        const std::optional<UbxVersion> version = DecodeMonVer(received);
-        return version && m_recogniser.FeedMonVer(version->software, version->hardware, version->extensions);
-    }
-    return m_recogniser.FeedLine(received);
-}
 
 void CGpsSession::OnDeviceNotify(int code)
 {
@@ -265,7 +255,7 @@ void CGpsSession::HandOver()
     m_device.PopLines(batch);
     bool bIdentified = false;
     for (const ReceivedLine& line : batch)
-        bIdentified = Recognise(line.text) || bIdentified;
+        bIdentified = m_recogniser.FeedFrame(line.kind, line.text) || bIdentified;
     if (bIdentified)
     {
         if (m_recogniser.FamilyKnown())
