@@ -109,18 +109,6 @@ CGPSDevice::ConnectStoppedNotification(const StoppedSignal::slot_type& slot)
     return m_sigStopped.connect(slot);
 }
 
-bool CGPSDevice::PopLine(std::string& line)
-{
-    std::lock_guard lock(m_deviceLock);
-    if (m_lines.empty())
-        return false;
-    line = std::move(m_lines.front().text);
-    m_lines.pop_front();
-    if (m_lines.size() == kMaxQueuedLines - 1)
-        m_roomInQueue.notify_one();
-    return true;
-}
-
 std::size_t CGPSDevice::PopLines(std::vector<ReceivedLine>& batch)
 {
     std::lock_guard lock(m_deviceLock);
@@ -138,12 +126,6 @@ std::size_t CGPSDevice::QueuedLineCount()
 {
     std::lock_guard lock(m_deviceLock);
     return m_lines.size();
-}
-
-void CGPSDevice::CopySnapshot(GpsData& gps)
-{
-    std::lock_guard lock(m_deviceLock);
-    gps = m_gpsSnapshot;
 }
 
 void CGPSDevice::OnDataReceived(const char*, std::size_t)
@@ -182,7 +164,6 @@ void CGPSDevice::OnDataReceived(const char*, std::size_t)
             // datagrams wait in, or are dropped from, the kernel's bounded queue.
             while (valid && m_lines.size() >= kMaxQueuedLines && IsRunning())
                 m_roomInQueue.wait_for(lock, kFullQueueRecheck);
-            m_gpsSnapshot = m_gpsLive;
             if (valid && m_lines.size() < kMaxQueuedLines)
                 m_lines.push_back(ReceivedLine{std::move(frame.bytes), m_gpsLive, arrived, marks, frame.kind});
         }

@@ -21,11 +21,10 @@
 
 // The serial port specialised for the GPS receiver. On the reader thread it cuts received
 // bytes into frames (NMEA lines, UBX and RTCM3 frames, see Framer), decodes them into the live
-// record, publishes a snapshot, queues the lines whose checksum is valid and every verified
-// binary frame, each with the record right after it, and fires the notification once per
-// frame. The user-interface thread
-// takes the lines with PopLine and the snapshot with CopySnapshot. The receiver is a serial
-// port or a source on the network, chosen by the name OpenPort is given.
+// record, queues the lines whose checksum is valid and every verified binary frame, each with
+// the record right after it, and fires the notification once per frame. The user-interface
+// thread takes the lines, records and all, with PopLines. The receiver is a serial port or a
+// source on the network, chosen by the name OpenPort is given.
 class CGPSDevice : public SerialPort
 {
 public:
@@ -67,13 +66,9 @@ public:
     // away (unplugged, hung up); not on Close.
     boost::signals2::connection ConnectStoppedNotification(const StoppedSignal::slot_type& slot);
 
-    // Moves the oldest queued line (line end included) into `line`; false, leaving it
-    // unchanged, when none is queued.
-    bool PopLine(std::string& line);
     // Moves every queued line, with the record as it stood right after it, to the end of
     // `batch`; how many.
     std::size_t PopLines(std::vector<ReceivedLine>& batch);
-    void CopySnapshot(GpsData& gps);
     // Checksum-valid lines received since construction; any thread.
     std::uint64_t ValidLineCount() const { return m_nValidLines.load(std::memory_order_relaxed); }
     // Verified UBX and RTCM3 frames received since construction, and the bytes that belonged
@@ -99,7 +94,7 @@ private:
     StoppedSignal m_sigStopped;
     std::deque<ReceivedLine> m_lines;
     GpsData m_gpsLive{};
-    GpsData m_gpsSnapshot{};
+
     // Reader thread only.
     Framer m_framer;
     std::uint64_t m_nSkippedBase = 0; // skipped before the framer was last made anew

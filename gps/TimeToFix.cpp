@@ -1,18 +1,6 @@
 #include "gps/TimeToFix.h"
 
 #include <cstdio>
-#include <optional>
-
-namespace
-{
-// Epochs as the epoch detector tells them apart: by the time of day, to the millisecond; -1
-// before any time.
-std::int64_t EpochKey(const GpsData& gps)
-{
-    const std::optional<TimeOfDay> time = UtcTimeOfDay(gps);
-    return time ? time->Ms() : -1;
-}
-} // namespace
 
 const char* FixSearchName(FixSearch kind)
 {
@@ -53,21 +41,17 @@ void TimeToFix::Found(Clock::time_point at)
     m_result = at > m_start ? at - m_start : Clock::duration::zero();
 }
 
-bool TimeToFix::Feed(const GpsData& gps, Clock::time_point arrived)
+bool TimeToFix::Feed(const GpsData& gps, Clock::time_point arrived, bool bBeginsEpoch)
 {
-    const std::int64_t time = EpochKey(gps);
-    const bool bNewEpoch = !m_bAny || time != m_nLastTime;
     const bool bEndedFixed = m_bLastFixed;
-    m_nLastTime = time;
     m_bLastFixed = HasFix(gps);
-    m_bAny = true;
     if (m_state != State::Searching)
         return false;
     // Read before the start, though handed over after it: the epoch under way then goes on.
     if (arrived < m_start)
         return false;
 
-    if (bNewEpoch)
+    if (bBeginsEpoch)
     {
         // The epoch that just ended, judged whole: the mode it ended with is the receiver's
         // own for that epoch, whatever an earlier one left in the decoder.

@@ -23,7 +23,7 @@ const char* FixSearchName(FixSearch kind);
 //
 // Lines already on their way when a command is written still carry the old fix, and a decoder
 // may hold a mode from before the restart into the first epoch after it. So a fix counts only
-// from an epoch (a run of records with one UTC time of day) that began after the command: once
+// from an epoch (as the reader's epoch marks tell them) that began after the command: once
 // a record without fix arrived after the command, the first record with a fix in such an epoch
 // ends the search. Without one (a receiver that re-fixes at once), after Connect or a hot start
 // such an epoch ends the search when it has ended with a fix, timed at its first line. Warm and
@@ -39,9 +39,9 @@ public:
     void Start(FixSearch kind, Clock::time_point now);
     // The search is given up (disconnected); a result already found stays.
     void Cancel();
-    // Each record as it stood after a line, in order, with the moment that line arrived. True
-    // when this record ended the search.
-    bool Feed(const GpsData& gps, Clock::time_point arrived);
+    // Each record as it stood after a line, in order, with the moment that line arrived and
+    // whether the line began an epoch. True when this record ended the search.
+    bool Feed(const GpsData& gps, Clock::time_point arrived, bool bBeginsEpoch);
 
     bool IsSearching() const { return m_state == State::Searching; }
     bool HasResult() const { return m_state == State::Found; }
@@ -70,10 +70,8 @@ private:
     Clock::time_point m_start{};
     Clock::duration m_result{};
 
-    // The latest record's time of day (which tells a new epoch) and fix, and whether any came.
-    std::int64_t m_nLastTime = 0;
+    // The latest record's fix.
     bool m_bLastFixed = false;
-    bool m_bAny = false;
     // The epoch under way: whether it began after the start, and when its first line arrived.
     Clock::time_point m_epochStart{};
     bool m_bEpochAfterStart = false;

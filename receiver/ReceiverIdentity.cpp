@@ -2,6 +2,7 @@
 
 #include "discovery/ReceiverRecognition.h"
 #include "gps/NmeaFraming.h"
+#include "gps/UbxDecoders.h"
 #include "receiver/ReceiverCommands.h"
 
 #include <algorithm>
@@ -358,6 +359,16 @@ bool ReceiverRecogniser::FeedMonVer(std::string_view software, std::string_view 
             SetModel(extension.substr(4), false);
     SetProtocolVersion(extensions);
     return m_identity != before;
+}
+
+bool ReceiverRecogniser::FeedFrame(FrameKind kind, std::string_view bytes)
+{
+    if (kind == FrameKind::Nmea)
+        return FeedLine(bytes);
+    if (kind != FrameKind::Ubx)
+        return false;
+    const std::optional<UbxVersion> version = DecodeMonVer(bytes);
+    return version && FeedMonVer(version->software, version->hardware, version->extensions);
 }
 
 bool ReceiverRecogniser::FeedUsbId(std::string_view vendor, std::string_view product)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gps/Framer.h"
 #include "receiver/ReceiverFamily.h"
 
 #include <optional>
@@ -40,6 +41,9 @@ public:
     // The decoded strings of a UBX MON-VER answer.
     bool FeedMonVer(std::string_view software, std::string_view hardware,
                     std::span<const std::string> extensions);
+    // A frame as the reader delivers it: an NMEA line as FeedLine takes it, a UBX MON-VER
+    // answer as FeedMonVer; other frames say nothing of the receiver.
+    bool FeedFrame(FrameKind kind, std::string_view bytes);
     // The USB vendor and product id of the port (lower- or upper-case hex, as sysfs writes).
     bool FeedUsbId(std::string_view vendor, std::string_view product);
 

@@ -11,9 +11,17 @@ logs=build/logs
 mkdir -p "$logs"
 failed_stages=()
 
+# ccache, when installed, rebuilds only what changed since the last run; paths are taken
+# relative to the source folder, so that every clone shares its entries.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 build() { # dir, cmake options...
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"$logs/$(basename "$dir")-configure.log" 2>&1 \
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >"$logs/$(basename "$dir")-configure.log" 2>&1 \
     || { cat "$logs/$(basename "$dir")-configure.log"; return 1; }
   cmake --build "$dir" -j "$jobs"
 }

@@ -205,16 +205,6 @@ void CGpsSession::OnVersionProbeDue()
         m_versionProbeTimer.start(std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()));
 }
 
-bool CGpsSession::Recognise(std::string_view received)
-{
-    // A u-blox answers the MON-VER poll in binary.
-    if (received.starts_with("\xB5\x62"))
-    {
-        const std::optional<UbxVersion> version = DecodeMonVer(received);
-        return version && m_recogniser.FeedMonVer(version->software, version->hardware, version->extensions);
-    }
-    return m_recogniser.FeedLine(received);
-}
 
 void CGpsSession::OnDeviceNotify(int code)
 {
@@ -311,7 +301,7 @@ void CGpsSession::HandOver()
     bool bIdentified = false;
     for (const ReceivedLine& line : batch)
     {
-        bIdentified = Recognise(line.text) || bIdentified;
+        bIdentified = m_recogniser.FeedFrame(line.kind, line.text) || bIdentified;
         if (line.kind != FrameKind::Nmea)
             continue;
         // The sentence as it came; binary frames are the receiver's business with us alone.

@@ -154,8 +154,6 @@ private:
     void Subscribe();
     SessionError ErrorOfDevice() const;
     bool ReopenAtDetectedRate(int baudRate);
-    // One received line or binary frame to the recogniser; true when the identity changed.
-    bool Recognise(std::string_view received);
     // The port is open: the USB id of its device, and the wait before the version queries.
     void StartRecognising();
     void OnVersionProbeDue();

@@ -345,7 +345,7 @@ void COrvaneView::OnGpsData(const std::vector<ReceivedLine>* pLines)
             }
             // The result follows the sentence that brought the fix; the terminal only, never
             // the recording, which takes the receiver's own lines.
-            if (m_timeToFix.Feed(line.gps, line.arrived))
+            if (m_timeToFix.Feed(line.gps, line.arrived, line.epoch.began))
             {
                 m_fixCountTimer.stop();
                 m_logCtrl.AddLine(TimeToFixText().toStdWString() + L"\r\n");

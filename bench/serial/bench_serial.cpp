@@ -131,23 +131,20 @@ bool ReceiveStream(benchmark::State& state, const std::wstring& portName, Send s
         return false;
     }
     std::thread receiver([&] { send(stream.bytes); });
-    std::string line;
+    std::vector<ReceivedLine> batch;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (notifications < stream.lines && std::chrono::steady_clock::now() < deadline)
     {
-        bool any = false;
-        while (device.PopLine(line))
-        {
-            ++popped;
-            any = true;
-        }
-        if (!any)
+        batch.clear();
+        const std::size_t taken = device.PopLines(batch);
+        popped += static_cast<long>(taken);
+        if (taken == 0)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     receiver.join();
     device.Close();
-    while (device.PopLine(line))
-        ++popped;
+    batch.clear();
+    popped += static_cast<long>(device.PopLines(batch));
     totals.cpuNs += static_cast<double>(device.readerCpuNs.load());
     totals.popped += popped;
     totals.lost += stream.queued - popped;

@@ -1,6 +1,7 @@
 // Every receiver capture streamed through the device over a pseudo-terminal, as the receiver
 // would send it, with the queue and the snapshot checked against the capture itself and
 // against gpsd's reading of it.
+#include "support/DeviceLines.h"
 #include "device/GPSDevice.h"
 #include "gps/EpochEnd.h"
 #include "gps/Framer.h"
@@ -101,11 +102,13 @@ StreamResult Stream(const std::string& bytes, int expectedLines)
                 written = written.load() && pty.Write(std::string_view(bytes).substr(at, piece));
             }
         });
-    std::string line;
+    const auto take = [&] {
+        for (std::string& text : PopTexts(device, &result.snapshot))
+            result.queued.push_back(std::move(text));
+    };
     while (!notifications.WaitFor(expectedLines, std::chrono::milliseconds(5)))
     {
-        while (device.PopLine(line))
-            result.queued.push_back(line);
+        take();
         if (!written)
             break;
     }
@@ -113,10 +116,8 @@ StreamResult Stream(const std::string& bytes, int expectedLines)
     EXPECT_TRUE(written);
     EXPECT_TRUE(notifications.WaitFor(expectedLines));
     device.Close();
-    while (device.PopLine(line))
-        result.queued.push_back(line);
+    take();
     result.notifications = notifications.Value();
-    device.CopySnapshot(result.snapshot);
     return result;
 }
 

@@ -4,6 +4,7 @@
 
 #include "device/DeviceTestSupport.h"
 #include "support/PseudoTerminal.h"
+#include "support/DeviceLines.h"
 
 #include "support/Nmea.h"
 
@@ -35,13 +36,9 @@ std::string SentenceOfLength(std::size_t length)
     return body + '*' + hex[sum >> 4] + hex[sum & 15] + "\r\n";
 }
 
-std::vector<std::string> Drain(CGPSDevice& device)
+std::vector<std::string> Drain(CGPSDevice& device, GpsData* last = nullptr)
 {
-    std::vector<std::string> lines;
-    std::string line;
-    while (device.PopLine(line))
-        lines.push_back(line);
-    return lines;
+    return PopTexts(device, last);
 }
 
 class GPSDeviceTest : public testing::Test
@@ -105,18 +102,12 @@ TEST(GPSDeviceOpen, PortOpenElsewhereFailsWithBusy)
     EXPECT_EQ(second.LastOpenError(), PortError::Busy);
 }
 
-TEST(GPSDeviceOpen, FreshDeviceHasAZeroSnapshotAndNoLines)
+TEST(GPSDeviceOpen, FreshDeviceHasNoLines)
 {
     CGPSDevice device;
-    GpsData gps;
-    gps.fixMode = 9;
-    device.CopySnapshot(gps);
-    EXPECT_EQ(gps.fixMode, 0);
-    EXPECT_EQ(gps.latitude, 0.0f);
-    EXPECT_EQ(gps.satellites[11].prn, 0);
-    std::string line = "kept";
-    EXPECT_FALSE(device.PopLine(line));
-    EXPECT_EQ(line, "kept");
+    std::vector<ReceivedLine> lines(1);
+    EXPECT_EQ(device.PopLines(lines), 0u);
+    EXPECT_EQ(lines.size(), 1u) << "what the caller held is kept";
 }
 
 TEST_F(GPSDeviceTest, RestartCommandsReachTheReceiverAsExactlyTheirBytes)
@@ -140,9 +131,7 @@ TEST_F(GPSDeviceTest, LinesComeOutInOrderWithOneNotificationPerLine)
     ASSERT_TRUE(pty.Write(kGga + badChecksum + kRmc + bareLf + kGsa));
     ASSERT_TRUE(notifications.WaitFor(5));
     EXPECT_EQ(Drain(device), (std::vector<std::string>{kGga, kRmc, kGsa}));
-    std::string line = "kept";
-    EXPECT_FALSE(device.PopLine(line));
-    EXPECT_EQ(line, "kept");
+    EXPECT_TRUE(Drain(device).empty());
 }
 
 // Each queued line says where it stands in the epochs: the stream's first line and the first of
@@ -175,8 +164,7 @@ TEST_F(GPSDeviceTest, SentenceSplitOverTwoWritesIsHandledOnceWhole)
     ASSERT_TRUE(pty.Write(kGga.substr(0, half)));
     ASSERT_TRUE(device.bytesSeen.WaitFor(static_cast<int>(half)));
     EXPECT_EQ(notifications.Value(), 0);
-    std::string line;
-    EXPECT_FALSE(device.PopLine(line));
+    EXPECT_TRUE(Drain(device).empty());
 
     ASSERT_TRUE(pty.Write(kGga.substr(half)));
     ASSERT_TRUE(notifications.WaitFor(1));
@@ -189,8 +177,8 @@ TEST_F(GPSDeviceTest, SnapshotHoldsTheDecodedSentences)
 {
     ASSERT_TRUE(pty.Write(kGga + kGsa));
     ASSERT_TRUE(notifications.WaitFor(2));
-    GpsData gps;
-    device.CopySnapshot(gps);
+    GpsData gps{};
+    EXPECT_EQ(Drain(device, &gps).size(), 2u);
     EXPECT_EQ(gps.hour, 12);
     EXPECT_EQ(gps.minute, 35);
     EXPECT_EQ(gps.second, 19);
@@ -206,18 +194,18 @@ TEST_F(GPSDeviceTest, WrongChecksumChangesNothingButStillNotifies)
 {
     ASSERT_TRUE(pty.Write(kGga));
     ASSERT_TRUE(notifications.WaitFor(1));
-    GpsData before;
-    device.CopySnapshot(before);
+    GpsData before{};
+    EXPECT_EQ(Drain(device, &before), std::vector<std::string>{kGga});
 
-    ASSERT_TRUE(pty.Write("$GPGGA,235959,5000.000,S,02000.000,W,1,08,0.9,11.0,M,46.9,M,,*00\r\n"));
-    ASSERT_TRUE(notifications.WaitFor(2));
-    GpsData after;
-    device.CopySnapshot(after);
+    // The record a later line carries shows what the damaged one left.
+    ASSERT_TRUE(pty.Write("$GPGGA,235959,5000.000,S,02000.000,W,1,08,0.9,11.0,M,46.9,M,,*00\r\n" + kGsa));
+    ASSERT_TRUE(notifications.WaitFor(3));
+    GpsData after{};
+    EXPECT_EQ(Drain(device, &after), std::vector<std::string>{kGsa});
     EXPECT_EQ(after.hour, before.hour);
     EXPECT_EQ(after.latitude, before.latitude);
     EXPECT_EQ(after.altitude, before.altitude);
-    EXPECT_EQ(Drain(device), std::vector<std::string>{kGga});
-    EXPECT_EQ(notifications.Value(), 2);
+    EXPECT_EQ(notifications.Value(), 3);
 }
 
 TEST_F(GPSDeviceTest, LineOf1023BytesIsHandledAndLongerOnesAreDropped)
@@ -284,12 +272,11 @@ TEST_F(GPSDeviceTest, SnapshotAndQueuedLinesOutliveACloseAndReopen)
     ASSERT_TRUE(notifications.WaitFor(2));
     device.Close();
     ASSERT_TRUE(device.OpenPort(pty.SlavePortName(), 9600));
-    GpsData gps;
-    device.CopySnapshot(gps);
+    GpsData gps{};
+    EXPECT_EQ(Drain(device, &gps), (std::vector<std::string>{kGga, kRmc}));
     EXPECT_EQ(gps.day, 21);
     EXPECT_EQ(gps.month, 7);
     EXPECT_EQ(gps.year, 2006);
-    EXPECT_EQ(Drain(device), (std::vector<std::string>{kGga, kRmc}));
 
     ASSERT_TRUE(pty.Write(kGsa));
     ASSERT_TRUE(notifications.WaitFor(3));

@@ -2,6 +2,7 @@
 // loopback play the receiver; the lines come out of the same ring and queue as a serial
 // port's. Opening is taken step by step on the socket itself, with names looked up by a
 // resolver of the test's own.
+#include "support/DeviceLines.h"
 #include "device/GPSDevice.h"
 #include "gps/NmeaFraming.h"
 #include "net/SocketDevice.h"
@@ -51,12 +52,11 @@ std::vector<std::string> PopLines(CGPSDevice& device, std::size_t count,
 {
     std::vector<std::string> lines;
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    std::string line;
     while (lines.size() < count && std::chrono::steady_clock::now() < deadline)
     {
-        if (device.PopLine(line))
-            lines.push_back(line);
-        else
+        const std::vector<std::string> taken = PopTexts(device);
+        lines.insert(lines.end(), taken.begin(), taken.end());
+        if (taken.empty())
             std::this_thread::sleep_for(1ms);
     }
     return lines;
@@ -287,10 +287,7 @@ TEST(UdpSource, FloodWithNoOneTakingLinesKeepsTheQueueBounded)
     EXPECT_EQ(device.QueuedLineCount(), CGPSDevice::kMaxQueuedLines);
 
     // Taking lines lets the reader go on: a datagram sent now still comes through.
-    std::string line;
-    while (device.PopLine(line))
-    {
-    }
+    PopTexts(device);
     const int before = notified.Value();
     const std::string marker = "$GPTXT,01,01,02,marker*4F\r\n";
     ASSERT_TRUE(IsChecksumValid(marker));

@@ -1,4 +1,5 @@
 // The time to first fix, from real sentences through the decoder, on a fake monotonic clock.
+#include "gps/EpochEnd.h"
 #include "gps/NmeaDecoders.h"
 #include "gps/TimeToFix.h"
 #include "gps/NmeaTestSupport.h"
@@ -103,6 +104,7 @@ TEST_P(TimeToFixTest, EndsAtTheFirstFixAfterTheStart)
     const TtffCase& c = GetParam();
     const auto at = [](int ms) { return TimeToFix::Clock::time_point{} + hours(5) + milliseconds(ms); };
     TimeToFix ttff;
+    EpochEnd epochs;
     GpsData gps{};
     int foundAt = -1;
     for (const Event& e : c.events)
@@ -117,7 +119,7 @@ TEST_P(TimeToFixTest, EndsAtTheFirstFixAfterTheStart)
             break;
         case Event::Line:
             DecodeSentence(e.line, gps);
-            if (ttff.Feed(gps, at(e.atMs)))
+            if (ttff.Feed(gps, at(e.atMs), epochs.Feed(e.line, gps).began))
             {
                 EXPECT_EQ(foundAt, -1) << "ended twice";
                 foundAt = e.atMs;

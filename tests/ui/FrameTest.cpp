@@ -1537,7 +1537,7 @@ std::string TrackByOrvaneNmea(RecordKind kind, const std::filesystem::path& log,
     std::unique_ptr<Recorder> recorder = MakeRecorder(kind);
     EXPECT_TRUE(recorder->Start(out.wstring(), false, GpsData{}));
     EpochSplitter splitter([](const GpsData&) {},
-                           [&](std::string_view line, const GpsData& after, EpochMarks marks) {
+                           [&](std::string_view line, FrameKind, const GpsData& after, EpochMarks marks) {
                                recorder->Add(line, after, marks);
                            });
     for (const std::string& line : DataLines(ReadFile(log)))

@@ -182,7 +182,7 @@ void EpochSplitter::Feed(std::string_view line)
     DecodeFrame(FrameKind::Nmea, line, m_gps);
     // Only a line handler (a track) reads the marks.
     if (m_onLine)
-        m_onLine(line, m_gps, m_marks.Feed(line, m_gps));
+        m_onLine(line, FrameKind::Nmea, m_gps, m_marks.Feed(line, m_gps));
     if (m_gps.ubx.navOwned > 0)
     {
         // UBX's epochs are the receiver's word; the NMEA beside them ends none, and takes
@@ -216,6 +216,8 @@ void EpochSplitter::Feed(const Frame& frame)
         m_bUbxPending = false;
     }
     DecodeFrame(frame, m_gps);
+    if (m_onLine)
+        m_onLine(frame.bytes, frame.kind, m_gps, m_marks.Feed(frame, m_gps));
     if (tow)
     {
         m_nUbxTow = *tow;

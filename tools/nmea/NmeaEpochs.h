@@ -31,15 +31,16 @@ std::string SummaryJson(const FixSummary& summary, const ReceiverIdentity& recei
 // An epoch's JSON object with "receiver":"<its one-line name>" added, once the family is known.
 std::string WithReceiver(std::string epochJson, const ReceiverIdentity& receiver);
 
-// Decodes a log frame by frame, as the device decodes what it receives: each sentence goes to
-// the line handler with the record right after it (what a recorder takes), and the record each
+// Decodes a log frame by frame, as the device decodes what it receives: each sentence and UBX
+// frame goes to the line handler with the record right after it (what a recorder takes), and the record each
 // epoch ended with to the epoch handler. NMEA epochs are found as the recorders find them;
 // UBX epochs by the receiver's own word: a new time of week begins one, NAV-EOE ends one.
 class EpochSplitter
 {
 public:
     using Handler = std::function<void(const GpsData&)>;
-    using LineHandler = std::function<void(std::string_view line, const GpsData& after, EpochMarks marks)>;
+    using LineHandler =
+        std::function<void(std::string_view bytes, FrameKind kind, const GpsData& after, EpochMarks marks)>;
     explicit EpochSplitter(Handler onEpoch, LineHandler onLine = {});
 
     // One line up to and including its LF. A bare LF (as many tools save logs) gets back the

@@ -134,10 +134,11 @@ int main(int argc, char** argv)
             std::fputs(WithReceiver(json, receiver.Identity()).c_str(), stdout);
             std::fputc('\n', stdout);
         },
-        [&tracks, &receiver](std::string_view line, const GpsData& after, EpochMarks marks) {
-            receiver.FeedLine(line);
+        [&tracks, &receiver](std::string_view bytes, FrameKind kind, const GpsData& after, EpochMarks marks) {
+            receiver.FeedFrame(kind, bytes);
             for (Track& track : tracks)
-                track.written = track.recorder->Add(line, after, marks) && track.written;
+                if (track.recorder->Takes(kind))
+                    track.written = track.recorder->Add(bytes, after, marks) && track.written;
         });
     if (!FeedLog(in, splitter))
         return Fail("cannot read " + name);

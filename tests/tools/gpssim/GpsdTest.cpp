@@ -1,6 +1,7 @@
 // The simulated receiver on a pseudo-terminal, read by a real gpsd on a free loopback port,
 // watched through gpsd://: what gpsd relays is the simulator's own sentences, and the serial
 // port gpsd holds is refused with gpsd named.
+#include "support/DeviceLines.h"
 #include "device/GPSDevice.h"
 #include "gps/NmeaFraming.h"
 #include "tools/gpssim/SessionThread.h"
@@ -113,13 +114,13 @@ TEST(Gpsd, WatchedThroughGpsdTheLinesAreTheSimulatorsSentences)
 
     // Three cycles of the simulator's sentences: none of gpsd's JSON among them.
     std::vector<std::string> received;
+    GpsData gps{};
     const auto deadline = steady_clock::now() + seconds(30);
-    std::string line;
     while (received.size() < 30 && steady_clock::now() < deadline)
     {
-        if (device.PopLine(line))
-            received.push_back(line);
-        else
+        const std::vector<std::string> taken = PopTexts(device, &gps);
+        received.insert(received.end(), taken.begin(), taken.end());
+        if (taken.empty())
             std::this_thread::sleep_for(milliseconds(5));
     }
     device.Close();
@@ -132,8 +133,6 @@ TEST(Gpsd, WatchedThroughGpsdTheLinesAreTheSimulatorsSentences)
     EXPECT_TRUE(IsInOrderWithin(received, receiver.Sent()));
 
     // The record holds the simulator's position, near where it starts.
-    GpsData gps{};
-    device.CopySnapshot(gps);
     EXPECT_NEAR(gps.latitude, 48.1173, 0.05);
     EXPECT_NEAR(gps.longitude, 11.5167, 0.05);
 }

@@ -1,5 +1,6 @@
 // The simulator's session on real pseudo-terminals, in real time: into the GPS device, to a
 // plain reader, and its ends.
+#include "support/DeviceLines.h"
 #include "device/BaudProbe.h"
 #include "device/GPSDevice.h"
 #include "receiver/ReceiverCommands.h"
@@ -167,9 +168,7 @@ TEST(SimOverPty, GeneratedLinesReachTheGpsDeviceWholeAndInOrder)
     device.Close();
     thread.Stop();
 
-    std::vector<std::string> received;
-    for (std::string line; device.PopLine(line);)
-        received.push_back(line);
+    const std::vector<std::string> received = PopTexts(device);
     std::vector<std::string> sent;
     for (const std::string& cycle : queued)
         for (const std::string& line : SplitLines(cycle))
@@ -209,8 +208,8 @@ TEST(SimOverPty, AColdStartSentThroughTheDeviceSilencesTheReceiverAndEmptiesItsS
         [&](int)
         {
             std::lock_guard guard(lock);
-            for (std::string line; device.PopLine(line);)
-                lines.emplace_back(Clock::now(), line);
+            for (std::string& line : PopTexts(device))
+                lines.emplace_back(Clock::now(), std::move(line));
             changed.notify_all();
         });
     ASSERT_TRUE(device.OpenPort(FromUtf8(PortNameFor(terminal.SlavePath())), baud));

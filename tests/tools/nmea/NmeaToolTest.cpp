@@ -699,12 +699,16 @@ TEST(Program, CapturesWithABannerNameTheirReceiver)
         {"beidou-bd", R"j("receiver":{"family":"SiRF"})j", R"j("receiver":"SiRF")j"},
         {"quectelLC79D", "", ""},
         {"sirfstarv-nmea", "", ""},
+        // Named by its MON-VER answer.
+        {"ublox8-uniqid-monhw.ubx", R"j("receiver":{"family":"u-blox","model":"M8","firmware":"ROM CORE 3.01"})j",
+         R"j("receiver":"u-blox M8 (ROM CORE 3.01)")j"},
     };
     for (const ReceiverRow& row : rows)
     {
         SCOPED_TRACE(row.capture);
         TempFolder folder;
-        const std::string path = "'" + CorpusPath(std::string(row.capture) + ".nmea") + "'";
+        const std::string capture = row.capture;
+        const std::string path = "'" + CorpusPath(capture.find('.') == std::string::npos ? capture + ".nmea" : capture) + "'";
         const Result summary = RunTool(folder, "--summary " + path);
         ASSERT_EQ(summary.status, 0) << summary.err;
         if (*row.summary)
@@ -852,68 +856,73 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The KML and GPX tracks: one point per epoch with a 2D or 3D fix, in the order of the log,
 // written by the recording's writers.
+// From NMEA fixes and from UBX ones alike.
 TEST(Program, TracksHaveOnePointPerFixEpoch)
 {
-    TempFolder folder;
-    const auto kml = folder.Path() / "track.kml";
-    const auto gpx = folder.Path() / "track.gpx";
-    const Result run = RunTool(folder, "--kml '" + kml.string() + "' --gpx '" + gpx.string() + "' '" +
-                                           CorpusPath("haicom-305N.nmea") + "'");
-    ASSERT_EQ(run.status, 0) << run.err;
+    for (const char* capture : {"haicom-305N.nmea", "ublox-neo-m8n.ubx"})
+    {
+        SCOPED_TRACE(capture);
+        TempFolder folder;
+        const auto kml = folder.Path() / "track.kml";
+        const auto gpx = folder.Path() / "track.gpx";
+        const Result run = RunTool(folder, "--kml '" + kml.string() + "' --gpx '" + gpx.string() + "' '" +
+                                               CorpusPath(capture) + "'");
+        ASSERT_EQ(run.status, 0) << run.err;
 
-    std::vector<std::string> expected;
-    for (const std::string& epoch : OutputLines(run.out))
-    {
-        const auto mode = JsonNumber(epoch, "mode");
-        if (!mode || *mode < 2 || !JsonMember(epoch, "lat"))
-            continue;
-        expected.push_back(*JsonMember(epoch, "lon") + "," + *JsonMember(epoch, "lat"));
-    }
-    ASSERT_GT(expected.size(), 10u);
+        std::vector<std::string> expected;
+        for (const std::string& epoch : OutputLines(run.out))
+        {
+            const auto mode = JsonNumber(epoch, "mode");
+            if (!mode || *mode < 2 || !JsonMember(epoch, "lat"))
+                continue;
+            expected.push_back(*JsonMember(epoch, "lon") + "," + *JsonMember(epoch, "lat"));
+        }
+        ASSERT_GT(expected.size(), 10u);
 
-    const std::string text = ReadFile(kml);
-    const std::size_t begin = text.find("<coordinates>");
-    const std::size_t end = text.find("</coordinates>");
-    ASSERT_NE(begin, std::string::npos) << text;
-    std::vector<std::string> points;
-    std::string block = text.substr(begin + 13, end - begin - 13);
-    for (std::size_t at = 0; at < block.size();)
-    {
-        const std::size_t next = block.find('\n', at);
-        std::string point = block.substr(at, next - at);
-        point.erase(0, point.find_first_not_of(' '));
-        if (!point.empty())
-            points.push_back(point);
-        at = next == std::string::npos ? block.size() : next + 1;
-    }
-    ASSERT_EQ(points.size(), expected.size());
-    const std::string gpxText = ReadFile(gpx);
-    std::size_t trkpts = 0;
-    for (std::size_t at = gpxText.find("<trkpt "); at != std::string::npos; at = gpxText.find("<trkpt ", at + 1))
-        ++trkpts;
-    EXPECT_EQ(trkpts, expected.size());
-    if (HaveTool("xmllint"))
-    {
-        const ToolResult valid = ValidateGpx(gpx);
-        EXPECT_EQ(valid.status, 0) << valid.output;
-    }
-    // With --summary the track is the same, and has a point for each fix the summary counts.
-    const auto summaryGpx = folder.Path() / "summary.gpx";
-    const Result summary = RunTool(folder, "--summary --gpx '" + summaryGpx.string() + "' '" +
-                                               CorpusPath("haicom-305N.nmea") + "'");
-    ASSERT_EQ(summary.status, 0) << summary.err;
-    EXPECT_EQ(ReadFile(summaryGpx), gpxText);
-    const std::string fixes = JsonObject(summary.out, "fixes");
-    EXPECT_EQ(JsonNumber(fixes, "2d").value_or(0) + JsonNumber(fixes, "3d").value_or(0),
-              static_cast<double>(trkpts));
-    for (std::size_t i = 0; i < points.size(); ++i)
-    {
-        // The writer adds the altitude; longitude and latitude agree to the float.
-        const std::string lonLat = points[i].substr(0, points[i].rfind(','));
-        const double lon = std::stod(lonLat.substr(0, lonLat.find(',')));
-        const double lat = std::stod(lonLat.substr(lonLat.find(',') + 1));
-        EXPECT_NEAR(lon, std::stod(expected[i].substr(0, expected[i].find(','))), 1e-5) << i;
-        EXPECT_NEAR(lat, std::stod(expected[i].substr(expected[i].find(',') + 1)), 1e-5) << i;
+        const std::string text = ReadFile(kml);
+        const std::size_t begin = text.find("<coordinates>");
+        const std::size_t end = text.find("</coordinates>");
+        ASSERT_NE(begin, std::string::npos) << text;
+        std::vector<std::string> points;
+        std::string block = text.substr(begin + 13, end - begin - 13);
+        for (std::size_t at = 0; at < block.size();)
+        {
+            const std::size_t next = block.find('\n', at);
+            std::string point = block.substr(at, next - at);
+            point.erase(0, point.find_first_not_of(' '));
+            if (!point.empty())
+                points.push_back(point);
+            at = next == std::string::npos ? block.size() : next + 1;
+        }
+        ASSERT_EQ(points.size(), expected.size());
+        const std::string gpxText = ReadFile(gpx);
+        std::size_t trkpts = 0;
+        for (std::size_t at = gpxText.find("<trkpt "); at != std::string::npos; at = gpxText.find("<trkpt ", at + 1))
+            ++trkpts;
+        EXPECT_EQ(trkpts, expected.size());
+        if (HaveTool("xmllint"))
+        {
+            const ToolResult valid = ValidateGpx(gpx);
+            EXPECT_EQ(valid.status, 0) << valid.output;
+        }
+        // With --summary the track is the same, and has a point for each fix the summary counts.
+        const auto summaryGpx = folder.Path() / "summary.gpx";
+        const Result summary = RunTool(folder, "--summary --gpx '" + summaryGpx.string() + "' '" +
+                                                   CorpusPath(capture) + "'");
+        ASSERT_EQ(summary.status, 0) << summary.err;
+        EXPECT_EQ(ReadFile(summaryGpx), gpxText);
+        const std::string fixes = JsonObject(summary.out, "fixes");
+        EXPECT_EQ(JsonNumber(fixes, "2d").value_or(0) + JsonNumber(fixes, "3d").value_or(0),
+                  static_cast<double>(trkpts));
+        for (std::size_t i = 0; i < points.size(); ++i)
+        {
+            // The writer adds the altitude; longitude and latitude agree to the float.
+            const std::string lonLat = points[i].substr(0, points[i].rfind(','));
+            const double lon = std::stod(lonLat.substr(0, lonLat.find(',')));
+            const double lat = std::stod(lonLat.substr(lonLat.find(',') + 1));
+            EXPECT_NEAR(lon, std::stod(expected[i].substr(0, expected[i].find(','))), 1e-5) << i;
+            EXPECT_NEAR(lat, std::stod(expected[i].substr(expected[i].find(',') + 1)), 1e-5) << i;
+        }
     }
 }
 
