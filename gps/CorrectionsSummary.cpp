@@ -67,10 +67,6 @@ std::string CorrectionsSummary::Text(Clock::time_point now, const GpsData& fix) 
     add(buffer);
     std::snprintf(buffer, sizeof buffer, "age %.1f s", std::chrono::duration<double>(*Age(now)).count());
     add(buffer);
-    std::string types;
-    for (const int type : m_types)
-        types += (types.empty() ? "" : " ") + std::to_string(type);
-    add(types);
     if (m_station)
     {
         if (const auto distance = StationDistance(*m_station, fix))
@@ -82,5 +78,10 @@ std::string CorrectionsSummary::Text(Clock::time_point now, const GpsData& fix) 
             add(buffer);
         }
     }
+    // Last: a network stream has a dozen types, and the panel cuts what does not fit.
+    std::string types;
+    for (const int type : m_types)
+        types += (types.empty() ? "" : " ") + std::to_string(type);
+    add(types);
     return text;
 }

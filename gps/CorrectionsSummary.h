@@ -33,7 +33,7 @@ public:
     const std::set<int>& Types() const { return m_types; }
     const std::optional<Rtcm3Station>& Station() const { return m_station; }
 
-    // "BNDM  1.2 kB/s  age 0.4 s  1005 1077 1087  base 11.1 km"; the parts not known yet are
+    // "BNDM  1.2 kB/s  age 0.4 s  base 11.1 km  1005 1077 1087"; the parts not known yet are
     // left out ("BNDM  no corrections yet" before the first frame).
     std::string Text(Clock::time_point now, const GpsData& fix) const;
 

@@ -155,9 +155,14 @@ bool NtripClient::SendGgaIfDue(Clock::time_point& nextGga)
         std::lock_guard guard(m_lock);
         gga = m_gga;
     }
-    nextGga = Clock::now() + std::chrono::milliseconds(m_timings.ggaEveryMs);
     if (gga.empty())
+    {
+        // No fix yet: looked at again soon, so that a caster that waits for the position (a
+        // virtual base) has it with the first fix, not up to ggaEveryMs later.
+        nextGga = Clock::now() + std::chrono::milliseconds(std::min(m_timings.ggaEveryMs, kNoFixRecheckMs));
         return true;
+    }
+    nextGga = Clock::now() + std::chrono::milliseconds(m_timings.ggaEveryMs);
     const auto deadline = Clock::now() + std::chrono::milliseconds(m_timings.answerMs);
     if (SendAll(m_socket, gga, deadline) != Outcome::Answered)
         return false;

@@ -67,6 +67,8 @@ public:
     std::uint64_t BytesReceived() const { return m_nBytes.load(); }
     std::uint64_t FramesDelivered() const { return m_nFrames.load(); }
     std::uint64_t GgasSent() const { return m_nGgas.load(); }
+    // How soon the client looks again for a GGA while it has none with a fix.
+    static constexpr int kNoFixRecheckMs = 1000;
 
 private:
     void Run();

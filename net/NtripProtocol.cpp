@@ -120,6 +120,71 @@ std::optional<NtripCaster> ParseNtripAddress(std::string_view text)
     return caster;
 }
 
+namespace
+{
+// Where the parts of an ntrip:// text lie, as ParseNtripAddress reads them: the password (empty
+// span when there is none) and the mountpoint, which runs to the end.
+struct AddressSpans
+{
+    std::size_t passwordBegin = 0;
+    std::size_t passwordEnd = 0;
+    std::size_t mountpointBegin = std::string_view::npos; // npos: no slash
+};
+
+std::optional<AddressSpans> SpansOf(std::string_view text)
+{
+    const std::size_t lead = text.find_first_not_of(" \t");
+    if (lead == std::string_view::npos || !StartsWithNoCase(text.substr(lead), kScheme))
+        return std::nullopt;
+    const std::size_t start = lead + kScheme.size();
+    const std::size_t slash = text.find('/', start);
+    const std::size_t authorityEnd = slash == std::string_view::npos ? text.size() : slash;
+    AddressSpans spans;
+    if (slash != std::string_view::npos)
+        spans.mountpointBegin = slash + 1;
+    const std::size_t at = text.substr(0, authorityEnd).rfind('@');
+    if (at != std::string_view::npos && at >= start)
+    {
+        const std::size_t colon = text.substr(0, at).find(':', start);
+        if (colon != std::string_view::npos)
+            spans = {colon + 1, at, spans.mountpointBegin};
+    }
+    return spans;
+}
+} // namespace
+
+std::string MaskedNtripAddress(std::string_view text)
+{
+    const std::optional<AddressSpans> spans = SpansOf(text);
+    if (!spans || spans->passwordBegin == spans->passwordEnd)
+        return std::string(text);
+    return std::string(text.substr(0, spans->passwordBegin)) + std::string(kPasswordMask) +
+           std::string(text.substr(spans->passwordEnd));
+}
+
+std::string UnmaskedNtripAddress(std::string_view typed, std::string_view real)
+{
+    const std::optional<AddressSpans> typedSpans = SpansOf(typed);
+    const std::optional<AddressSpans> realSpans = SpansOf(real);
+    if (!typedSpans || !realSpans || realSpans->passwordBegin == realSpans->passwordEnd ||
+        typed.substr(typedSpans->passwordBegin, typedSpans->passwordEnd - typedSpans->passwordBegin) != kPasswordMask)
+        return std::string(typed);
+    return std::string(typed.substr(0, typedSpans->passwordBegin)) +
+           std::string(real.substr(realSpans->passwordBegin, realSpans->passwordEnd - realSpans->passwordBegin)) +
+           std::string(typed.substr(typedSpans->passwordEnd));
+}
+
+std::string WithMountpoint(std::string_view text, std::string_view mountpoint)
+{
+    text = text.substr(0, text.find_last_not_of(" \t\r\n") + 1);
+    const std::optional<AddressSpans> spans = SpansOf(text);
+    if (!spans)
+        return std::string(text);
+    const std::string_view base =
+        spans->mountpointBegin == std::string_view::npos ? text : text.substr(0, spans->mountpointBegin - 1);
+    return std::string(base) + "/" + std::string(mountpoint);
+}
+
 std::string NtripDisplayName(const NtripCaster& caster)
 {
     SourceAddress at;

@@ -152,8 +152,16 @@ void CGpsSession::CloseDevice()
     m_device.Close();
 }
 
+void CGpsSession::StopCorrectionsAndSharing()
+{
+    // Their threads write to the device and queue to this session.
+    m_pNtrip.reset();
+    m_pShare.reset();
+}
+
 void CGpsSession::Close()
 {
+    StopCorrectionsAndSharing();
     m_baudDetection.Cancel();
     CancelOpen();
     CloseDevice();
@@ -246,6 +254,43 @@ bool CGpsSession::EnableUbx()
     return command && Write(*command);
 }
 
+bool CGpsSession::StartCorrections(const NtripCaster& caster, NtripVersion version, const NtripTimings& timings)
+{
+    if (!m_device.AcceptsWrites())
+        return false;
+    m_pNtrip = std::make_unique<NtripClient>(
+        caster, version,
+        [this](std::string_view frame) {
+            // One Write a frame: the transmit ring takes it whole or not at all, so a restart
+            // command never lands inside it.
+            const bool bWritten = Write(frame);
+            if (bWritten)
+                m_nCorrectionBytes.fetch_add(frame.size());
+            else
+                m_nCorrectionsDropped.fetch_add(1);
+            QMetaObject::invokeMethod(
+                this, [this, sent = std::string(frame), bWritten] { emit correctionSent(sent, bWritten); },
+                Qt::QueuedConnection);
+        },
+        [this](const NtripStatus& status) {
+            QMetaObject::invokeMethod(this, [this, status] { emit correctionsStatus(status); }, Qt::QueuedConnection);
+        },
+        timings);
+    return true;
+}
+
+bool CGpsSession::StartSharing(const SourceAddress& address, int& systemError)
+{
+    auto server = std::make_unique<ShareServer>();
+    if (!server->Start(address))
+    {
+        systemError = server->LastSystemError();
+        return false;
+    }
+    m_pShare = std::move(server);
+    return true;
+}
+
 void CGpsSession::HandOver()
 {
     // A batch of its own: a slot that runs a nested event loop may see another hand-over.
@@ -255,7 +300,16 @@ void CGpsSession::HandOver()
     m_device.PopLines(batch);
     bool bIdentified = false;
     for (const ReceivedLine& line : batch)
+    {
         bIdentified = m_recogniser.FeedFrame(line.kind, line.text) || bIdentified;
+        if (line.kind != FrameKind::Nmea)
+            continue;
+        // The sentence as it came; binary frames are the receiver's business with us alone.
+        if (m_pShare)
+            m_pShare->Publish(line.text);
+        if (m_pNtrip && line.text.size() > 6 && line.text.compare(3, 3, "GGA") == 0)
+            m_pNtrip->SetGga(line.text);
+    }
     if (bIdentified)
     {
         if (m_recogniser.FamilyKnown())
@@ -276,6 +330,7 @@ void CGpsSession::OnDeviceLost()
     if (!m_device.IsOpen() || !m_device.HasStoppedOnItsOwn())
         return;
     m_baudDetection.Cancel();
+    StopCorrectionsAndSharing();
     CloseDevice();
     // The last lines before it went, still queued, are shown and recorded.
     if (m_device.QueuedLineCount() > 0)
@@ -297,6 +352,7 @@ bool CGpsSession::ReopenAtDetectedRate(int baudRate)
         return true;
     }
     const SessionError error = ErrorOfDevice();
+    StopCorrectionsAndSharing();
     CloseDevice();
     emit failed(error);
     return false;

@@ -2,6 +2,8 @@
 
 #include "device/GPSDevice.h"
 #include "io/PortError.h"
+#include "net/NtripClient.h"
+#include "net/ShareServer.h"
 #include "net/SourceAddress.h"
 #include "receiver/ReceiverFamily.h"
 #include "receiver/ReceiverIdentity.h"
@@ -94,6 +96,21 @@ public:
     // How many times the version queries were written.
     int VersionQueriesSent() const { return m_nVersionQueriesSent; }
 
+    // From now until Close (or the receiver is lost), the caster's RTCM3 frames go to the receiver: each whole through
+    // Write, from the client's own thread, so a busy window never holds them back. The
+    // receiver's GGA goes back to the caster. False for a source that takes no bytes.
+    bool StartCorrections(const NtripCaster& caster, NtripVersion version = NtripVersion::V2,
+                          const NtripTimings& timings = {});
+    bool CorrectionsOn() const { return m_pNtrip != nullptr; }
+    // Bytes of frames the receiver's port took, and frames it had no room for.
+    std::uint64_t CorrectionBytesWritten() const { return m_nCorrectionBytes.load(); }
+    std::uint64_t CorrectionFramesDropped() const { return m_nCorrectionsDropped.load(); }
+    // From now until Close (or the receiver is lost), every NMEA line received goes, as received, to the TCP clients
+    // at the address. False, with the server's system error, when it cannot listen there.
+    bool StartSharing(const SourceAddress& address, int& systemError);
+    // The share server while sharing, else null.
+    const ShareServer* Share() const { return m_pShare.get(); }
+
     const std::shared_ptr<LogPlayer>& Player() const { return m_pPlayer; }
     CGPSDevice& Device() { return m_device; }
 
@@ -117,6 +134,10 @@ signals:
     void baudDetected(int fromRate, int toRate);
     // The receiver told more of who it is; emitted before the lines that told it are handed over.
     void identityChanged(const ReceiverIdentity& identity);
+    // A frame from the caster was queued for the receiver (bWritten), or found no room.
+    void correctionSent(const std::string& frame, bool bWritten);
+    // The caster connection's state changed.
+    void correctionsStatus(const NtripStatus& status);
 
 private:
     // Reader thread.
@@ -128,6 +149,8 @@ private:
     void OnDeviceLost();
     void CancelOpen();
     void CloseDevice();
+    // The receiver is gone for good: the caster and the share's clients are let go.
+    void StopCorrectionsAndSharing();
     void Subscribe();
     SessionError ErrorOfDevice() const;
     bool ReopenAtDetectedRate(int baudRate);
@@ -172,6 +195,12 @@ private:
     // Dropped before the device closes.
     boost::signals2::scoped_connection m_connNotify;
     boost::signals2::scoped_connection m_connStopped;
+    // Stopped by Close, before the device: the client's thread writes to it.
+    std::unique_ptr<NtripClient> m_pNtrip;
+    std::unique_ptr<ShareServer> m_pShare;
+    std::atomic<std::uint64_t> m_nCorrectionBytes{0};
+    std::atomic<std::uint64_t> m_nCorrectionsDropped{0};
+
     // Last, so that its probe thread, which queues to this session, is joined first.
     CBaudDetection m_baudDetection;
 };

@@ -151,3 +151,37 @@ std::wstring LogEndedText(const std::wstring& path)
 {
     return L"End of the log " + path + L": stopped at its last sentence.";
 }
+
+std::wstring CorrectionsAddressInvalidText()
+{
+    return L"Corrections: not an address of the form ntrip://[user[:password]@]host[:port]/MOUNTPOINT";
+}
+
+std::wstring DescribeCorrectionsStatus(const std::string& where, const NtripStatus& status)
+{
+    const std::wstring caster = FromUtf8(where);
+    switch (status.state)
+    {
+    case NtripStatus::State::Connecting:
+        return L"Corrections: connecting to " + caster + L"\u2026";
+    case NtripStatus::State::Streaming:
+        return L"Corrections: receiving from " + caster;
+    case NtripStatus::State::Retrying:
+        break;
+    }
+    return L"Corrections: " + FromUtf8(status.reason) + L"; trying again in " +
+           std::to_wstring((status.retryInMs + 999) / 1000) + L" s";
+}
+
+std::wstring ShareAddressInvalidText(const std::wstring& address)
+{
+    return L"Share: \"" + address + L"\" is not HOST:PORT; the receiver is not shared";
+}
+
+std::wstring DescribeShareFailure(const std::wstring& address, int systemError)
+{
+    std::wstring text = L"Share: cannot listen on " + address;
+    if (const std::wstring reason = SystemErrorText(systemError); !reason.empty())
+        text += L": " + reason;
+    return text;
+}

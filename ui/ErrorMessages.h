@@ -1,6 +1,7 @@
 #pragma once
 
 #include "io/PortError.h"
+#include "net/NtripClient.h"
 #include "playback/LogPlayer.h"
 
 #include <string>
@@ -25,3 +26,10 @@ std::wstring DescribeDeviceLost(const std::wstring& path);
 std::wstring DescribeLogFailure(const std::wstring& path, LogError error, int systemError);
 // The player reached the end of the log at `path`.
 std::wstring LogEndedText(const std::wstring& path);
+
+// The corrections and the share, as the terminal and the panel say them. `where` is the
+// caster's NtripDisplayName: never its credentials.
+std::wstring CorrectionsAddressInvalidText();
+std::wstring DescribeCorrectionsStatus(const std::string& where, const NtripStatus& status);
+std::wstring ShareAddressInvalidText(const std::wstring& address);
+std::wstring DescribeShareFailure(const std::wstring& address, int systemError);

@@ -8,6 +8,8 @@
 #include "net/SourceAddress.h"
 #include "receiver/ReceiverCommands.h"
 #include "util/WideText.h"
+#include "net/NtripProtocol.h"
+#include "net/ShareServer.h"
 #include "ui/ErrorMessages.h"
 #include "ui/OrvaneView.h"
 
@@ -72,7 +74,7 @@ QWidget* CreateMainView(CMainFrame* pFrame, CDocument* pDoc)
     return view;
 }
 
-CMainFrame::CMainFrame() : m_pSession(std::make_unique<CGpsSession>())
+CMainFrame::CMainFrame() : m_chooseMountpoint(::ChooseMountpoint), m_pSession(std::make_unique<CGpsSession>())
 {
     // Fixed size, no maximise button: the views are laid out in fixed pixel coordinates.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -137,6 +139,10 @@ CGpsSession& CMainFrame::NewSession(bool bStartSource)
     QObject::connect(session, &CGpsSession::baudDetected, this, [this](int from, int to) { OnBaudDetected(from, to); });
     QObject::connect(session, &CGpsSession::identityChanged, this,
                      [this](const ReceiverIdentity& identity) { OnIdentityChanged(identity); });
+    QObject::connect(session, &CGpsSession::correctionSent, this,
+                     [this](const std::string& frame, bool bWritten) { OnCorrectionSent(frame, bWritten); });
+    QObject::connect(session, &CGpsSession::correctionsStatus, this,
+                     [this](const NtripStatus& status) { OnCorrectionsStatus(status); });
     // Nothing of the last source's state reaches this one's.
     if (COrvaneDoc* doc = Doc())
     {
@@ -270,6 +276,94 @@ void CMainFrame::OnOpened(CGpsSession::Clock::time_point at)
     m_bOpenReplacesShown = true;
     SetConnected(true, true);
     StartFixSearch(FixSearch::Connect, at);
+    StartShare(*m_pSession);
+    StartCorrections(*m_pSession);
+}
+
+void CMainFrame::TellNetworkNote(const std::wstring& text, bool bCorrections)
+{
+    NetworkNote note{text, bCorrections};
+    if (COrvaneDoc* doc = Doc())
+        doc->UpdateAllViews(nullptr, HINT_NETWORK_NOTE, &note);
+}
+
+void CMainFrame::StartShare(CGpsSession& session)
+{
+    if (m_strShare.empty())
+        return;
+    const std::optional<SourceAddress> address = ParseShareAddress(ToUtf8(m_strShare));
+    if (!address)
+    {
+        TellNetworkNote(ShareAddressInvalidText(m_strShare), false);
+        return;
+    }
+    int systemError = 0;
+    if (!session.StartSharing(*address, systemError))
+    {
+        TellNetworkNote(DescribeShareFailure(m_strShare, systemError), false);
+        return;
+    }
+    SourceAddress listening = *address;
+    listening.port = session.Share()->Port();
+    TellNetworkNote(L"Sharing the receiver's NMEA on " + FromUtf8(HostAndPort(listening)), false);
+}
+
+std::optional<std::string> CMainFrame::ChooseMountpoint(const NtripCaster& caster)
+{
+    if (!m_chooseMountpoint)
+        return std::nullopt;
+    std::optional<GeoPosition> position;
+    if (const COrvaneDoc* doc = Doc(); doc && HasFixedPosition(doc->m_gps))
+        position = GeoPosition{doc->m_gps.latitude, doc->m_gps.longitude};
+    return m_chooseMountpoint(this, caster, position);
+}
+
+void CMainFrame::StartCorrections(CGpsSession& session)
+{
+    if (m_strCorrections.empty())
+        return;
+    std::optional<NtripCaster> caster = ParseNtripAddress(ToUtf8(m_strCorrections));
+    if (!caster)
+    {
+        TellNetworkNote(CorrectionsAddressInvalidText(), true);
+        return;
+    }
+    if (!session.AcceptsWrites())
+    {
+        TellNetworkNote(L"Corrections: this source takes no bytes; they go to a serial port or tcp:// only", true);
+        return;
+    }
+    if (caster->mountpoint.empty())
+    {
+        // The chooser's event loop may see the user disconnect: only the session asked for
+        // is given the corrections.
+        const std::optional<std::string> chosen = ChooseMountpoint(*caster);
+        if (!chosen || m_pSession.get() != &session || !session.IsOpen())
+            return;
+        caster->mountpoint = *chosen;
+        m_strCorrections = FromUtf8(WithMountpoint(ToUtf8(m_strCorrections), *chosen));
+        std::wstring address = m_strCorrections;
+        if (COrvaneDoc* doc = Doc())
+            doc->UpdateAllViews(nullptr, HINT_CORRECTIONS_CHOSEN, &address);
+    }
+    if (!session.StartCorrections(*caster))
+        return;
+    m_strCorrectionsSource = NtripDisplayName(*caster);
+    std::string mountpoint = caster->mountpoint;
+    if (COrvaneDoc* doc = Doc())
+        doc->UpdateAllViews(nullptr, HINT_CORRECTIONS_STARTED, &mountpoint);
+}
+
+void CMainFrame::OnCorrectionSent(const std::string& frame, bool bWritten)
+{
+    CorrectionSentHint hint{frame, bWritten};
+    if (COrvaneDoc* doc = Doc(); doc && doc->m_bConnected)
+        doc->UpdateAllViews(nullptr, HINT_CORRECTION_SENT, &hint);
+}
+
+void CMainFrame::OnCorrectionsStatus(const NtripStatus& status)
+{
+    TellNetworkNote(DescribeCorrectionsStatus(m_strCorrectionsSource, status), true);
 }
 
 void CMainFrame::SetConnected(bool bConnected, bool bTellViews)

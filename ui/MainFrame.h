@@ -9,11 +9,14 @@
 #include "receiver/ReceiverFamily.h"
 #include "session/GpsSession.h"
 #include "settings/Settings.h"
+#include "ui/SourcetableDialog.h"
 
 #include <QTimer>
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <thread>
 #include <memory>
 #include <string>
@@ -46,6 +49,18 @@ public:
     int GetBaudRate() const { return m_nBaudRate; }
     // Where a serial open asks which ports gpsd holds; 127.0.0.1:2947 unless set.
     void SetGpsdAddress(const SourceAddress& gpsd) { m_gpsdAddress = gpsd; }
+    // The caster whose corrections go to the receiver (ntrip://...), and where the receiver is
+    // shared (HOST:PORT); empty for none. Used at the next connect.
+    void SetCorrections(const std::wstring& address) { m_strCorrections = address; }
+    void SetShare(const std::wstring& address) { m_strShare = address; }
+    const std::wstring& GetCorrections() const { return m_strCorrections; }
+    const std::wstring& GetShare() const { return m_strShare; }
+    // Lets the user pick one of the caster's streams: the mountpoint, or nullopt.
+    using MountpointChooser =
+        std::function<std::optional<std::string>(QWidget* pOwner, const NtripCaster& caster, std::optional<GeoPosition>)>;
+    void SetMountpointChooser(MountpointChooser chooser) { m_chooseMountpoint = std::move(chooser); }
+    // The chooser, with the receiver's position when it has a fix; nullopt when nothing was chosen.
+    std::optional<std::string> ChooseMountpoint(const NtripCaster& caster);
 
     CGPSDevice& GetDevice() { return m_pSession->Device(); }
 
@@ -124,6 +139,12 @@ private:
     void OnFailed(const SessionError& error);
     void OnLost(const std::wstring& path);
     void OnBaudDetected(int fromRate, int toRate);
+    void OnCorrectionSent(const std::string& frame, bool bWritten);
+    void OnCorrectionsStatus(const NtripStatus& status);
+    // The source is open: starts the share and the corrections the settings ask for.
+    void StartShare(CGpsSession& session);
+    void StartCorrections(CGpsSession& session);
+    void TellNetworkNote(const std::wstring& text, bool bCorrections);
 
     void SetConnected(bool bConnected, bool bTellViews);
     // Writes the family's command and, when it went out, marks it in the history and has the
@@ -165,6 +186,11 @@ private:
     AppSettings m_ownSettings;
     AppSettings* m_pSettings = &m_ownSettings;
     int m_nBaudRate = 9600;
+    std::wstring m_strCorrections;
+    std::wstring m_strShare;
+    // Where the current session's corrections come from, for the terminal: no credentials.
+    std::string m_strCorrectionsSource;
+    MountpointChooser m_chooseMountpoint;
     // 127.0.0.1 rather than localhost: no name to look up on every serial open.
     SourceAddress m_gpsdAddress{SourceAddress::Kind::Gpsd, "127.0.0.1", SourceAddress::kGpsdPort};
     // Whether the views showed a connection when the open under way began.

@@ -65,6 +65,8 @@ COrvaneView::COrvaneView(QWidget* pParent)
     connect(&m_staleTimer, &QTimer::timeout, this, [this] { update(QRect(0, 0, kPanelWidth, panel::kRepaintHeight)); });
     m_fixCountTimer.setInterval(kFixCountMs);
     connect(&m_fixCountTimer, &QTimer::timeout, this, [this] { update(PanelRect(panel::kTimeToFixBox)); });
+    m_correctionsTimer.setInterval(kCorrectionsRedrawMs);
+    connect(&m_correctionsTimer, &QTimer::timeout, this, [this] { update(PanelRect(panel::kCorrectionsBox)); });
     m_panelClock.start();
     m_panelTimer.setSingleShot(true);
     connect(&m_panelTimer, &QTimer::timeout, this, [this] { SchedulePanel(); });
@@ -180,6 +182,7 @@ void COrvaneView::paintEvent(QPaintEvent* event)
         DrawStatusPanel(*m_pPanelDC, m_gps, m_res, m_bDrawnLive);
         DrawTimeToFix(*m_pPanelDC, TimeToFixText(), m_timeToFix.IsSearching(), m_res, m_bDrawnLive);
         DrawReceiverName(*m_pPanelDC, m_strReceiver, m_res, m_bDrawnLive);
+        DrawCorrections(*m_pPanelDC, CorrectionsText(), m_res, m_bDrawnLive);
         if (m_bConnecting)
         {
             // The fix box's well as the background has it, with the word in place of "No data",
@@ -228,8 +231,40 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, const ViewHint& hint)
             update(PanelRect(panel::kTimeToFixBox));
         }
         break;
+    case HINT_CORRECTIONS_STARTED:
+        if (const auto* mountpoint = HintAs<std::string>(hint))
+        {
+            m_corrections.emplace(*mountpoint);
+            m_correctionsTimer.start();
+            update(PanelRect(panel::kCorrectionsBox));
+        }
+        break;
+    case HINT_CORRECTION_SENT:
+        if (const auto* sent = HintAs<CorrectionSentHint>(hint); sent && m_corrections)
+        {
+            // One line a frame, marked as ours: RTCM3 comes a few frames a second.
+            std::string line = "\u2192 " + FrameText(FrameKind::Rtcm3, sent->frame);
+            if (sent->bWritten)
+                m_corrections->Add(sent->frame, CorrectionsSummary::Clock::now());
+            else
+                line += "  (port busy, dropped)";
+            m_logCtrl.AddLine(FromUtf8(line) + L"\r\n");
+        }
+        break;
+    case HINT_NETWORK_NOTE:
+        if (const auto* note = HintAs<NetworkNote>(hint))
+        {
+            m_logCtrl.AddLine(note->text + L"\r\n");
+            if (note->bCorrections)
+            {
+                m_strCorrectionsNote = QString::fromStdWString(note->text);
+                update(PanelRect(panel::kCorrectionsBox));
+            }
+        }
+        break;
     case HINT_SOURCE_STARTED:
         // Another source: nothing of the last one's fix or its search is shown as its own.
+        StopCorrections();
         m_timeToFix.Cancel();
         m_awaitedAnswer.reset();
         m_strReceiver.clear();
@@ -251,6 +286,7 @@ void COrvaneView::OnUpdate(CView* /*pSender*/, long lHint, const ViewHint& hint)
         m_bConnecting = false;
         if (!doc->m_bConnected)
         {
+            StopCorrections();
             m_timeToFix.Cancel();
             m_fixCountTimer.stop();
             m_panelTimer.stop();
@@ -362,6 +398,25 @@ void COrvaneView::ShowRecord(const GpsData& gps)
         update(status);
     if (bSky)
         update(sky);
+}
+
+void COrvaneView::StopCorrections()
+{
+    m_corrections.reset();
+    m_strCorrectionsNote.clear();
+    m_correctionsTimer.stop();
+}
+
+QString COrvaneView::CorrectionsText() const
+{
+    // The caster's trouble while no frame came lately; the summary otherwise.
+    const auto now = CorrectionsSummary::Clock::now();
+    if (!m_corrections)
+        return m_strCorrectionsNote;
+    const auto age = m_corrections->Age(now);
+    if (!m_strCorrectionsNote.isEmpty() && (!age || *age > CorrectionsSummary::kRateWindow))
+        return m_strCorrectionsNote;
+    return QString::fromStdString(m_corrections->Text(now, m_gps));
 }
 
 QString COrvaneView::TimeToFixText() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "framework/core/Document.h"
+#include "gps/CorrectionsSummary.h"
 #include "gps/GpsData.h"
 #include "gps/TimeToFix.h"
 #include "ui/ImageButton.h"
@@ -44,6 +45,27 @@ struct FixSearchHint
 // short line that names it ("u-blox M8 (ROM CORE 3.01)").
 inline constexpr long HINT_RECEIVER_IDENTIFIED = 4102;
 
+// Sent by the frame as corrections start for a session, with a std::string: the mountpoint.
+inline constexpr long HINT_CORRECTIONS_STARTED = 4103;
+// Sent by the frame for each frame of corrections handed to the receiver's port.
+inline constexpr long HINT_CORRECTION_SENT = 4104;
+struct CorrectionSentHint
+{
+    std::string frame;
+    bool bWritten = true; // false: the port had no room and the frame was dropped
+};
+// Sent by the frame with a NetworkNote: what the corrections or the share are doing, for the
+// terminal (and the panel's corrections line while no frames come).
+inline constexpr long HINT_NETWORK_NOTE = 4105;
+struct NetworkNote
+{
+    std::wstring text;
+    bool bCorrections = false;
+};
+// Sent by the frame as a stream was chosen from the caster's list on Connect, with a
+// std::wstring: the whole corrections address.
+inline constexpr long HINT_CORRECTIONS_CHOSEN = 4106;
+
 // The main view: the status panel drawn on the left, the connect and record buttons on it, the
 // setup form, the terminal, the history and the accuracy plot in tabs under it, and the map to its right.
 class COrvaneView : public QWidget, public CView
@@ -76,6 +98,10 @@ public:
     // What the panel shows of the time to first fix now; empty when nothing.
     QString TimeToFixText() const;
     bool IsCountingToFix() const { return m_fixCountTimer.isActive(); }
+    // The panel's corrections line now; empty while no corrections were started.
+    QString CorrectionsText() const;
+    // How often the corrections line is redrawn while corrections run: its age and rate move.
+    static constexpr int kCorrectionsRedrawMs = 1000;
     // The receiver as the panel names it; empty before it has said anything of itself.
     const QString& ReceiverText() const { return m_strReceiver; }
     QTabWidget* GetTabs() const { return m_tabs; }
@@ -143,4 +169,9 @@ private:
     QString m_strReceiver;
     // Runs only while the first fix is searched for.
     QTimer m_fixCountTimer;
+    // The session's corrections, while they run; what the caster connection last said.
+    std::optional<CorrectionsSummary> m_corrections;
+    QString m_strCorrectionsNote;
+    QTimer m_correctionsTimer;
+    void StopCorrections();
 };

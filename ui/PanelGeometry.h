@@ -64,6 +64,8 @@ inline constexpr Box kTimeToFixBox{150, 162, 396, 184};
 // and the box it is drawn in.
 inline constexpr Point kReceiverEnd{392, 47};
 inline constexpr Box kReceiverBox{104, 31, 396, 53};
+// The corrections line, in two rows left of the altitude's label, under the longitude.
+inline constexpr Box kCorrectionsBox{10, 250, 212, 273};
 
 // The rest of the layout of the main view around the panel.
 inline constexpr int kTabsTop = 478;

@@ -74,8 +74,17 @@ public:
     void ApplyBaudSelection();
     void OnFolderChanged();
     void OnChooseFolder();
-    // Copies the three choices into the settings and hands them to the keeper.
+    // Copies the choices into the settings and hands them to the keeper.
     void OnSave();
+    // The corrections field was left or Enter pressed: its address (the password kept when
+    // the field still shows it masked) goes to the frame, and the field shows it masked.
+    void OnCorrectionsEdited();
+    void OnShareEdited();
+    // Lets the user pick one of the caster's streams; the field gets its mountpoint. An
+    // address that is no caster's is said in a message.
+    void OnChooseStream();
+    // The corrections address as it is, password and all; the field shows it masked.
+    const std::wstring& Corrections() const { return m_strCorrections; }
 
     // true: controls into m_nBaudIndex and m_strFolder; false: the members into the controls.
     void UpdateData(bool bSaveAndValidate);
@@ -96,6 +105,9 @@ public:
     CImageButton* m_btnSave = nullptr;
     QLabel* m_lblPort = nullptr;
     QLineEdit* m_editFolder = nullptr;
+    QLineEdit* m_editCorrections = nullptr;
+    CImageButton* m_btnChooseStream = nullptr;
+    QLineEdit* m_editShare = nullptr;
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -120,6 +132,10 @@ private:
     void CommitTypedPort();
     void MakeImageButtons();
 
+    // Shows the corrections address, masked, and hands it and the share on to the frame.
+    void ShowCorrections();
+
+    std::wstring m_strCorrections;
     AppSettings* m_pSettings = nullptr;
     SettingsKeeper m_keepSettings;
     PortSource m_portSource;

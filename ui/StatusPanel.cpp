@@ -428,6 +428,62 @@ void DrawTimeToFix(CMemDCEx& dc, const QString& text, bool bSearching, const Pan
     DrawHeadingRowText(dc, text, panel::kTimeToFixEnd, bSearching ? kCountInk : live ? kHeadingInk : kStaleInk, res);
 }
 
+QStringList CorrectionRows(const QString& text, const QFont& font, int width)
+{
+    const QFontMetrics fm(font);
+    // The parts, each with the gap before it; a part wider than a row breaks at its words and
+    // starts a row of its own.
+    struct Piece
+    {
+        QString text;
+        QString gap;
+        bool bStartsRow = false;
+    };
+    std::vector<Piece> pieces;
+    for (const QString& part : text.split(QStringLiteral("  "), Qt::SkipEmptyParts))
+    {
+        if (fm.horizontalAdvance(part) <= width)
+        {
+            pieces.push_back({part, QStringLiteral("  ")});
+            continue;
+        }
+        bool bFirst = true;
+        for (const QString& word : part.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        {
+            pieces.push_back({word, bFirst ? QStringLiteral("  ") : QStringLiteral(" "), bFirst});
+            bFirst = false;
+        }
+    }
+    QStringList rows;
+    for (const Piece& piece : pieces)
+    {
+        const QString joined = rows.isEmpty() ? piece.text : rows.back() + piece.gap + piece.text;
+        const bool bNewRow = rows.isEmpty() || piece.bStartsRow || fm.horizontalAdvance(joined) > width;
+        if (bNewRow && rows.size() < 2)
+            rows.push_back(piece.text);
+        else
+            rows.back() = joined; // the last row is cut below
+    }
+    for (QString& row : rows)
+        row = fm.elidedText(row, Qt::ElideRight, width);
+    return rows;
+}
+
+void DrawCorrections(CMemDCEx& dc, const QString& text, const PanelResources& res, bool live)
+{
+    if (text.isEmpty())
+        return;
+    const QRect box = PanelRect(panel::kCorrectionsBox);
+    const QFont oldFont = dc.SelectFont(res.fontTiny);
+    const QColor oldColour = dc.SetTextColor(live ? kHeadingInk : kStaleInk);
+    const QStringList rows = CorrectionRows(text, res.fontTiny, box.width());
+    const int pitch = box.height() / 2;
+    for (int i = 0; i < rows.size(); ++i)
+        dc.TextOut(box.left(), box.top() + i * pitch, rows[i]);
+    dc.SetTextColor(oldColour);
+    dc.SelectFont(oldFont);
+}
+
 QColor PanelBackground()
 {
     return kPanelGrey;

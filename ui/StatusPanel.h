@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 
 #include <string>
 
@@ -77,6 +78,13 @@ void DrawTimeToFix(CMemDCEx& dc, const QString& text, bool bSearching, const Pan
 // The receiver's name ("u-blox M8 (ROM CORE 3.01)") on the Time and Date heading's row, ending
 // at its right edge, cut with an ellipsis where the row ends; nothing for an empty text.
 void DrawReceiverName(CMemDCEx& dc, const QString& name, const PanelResources& res, bool live = true);
+
+// What the corrections to the receiver are doing ("BNDM  1.2 kB/s  age 0.4 s  base 11.1 km
+// 1005 1077", or why none come) in kCorrectionsBox: its parts, split at double spaces, fill two
+// rows, the last cut with an ellipsis. Nothing for an empty text.
+void DrawCorrections(CMemDCEx& dc, const QString& text, const PanelResources& res, bool live = true);
+// The rows DrawCorrections makes of the text within `width` pixels of the font.
+QStringList CorrectionRows(const QString& text, const QFont& font, int width);
 
 // The grey under and around the panel's images.
 QColor PanelBackground();

@@ -196,7 +196,7 @@ std::vector<SummaryRow> SummaryRows()
         {"OnlyTheLastTenSeconds", tenSeconds, 19500, false, "BNDM  500 B/s  age 0.5 s  1077"},
         {"KiloBytes", {{0, msm}, {0, msm}, {0, msm}}, 1000, false, "BNDM  1.5 kB/s  age 1.0 s  1077"},
         {"StoppedLongAgo", {{0, msm}}, 60000, false, "BNDM  0 B/s  age 60.0 s  1077"},
-        {"BaseDistance", withStation, 1000, true, "BNDM  " + std::to_string((station.size() + 500)) + " B/s  age 0.5 s  1005 1077  base 11.1 km"},
+        {"BaseDistance", withStation, 1000, true, "BNDM  " + std::to_string((station.size() + 500)) + " B/s  age 0.5 s  base 11.1 km  1005 1077"},
         {"BaseWithoutFix", withStation, 1000, false, "BNDM  " + std::to_string((station.size() + 500)) + " B/s  age 0.5 s  1005 1077"},
     };
 }

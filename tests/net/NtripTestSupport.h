@@ -103,12 +103,13 @@ inline NtripCaster CasterAt(std::uint16_t port, const std::string& password, con
 inline constexpr const char* kStr2str = "str2str";
 
 // str2str as a caster with one mountpoint, MNT, for user:pass. Its input is a TCP server of
-// ours that plays `stream` over and over and keeps what comes back (the clients' GGA, with -b 1).
+// ours that plays `stream` over and over, 977 bytes every `pause`, and keeps what comes back
+// (the clients' GGA, with -b 1).
 class Str2strCaster
 {
 public:
-    explicit Str2strCaster(std::string stream)
-        : m_stream(std::move(stream)), m_feeder([this] { Feed(); })
+    explicit Str2strCaster(std::string stream, std::chrono::milliseconds pause = std::chrono::milliseconds(10))
+        : m_stream(std::move(stream)), m_pause(pause), m_feeder([this] { Feed(); })
     {
         if (m_port.Port() == 0 || m_input.Port() == 0)
             return;
@@ -166,7 +167,7 @@ private:
     {
         if (!m_input.Accept(std::chrono::seconds(30)))
             return;
-        // About 100 kB/s, in pieces that cut frames anywhere.
+        // About 100 kB/s by default, in pieces that cut frames anywhere.
         std::size_t at = 0;
         while (!m_bStop)
         {
@@ -174,13 +175,14 @@ private:
             if (!m_input.Send(std::string_view(m_stream).substr(at, size)))
                 return;
             at = (at + size) % m_stream.size();
-            const std::string back = m_input.Receive(1, std::chrono::milliseconds(10));
+            const std::string back = m_input.Receive(1, m_pause);
             std::lock_guard guard(m_lock);
             m_returned += back;
         }
     }
 
     const std::string m_stream;
+    const std::chrono::milliseconds m_pause;
     loopback::ReservedPort m_port{SOCK_STREAM};
     loopback::TcpServer m_input;
     std::atomic<bool> m_bStop{false};

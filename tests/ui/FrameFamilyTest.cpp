@@ -75,35 +75,10 @@ private:
     std::unique_ptr<SessionThread> m_thread;
 };
 
-class FrameMeetsFamily : public ::testing::TestWithParam<ReceiverFamily>
+class FrameMeetsFamily : public WindowTest<::testing::TestWithParam<ReceiverFamily>>
 {
 protected:
-    void SetUp() override
-    {
-        QSettings(kUserFolderName, "Orvane").clear();
-        m_app = std::make_unique<TestApp>(m_folder.Path() / "Orvane.xml");
-        ASSERT_TRUE(m_app->InitInstance());
-        m_frame = m_app->Frame();
-        ASSERT_NE(m_frame, nullptr);
-        m_view = dynamic_cast<COrvaneView*>(m_frame->centralWidget());
-        ASSERT_NE(m_view, nullptr);
-    }
-
-    void TearDown() override
-    {
-        if (m_app)
-            m_app->DestroyMainWindow();
-        m_app.reset();
-    }
-
-    void Connect(const std::wstring& port)
-    {
-        m_frame->SetBaudRate(kBaud);
-        m_frame->SetPortName(port);
-        m_frame->ConnectDevice(true);
-        ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsConnecting(); }));
-        ASSERT_TRUE(m_app->Doc()->m_bConnected);
-    }
+    void Connect(const std::wstring& port) { WindowTest::Connect(port, kBaud); }
 
     bool TerminalHas(const std::wstring& text)
     {
@@ -112,11 +87,6 @@ protected:
                 return true;
         return false;
     }
-
-    TempFolder m_folder;
-    std::unique_ptr<TestApp> m_app;
-    TestFrame* m_frame = nullptr;
-    COrvaneView* m_view = nullptr;
 };
 
 std::vector<std::pair<std::string, RestartKind>> Obeyed(const std::vector<ReceivedMessage>& received)

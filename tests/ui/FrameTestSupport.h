@@ -10,8 +10,12 @@
 #include "support/OrvaneTestApp.h"
 #include "support/TempFolder.h"
 #include "ui/MainFrame.h"
+#include "ui/OrvaneView.h"
+
+#include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QSettings>
 #include <QWidget>
 
 #include <chrono>
@@ -132,6 +136,46 @@ public:
     TestFrame* Frame() const { return dynamic_cast<TestFrame*>(OrvaneTestApp::Frame()); }
 
     Seen m_seen;
+};
+
+// The application started with its window, for tests that drive the frame and the main view
+// (Base: ::testing::Test or a TestWithParam).
+template <class Base = ::testing::Test>
+class WindowTest : public Base
+{
+protected:
+    void SetUp() override
+    {
+        QSettings(kUserFolderName, "Orvane").clear();
+        m_app = std::make_unique<TestApp>(m_folder.Path() / "Orvane.xml");
+        ASSERT_TRUE(m_app->InitInstance());
+        m_frame = m_app->Frame();
+        ASSERT_NE(m_frame, nullptr);
+        m_view = dynamic_cast<COrvaneView*>(m_frame->centralWidget());
+        ASSERT_NE(m_view, nullptr);
+    }
+
+    void TearDown() override
+    {
+        if (m_app)
+            m_app->DestroyMainWindow();
+        m_app.reset();
+    }
+
+    // Connects to the port and waits until the open has ended, connected.
+    void Connect(const std::wstring& port, int baudRate)
+    {
+        m_frame->SetBaudRate(baudRate);
+        m_frame->SetPortName(port);
+        m_frame->ConnectDevice(true);
+        ASSERT_TRUE(ProcessEventsUntil([&] { return !m_frame->IsConnecting(); }));
+        ASSERT_TRUE(m_app->Doc()->m_bConnected);
+    }
+
+    TempFolder m_folder;
+    std::unique_ptr<TestApp> m_app;
+    TestFrame* m_frame = nullptr;
+    COrvaneView* m_view = nullptr;
 };
 
 } // namespace frametest

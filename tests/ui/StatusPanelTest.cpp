@@ -564,6 +564,57 @@ TEST_F(PanelTest, ReceiverNameEndsAtTheTimeHeadingsRightEdgeAndIsCutBeforeTheHea
     EXPECT_TRUE(none.texts.empty());
 }
 
+// The corrections line in its box under the longitude: the summary's parts fill two rows, the
+// long list of types last and cut; a caster's complaint breaks at its words.
+TEST_F(PanelTest, CorrectionsFillTwoRowsInTheirBoxTheTypesCutLast)
+{
+    const QRect box = PanelRect(panel::kCorrectionsBox);
+    const QFontMetrics fm(res.fontTiny);
+    const struct
+    {
+        const char* name;
+        QString text;
+        QStringList rows; // an entry ending in "…" is compared up to it
+    } rows[] = {
+        {"network", QStringLiteral("BNDM  2.0 kB/s  age 0.1 s  base 11.1 km  63 1007 1008 1019 1020 1033 1044 1045 1046 1077 1087 1097 1107 1789"),
+         {QStringLiteral("BNDM  2.0 kB/s  age 0.1 s  base 11.1 km"), QStringLiteral("63 1007 1008 1019\u2026")}},
+        {"own base", QStringLiteral("BASE  180 B/s  age 0.9 s  1005"), {QStringLiteral("BASE  180 B/s  age 0.9 s  1005")}},
+        {"waiting", QStringLiteral("BNDM  no corrections yet"), {QStringLiteral("BNDM  no corrections yet")}},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        RecordingDC dc;
+        DrawCorrections(dc, row.text, res, true);
+        ASSERT_EQ(dc.texts.size(), static_cast<std::size_t>(row.rows.size()));
+        for (qsizetype i = 0; i < row.rows.size(); ++i)
+        {
+            const TextCall& t = dc.texts[static_cast<std::size_t>(i)];
+            const QString shown = QString::fromStdString(t.text);
+            if (row.rows[i].endsWith(QChar(0x2026)))
+            {
+                EXPECT_TRUE(shown.startsWith(row.rows[i].chopped(1))) << t.text;
+                EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << t.text;
+            }
+            else
+                EXPECT_EQ(shown, row.rows[i]);
+            EXPECT_TRUE(box.contains(QRect(t.x, t.y, fm.horizontalAdvance(shown), fm.height()))) << t.text;
+            EXPECT_EQ(t.colour, QColor(30, 36, 52));
+        }
+    }
+    // Broken at a space, nothing lost.
+    const QString refused = QStringLiteral("Corrections: caster refused: 401 Unauthorized; trying again in 40 s");
+    const QStringList refusedRows = CorrectionRows(refused, res.fontTiny, box.width());
+    ASSERT_EQ(refusedRows.size(), 2);
+    EXPECT_EQ(refusedRows.join(QLatin1Char(' ')), refused);
+    // Clear of the altitude's label, above the satellite panel.
+    EXPECT_LT(box.right(), 222);
+    EXPECT_LT(box.bottom(), panel::kSatellitePanelTop);
+    RecordingDC none;
+    DrawCorrections(none, QString(), res);
+    EXPECT_TRUE(none.texts.empty());
+}
+
 struct DmsRow
 {
     float value;

@@ -3,7 +3,8 @@
 // a PNG: orvane-screenshot OUTPUT.png [SECONDS] [setup|terminal]. The map shows the position and
 // the track driven so far. With `log FILE` instead, it plays that log at 16x for the seconds;
 // with `family NAME [no-banner]` (ublox, mediatek, ...), the simulated receiver is one of that
-// family, which without its banner says who it is only when asked.
+// family, which without its banner says who it is only when asked; with `corrections ADDRESS
+// [setup]`, the Corrections field holds the caster's address (and Share 127.0.0.1:10110).
 #include "app/OrvaneApp.h"
 #include "recording/OrvaneDoc.h"
 #include "ui/MainFrame.h"
@@ -64,6 +65,8 @@ int main(int argc, char** argv)
     const bool bLive = argc > 5 && std::string(argv[5]) == "live";
     const std::string family = argc > 4 && std::string(argv[3]) == "family" ? argv[4] : "";
     const bool bBanner = !(argc > 5 && std::string(argv[5]) == "no-banner");
+    const std::string corrections = argc > 4 && std::string(argv[3]) == "corrections" ? argv[4] : "";
+    const bool bCorrectionsSetup = !corrections.empty() && argc > 5 && std::string(argv[5]) == "setup";
 
     char pattern[] = "/tmp/orvane-shot-XXXXXX";
     const char* made = ::mkdtemp(pattern);
@@ -131,10 +134,18 @@ int main(int argc, char** argv)
                 QComboBox* rates = view->GetSetupView()->m_cbBaud;
                 rates->setCurrentIndex(rates->findText(QStringLiteral("38400")));
                 view->GetSetupView()->ApplyBaudSelection();
+                if (!corrections.empty())
+                {
+                    QLineEdit* field = view->GetSetupView()->m_editCorrections;
+                    field->setText(QString::fromStdString(corrections));
+                    emit field->editingFinished();
+                    view->GetSetupView()->m_editShare->setText(QStringLiteral("127.0.0.1:10110"));
+                    emit view->GetSetupView()->m_editShare->editingFinished();
+                }
                 view->GetConnectButton().click();
                 Pump(1500);
                 view->GetRecordButton().click();
-                view->GetTabs()->setCurrentIndex(showSetup ? 0 : 1);
+                view->GetTabs()->setCurrentIndex(showSetup || bCorrectionsSetup ? 0 : 1);
                 Pump(seconds * 1000);
                 frame->grab().save(QString::fromStdString(output));
                 status = doc->m_bConnected ? 0 : 1;
