@@ -21,6 +21,8 @@
 # each stream just before the current one and on this build's simulator, in columns of its own.
 # Extra environment for Orvane alone (for comparisons) goes in ORVANE_PEER_ENV, e.g.
 # ORVANE_PEER_ENV="QT_QUICK_BACKEND=opengl".
+# ORVANE_PEER_SETTINGS holds more nodes for Orvane's settings file, e.g. its Corrections and Share
+# (the caster and the share's clients are the caller's to run).
 # ORVANE_PEER_TABS="90 170" measures Orvane alone, once per tab clicked at each x under the panel
 # (90: Terminal), on both streams, with no peer: what a tab costs while it is shown.
 # ORVANE_PEER_MEMORY_MINUTES=N instead runs Orvane alone on the 115200-baud stream for N minutes
@@ -98,7 +100,7 @@ start_orvane() { # binary, baud, simulator options...; sets app
   start_simulator "$work/gps" --baud "$baud" "$@"
   cat >"$bin/Orvane.xml" <<XML
 <?xml version="1.0" encoding="UTF-8"?>
-<Configuration><Port>$work/gps</Port><BaudRate>$baud</BaudRate><SaveFileName>$home/rec</SaveFileName></Configuration>
+<Configuration><Port>$work/gps</Port><BaudRate>$baud</BaudRate><SaveFileName>$home/rec</SaveFileName>${ORVANE_PEER_SETTINGS:-}</Configuration>
 XML
   [ "$(id -u)" -eq 0 ] && export QTWEBENGINE_DISABLE_SANDBOX=1
   # shellcheck disable=SC2086
