@@ -452,7 +452,7 @@ bool CMainFrame::OnUpdateCommand(CCmdUI& ui)
     {
         // Only a port that takes writes, to a receiver known or chosen as a u-blox.
         ui.Enable(session.IsOpen() && !session.IsLog() && session.AcceptsWrites() &&
-                  EnableUbxCommand(session.CommandFamily(), std::nullopt).has_value());
+                  session.CommandFamily() == ReceiverFamily::UBlox);
         return true;
     }
     const RestartItem* item = RestartItemOf(ui.m_nID);
