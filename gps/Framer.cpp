@@ -188,20 +188,6 @@ std::size_t BinaryFrameLength(std::string_view bytes)
     return CheckBinary(bytes, length) == Check::Frame ? length : 0;
 }
 
-Framer::Candidate Framer::BinaryAt(std::size_t& length) const
-{
-    switch (CheckBinary(std::string_view(m_buffer).substr(m_nAt), length))
-    {
-    case Check::Frame:
-        return Candidate::Frame;
-    case Check::NeedMore:
-        return Candidate::NeedMore;
-    case Check::None:
-        break;
-    }
-    return Candidate::None;
-}
-
 bool Framer::Next(Frame& frame)
 {
     const char* data = m_buffer.data();
@@ -212,14 +198,14 @@ bool Framer::Next(Frame& frame)
         if (c == kUbxSync1 || c == kRtcm3Sync)
         {
             std::size_t length = 0;
-            Candidate found = BinaryAt(length);
-            if (found == Candidate::NeedMore)
+            Check found = CheckBinary(std::string_view(m_buffer).substr(m_nAt), length);
+            if (found == Check::NeedMore)
             {
                 if (!m_bFinished)
                     return false;
-                found = Candidate::None;
+                found = Check::None;
             }
-            if (found == Candidate::Frame)
+            if (found == Check::Frame)
             {
                 // A frame whose checksum holds wins over the line it interrupts.
                 Skip(m_nAt - m_nStart);

@@ -37,6 +37,11 @@ std::string_view Rtcm3Payload(std::string_view frame);
 // The length of the verified UBX or RTCM3 frame `bytes` begin with; 0 when they begin none
 // (also when its bytes run past their end).
 std::size_t BinaryFrameLength(std::string_view bytes);
+// Whether a UBX or RTCM3 frame may begin at this byte.
+constexpr bool IsBinarySyncByte(char c)
+{
+    return c == '\xB5' || c == '\xD3';
+}
 
 // The leading comment lines of a capture as gpsd stores one (each begins with '#' and ends
 // with LF): how many bytes they take. Only the leading lines count; a later '#' is data.
@@ -80,15 +85,6 @@ private:
         Junk,       // after binary: waiting for the '$' or '!' of a line
         Discarding, // the rest of an over-long line, up to its LF
     };
-    enum class Candidate : std::uint8_t
-    {
-        None,
-        Frame,
-        NeedMore
-    };
-
-    // Is there a binary frame starting at m_nAt? Its length in `length` when there is one.
-    Candidate BinaryAt(std::size_t& length) const;
     void Skip(std::size_t count);
     Mode AfterLine() const;
 

@@ -22,11 +22,6 @@ constexpr std::size_t kReadAhead = 65536;
 constexpr std::size_t kMaxFrame = Framer::kMaxUbxPayload + 8;
 static_assert(kMaxFrame <= kReadAhead);
 
-bool IsSyncByte(char c)
-{
-    return c == '\xB5' || c == '\xD3';
-}
-
 // The step on the played timeline from one sentence's time of day to the next: midnight rolled
 // over, a step backwards played at once and a long gap shortened.
 std::int64_t PlayedStepMs(std::int64_t last, std::int64_t time)
@@ -44,7 +39,7 @@ std::int64_t PlayedStepMs(std::int64_t last, std::int64_t time)
 std::int64_t LogPlayer::TimeOfDayMs(const std::string& line)
 {
     std::optional<TimeOfDay> time;
-    if (!line.empty() && IsSyncByte(line.front()))
+    if (!line.empty() && IsBinarySyncByte(line.front()))
         time = UbxTimeOfDay(line);
     else if (IsChecksumValid(line))
         time = SentenceTimeOfDay(line);
@@ -123,7 +118,7 @@ bool LogPlayer::Index(LogIndexing* progress, bool bPaused)
         }
         if (!ReadLine(cursor.start, text, length))
             return Fail(LogError::Unreadable, m_nReadError);
-        bAnyValid = bAnyValid || (!text.empty() && IsSyncByte(text.front())) || IsChecksumValid(text);
+        bAnyValid = bAnyValid || (!text.empty() && IsBinarySyncByte(text.front())) || IsChecksumValid(text);
         Advance(cursor, text, length);
         if (cursor.start - m_checkpoints.back().start >= kCheckpointBytes && cursor.start < m_nSize)
             m_checkpoints.push_back(cursor);
@@ -179,7 +174,7 @@ bool LogPlayer::FrameAt(std::uint64_t at, std::size_t& length)
     }
     const char* from = m_buffer.data() + (at - m_nBufferAt);
     const std::size_t held = m_nBuffered - static_cast<std::size_t>(at - m_nBufferAt);
-    if (held > 0 && IsSyncByte(*from))
+    if (held > 0 && IsBinarySyncByte(*from))
         length = BinaryFrameLength(std::string_view(from, held));
     return true;
 }
@@ -218,7 +213,7 @@ bool LogPlayer::ReadLine(std::uint64_t at, std::string& text, std::uint64_t& len
         const char* lf = static_cast<const char*>(std::memchr(from, '\n', static_cast<std::size_t>(end - from)));
         const char* upTo = lf ? lf + 1 : end;
         // A binary frame inside: what comes before it is no line (the framer skips it too).
-        const char* sync = std::find_if(pos == at ? from + 1 : from, upTo, IsSyncByte);
+        const char* sync = std::find_if(pos == at ? from + 1 : from, upTo, IsBinarySyncByte);
         if (sync != upTo)
         {
             const std::uint64_t syncAt = m_nBufferAt + static_cast<std::uint64_t>(sync - m_buffer.data());

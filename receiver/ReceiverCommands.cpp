@@ -198,7 +198,7 @@ std::string NavCfgMsg(int protocol)
     std::string commands;
     for (const NavOutput& output : kNavOutputs)
     {
-        if (protocol < output.since || (output.until != 0 && protocol >= output.until) || output.id == 0x43)
+        if (protocol < output.since || (output.until != 0 && protocol >= output.until))
             continue;
         const char payload[] = {static_cast<char>(kUbxNav), static_cast<char>(output.id), 1};
         commands += UbxMessage(kUbxCfg, kUbxCfgMsg, std::string_view(payload, sizeof payload));

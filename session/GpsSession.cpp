@@ -205,7 +205,6 @@ void CGpsSession::OnVersionProbeDue()
         m_versionProbeTimer.start(std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()));
 }
 
-
 void CGpsSession::OnDeviceNotify(int code)
 {
     // One hand-over waiting is enough: it takes every line queued until it runs. A fast receiver

@@ -96,17 +96,19 @@ public:
     // How many times the version queries were written.
     int VersionQueriesSent() const { return m_nVersionQueriesSent; }
 
-    // From now until Close (or the receiver is lost), the caster's RTCM3 frames go to the receiver: each whole through
-    // Write, from the client's own thread, so a busy window never holds them back. The
-    // receiver's GGA goes back to the caster. False for a source that takes no bytes.
+    // From now until Close (or the receiver is lost), the caster's RTCM3 frames go to the
+    // receiver: each whole through Write, from the client's own thread, so a busy window never
+    // holds them back. The receiver's GGA goes back to the caster. False for a source that takes
+    // no bytes.
     bool StartCorrections(const NtripCaster& caster, NtripVersion version = NtripVersion::V2,
                           const NtripTimings& timings = {});
     bool CorrectionsOn() const { return m_pNtrip != nullptr; }
     // Bytes of frames the receiver's port took, and frames it had no room for.
     std::uint64_t CorrectionBytesWritten() const { return m_nCorrectionBytes.load(); }
     std::uint64_t CorrectionFramesDropped() const { return m_nCorrectionsDropped.load(); }
-    // From now until Close (or the receiver is lost), every NMEA line received goes, as received, to the TCP clients
-    // at the address. False, with the server's system error, when it cannot listen there.
+    // From now until Close (or the receiver is lost), every NMEA line received goes, as
+    // received, to the TCP clients at the address. False, with the server's system error, when
+    // it cannot listen there.
     bool StartSharing(const SourceAddress& address, int& systemError);
     // The share server while sharing, else null.
     const ShareServer* Share() const { return m_pShare.get(); }

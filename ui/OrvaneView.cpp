@@ -335,7 +335,7 @@ void COrvaneView::OnGpsData(const std::vector<ReceivedLine>* pLines)
             if (line.kind == FrameKind::Nmea)
                 m_logCtrl.AddLine(QString::fromLocal8Bit(line.text.data(), static_cast<qsizetype>(line.text.size())).toStdWString());
             else
-                m_logCtrl.AddLine(QString::fromStdString(FrameText(line.kind, line.text)).toStdWString() + L"\r\n");
+                m_logCtrl.AddLine(FromUtf8(FrameText(line.kind, line.text)) + L"\r\n");
             m_panelPacer.Line(line.epoch);
             if (m_awaitedAnswer && AnswersRestart(m_awaitedAnswer->family, m_awaitedAnswer->kind, line.text))
             {
