@@ -1,7 +1,6 @@
 // Every receiver capture streamed through the device over a pseudo-terminal, as the receiver
 // would send it, with the queue and the snapshot checked against the capture itself and
 // against gpsd's reading of it.
-#include "support/DeviceLines.h"
 #include "device/GPSDevice.h"
 #include "gps/EpochEnd.h"
 #include "gps/Framer.h"
@@ -69,14 +68,14 @@ Expectation Expect(const std::string& capture)
 
 struct StreamResult
 {
-    std::vector<std::string> queued;
+    std::vector<ReceivedLine> queued; // records, marks and kinds included
     int notifications = 0;
-    GpsData snapshot{};
+    std::uint64_t skipped = 0;
 };
 
-// Writes the bytes to the receiver side in pieces of changing size while the test thread
-// drains the queue, as the status view does.
-StreamResult Stream(const std::string& bytes, int expectedLines)
+// Writes the bytes to the receiver side in pieces of changing size, up to `maxPiece` (cutting
+// lines and frames anywhere), while the test thread drains the queue, as the status view does.
+StreamResult Stream(const std::string& bytes, int expectedNotifications, std::size_t maxPiece = 400)
 {
     StreamResult result;
     PseudoTerminal pty;
@@ -98,27 +97,32 @@ StreamResult Stream(const std::string& bytes, int expectedLines)
             std::size_t piece = 1;
             for (std::size_t at = 0; at < bytes.size(); at += piece)
             {
-                piece = 1 + (at * 7 + 13) % 400;
+                piece = 1 + (at * 7 + 13) % maxPiece;
                 written = written.load() && pty.Write(std::string_view(bytes).substr(at, piece));
             }
         });
-    const auto take = [&] {
-        for (std::string& text : PopTexts(device, &result.snapshot))
-            result.queued.push_back(std::move(text));
-    };
-    while (!notifications.WaitFor(expectedLines, std::chrono::milliseconds(5)))
+    while (!notifications.WaitFor(expectedNotifications, std::chrono::milliseconds(5)))
     {
-        take();
+        device.PopLines(result.queued);
         if (!written)
             break;
     }
     receiver.join();
     EXPECT_TRUE(written);
-    EXPECT_TRUE(notifications.WaitFor(expectedLines));
+    EXPECT_TRUE(notifications.WaitFor(expectedNotifications));
     device.Close();
-    take();
+    device.PopLines(result.queued);
     result.notifications = notifications.Value();
+    result.skipped = device.SkippedByteCount();
     return result;
+}
+
+std::vector<std::string> Texts(const std::vector<ReceivedLine>& lines)
+{
+    std::vector<std::string> texts;
+    for (const ReceivedLine& line : lines)
+        texts.push_back(line.text);
+    return texts;
 }
 
 TEST(CorpusStream, EveryCaptureQueuesExactlyItsChecksumValidLines)
@@ -138,7 +142,7 @@ TEST(CorpusStream, EveryCaptureQueuesExactlyItsChecksumValidLines)
         const StreamResult result = Stream(capture, expected.lines);
         EXPECT_EQ(result.notifications, expected.lines);
         EXPECT_EQ(result.queued.size(), expected.queued.size());
-        EXPECT_TRUE(result.queued == expected.queued);
+        EXPECT_TRUE(Texts(result.queued) == expected.queued);
     }
     // The simulator capture carries NUL bytes inside an RMC; that line must not be queued.
     EXPECT_GE(totalWithNul, 1);
@@ -232,7 +236,8 @@ TEST_P(CorpusOracle, SnapshotAfterTheSentenceMatchesGpsd)
     ASSERT_FALSE(oracle.satSky.empty());
 
     const StreamResult result = Stream(head, Expect(head).lines);
-    const GpsData& gps = result.snapshot;
+    ASSERT_FALSE(result.queued.empty());
+    const GpsData& gps = result.queued.back().gps;
 
     const std::size_t timeAt = oracle.tpv.find("\"time\":\"");
     ASSERT_NE(timeAt, std::string::npos);
@@ -321,47 +326,6 @@ FrameExpectation ExpectFrames(std::string_view bytes)
     return out;
 }
 
-// Writes the bytes to the receiver side in pieces of changing size (cutting frames anywhere)
-// while the test thread drains the queue whole, record and kind included.
-std::vector<ReceivedLine> StreamFrames(const std::string& bytes, int expectedFrames, std::uint64_t& skipped)
-{
-    std::vector<ReceivedLine> queued;
-    PseudoTerminal pty;
-    EXPECT_TRUE(pty.IsValid());
-    Counter notifications;
-    CGPSDevice device;
-    boost::signals2::scoped_connection connection = device.ConnectNotification([&](int) { notifications.Raise(); });
-    if (!device.OpenPort(pty.SlavePortName(), 115200))
-    {
-        ADD_FAILURE() << "cannot open " << pty.SlavePath();
-        return queued;
-    }
-    std::atomic<bool> written{true};
-    std::thread receiver(
-        [&]
-        {
-            std::size_t piece = 1;
-            for (std::size_t at = 0; at < bytes.size(); at += piece)
-            {
-                piece = 1 + (at * 5 + 3) % 97;
-                written = written.load() && pty.Write(std::string_view(bytes).substr(at, piece));
-            }
-        });
-    while (!notifications.WaitFor(expectedFrames, std::chrono::milliseconds(5)))
-    {
-        device.PopLines(queued);
-        if (!written)
-            break;
-    }
-    receiver.join();
-    EXPECT_TRUE(written);
-    EXPECT_TRUE(notifications.WaitFor(expectedFrames));
-    device.Close();
-    device.PopLines(queued);
-    skipped = device.SkippedByteCount();
-    return queued;
-}
-
 const char* KindName(FrameKind kind)
 {
     return kind == FrameKind::Ubx ? "UBX" : kind == FrameKind::Rtcm3 ? "RTCM3" : "NMEA";
@@ -382,8 +346,8 @@ TEST_P(BinaryCaptureStream, QueuesWhatTheFramerAndDecoderGiveFrameByFrame)
     ASSERT_TRUE(std::any_of(expected.queued.begin(), expected.queued.end(),
                             [](const ReceivedLine& line) { return line.kind != FrameKind::Nmea; }));
 
-    std::uint64_t skipped = 0;
-    const std::vector<ReceivedLine> queued = StreamFrames(capture, expected.frames, skipped);
+    const StreamResult result = Stream(capture, expected.frames, 97);
+    const std::vector<ReceivedLine>& queued = result.queued;
     ASSERT_EQ(queued.size(), expected.queued.size());
     for (std::size_t i = 0; i < queued.size(); ++i)
     {
@@ -394,7 +358,7 @@ TEST_P(BinaryCaptureStream, QueuesWhatTheFramerAndDecoderGiveFrameByFrame)
         ASSERT_EQ(queued[i].epoch.began, expected.queued[i].epoch.began);
         ASSERT_EQ(queued[i].epoch.ends, expected.queued[i].epoch.ends);
     }
-    EXPECT_EQ(skipped, expected.skipped);
+    EXPECT_EQ(result.skipped, expected.skipped);
 }
 
 INSTANTIATE_TEST_SUITE_P(Captures, BinaryCaptureStream,
@@ -421,8 +385,8 @@ TEST(MixedStream, NavEoeEndsTheEpochAndJunkBetweenFramesIsSkippedAndCounted)
     const std::string rmc = "$GPRMC,120000.00,A,4854.2575,N,00219.9816,E,0.00,296.61,170524,,,A*56\r\n";
     const std::string stream = "$GPTXT,01,01,02,u-blox ag*2A\r\n" + pvt + junk + eoe + rmc + pvt2 + eoe2;
     const FrameExpectation expected = ExpectFrames(stream);
-    std::uint64_t skipped = 0;
-    const std::vector<ReceivedLine> queued = StreamFrames(stream, expected.frames, skipped);
+    const StreamResult result = Stream(stream, expected.frames, 97);
+    const std::vector<ReceivedLine>& queued = result.queued;
     ASSERT_EQ(expected.queued.size(), 6u);
     ASSERT_EQ(queued.size(), 6u);
     const FrameKind kinds[] = {FrameKind::Nmea, FrameKind::Ubx, FrameKind::Ubx, FrameKind::Nmea, FrameKind::Ubx, FrameKind::Ubx};
@@ -438,6 +402,6 @@ TEST(MixedStream, NavEoeEndsTheEpochAndJunkBetweenFramesIsSkippedAndCounted)
     EXPECT_EQ(queued[3].gps.latitude, queued[1].gps.latitude) << "UBX's position stands beside NMEA's in one epoch";
     EXPECT_EQ(queued[4].gps.second, 1);
     EXPECT_EQ(queued[4].gps.rtk, RtkState::Float);
-    EXPECT_EQ(skipped, junk.size());
-    EXPECT_EQ(skipped, expected.skipped);
+    EXPECT_EQ(result.skipped, junk.size());
+    EXPECT_EQ(result.skipped, expected.skipped);
 }

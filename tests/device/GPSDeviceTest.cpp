@@ -36,11 +36,6 @@ std::string SentenceOfLength(std::size_t length)
     return body + '*' + hex[sum >> 4] + hex[sum & 15] + "\r\n";
 }
 
-std::vector<std::string> Drain(CGPSDevice& device, GpsData* last = nullptr)
-{
-    return PopTexts(device, last);
-}
-
 class GPSDeviceTest : public testing::Test
 {
 protected:
@@ -130,8 +125,8 @@ TEST_F(GPSDeviceTest, LinesComeOutInOrderWithOneNotificationPerLine)
     const std::string bareLf = "$GPVTG,296.61,T,,M,0.00,N,0.0,K,A*07\n";
     ASSERT_TRUE(pty.Write(kGga + badChecksum + kRmc + bareLf + kGsa));
     ASSERT_TRUE(notifications.WaitFor(5));
-    EXPECT_EQ(Drain(device), (std::vector<std::string>{kGga, kRmc, kGsa}));
-    EXPECT_TRUE(Drain(device).empty());
+    EXPECT_EQ(PopTexts(device), (std::vector<std::string>{kGga, kRmc, kGsa}));
+    EXPECT_TRUE(PopTexts(device).empty());
 }
 
 // Each queued line says where it stands in the epochs: the stream's first line and the first of
@@ -164,13 +159,13 @@ TEST_F(GPSDeviceTest, SentenceSplitOverTwoWritesIsHandledOnceWhole)
     ASSERT_TRUE(pty.Write(kGga.substr(0, half)));
     ASSERT_TRUE(device.bytesSeen.WaitFor(static_cast<int>(half)));
     EXPECT_EQ(notifications.Value(), 0);
-    EXPECT_TRUE(Drain(device).empty());
+    EXPECT_TRUE(PopTexts(device).empty());
 
     ASSERT_TRUE(pty.Write(kGga.substr(half)));
     ASSERT_TRUE(notifications.WaitFor(1));
     ASSERT_TRUE(device.bytesSeen.WaitFor(static_cast<int>(kGga.size())));
     EXPECT_EQ(notifications.Value(), 1);
-    EXPECT_EQ(Drain(device), std::vector<std::string>{kGga});
+    EXPECT_EQ(PopTexts(device), std::vector<std::string>{kGga});
 }
 
 TEST_F(GPSDeviceTest, SnapshotHoldsTheDecodedSentences)
@@ -178,7 +173,7 @@ TEST_F(GPSDeviceTest, SnapshotHoldsTheDecodedSentences)
     ASSERT_TRUE(pty.Write(kGga + kGsa));
     ASSERT_TRUE(notifications.WaitFor(2));
     GpsData gps{};
-    EXPECT_EQ(Drain(device, &gps).size(), 2u);
+    EXPECT_EQ(PopTexts(device, &gps).size(), 2u);
     EXPECT_EQ(gps.hour, 12);
     EXPECT_EQ(gps.minute, 35);
     EXPECT_EQ(gps.second, 19);
@@ -195,13 +190,13 @@ TEST_F(GPSDeviceTest, WrongChecksumChangesNothingButStillNotifies)
     ASSERT_TRUE(pty.Write(kGga));
     ASSERT_TRUE(notifications.WaitFor(1));
     GpsData before{};
-    EXPECT_EQ(Drain(device, &before), std::vector<std::string>{kGga});
+    EXPECT_EQ(PopTexts(device, &before), std::vector<std::string>{kGga});
 
     // The record a later line carries shows what the damaged one left.
     ASSERT_TRUE(pty.Write("$GPGGA,235959,5000.000,S,02000.000,W,1,08,0.9,11.0,M,46.9,M,,*00\r\n" + kGsa));
     ASSERT_TRUE(notifications.WaitFor(3));
     GpsData after{};
-    EXPECT_EQ(Drain(device, &after), std::vector<std::string>{kGsa});
+    EXPECT_EQ(PopTexts(device, &after), std::vector<std::string>{kGsa});
     EXPECT_EQ(after.hour, before.hour);
     EXPECT_EQ(after.latitude, before.latitude);
     EXPECT_EQ(after.altitude, before.altitude);
@@ -217,7 +212,7 @@ TEST_F(GPSDeviceTest, LineOf1023BytesIsHandledAndLongerOnesAreDropped)
     ASSERT_TRUE(pty.Write(longest + tooLong + kVtg));
     ASSERT_TRUE(notifications.WaitFor(2));
     ASSERT_TRUE(device.bytesSeen.WaitFor(static_cast<int>(1023 + 1024 + kVtg.size())));
-    EXPECT_EQ(Drain(device), (std::vector<std::string>{longest, kVtg}));
+    EXPECT_EQ(PopTexts(device), (std::vector<std::string>{longest, kVtg}));
     EXPECT_EQ(notifications.Value(), 2);
 }
 
@@ -231,7 +226,7 @@ TEST_F(GPSDeviceTest, GarbageWithoutLineEndsDoesNotBlockLaterSentences)
     ASSERT_TRUE(notifications.WaitFor(2));
     ASSERT_TRUE(
         device.bytesSeen.WaitFor(static_cast<int>(garbage.size() + 1 + kRmc.size() + kGsa.size())));
-    EXPECT_EQ(Drain(device), (std::vector<std::string>{kRmc, kGsa}));
+    EXPECT_EQ(PopTexts(device), (std::vector<std::string>{kRmc, kGsa}));
     EXPECT_EQ(notifications.Value(), 2);
 }
 
@@ -251,7 +246,7 @@ TEST_F(GPSDeviceTest, ClosingTheReceiverSideStopsTheDeviceAndSaysSo)
     EXPECT_FALSE(device.IsOpen());
     EXPECT_EQ(stopped.Value(), 1);
     EXPECT_EQ(notifications.Value(), 1);
-    EXPECT_EQ(Drain(device), std::vector<std::string>{kGga});
+    EXPECT_EQ(PopTexts(device), std::vector<std::string>{kGga});
 }
 
 TEST_F(GPSDeviceTest, CloseDoesNotFireTheStoppedSignal)
@@ -273,14 +268,14 @@ TEST_F(GPSDeviceTest, SnapshotAndQueuedLinesOutliveACloseAndReopen)
     device.Close();
     ASSERT_TRUE(device.OpenPort(pty.SlavePortName(), 9600));
     GpsData gps{};
-    EXPECT_EQ(Drain(device, &gps), (std::vector<std::string>{kGga, kRmc}));
+    EXPECT_EQ(PopTexts(device, &gps), (std::vector<std::string>{kGga, kRmc}));
     EXPECT_EQ(gps.day, 21);
     EXPECT_EQ(gps.month, 7);
     EXPECT_EQ(gps.year, 2006);
 
     ASSERT_TRUE(pty.Write(kGsa));
     ASSERT_TRUE(notifications.WaitFor(3));
-    EXPECT_EQ(Drain(device), std::vector<std::string>{kGsa});
+    EXPECT_EQ(PopTexts(device), std::vector<std::string>{kGsa});
 }
 
 // The main frame drops its subscription on the user-interface thread while the reader
@@ -327,7 +322,7 @@ TEST_F(GPSDeviceTest, SlotDisconnectedFromAnotherThreadWhileFiringIsSafe)
     // already begun, can follow it.
     EXPECT_LE(first.load(), secondWhenDropped + 2);
     EXPECT_EQ(second.Value(), lines);
-    EXPECT_EQ(Drain(device).size(), static_cast<std::size_t>(lines));
+    EXPECT_EQ(PopTexts(device).size(), static_cast<std::size_t>(lines));
 }
 
 TEST(GPSDeviceLifetime, CloseAndDestructionWhileDataFlowsNeverHang)

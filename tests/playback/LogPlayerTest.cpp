@@ -4,7 +4,7 @@
 #include "gps/NmeaFraming.h"
 #include "playback/LogPlayer.h"
 #include "recording/QueuedRecorder.h"
-#include "tools/gpssim/ReceiverSimulator.h"
+#include "tools/gpssim/SimTestSupport.h"
 #include "tools/nmea/NmeaEpochs.h"
 
 #include "support/Counter.h"
@@ -457,19 +457,12 @@ namespace
 // Five seconds of the simulated u-blox receiver with UBX on: NMEA and UBX frames mixed.
 std::string MixedSimulatorStream()
 {
-    SimConfig config;
-    config.seed = 7;
-    config.baud = 38400;
-    config.family = ReceiverFamily::UBlox;
-    config.banner = false;
-    config.ubx = true;
-    ReceiverSimulator simulator(config);
-    std::string bytes;
+    ReceiverSimulator simulator(simtest::UBloxWithUbx(7));
     const auto start = std::chrono::sys_days{std::chrono::year{2024} / 5 / 17} + std::chrono::hours(23) +
                        std::chrono::minutes(59) + std::chrono::seconds(57);
-    for (int second = 0; second < 5; ++second)
-        for (const std::string& piece : simulator.Step(start + std::chrono::seconds(second)).sentences)
-            bytes += piece;
+    std::string bytes;
+    for (const SimCycle& cycle : simtest::Run(simulator, start, 5))
+        bytes += simtest::Joined(cycle.sentences);
     return bytes;
 }
 } // namespace

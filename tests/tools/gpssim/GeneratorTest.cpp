@@ -519,13 +519,7 @@ TEST(ReceiverSimulator, ASlowLineGetsFewerSentencesButEveryKindInTurn)
 // at UBX's resolution, one epoch ended by NAV-EOE.
 TEST(SimUbx, EachCycleDecodesToItsStateAndEndsWithNavEoe)
 {
-    SimConfig config;
-    config.seed = 11;
-    config.baud = 38400;
-    config.family = ReceiverFamily::UBlox;
-    config.banner = false;
-    config.ubx = true;
-    ReceiverSimulator simulator(config);
+    ReceiverSimulator simulator(simtest::UBloxWithUbx(11));
     const auto start = std::chrono::sys_days{std::chrono::year{2023} / 12 / 31} + std::chrono::hours(23) +
                        std::chrono::minutes(59) + std::chrono::seconds(58);
     for (int second = 0; second < 4; ++second)

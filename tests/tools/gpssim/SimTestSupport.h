@@ -3,6 +3,7 @@
 #include "tools/gpssim/ReceiverSimulator.h"
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,18 @@ inline std::vector<SimCycle> Run(ReceiverSimulator& simulator,
     for (int i = 0; i < seconds; ++i)
         cycles.push_back(simulator.Step(start + std::chrono::seconds(i)));
     return cycles;
+}
+
+// A u-blox without its banner, its UBX navigation messages on beside the NMEA.
+inline SimConfig UBloxWithUbx(std::uint32_t seed)
+{
+    SimConfig config;
+    config.seed = seed;
+    config.baud = 38400;
+    config.family = ReceiverFamily::UBlox;
+    config.banner = false;
+    config.ubx = true;
+    return config;
 }
 
 inline std::string Joined(const std::vector<std::string>& lines)
